@@ -1,0 +1,78 @@
+// The engine's picture of the window: every control by its name, with the
+// properties the handlers read and write (text, visible, enabled, checked, ...).
+//
+// The engine is the only writer. Whoever shows the window - the Qt window, or the
+// headless runner that prints each change - listens to the changes and renders them;
+// the engine itself reads its own state back (for example whether a device check box
+// is ticked, or what StaticText1 currently says) without asking the window.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace raid {
+
+// `All` is a resend of a control's whole state (after start-up, so a window that
+// attaches late can catch up).
+enum class Prop { Text, Visible, Enabled, Checked, Color, Hint, Left, Top, All };
+
+const char* propName(Prop p);
+
+struct ControlState {
+    std::string text;
+    std::string color;
+    std::string hint;
+    bool visible = true;
+    bool enabled = true;
+    bool checked = false;
+    int left = 0;
+    int top = 0;
+};
+
+struct ControlChange {
+    std::string control;
+    Prop prop;
+    ControlState state;  // the control's state after the change
+};
+
+class Controls {
+public:
+    using Listener = std::function<void(const ControlChange&)>;
+
+    // Listeners are called synchronously, on the engine thread, after each change.
+    void addListener(Listener listener) { listeners_.push_back(std::move(listener)); }
+
+    void setText(const std::string& name, const std::string& text);
+    void setVisible(const std::string& name, bool visible);
+    void setEnabled(const std::string& name, bool enabled);
+    void setChecked(const std::string& name, bool checked);
+    void setColor(const std::string& name, const std::string& color);
+    void setHint(const std::string& name, const std::string& hint);
+    void setPos(const std::string& name, int left, int top);
+
+    const ControlState& get(const std::string& name) const;
+    bool has(const std::string& name) const { return map_.count(name) != 0; }
+    const std::string& text(const std::string& name) const { return get(name).text; }
+    bool visible(const std::string& name) const { return get(name).visible; }
+    bool enabled(const std::string& name) const { return get(name).enabled; }
+    bool checked(const std::string& name) const { return get(name).checked; }
+
+    // Declare a control with its initial state (no notification).
+    void declare(const std::string& name, ControlState initial = {});
+    const std::map<std::string, ControlState>& all() const { return map_; }
+    // Notifies every control's whole state (Prop::All).
+    void broadcastAll();
+
+private:
+    void changed(const std::string& name, Prop prop);
+
+    std::map<std::string, ControlState> map_;
+    std::vector<Listener> listeners_;
+};
+
+// Status bar panel names: "StatusBar1.Panel0" .. "StatusBar1.Panel4".
+std::string panelName(int index);
+
+}  // namespace raid

@@ -1,0 +1,37 @@
+#include "app/EngineHost.h"
+
+namespace raid {
+
+EngineHost::EngineHost(std::unique_ptr<Scheduler> scheduler, FormFactory factory)
+    : scheduler_(std::move(scheduler)), factory_(std::move(factory)) {}
+
+EngineHost::~EngineHost() { stop(); }
+
+void EngineHost::start(DialogPort& dialogs) {
+    if (thread_.joinable()) return;
+    DialogPort* d = &dialogs;
+    thread_ = std::thread([this, d] {
+        scheduler_->adoptCurrentThread();
+        form_ = factory_(*scheduler_, controls_, *d);
+        if (onQuit) form_->onQuit = onQuit;
+        form_->FormCreate();
+        controls_.broadcastAll();
+        scheduler_->run();
+        // The form goes with the engine thread that made it.
+        form_.reset();
+    });
+}
+
+void EngineHost::post(std::function<void(MainForm&)> action) {
+    scheduler_->post([this, action = std::move(action)] {
+        if (form_) action(*form_);
+    });
+}
+
+void EngineHost::stop() {
+    if (!thread_.joinable()) return;
+    scheduler_->quit();
+    thread_.join();
+}
+
+}  // namespace raid

@@ -1,0 +1,53 @@
+// Runs the engine on its own thread for a program with a window.
+//
+// The window (Qt) thread only renders control changes and forwards user actions;
+// everything else runs here. The host owns the engine thread, the real scheduler and
+// the Controls model; the window registers its listener and dialog port before the
+// engine starts.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "app/Controls.h"
+#include "app/Dialogs.h"
+#include "app/MainForm.h"
+#include "platform/Scheduler.h"
+
+namespace raid {
+
+class EngineHost {
+public:
+    // Builds the MainForm on the engine thread; called once by start(). The factory
+    // receives the scheduler, the controls and the window's dialog port.
+    using FormFactory = std::function<std::unique_ptr<MainForm>(Scheduler&, Controls&, DialogPort&)>;
+
+    EngineHost(std::unique_ptr<Scheduler> scheduler, FormFactory factory);
+    ~EngineHost();
+
+    Controls& controls() { return controls_; }
+    Scheduler& scheduler() { return *scheduler_; }
+
+    // Starts the engine thread: the form is built, FormCreate runs, then the engine
+    // loop. `dialogs` must outlive the host.
+    void start(DialogPort& dialogs);
+    // Runs `action` on the engine thread with the form (queued, returns at once).
+    void post(std::function<void(MainForm&)> action);
+    // Stops the engine loop and joins the thread.
+    void stop();
+    bool running() const { return thread_.joinable(); }
+
+    // Called on the engine thread when the engine wants the program to end (a granted
+    // close or session end). Set by the window before start().
+    std::function<void()> onQuit;
+
+private:
+    std::unique_ptr<Scheduler> scheduler_;
+    FormFactory factory_;
+    Controls controls_;
+    std::unique_ptr<MainForm> form_;
+    std::thread thread_;
+};
+
+}  // namespace raid

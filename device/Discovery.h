@@ -1,0 +1,44 @@
+// Finding the enclosures among the PC's drives.
+//
+// A detection pass fills the drive-letter table and probes physical drives 0..9 for
+// the three ways a bridge controller can be spoken to: the identification page at
+// sector 58 (mailbox), the "3X" mark in the ATA IDENTIFY data, and the vendor-unique
+// identification with either prefix length. Drives of one enclosure answer
+// identically and are grouped into one entry.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "device/DeviceState.h"
+#include "device/Transport.h"
+#include "platform/VolumePort.h"
+
+namespace raid {
+
+// 0 when equal, else a[i] - b[i] at the first differing byte.
+int ComparePages(const std::uint8_t* a, const std::uint8_t* b, std::size_t n);
+
+class Discovery {
+public:
+    // `messageTurn` is called before each drive when the routine runs on the engine
+    // thread (the window gets a turn); pass an empty function on the detection thread.
+    Discovery(Transport& transport, VolumePort& volumes, DeviceState& state);
+
+    int EnumerateLetters(const std::function<void()>& messageTurn = {});
+    int CountPhysicalDrives(const std::function<void()>& messageTurn = {});
+    void BuildDriveTable();
+    int IdentifyEnclosures();
+    void DetectionPass();
+
+    std::uint32_t statusSearchLimit = 0x80000;
+
+private:
+    bool heldDrive(int k, std::uint32_t& heldCode) const;
+
+    Transport& transport_;
+    VolumePort& volumes_;
+    DeviceState& state_;
+};
+
+}  // namespace raid

@@ -1,0 +1,27 @@
+// What device operations tell the user: status-bar panel texts and OK message boxes.
+//
+// Device work runs on the engine thread, except the detection pass which runs on its
+// own thread; the engine's implementation forwards whatever arrives off its thread to
+// the engine thread, so callers never care where they run.
+#pragma once
+
+#include <string>
+
+namespace raid {
+
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+    virtual void panel(int index, const std::string& text) = 0;
+    // An OK box. `caption` empty = the platform's default caption ("Error").
+    virtual void messageBox(const std::string& text, const std::string& caption) = 0;
+};
+
+// A reporter that drops everything (tools and tests that don't look).
+class NullReporter final : public Reporter {
+public:
+    void panel(int, const std::string&) override {}
+    void messageBox(const std::string&, const std::string&) override {}
+};
+
+}  // namespace raid

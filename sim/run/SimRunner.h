@@ -1,0 +1,104 @@
+// Runs the application engine against a scenario of simulated enclosures.
+//
+// Used by raid-gui-sim (headless or with the window) and by the timeline tests.
+// Every user-visible output becomes one line: virtual time in seconds, the control's
+// name, and the text (line breaks written as \n).
+#pragma once
+
+#include <fstream>
+#include <sstream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/Controls.h"
+#include "app/Dialogs.h"
+#include "app/MainForm.h"
+#include "platform/DeviceChangePort.h"
+#include "platform/Scheduler.h"
+#include "sim/Scenario.h"
+#include "sim/SimPlatform.h"
+#include "sim/Trace.h"
+
+namespace raid::sim {
+
+struct RunOptions {
+    std::string scenarioPath;   // empty: the built-in default
+    std::string tracePath;      // empty: no trace
+    double untilSeconds = 60;   // virtual seconds
+    std::int64_t latencyUs = 0; // per request
+    bool virtualTime = true;
+    double startWallSeconds = 0;  // wall time at virtual 0; 0 = now
+};
+
+// Device-change notifications the scenario delivers.
+class SimDeviceChange final : public DeviceChangePort {
+public:
+    void start(std::function<void()> onChange) override { onChange_ = std::move(onChange); }
+    void stop() override { onChange_ = nullptr; }
+    void fire() {
+        if (onChange_) onChange_();
+    }
+
+private:
+    std::function<void()> onChange_;
+};
+
+class SimRunner : public DialogPort {
+public:
+    // `out` receives the output lines as they happen (may be null).
+    SimRunner(RunOptions options, std::ostream* out);
+    ~SimRunner() override;
+
+    // Reads the scenario; false with a "file:line: what" message on refusal.
+    bool load(std::string& error);
+    // Uses an already parsed scenario instead of a file.
+    void useScenario(Scenario scenario) { scenario_ = std::move(scenario); }
+
+    // Builds the machine from the steps at second 0, creates the window engine and
+    // schedules the later steps.
+    bool start(std::string& error);
+    // Runs the engine until the given virtual second.
+    void runUntil(double seconds);
+    void run() { runUntil(options_.untilSeconds); }
+
+    MainForm& form() { return *form_; }
+    SimPlatform& platform() { return platform_; }
+    Controls& controls() { return controls_; }
+    Scheduler& scheduler() { return *scheduler_; }
+    const std::vector<std::string>& lines() const { return lines_; }
+    // Output lines containing `needle`.
+    std::vector<std::string> linesWith(const std::string& needle) const;
+    std::string traceText() const { return traceBuffer_.str(); }
+
+    int messageBox(const std::string& text, const std::string& caption, int buttons) override;
+
+    // Emits one output line (time prefix added).
+    void emit(const std::string& control, const std::string& text);
+
+    // Scenario verbs handled here rather than by the platform.
+    static const std::vector<std::string>& extraVerbs();
+
+private:
+    void applyTimed(const ScenarioStep& step);
+
+    RunOptions options_;
+    std::ostream* out_;
+    Scenario scenario_;
+    bool loaded_ = false;
+    std::unique_ptr<Scheduler> scheduler_;
+    SimPlatform platform_;
+    std::ofstream traceFile_;
+    std::ostringstream traceBuffer_;
+    std::unique_ptr<TracePort> trace_;
+    SimDeviceChange deviceChanges_;
+    Controls controls_;
+    std::unique_ptr<MainForm> form_;
+    std::vector<std::string> lines_;
+};
+
+// Escapes line breaks as \n.
+std::string escapeText(const std::string& text);
+
+}  // namespace raid::sim

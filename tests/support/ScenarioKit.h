@@ -1,0 +1,136 @@
+// Builds scenario files with their record files in a temporary folder and runs them
+// through the scenario runner on the virtual clock.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "sim/Records.h"
+#include "sim/Trace.h"
+#include "sim/run/SimRunner.h"
+
+namespace raid::test {
+
+class ScenarioKit {
+public:
+    ScenarioKit() {
+        char pattern[] = "/tmp/raidgui-test-XXXXXX";
+        dir_ = mkdtemp(pattern);
+    }
+    ~ScenarioKit() {
+        runner_.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    const std::string& dir() const { return dir_; }
+
+    // Writes a 512-byte block as <dir>/<name> and returns the name.
+    std::string block(const std::string& name, const sim::Block& b) {
+        sim::writeBlockFile(dir_ + "/" + name, b);
+        return name;
+    }
+
+    // Scenario text, one step per line.
+    ScenarioKit& line(const std::string& text) {
+        text_ << text << '\n';
+        return *this;
+    }
+
+    // Runs until `until` seconds; returns the runner for inspection.
+    sim::SimRunner& run(double until, std::int64_t latencyUs = 0, double startWall = 1796601600.0 /* 2026-12-07 */) {
+        const std::string path = dir_ + "/test.scenario";
+        {
+            std::ofstream f(path);
+            f << text_.str();
+        }
+        sim::RunOptions options;
+        options.scenarioPath = path;
+        options.tracePath = dir_ + "/trace.txt";
+        options.untilSeconds = until;
+        options.latencyUs = latencyUs;
+        options.startWallSeconds = startWall;
+        runner_ = std::make_unique<sim::SimRunner>(options, nullptr);
+        std::string error;
+        loadError = runner_->load(error) ? "" : error;
+        if (loadError.empty() && !runner_->start(error)) loadError = error;
+        if (loadError.empty()) runner_->run();
+        return *runner_;
+    }
+
+    sim::SimRunner& runner() { return *runner_; }
+
+    std::vector<std::string> traceLines() const {
+        std::ifstream f(dir_ + "/trace.txt");
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(f, l);) lines.push_back(l);
+        return lines;
+    }
+
+    std::vector<sim::TraceLine> trace() const {
+        std::vector<sim::TraceLine> out;
+        for (const auto& l : traceLines()) {
+            sim::TraceLine t;
+            if (sim::parseTraceLine(l, t)) out.push_back(t);
+        }
+        return out;
+    }
+
+    std::string loadError;
+
+private:
+    std::string dir_;
+    std::ostringstream text_;
+    std::unique_ptr<sim::SimRunner> runner_;
+};
+
+// A compact name for a request, for comparing sequences:
+// OPEN PhysicalDrive1, CLOSE, READ58, READ33, WRITE20, INQUIRY, IDENTIFY, RESCAN,
+// EXTENTS, VU fe8b, VU fefe8b, TABLE fe78, PROBE 78000, VUREAD 78200 ...
+inline std::string describe(const sim::TraceLine& t) {
+    using K = sim::TraceLine::Kind;
+    switch (t.kind) {
+        case K::Open: return "OPEN " + t.target;
+        case K::Close: return "CLOSE";
+        case K::Rescan: return "RESCAN";
+        case K::Extents: return "EXTENTS";
+        case K::Ata: return t.regs.size() == 7 && t.regs[6] == 0xEC ? "IDENTIFY" : "ATA";
+        case K::Scsi: break;
+    }
+    const auto& c = t.cdb;
+    if (c.size() < 10) return "?";
+    const unsigned lba = (c[2] << 24) | (c[3] << 16) | (c[4] << 8) | c[5];
+    if (c[0] == 0x28) return "READ" + std::to_string(lba);
+    if (c[0] == 0x2A) return "WRITE" + std::to_string(lba);
+    if (c[0] == 0x12) return "INQUIRY";
+    if (c[0] == 0xFE) {
+        const int p = c[1] == 0xFE ? 2 : 1;
+        const std::uint8_t op = c[static_cast<std::size_t>(p)];
+        const std::string prefix = p == 1 ? "fe" : "fefe";
+        char hex[8];
+        if (op == 0x85) {
+            const unsigned addr = (c[static_cast<std::size_t>(p + 2)] << 16) | (c[static_cast<std::size_t>(p + 3)] << 8) |
+                                  c[static_cast<std::size_t>(p + 4)];
+            std::snprintf(hex, sizeof hex, "%05x", addr);
+            return (c[static_cast<std::size_t>(p + 6)] ? "PROBE " : "VUREAD ") + std::string(hex);
+        }
+        std::snprintf(hex, sizeof hex, "%02x", op);
+        if (op == 0x78) return "TABLE " + prefix + hex;
+        return "VU " + prefix + hex;
+    }
+    return "SCSI?";
+}
+
+inline std::vector<std::string> describeAll(const std::vector<sim::TraceLine>& lines) {
+    std::vector<std::string> out;
+    for (const auto& l : lines) out.push_back(describe(l));
+    return out;
+}
+
+}  // namespace raid::test
