@@ -1,0 +1,387 @@
+#include "sim/Scenario.h"
+
+#include "sim/Records.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <istream>
+#include <map>
+#include <sstream>
+#include <string_view>
+
+namespace raid::sim {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// What sits at each drive number while the steps are read, so that a step that
+// could not be applied at its moment is refused up front.
+enum class Occupant { Empty, Plain, Enclosure };
+
+struct ParseContext {
+    std::string baseDir;
+    std::array<Occupant, kMaxDrives> drives{};
+};
+
+using Args = std::vector<std::string>;
+// Fills the step from the arguments; on a refusal returns false with `what` set.
+using VerbParser = std::function<bool(ParseContext&, const Args&, ScenarioStep&, std::string& what)>;
+
+struct VerbSpec {
+    std::size_t args;  // exact number of arguments
+    VerbParser parse;
+};
+
+bool parseInt(const std::string& s, int& v) {
+    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return !s.empty() && ec == std::errc() && p == s.data() + s.size();
+}
+
+bool parseDrive(const std::string& s, int& n, std::string& what) {
+    if (!parseInt(s, n)) {
+        what = "bad drive number '" + s + "'";
+        return false;
+    }
+    if (n < 0 || n >= kMaxDrives) {
+        what = "drive number " + s + " is outside 0..9";
+        return false;
+    }
+    return true;
+}
+
+// Digits, optionally a point and more digits: no signs, exponents or words, so a
+// typo cannot become a time by accident.
+bool parseSeconds(const std::string& s, double& v) {
+    std::size_t i = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    if (i == 0) return false;
+    if (i < s.size()) {
+        if (s[i] != '.') return false;
+        const std::size_t frac = ++i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+        if (i == frac || i != s.size()) return false;
+    }
+    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
+    return ec == std::errc() && p == s.data() + s.size();
+}
+
+bool readBlock(const ParseContext& ctx, const std::string& file, const char* role, Block& out, std::string& what) {
+    fs::path p(file);
+    if (p.is_relative() && !ctx.baseDir.empty()) p = fs::path(ctx.baseDir) / p;
+    std::string err;
+    if (!readBlockFile(p.string(), out, err)) {
+        what = std::string(role) + " file " + err;
+        return false;
+    }
+    return true;
+}
+
+bool requireEmpty(const ParseContext& ctx, int n, std::string& what) {
+    if (ctx.drives[static_cast<std::size_t>(n)] == Occupant::Empty) return true;
+    what = "drive " + std::to_string(n) + " is already present";
+    return false;
+}
+
+bool requireEnclosure(const ParseContext& ctx, int n, std::string& what) {
+    if (ctx.drives[static_cast<std::size_t>(n)] == Occupant::Enclosure) return true;
+    what = "drive " + std::to_string(n) + " is not an enclosure";
+    return false;
+}
+
+bool parsePath(const std::string& s, Path& p) {
+    for (Path c : {Path::Mailbox, Path::Ata, Path::Vu1, Path::Vu2})
+        if (s == pathName(c)) {
+            p = c;
+            return true;
+        }
+    return false;
+}
+
+bool parseFault(const std::string& s, FaultKind& f) {
+    for (FaultKind c : {FaultKind::Read, FaultKind::Write, FaultKind::Inquiry, FaultKind::Ata, FaultKind::Vu, FaultKind::Any})
+        if (s == faultName(c)) {
+            f = c;
+            return true;
+        }
+    return false;
+}
+
+bool parseDisk(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string& what) {
+    if (!parseDrive(a[0], s.drive, what) || !requireEmpty(ctx, s.drive, what)) return false;
+    ctx.drives[static_cast<std::size_t>(s.drive)] = Occupant::Plain;
+    return true;
+}
+
+bool parseAttach(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string& what) {
+    if (!parseDrive(a[0], s.drive, what) || !requireEmpty(ctx, s.drive, what)) return false;
+    if (!parsePath(a[1], s.path)) {
+        what = "unknown path '" + a[1] + "' (mailbox, ata, vu1 or vu2)";
+        return false;
+    }
+    bool haveIdentity = false, haveStatus = false;
+    for (std::size_t i = 2; i < a.size(); ++i) {
+        const std::string& arg = a[i];
+        if (arg.rfind("identity=", 0) == 0 && !haveIdentity) {
+            if (!readBlock(ctx, arg.substr(9), "identity", s.identity, what)) return false;
+            haveIdentity = true;
+        } else if (arg.rfind("status=", 0) == 0 && !haveStatus) {
+            if (!readBlock(ctx, arg.substr(7), "status", s.status, what)) return false;
+            haveStatus = true;
+        } else {
+            what = "unexpected argument '" + arg + "' (expected identity=FILE status=FILE)";
+            return false;
+        }
+    }
+    ctx.drives[static_cast<std::size_t>(s.drive)] = Occupant::Enclosure;
+    return true;
+}
+
+bool parseMember(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string& what) {
+    if (!parseDrive(a[0], s.drive, what) || !parseDrive(a[1], s.other, what)) return false;
+    if (!requireEmpty(ctx, s.drive, what) || !requireEnclosure(ctx, s.other, what)) return false;
+    ctx.drives[static_cast<std::size_t>(s.drive)] = Occupant::Enclosure;
+    return true;
+}
+
+bool parseVolume(ParseContext&, const Args& a, ScenarioStep& s, std::string& what) {
+    const std::string& l = a[0];
+    char c = l.size() == 1 ? l[0] : 0;
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c < 'C' || c > 'Z') {
+        what = "bad volume letter '" + l + "' (C..Z)";
+        return false;
+    }
+    s.letter = c;
+    return parseDrive(a[1], s.drive, what);
+}
+
+bool parseStatus(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string& what) {
+    if (!parseDrive(a[0], s.drive, what) || !requireEnclosure(ctx, s.drive, what)) return false;
+    return readBlock(ctx, a[1], "status", s.status, what);
+}
+
+bool parseDetach(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string& what) {
+    if (!parseDrive(a[0], s.drive, what)) return false;
+    if (ctx.drives[static_cast<std::size_t>(s.drive)] == Occupant::Empty) {
+        what = "drive " + a[0] + " is not present";
+        return false;
+    }
+    ctx.drives[static_cast<std::size_t>(s.drive)] = Occupant::Empty;
+    return true;
+}
+
+bool parseFail(ParseContext&, const Args& a, ScenarioStep& s, std::string& what) {
+    // Faults may be queued for an empty number: they hit the drive that arrives there.
+    if (!parseDrive(a[0], s.drive, what)) return false;
+    if (!parseFault(a[1], s.fault)) {
+        what = "unknown fault '" + a[1] + "' (read, write, inquiry, ata, vu or any)";
+        return false;
+    }
+    if (!parseInt(a[2], s.count) || s.count <= 0) {
+        what = "bad count '" + a[2] + "'";
+        return false;
+    }
+    return true;
+}
+
+// The built-in verbs. A new verb is one line here plus its parser and a case in
+// applyStep.
+const std::map<std::string, VerbSpec, std::less<>>& verbTable() {
+    static const std::map<std::string, VerbSpec, std::less<>> table = {
+        {"disk", {1, parseDisk}},
+        {"attach", {4, parseAttach}},
+        {"member", {2, parseMember}},
+        {"volume", {2, parseVolume}},
+        {"status", {2, parseStatus}},
+        {"detach", {1, parseDetach}},
+        {"fail", {3, parseFail}},
+    };
+    return table;
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    std::string w;
+    while (in >> w) out.push_back(w);
+    return out;
+}
+
+std::string formatSeconds(double v) {
+    char buf[400];  // fixed notation of the largest double fits
+    const auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    if (ec != std::errc()) return "0";
+    return std::string(buf, p);
+}
+
+}  // namespace
+
+bool parseScenario(std::istream& in, const std::string& displayName, const std::string& baseDir, Scenario& out,
+                   std::string& error, const ExtraVerbs& extraVerbs) {
+    ParseContext ctx;
+    ctx.baseDir = baseDir;
+    Scenario result;
+    result.name = fs::path(displayName).stem().string();
+    double previous = 0;
+    std::string text;
+    int lineNo = 0;
+    auto refuse = [&](const std::string& what) {
+        error = displayName + ":" + std::to_string(lineNo) + ": " + what;
+        return false;
+    };
+
+    while (std::getline(in, text)) {
+        ++lineNo;
+        const auto hash = text.find('#');
+        if (hash != std::string::npos) text.erase(hash);
+        auto w = words(text);
+        if (w.empty()) continue;
+        if (w.size() < 2) return refuse("missing verb after the time");
+
+        ScenarioStep step;
+        step.line = lineNo;
+        if (!parseSeconds(w[0], step.seconds)) return refuse("bad time '" + w[0] + "'");
+        if (step.seconds < previous)
+            return refuse("time " + w[0] + " is before the previous step's " + formatSeconds(previous));
+        step.verb = w[1];
+        step.args.assign(w.begin() + 2, w.end());
+
+        const auto& table = verbTable();
+        if (const auto it = table.find(step.verb); it != table.end()) {
+            if (step.args.size() != it->second.args)
+                return refuse("'" + step.verb + "' takes " + std::to_string(it->second.args) + " argument" +
+                              (it->second.args == 1 ? "" : "s") + ", not " + std::to_string(step.args.size()));
+            std::string what;
+            if (!it->second.parse(ctx, step.args, step, what)) return refuse(what);
+        } else if (std::find(extraVerbs.begin(), extraVerbs.end(), step.verb) == extraVerbs.end()) {
+            return refuse("unknown verb '" + step.verb + "'");
+        }
+        previous = step.seconds;
+        result.steps.push_back(std::move(step));
+    }
+    if (in.bad()) return refuse("read error");
+    out = std::move(result);
+    return true;
+}
+
+bool loadScenario(const std::string& path, Scenario& out, std::string& error, const ExtraVerbs& extraVerbs) {
+    std::error_code ec;
+    std::ifstream f;
+    if (fs::is_regular_file(path, ec)) f.open(path);
+    if (!f.is_open()) {
+        error = path + ":0: cannot read the scenario file";
+        return false;
+    }
+    return parseScenario(f, path, fs::path(path).parent_path().string(), out, error, extraVerbs);
+}
+
+bool applyStep(SimPlatform& platform, const ScenarioStep& s) {
+    const bool later = s.seconds > 0;
+    if (s.verb == "disk") {
+        platform.addPlainDisk(s.drive);
+        return later;
+    }
+    if (s.verb == "attach") {
+        platform.attach(s.drive, s.path, s.identity, s.status);
+        return later;
+    }
+    if (s.verb == "member") {
+        platform.addMember(s.drive, s.other);
+        return later;
+    }
+    if (s.verb == "detach") {
+        platform.detach(s.drive);
+        return later;
+    }
+    if (s.verb == "volume") platform.addVolume(s.letter, s.drive);
+    else if (s.verb == "status") platform.setStatus(s.drive, s.status);
+    else if (s.verb == "fail") platform.failNext(s.drive, s.fault, s.count);
+    return false;
+}
+
+Scenario defaultScenario() {
+    Scenario sc;
+    sc.name = "default";
+    auto step = [&](const char* verb) -> ScenarioStep& {
+        ScenarioStep s;
+        s.line = static_cast<int>(sc.steps.size()) + 1;
+        s.verb = verb;
+        sc.steps.push_back(std::move(s));
+        return sc.steps.back();
+    };
+    step("disk").drive = 0;
+    {
+        ScenarioStep& v = step("volume");
+        v.letter = 'C';
+        v.drive = 0;
+    }
+    {
+        ScenarioStep& a = step("attach");
+        a.drive = 1;
+        a.path = Path::Mailbox;
+        a.identity = makeIdentityPage();
+        a.status = makeStatusRecord();  // RAID1, two healthy 4 TB drives
+    }
+    {
+        ScenarioStep& v = step("volume");
+        v.letter = 'E';
+        v.drive = 1;
+    }
+    return sc;
+}
+
+std::string saveScenario(const Scenario& sc, const std::string& dir, std::string& error) {
+    const std::string name = sc.name.empty() ? "scenario" : sc.name;
+    const fs::path base(dir);
+    std::ostringstream text;
+    for (std::size_t i = 0; i < sc.steps.size(); ++i) {
+        const ScenarioStep& s = sc.steps[i];
+        const std::string tag = name + "-" + std::to_string(i + 1);
+        auto block = [&](const char* role, const Block& b) {
+            const std::string file = tag + "-" + role + ".bin";
+            if (!writeBlockFile((base / file).string(), b)) {
+                error = "cannot write " + (base / file).string();
+                return std::string();
+            }
+            return file;
+        };
+        text << formatSeconds(s.seconds) << ' ' << s.verb;
+        if (s.verb == "disk" || s.verb == "detach") {
+            text << ' ' << s.drive;
+        } else if (s.verb == "attach") {
+            const std::string id = block("identity", s.identity);
+            const std::string st = block("status", s.status);
+            if (id.empty() || st.empty()) return {};
+            text << ' ' << s.drive << ' ' << pathName(s.path) << " identity=" << id << " status=" << st;
+        } else if (s.verb == "member") {
+            text << ' ' << s.drive << ' ' << s.other;
+        } else if (s.verb == "volume") {
+            text << ' ' << s.letter << ' ' << s.drive;
+        } else if (s.verb == "status") {
+            const std::string st = block("status", s.status);
+            if (st.empty()) return {};
+            text << ' ' << s.drive << ' ' << st;
+        } else if (s.verb == "fail") {
+            text << ' ' << s.drive << ' ' << faultName(s.fault) << ' ' << s.count;
+        } else {
+            for (const std::string& a : s.args) text << ' ' << a;
+        }
+        text << '\n';
+    }
+    const fs::path file = base / (name + ".scenario");
+    std::ofstream f(file, std::ios::trunc);
+    f << text.str();
+    f.close();
+    if (!f) {
+        error = "cannot write " + file.string();
+        return {};
+    }
+    return file.string();
+}
+
+}  // namespace raid::sim
