@@ -1,4 +1,5 @@
 // raid-gui-sim: the application on simulated enclosures.
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -9,8 +10,8 @@
 namespace {
 
 int usage() {
-    std::cerr << "usage: raid-gui-sim [--headless] [--scenario FILE] [--trace FILE] [--until SECONDS]\n"
-                 "                    [--latency-us N]\n";
+    std::cerr << "usage: raid-gui-sim [--headless [--real-time]] [--scenario FILE] [--trace FILE]\n"
+                 "                    [--until SECONDS] [--latency-us N]\n";
     return 2;
 }
 
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
         };
         if (arg == "--headless") {
             headless = true;
+        } else if (arg == "--real-time") {
+            options.virtualTime = false;
         } else if (arg == "--scenario" && i + 1 < argc) {
             options.scenarioPath = argv[++i];
         } else if (arg == "--trace" && i + 1 < argc) {
@@ -60,6 +63,9 @@ int main(int argc, char** argv) {
         std::cerr << error << '\n';
         return 2;
     }
+    // The end of the desktop session reaches a headless run as a signal.
+    std::signal(SIGTERM, [](int) { raid::sim::SimRunner::sessionEndSignal = true; });
+    std::signal(SIGHUP, [](int) { raid::sim::SimRunner::sessionEndSignal = true; });
     runner.run();
     return 0;
 }

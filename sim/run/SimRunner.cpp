@@ -1,5 +1,6 @@
 #include "sim/run/SimRunner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -21,9 +22,11 @@ std::string escapeText(const std::string& text) {
 }
 
 const std::vector<std::string>& SimRunner::extraVerbs() {
-    static const std::vector<std::string> verbs = {};
+    static const std::vector<std::string> verbs = {"check", "maintenance", "sessionend"};
     return verbs;
 }
+
+std::atomic<bool> SimRunner::sessionEndSignal{false};
 
 SimRunner::SimRunner(RunOptions options, std::ostream* out)
     : options_(std::move(options)),
@@ -48,7 +51,8 @@ bool SimRunner::load(std::string& error) {
         loaded_ = true;
         return true;
     }
-    loaded_ = loadScenario(options_.scenarioPath, scenario_, error);
+    loaded_ = loadScenario(options_.scenarioPath, scenario_, error, extraVerbs());
+    if (loaded_) loaded_ = checkExtraVerbs(error);
     return loaded_;
 }
 
@@ -79,7 +83,8 @@ bool SimRunner::start(std::string& error) {
     platform_.setLatencyUs(options_.latencyUs);
     for (const ScenarioStep& step : scenario_.steps) {
         if (step.seconds > 0) break;
-        applyStep(platform_, step);
+        if (std::find(extraVerbs().begin(), extraVerbs().end(), step.verb) == extraVerbs().end())
+            applyStep(platform_, step);
     }
 
     StoragePort* storage = &platform_;
@@ -106,11 +111,23 @@ bool SimRunner::start(std::string& error) {
     });
 
     form_ = std::make_unique<MainForm>(Ports{*scheduler_, *storage, platform_, *this, &deviceChanges_}, controls_);
+    form_->onQuit = [this] {
+        quitRequested_ = true;
+        scheduler_->quit();
+    };
     form_->FormCreate();
 
-    // Later steps happen at their virtual second, as one-shot timers.
+    // A session end arriving as a signal is taken up on the engine thread.
+    signalTimer_ = scheduler_->addTimer(50, [this] {
+        if (sessionEndSignal.exchange(false)) form_->QueryEndSession();
+    });
+    scheduler_->setTimerEnabled(signalTimer_, true);
+
+    // Steps of the runner's own at second 0 act once the window exists; later steps
+    // happen at their second, as one-shot timers.
     for (const ScenarioStep& step : scenario_.steps) {
-        if (step.seconds <= 0) continue;
+        const bool own = std::find(extraVerbs().begin(), extraVerbs().end(), step.verb) != extraVerbs().end();
+        if (step.seconds <= 0 && !own) continue;
         auto id = std::make_shared<Scheduler::TimerId>(-1);
         const ScenarioStep copy = step;
         *id = scheduler_->addTimer(static_cast<int>(step.seconds * 1000.0 + 0.5), [this, id, copy] {
@@ -122,8 +139,44 @@ bool SimRunner::start(std::string& error) {
     return true;
 }
 
+bool SimRunner::checkExtraVerbs(std::string& error) {
+    for (const ScenarioStep& step : scenario_.steps) {
+        const std::string where = scenario_.name + ":" + std::to_string(step.line) + ": ";
+        const auto& a = step.args;
+        if (step.verb == "check") {
+            if (a.size() != 2 || (a[0] != "1" && a[0] != "2") || (a[1] != "on" && a[1] != "off")) {
+                error = where + "check takes a device number 1 or 2 and on or off";
+                return false;
+            }
+        } else if (step.verb == "maintenance") {
+            if (a.size() != 1 || (a[0] != "on" && a[0] != "off")) {
+                error = where + "maintenance takes on or off";
+                return false;
+            }
+        } else if (step.verb == "sessionend") {
+            if (!a.empty()) {
+                error = where + "sessionend takes no arguments";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 void SimRunner::applyTimed(const ScenarioStep& step) {
-    if (applyStep(platform_, step)) deviceChanges_.fire();
+    const auto& a = step.args;
+    if (step.verb == "check") {
+        form_->CheckBoxClick(MainForm::deviceCheckBox(a[0] == "1" ? 0 : 1), a[1] == "on");
+    } else if (step.verb == "maintenance") {
+        // Stands in for a firmware upgrade holding the first device.
+        const bool on = a[0] == "on";
+        form_->MaintenanceBusy = on;
+        form_->dev.HeldDevice = on ? 0 : kNoHeldDevice;
+    } else if (step.verb == "sessionend") {
+        form_->QueryEndSession();
+    } else if (applyStep(platform_, step)) {
+        deviceChanges_.fire();
+    }
 }
 
 void SimRunner::runUntil(double seconds) {

@@ -5,6 +5,7 @@
 // name, and the text (line breaks written as \n).
 #pragma once
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <memory>
@@ -77,11 +78,23 @@ public:
     // Emits one output line (time prefix added).
     void emit(const std::string& control, const std::string& text);
 
-    // Scenario verbs handled here rather than by the platform.
+    // Scenario verbs handled here rather than by the platform:
+    //   check N on|off    the user ticks or clears device check box N (1 or 2)
+    //   maintenance on|off  a maintenance operation holds device 1 (or ends)
+    //   sessionend        the desktop session asks the program to end
     static const std::vector<std::string>& extraVerbs();
+
+    // Set from a signal handler (SIGTERM, SIGHUP): a session end to take up.
+    static std::atomic<bool> sessionEndSignal;
+    // The program was asked to end (a granted session end or close).
+    bool quitRequested() const { return quitRequested_; }
 
 private:
     void applyTimed(const ScenarioStep& step);
+    bool checkExtraVerbs(std::string& error);
+
+    bool quitRequested_ = false;
+    Scheduler::TimerId signalTimer_ = -1;
 
     RunOptions options_;
     std::ostream* out_;
