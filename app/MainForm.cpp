@@ -1,6 +1,10 @@
 #include "app/MainForm.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+
+#include "device/StatusRead.h"
 
 namespace raid {
 
@@ -205,6 +209,16 @@ void MainForm::ShowPage() {
 void MainForm::Timer3Timer() { ClockNow = ports_.scheduler.wallSeconds(); }
 
 void MainForm::Timer2Timer() {
+    // Slow mode: a hybrid enclosure flushing its cache is polled every tenth tick.
+    const int productClass = productClassOf ? productClassOf() : 2;
+    const std::uint8_t flush = flushCounterOf ? flushCounterOf() : 0;
+    if (productClass == 4 && (flush & 0x80)) {
+        if (TickDivider < 9) {
+            ++TickDivider;
+            return;
+        }
+        TickDivider = 0;
+    }
     if (DeviceChangeCountdown == 0 && !dev.DetectionPending && !MaintenanceBusy) {
         if (RequestMask & kPollingArmed)
             RequestMask |= kRequestPoll;
@@ -346,7 +360,54 @@ void MainForm::RunRequest() {
 
 void MainForm::PollCycle() {
     if (DeviceChangeCountdown != 0 || dev.DetectionPending || MaintenanceBusy) return;
-    if (onDecode) onDecode(0);
+    std::uint8_t mask = 0;
+    for (int i = 0; i < 2; ++i) {
+        if (MaintenanceBusy) return;  // an upgrade started meanwhile: no decoding either
+        const auto idx = static_cast<std::size_t>(i);
+        if (i >= dev.ActiveCount || !controls_.checked(deviceCheckBox(i)) ||
+            static_cast<std::uint32_t>(i) == dev.HeldDevice)
+            continue;
+        dev.CurrentDevice = static_cast<std::uint32_t>(i);
+        if (PollFailures[idx] & 1) {
+            // A failed read is followed by one idle round.
+            ++PollFailures[idx];
+            continue;
+        }
+        Sector fresh{};
+        if (!ReadStatus(*transport_, dev, fresh.data(), statusSearchLimit)) {
+            if (++PollFailures[idx] > 10) {
+                controls_.setChecked(deviceCheckBox(i), false);
+                PollFailures[idx] = 0;
+            }
+            continue;
+        }
+        Sector& stored = dev.EnclosureStatus[dev.ActiveDevices[idx] & kCodeDriveMask];
+        const bool raid = stored[1] == 0xA0;
+        const std::size_t f = raid ? 104 : 202;
+        const std::uint8_t lastProgress = progressOf ? progressOf(i) : LastProgress[idx];
+        if (fresh[f] != 0 || lastProgress == 0xFF) {
+            if (raid) {
+                // A drive that has just gone keeps its model, capacity and serial.
+                const std::uint8_t changed = stored[f] ^ fresh[f];
+                auto keep = [&](std::size_t at, std::size_t n) {
+                    std::copy_n(stored.begin() + static_cast<std::ptrdiff_t>(at), n,
+                                fresh.begin() + static_cast<std::ptrdiff_t>(at));
+                };
+                if ((changed & 0x02) && !(fresh[104] & 0x02)) keep(256, 40), keep(296, 6), keep(58, 20);
+                if ((changed & 0x20) && !(fresh[104] & 0x20)) keep(302, 40), keep(342, 6), keep(78, 20);
+            }
+            stored = fresh;
+        } else {
+            char text[64];
+            std::snprintf(text, sizeof text, "HDD Status = 0x%02X, Err Count = 0x%02X", fresh[f], StatusErrorCount);
+            controls_.setText(panelName(4), text);
+            ++StatusErrorCount;
+        }
+        mask = static_cast<std::uint8_t>(mask | (1u << i));
+        PollFailures[idx] = 0;
+    }
+    if (onDecode) onDecode(mask);
+    if (mask != 0 && CurrentPage == 0 && onStatusPageRefresh) onStatusPageRefresh(dev.FirstPass);
 }
 
 bool MainForm::SendAction() {

@@ -156,6 +156,13 @@ public:
     std::function<void()> onEmailPageLoad;
     std::function<void()> onEmailSubPageRefresh;
     std::function<void(std::uint8_t mask)> onDecode;
+    // Product class of the selected device (Status page) and the decoder's flush
+    // counter: together they put the poll clock into slow mode.
+    std::function<int()> productClassOf;
+    std::function<std::uint8_t()> flushCounterOf;
+    int TickDivider = 0;  // the slow-mode divider; the Status page resets it
+    // The decoder's last seen progress of a device (0xFF = nothing seen yet).
+    std::function<std::uint8_t(int device)> progressOf;
     std::function<void()> onServiceMail;
     std::function<void(const std::string&)> onClick;  // clicks no handler here claims
     std::function<void(const std::string&, bool)> onCheckBox;

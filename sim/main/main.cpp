@@ -11,7 +11,8 @@ namespace {
 
 int usage() {
     std::cerr << "usage: raid-gui-sim [--headless [--real-time]] [--scenario FILE] [--trace FILE]\n"
-                 "                    [--until SECONDS] [--latency-us N]\n";
+                 "                    [--until SECONDS] [--latency-us N] [--log-dir DIR]\n"
+                 "                    [--start YYYY-MM-DDTHH:MM:SS]\n";
     return 2;
 }
 
@@ -35,6 +36,10 @@ int main(int argc, char** argv) {
         };
         if (arg == "--headless") {
             headless = true;
+        } else if (arg == "--log-dir" && i + 1 < argc) {
+            options.logDir = argv[++i];
+        } else if (arg == "--start" && i + 1 < argc) {
+            if (!raid::sim::parseStartTime(argv[++i], options.startWallSeconds)) return usage();
         } else if (arg == "--real-time") {
             options.virtualTime = false;
         } else if (arg == "--scenario" && i + 1 < argc) {

@@ -31,7 +31,11 @@ struct RunOptions {
     std::int64_t latencyUs = 0; // per request
     bool virtualTime = true;
     double startWallSeconds = 0;  // wall time at virtual 0; 0 = now
+    std::string logDir;           // where the day files go; empty: the program's folder
 };
+
+// "YYYY-MM-DDTHH:MM:SS" in local time to wall seconds; false when malformed.
+bool parseStartTime(const std::string& text, double& wallSeconds);
 
 // Device-change notifications the scenario delivers.
 class SimDeviceChange final : public DeviceChangePort {
