@@ -393,8 +393,19 @@ void MainForm::PollCycle() {
                     std::copy_n(stored.begin() + static_cast<std::ptrdiff_t>(at), n,
                                 fresh.begin() + static_cast<std::ptrdiff_t>(at));
                 };
-                if ((changed & 0x02) && !(fresh[104] & 0x02)) keep(256, 40), keep(296, 6), keep(58, 20);
-                if ((changed & 0x20) && !(fresh[104] & 0x20)) keep(302, 40), keep(342, 6), keep(78, 20);
+                // It keeps it for as long as it stays away and the enclosure reports no
+                // identity of its own for the bay, not just for the one poll that saw it go.
+                auto blank = [&](std::size_t at) {
+                    return std::all_of(fresh.begin() + static_cast<std::ptrdiff_t>(at),
+                                       fresh.begin() + static_cast<std::ptrdiff_t>(at + 20),
+                                       [](std::uint8_t b) { return b == 0 || b == ' '; });
+                };
+                auto gone = [&](std::uint8_t bit, std::size_t serial) {
+                    if (fresh[104] & bit) return false;
+                    return (changed & bit) || (!(stored[104] & bit) && blank(serial));
+                };
+                if (gone(0x02, 58)) keep(256, 40), keep(296, 6), keep(58, 20);
+                if (gone(0x20, 78)) keep(302, 40), keep(342, 6), keep(78, 20);
             }
             stored = fresh;
         } else {
