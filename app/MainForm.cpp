@@ -47,6 +47,24 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     reporter_ = std::make_unique<FormReporter>(*this);
     transport_ = std::make_unique<Transport>(ports_.storage, ports_.scheduler, random_, *reporter_);
     discovery_ = std::make_unique<Discovery>(*transport_, ports_.volumes, dev);
+    FileStore* files = ports_.files;
+    if (!files) {
+        ownFiles_ = makeStdFileStore();
+        files = ownFiles_.get();
+    }
+    log_ = std::make_unique<EventLog>(*files, ports_.logFolder, ports_.fallbackLogFolder, kAppTitle,
+                                      [this](const std::string& text) { controls_.setText(panelName(4), text); });
+    alerts_ = std::make_unique<AlertState>(dev, MailRequestFlags);
+    decoder_ = std::make_unique<StatusDecoder>(DecoderContext{
+        dev, *log_, UserAbort, dev.FirstPass, ClockNow, [this] { return ports_.scheduler.wallSeconds(); },
+        [this](int kind, int device, int port) { raiseAlert(kind, device, port); }});
+    onDecode = [this](std::uint8_t mask) { decoder_->decode(mask); };
+    progressOf = [this](int device) { return decoder_->states()[static_cast<std::size_t>(device)].previousProgress; };
+    flushCounterOf = [this] { return decoder_->flushCounter(); };
+    onDeviceListCompare = [this] {
+        compareDeviceLists(dev, *log_, [this](int kind, int device, int port) { raiseAlert(kind, device, port); });
+    };
+    onStatusPageRefresh = [this](bool full) { DrawStatusPage(full); };
     declareControls();
 }
 
@@ -150,6 +168,7 @@ void MainForm::FormCreate() {
         PollFailures[static_cast<std::size_t>(i)] = 0;
         LastProgress[static_cast<std::size_t>(i)] = 0xFF;
         UserAbort[static_cast<std::size_t>(i)] = false;
+        decoder_->states()[static_cast<std::size_t>(i)] = DeviceEventState{};
     }
 
     controls_.setText("Label65", kVersionText);
@@ -418,7 +437,11 @@ void MainForm::PollCycle() {
         PollFailures[idx] = 0;
     }
     if (onDecode) onDecode(mask);
-    if (mask != 0 && CurrentPage == 0 && onStatusPageRefresh) onStatusPageRefresh(dev.FirstPass);
+    // The first drawing ends the start-up pass. It happens even when another page is
+    // showing: otherwise a user who opened the Upgrade page early could never get back
+    // (the page handlers wait for the start-up pass to end) and every poll would write
+    // the start-up header into the day log again.
+    if (mask != 0 && (CurrentPage == 0 || dev.FirstPass) && onStatusPageRefresh) onStatusPageRefresh(dev.FirstPass);
 }
 
 bool MainForm::SendAction() {
@@ -455,13 +478,27 @@ bool MainForm::SendAction() {
 
 void MainForm::ServiceMailRequests() {
     controls_.setText(panelName(2), "Email=" + std::to_string(MailRequestFlags.load()));
-    // Loading the settings and sending the alert arrive with the notification layer;
-    // until then a request is acknowledged so the thread does not spin on it.
     if (onServiceMail) {
         onServiceMail();
         return;
     }
-    MailRequestFlags &= static_cast<std::uint8_t>(~0x01);
+    // Settings and sending arrive with the notification layer. Until then the load
+    // request is acknowledged, and a raised alert stays pending (bit 1) with its kind
+    // and lines, so nothing of it is lost before there is a way to send it.
+    MailRequestFlags &= static_cast<std::uint8_t>(~kMailLoadSettings);
+}
+
+void MainForm::raiseAlert(int kind, int deviceIndex, int port) {
+    alerts_->raiseAlert(kind, deviceIndex, port);
+    if (onAlertRaised) onAlertRaised(kind, deviceIndex, port);
+}
+
+int MainForm::DrawStatusPage(bool) {
+    if (!controls_.checked("CheckBox1") && !controls_.checked("CheckBox3")) return -1;
+    // The start-up pass ends with the first drawing.
+    dev.FirstPass = false;
+    LayoutNavigation(0x1D);
+    return 0;
 }
 
 // ---------------------------------------------------------------------------

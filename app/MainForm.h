@@ -19,7 +19,12 @@
 #include "device/DeviceState.h"
 #include "device/Discovery.h"
 #include "device/Transport.h"
+#include "monitor/DeviceListCompare.h"
+#include "monitor/EventLog.h"
+#include "monitor/StatusDecoder.h"
+#include "notify/Alerts.h"
 #include "platform/DeviceChangePort.h"
+#include "platform/FileStore.h"
 #include "platform/HostInfo.h"
 #include "platform/Random.h"
 #include "platform/Scheduler.h"
@@ -43,6 +48,9 @@ struct Ports {
     DialogPort& dialogs;
     DeviceChangePort* deviceChanges = nullptr;  // optional
     HostInfoPort* hostInfo = nullptr;           // optional: empty values without it
+    FileStore* files = nullptr;                 // optional: the standard file store without it
+    std::string logFolder;                      // where the day logs go ("" = current folder)
+    std::string fallbackLogFolder;              // where they go while logFolder is read-only
 };
 
 // The five system-information lines (each starts with its own line break).
@@ -134,6 +142,14 @@ public:
     DeviceState dev;
 
     Transport& transport() { return *transport_; }
+    EventLog& eventLog() { return *log_; }
+    StatusDecoder& decoder() { return *decoder_; }
+    AlertState& alerts() { return *alerts_; }
+    // Hands an alert to the mail side (and to whoever watches, see onAlertRaised).
+    void raiseAlert(int kind, int deviceIndex, int port);
+    // Draws the Status page: -1 when no device check box is ticked, else 0. The first
+    // drawing ends the start-up pass.
+    int DrawStatusPage(bool fullRedraw);
     Discovery& discovery() { return *discovery_; }
     Controls& controls() { return controls_; }
     Scheduler& scheduler() { return ports_.scheduler; }
@@ -166,13 +182,15 @@ public:
     std::function<void()> onServiceMail;
     std::function<void(const std::string&)> onClick;  // clicks no handler here claims
     std::function<void(const std::string&, bool)> onCheckBox;
+    // Each raised alert (after the alert state holds its lines), for tools that show it.
+    std::function<void(int kind, int deviceIndex, int port)> onAlertRaised;
     // Called on the engine thread when the program is to end (granted close/session end).
     std::function<void()> onQuit;
 
     // Per-device poll state (indices 0 and 1).
     std::array<std::uint8_t, 2> PollFailures{};
     std::array<std::uint8_t, 2> LastProgress{0xFF, 0xFF};
-    std::array<bool, 2> UserAbort{};
+    std::array<bool, kDecoderDevices> UserAbort{};
     std::uint8_t StatusErrorCount = 0;
     std::atomic<std::uint8_t> MailRequestFlags{0};
     bool SettingsKeyExists = false;
@@ -192,6 +210,10 @@ private:
     XorShiftRandom random_;
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<Discovery> discovery_;
+    std::unique_ptr<FileStore> ownFiles_;
+    std::unique_ptr<EventLog> log_;
+    std::unique_ptr<AlertState> alerts_;
+    std::unique_ptr<StatusDecoder> decoder_;
 };
 
 }  // namespace raid

@@ -55,9 +55,14 @@ public:
     bool append(const std::string& path, std::string_view data) override {
         const fs::path p(path);
         std::error_code ec;
-        const bool existed = fs::is_regular_file(p, ec);
-        const std::uintmax_t before = existed ? fs::file_size(p, ec) : 0;
-        if (ec) return false;
+        const fs::file_status st = fs::status(p, ec);
+        if (ec && st.type() != fs::file_type::not_found) return false;
+        const bool existed = fs::is_regular_file(st);
+        std::uintmax_t before = 0;
+        if (existed) {
+            before = fs::file_size(p, ec);
+            if (ec) return false;
+        }
         if (!existed) makeParent(p);
         if (writeWhole(p, data, std::ios::app)) return true;
         // A full disk can leave part of the data behind. Cut it off again so the file

@@ -2,9 +2,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
+#include "platform/FileStore.h"
 #include "sim/run/SimRunner.h"
 
 namespace {
@@ -57,6 +59,17 @@ int main(int argc, char** argv) {
         }
     }
     (void)headless;  // the window arrives with the Qt front end; until then every run is headless
+
+    // Like the real program, the day logs go beside the executable unless told
+    // otherwise; when that folder is read-only they go to the user's state folder.
+    if (options.logDir.empty()) {
+        std::error_code ec;
+        const auto exe = std::filesystem::weakly_canonical(std::filesystem::absolute(argv[0], ec), ec);
+        options.logDir = ec ? std::string(".") : exe.parent_path().string();
+    }
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    options.fallbackLogDir = raid::fallbackLogFolder(state ? state : "", home ? home : "");
 
     raid::sim::SimRunner runner(options, &std::cout);
     std::string error;

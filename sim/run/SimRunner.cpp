@@ -131,7 +131,17 @@ bool SimRunner::start(std::string& error) {
         }
     });
 
-    form_ = std::make_unique<MainForm>(Ports{*scheduler_, *storage, platform_, *this, &deviceChanges_}, controls_);
+    Ports ports{*scheduler_, *storage, platform_, *this, &deviceChanges_, nullptr, nullptr, {}, {}};
+    ports.logFolder = options_.logDir;
+    ports.fallbackLogFolder = options_.fallbackLogDir;
+    form_ = std::make_unique<MainForm>(ports, controls_);
+    form_->onAlertRaised = [this](int kind, int device, int port) {
+        std::string text;
+        for (const auto& l : form_->alerts().AlertInfoLines) text += (text.empty() ? "" : "\n") + l;
+        emit("Alert[kind=" + std::to_string(kind) + " device=" + std::to_string(device) + " port=" +
+                 std::to_string(port) + "]",
+             text);
+    };
     form_->onQuit = [this] {
         quitRequested_ = true;
         scheduler_->quit();

@@ -31,7 +31,8 @@ struct RunOptions {
     std::int64_t latencyUs = 0; // per request
     bool virtualTime = true;
     double startWallSeconds = 0;  // wall time at virtual 0; 0 = now
-    std::string logDir;           // where the day files go; empty: the program's folder
+    std::string logDir;           // where the day files go; empty: the current folder
+    std::string fallbackLogDir;   // where they go while logDir cannot be written
 };
 
 // "YYYY-MM-DDTHH:MM:SS" in local time to wall seconds; false when malformed.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -53,6 +54,8 @@ public:
         sim::RunOptions options;
         options.scenarioPath = path;
         options.tracePath = dir_ + "/trace.txt";
+        options.logDir = logDir.empty() ? dir_ : logDir;
+        options.fallbackLogDir = dir_ + "/fallback";
         options.untilSeconds = until;
         options.latencyUs = latencyUs;
         options.startWallSeconds = startWall;
@@ -83,6 +86,26 @@ public:
     }
 
     std::string loadError;
+    std::string logDir;  // where the day files go (default: the kit's folder)
+
+    // The day file's lines as written (CR LF ends).
+    std::vector<std::string> dayFile(const std::string& yymmdd, const std::string& folder = "") const {
+        std::ifstream f((folder.empty() ? (logDir.empty() ? dir_ : logDir) : folder) + "/" + yymmdd + ".log",
+                        std::ios::binary);
+        std::vector<std::string> lines;
+        std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const std::size_t end = text.find("\r\n", at);
+            if (end == std::string::npos) {
+                lines.push_back(text.substr(at) + "<no CR LF>");
+                break;
+            }
+            lines.push_back(text.substr(at, end - at));
+            at = end + 2;
+        }
+        return lines;
+    }
 
 private:
     std::string dir_;

@@ -1,0 +1,17 @@
+// Event times and day-file names from wall-clock seconds.
+//
+// Event lines use the date-time format "c": the locale's short date, a blank, the long
+// time. That is what the C library gives for "%x %X" in the process's LC_TIME locale;
+// headless tools stay in the C locale and read "12/07/26 14:03:05".
+#pragma once
+
+#include <string>
+
+namespace raid {
+
+// `wallSeconds`: seconds since the Unix epoch (fractions are dropped), shown as local time.
+std::string formatDateTimeC(double wallSeconds);
+// Two-digit year, month, day of the local date: "261207".
+std::string formatYymmdd(double wallSeconds);
+
+}  // namespace raid

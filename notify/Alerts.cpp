@@ -1,0 +1,66 @@
+#include "notify/Alerts.h"
+
+#include "monitor/StatusRecord.h"
+
+namespace raid {
+namespace {
+
+std::string capacityText(std::uint64_t sectors) {
+    return std::to_string(gigabytes(sectors)) + " GB(" + std::to_string(sectors) + " Sectors)";
+}
+
+}  // namespace
+
+void AlertState::raiseAlert(int kind, int deviceIndex, int port) {
+    AlertInfoLines.clear();
+    // Only the four kinds exist; anything else would shift the mask out of range and
+    // queue a mail with no subject or contents of its own.
+    if (kind < 1 || kind > 4) return;
+    if ((suppressMask >> (kind - 1)) & 1) return;
+
+    if (deviceSlot(dev_, deviceIndex) >= 0) {
+        const std::string n = std::to_string(deviceIndex + 1);
+        const Sector& identity = identityOf(dev_, deviceIndex);
+        const StatusRecord rec(statusOf(dev_, deviceIndex), raidLayout());
+        switch (kind) {
+        case 1: AlertInfoLines.push_back("Device" + n + " P" + std::to_string(port) + " Hard Disk Drive fail."); break;
+        case 2: AlertInfoLines.push_back("Device" + n + " RAID system fail."); break;
+        case 3: AlertInfoLines.push_back("Device" + n + " over heat."); break;
+        default: AlertInfoLines.push_back("Device" + n + " fan fail."); break;
+        }
+        AlertInfoLines.push_back("Device" + n + " information :");
+        AlertInfoLines.push_back("Model# " + enclosureModel(identity));
+        AlertInfoLines.push_back(raidModeText(rec.raidMode()) + ", F/W Rev. " + firmwareRevision(identity) + "." +
+                                 rec.subCode());
+        AlertInfoLines.push_back("Configured Capacity : " + capacityText(rec.configuredCapacity()));
+
+        const std::uint8_t flags = rec.driveFlags();
+        for (int d = 0; d < 2; ++d) {
+            const std::string name = d == 0 ? "HDD1" : "HDD2";
+            const std::uint8_t bits = static_cast<std::uint8_t>((flags >> (4 * d)) & 0x0F);
+            bool details = kind == 1;
+            if (bits & kFlagAbsent) {
+                AlertInfoLines.push_back("  " + name + " is absent. ");
+            } else if (bits & kFlagPresent) {
+                const unsigned nibble = d == 0 ? (rec.sataSpeeds() & 0x0F) : (rec.sataSpeeds() >> 4);
+                AlertInfoLines.push_back("  " + name + " is present.(SATA" + sataSpeedName(nibble) + ")");
+                details = true;
+            } else if (bits & kFlagFailed) {
+                AlertInfoLines.push_back("  " + name + " was failed, Capacity too small.");
+                details = true;
+            } else if (bits & kFlagInserted) {
+                AlertInfoLines.push_back(name + " was inserted.");
+            }
+            if (details) {
+                AlertInfoLines.push_back("    Model no.: " + rec.model(d));
+                AlertInfoLines.push_back("    Serial no.: \"" + rec.serial(d) + "\"");
+                AlertInfoLines.push_back("    Capacity : " + capacityText(rec.capacity(d)));
+            }
+        }
+    }
+
+    pendingKind = kind;
+    MailRequestFlags.fetch_or(kMailSendAlert);
+}
+
+}  // namespace raid

@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "Fixtures.h"
+#include "monitor/EventLog.h"
+
+namespace raid {
+namespace {
+
+using namespace raid::testing;
+
+const std::string kTitle = "RAID GUI v0.23.7-3";
+const std::string kDay = "/logs/261207.log";
+const std::string kFallbackDay = "/state/raid-gui/261207.log";
+
+class EventLogTest : public ::testing::Test {
+protected:
+    FakeFileStore store;
+    std::vector<std::string> notices;
+    EventLog log{store, "/logs", "/state/raid-gui", kTitle, [this](const std::string& t) { notices.push_back(t); }};
+    const double t = wallAt(2026, 12, 7, 14, 3, 5);
+    const std::string ts = "12/07/26 14:03:05";
+    const std::string rule = std::string(83, '-');
+};
+
+TEST_F(EventLogTest, StartOnADayWithAFileLoadsItThenRuleAndHeader) {
+    store.files[kDay] = "old 1\r\nold 2\nold 3";
+    EXPECT_TRUE(log.prepareForPass(t, true));
+    EXPECT_TRUE(log.reseedDue());
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"old 1", "old 2", "old 3", rule, kTitle + " has started from " + ts}));
+    // Mixed line ends are not ours: the first save writes the whole day in CR LF.
+    log.save();
+    EXPECT_EQ(store.files[kDay], crlf(log.lines()));
+}
+
+TEST_F(EventLogTest, StartWithoutAFileWritesOneRule) {
+    EXPECT_TRUE(log.prepareForPass(t, true));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{rule, kTitle + " has started from " + ts}));
+}
+
+TEST_F(EventLogTest, LaterPassOfTheDayNeedsNothingAndDoesNotReload) {
+    store.files[kDay] = "a\r\n";
+    log.prepareForPass(t, false);
+    log.addLine("b");
+    log.save();
+    EXPECT_FALSE(log.prepareForPass(t + 4, false));
+    EXPECT_FALSE(log.reseedDue());
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(EventLogTest, PendingLinesGetTheTimeAndDueTheBlock) {
+    log.prepareForPass(t, false);
+    log.addPendingLine("D2 Device was removed.");
+    log.addPendingLine("    Device had changed.");
+    log.setDeviceListChanged();
+    EXPECT_TRUE(log.prepareForPass(t + 4, false));
+    EXPECT_TRUE(log.reseedDue());
+    EXPECT_FALSE(log.deviceListChanged());
+    EXPECT_TRUE(log.pendingLines().empty());
+    const std::string ts2 = "12/07/26 14:03:09";
+    EXPECT_EQ(log.lines(),
+              (std::vector<std::string>{rule, rule, "D2 Device was removed." + ts2, "    Device had changed." + ts2}));
+}
+
+TEST_F(EventLogTest, SavesAppendOnlyWhatIsNewWhateverTheDaySize) {
+    const auto costOfOneLine = [&](int dayLines) {
+        FakeFileStore s;
+        EventLog l{s, "/logs", "/state/raid-gui", kTitle};
+        l.prepareForPass(t, false);
+        for (int i = 0; i < dayLines; ++i) l.addLine("D1 HDD1 Scan " + std::to_string(i % 100) + "%, " + ts);
+        l.save();
+        const auto before = s.bytesWritten;
+        l.prepareForPass(t + 4, false);
+        l.addLine("D1 HDD1 Scan Done, " + ts);
+        EXPECT_TRUE(l.save());
+        EXPECT_EQ(s.files[kDay], crlf(l.lines()));
+        return s.bytesWritten - before;
+    };
+    const auto small = costOfOneLine(10);
+    EXPECT_EQ(small, std::string("D1 HDD1 Scan Done, " + ts + "\r\n").size());
+    EXPECT_EQ(costOfOneLine(5000), small);
+}
+
+TEST_F(EventLogTest, FailedWholeRewriteLeavesTheOldFile) {
+    store.files[kDay] = "a\nb\n";  // not in our form: the next save must rewrite it whole
+    log.prepareForPass(t, false);
+    log.addLine("c");
+    store.spaceLeft = 5;  // the disk fills half way through the temp file
+    EXPECT_FALSE(log.save());
+    EXPECT_EQ(store.files[kDay], "a\nb\n");
+    store.spaceLeft.reset();
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(store.files[kDay], "a\r\nb\r\nc\r\n");
+}
+
+TEST_F(EventLogTest, TornAppendIsRepairedByTheNextSave) {
+    log.prepareForPass(t, false);
+    log.addLine("first");
+    log.save();
+    const std::string before = store.files[kDay];
+    log.addLine("second line that does not fit");
+    store.spaceLeft = 4;
+    EXPECT_FALSE(log.save());
+    EXPECT_EQ(store.files[kDay].substr(0, before.size()), before);  // what was there is still there
+    EXPECT_TRUE(log.hasUnsavedLines());
+    store.spaceLeft.reset();
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(store.files[kDay], crlf(log.lines()));
+    EXPECT_FALSE(log.hasUnsavedLines());
+}
+
+TEST_F(EventLogTest, ReadOnlyFolderFallsBackAndComesBackWithNothingLost) {
+    store.files[kDay] = "morning\r\n";
+    store.readOnlyFolders.insert("/logs");
+    log.prepareForPass(t, true);
+    EXPECT_TRUE(log.save());
+    EXPECT_TRUE(log.usingFallback());
+    EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
+    for (int i = 0; i < 3; ++i) {
+        log.prepareForPass(t + 4 * (i + 1), false);
+        log.addLine("event " + std::to_string(i));
+        EXPECT_TRUE(log.save());
+    }
+    EXPECT_EQ(notices, (std::vector<std::string>{"Log folder cannot be written, writing to /state/raid-gui"}));
+    EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
+    EXPECT_EQ(store.files[kDay], "morning\r\n");
+
+    // A restart while the folder is still read-only continues from the longer copy.
+    {
+        EventLog again{store, "/logs", "/state/raid-gui", kTitle};
+        again.prepareForPass(t + 20, false);
+        EXPECT_EQ(again.lines(), log.lines());
+    }
+
+    store.readOnlyFolders.clear();
+    log.prepareForPass(t + 24, false);
+    log.addLine("event back home");
+    EXPECT_TRUE(log.save());
+    EXPECT_FALSE(log.usingFallback());
+    EXPECT_EQ(notices.back(), "Log folder is writable again, writing to /logs");
+    EXPECT_EQ(store.files[kDay], crlf(log.lines()));
+    EXPECT_EQ(log.lines().front(), "morning");
+    EXPECT_EQ(log.lines().back(), "event back home");
+}
+
+TEST_F(EventLogTest, UnreadableDayFileIsNeverOverwritten) {
+    store.files[kDay] = "precious\r\n";
+    store.unreadable.insert(kDay);
+    log.prepareForPass(t, true);
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(store.files[kDay], "precious\r\n");
+    EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
+    EXPECT_EQ(notices.at(0), "Log file cannot be read, writing to /state/raid-gui");
+}
+
+TEST_F(EventLogTest, LinesNobodyCouldWriteSurviveMidnight) {
+    store.readOnlyFolders = {"/logs", "/state/raid-gui"};
+    log.prepareForPass(t, false);
+    log.addLine("late event");
+    EXPECT_FALSE(log.save());
+    EXPECT_EQ(notices.back(), "Event log cannot be written, keeping events in memory");
+    // Still the same day and still no file: the lines in memory are kept, not restarted.
+    EXPECT_FALSE(log.prepareForPass(t + 4, false));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{rule, "late event"}));
+
+    const double tomorrow = wallAt(2026, 12, 8, 0, 0, 3);
+    EXPECT_TRUE(log.prepareForPass(tomorrow, false));
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{rule}));
+    store.readOnlyFolders.clear();
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(store.files[kDay], crlf({rule, "late event"}));
+    EXPECT_EQ(store.files["/logs/261208.log"], crlf({rule}));
+}
+
+TEST(EventLogSplitTest, CrLfOrLfAndALastLineWithoutEnd) {
+    EXPECT_EQ(EventLog::splitLines("a\r\nb\n\r\nc"), (std::vector<std::string>{"a", "b", "", "c"}));
+    EXPECT_EQ(EventLog::splitLines("x\ry\r\n"), (std::vector<std::string>{"x\ry"}));
+    EXPECT_TRUE(EventLog::splitLines("").empty());
+}
+
+TEST(StdFileStoreTest, WorksOnARealFolder) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / "raid-monitor-filestore-test";
+    fs::remove_all(dir);
+    auto store = makeStdFileStore();
+    const std::string file = (dir / "sub" / "261207.log").string();
+
+    EXPECT_FALSE(store->folderWritable((dir / "sub").string()));
+    EXPECT_TRUE(store->append(file, "a\r\n"));  // creates the folders
+    EXPECT_TRUE(store->append(file, "b\r\n"));
+    EXPECT_EQ(store->size(file), 6u);
+    EXPECT_TRUE(store->replace(file, "c\r\n"));
+    EXPECT_EQ(store->readAll(file), "c\r\n");
+    EXPECT_FALSE(fs::exists(file + ".tmp"));
+    EXPECT_TRUE(store->folderWritable((dir / "sub").string()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator{}), 1);
+    EXPECT_FALSE(store->readAll((dir / "missing").string()).has_value());
+    EXPECT_FALSE(store->size((dir / "sub").string()).has_value());
+    // A path whose folder is a file cannot be written, and says so.
+    EXPECT_FALSE(store->replace(file + "/x.log", "y"));
+    EXPECT_EQ(store->readAll(file), "c\r\n");
+    fs::remove_all(dir);
+}
+
+TEST(StdFileStoreTest, FallbackFolderRule) {
+    EXPECT_EQ(fallbackLogFolder("/x/state", "/home/u"), "/x/state/raid-gui");
+    EXPECT_EQ(fallbackLogFolder("relative", "/home/u"), "/home/u/.local/state/raid-gui");
+    EXPECT_EQ(fallbackLogFolder("", "/home/u"), "/home/u/.local/state/raid-gui");
+    EXPECT_EQ(fallbackLogFolder("", ""), "");
+}
+
+}  // namespace
+}  // namespace raid

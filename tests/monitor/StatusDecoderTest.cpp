@@ -1,0 +1,374 @@
+#include <gtest/gtest.h>
+
+#include "Fixtures.h"
+#include "monitor/DeviceListCompare.h"
+#include "monitor/StatusDecoder.h"
+#include "monitor/TimeFormat.h"
+
+namespace raid {
+namespace {
+
+using namespace raid::testing;
+using Lines = std::vector<std::string>;
+
+struct Alert {
+    int kind, index, port;
+    bool operator==(const Alert&) const = default;
+};
+
+const std::string kRule(83, '-');
+const std::string kCap = "3726 GB(7814037168 Sectors)";
+
+class DecoderTest : public ::testing::Test {
+protected:
+    DeviceState dev;
+    FakeFileStore store;
+    EventLog log{store, "/logs", "/state", "RAID GUI v0.23.7-3"};
+    std::array<bool, 4> userAbort{};
+    double clockNow = 0;
+    double passTime = wallAt(2026, 12, 7, 14, 3, 5);
+    std::vector<Alert> alerts;
+    StatusDecoder decoder{DecoderContext{dev, log, userAbort, dev.FirstPass, clockNow, [this] { return passTime; },
+                                         [this](int k, int i, int p) { alerts.push_back({k, i, p}); }}};
+
+    void SetUp() override {
+        dev.ActiveCount = 1;
+        dev.ActiveDevices[0] = 0x40 | 2;
+        dev.EnclosureIdentity[2] = identityPage();
+        dev.EnclosureStatus[2] = raidRecord(0x22);
+    }
+    Sector& rec() { return dev.EnclosureStatus[2]; }
+    // The start-up pass, after which the Status page has been drawn.
+    void start() {
+        decoder.decode(1);
+        dev.FirstPass = false;
+        alerts.clear();
+    }
+    // One more poll (at the same pass time, so that expectations may call ts() in any
+    // order); the lines it added.
+    Lines pass(std::uint8_t mask = 1) {
+        const std::size_t before = log.lines().size();
+        const std::string day = log.dayName();
+        decoder.decode(mask);
+        if (log.dayName() != day) return log.lines();
+        return Lines(log.lines().begin() + static_cast<std::ptrdiff_t>(before), log.lines().end());
+    }
+    std::string ts() const { return formatDateTimeC(passTime); }
+    void activity(std::uint8_t a, std::uint8_t percent) {
+        rec()[105] = a;
+        rec()[106] = percent;
+    }
+};
+
+const Lines kRaidBlock = {
+    "Device1 information :",
+    "Model# QX DUAL BAY RAID",
+    "Mirroring(RAID1), F/W Rev. 101208.0.A01",
+    "Configured Capacity : " + kCap,
+    "  HDD1 is present.(SATA2)",
+    "    Model no.:WDC WD40EFRX-68N32N0",
+    "    Serial no.: \"WD-WCC7K1AAAAA1     \"",
+    "    Capacity : " + kCap,
+    "  HDD2 is present.(SATA6G)",
+    "    Model no.: WDC WD40EFRX-68N32N0",
+    "    Serial no.: \"WD-WCC7K2BBBBB2     \"",
+    "    Capacity : " + kCap,
+};
+
+Lines concat(std::initializer_list<Lines> parts) {
+    Lines out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+TEST_F(DecoderTest, StartUpOnADayWithAFile) {
+    store.files["/logs/261207.log"] = "earlier\r\n";
+    decoder.decode(1);
+    EXPECT_EQ(clockNow, passTime);
+    EXPECT_EQ(log.lines(), concat({{"earlier", kRule, "RAID GUI v0.23.7-3 has started from 12/07/26 14:03:05"},
+                                   kRaidBlock,
+                                   {kRule}}));
+    EXPECT_EQ(store.files["/logs/261207.log"], crlf(log.lines()));
+}
+
+TEST_F(DecoderTest, StartUpWithoutAFileHasOneRule) {
+    decoder.decode(1);
+    EXPECT_EQ(Lines(log.lines().begin(), log.lines().begin() + 3),
+              (Lines{kRule, "RAID GUI v0.23.7-3 has started from 12/07/26 14:03:05", "Device1 information :"}));
+}
+
+TEST_F(DecoderTest, FirstPassAfterMidnightStartsANewFileWithoutHeader) {
+    start();
+    const std::string yesterday = store.files["/logs/261207.log"];
+    passTime = wallAt(2026, 12, 8, 0, 0, 3);
+    pass();
+    EXPECT_EQ(store.files["/logs/261208.log"], crlf(concat({{kRule}, kRaidBlock, {kRule}})));
+    EXPECT_EQ(store.files["/logs/261207.log"], yesterday);
+}
+
+TEST_F(DecoderTest, InformationBlockForHybridSecondLayoutAndFailureReasons) {
+    dev.ActiveCount = 3;
+    dev.ActiveDevices[1] = 0x40 | 3;
+    dev.ActiveDevices[2] = 0x40 | 4;
+    Sector c = hybridRecord(0xC0, 0x48);  // SSD failed, HDD absent
+    for (std::size_t i = 123; i < 143; ++i) c[i] = 0;  // no serial: no detail lines
+    rec() = c;
+    dev.EnclosureStatus[3] = hybridRecord(0xB0, 0x12);  // drive 1 present, drive 2 inserted
+    dev.EnclosureStatus[4] = raidRecord(0x88);
+    dev.EnclosureStatus[4][105] = 0x10;
+    dev.EnclosureStatus[4][57] = 0;
+    dev.EnclosureStatus[4][187] = 0;
+    for (std::size_t i = 98; i < 103; ++i) dev.EnclosureStatus[4][i] = 0;
+    const Lines expected = {
+        "Device1 information :",
+        "Model# QX DUAL BAY RAID",
+        "CacheSSD, F/W Rev. 101208.0.C03",
+        "Configured Capacity : 232 GB(488397168 Sectors)",
+        "  SSD was failed.",
+        "    Model no.:Samsung SSD 860 EVO 250GB",
+        "    Serial no.: \"SSDSERIAL0001       \"",
+        "    Capacity : 232 GB(488397168 Sectors)",
+        "  HDD is absent. ",
+        "Device2 information :",
+        "Model# ",
+        "Configured Capacity : 232 GB(488397168 Sectors)",
+        "  HDD1 is present.(SATA1)",
+        "    Model no.:Samsung SSD 860 EVO 250GB",
+        "    Serial no.: \"SSDSERIAL0001       \"",
+        "    Capacity : 232 GB(488397168 Sectors)",
+        "HDD2 was inserted.",
+        "Device3 information :",
+        "Model# ",
+        "Striping(RAID0), F/W Rev. .C00",
+        "Configured Capacity : 0 GB(0 Sectors)",
+        "  HDD1 was failed, Matched SSD, Reboot.",
+        "    Model no.:WDC WD40EFRX-68N32N0",
+        "    Serial no.: \"WD-WCC7K1AAAAA1     \"",
+        "    Capacity : " + kCap,
+        "  HDD2 was failed, Matched SSD, Reboot.",
+        "    Model no.: WDC WD40EFRX-68N32N0",
+        "    Serial no.: \"WD-WCC7K2BBBBB2     \"",
+        "    Capacity : " + kCap,
+        kRule,
+    };
+    decoder.decode(0x07);
+    EXPECT_EQ(Lines(log.lines().begin() + 2, log.lines().end()), expected);
+}
+
+TEST_F(DecoderTest, DriveStateChanges) {
+    start();
+    EXPECT_TRUE(pass(0).empty());  // nothing refreshed, nothing due
+    const auto written = store.bytesWritten;
+    EXPECT_TRUE(pass().empty());
+    EXPECT_EQ(store.bytesWritten, written);
+
+    rec()[104] = 0x62;  // drive 2's absent bit rises while present is still set
+    EXPECT_EQ(pass(), (Lines{"D1 HDD2 was removed, " + ts()}));
+    EXPECT_EQ(alerts, (std::vector<Alert>{{1, 0, 1}}));
+    EXPECT_TRUE(pass().empty());
+    EXPECT_EQ(alerts.size(), 1u);
+
+    rec()[104] = 0x64;
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 was removed, " + ts()}));
+    EXPECT_EQ(alerts.back(), (Alert{1, 0, 0}));
+
+    rec()[104] = 0x68;
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 was failed, Capacity too small." + ts(), "  Model no.: WDC WD40EFRX-68N32N0",
+                             "  Serial no.: \"WD-WCC7K1AAAAA1     \"", "  Capacity : " + kCap}));
+    rec()[104] = 0x61;
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 was inserted, " + ts()}));
+}
+
+TEST_F(DecoderTest, StoredFlagsOfFFCountAsNoBits) {
+    start();
+    decoder.states()[0].previousFlags = 0xFF;
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 was initialized (SATA3G), " + ts(), "  Model no.: WDC WD40EFRX-68N32N0",
+                             "  Serial no.: \"WD-WCC7K1AAAAA1     \"", "  Capacity : " + kCap,
+                             "D1 HDD2 was initialized, (SATA6G), " + ts(), "  Model no.: WDC WD40EFRX-68N32N0",
+                             "  Serial no.: \"WD-WCC7K2BBBBB2     \"", "  Capacity : " + kCap}));
+}
+
+TEST_F(DecoderTest, ScanProgressAndEnds) {
+    start();
+    activity(0x81, 57);
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 Scan 57%, " + ts()}));
+    EXPECT_TRUE(pass().empty());  // unchanged progress: one line only
+    activity(0x81, 99);
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 Scan 99%, " + ts()}));
+    activity(0, 0);
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 Scan Done, " + ts()}));
+    EXPECT_EQ(decoder.states()[0].previousProgress, 0xFF);
+
+    activity(0x82, 57);
+    EXPECT_EQ(pass(), (Lines{"D1 HDD2 Scan 57%, " + ts()}));
+    activity(0, 0);
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts()}));
+
+    activity(0x82, 40);
+    pass();
+    userAbort[0] = true;
+    activity(0, 0);
+    EXPECT_EQ(pass(), (Lines{"D1 HDD2 Scan User Abort, " + ts()}));
+    EXPECT_FALSE(userAbort[0]);
+
+    activity(0x81, 40);
+    pass();
+    activity(0, 0);
+    rec()[104] = 0x42;  // drive 2 went away: the scan's end is not a success
+    EXPECT_EQ(pass(), (Lines{"D1 HDD2 was removed, " + ts()}));
+}
+
+TEST_F(DecoderTest, RebuildOnFirmwareWithoutScanReports) {
+    dev.EnclosureIdentity[2] = identityPage("090618.0");
+    start();
+    activity(0x82, 40);  // bit 7 means nothing to this firmware
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 --> HDD2 40%, " + ts()}));
+    activity(0x82, 99);
+    pass();
+    activity(0, 0);
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 --> HDD2 Done, " + ts()}));
+    activity(0x01, 10);
+    EXPECT_EQ(pass(), (Lines{"D1 HDD2 --> HDD1 10%, " + ts()}));
+    activity(0, 0);
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts()}));
+    EXPECT_TRUE(pass().empty());
+}
+
+TEST_F(DecoderTest, BadSectorsListOnlyNewRingEntries) {
+    start();
+    for (std::uint32_t k = 0; k < 10; ++k) putLe(rec(), 472 + 4 * k, 1000 + k, 4);
+    rec()[105] = 0x04;  // reporting mode 1: drive 1
+    rec()[471] = 3;
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 Bad Sector was found. " + ts(), "  LBA: 1000", "  LBA: 1001", "  LBA: 1002"}));
+    rec()[471] = 17;
+    Lines expected{"D1 HDD1 Bad Sector was found. " + ts()};
+    for (int e : {7, 8, 9, 0, 1, 2, 3, 4, 5, 6}) expected.push_back("  LBA: " + std::to_string(1000 + e));
+    EXPECT_EQ(pass(), expected);
+    rec()[471] = 0;
+    EXPECT_TRUE(pass().empty());
+    EXPECT_EQ(decoder.states()[0].previousBadCount, 17);
+    rec()[471] = 1;
+    EXPECT_TRUE(pass().empty());
+    rec()[471] = 2;
+    rec()[105] = 0x08;  // mode 2: drive 2
+    EXPECT_EQ(pass(), (Lines{"D1 HDD2 Bad Sector was found. " + ts(), "  LBA: 1001"}));
+}
+
+TEST_F(DecoderTest, HybridFlushMarkersAndDone) {
+    rec() = hybridRecord(0xC0, 0x22);
+    start();
+    putLe(rec(), 217, 1234, 4);
+    Lines got;
+    for (int p = 0; p <= 100; ++p) {
+        const Lines l = pass();
+        got.insert(got.end(), l.begin(), l.end());
+    }
+    ASSERT_EQ(got.size(), 26u);
+    EXPECT_EQ(got.front(), "D1 SSD --> HDD ., " + ts());
+    EXPECT_EQ(got[24], "D1 SSD --> HDD ., " + ts());
+    EXPECT_EQ(got.back(), "D1 SSD --> HDD *, " + ts());
+    EXPECT_EQ(decoder.flushCounter(), 0x81);  // restarts at 1, the flush still seen
+    EXPECT_TRUE(pass().empty());
+
+    rec()[203] = 0x02;  // cache disabled
+    EXPECT_EQ(pass(), (Lines{"D1 SSD --> HDD Done, " + ts()}));
+    EXPECT_EQ(decoder.flushCounter(), 0);
+    EXPECT_TRUE(pass().empty());
+
+    rec()[203] = 0;  // a flush that ends with the cache still on writes no Done
+    EXPECT_EQ(pass().size(), 1u);
+    putLe(rec(), 217, 0xFFFFFFFFu, 4);
+    EXPECT_TRUE(pass().empty());
+    rec()[203] = 0x02;
+    EXPECT_TRUE(pass().empty());
+}
+
+TEST_F(DecoderTest, FanAndTemperatureAlertOncePerRisingBitWithoutLines) {
+    start();
+    const std::size_t lines = log.lines().size();
+    rec()[348] = 0xA1;
+    pass();
+    pass();
+    EXPECT_EQ(alerts, (std::vector<Alert>{{4, 0, 0}}));
+    rec()[348] = 0xA5;
+    pass();
+    rec()[348] = 0xA0;
+    pass();
+    rec()[348] = 0xA1;
+    pass();
+    EXPECT_EQ(alerts, (std::vector<Alert>{{4, 0, 0}, {3, 0, 0}, {4, 0, 0}}));
+    rec()[108] = 16;  // not a monitoring firmware: the byte means nothing
+    rec()[348] = 0xA4;
+    pass();
+    EXPECT_EQ(alerts.size(), 3u);
+    EXPECT_EQ(log.lines().size(), lines);
+}
+
+TEST_F(DecoderTest, UnpluggingOneOfTwoEnclosures) {
+    dev.ActiveCount = 2;
+    dev.ActiveDevices[1] = 0x40 | 3;
+    dev.EnclosureIdentity[3] = identityPage("101208.0", "SECOND ENCLOSURE");
+    dev.EnclosureStatus[3] = raidRecord(0x22);
+    start();
+    dev.FoundCount = 1;
+    dev.FoundDevices[0] = 0x40 | 2;
+    dev.freshPages[2] = dev.EnclosureIdentity[2];
+    auto raise = [this](int k, int i, int p) { alerts.push_back({k, i, p}); };
+    EXPECT_TRUE(compareDeviceLists(dev, log, raise));
+    EXPECT_EQ(log.pendingLines(), (Lines{"D2 Device was removed.", "    Device had changed."}));
+    EXPECT_EQ(alerts, (std::vector<Alert>{{2, 1, 0}}));
+
+    dev.ActiveCount = 1;  // the detection tick publishes the new list
+    rec()[104] = 0x62;    // re-seeded, so no event from this
+    const Lines got = pass();
+    EXPECT_EQ(got, concat({{kRule, "D2 Device was removed." + ts(), "    Device had changed." + ts()},
+                           Lines(kRaidBlock.begin(), kRaidBlock.begin() + 8),
+                           {"  HDD2 is absent. ", "    Model no.: WDC WD40EFRX-68N32N0",
+                            "    Serial no.: \"WD-WCC7K2BBBBB2     \"", "    Capacity : " + kCap, kRule}}));
+    EXPECT_TRUE(pass().empty());
+}
+
+TEST(DeviceListCompareTest, EqualCountsWriteNothingAndNewOnesAreNumbered) {
+    FakeFileStore store;
+    EventLog log{store, "/logs", "", "T"};
+    DeviceState dev;
+    int raised = 0;
+    auto raise = [&](int, int, int) { ++raised; };
+    dev.ActiveCount = 1;
+    dev.ActiveDevices[0] = 0x41;
+    dev.EnclosureIdentity[1] = identityPage("1", "A");
+    dev.FoundCount = 1;
+    dev.FoundDevices[0] = 0x41;
+    dev.freshPages[1] = identityPage("1", "B");  // exchanged, count unchanged
+    EXPECT_FALSE(compareDeviceLists(dev, log, raise));
+    EXPECT_TRUE(log.pendingLines().empty());
+    EXPECT_FALSE(log.deviceListChanged());
+
+    // A new enclosure in front of the known one.
+    dev.FoundCount = 2;
+    dev.FoundDevices[0] = 0x42;
+    dev.freshPages[2] = identityPage("1", "B");
+    dev.FoundDevices[1] = 0x41;
+    dev.freshPages[1] = identityPage("1", "A");
+    EXPECT_TRUE(compareDeviceLists(dev, log, raise));
+    EXPECT_EQ(log.pendingLines(), (Lines{"D1 New Device was found.", "    Device had changed."}));
+    EXPECT_EQ(raised, 0);
+
+    // From nothing: every entry is new. To nothing: every entry removed, one alert each.
+    EventLog log2{store, "/logs", "", "T"};
+    dev.ActiveCount = 0;
+    EXPECT_TRUE(compareDeviceLists(dev, log2, raise));
+    EXPECT_EQ(log2.pendingLines(),
+              (Lines{"D1 New Device was found.", "D2 New Device was found.", "    Device had changed."}));
+    EventLog log3{store, "/logs", "", "T"};
+    dev.ActiveCount = 2;
+    dev.ActiveDevices[1] = 0x42;
+    dev.FoundCount = 0;
+    EXPECT_TRUE(compareDeviceLists(dev, log3, raise));
+    EXPECT_EQ(log3.pendingLines(),
+              (Lines{"D1 Device was removed.", "D2 Device was removed.", "    Device had changed."}));
+    EXPECT_EQ(raised, 2);
+}
+
+}  // namespace
+}  // namespace raid

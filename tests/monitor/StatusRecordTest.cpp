@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "Fixtures.h"
+#include "monitor/StatusRecord.h"
+#include "monitor/TimeFormat.h"
+
+namespace raid {
+namespace {
+
+using namespace raid::testing;
+
+TEST(StatusRecordTest, AtaTextsAreSwappedModelsTrimmedSerialsKeptWhole) {
+    Sector s{};
+    putAta(s, 256, 40, "WDC WD40EFRX");
+    putAta(s, 58, 20, "SER1");
+    const StatusRecord rec(s, raidLayout());
+    EXPECT_EQ(s[256], 'D');  // the builder really swaps
+    EXPECT_EQ(rec.model(0), "WDC WD40EFRX");
+    EXPECT_EQ(rec.serial(0), "SER1                ");
+
+    // The first six characters are never cut, even when they are blanks.
+    putAta(s, 302, 40, "AB");
+    EXPECT_EQ(rec.model(1), "AB    ");
+    putAta(s, 302, 40, "");
+    EXPECT_EQ(rec.model(1), "      ");
+    // A zero byte ends the text.
+    s[302] = 'X';
+    s[303] = 0;
+    EXPECT_EQ(rec.model(1), "");
+}
+
+TEST(StatusRecordTest, CountsAndLayoutsFollowTheKind) {
+    const Sector a = raidRecord(0x22);
+    const StatusRecord ra(a);
+    EXPECT_EQ(ra.capacity(1), k4Tb);
+    EXPECT_EQ(gigabytes(ra.configuredCapacity()), 3726u);
+    EXPECT_EQ(ra.driveFlags(), 0x22);
+
+    const Sector c = hybridRecord(0xC0, 0x26);
+    const StatusRecord rc(c);
+    EXPECT_EQ(rc.driveFlags(), 0x26);
+    EXPECT_EQ(rc.configuredCapacity(), 488397168u);
+    EXPECT_EQ(rc.model(0), "Samsung SSD 860 EVO 250GB");
+    EXPECT_EQ(rc.serial(1), "HDDSERIAL0002       ");
+    // Forced RAID positions read the RAID fields of any record.
+    EXPECT_EQ(StatusRecord(c, raidLayout()).driveFlags(), c[104]);
+
+    Sector big{};
+    putLe(big, 98, 0xFFFFFFFFFFull, 5);
+    big[103] = 0xFF;  // the sixth byte is not part of the count
+    EXPECT_EQ(StatusRecord(big, raidLayout()).configuredCapacity(), 0xFFFFFFFFFFull);
+}
+
+TEST(StatusRecordTest, NameTablesAndOutOfRangeValues) {
+    EXPECT_EQ(raidModeText(0), "Striping(RAID0)");
+    EXPECT_EQ(raidModeText(3), "JBOD");
+    EXPECT_EQ(raidModeText(63), "Bypass");
+    EXPECT_EQ(raidModeText(4), "Undefine");
+    EXPECT_EQ(hybridModeText('D'), "CacheHDD");
+    EXPECT_EQ(hybridModeText('s'), "SingleHDD");
+    EXPECT_EQ(hybridModeText(127), "VirtualDisk");
+    EXPECT_EQ(hybridModeText('x'), "Undefined");
+    EXPECT_EQ(sataSpeedName(1), "1.5G");
+    EXPECT_EQ(sataSpeedName(3), "6G");
+    for (unsigned n = 4; n < 16; ++n) EXPECT_EQ(sataSpeedName(n), "");
+    EXPECT_EQ(driveName(0xC0, 0), "SSD");
+    EXPECT_EQ(driveName(0xB0, 1), "HDD2");
+
+    Sector s{};
+    const auto sub = [&](const char* t) {
+        s[187] = static_cast<std::uint8_t>(t[0]);
+        s[188] = static_cast<std::uint8_t>(t[1]);
+        s[189] = static_cast<std::uint8_t>(t[2]);
+        return StatusRecord(s).subCode();
+    };
+    EXPECT_EQ(sub("A01"), "A01");
+    EXPECT_EQ(sub("Z9F"), "Z9F");
+    EXPECT_EQ(sub("a01"), "C00");
+    EXPECT_EQ(sub("AG1"), "C00");
+    EXPECT_EQ(sub("A0f"), "C00");
+}
+
+TEST(StatusRecordTest, FirmwareCapabilitiesAndProductClass) {
+    EXPECT_TRUE(scanCapable("090619.0"));
+    EXPECT_FALSE(scanCapable("090618.9"));
+    EXPECT_FALSE(monitorCapable("100125.0"));
+    EXPECT_TRUE(monitorCapable("100126.0"));
+    EXPECT_FALSE(scanCapable("1012080."));  // seventh character must be "."
+    EXPECT_FALSE(scanCapable("10120A.0"));
+    EXPECT_FALSE(scanCapable(""));
+    const Sector id = identityPage("101208.0", "QX", 1);
+    EXPECT_EQ(firmwareRevision(id), "101208.0");
+    EXPECT_EQ(productClass(id), 4);
+    EXPECT_EQ(productClass(identityPage("x", "x", 16)), 1);
+    EXPECT_EQ(productClass(identityPage("x", "x", 7)), 2);
+}
+
+TEST(StatusRecordTest, DeviceLookupsStayInsideTheTables) {
+    DeviceState dev;
+    dev.ActiveCount = 2;
+    dev.ActiveDevices[0] = 0x40 | 3;
+    dev.ActiveDevices[1] = 0x40 | 12;  // a slot beyond the ten identity pages
+    dev.EnclosureIdentity[3] = identityPage();
+    dev.EnclosureStatus[12] = raidRecord(0x22);
+    EXPECT_EQ(&identityOf(dev, 0), &dev.EnclosureIdentity[3]);
+    EXPECT_EQ(&identityOf(dev, 1), &zeroPage());
+    EXPECT_EQ(&statusOf(dev, 1), &dev.EnclosureStatus[12]);
+    EXPECT_EQ(&statusOf(dev, 2), &zeroPage());
+    EXPECT_EQ(&statusOf(dev, -1), &zeroPage());
+    dev.ActiveCount = 1000;  // a corrupt count is clamped to the list
+    EXPECT_EQ(deviceSlot(dev, kMaxActive), -1);
+}
+
+TEST(TimeFormatTest, CFormatAndDayNameOfLocalTime) {
+    const double t = wallAt(2026, 12, 7, 14, 3, 5) + 0.75;
+    EXPECT_EQ(formatDateTimeC(t), "12/07/26 14:03:05");
+    EXPECT_EQ(formatYymmdd(t), "261207");
+    // A broken clock value gives some date, never a crash.
+    EXPECT_FALSE(formatYymmdd(std::nan("")).empty());
+    EXPECT_FALSE(formatYymmdd(1e300).empty());
+}
+
+}  // namespace
+}  // namespace raid
