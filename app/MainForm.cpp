@@ -554,6 +554,7 @@ void MainForm::Click(const std::string& c) {
     if (c == "Image_FWUpg") return Image_FWUpgClick();
     if (c == "Image_Email") return Image_EmailClick();
     if (c == "Image_About") return Image_AboutClick();
+    if (c == "Image0_Log") return Image0_LogClick();
     for (std::size_t i = 0; i < 3; ++i) {
         if (c == emailImages[i]) {
             EmailSubPage = static_cast<int>(i);
@@ -582,6 +583,25 @@ void MainForm::Click(const std::string& c) {
         }
     }
     if (onClick) onClick(c);
+}
+
+void MainForm::Image0_LogClick() {
+    if (logWindowOpen_ || !onShowLogWindow) return;
+    logWindowOpen_ = true;
+    onShowLogWindow();
+}
+
+MainForm::LogSnapshot MainForm::logSnapshot(std::size_t from) const {
+    LogSnapshot snap;
+    const auto& lines = log_->lines();
+    snap.total = lines.size();
+    snap.live = (RequestMask & kPollingArmed) != 0;
+    if (from > lines.size()) {
+        snap.restart = true;
+        from = 0;
+    }
+    snap.lines.assign(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end());
+    return snap;
 }
 
 void MainForm::DoubleClick(const std::string& control) {

@@ -107,6 +107,22 @@ public:
     // The title-bar close button. Returns whether the window closes.
     bool CloseRequest();
 
+    // The event log window (TForm5). The window itself belongs to the front end: the
+    // engine only says when to open it and answers its periodic questions, so polling
+    // and logging go on while it is open.
+    void Image0_LogClick();
+    void LogWindowClosed() { logWindowOpen_ = false; }
+    bool logWindowOpen() const { return logWindowOpen_; }
+    struct LogSnapshot {
+        std::vector<std::string> lines;  // day lines from `from` on (all of them when `restart`)
+        std::size_t total = 0;           // number of day lines now
+        bool restart = false;            // the day lines shrank (a new day began): start over
+        bool live = false;               // polling armed (RequestMask bit 0x10)
+    };
+    // Day lines the window does not have yet, given how many it has.
+    LogSnapshot logSnapshot(std::size_t from) const;
+    std::function<void()> onShowLogWindow;
+
     // Page handlers.
     void Image_StsClick();
     void Image_FWUpgClick();
@@ -214,6 +230,7 @@ private:
     std::unique_ptr<EventLog> log_;
     std::unique_ptr<AlertState> alerts_;
     std::unique_ptr<StatusDecoder> decoder_;
+    bool logWindowOpen_ = false;
 };
 
 }  // namespace raid
