@@ -13,8 +13,14 @@ void EngineHost::start(DialogPort& dialogs) {
     thread_ = std::thread([this, d] {
         scheduler_->adoptCurrentThread();
         form_ = factory_(*scheduler_, controls_, *d);
+        if (!form_) {
+            // Nothing to run: let the program end instead of waiting for an engine.
+            if (onQuit) onQuit();
+            return;
+        }
         if (onQuit) form_->onQuit = onQuit;
         form_->FormCreate();
+        if (onCreated) onCreated(*form_);
         controls_.broadcastAll();
         scheduler_->run();
         // The form goes with the engine thread that made it.

@@ -41,6 +41,8 @@ public:
     // Called on the engine thread when the engine wants the program to end (a granted
     // close or session end). Set by the window before start().
     std::function<void()> onQuit;
+    // Called on the engine thread right after FormCreate (before the loop).
+    std::function<void(MainForm&)> onCreated;
 
 private:
     std::unique_ptr<Scheduler> scheduler_;

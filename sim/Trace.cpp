@@ -92,7 +92,7 @@ std::uint64_t TracePort::lines() const {
     return seq_;
 }
 
-void TracePort::emit(const std::string& rest) {
+void TracePort::writeLine(const std::string& rest) {
     out_ << ++seq_ << ' ' << rest << '\n';
     out_.flush();  // a crash must not lose the last requests
 }
@@ -102,14 +102,14 @@ void TracePort::emit(const std::string& rest) {
 DriveHandle TracePort::open(std::uint8_t target) {
     std::lock_guard<std::mutex> lock(mu_);
     const DriveHandle h = inner_.open(target);
-    emit("OPEN " + targetName(target) + okText(h != kInvalidHandle));
+    writeLine("OPEN " + targetName(target) + okText(h != kInvalidHandle));
     return h;
 }
 
 void TracePort::close(DriveHandle handle) {
     std::lock_guard<std::mutex> lock(mu_);
     inner_.close(handle);
-    emit("CLOSE");
+    writeLine("CLOSE");
 }
 
 bool TracePort::scsiPassThrough(DriveHandle handle, std::uint8_t* request, std::uint8_t* data) {
@@ -117,7 +117,7 @@ bool TracePort::scsiPassThrough(DriveHandle handle, std::uint8_t* request, std::
     if (!request) {
         // Nothing to describe; still one line per request.
         const bool ok = inner_.scsiPassThrough(handle, request, data);
-        emit(std::string("SCSI out 0 cdb=") + std::string(2 * kTracedCdbBytes, '0') + " data=" + okText(ok));
+        writeLine(std::string("SCSI out 0 cdb=") + std::string(2 * kTracedCdbBytes, '0') + " data=" + okText(ok));
         return ok;
     }
     const bool in = request[spt::kDataIn] == 1;
@@ -128,7 +128,7 @@ bool TracePort::scsiPassThrough(DriveHandle handle, std::uint8_t* request, std::
     // buffer holds afterwards.
     if (!in) line += " data=" + (data ? toHex(data, length) : std::string());
     const bool ok = inner_.scsiPassThrough(handle, request, data);
-    emit(line + okText(ok));
+    writeLine(line + okText(ok));
     return ok;
 }
 
@@ -141,21 +141,21 @@ bool TracePort::idePassThrough(DriveHandle handle, std::uint8_t* block, std::siz
         sectors = getLe32(block + ide::kDataSize) / 512;
     }
     const bool ok = inner_.idePassThrough(handle, block, size);
-    emit("ATA regs=" + regs + " sectors=" + std::to_string(sectors) + okText(ok));
+    writeLine("ATA regs=" + regs + " sectors=" + std::to_string(sectors) + okText(ok));
     return ok;
 }
 
 bool TracePort::rescanBus(DriveHandle handle) {
     std::lock_guard<std::mutex> lock(mu_);
     const bool ok = inner_.rescanBus(handle);
-    emit(std::string("RESCAN") + okText(ok));
+    writeLine(std::string("RESCAN") + okText(ok));
     return ok;
 }
 
 bool TracePort::volumeDiskExtents(DriveHandle handle, DiskExtent& first) {
     std::lock_guard<std::mutex> lock(mu_);
     const bool ok = inner_.volumeDiskExtents(handle, first);
-    emit(std::string("EXTENTS") + okText(ok));
+    writeLine(std::string("EXTENTS") + okText(ok));
     return ok;
 }
 

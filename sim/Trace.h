@@ -37,7 +37,7 @@ public:
     std::uint64_t lines() const;
 
 private:
-    void emit(const std::string& rest);  // mu_ held
+    void writeLine(const std::string& rest);  // mu_ held
 
     StoragePort& inner_;
     std::ostream& out_;

@@ -7,6 +7,10 @@
 #include <string>
 
 #include "platform/FileStore.h"
+#ifdef RAID_WITH_WINDOW
+#include "app/EngineHost.h"
+#include "gui/GuiApp.h"
+#endif
 #include "sim/run/SimRunner.h"
 
 namespace {
@@ -23,6 +27,35 @@ bool parseNumber(const char* text, double& out) {
     out = std::strtod(text, &end);
     return end && *end == 0 && end != text && out >= 0;
 }
+
+#ifdef RAID_WITH_WINDOW
+// The window on the simulated machine, in real time. The scenario is checked before
+// the window opens, so a refused one ends the program with its message.
+int runWithWindow(int argc, char** argv, raid::sim::RunOptions options) {
+    options.virtualTime = false;
+    {
+        raid::sim::SimRunner check(options, nullptr);
+        std::string error;
+        if (!check.load(error)) {
+            std::cerr << error << '\n';
+            return 2;
+        }
+    }
+    std::unique_ptr<raid::sim::SimRunner> runner;
+    std::string error;
+    raid::EngineHost host(raid::makeRealScheduler(),
+                          [&](raid::Scheduler& scheduler, raid::Controls& controls, raid::DialogPort& dialogs) {
+                              runner = std::make_unique<raid::sim::SimRunner>(options, nullptr, scheduler, controls,
+                                                                              dialogs);
+                              return runner->buildForm(error);
+                          });
+    host.onCreated = [&](raid::MainForm&) { runner->afterCreate(); };
+    const int rc = raid::gui::runWindow(argc, argv, host);
+    host.stop();
+    runner.reset();
+    return rc;
+}
+#endif
 
 }  // namespace
 
@@ -58,7 +91,6 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    (void)headless;  // the window arrives with the Qt front end; until then every run is headless
 
     // Like the real program, the day logs go beside the executable unless told
     // otherwise; when that folder is read-only they go to the user's state folder.
@@ -70,6 +102,12 @@ int main(int argc, char** argv) {
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     options.fallbackLogDir = raid::fallbackLogFolder(state ? state : "", home ? home : "");
+
+#ifdef RAID_WITH_WINDOW
+    if (!headless) return runWithWindow(argc, argv, options);
+#else
+    (void)headless;  // built without the window: every run is headless
+#endif
 
     raid::sim::SimRunner runner(options, &std::cout);
     std::string error;

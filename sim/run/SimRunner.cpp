@@ -52,17 +52,29 @@ std::atomic<bool> SimRunner::sessionEndSignal{false};
 SimRunner::SimRunner(RunOptions options, std::ostream* out)
     : options_(std::move(options)),
       out_(out),
-      scheduler_(options_.virtualTime
+      ownScheduler_(options_.virtualTime
                      ? makeVirtualScheduler(options_.startWallSeconds > 0
                                                 ? options_.startWallSeconds
                                                 : std::chrono::duration<double>(
                                                       std::chrono::system_clock::now().time_since_epoch())
                                                       .count())
                      : makeRealScheduler()),
-      platform_([this](std::int64_t us) { scheduler_->sleepUs(us); }) {}
+      scheduler_(ownScheduler_.get()),
+      dialogs_(this),
+      platform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
+      controls_(&ownControls_) {}
+
+SimRunner::SimRunner(RunOptions options, std::ostream* out, Scheduler& scheduler, Controls& controls,
+                     DialogPort& dialogs)
+    : options_(std::move(options)),
+      out_(out),
+      scheduler_(&scheduler),
+      dialogs_(&dialogs),
+      platform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
+      controls_(&controls) {}
 
 SimRunner::~SimRunner() {
-    form_.reset();
+    ownForm_.reset();
     if (traceFile_.is_open()) traceFile_.flush();
 }
 
@@ -84,7 +96,7 @@ std::vector<std::string> SimRunner::linesWith(const std::string& needle) const {
     return found;
 }
 
-void SimRunner::emit(const std::string& control, const std::string& text) {
+void SimRunner::output(const std::string& control, const std::string& text) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%.3f", static_cast<double>(scheduler_->nowUs()) / 1e6);
     std::string line = std::string(stamp) + " " + control + " " + escapeText(text);
@@ -93,13 +105,21 @@ void SimRunner::emit(const std::string& control, const std::string& text) {
 }
 
 int SimRunner::messageBox(const std::string& text, const std::string& caption, int) {
-    emit("MessageBox[" + (caption.empty() ? std::string("Error") : caption) + "]", text);
+    output("MessageBox[" + (caption.empty() ? std::string("Error") : caption) + "]", text);
     return DialogPort::Ok;
 }
 
 bool SimRunner::start(std::string& error) {
+    ownForm_ = buildForm(error);
+    if (!ownForm_) return false;
+    form_->FormCreate();
+    afterCreate();
+    return true;
+}
+
+std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
     if (!loaded_ && scenario_.steps.empty()) {
-        if (!load(error)) return false;
+        if (!load(error)) return nullptr;
     }
     platform_.setLatencyUs(options_.latencyUs);
     for (const ScenarioStep& step : scenario_.steps) {
@@ -113,32 +133,33 @@ bool SimRunner::start(std::string& error) {
         traceFile_.open(options_.tracePath, std::ios::out | std::ios::trunc);
         if (!traceFile_) {
             error = options_.tracePath + ": cannot write the trace file";
-            return false;
+            return nullptr;
         }
         trace_ = std::make_unique<TracePort>(platform_, traceFile_);
         storage = trace_.get();
     }
 
-    controls_.addListener([this](const ControlChange& change) {
+    if (out_ || dialogs_ == this) controls_->addListener([this](const ControlChange& change) {
         const ControlState& s = change.state;
         switch (change.prop) {
-            case Prop::Text: emit(change.control, s.text); break;
-            case Prop::Visible: emit(change.control, s.visible ? "shown" : "hidden"); break;
-            case Prop::Enabled: emit(change.control, s.enabled ? "enabled" : "disabled"); break;
-            case Prop::Checked: emit(change.control, s.checked ? "checked" : "unchecked"); break;
-            case Prop::Color: emit(change.control, "color=" + s.color); break;
+            case Prop::Text: output(change.control, s.text); break;
+            case Prop::Visible: output(change.control, s.visible ? "shown" : "hidden"); break;
+            case Prop::Enabled: output(change.control, s.enabled ? "enabled" : "disabled"); break;
+            case Prop::Checked: output(change.control, s.checked ? "checked" : "unchecked"); break;
+            case Prop::Color: output(change.control, "color=" + s.color); break;
             default: break;  // positions and hints are not outputs a user reads
         }
     });
 
-    Ports ports{*scheduler_, *storage, platform_, *this, &deviceChanges_, nullptr, nullptr, {}, {}};
+    Ports ports{*scheduler_, *storage, platform_, *dialogs_, &deviceChanges_, nullptr, nullptr, {}, {}};
     ports.logFolder = options_.logDir;
     ports.fallbackLogFolder = options_.fallbackLogDir;
-    form_ = std::make_unique<MainForm>(ports, controls_);
+    auto form = std::make_unique<MainForm>(ports, *controls_);
+    form_ = form.get();
     form_->onAlertRaised = [this](int kind, int device, int port) {
         std::string text;
         for (const auto& l : form_->alerts().AlertInfoLines) text += (text.empty() ? "" : "\n") + l;
-        emit("Alert[kind=" + std::to_string(kind) + " device=" + std::to_string(device) + " port=" +
+        output("Alert[kind=" + std::to_string(kind) + " device=" + std::to_string(device) + " port=" +
                  std::to_string(port) + "]",
              text);
     };
@@ -146,8 +167,10 @@ bool SimRunner::start(std::string& error) {
         quitRequested_ = true;
         scheduler_->quit();
     };
-    form_->FormCreate();
+    return form;
+}
 
+void SimRunner::afterCreate() {
     // A session end arriving as a signal is taken up on the engine thread.
     signalTimer_ = scheduler_->addTimer(50, [this] {
         if (sessionEndSignal.exchange(false)) form_->QueryEndSession();
@@ -167,7 +190,6 @@ bool SimRunner::start(std::string& error) {
         });
         scheduler_->setTimerEnabled(*id, true);
     }
-    return true;
 }
 
 bool SimRunner::checkExtraVerbs(std::string& error) {

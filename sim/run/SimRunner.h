@@ -55,6 +55,8 @@ class SimRunner : public DialogPort {
 public:
     // `out` receives the output lines as they happen (may be null).
     SimRunner(RunOptions options, std::ostream* out);
+    // For a window: the engine's scheduler, controls and dialogs are the host's.
+    SimRunner(RunOptions options, std::ostream* out, Scheduler& scheduler, Controls& controls, DialogPort& dialogs);
     ~SimRunner() override;
 
     // Reads the scenario; false with a "file:line: what" message on refusal.
@@ -65,13 +67,18 @@ public:
     // Builds the machine from the steps at second 0, creates the window engine and
     // schedules the later steps.
     bool start(std::string& error);
+    // The same in two halves, for a host that runs FormCreate itself: build the
+    // machine and the form (which the caller then owns), and after FormCreate
+    // schedule the later steps.
+    std::unique_ptr<MainForm> buildForm(std::string& error);
+    void afterCreate();
     // Runs the engine until the given virtual second.
     void runUntil(double seconds);
     void run() { runUntil(options_.untilSeconds); }
 
     MainForm& form() { return *form_; }
     SimPlatform& platform() { return platform_; }
-    Controls& controls() { return controls_; }
+    Controls& controls() { return *controls_; }
     Scheduler& scheduler() { return *scheduler_; }
     const std::vector<std::string>& lines() const { return lines_; }
     // Output lines containing `needle`.
@@ -81,7 +88,7 @@ public:
     int messageBox(const std::string& text, const std::string& caption, int buttons) override;
 
     // Emits one output line (time prefix added).
-    void emit(const std::string& control, const std::string& text);
+    void output(const std::string& control, const std::string& text);
 
     // Scenario verbs handled here rather than by the platform:
     //   check N on|off    the user ticks or clears device check box N (1 or 2)
@@ -105,14 +112,18 @@ private:
     std::ostream* out_;
     Scenario scenario_;
     bool loaded_ = false;
-    std::unique_ptr<Scheduler> scheduler_;
+    std::unique_ptr<Scheduler> ownScheduler_;
+    Scheduler* scheduler_;
+    DialogPort* dialogs_;
     SimPlatform platform_;
     std::ofstream traceFile_;
     std::ostringstream traceBuffer_;
     std::unique_ptr<TracePort> trace_;
     SimDeviceChange deviceChanges_;
-    Controls controls_;
-    std::unique_ptr<MainForm> form_;
+    Controls ownControls_;
+    Controls* controls_;
+    std::unique_ptr<MainForm> ownForm_;
+    MainForm* form_ = nullptr;
     std::vector<std::string> lines_;
 };
 

@@ -1,0 +1,93 @@
+#include "gui/GuiApp.h"
+
+#include <QApplication>
+#include <QMetaObject>
+
+#include "gui/Artwork.h"
+#include "gui/ControlBridge.h"
+#include "gui/GuiDialogs.h"
+#include "gui/LogWindow.h"
+#include "gui/MainWindow.h"
+#include "gui/SessionEnd.h"
+
+namespace raid::gui {
+
+GuiSession::GuiSession(EngineHost& host) : host_(host) {
+    ActionPoster post = [&host](EngineAction action) { host.post(std::move(action)); };
+    dialogs_ = std::make_unique<GuiDialogs>();
+    window_ = std::make_unique<TForm1>(post);
+    dialogs_->setWindow(window_.get());
+    sessionEnd_ = std::make_unique<SessionEnd>(post, [&host] { return host.running(); });
+    bridge_ = ControlBridge::attach(host.controls(), *window_);
+    // Called on the engine thread; the program ends on the window's thread.
+    TForm1* context = window_.get();
+    host.onQuit = [this, context] {
+        QMetaObject::invokeMethod(context, [this] { quitRequested(); }, Qt::QueuedConnection);
+    };
+}
+
+GuiSession::~GuiSession() {
+    // An engine waiting for a box would never see it answered now: release it first,
+    // then the engine can be stopped and joined.
+    dialogs_->shutdown();
+    host_.stop();
+    bridge_->detach();
+    host_.onQuit = nullptr;
+}
+
+void GuiSession::start() {
+    window_->show();
+    host_.start(*dialogs_);
+    // Queued behind FormCreate, ahead of anything the user can click.
+    TForm1* context = window_.get();
+    host_.post([this, context](MainForm& f) {
+        f.onShowLogWindow = [this, context] {
+            QMetaObject::invokeMethod(context, [this] { showLogWindow(); }, Qt::QueuedConnection);
+        };
+    });
+}
+
+TForm5* GuiSession::logWindow() const { return logWindow_.data(); }
+
+void GuiSession::showLogWindow() {
+    ActionPoster post = [this](EngineAction action) { host_.post(std::move(action)); };
+    if (logWindow_) {
+        logWindow_->raise();
+        logWindow_->activateWindow();
+        return;
+    }
+    auto* log = new TForm5(post, window_.get());
+    log->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(log, &QDialog::finished, window_.get(), [post] { post([](MainForm& f) { f.LogWindowClosed(); }); });
+    logWindow_ = log;
+    log->show();
+}
+
+void GuiSession::quitRequested() {
+    // Qt closes every window before it quits, and the window refuses closes it was not
+    // told about; this one is granted.
+    window_->allowClose();
+    if (quitHandler_)
+        quitHandler_();
+    else
+        QCoreApplication::quit();
+}
+
+int runWindow(int& argc, char** argv, EngineHost& host) {
+    QApplication app(argc, argv);
+    // No application display name: Qt would append it to every window caption, and
+    // the caption is exactly what the engine says ("RAID GUI v0.23.7-3").
+    QApplication::setWindowIcon(Artwork::icon());
+    // Only the engine ends the program; a closed message box or a refused close must
+    // never take the application down with it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    int rc = 0;
+    {
+        GuiSession session(host);
+        session.start();
+        rc = QApplication::exec();
+    }
+    return rc;
+}
+
+}  // namespace raid::gui

@@ -1,0 +1,73 @@
+// Message boxes for the engine.
+//
+// The engine asks on its own thread and must wait for the answer, the way a modal
+// box holds up the code that raised it. The box itself is shown on the window's
+// thread; the engine thread sleeps until the user has answered. Once the window is
+// gone (shutdown()) every question is answered with Ok at once, so an engine that
+// raises a box during shutdown can never hang the program.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/Dialogs.h"
+
+namespace raid::gui {
+
+class GuiDialogs final : public QObject, public DialogPort {
+    Q_OBJECT
+public:
+    struct Shown {
+        std::string text;
+        std::string caption;  // as the user sees it ("Error" for an empty caption)
+        int buttons = OkOnly;
+    };
+    // Answers in place of a shown box (tests). Called on the asking thread.
+    using Hook = std::function<int(const std::string& text, const std::string& caption, int buttons)>;
+
+    explicit GuiDialogs(QObject* parent = nullptr);
+    ~GuiDialogs() override;
+
+    // The window the boxes belong to (centred on it, modal to it).
+    void setWindow(QWidget* window) { window_ = window; }
+    void setTestHook(Hook hook);
+    // Every box asked for so far (shown, answered by the hook, or refused at shutdown).
+    std::vector<Shown> shown() const;
+
+    // From now on no box is shown; waiting and later questions are answered Ok.
+    void shutdown();
+
+    // DialogPort. Any thread; blocks until answered.
+    int messageBox(const std::string& text, const std::string& caption, int buttons) override;
+
+    // The caption a box shows for the engine's caption.
+    static std::string shownCaption(const std::string& caption) { return caption.empty() ? "Error" : caption; }
+
+private:
+    struct Request {
+        std::string text, caption;
+        int buttons = OkOnly;
+        bool done = false;
+        int answer = Ok;
+    };
+    // Window thread: shows the box and hands the answer back.
+    void show(const std::shared_ptr<Request>& request);
+    static int exec(QWidget* parent, const std::string& text, const std::string& caption, int buttons);
+
+    mutable std::mutex mu_;
+    std::condition_variable answered_;
+    bool closed_ = false;
+    Hook hook_;
+    std::vector<Shown> shown_;
+    QPointer<QWidget> window_;
+};
+
+}  // namespace raid::gui

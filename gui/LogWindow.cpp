@@ -1,0 +1,127 @@
+#include "gui/LogWindow.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace raid::gui {
+
+TForm5::TForm5(ActionPoster post, QWidget* parent) : QDialog(parent), post_(std::move(post)) {
+    setObjectName(QStringLiteral("TForm5"));
+    setWindowTitle(QStringLiteral("Event Log"));
+    setWindowModality(Qt::WindowModal);
+    resize(600, 420);
+
+    text_ = new QPlainTextEdit(this);
+    text_->setObjectName(QStringLiteral("LogText"));
+    text_->setReadOnly(true);
+    text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont mono(QStringLiteral("Monospace"));
+    mono.setStyleHint(QFont::TypeWriter);
+    mono.setPixelSize(12);
+    text_->setFont(mono);
+    normal_ = text_->palette();
+
+    realTime_ = new QPushButton(QStringLiteral("Real Time Log"), this);
+    realTime_->setObjectName(QStringLiteral("RealTimeLog"));
+    viewFile_ = new QPushButton(QStringLiteral("View Log File"), this);
+    viewFile_->setObjectName(QStringLiteral("ViewLogFile"));
+    connect(realTime_, &QPushButton::clicked, this, &TForm5::realTime);
+    connect(viewFile_, &QPushButton::clicked, this, &TForm5::chooseFile);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(realTime_);
+    buttons->addWidget(viewFile_);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(text_);
+    layout->addLayout(buttons);
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(1000);
+    connect(timer_, &QTimer::timeout, this, [this] { requestLines(false); });
+}
+
+TForm5::~TForm5() = default;
+
+void TForm5::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (started_) return;
+    started_ = true;
+    realTime();
+}
+
+void TForm5::realTime() {
+    timer_->stop();
+    ++generation_;
+    requestLines(true);
+    timer_->start();
+}
+
+void TForm5::requestLines(bool restart) {
+    if (!post_ || (asking_ && !restart)) return;
+    asking_ = true;
+    const std::size_t from = restart ? 0 : have_;
+    const int generation = generation_;
+    TForm5* context = this;
+    post_([context, from, restart, generation](MainForm& f) {
+        MainForm::LogSnapshot snap = f.logSnapshot(from);
+        // Dropped by Qt if the window has gone meanwhile.
+        QMetaObject::invokeMethod(
+            context,
+            [context, snap = std::move(snap), restart, generation] { context->applySnapshot(snap, restart, generation); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TForm5::applySnapshot(const MainForm::LogSnapshot& snap, bool restart, int generation) {
+    asking_ = false;
+    // A file was opened after this request left: the file stays on screen.
+    if (generation != generation_) return;
+    setLive(snap.live);
+    // While paused only the caption and colour follow; the lines wait for live
+    // monitoring to resume (a restart shows everything there is).
+    if (!snap.live && !restart) return;
+    if (restart || snap.restart) text_->clear();
+    for (const std::string& line : snap.lines) text_->appendPlainText(QString::fromStdString(line));
+    have_ = snap.total;
+}
+
+void TForm5::setLive(bool live) {
+    setWindowTitle(live ? kLiveCaption : kPausedCaption);
+    QPalette pal = normal_;
+    if (!live) pal.setColor(QPalette::Text, QColor(0x80, 0x80, 0x80));
+    text_->setPalette(pal);
+}
+
+void TForm5::chooseFile() {
+    timer_->stop();
+    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
+                                                      QStringLiteral("Log File (*.log);;All File (*)"));
+    if (path.isEmpty()) return;
+    if (!viewFile(path))
+        QMessageBox::warning(this, QStringLiteral("Event Log"), QStringLiteral("Cannot read ") + path);
+}
+
+bool TForm5::viewFile(const QString& path) {
+    timer_->stop();
+    ++generation_;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes) return false;
+    QString text = QString::fromUtf8(file.readAll());
+    text.remove(QLatin1Char('\r'));
+    if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
+    text_->setPalette(normal_);
+    text_->setPlainText(text);
+    setWindowTitle(QStringLiteral("Event log - ") + QFileInfo(path).fileName());
+    return true;
+}
+
+}  // namespace raid::gui

@@ -1,0 +1,54 @@
+// raid-gui: the program on real drives, with its window.
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/EngineHost.h"
+#include "app/MainForm.h"
+#include "gui/GuiApp.h"
+#include "platform/FileStore.h"
+#include "platform/InstanceLock.h"
+#include "platform/Scheduler.h"
+#include "platform/linux/LinuxPlatform.h"
+
+int main(int argc, char** argv) {
+    std::unique_ptr<raid::linuxport::LinuxPlatform> platform = raid::linuxport::makeLinuxPlatform();
+    // One instance per desktop session: a second start ends at once, without a window
+    // and without disturbing the running one.
+    if (!platform->instanceLock || !platform->instanceLock->acquire("QX_GUI")) return 0;
+
+    // The day logs go beside the executable, as they always have; when that folder is
+    // read-only (an installed program) they go to the user's state folder instead.
+    std::string logFolder = ".";
+    {
+        std::error_code ec;
+        const auto exe = std::filesystem::weakly_canonical(std::filesystem::absolute(argv[0], ec), ec);
+        if (!ec) logFolder = exe.parent_path().string();
+    }
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const std::string fallbackFolder = raid::fallbackLogFolder(state ? state : "", home ? home : "");
+
+    int rc = 0;
+    {
+        raid::EngineHost host(raid::makeRealScheduler(), [&](raid::Scheduler& scheduler, raid::Controls& controls,
+                                                             raid::DialogPort& dialogs) {
+            return std::make_unique<raid::MainForm>(raid::Ports{.scheduler = scheduler,
+                                                                .storage = *platform->storage,
+                                                                .volumes = *platform->volumes,
+                                                                .dialogs = dialogs,
+                                                                .deviceChanges = platform->deviceChange.get(),
+                                                                .hostInfo = platform->hostInfo.get(),
+                                                                .files = nullptr,
+                                                                .logFolder = logFolder,
+                                                                .fallbackLogFolder = fallbackFolder},
+                                                    controls);
+        });
+        rc = raid::gui::runWindow(argc, argv, host);
+        // The engine uses the platform's ports until it has stopped.
+        host.stop();
+    }
+    platform->instanceLock->release();
+    return rc;
+}

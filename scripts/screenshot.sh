@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Takes docs/screenshot.png: the window of raid-gui-sim on the simulated default
+# enclosure, on a virtual X display.
+#
+#   scripts/screenshot.sh [OUTPUT.png]
+#
+# RAID_SCREENSHOT_PROGRAM picks another program that opens the window (default
+# build/raid-gui-sim); RAID_SCREENSHOT_SETTLE is how many seconds to let it draw
+# after the window appears (default 4: detection, first poll, Status page).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+out="${1:-docs/screenshot.png}"
+program="${RAID_SCREENSHOT_PROGRAM:-build/raid-gui-sim}"
+settle="${RAID_SCREENSHOT_SETTLE:-4}"
+
+if [[ "${RAID_SCREENSHOT_INNER:-}" != 1 ]]; then
+  for tool in xvfb-run xdotool import; do
+    command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing" >&2; exit 1; }
+  done
+  [[ -x "$program" ]] || { echo "screenshot: $program not built" >&2; exit 1; }
+  mkdir -p "$(dirname "$out")"
+  export RAID_SCREENSHOT_INNER=1
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$out"
+fi
+
+# Inside the virtual display.
+export QT_QPA_PLATFORM=xcb
+"$program" >/dev/null 2>&1 &
+pid=$!
+stop() {
+  # The program ends on SIGTERM the way it does at session end.
+  kill -TERM "$pid" 2>/dev/null || true
+  for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+}
+trap stop EXIT
+
+window=""
+for _ in $(seq 1 150); do
+  window="$(xdotool search --onlyvisible --name "RAID GUI" 2>/dev/null | head -n1 || true)"
+  [[ -n "$window" ]] && break
+  kill -0 "$pid" 2>/dev/null || { echo "screenshot: $program ended before its window appeared" >&2; exit 1; }
+  sleep 0.1
+done
+[[ -n "$window" ]] || { echo "screenshot: no window named \"RAID GUI\" appeared" >&2; exit 1; }
+
+sleep "$settle"
+import -window "$window" "$out"
+echo "screenshot: wrote $out"

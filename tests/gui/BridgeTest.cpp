@@ -1,0 +1,209 @@
+// Engine changes reaching the widgets: every property, whole-state resends, colours,
+// pictures, pages, positions, and user edits travelling the other way.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTextDocument>
+
+#include "GuiRig.h"
+
+namespace raid::gui::test {
+namespace {
+
+using BridgeTest = GuiRig;
+
+QColor ink(QWidget* w) { return w->palette().color(QPalette::Active, QPalette::WindowText); }
+
+TEST_F(BridgeTest, ColoursHintsAndUnknownNames) {
+    startWindow(0);
+    settle();
+    auto* label = widget<QLabel>("Label25");
+    const QColor plain = ink(label);
+    auto paint = [this](const char* color) {
+        std::string c = color;
+        ASSERT_TRUE(onEngine([c](MainForm& f) { return f.controls().setColor("Label25", c), 0; }).has_value());
+        settle();
+    };
+    paint("red");
+    EXPECT_EQ(ink(label), QColor(0xFF, 0, 0));
+    paint("navy");
+    EXPECT_EQ(ink(label), QColor(0, 0, 0x80));
+    paint("grey");
+    EXPECT_EQ(ink(label), QColor(0x80, 0x80, 0x80));
+    paint("blue");
+    EXPECT_EQ(ink(label), QColor(0, 0, 0xFF));
+    paint("gray");
+    EXPECT_EQ(ink(label), QColor(0x80, 0x80, 0x80));
+    paint("");
+    EXPECT_EQ(ink(label), plain);
+
+    // A name the window does not have is dropped; what follows still arrives, in order.
+    ASSERT_TRUE(onEngine([](MainForm& f) {
+                    f.controls().setText("NoSuchControl", "x");
+                    f.controls().setHint("CheckBox1", "SIM DUAL BAY <RAID> [E]");
+                    f.controls().setText("Label17", "Striping(RAID0)");
+                    return 0;
+                }).has_value());
+    settle();
+    EXPECT_EQ(widget<QLabel>("Label17")->text(), QLatin1String("Striping(RAID0)"));
+    // A hint reads exactly as given, markup-looking characters included. Tool tips
+    // guess at markup the way Qt::mightBeRichText does, so read it the same way.
+    auto shownTip = [this] {
+        const QString tip = widget("CheckBox1")->toolTip();
+        if (!Qt::mightBeRichText(tip)) return tip;
+        QTextDocument doc;
+        doc.setHtml(tip);
+        return doc.toPlainText();
+    };
+    EXPECT_EQ(shownTip(), QLatin1String("SIM DUAL BAY <RAID> [E]"));
+    ASSERT_TRUE(onEngine([](MainForm& f) { return f.controls().setHint("CheckBox1", "<b>SIM</b> [E]"), 0; }).has_value());
+    settle();
+    EXPECT_EQ(shownTip(), QLatin1String("<b>SIM</b> [E]"));
+}
+
+TEST_F(BridgeTest, WholeStateResendAppliesEveryProperty) {
+    startWindow(0);
+    settle();
+    ASSERT_TRUE(onEngine([](MainForm& f) {
+                    ControlState s;
+                    s.text = "JBOD";
+                    s.color = "red";
+                    s.hint = "mode";
+                    s.visible = false;
+                    s.enabled = false;
+                    f.controls().declare("Label17", s);  // no notification
+                    ControlState box;
+                    box.text = "Device1";
+                    box.checked = true;
+                    f.controls().declare("CheckBox1", box);
+                    f.controls().broadcastAll();
+                    return 0;
+                }).has_value());
+    settle();
+    auto* label = widget<QLabel>("Label17");
+    EXPECT_EQ(label->text(), QLatin1String("JBOD"));
+    EXPECT_EQ(ink(label), QColor(0xFF, 0, 0));
+    EXPECT_EQ(label->toolTip(), QLatin1String("mode"));
+    EXPECT_TRUE(label->isHidden());
+    EXPECT_FALSE(label->isEnabled());
+    auto* box = widget<QCheckBox>("CheckBox1");
+    EXPECT_TRUE(box->isChecked());
+    EXPECT_FALSE(box->isHidden());
+    // The resend carries every control: the window did not move a control the engine
+    // never placed, nor hide the window.
+    EXPECT_EQ(widget("Image3_OK")->pos(), QPoint(96, 284));
+    EXPECT_EQ(widget("Image_About")->pos(), QPoint(16, 280));
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_EQ(window().windowTitle(), QLatin1String("RAID GUI v0.23.7-3"));
+}
+
+TEST_F(BridgeTest, PicturesPagesProgressAndGrids) {
+    startWindow(0);
+    settle();
+    auto* tab = widget<ImageControl>("Image0_D2");
+    auto* yellow = widget<ImageControl>("Image0_D2_Yellow");
+    const qint64 own = tab->ownPicture().cacheKey();
+    auto run = [this](std::function<void(Controls&)> fn) {
+        ASSERT_TRUE(onEngine([fn](MainForm& f) { return fn(f.controls()), 0; }).has_value());
+        settle();
+    };
+    run([](Controls& c) { c.setText("Image0_D2", "Image0_D2_Yellow"); });
+    EXPECT_EQ(tab->shown().cacheKey(), yellow->ownPicture().cacheKey());
+    run([](Controls& c) { c.setText("Image0_D2", "Image0_D2_Missing"); });
+    EXPECT_EQ(tab->shown().cacheKey(), yellow->ownPicture().cacheKey()) << "an unknown picture keeps the last one";
+    run([](Controls& c) { c.setText("Image0_D2", ""); });
+    EXPECT_EQ(tab->shown().cacheKey(), own);
+
+    auto* book = widget<QStackedWidget>("Notebook1");
+    auto* sub = widget<QStackedWidget>("Notebook2");
+    run([](Controls& c) {
+        c.setText("Notebook1", "3");
+        c.setText("Notebook2", "DeviceRemove");
+    });
+    EXPECT_EQ(book->currentIndex(), 3);
+    EXPECT_EQ(sub->currentIndex(), 2);
+    run([](Controls& c) {
+        c.setText("Notebook1", "9");
+        c.setText("Notebook2", "1");
+    });
+    EXPECT_EQ(book->currentIndex(), 3) << "no such page: the page stays";
+    EXPECT_EQ(sub->currentIndex(), 1);
+
+    auto* bar = widget<QProgressBar>("ProgressBar1");
+    run([](Controls& c) { c.setText("ProgressBar1", "700/2218"); });
+    EXPECT_EQ(bar->maximum(), 2218);
+    EXPECT_EQ(bar->value(), 700);
+    run([](Controls& c) { c.setText("ProgressBar1", "2218"); });
+    EXPECT_EQ(bar->value(), 2218);
+    run([](Controls& c) { c.setText("ProgressBar1", "done"); });
+    EXPECT_EQ(bar->value(), 2218);
+
+    auto* grid = widget<QTableWidget>("StringGrid1");
+    run([](Controls& c) { c.setText("StringGrid1", "a@x\nb@x"); });
+    EXPECT_EQ(grid->item(0, 0)->text(), QLatin1String("a@x"));
+    EXPECT_EQ(grid->item(1, 0)->text(), QLatin1String("b@x"));
+    EXPECT_EQ(grid->item(2, 0)->text(), QString());
+    run([](Controls& c) { c.setText("StringGrid1", "c@x"); });
+    EXPECT_EQ(grid->item(0, 0)->text(), QLatin1String("c@x"));
+    EXPECT_EQ(grid->item(1, 0)->text(), QString()) << "rows past the list are emptied";
+    EXPECT_EQ(grid->rowCount(), 10);
+}
+
+TEST_F(BridgeTest, NavigationIsPlacedByTheEngineOtherControlsAreNudged) {
+    startWindow(0);
+    settle();
+    ASSERT_TRUE(onEngine([](MainForm& f) {
+                    f.controls().setPos("Image_About", 16, 336);
+                    f.controls().setPos("Image3_OK", 0, 2);
+                    return 0;
+                }).has_value());
+    settle();
+    EXPECT_EQ(widget("Image_About")->pos(), QPoint(16, 336));
+    EXPECT_EQ(widget("Image3_OK")->pos(), QPoint(96, 286));
+    ASSERT_TRUE(onEngine([](MainForm& f) { return f.controls().setPos("Image3_OK", 0, 0), 0; }).has_value());
+    settle();
+    EXPECT_EQ(widget("Image3_OK")->pos(), QPoint(96, 284));
+}
+
+TEST_F(BridgeTest, TypedTextReachesTheEngineAndItsEchoDoesNotFightTheUser) {
+    startWindow(0);
+    settle();
+    auto* edit = widget<QLineEdit>("Edit7");
+    QTest::keyClicks(edit, "ops@example.com");
+    settle();
+    EXPECT_EQ(onEngine([](MainForm& f) { return f.controls().text("Edit7"); }), std::string("ops@example.com"));
+    EXPECT_EQ(edit->text(), QLatin1String("ops@example.com"));
+
+    // The engine's own change (clearing the field after adding the address) shows.
+    ASSERT_TRUE(onEngine([](MainForm& f) { return f.controls().setText("Edit7", ""), 0; }).has_value());
+    settle();
+    EXPECT_EQ(edit->text(), QString());
+
+    auto* memo = widget<QPlainTextEdit>("Memo6");
+    QTest::keyClicks(memo, "Replace it");
+    settle();
+    EXPECT_EQ(onEngine([](MainForm& f) { return f.controls().text("Memo6"); }), std::string("Replace it"));
+    ASSERT_TRUE(onEngine([](MainForm& f) { return f.controls().setText("Memo6", "From file"), 0; }).has_value());
+    settle();
+    EXPECT_EQ(memo->toPlainText(), QLatin1String("From file"));
+
+    // Typing runs ahead of the engine: the echo of an earlier keystroke arriving late
+    // must not take back what was typed since.
+    auto* subject = widget<QLineEdit>("Edit10");
+    QTest::keyClicks(subject, "ab");
+    ControlChange stale;
+    stale.control = "Edit10";
+    stale.prop = Prop::Text;
+    stale.state.text = "a";
+    window().applyChange(stale);
+    EXPECT_EQ(subject->text(), QLatin1String("ab"));
+    settle();
+    EXPECT_EQ(subject->text(), QLatin1String("ab"));
+    EXPECT_EQ(onEngine([](MainForm& f) { return f.controls().text("Edit10"); }), std::string("ab"));
+}
+
+}  // namespace
+}  // namespace raid::gui::test
