@@ -18,12 +18,17 @@ void EngineHost::start(DialogPort& dialogs) {
             if (onQuit) onQuit();
             return;
         }
+        // An exception escaping a handler is shown and the program goes on.
+        MainForm* form = form_.get();
+        scheduler_->setExceptionHandler([form](const std::string& what) { form->messageBox(what, ""); });
         if (onQuit) form_->onQuit = onQuit;
         form_->FormCreate();
         if (onCreated) onCreated(*form_);
         controls_.broadcastAll();
         scheduler_->run();
-        // The form goes with the engine thread that made it.
+        // Workers use the form: they stop (a running detection pass completes) before
+        // the form goes with the engine thread that made it.
+        scheduler_->joinWorkers();
         form_.reset();
     });
 }

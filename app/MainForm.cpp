@@ -637,13 +637,16 @@ bool MainForm::QueryEndSession() {
         messageBox("Firmware is upgrading, please wait a moment.", "Message");
         return false;
     }
-    ActionCode = 0x20;
-    ActionArg1 = 0;
-    ActionArg2 = 0;
-    RequestMask |= kRequestAction;
     // The enclosure is told before the window goes; the polling thread clears the bit
-    // once the command has been sent (or has failed).
-    ports_.scheduler.pumpUntil([this] { return (RequestMask & kRequestAction) == 0; }, sessionEndWaitUs);
+    // once the command has been sent (or has failed). With no enclosure there is
+    // nobody to tell, and a "No Device found !" box would only hold up the logout.
+    if (dev.ActiveCount > 0) {
+        ActionCode = 0x20;
+        ActionArg1 = 0;
+        ActionArg2 = 0;
+        RequestMask |= kRequestAction;
+        ports_.scheduler.pumpUntil([this] { return (RequestMask & kRequestAction) == 0; }, sessionEndWaitUs);
+    }
     FormClose();
     if (onQuit) onQuit();
     return true;

@@ -75,7 +75,7 @@ protected:
                 task = std::move(posts_.front());
                 posts_.pop_front();
             }
-            task();
+            guarded(task);
             ran = true;
             if (quit_) return ran;
         }
@@ -126,7 +126,7 @@ protected:
             t.running = true;
             task = t.task;  // a copy: the handler may add timers and grow the table
         }
-        task();
+        guarded(task);
         std::lock_guard<std::mutex> lock(mu_);
         Timer& t = timers_[static_cast<std::size_t>(id)];
         t.running = false;
@@ -144,7 +144,9 @@ class RealScheduler final : public SchedulerBase {
 public:
     RealScheduler() : start_(std::chrono::steady_clock::now()) {}
 
-    ~RealScheduler() override {
+    ~RealScheduler() override { joinWorkers(); }
+
+    void joinWorkers() override {
         quit();
         for (auto& w : workers_) {
             if (w.joinable()) w.join();
@@ -185,7 +187,7 @@ public:
     void startWorker(const char*, int periodMs, Task body) override {
         workers_.emplace_back([this, periodMs, body = std::move(body)] {
             while (!quit_) {
-                body();
+                guarded(body);
                 std::unique_lock<std::mutex> lock(workerMu_);
                 workerCv_.wait_for(lock, std::chrono::milliseconds(periodMs), [this] { return quit_.load(); });
             }
@@ -350,6 +352,7 @@ public:
     }
 
     void quit() override { quit_ = true; }
+    void joinWorkers() override { quit_ = true; }
     bool isEngineThread() const override { return true; }
 
 private:
@@ -361,7 +364,7 @@ private:
             task = std::move(posts_.front());
             posts_.pop_front();
         }
-        task();
+        guarded(task);
     }
 
     bool inWorker_ = false;

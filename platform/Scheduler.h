@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <exception>
 #include <memory>
+#include <string>
 
 namespace raid {
 
@@ -62,8 +64,30 @@ public:
     // nothing left to do before `untilUs` (virtual; negative = no limit).
     virtual void run(std::int64_t untilUs = -1) = 0;
     virtual void quit() = 0;
+    // Stops the worker loops and waits for any body still running (a detection pass
+    // finishes its current work first). Call after the loop ended and before
+    // destroying what the workers use.
+    virtual void joinWorkers() = 0;
+    // What to do with an exception that escapes a task or timer tick; the loop goes
+    // on. Without a handler the exception is dropped.
+    void setExceptionHandler(std::function<void(const std::string&)> handler) { exceptionHandler_ = std::move(handler); }
     virtual bool quitting() const = 0;
     virtual bool isEngineThread() const = 0;
+
+protected:
+    // Runs a task, handing any exception it throws to the handler.
+    void guarded(const Task& task) {
+        try {
+            task();
+        } catch (const std::exception& e) {
+            if (exceptionHandler_) exceptionHandler_(e.what());
+        } catch (...) {
+            if (exceptionHandler_) exceptionHandler_("");
+        }
+    }
+
+private:
+    std::function<void(const std::string&)> exceptionHandler_;
 };
 
 std::unique_ptr<Scheduler> makeRealScheduler();

@@ -74,6 +74,11 @@ SimRunner::SimRunner(RunOptions options, std::ostream* out, Scheduler& scheduler
       controls_(&controls) {}
 
 SimRunner::~SimRunner() {
+    if (ownScheduler_) {
+        // Workers of a real-time run use the form: stop them first.
+        ownScheduler_->quit();
+        ownScheduler_->joinWorkers();
+    }
     ownForm_.reset();
     if (traceFile_.is_open()) traceFile_.flush();
 }
