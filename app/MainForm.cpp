@@ -172,7 +172,8 @@ void MainForm::FormCreate() {
     }
 
     controls_.setText("Label65", kVersionText);
-    // The platform's COM set-up for the host query would go here on Windows.
+    // The private mail form and the settings lists arrive with the notification
+    // layer. The platform's COM set-up for the host query would go here on Windows.
     SystemInfoLines = BuildSystemInfo(ports_.hostInfo);
     for (const char* name : {"Image0_D1", "Image0_D2", "Image2_D1", "Image2_D2"}) controls_.setVisible(name, false);
     CurrentPage = 0;

@@ -16,6 +16,15 @@ GuiSession::GuiSession(EngineHost& host) : host_(host) {
     ActionPoster post = [&host](EngineAction action) { host.post(std::move(action)); };
     dialogs_ = std::make_unique<GuiDialogs>();
     window_ = std::make_unique<TForm1>(post);
+    // The application's other two forms, created after the main window in this order:
+    // the event log form (each opening of the log makes its own window, see
+    // showLogWindow) and the hidden mail form. Both stay hidden shells here.
+    for (const char* name : {"TForm5", "TForm7"}) {
+        auto form = std::make_unique<QWidget>();
+        form->setObjectName(QString::fromLatin1(name));
+        form->hide();
+        shells_.push_back(std::move(form));
+    }
     dialogs_->setWindow(window_.get());
     sessionEnd_ = std::make_unique<SessionEnd>(post, [&host] { return host.running(); });
     bridge_ = ControlBridge::attach(host.controls(), *window_);

@@ -6,6 +6,9 @@
 #include <memory>
 
 #include <QPointer>
+#include <QWidget>
+
+#include <vector>
 
 #include "app/EngineHost.h"
 
@@ -55,6 +58,7 @@ private:
     std::shared_ptr<ControlBridge> bridge_;
     std::function<void()> quitHandler_;
     QPointer<TForm5> logWindow_;
+    std::vector<std::unique_ptr<QWidget>> shells_;
 };
 
 // The program with a window: creates the application, the window and its helpers,

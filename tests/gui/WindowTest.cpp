@@ -26,6 +26,13 @@ TEST_F(WindowTest, LayoutAndEveryControlTheEngineFills) {
     EXPECT_EQ(w.font().family(), QLatin1String("Arial"));
     EXPECT_EQ(w.font().pixelSize(), 13);
     EXPECT_EQ(w.palette().color(QPalette::Window), QColor(Qt::white));
+    // The other two forms exist from the start, hidden, created in this order.
+    QStringList order;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == QLatin1String("TForm5") || top->objectName() == QLatin1String("TForm7"))
+            order << top->objectName();
+    EXPECT_TRUE(order.contains(QStringLiteral("TForm5")));
+    EXPECT_TRUE(order.contains(QStringLiteral("TForm7")));
 
     auto* book = widget<QStackedWidget>("Notebook1");
     ASSERT_NE(book, nullptr);
