@@ -23,13 +23,6 @@ const QColor kAmberBottom(0xF5, 0xB7, 0x00);
 const QColor kAmberEdge(0xC8, 0x92, 0x00);
 const QColor kAmberInk(0x3A, 0x2A, 0x00);
 
-QFont font(int pixelSize, bool bold = false) {
-    QFont f(QStringLiteral("Arial"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(pixelSize);
-    f.setBold(bold);
-    return f;
-}
 
 QPixmap blank(QSize size) {
     QPixmap pm(size);
@@ -388,6 +381,14 @@ QIcon Artwork::icon() {
         icon.addPixmap(pm);
     }
     return icon;
+}
+
+QFont Artwork::font(int pixelSize, bool bold) {
+    QFont f(QStringLiteral("Arial"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
 }
 
 }  // namespace raid::gui

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QFont>
 #include <QPixmap>
 #include <QSize>
 #include <QString>
@@ -37,6 +38,8 @@ struct Artwork {
     static QPixmap enclosure(QSize size);
     // Window and application icon "Z1".
     static QIcon icon();
+    // The window's typeface (Arial, sans-serif fallback) at a pixel size.
+    static QFont font(int pixelSize, bool bold = false);
 };
 
 }  // namespace raid::gui

@@ -36,13 +36,7 @@ constexpr int kGridRows = 10;
 const QColor kInk(0x24, 0x36, 0x4D);
 const QColor kMuted(0x5F, 0x6E, 0x80);
 
-QFont uiFont(int pixelSize, bool bold = false) {
-    QFont f(QStringLiteral("Arial"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(pixelSize);
-    f.setBold(bold);
-    return f;
-}
+QFont uiFont(int pixelSize, bool bold = false) { return Artwork::font(pixelSize, bold); }
 
 // The engine's colour names; anything else a colour name Qt knows, or default.
 bool namedColor(const std::string& name, QColor& out) {
@@ -287,15 +281,21 @@ void TForm1::buildNavigation() {
     }
 }
 
-void TForm1::buildStatusPage(QWidget* page) {
+void TForm1::deviceTabs(QWidget* page, const QString& prefix) {
+    // The two device tabs of a page, with their yellow and white pictures; hidden until
+    // a detection finds the devices.
     const QSize tabSize(96, 28);
-    const QString d1 = QStringLiteral("Image0_D1"), d2 = QStringLiteral("Image0_D2");
-    sources(page, d1, Artwork::tab(QStringLiteral("Device1"), tabSize, true),
-            Artwork::tab(QStringLiteral("Device1"), tabSize, false), {10, 8});
-    sources(page, d2, Artwork::tab(QStringLiteral("Device2"), tabSize, true),
-            Artwork::tab(QStringLiteral("Device2"), tabSize, false), {108, 8});
-    image(page, d1, Artwork::tab(QStringLiteral("Device1"), tabSize, true), {10, 8})->hide();
-    image(page, d2, Artwork::tab(QStringLiteral("Device2"), tabSize, false), {108, 8})->hide();
+    const QPoint at[2] = {{10, 8}, {108, 8}};
+    for (int i = 0; i < 2; ++i) {
+        const QString name = prefix + QStringLiteral("_D") + QString::number(i + 1);
+        const QString caption = QStringLiteral("Device") + QString::number(i + 1);
+        sources(page, name, Artwork::tab(caption, tabSize, true), Artwork::tab(caption, tabSize, false), at[i]);
+        image(page, name, Artwork::tab(caption, tabSize, i == 0), at[i])->hide();
+    }
+}
+
+void TForm1::buildStatusPage(QWidget* page) {
+    deviceTabs(page, QStringLiteral("Image0"));
     image(page, QStringLiteral("Image0_Log"), Artwork::pushButton(QStringLiteral("Event Log"), QSize(92, 28), false),
           {283, 6})
         ->hide();
@@ -354,14 +354,7 @@ void TForm1::buildStatusPage(QWidget* page) {
 }
 
 void TForm1::buildUpgradePage(QWidget* page) {
-    const QSize tabSize(96, 28);
-    const QString d1 = QStringLiteral("Image2_D1"), d2 = QStringLiteral("Image2_D2");
-    sources(page, d1, Artwork::tab(QStringLiteral("Device1"), tabSize, true),
-            Artwork::tab(QStringLiteral("Device1"), tabSize, false), {10, 8});
-    sources(page, d2, Artwork::tab(QStringLiteral("Device2"), tabSize, true),
-            Artwork::tab(QStringLiteral("Device2"), tabSize, false), {108, 8});
-    image(page, d1, Artwork::tab(QStringLiteral("Device1"), tabSize, true), {10, 8})->hide();
-    image(page, d2, Artwork::tab(QStringLiteral("Device2"), tabSize, false), {108, 8})->hide();
+    deviceTabs(page, QStringLiteral("Image2"));
     rule(page, QRect(4, 36, 377, 1));
 
     const int vc = Qt::AlignLeft | Qt::AlignVCenter;

@@ -88,6 +88,7 @@ private:
     QWidget* rule(QWidget* parent, const QRect& r);
 
     void buildNavigation();
+    void deviceTabs(QWidget* page, const QString& prefix);
     void buildStatusPage(QWidget* page);
     void buildUpgradePage(QWidget* page);
     void buildEmailPage(QWidget* page);
