@@ -137,6 +137,42 @@ TEST(ProgramTest, SecondInstanceEndsAtOnceWithoutAWindow) {
     EXPECT_EQ(second.exitCode(), 0);
     first.release();
 }
+
+TEST(ProgramTest, StartedTwiceTheFirstKeepsRunning) {
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    QProcessEnvironment env = offscreen();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(QStringLiteral(RAID_GUI_PROGRAM), {});
+    ASSERT_TRUE(first.waitForStarted(10000));
+    // The first is up once it holds the lock.
+    linuxport::LinuxInstanceLock probe(runtime.path().toStdString());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (!probe.acquire("QX_GUI")) return true;
+            probe.release();
+            return false;
+        },
+        20000));
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(RAID_GUI_PROGRAM), {});
+    ASSERT_TRUE(second.waitForStarted(10000));
+    const bool ended = second.waitForFinished(20000);
+    if (!ended) second.kill();
+    ASSERT_TRUE(ended) << "the second instance kept running";
+    EXPECT_EQ(second.exitCode(), 0);
+    // The first is undisturbed, and still ends normally when the session does.
+    EXPECT_FALSE(first.waitForFinished(500));
+    EXPECT_EQ(first.state(), QProcess::Running);
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+}
 #endif
 
 }  // namespace
