@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "device/StatusRead.h"
+#include "monitor/StatusRecord.h"
 
 namespace raid {
 
@@ -59,8 +60,6 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
         dev, *log_, UserAbort, dev.FirstPass, ClockNow, [this] { return ports_.scheduler.wallSeconds(); },
         [this](int kind, int device, int port) { raiseAlert(kind, device, port); }});
     onDecode = [this](std::uint8_t mask) { decoder_->decode(mask); };
-    progressOf = [this](int device) { return decoder_->states()[static_cast<std::size_t>(device)].previousProgress; };
-    flushCounterOf = [this] { return decoder_->flushCounter(); };
     onDeviceListCompare = [this] {
         compareDeviceLists(dev, *log_, [this](int kind, int device, int port) { raiseAlert(kind, device, port); });
     };
@@ -166,7 +165,6 @@ void MainForm::FormCreate() {
 
     for (int i = 0; i < 2; ++i) {
         PollFailures[static_cast<std::size_t>(i)] = 0;
-        LastProgress[static_cast<std::size_t>(i)] = 0xFF;
         UserAbort[static_cast<std::size_t>(i)] = false;
         decoder_->states()[static_cast<std::size_t>(i)] = DeviceEventState{};
     }
@@ -230,9 +228,7 @@ void MainForm::Timer3Timer() { ClockNow = ports_.scheduler.wallSeconds(); }
 
 void MainForm::Timer2Timer() {
     // Slow mode: a hybrid enclosure flushing its cache is polled every tenth tick.
-    const int productClass = productClassOf ? productClassOf() : 2;
-    const std::uint8_t flush = flushCounterOf ? flushCounterOf() : 0;
-    if (productClass == 4 && (flush & 0x80)) {
+    if (ProductClass == 4 && (decoder_->flushCounter() & 0x80)) {
         if (TickDivider < 9) {
             ++TickDivider;
             return;
@@ -325,7 +321,7 @@ void MainForm::publishDetection() {
         controls_.setEnabled("Image2_Upgrade", true);
         for (const char* name : kNavImages) controls_.setEnabled(name, true);
         controls_.setVisible("Image0_Log", true);
-        if (onDeviceRefresh) onDeviceRefresh();
+        DeviceRefresh();
         dev.DetectionPending = false;
         RequestMask |= kRequestPoll | kPollingArmed;
         sched.setTimerEnabled(Timer2, true);
@@ -404,7 +400,7 @@ void MainForm::PollCycle() {
         Sector& stored = dev.EnclosureStatus[dev.ActiveDevices[idx] & kCodeDriveMask];
         const bool raid = stored[1] == 0xA0;
         const std::size_t f = raid ? 104 : 202;
-        const std::uint8_t lastProgress = progressOf ? progressOf(i) : LastProgress[idx];
+        const std::uint8_t lastProgress = decoder_->states()[idx].previousProgress;
         if (fresh[f] != 0 || lastProgress == 0xFF) {
             if (raid) {
                 // A drive that has just gone keeps its model, capacity and serial.
@@ -494,6 +490,14 @@ void MainForm::raiseAlert(int kind, int deviceIndex, int port) {
     if (onAlertRaised) onAlertRaised(kind, deviceIndex, port);
 }
 
+void MainForm::DeviceRefresh() {
+    if (!controls_.checked("CheckBox1") && !controls_.checked("CheckBox3")) return;
+    const int device = CurrentPage == 2 ? UpgradeDevice : StatusDevice;
+    dev.CurrentDevice = static_cast<std::uint32_t>(device);
+    ProductClass = productClass(identityOf(dev, device));
+    if (onDeviceRefresh) onDeviceRefresh();
+}
+
 int MainForm::DrawStatusPage(bool) {
     if (!controls_.checked("CheckBox1") && !controls_.checked("CheckBox3")) return -1;
     // The start-up pass ends with the first drawing.
@@ -572,6 +576,7 @@ void MainForm::Click(const std::string& c) {
             StatusDevice = static_cast<int>(i);
             dev.CurrentDevice = static_cast<std::uint32_t>(i);
             selectSubImage(statusImages, 2, i);
+            DeviceRefresh();
             if (onStatusPageRefresh) onStatusPageRefresh(true);
             return;
         }
@@ -579,6 +584,7 @@ void MainForm::Click(const std::string& c) {
             if (dev.HeldDevice != kNoHeldDevice) return;
             UpgradeDevice = static_cast<int>(i);
             selectSubImage(upgradeImages, 2, i);
+            DeviceRefresh();
             if (onUpgradePageRefresh) onUpgradePageRefresh();
             return;
         }

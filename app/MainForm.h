@@ -188,13 +188,13 @@ public:
     std::function<void()> onEmailPageLoad;
     std::function<void()> onEmailSubPageRefresh;
     std::function<void(std::uint8_t mask)> onDecode;
-    // Product class of the selected device (Status page) and the decoder's flush
-    // counter: together they put the poll clock into slow mode.
-    std::function<int()> productClassOf;
-    std::function<std::uint8_t()> flushCounterOf;
+    // Product class of the selected device (1, 2 or 4 = hybrid), set by the device
+    // refresh; with the decoder's flush counter it puts the poll clock into slow mode.
+    int ProductClass = 2;
+    // The device refresh after a published detection and on selection changes: takes
+    // the device the next operation addresses and its product class.
+    void DeviceRefresh();
     int TickDivider = 0;  // the slow-mode divider; the Status page resets it
-    // The decoder's last seen progress of a device (0xFF = nothing seen yet).
-    std::function<std::uint8_t(int device)> progressOf;
     std::function<void()> onServiceMail;
     std::function<void(const std::string&)> onClick;  // clicks no handler here claims
     std::function<void(const std::string&, bool)> onCheckBox;
@@ -205,7 +205,6 @@ public:
 
     // Per-device poll state (indices 0 and 1).
     std::array<std::uint8_t, 2> PollFailures{};
-    std::array<std::uint8_t, 2> LastProgress{0xFF, 0xFF};
     std::array<bool, kDecoderDevices> UserAbort{};
     std::uint8_t StatusErrorCount = 0;
     std::atomic<std::uint8_t> MailRequestFlags{0};

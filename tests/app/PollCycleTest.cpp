@@ -128,3 +128,29 @@ TEST_F(Poll, ADrivePulledKeepsItsIdentityInTheStoredRecord) {
 
 }  // namespace
 }  // namespace raid
+
+namespace raid {
+namespace {
+
+TEST(PollClock, AFlushingHybridEnclosureIsPolledEveryFortySeconds) {
+    test::ScenarioKit kit;
+    sim::StatusOptions flushing;
+    flushing.setKind(sim::kKindHybrid).setMode('d');
+    flushing.flushPosition = 123456;  // a flush runs: cache enabled (203 bit 1 clear), position set
+    kit.line("0 attach 1 mailbox identity=" +
+             kit.block("id.bin", sim::makeIdentityPage(sim::IdentityOptions().setProductClass(1))) +
+             " status=" + kit.block("flush.bin", sim::makeStatusRecord(flushing)));
+    auto& r = kit.run(200);
+    ASSERT_EQ(kit.loadError, "");
+    EXPECT_EQ(r.form().ProductClass, 4);
+    EXPECT_TRUE(r.form().decoder().flushCounter() & 0x80);
+    int reads = 0;
+    for (const auto& t : kit.trace()) reads += test::describe(t) == "READ33";
+    // Detection, publication and the first ticks before the flush was seen, then one
+    // poll per ten ticks: far fewer than the fifty a normal enclosure gets.
+    EXPECT_GE(reads, 5);
+    EXPECT_LE(reads, 10);
+}
+
+}  // namespace
+}  // namespace raid
