@@ -262,6 +262,9 @@ void MainForm::DetectionTick() {
             DeviceChangeCountdown = static_cast<std::uint8_t>(DeviceChangeCountdown + 1);
             return;
         }
+        // A pass still running owns the drives: the re-count waits for it (the countdown
+        // stays at 26), or both would send commands at once.
+        if (DetectionRunning) return;
         controls_.setEnabled("Image2_Upgrade", false);
         if (MaintenanceBusy) {
             controls_.setEnabled("Image2_Upgrade", true);

@@ -88,7 +88,7 @@ std::string toHex(const std::uint8_t* bytes, std::size_t n) {
 TracePort::TracePort(StoragePort& inner, std::ostream& out) : inner_(inner), out_(out) {}
 
 std::uint64_t TracePort::lines() const {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     return seq_;
 }
 
@@ -100,20 +100,20 @@ void TracePort::writeLine(const std::string& rest) {
 // The lock is held across the inner call so the sequence numbers follow the order
 // in which requests were actually handled.
 DriveHandle TracePort::open(std::uint8_t target) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     const DriveHandle h = inner_.open(target);
     writeLine("OPEN " + targetName(target) + okText(h != kInvalidHandle));
     return h;
 }
 
 void TracePort::close(DriveHandle handle) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     inner_.close(handle);
     writeLine("CLOSE");
 }
 
 bool TracePort::scsiPassThrough(DriveHandle handle, std::uint8_t* request, std::uint8_t* data) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     if (!request) {
         // Nothing to describe; still one line per request.
         const bool ok = inner_.scsiPassThrough(handle, request, data);
@@ -133,7 +133,7 @@ bool TracePort::scsiPassThrough(DriveHandle handle, std::uint8_t* request, std::
 }
 
 bool TracePort::idePassThrough(DriveHandle handle, std::uint8_t* block, std::size_t size) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     std::string regs(14, '0');
     std::uint32_t sectors = 0;
     if (block && size >= ide::kData) {
@@ -146,14 +146,14 @@ bool TracePort::idePassThrough(DriveHandle handle, std::uint8_t* block, std::siz
 }
 
 bool TracePort::rescanBus(DriveHandle handle) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     const bool ok = inner_.rescanBus(handle);
     writeLine(std::string("RESCAN") + okText(ok));
     return ok;
 }
 
 bool TracePort::volumeDiskExtents(DriveHandle handle, DiskExtent& first) {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<std::recursive_mutex> lock(mu_);
     const bool ok = inner_.volumeDiskExtents(handle, first);
     writeLine(std::string("EXTENTS") + okText(ok));
     return ok;

@@ -41,7 +41,9 @@ private:
 
     StoragePort& inner_;
     std::ostream& out_;
-    mutable std::mutex mu_;
+    // Recursive: on the virtual clock an engine timer may send a request from inside
+    // another request's latency pause, on the same thread.
+    mutable std::recursive_mutex mu_;
     std::uint64_t seq_ = 0;
 };
 

@@ -210,3 +210,33 @@ TEST_F(Replug, DetectingBlinksUntilThePassIsPublished) {
 
 }  // namespace
 }  // namespace raid
+
+namespace raid {
+namespace {
+
+TEST(Redetection, ADeviceChangeDuringAPassWaitsForItToEnd) {
+    test::ScenarioKit kit;
+    kit.line("0 disk 0").line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) +
+                              " status=" + kit.block("st.bin", sim::makeStatusRecord()));
+    // A second per request: the first pass runs for half a minute; a disk arrives meanwhile.
+    kit.line("1 disk 2");
+    auto& r = kit.run(120, 1000000);
+    ASSERT_EQ(kit.loadError, "");
+    // Had the re-count run inside the pass, it would have closed the pass's handle
+    // under it: a request would then follow a CLOSE (or a failed OPEN) directly.
+    bool open = false;
+    for (const auto& t : kit.trace()) {
+        using K = sim::TraceLine::Kind;
+        if (t.kind == K::Open)
+            open = t.ok;
+        else if (t.kind == K::Close)
+            open = false;
+        else
+            EXPECT_TRUE(open) << "request " << t.seq << " without an open handle";
+    }
+    ASSERT_EQ(r.form().detectionPassTimesUs.size(), 2u);
+    EXPECT_EQ(r.form().dev.ActiveCount, 1);
+}
+
+}  // namespace
+}  // namespace raid
