@@ -6,6 +6,7 @@ set -euo pipefail
 RAID_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang libfuzzer-14-dev libclang-rt-14-dev
   libudev-dev
   qt6-base-dev libgl-dev
   xvfb xdotool xauth imagemagick

@@ -19,7 +19,7 @@ class EventLogTest : public ::testing::Test {
 protected:
     FakeFileStore store;
     std::vector<std::string> notices;
-    EventLog log{store, "/logs", "/state/raid-gui", kTitle, [this](const std::string& t) { notices.push_back(t); }};
+    EventLog log{store, "/logs", "/state/raid-gui", kTitle, [this](const std::string& text) { notices.push_back(text); }};
     const double t = wallAt(2026, 12, 7, 14, 3, 5);
     const std::string ts = "12/07/26 14:03:05";
     const std::string rule = std::string(83, '-');

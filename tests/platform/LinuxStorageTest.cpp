@@ -130,10 +130,10 @@ TEST_F(LinuxStorageFake, ScsiPassThroughRefusesBadHandlesAndBlocksWithoutTouchin
     EXPECT_FALSE(port.scsiPassThrough(h, nullptr, data.data()));
     EXPECT_FALSE(port.scsiPassThrough(h, request.data(), nullptr));  // 36 bytes announced, no buffer
 
-    for (std::uint8_t cdbLength : {0, 17, 255}) {
+    for (int cdbLength : {0, 17, 255}) {
         Request bad;
-        bad.bytes[spt::kCdbLength] = cdbLength;
-        EXPECT_FALSE(port.scsiPassThrough(h, bad.data(), data.data())) << int(cdbLength);
+        bad.bytes[spt::kCdbLength] = static_cast<std::uint8_t>(cdbLength);
+        EXPECT_FALSE(port.scsiPassThrough(h, bad.data(), data.data())) << cdbLength;
     }
     Request unknownDirection;
     unknownDirection.bytes[spt::kDataIn] = 2;

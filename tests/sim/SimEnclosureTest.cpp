@@ -73,7 +73,7 @@ TEST_P(EnclosurePaths, AnswersExactlyItsRecognitionRequests) {
 INSTANTIATE_TEST_SUITE_P(AllPaths, EnclosurePaths,
                          ::testing::Values(PathCase{Path::Mailbox, true, false, 0}, PathCase{Path::Ata, false, true, 0},
                                            PathCase{Path::Vu1, false, false, 1}, PathCase{Path::Vu2, false, false, 2}),
-                         [](const auto& info) { return std::string(pathName(info.param.path)); });
+                         [](const auto& param) { return std::string(pathName(param.param.path)); });
 
 TEST(EnclosureAta, IdentifyIsMarkedEvenWhenThePageIsNot) {
     SimPlatform p;
