@@ -10,21 +10,28 @@ const char* propName(Prop p) {
         case Prop::Checked: return "checked";
         case Prop::Color: return "color";
         case Prop::Hint: return "hint";
-        case Prop::Left: return "left";
-        case Prop::Top: return "top";
+        case Prop::Slot: return "slot";
         case Prop::All: return "all";
     }
     return "?";
 }
 
-std::string panelName(int index) { return "StatusBar1.Panel" + std::to_string(index); }
+Controls::Controls() {
+    for (const std::string& name : names::all()) map_.emplace(name, ControlState{});
+}
 
-void Controls::declare(const std::string& name, ControlState initial) { map_[name] = std::move(initial); }
+ControlState& Controls::at(const std::string& name) {
+    auto it = map_.find(name);
+    if (it == map_.end()) throw UnknownControl(name);
+    return it->second;
+}
+
+void Controls::declare(const std::string& name, ControlState initial) { at(name) = std::move(initial); }
 
 const ControlState& Controls::get(const std::string& name) const {
-    static const ControlState empty;
     auto it = map_.find(name);
-    return it == map_.end() ? empty : it->second;
+    if (it == map_.end()) throw UnknownControl(name);
+    return it->second;
 }
 
 void Controls::broadcastAll() {
@@ -36,12 +43,12 @@ void Controls::broadcastAll() {
 
 void Controls::changed(const std::string& name, Prop prop) {
     if (listeners_.empty()) return;
-    ControlChange change{name, prop, map_[name]};
+    ControlChange change{name, prop, at(name)};
     for (auto& l : listeners_) l(change);
 }
 
 #define RAID_SET(field, prop)                   \
-    ControlState& c = map_[name];               \
+    ControlState& c = at(name);                 \
     if (c.field == value) return;               \
     c.field = value;                            \
     changed(name, prop)
@@ -55,13 +62,11 @@ void Controls::setHint(const std::string& name, const std::string& value) { RAID
 
 #undef RAID_SET
 
-void Controls::setPos(const std::string& name, int left, int top) {
-    ControlState& c = map_[name];
-    if (c.left == left && c.top == top) return;
-    const bool moved = c.left != left;
-    c.left = left;
-    c.top = top;
-    changed(name, moved ? Prop::Left : Prop::Top);
+void Controls::setSlot(const std::string& name, int slot) {
+    ControlState& c = at(name);
+    if (c.slot == slot) return;
+    c.slot = slot;
+    changed(name, Prop::Slot);
 }
 
 }  // namespace raid

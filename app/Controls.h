@@ -9,14 +9,18 @@
 
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "app/ControlNames.h"
 
 namespace raid {
 
 // `All` is a resend of a control's whole state (after start-up, so a window that
-// attaches late can catch up).
-enum class Prop { Text, Visible, Enabled, Checked, Color, Hint, Left, Top, All };
+// attaches late can catch up). `Slot` is the navigation slot a page image sits in
+// (the window decides where a slot is on the screen).
+enum class Prop { Text, Visible, Enabled, Checked, Color, Hint, Slot, All };
 
 const char* propName(Prop p);
 
@@ -27,8 +31,12 @@ struct ControlState {
     bool visible = true;
     bool enabled = true;
     bool checked = false;
-    int left = 0;
-    int top = 0;
+    int slot = -1;  // navigation slot, -1 = none
+};
+
+// A control name that is not in the list (app/ControlNames.h).
+struct UnknownControl : std::invalid_argument {
+    explicit UnknownControl(const std::string& name) : std::invalid_argument("unknown control " + name) {}
 };
 
 struct ControlChange {
@@ -37,8 +45,11 @@ struct ControlChange {
     ControlState state;  // the control's state after the change
 };
 
+// Every control of names::all() exists from the start with a default state; any
+// other name throws UnknownControl.
 class Controls {
 public:
+    Controls();
     using Listener = std::function<void(const ControlChange&)>;
 
     // Listeners are called synchronously, on the engine thread, after each change.
@@ -50,16 +61,16 @@ public:
     void setChecked(const std::string& name, bool checked);
     void setColor(const std::string& name, const std::string& color);
     void setHint(const std::string& name, const std::string& hint);
-    void setPos(const std::string& name, int left, int top);
+    void setSlot(const std::string& name, int slot);
 
     const ControlState& get(const std::string& name) const;
-    bool has(const std::string& name) const { return map_.count(name) != 0; }
+    static bool has(const std::string& name) { return names::known(name); }
     const std::string& text(const std::string& name) const { return get(name).text; }
     bool visible(const std::string& name) const { return get(name).visible; }
     bool enabled(const std::string& name) const { return get(name).enabled; }
     bool checked(const std::string& name) const { return get(name).checked; }
 
-    // Declare a control with its initial state (no notification).
+    // Sets a control's initial state (no notification).
     void declare(const std::string& name, ControlState initial = {});
     const std::map<std::string, ControlState>& all() const { return map_; }
     // Notifies every control's whole state (Prop::All).
@@ -67,12 +78,13 @@ public:
 
 private:
     void changed(const std::string& name, Prop prop);
+    ControlState& at(const std::string& name);
 
     std::map<std::string, ControlState> map_;
     std::vector<Listener> listeners_;
 };
 
 // Status bar panel names: "StatusBar1.Panel0" .. "StatusBar1.Panel4".
-std::string panelName(int index);
+inline std::string panelName(int index) { return names::panel(index); }
 
 }  // namespace raid

@@ -22,7 +22,9 @@ void EngineHost::start(DialogPort& dialogs) {
         MainForm* form = form_.get();
         scheduler_->setExceptionHandler([form](const std::string& what) { form->messageBox(what, ""); });
         if (onQuit) form_->onQuit = onQuit;
+        if (onShowLogWindow) form_->logWindow().onShow = onShowLogWindow;
         form_->FormCreate();
+        if (onHintHidePause) onHintHidePause(form_->HintHidePause);
         if (onCreated) onCreated(*form_);
         controls_.broadcastAll();
         scheduler_->run();
@@ -34,6 +36,12 @@ void EngineHost::start(DialogPort& dialogs) {
 }
 
 void EngineHost::post(std::function<void(MainForm&)> action) {
+    scheduler_->post([this, action = std::move(action)] {
+        if (form_) action(*form_);
+    });
+}
+
+void EngineHost::command(std::function<void(EngineCommands&)> action) {
     scheduler_->post([this, action = std::move(action)] {
         if (form_) action(*form_);
     });

@@ -12,6 +12,7 @@
 
 #include "app/Controls.h"
 #include "app/Dialogs.h"
+#include "app/EngineCommands.h"
 #include "app/MainForm.h"
 #include "platform/Scheduler.h"
 
@@ -32,8 +33,11 @@ public:
     // Starts the engine thread: the form is built, FormCreate runs, then the engine
     // loop. `dialogs` must outlive the host.
     void start(DialogPort& dialogs);
-    // Runs `action` on the engine thread with the form (queued, returns at once).
+    // Runs `action` on the engine thread with the form (queued, returns at once). For
+    // tools and tests; the window uses command().
     void post(std::function<void(MainForm&)> action);
+    // Runs a user action on the engine thread (queued, returns at once).
+    void command(std::function<void(EngineCommands&)> action);
     // Stops the engine loop and joins the thread.
     void stop();
     bool running() const { return thread_.joinable(); }
@@ -43,6 +47,10 @@ public:
     std::function<void()> onQuit;
     // Called on the engine thread right after FormCreate (before the loop).
     std::function<void(MainForm&)> onCreated;
+    // Called on the engine thread when the user asks for the event log window.
+    std::function<void()> onShowLogWindow;
+    // Called on the engine thread after FormCreate with how long hints stay up (ms).
+    std::function<void(int ms)> onHintHidePause;
 
 private:
     std::unique_ptr<Scheduler> scheduler_;

@@ -1,20 +1,10 @@
 #include "app/MainForm.h"
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
-
-#include "device/StatusRead.h"
-#include "monitor/StatusRecord.h"
 
 namespace raid {
 
 namespace {
-
-// Navigation image of each page (page 1 exists in the page book but is never offered).
-const std::array<const char*, 5> kNavImages = {"Image_Sts", "Image_Page1", "Image_FWUpg", "Image_Email", "Image_About"};
-constexpr int kNavX = 16;
-constexpr std::array<int, 5> kNavSlotY = {112, 168, 224, 280, 336};
 
 // Forwards what device routines report to the window. Off the engine thread (the
 // detection pass) the texts are queued for the engine thread in order.
@@ -46,7 +36,8 @@ private:
 
 MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(controls) {
     reporter_ = std::make_unique<FormReporter>(*this);
-    transport_ = std::make_unique<Transport>(ports_.storage, ports_.scheduler, random_, *reporter_);
+    RandomPort& random = ports_.random ? *ports_.random : static_cast<RandomPort&>(ownRandom_);
+    transport_ = std::make_unique<Transport>(ports_.storage, ports_.scheduler, random, *reporter_);
     discovery_ = std::make_unique<Discovery>(*transport_, ports_.volumes, dev);
     FileStore* files = ports_.files;
     if (!files) {
@@ -59,12 +50,40 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     decoder_ = std::make_unique<StatusDecoder>(DecoderContext{
         dev, *log_, UserAbort, dev.FirstPass, ClockNow, [this] { return ports_.scheduler.wallSeconds(); },
         [this](int kind, int device, int port) { raiseAlert(kind, device, port); }});
-    onDecode = [this](std::uint8_t mask) { decoder_->decode(mask); };
-    onDeviceListCompare = [this] {
-        compareDeviceLists(dev, *log_, [this](int kind, int device, int port) { raiseAlert(kind, device, port); });
-    };
-    onStatusPageRefresh = [this](bool full) { DrawStatusPage(full); };
-    declareControls();
+    poll_ = std::make_unique<StatusPoll>(
+        *transport_, dev, *decoder_,
+        PollHost{[this](int i) { return controls_.checked(names::deviceCheckBox[static_cast<std::size_t>(i)]); },
+                 [this](int i) { controls_.setChecked(names::deviceCheckBox[static_cast<std::size_t>(i)], false); },
+                 [this](const std::string& text) { controls_.setText(panelName(4), text); },
+                 [this] { return MaintenanceBusy.load(); }});
+
+    handlers_.on(names::Image_Sts, [this] { Image_StsClick(); });
+    handlers_.on(names::Image_FWUpg, [this] { Image_FWUpgClick(); });
+    handlers_.on(names::Image_Email, [this] { Image_EmailClick(); });
+    handlers_.on(names::Image_About, [this] { Image_AboutClick(); });
+    statusPage_.registerHandlers(handlers_);
+    upgradePage_.registerHandlers(handlers_);
+    emailPage_.registerHandlers(handlers_);
+    logWindow_.registerHandlers(handlers_);
+
+    // Initial looks: the navigation pictures sit in their own slots, the device check
+    // boxes carry their captions.
+    for (std::size_t p = 0; p < names::navigationImages.size(); ++p) {
+        const std::string image = names::navigationImages[p];
+        ControlState nav;
+        nav.slot = static_cast<int>(p);
+        nav.text = names::whitePicture(image);
+        controls_.declare(image, nav);
+        ControlState picture;
+        picture.slot = static_cast<int>(p);
+        controls_.declare(names::yellowPicture(image), picture);
+        controls_.declare(names::whitePicture(image), picture);
+    }
+    ControlState box;
+    box.text = "Device1";
+    controls_.declare(names::CheckBox1, box);
+    box.text = "Device2";
+    controls_.declare(names::CheckBox3, box);
 }
 
 MainForm::~MainForm() {
@@ -75,29 +94,8 @@ int MainForm::messageBox(const std::string& text, const std::string& caption, in
     return ports_.dialogs.messageBox(text, caption, buttons);
 }
 
-void MainForm::declareControls() {
-    for (std::size_t p = 0; p < kNavImages.size(); ++p) {
-        ControlState s;
-        s.left = kNavX;
-        s.top = kNavSlotY[p];
-        s.text = std::string(kNavImages[p]) + "_White";
-        controls_.declare(kNavImages[p], s);
-        ControlState yellow = s;
-        yellow.text.clear();
-        controls_.declare(std::string(kNavImages[p]) + "_Yellow", yellow);
-        controls_.declare(std::string(kNavImages[p]) + "_White", yellow);
-    }
-    for (int i = 0; i < 5; ++i) controls_.declare(panelName(i));
-    controls_.declare("StaticText1");
-    ControlState box;
-    box.text = "Device1";
-    controls_.declare("CheckBox1", box);
-    box.text = "Device2";
-    controls_.declare("CheckBox3", box);
-    for (const char* name : {"Image0_D1", "Image0_D2", "Image2_D1", "Image2_D2", "Image0_Log", "Image2_Load",
-                             "Image2_Upgrade", "Image_Background", "Image_Background_RAID", "Image_Background_OEM",
-                             "Memo1", "Memo2", "Memo7", "Label63", "Label65", "Notebook1", "TForm1"})
-        controls_.declare(name);
+bool MainForm::anyDeviceChecked() const {
+    return controls_.checked(names::CheckBox1) || controls_.checked(names::CheckBox3);
 }
 
 void MainForm::FormCreate() {
@@ -116,27 +114,19 @@ void MainForm::FormCreate() {
     dev.ActiveCount = 0;
     dev.FoundCount = 0;
 
-    controls_.setText("StaticText1", "Drive detecting");
+    controls_.setText(names::StaticText1, "Drive detecting");
 
     auto turn = [&sched] { sched.processPending(); };
-    keptLogicalCount = discovery_->EnumerateLetters(turn);
-    keptPhysicalCount = discovery_->CountPhysicalDrives(turn);
+    detection_.keptLogicalCount = discovery_->EnumerateLetters(turn);
+    detection_.keptPhysicalCount = discovery_->CountPhysicalDrives(turn);
 
-    DetectionDone = false;
-    DetectionRunning = true;
-    DetectRequested = true;
     dev.DetectionPending = true;
     RequestMask = 0;
 
     Timer1 = sched.addTimer(1000, [] {});
     Timer2 = sched.addTimer(4000, [this] { Timer2Timer(); });
     Timer3 = sched.addTimer(1000, [this] { Timer3Timer(); });
-    Timer4 = sched.addTimer(500, [this] { DetectionTick(); });
-
-    // The detection pass starts at once because DetectRequested is already set.
-    sched.startWorker("DriveDetectThread", 100, [this] { DriveDetectWake(); });
-    sched.startWorker("TRaidThread", 50, [this] { RaidThreadWake(); });
-    sched.startWorker("TEmailThread", 200, [this] { EmailThreadWake(); });
+    Timer4 = sched.addTimer(500, [this] { detection_.tick(); });
 
     StartTime = sched.wallSeconds();
     ClockNow = StartTime;
@@ -144,45 +134,57 @@ void MainForm::FormCreate() {
     sched.setTimerEnabled(Timer4, true);
 
     statusSearchLimit = 0x80000;
-    discovery_->statusSearchLimit = statusSearchLimit;
     ProgressValue = 0;
-    random_.seed(static_cast<std::uint32_t>(std::fmod(sched.wallSeconds() * 1000.0, 4294967296.0)));
+    if (!ports_.random) ownRandom_.seed(static_cast<std::uint32_t>(std::fmod(sched.wallSeconds() * 1000.0, 4294967296.0)));
 
-    for (const char* name : kNavImages) {
-        controls_.setVisible(std::string(name) + "_Yellow", false);
-        controls_.setVisible(std::string(name) + "_White", false);
+    for (const char* name : names::navigationImages) {
+        controls_.setVisible(names::yellowPicture(name), false);
+        controls_.setVisible(names::whitePicture(name), false);
     }
-    for (const char* name : {"Image_Background_RAID", "Image_Background_OEM", "Image0_Log", "Memo1", "Memo2", "Memo7",
-                             "CheckBox1", "CheckBox3"})
+    for (const char* name : {names::Image_Background_RAID, names::Image_Background_OEM, names::Image0_Log,
+                             names::Memo1, names::Memo2, names::Memo7, names::CheckBox1, names::CheckBox3})
         controls_.setVisible(name, false);
-    for (const char* name : kNavImages) controls_.setEnabled(name, false);
-    controls_.setEnabled("Image2_Load", false);
-    controls_.setEnabled("Image2_Upgrade", false);
+    for (const char* name : names::navigationImages) controls_.setEnabled(name, false);
+    controls_.setEnabled(names::Image2_Load, false);
+    controls_.setEnabled(names::Image2_Upgrade, false);
 
     transport_->ShortVendorPrefix = true;
     dev.FirstPass = true;
     ApplyPresentation();
 
-    for (int i = 0; i < 2; ++i) {
-        PollFailures[static_cast<std::size_t>(i)] = 0;
-        UserAbort[static_cast<std::size_t>(i)] = false;
-        decoder_->states()[static_cast<std::size_t>(i)] = DeviceEventState{};
+    for (std::size_t i = 0; i < 2; ++i) {
+        poll_->PollFailures[i] = 0;
+        UserAbort[i] = false;
+        decoder_->states()[i] = DeviceEventState{};
     }
 
-    controls_.setText("Label65", kVersionText);
+    HintHidePause = 6000;
+    controls_.setText(names::Label65, kVersionText);
     // The private mail form and the settings lists arrive with the notification
     // layer. The platform's COM set-up for the host query would go here on Windows.
     SystemInfoLines = BuildSystemInfo(ports_.hostInfo);
-    for (const char* name : {"Image0_D1", "Image0_D2", "Image2_D1", "Image2_D2"}) controls_.setVisible(name, false);
+    for (const char* name : {names::Image0_D1, names::Image0_D2, names::Image2_D1, names::Image2_D2})
+        controls_.setVisible(name, false);
     CurrentPage = 0;
     ShowPage();
     StatusDevice = 0;
-    controls_.setText("Image0_D1", "Image0_D1_Yellow");
-    controls_.setText("Image0_D2", "Image0_D2_White");
+    selectTab(*this, names::statusDeviceImage.data(), 2, 0);
     UpgradeDevice = 0;
-    if (onUpgradePageRefresh) onUpgradePageRefresh();
+    upgradePage_.refresh();
     EmailSubPage = 0;
-    if (onEmailSubPageRefresh) onEmailSubPageRefresh();
+    emailPage_.refreshSubPage();
+
+    // The workers start last, once every field they read has its start-up value; the
+    // first detection pass then begins at once, as it was requested above.
+    detection_.request();
+    startWorkers();
+}
+
+void MainForm::startWorkers() {
+    Scheduler& sched = ports_.scheduler;
+    sched.startWorker("DriveDetectThread", 100, [this] { detection_.workerWake(); });
+    sched.startWorker("TRaidThread", 50, [this] { RaidThreadWake(); });
+    sched.startWorker("TEmailThread", 200, [this] { EmailThreadWake(); });
 }
 
 bool MainForm::FormClose() {
@@ -196,32 +198,33 @@ void MainForm::DeviceChange() { DeviceChangeCountdown = 16; }
 
 void MainForm::ApplyPresentation() {
     LayoutNavigation(0x1D);
-    controls_.setText("Label63", "RAID Management Sofeware");
-    controls_.setText("Image_Background", controls_.text("Image_Background_RAID"));
-    controls_.setVisible("Image_Background_OEM", false);
-    controls_.setText("TForm1", kAppTitle);
+    controls_.setText(names::Label63, "RAID Management Sofeware");
+    controls_.setText(names::Image_Background, controls_.text(names::Image_Background_RAID));
+    controls_.setVisible(names::Image_Background_OEM, false);
+    controls_.setText(names::TForm1, kAppTitle);
 }
 
 void MainForm::LayoutNavigation(std::uint8_t mask) {
-    // Slot positions are where the _Yellow pictures sit, top to bottom.
+    // The slots are where the _Yellow pictures sit, top to bottom.
     std::size_t next = 0;
-    for (std::size_t p = 0; p < kNavImages.size(); ++p) {
+    for (std::size_t p = 0; p < names::navigationImages.size(); ++p) {
+        const char* image = names::navigationImages[p];
         if (mask & (1u << p)) {
-            const ControlState& slot = controls_.get(std::string(kNavImages[next]) + "_Yellow");
-            controls_.setPos(kNavImages[p], slot.left, slot.top);
+            controls_.setSlot(image, controls_.get(names::yellowPicture(names::navigationImages[next])).slot);
             ++next;
         } else {
-            controls_.setVisible(kNavImages[p], false);
+            controls_.setVisible(image, false);
         }
     }
 }
 
 void MainForm::ShowPage() {
-    for (int p : {0, 2, 3, 4}) {
-        const std::string name = kNavImages[static_cast<std::size_t>(p)];
-        controls_.setText(name, name + (p == CurrentPage ? "_Yellow" : "_White"));
+    for (std::size_t p : {0u, 2u, 3u, 4u}) {
+        const char* image = names::navigationImages[p];
+        controls_.setText(image, static_cast<int>(p) == CurrentPage ? names::yellowPicture(image)
+                                                                     : names::whitePicture(image));
     }
-    controls_.setText("Notebook1", std::to_string(CurrentPage));
+    controls_.setText(names::Notebook1, std::to_string(CurrentPage));
 }
 
 void MainForm::Timer3Timer() { ClockNow = ports_.scheduler.wallSeconds(); }
@@ -245,118 +248,11 @@ void MainForm::Timer2Timer() {
     }
 }
 
-void MainForm::DriveDetectWake() {
-    if (!DetectRequested) return;
-    DetectRequested = false;
-    detectionPassTimesUs.push_back(ports_.scheduler.nowUs());
-    discovery_->statusSearchLimit = statusSearchLimit;
-    discovery_->DetectionPass();
-    DetectionRunning = false;
-    DetectionDone = true;
-}
-
-void MainForm::DetectionTick() {
-    Scheduler& sched = ports_.scheduler;
-    if (DeviceChangeCountdown != 0) {
-        if (DeviceChangeCountdown < 26) {
-            DeviceChangeCountdown = static_cast<std::uint8_t>(DeviceChangeCountdown + 1);
-            return;
-        }
-        // A pass still running owns the drives: the re-count waits for it (the countdown
-        // stays at 26), or both would send commands at once.
-        if (DetectionRunning) return;
-        controls_.setEnabled("Image2_Upgrade", false);
-        if (MaintenanceBusy) {
-            controls_.setEnabled("Image2_Upgrade", true);
-            return;
-        }
-        dev.DetectionPending = true;
-        DeviceChangeCountdown = 0;
-        auto turn = [&sched] { sched.processPending(); };
-        const int letters = discovery_->EnumerateLetters(turn);
-        const int physical = discovery_->CountPhysicalDrives(turn);
-        if (letters == keptLogicalCount && physical == keptPhysicalCount) {
-            controls_.setEnabled("Image2_Upgrade", true);
-            dev.DetectionPending = false;
-            return;
-        }
-        keptLogicalCount = letters;
-        keptPhysicalCount = physical;
-        DetectionRunning = true;
-        DetectRequested = true;
-        if (dev.ActiveCount == 0) controls_.setText("StaticText1", "Drive detecting");
-        return;
-    }
-    if (DetectionDone) {
-        publishDetection();
-        return;
-    }
-    if (DetectionRunning && controls_.text("StaticText1") == "Drive detecting")
-        controls_.setVisible("StaticText1", !controls_.visible("StaticText1"));
-}
-
-void MainForm::publishDetection() {
-    Scheduler& sched = ports_.scheduler;
-    DetectionDone = false;
-    controls_.setText(panelName(1), "Detected OK");
-    controls_.setText(panelName(2), " ");
-    static const std::array<const char*, 2> statusImages = {"Image0_D1", "Image0_D2"};
-    static const std::array<const char*, 2> upgradeImages = {"Image2_D1", "Image2_D2"};
-    for (int i = 0; i < 2; ++i) {
-        const bool present = i < dev.FoundCount;
-        controls_.setVisible(deviceCheckBox(i), present);
-        controls_.setChecked(deviceCheckBox(i), present);
-        controls_.setVisible(statusImages[static_cast<std::size_t>(i)], present);
-        controls_.setVisible(upgradeImages[static_cast<std::size_t>(i)], present);
-    }
-    if (!dev.FirstPass && onDeviceListCompare) onDeviceListCompare();
-
-    // The published list has room for eight; only the first two are shown and polled,
-    // so enclosures past the eighth are simply not published.
-    const int count = dev.FoundCount < kMaxActive ? dev.FoundCount : kMaxActive;
-    for (int i = 0; i < count; ++i) dev.ActiveDevices[static_cast<std::size_t>(i)] = dev.FoundDevices[static_cast<std::size_t>(i)];
-    dev.ActiveCount = count;
-    dev.EnclosureIdentity = dev.freshPages;
-
-    if (count > 0) {
-        if (static_cast<int>(dev.CurrentDevice) >= count) dev.CurrentDevice = static_cast<std::uint32_t>(count - 1);
-        controls_.setEnabled("Image2_Load", true);
-        controls_.setEnabled("Image2_Upgrade", true);
-        for (const char* name : kNavImages) controls_.setEnabled(name, true);
-        controls_.setVisible("Image0_Log", true);
-        DeviceRefresh();
-        dev.DetectionPending = false;
-        RequestMask |= kRequestPoll | kPollingArmed;
-        sched.setTimerEnabled(Timer2, true);
-        sched.setTimerEnabled(Timer3, true);
-        controls_.setVisible("StaticText1", false);
-        controls_.setText("StaticText1", " ");
-        if (dev.FirstPass) {
-            ActionCode = 0x21;
-            ActionArg1 = 0;
-            ActionArg2 = 0;
-            RequestMask |= kRequestAction;
-        }
-    } else {
-        controls_.setEnabled("Image2_Load", false);
-        controls_.setEnabled("Image2_Upgrade", false);
-        for (const char* name : kNavImages) controls_.setEnabled(name, false);
-        sched.setTimerEnabled(Timer3, false);
-        dev.DetectionPending = false;
-        controls_.setVisible("StaticText1", true);
-        controls_.setText("StaticText1", "No Drive found! ");
-    }
-}
-
-}  // namespace raid
-
-namespace raid {
-
 // ---------------------------------------------------------------------------
 // Worker threads and requests
 
 void MainForm::RaidThreadWake() {
-    if (DetectionRunning) return;
+    if (detection_.busy()) return;
     if ((RequestMask & (kRequestPoll | kRequestAction)) == 0) return;
     ports_.scheduler.invokeSync([this] { RunRequest(); });
 }
@@ -367,6 +263,10 @@ void MainForm::EmailThreadWake() {
 }
 
 void MainForm::RunRequest() {
+    // The worker looked before handing the request over, but a pass may have been
+    // requested since: the drives are the pass's until it is published. The request
+    // stays pending and is served after the pass.
+    if (detection_.busy()) return;
     const std::uint8_t mask = RequestMask;
     if (mask & kRequestPoll) {
         PollCycle();
@@ -379,69 +279,14 @@ void MainForm::RunRequest() {
 
 void MainForm::PollCycle() {
     if (DeviceChangeCountdown != 0 || dev.DetectionPending || MaintenanceBusy) return;
-    std::uint8_t mask = 0;
-    for (int i = 0; i < 2; ++i) {
-        if (MaintenanceBusy) return;  // an upgrade started meanwhile: no decoding either
-        const auto idx = static_cast<std::size_t>(i);
-        if (i >= dev.ActiveCount || !controls_.checked(deviceCheckBox(i)) ||
-            static_cast<std::uint32_t>(i) == dev.HeldDevice)
-            continue;
-        dev.CurrentDevice = static_cast<std::uint32_t>(i);
-        if (PollFailures[idx] & 1) {
-            // A failed read is followed by one idle round.
-            ++PollFailures[idx];
-            continue;
-        }
-        Sector fresh{};
-        if (!ReadStatus(*transport_, dev, fresh.data(), statusSearchLimit)) {
-            if (++PollFailures[idx] > 10) {
-                controls_.setChecked(deviceCheckBox(i), false);
-                PollFailures[idx] = 0;
-            }
-            continue;
-        }
-        Sector& stored = dev.EnclosureStatus[dev.ActiveDevices[idx] & kCodeDriveMask];
-        const bool raid = stored[1] == 0xA0;
-        const std::size_t f = raid ? 104 : 202;
-        const std::uint8_t lastProgress = decoder_->states()[idx].previousProgress;
-        if (fresh[f] != 0 || lastProgress == 0xFF) {
-            if (raid) {
-                // A drive that has just gone keeps its model, capacity and serial.
-                const std::uint8_t changed = stored[f] ^ fresh[f];
-                auto keep = [&](std::size_t at, std::size_t n) {
-                    std::copy_n(stored.begin() + static_cast<std::ptrdiff_t>(at), n,
-                                fresh.begin() + static_cast<std::ptrdiff_t>(at));
-                };
-                // It keeps it for as long as it stays away and the enclosure reports no
-                // identity of its own for the bay, not just for the one poll that saw it go.
-                auto blank = [&](std::size_t at) {
-                    return std::all_of(fresh.begin() + static_cast<std::ptrdiff_t>(at),
-                                       fresh.begin() + static_cast<std::ptrdiff_t>(at + 20),
-                                       [](std::uint8_t b) { return b == 0 || b == ' '; });
-                };
-                auto gone = [&](std::uint8_t bit, std::size_t serial) {
-                    if (fresh[104] & bit) return false;
-                    return (changed & bit) || (!(stored[104] & bit) && blank(serial));
-                };
-                if (gone(0x02, 58)) keep(256, 40), keep(296, 6), keep(58, 20);
-                if (gone(0x20, 78)) keep(302, 40), keep(342, 6), keep(78, 20);
-            }
-            stored = fresh;
-        } else {
-            char text[64];
-            std::snprintf(text, sizeof text, "HDD Status = 0x%02X, Err Count = 0x%02X", fresh[f], StatusErrorCount);
-            controls_.setText(panelName(4), text);
-            ++StatusErrorCount;
-        }
-        mask = static_cast<std::uint8_t>(mask | (1u << i));
-        PollFailures[idx] = 0;
-    }
-    if (onDecode) onDecode(mask);
+    const std::uint8_t mask = poll_->poll(statusSearchLimit);
+    if (MaintenanceBusy) return;
+    decoder_->decode(mask);
     // The first drawing ends the start-up pass. It happens even when another page is
     // showing: otherwise a user who opened the Upgrade page early could never get back
     // (the page handlers wait for the start-up pass to end) and every poll would write
     // the start-up header into the day log again.
-    if (mask != 0 && (CurrentPage == 0 || dev.FirstPass) && onStatusPageRefresh) onStatusPageRefresh(dev.FirstPass);
+    if (mask != 0 && (CurrentPage == 0 || dev.FirstPass)) statusPage_.refresh(dev.FirstPass);
 }
 
 bool MainForm::SendAction() {
@@ -451,7 +296,7 @@ bool MainForm::SendAction() {
         messageBox("No Device found !", "Message");
         return false;
     }
-    if (!controls_.checked("CheckBox1") && !controls_.checked("CheckBox3")) return false;
+    if (!anyDeviceChecked()) return false;
     dev.CurrentDevice = static_cast<std::uint32_t>(StatusDevice);
     const std::uint32_t code = dev.ActiveDevices[static_cast<std::size_t>(StatusDevice) % kMaxActive];
     const DriveHandle handle = transport_->OpenDrive(static_cast<std::uint8_t>(code & kCodeDriveMask));
@@ -478,10 +323,6 @@ bool MainForm::SendAction() {
 
 void MainForm::ServiceMailRequests() {
     controls_.setText(panelName(2), "Email=" + std::to_string(MailRequestFlags.load()));
-    if (onServiceMail) {
-        onServiceMail();
-        return;
-    }
     // Settings and sending arrive with the notification layer. Until then the load
     // request is acknowledged, and a raised alert stays pending (bit 1) with its kind
     // and lines, so nothing of it is lost before there is a way to send it.
@@ -494,30 +335,21 @@ void MainForm::raiseAlert(int kind, int deviceIndex, int port) {
 }
 
 void MainForm::DeviceRefresh() {
-    if (!controls_.checked("CheckBox1") && !controls_.checked("CheckBox3")) return;
+    if (!anyDeviceChecked()) return;
     const int device = CurrentPage == 2 ? UpgradeDevice : StatusDevice;
     dev.CurrentDevice = static_cast<std::uint32_t>(device);
     ProductClass = productClass(identityOf(dev, device));
-    if (onDeviceRefresh) onDeviceRefresh();
-}
-
-int MainForm::DrawStatusPage(bool) {
-    if (!controls_.checked("CheckBox1") && !controls_.checked("CheckBox3")) return -1;
-    // The start-up pass ends with the first drawing.
-    dev.FirstPass = false;
-    LayoutNavigation(0x1D);
-    return 0;
 }
 
 // ---------------------------------------------------------------------------
-// User actions
+// Navigation and user actions
 
 void MainForm::Image_StsClick() {
     if (dev.HeldDevice != kNoHeldDevice || dev.FirstPass) return;
     CurrentPage = 0;
     ShowPage();
     dev.CurrentDevice = static_cast<std::uint32_t>(StatusDevice);
-    if (onStatusPageRefresh) onStatusPageRefresh(false);
+    statusPage_.refresh(false);
 }
 
 void MainForm::Image_FWUpgClick() {
@@ -525,15 +357,15 @@ void MainForm::Image_FWUpgClick() {
     CurrentPage = 2;
     ShowPage();
     dev.CurrentDevice = static_cast<std::uint32_t>(UpgradeDevice);
-    if (onUpgradePageRefresh) onUpgradePageRefresh();
+    upgradePage_.refresh();
 }
 
 void MainForm::Image_EmailClick() {
     if (dev.HeldDevice != kNoHeldDevice || dev.FirstPass) return;
     CurrentPage = 3;
     ShowPage();
-    if (onEmailPageLoad) onEmailPageLoad();
-    if (onEmailSubPageRefresh) onEmailSubPageRefresh();
+    emailPage_.load();
+    emailPage_.refreshSubPage();
 }
 
 void MainForm::Image_AboutClick() {
@@ -548,98 +380,26 @@ void MainForm::StatusBar1DblClick() {
     messageBox(text, "System Information");
 }
 
-void MainForm::selectSubImage(const std::array<const char*, 3>& images, std::size_t count, std::size_t index) {
-    for (std::size_t i = 0; i < count; ++i)
-        controls_.setText(images[i], std::string(images[i]) + (i == index ? "_Yellow" : "_White"));
-}
-
-void MainForm::Click(const std::string& c) {
-    static const std::array<const char*, 3> emailImages = {"Image3_Setup", "Image3_HDDFail", "Image3_DeviceRemove"};
-    static const std::array<const char*, 3> emailPages = {"Setup", "HDD_Fail", "DeviceRemove"};
-    static const std::array<const char*, 3> statusImages = {"Image0_D1", "Image0_D2", ""};
-    static const std::array<const char*, 3> upgradeImages = {"Image2_D1", "Image2_D2", ""};
-    if (c == "Image_Sts") return Image_StsClick();
-    if (c == "Image_FWUpg") return Image_FWUpgClick();
-    if (c == "Image_Email") return Image_EmailClick();
-    if (c == "Image_About") return Image_AboutClick();
-    if (c == "Image0_Log") return Image0_LogClick();
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (c == emailImages[i]) {
-            EmailSubPage = static_cast<int>(i);
-            selectSubImage(emailImages, 3, i);
-            controls_.setText("Notebook2", emailPages[i]);
-            controls_.setText("Edit6", "");
-            controls_.setText("Edit7", "");
-            if (onEmailSubPageRefresh) onEmailSubPageRefresh();
-            return;
-        }
-    }
-    for (std::size_t i = 0; i < 2; ++i) {
-        if (c == statusImages[i]) {
-            StatusDevice = static_cast<int>(i);
-            dev.CurrentDevice = static_cast<std::uint32_t>(i);
-            selectSubImage(statusImages, 2, i);
-            DeviceRefresh();
-            if (onStatusPageRefresh) onStatusPageRefresh(true);
-            return;
-        }
-        if (c == upgradeImages[i]) {
-            if (dev.HeldDevice != kNoHeldDevice) return;
-            UpgradeDevice = static_cast<int>(i);
-            selectSubImage(upgradeImages, 2, i);
-            DeviceRefresh();
-            if (onUpgradePageRefresh) onUpgradePageRefresh();
-            return;
-        }
-    }
-    if (onClick) onClick(c);
-}
-
-void MainForm::Image0_LogClick() {
-    if (logWindowOpen_ || !onShowLogWindow) return;
-    logWindowOpen_ = true;
-    onShowLogWindow();
-}
-
-MainForm::LogSnapshot MainForm::logSnapshot(std::size_t from) const {
-    LogSnapshot snap;
-    const auto& lines = log_->lines();
-    snap.total = lines.size();
-    snap.live = (RequestMask & kPollingArmed) != 0;
-    if (from > lines.size()) {
-        snap.restart = true;
-        from = 0;
-    }
-    snap.lines.assign(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end());
-    return snap;
+void MainForm::Click(const std::string& control) {
+    if (!names::known(control)) throw UnknownControl(control);
+    if (!handlers_.dispatch(control) && onClick) onClick(control);
 }
 
 void MainForm::DoubleClick(const std::string& control) {
-    if (control == "StatusBar1") StatusBar1DblClick();
-}
-
-namespace {
-bool isPushImage(const std::string& c) {
-    return c == "Image3_OK" || c == "Image3_Ignore" || c == "Image0_Log" || c == "Image2_Load" ||
-           c == "Image2_Upgrade";
-}
-}  // namespace
-
-void MainForm::MouseDown(const std::string& control) {
-    if (!isPushImage(control)) return;
-    const ControlState& s = controls_.get(control);
-    controls_.setPos(control, s.left, s.top + 2);
-}
-
-void MainForm::MouseUp(const std::string& control) {
-    if (!isPushImage(control)) return;
-    const ControlState& s = controls_.get(control);
-    controls_.setPos(control, s.left, s.top - 2);
+    if (control == names::StatusBar1) StatusBar1DblClick();
 }
 
 void MainForm::CheckBoxClick(const std::string& control, bool checked) {
     controls_.setChecked(control, checked);
     if (onCheckBox) onCheckBox(control, checked);
+}
+
+// Typed text goes into the engine's picture of the control, where the handlers read
+// it back; the pages that act on typing register for it when they arrive.
+void MainForm::EditChange(const std::string& control, const std::string& text) { controls_.setText(control, text); }
+
+void MainForm::SelectCell(const std::string& control, int) {
+    if (!names::known(control)) throw UnknownControl(control);
 }
 
 bool MainForm::QueryEndSession() {

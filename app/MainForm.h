@@ -2,8 +2,9 @@
 // its creation, timers, window messages and the detection cycle.
 //
 // All of this runs on the engine thread (see platform/Scheduler.h); only the
-// detection pass runs on DriveDetectThread, and only while DetectionRunning keeps
-// every other device user away.
+// detection pass runs on DriveDetectThread, and only while the detection hand-over
+// (app/DetectionCycle.h) keeps every other device user away. The pages' own handlers
+// live in app/pages/; MainForm keeps the lifecycle, timers, navigation and workers.
 #pragma once
 
 #include <array>
@@ -15,12 +16,16 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "app/DetectionCycle.h"
 #include "app/Dialogs.h"
+#include "app/EngineCommands.h"
+#include "app/pages/Pages.h"
 #include "device/DeviceState.h"
 #include "device/Discovery.h"
 #include "device/Transport.h"
 #include "monitor/DeviceListCompare.h"
 #include "monitor/EventLog.h"
+#include "monitor/PollCycle.h"
 #include "monitor/StatusDecoder.h"
 #include "notify/Alerts.h"
 #include "platform/DeviceChangePort.h"
@@ -51,15 +56,16 @@ struct Ports {
     FileStore* files = nullptr;                 // optional: the standard file store without it
     std::string logFolder;                      // where the day logs go ("" = current folder)
     std::string fallbackLogFolder;              // where they go while logFolder is read-only
+    RandomPort* random = nullptr;               // optional: a generator of the form's own without it
 };
 
 // The five system-information lines (each starts with its own line break).
 std::vector<std::string> BuildSystemInfo(HostInfoPort* host);
 
-class MainForm {
+class MainForm final : public EngineCommands {
 public:
     MainForm(Ports ports, Controls& controls);
-    ~MainForm();
+    ~MainForm() override;
     MainForm(const MainForm&) = delete;
     MainForm& operator=(const MainForm&) = delete;
 
@@ -73,57 +79,38 @@ public:
     // Timer bodies (public so tests and tools can drive them).
     void Timer2Timer();
     void Timer3Timer();
-    void DetectionTick();
 
-    // Navigation layout by page mask (bit p = page p).
+    // Navigation layout by page mask (bit p = page p): each offered page's image gets
+    // the next navigation slot.
     void LayoutNavigation(std::uint8_t mask);
     void ShowPage();
     void ApplyPresentation();
 
-    // The detection thread's body (one wake-up).
-    void DriveDetectWake();
     // TRaidThread's body: one request per wake-up when no detection runs.
     void RaidThreadWake();
     // TEmailThread's body.
     void EmailThreadWake();
     // Serves the first set request bit (0x01 poll, then 0x04 action) and clears it.
+    // Engine thread; does nothing while a detection pass owns the drives.
     void RunRequest();
     void PollCycle();
     bool SendAction();
     void ServiceMailRequests();
 
-    // --- user actions, forwarded by the window (all on the engine thread) ---
-    // A click on an image, button or label, by control name (Image_Sts, Image0_D1, ...).
-    void Click(const std::string& control);
-    void DoubleClick(const std::string& control);  // StatusBar1
-    // Pressed look of the push images (Image3_OK, Image3_Ignore, Image0_Log, Image2_Load, Image2_Upgrade).
-    void MouseDown(const std::string& control);
-    void MouseUp(const std::string& control);
-    // The user ticked or cleared a check box (the new state).
-    void CheckBoxClick(const std::string& control, bool checked);
+    // --- what the window asks (EngineCommands), all on the engine thread ---
+    void Click(const std::string& control) override;
+    void DoubleClick(const std::string& control) override;
+    void CheckBoxClick(const std::string& control, bool checked) override;
+    void EditChange(const std::string& control, const std::string& text) override;
+    void SelectCell(const std::string& control, int row) override;
     // The desktop session is ending (quit request, SIGTERM, SIGHUP). Returns whether
     // the session may end; when it may, the program has been closed.
-    bool QueryEndSession();
-    // The title-bar close button. Returns whether the window closes.
-    bool CloseRequest();
+    bool QueryEndSession() override;
+    bool CloseRequest() override;
+    void LogWindowClosed() override { logWindow_.closed(); }
+    LogSnapshot logSnapshot(std::size_t from) const override { return logWindow_.snapshot(from); }
 
-    // The event log window (TForm5). The window itself belongs to the front end: the
-    // engine only says when to open it and answers its periodic questions, so polling
-    // and logging go on while it is open.
-    void Image0_LogClick();
-    void LogWindowClosed() { logWindowOpen_ = false; }
-    bool logWindowOpen() const { return logWindowOpen_; }
-    struct LogSnapshot {
-        std::vector<std::string> lines;  // day lines from `from` on (all of them when `restart`)
-        std::size_t total = 0;           // number of day lines now
-        bool restart = false;            // the day lines shrank (a new day began): start over
-        bool live = false;               // polling armed (RequestMask bit 0x10)
-    };
-    // Day lines the window does not have yet, given how many it has.
-    LogSnapshot logSnapshot(std::size_t from) const;
-    std::function<void()> onShowLogWindow;
-
-    // Page handlers.
+    // Navigation handlers.
     void Image_StsClick();
     void Image_FWUpgClick();
     void Image_EmailClick();
@@ -133,9 +120,6 @@ public:
     // --- state (the main window's fields) ---
     std::atomic<std::uint8_t> RequestMask{0};
     std::atomic<std::uint8_t> DeviceChangeCountdown{0};
-    std::atomic<bool> DetectRequested{true};
-    std::atomic<bool> DetectionRunning{true};
-    std::atomic<bool> DetectionDone{false};
     std::atomic<bool> MaintenanceBusy{false};
     int CurrentPage = 0;
     int StatusDevice = 0;
@@ -149,27 +133,30 @@ public:
     double StartTime = 0;  // wall seconds
     double ClockNow = 0;   // wall seconds, refreshed every second
     std::uint32_t statusSearchLimit = 0x80000;
-    int keptLogicalCount = 0;
-    // When each detection pass started (scheduler microseconds); written by the
-    // detection thread, for tools and tests that look after the run.
-    std::vector<std::int64_t> detectionPassTimesUs;
-    int keptPhysicalCount = 0;
+    // How long a hint stays up (ms); the window applies it to its tool tips.
+    int HintHidePause = 0;
 
     DeviceState dev;
 
     Transport& transport() { return *transport_; }
     EventLog& eventLog() { return *log_; }
+    const EventLog& eventLog() const { return *log_; }
     StatusDecoder& decoder() { return *decoder_; }
     AlertState& alerts() { return *alerts_; }
+    DetectionCycle& detection() { return detection_; }
+    StatusPoll& poll() { return *poll_; }
+    StatusPage& statusPage() { return statusPage_; }
+    LogWindowSide& logWindow() { return logWindow_; }
+    bool logWindowOpen() const { return logWindow_.open(); }
     // Hands an alert to the mail side (and to whoever watches, see onAlertRaised).
     void raiseAlert(int kind, int deviceIndex, int port);
-    // Draws the Status page: -1 when no device check box is ticked, else 0. The first
-    // drawing ends the start-up pass.
-    int DrawStatusPage(bool fullRedraw);
     Discovery& discovery() { return *discovery_; }
     Controls& controls() { return controls_; }
     Scheduler& scheduler() { return ports_.scheduler; }
     Reporter& reporter() { return *reporter_; }
+    bool anyDeviceChecked() const;
+    // The check box of device index 0 or 1.
+    static const char* deviceCheckBox(int index) { return names::deviceCheckBox[index == 0 ? 0 : 1]; }
 
     // Shows a box through the dialog port (engine thread).
     int messageBox(const std::string& text, const std::string& caption, int buttons = DialogPort::OkOnly);
@@ -177,17 +164,6 @@ public:
     // Timers.
     Scheduler::TimerId Timer1 = -1, Timer2 = -1, Timer3 = -1, Timer4 = -1;
 
-    // Names of the device check boxes by device index.
-    static const char* deviceCheckBox(int index) { return index == 0 ? "CheckBox1" : "CheckBox3"; }
-
-    // Hooks the later layers fill in (device refresh, device-list comparison, ...).
-    std::function<void()> onDeviceRefresh;
-    std::function<void()> onDeviceListCompare;
-    std::function<void(bool firstPresentation)> onStatusPageRefresh;
-    std::function<void()> onUpgradePageRefresh;
-    std::function<void()> onEmailPageLoad;
-    std::function<void()> onEmailSubPageRefresh;
-    std::function<void(std::uint8_t mask)> onDecode;
     // Product class of the selected device (1, 2 or 4 = hybrid), set by the device
     // refresh; with the decoder's flush counter it puts the poll clock into slow mode.
     int ProductClass = 2;
@@ -195,18 +171,15 @@ public:
     // the device the next operation addresses and its product class.
     void DeviceRefresh();
     int TickDivider = 0;  // the slow-mode divider; the Status page resets it
-    std::function<void()> onServiceMail;
-    std::function<void(const std::string&)> onClick;  // clicks no handler here claims
-    std::function<void(const std::string&, bool)> onCheckBox;
     // Each raised alert (after the alert state holds its lines), for tools that show it.
     std::function<void(int kind, int deviceIndex, int port)> onAlertRaised;
+    // Watchers for tools and tests: clicks that no handler claims, check box clicks.
+    std::function<void(const std::string&)> onClick;
+    std::function<void(const std::string&, bool)> onCheckBox;
     // Called on the engine thread when the program is to end (granted close/session end).
     std::function<void()> onQuit;
 
-    // Per-device poll state (indices 0 and 1).
-    std::array<std::uint8_t, 2> PollFailures{};
     std::array<bool, kDecoderDevices> UserAbort{};
-    std::uint8_t StatusErrorCount = 0;
     std::atomic<std::uint8_t> MailRequestFlags{0};
     bool SettingsKeyExists = false;
     std::vector<std::string> SystemInfoLines;
@@ -215,21 +188,25 @@ public:
     std::int64_t sessionEndWaitUs = 30'000'000;
 
 private:
-    void declareControls();
-    void selectSubImage(const std::array<const char*, 3>& images, std::size_t count, std::size_t index);
-    void publishDetection();
+    void startWorkers();
 
     Ports ports_;
     Controls& controls_;
     std::unique_ptr<Reporter> reporter_;
-    XorShiftRandom random_;
+    XorShiftRandom ownRandom_;
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<Discovery> discovery_;
     std::unique_ptr<FileStore> ownFiles_;
     std::unique_ptr<EventLog> log_;
     std::unique_ptr<AlertState> alerts_;
     std::unique_ptr<StatusDecoder> decoder_;
-    bool logWindowOpen_ = false;
+    std::unique_ptr<StatusPoll> poll_;
+    DetectionCycle detection_{*this};
+    HandlerTable handlers_;
+    StatusPage statusPage_{*this};
+    UpgradePage upgradePage_{*this};
+    EmailPage emailPage_{*this};
+    LogWindowSide logWindow_{*this};
 };
 
 }  // namespace raid

@@ -13,13 +13,13 @@
 namespace raid::gui {
 
 GuiSession::GuiSession(EngineHost& host) : host_(host) {
-    ActionPoster post = [&host](EngineAction action) { host.post(std::move(action)); };
+    ActionPoster post = [&host](EngineAction action) { host.command(std::move(action)); };
     dialogs_ = std::make_unique<GuiDialogs>();
     window_ = std::make_unique<TForm1>(post);
     // The application's other two forms, created after the main window in this order:
     // the event log form (each opening of the log makes its own window, see
     // showLogWindow) and the hidden mail form. Both stay hidden shells here.
-    for (const char* name : {"TForm5", "TForm7"}) {
+    for (const char* name : {names::TForm5, names::TForm7}) {
         auto form = std::make_unique<QWidget>();
         form->setObjectName(QString::fromLatin1(name));
         form->hide();
@@ -33,6 +33,12 @@ GuiSession::GuiSession(EngineHost& host) : host_(host) {
     host.onQuit = [this, context] {
         QMetaObject::invokeMethod(context, [this] { quitRequested(); }, Qt::QueuedConnection);
     };
+    host.onShowLogWindow = [this, context] {
+        QMetaObject::invokeMethod(context, [this] { showLogWindow(); }, Qt::QueuedConnection);
+    };
+    host.onHintHidePause = [context](int ms) {
+        QMetaObject::invokeMethod(context, [context, ms] { context->setHintHidePause(ms); }, Qt::QueuedConnection);
+    };
 }
 
 GuiSession::~GuiSession() {
@@ -42,24 +48,19 @@ GuiSession::~GuiSession() {
     host_.stop();
     bridge_->detach();
     host_.onQuit = nullptr;
+    host_.onShowLogWindow = nullptr;
+    host_.onHintHidePause = nullptr;
 }
 
 void GuiSession::start() {
     window_->show();
     host_.start(*dialogs_);
-    // Queued behind FormCreate, ahead of anything the user can click.
-    TForm1* context = window_.get();
-    host_.post([this, context](MainForm& f) {
-        f.onShowLogWindow = [this, context] {
-            QMetaObject::invokeMethod(context, [this] { showLogWindow(); }, Qt::QueuedConnection);
-        };
-    });
 }
 
 TForm5* GuiSession::logWindow() const { return logWindow_.data(); }
 
 void GuiSession::showLogWindow() {
-    ActionPoster post = [this](EngineAction action) { host_.post(std::move(action)); };
+    ActionPoster post = [this](EngineAction action) { host_.command(std::move(action)); };
     if (logWindow_) {
         logWindow_->raise();
         logWindow_->activateWindow();
@@ -67,7 +68,7 @@ void GuiSession::showLogWindow() {
     }
     auto* log = new TForm5(post, window_.get());
     log->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(log, &QDialog::finished, window_.get(), [post] { post([](MainForm& f) { f.LogWindowClosed(); }); });
+    QObject::connect(log, &QDialog::finished, window_.get(), [post] { post([](EngineCommands& f) { f.LogWindowClosed(); }); });
     logWindow_ = log;
     log->show();
 }

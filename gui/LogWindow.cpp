@@ -14,13 +14,13 @@
 namespace raid::gui {
 
 TForm5::TForm5(ActionPoster post, QWidget* parent) : QDialog(parent), post_(std::move(post)) {
-    setObjectName(QStringLiteral("TForm5"));
+    setObjectName(qname(names::TForm5));
     setWindowTitle(QStringLiteral("Event Log"));
     setWindowModality(Qt::WindowModal);
     resize(600, 420);
 
     text_ = new QPlainTextEdit(this);
-    text_->setObjectName(QStringLiteral("LogText"));
+    text_->setObjectName(qname(names::LogText));
     text_->setReadOnly(true);
     text_->setLineWrapMode(QPlainTextEdit::NoWrap);
     QFont mono(QStringLiteral("Monospace"));
@@ -30,9 +30,9 @@ TForm5::TForm5(ActionPoster post, QWidget* parent) : QDialog(parent), post_(std:
     normal_ = text_->palette();
 
     realTime_ = new QPushButton(QStringLiteral("Real Time Log"), this);
-    realTime_->setObjectName(QStringLiteral("RealTimeLog"));
+    realTime_->setObjectName(qname(names::RealTimeLog));
     viewFile_ = new QPushButton(QStringLiteral("View Log File"), this);
-    viewFile_->setObjectName(QStringLiteral("ViewLogFile"));
+    viewFile_->setObjectName(qname(names::ViewLogFile));
     connect(realTime_, &QPushButton::clicked, this, &TForm5::realTime);
     connect(viewFile_, &QPushButton::clicked, this, &TForm5::chooseFile);
 
@@ -71,8 +71,8 @@ void TForm5::requestLines(bool restart) {
     const std::size_t from = restart ? 0 : have_;
     const int generation = generation_;
     TForm5* context = this;
-    post_([context, from, restart, generation](MainForm& f) {
-        MainForm::LogSnapshot snap = f.logSnapshot(from);
+    post_([context, from, restart, generation](EngineCommands& f) {
+        LogSnapshot snap = f.logSnapshot(from);
         // Dropped by Qt if the window has gone meanwhile.
         QMetaObject::invokeMethod(
             context,
@@ -81,7 +81,7 @@ void TForm5::requestLines(bool restart) {
     });
 }
 
-void TForm5::applySnapshot(const MainForm::LogSnapshot& snap, bool restart, int generation) {
+void TForm5::applySnapshot(const LogSnapshot& snap, bool restart, int generation) {
     asking_ = false;
     // A file was opened after this request left: the file stays on screen.
     if (generation != generation_) return;

@@ -42,7 +42,7 @@ protected:
 
 private:
     void requestLines(bool restart);
-    void applySnapshot(const MainForm::LogSnapshot& snap, bool restart, int generation);
+    void applySnapshot(const LogSnapshot& snap, bool restart, int generation);
     void setLive(bool live);
     void chooseFile();
 

@@ -26,8 +26,10 @@ namespace raid::gui {
 
 namespace {
 
+// Where the navigation slots are, top to bottom.
 constexpr int kNavX = 16;
 constexpr int kNavSlotY[5] = {112, 168, 224, 280, 336};
+constexpr int kPressedShift = 2;
 const QRect kNotebookRect(216, 74, 385, 321);
 constexpr int kStatusBarHeight = 19;
 constexpr int kPanelWidths[5] = {120, 80, 80, 100, 250};
@@ -61,7 +63,7 @@ void setInk(QWidget* w, const QColor& c) {
 }  // namespace
 
 TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std::move(post)) {
-    setObjectName(QStringLiteral("TForm1"));
+    setObjectName(qname(names::TForm1));
     // Single border, system menu and minimize only: the layout is drawn for exactly
     // this client size.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -79,12 +81,12 @@ TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std:
 
     // Back to front: background, page book, navigation, form-level controls.
     const QPixmap raidBackground = Artwork::background(false);
-    image(this, QStringLiteral("Image_Background"), raidBackground, {0, 0}, false);
-    image(this, QStringLiteral("Image_Background_RAID"), raidBackground, {0, 0}, false)->hide();
-    image(this, QStringLiteral("Image_Background_OEM"), Artwork::background(true), {0, 0}, false)->hide();
+    image(this, qname(names::Image_Background), raidBackground, {0, 0}, false);
+    image(this, qname(names::Image_Background_RAID), raidBackground, {0, 0}, false)->hide();
+    image(this, qname(names::Image_Background_OEM), Artwork::background(true), {0, 0}, false)->hide();
 
     auto* book = new QStackedWidget(this);
-    book->setObjectName(QStringLiteral("Notebook1"));
+    book->setObjectName(qname(names::Notebook1));
     book->setGeometry(kNotebookRect);
     const char* captions[5] = {"Status", "Page1", "Upgrade", "E-mail", "About"};
     for (const char* c : captions) {
@@ -103,19 +105,24 @@ TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std:
 
     // Device check boxes sit above the navigation: they choose what both the Status
     // and the Upgrade page show.
-    checkBox(this, QStringLiteral("CheckBox1"), QStringLiteral("Device1"), QRect(22, 78, 80, 22))->hide();
-    checkBox(this, QStringLiteral("CheckBox3"), QStringLiteral("Device2"), QRect(106, 78, 80, 22))->hide();
+    checkBox(this, qname(names::CheckBox1), QStringLiteral("Device1"), QRect(22, 78, 80, 22))->hide();
+    checkBox(this, qname(names::CheckBox3), QStringLiteral("Device2"), QRect(106, 78, 80, 22))->hide();
 
     // The start-up message ("Drive detecting", "No Drive found! ") is the one thing to
     // read while there is no enclosure, so it sits in the middle of the page card.
-    label(this, QStringLiteral("StaticText1"), QRect(216, 214, 385, 30), Qt::AlignCenter, 17, true);
+    label(this, qname(names::StaticText1), QRect(216, 214, 385, 30), Qt::AlignCenter, 17, true);
 
-    for (const char* name : {"Memo1", "Memo2", "Memo7"}) memo(this, QString::fromLatin1(name), QRect(0, 0, 10, 10))->hide();
+    for (const char* name : {names::Memo1, names::Memo2, names::Memo7}) memo(this, QString::fromLatin1(name), QRect(0, 0, 10, 10))->hide();
 
     buildStatusBar();
 }
 
 TForm1::~TForm1() = default;
+
+void TForm1::setHintHidePause(int ms) {
+    hintHidePause_ = ms;
+    for (Entry& e : controls_) e.widget->setToolTipDuration(ms);
+}
 
 void TForm1::post(EngineAction action) {
     if (post_) post_(std::move(action));
@@ -141,9 +148,13 @@ ImageControl* TForm1::image(QWidget* parent, const QString& name, const QPixmap&
     img->move(pos);
     if (clickable) {
         const std::string n = name.toStdString();
-        connect(img, &ImageControl::clicked, this, [this, n] { post([n](MainForm& f) { f.Click(n); }); });
-        connect(img, &ImageControl::pressed, this, [this, n] { post([n](MainForm& f) { f.MouseDown(n); }); });
-        connect(img, &ImageControl::released, this, [this, n] { post([n](MainForm& f) { f.MouseUp(n); }); });
+        connect(img, &ImageControl::clicked, this, [this, n] { post([n](EngineCommands& f) { f.Click(n); }); });
+        // The pressed look of the push images: 2 px down while the button is held.
+        const bool push = std::find(names::pushImages.begin(), names::pushImages.end(), n) != names::pushImages.end();
+        if (push) {
+            connect(img, &ImageControl::pressed, this, [img] { img->move(img->pos() + QPoint(0, kPressedShift)); });
+            connect(img, &ImageControl::released, this, [img] { img->move(img->pos() - QPoint(0, kPressedShift)); });
+        }
     }
     add(img);
     return img;
@@ -151,8 +162,9 @@ ImageControl* TForm1::image(QWidget* parent, const QString& name, const QPixmap&
 
 void TForm1::sources(QWidget* parent, const QString& name, const QPixmap& yellow, const QPixmap& white, QPoint pos,
                      bool enginePlaced) {
-    for (auto [suffix, pm] : {std::pair{QStringLiteral("_Yellow"), yellow}, std::pair{QStringLiteral("_White"), white}}) {
-        auto* src = new ImageControl(name + suffix, pm, parent, false);
+    const std::string n = name.toStdString();
+    for (auto [source, pm] : {std::pair{names::yellowPicture(n), yellow}, std::pair{names::whitePicture(n), white}}) {
+        auto* src = new ImageControl(qname(source), pm, parent, false);
         src->move(pos);
         src->hide();
         add(src, enginePlaced);
@@ -191,7 +203,7 @@ QCheckBox* TForm1::checkBox(QWidget* parent, const QString& name, const QString&
     // clicked() comes only from the user; the engine's own changes (setChecked) stay
     // quiet, so they are never sent back as clicks.
     connect(cb, &QCheckBox::clicked, this, [this, n](bool checked) {
-        post([n, checked](MainForm& f) { f.CheckBoxClick(n, checked); });
+        post([n, checked](EngineCommands& f) { f.CheckBoxClick(n, checked); });
     });
     add(cb);
     return cb;
@@ -235,7 +247,7 @@ QTableWidget* TForm1::grid(QWidget* parent, const QString& name, const QRect& r)
     const std::string n = name.toStdString();
     connect(g, &QTableWidget::currentCellChanged, this, [this, n](int row, int, int, int) {
         if (applying_ || row < 0) return;
-        post([n, row](MainForm& f) { forwardSelectCell(f, n, row); });
+        post([n, row](EngineCommands& f) { f.SelectCell(n, row); });
     });
     add(g);
     return g;
@@ -257,11 +269,11 @@ void TForm1::buildNavigation() {
         const char* caption;
         NavGlyph glyph;
     };
-    const Nav navs[5] = {{"Image_Sts", "Status", NavGlyph::Status},
-                         {"Image_Page1", "Tools", NavGlyph::Tools},
-                         {"Image_FWUpg", "Upgrade", NavGlyph::Upgrade},
-                         {"Image_Email", "E-mail", NavGlyph::Email},
-                         {"Image_About", "About", NavGlyph::About}};
+    const Nav navs[5] = {{names::Image_Sts, "Status", NavGlyph::Status},
+                         {names::Image_Page1, "Tools", NavGlyph::Tools},
+                         {names::Image_FWUpg, "Upgrade", NavGlyph::Upgrade},
+                         {names::Image_Email, "E-mail", NavGlyph::Email},
+                         {names::Image_About, "About", NavGlyph::About}};
     // Until the engine has laid them out, the images stand where its layout will put
     // them (page 1 has no slot), so the first frame already looks right.
     int slot = 0;
@@ -281,13 +293,13 @@ void TForm1::buildNavigation() {
     }
 }
 
-void TForm1::deviceTabs(QWidget* page, const QString& prefix) {
+void TForm1::deviceTabs(QWidget* page, const std::array<const char*, 2>& tabs) {
     // The two device tabs of a page, with their yellow and white pictures; hidden until
     // a detection finds the devices.
     const QSize tabSize(96, 28);
     const QPoint at[2] = {{10, 8}, {108, 8}};
     for (int i = 0; i < 2; ++i) {
-        const QString name = prefix + QStringLiteral("_D") + QString::number(i + 1);
+        const QString name = qname(tabs[static_cast<std::size_t>(i)]);
         const QString caption = QStringLiteral("Device") + QString::number(i + 1);
         sources(page, name, Artwork::tab(caption, tabSize, true), Artwork::tab(caption, tabSize, false), at[i]);
         image(page, name, Artwork::tab(caption, tabSize, i == 0), at[i])->hide();
@@ -295,25 +307,25 @@ void TForm1::deviceTabs(QWidget* page, const QString& prefix) {
 }
 
 void TForm1::buildStatusPage(QWidget* page) {
-    deviceTabs(page, QStringLiteral("Image0"));
-    image(page, QStringLiteral("Image0_Log"), Artwork::pushButton(QStringLiteral("Event Log"), QSize(92, 28), false),
+    deviceTabs(page, names::statusDeviceImage);
+    image(page, qname(names::Image0_Log), Artwork::pushButton(QStringLiteral("Event Log"), QSize(92, 28), false),
           {283, 6})
         ->hide();
     rule(page, QRect(4, 36, 377, 1));
 
     const int vc = Qt::AlignLeft | Qt::AlignVCenter;
     caption(page, QStringLiteral("Mode"), QRect(14, 46, 84, 20));
-    label(page, QStringLiteral("Label17"), QRect(100, 46, 272, 20), vc, 13, true);
+    label(page, qname(names::Label17), QRect(100, 46, 272, 20), vc, 13, true);
     caption(page, QStringLiteral("Capacity"), QRect(14, 66, 84, 20));
-    label(page, QStringLiteral("Label27"), QRect(100, 66, 272, 20), vc, 13, true);
+    label(page, qname(names::Label27), QRect(100, 66, 272, 20), vc, 13, true);
     caption(page, QStringLiteral("Firmware"), QRect(14, 86, 84, 20));
-    label(page, QStringLiteral("Label48"), QRect(100, 86, 272, 20), vc, 13, true);
+    label(page, qname(names::Label48), QRect(100, 86, 272, 20), vc, 13, true);
 
     // Two bays with the controller's state between them.
     const QSize baySize(122, 156);
     const QSize driveSize(60, 76);
     const int bayX[2] = {8, 255};
-    const char* names[2][3] = {{"Label45", "Label25", "Label51"}, {"Label46", "Label26", "Label52"}};
+    const char* names[2][3] = {{names::Label45, names::Label25, names::Label51}, {names::Label46, names::Label26, names::Label52}};
     for (int i = 0; i < 2; ++i) {
         auto* bay = new QLabel(page);
         bay->setPixmap(Artwork::bay(baySize));
@@ -330,13 +342,13 @@ void TForm1::buildStatusPage(QWidget* page) {
                               Qt::AlignHCenter | Qt::AlignTop, 11);
         model->setWordWrap(true);
     }
-    QLabel* centre = label(page, QStringLiteral("Label18"), QRect(130, 136, 125, 66), Qt::AlignCenter, 15, true);
+    QLabel* centre = label(page, qname(names::Label18), QRect(130, 136, 125, 66), Qt::AlignCenter, 15, true);
     centre->setWordWrap(true);
-    label(page, QStringLiteral("Label20"), QRect(130, 206, 125, 16), Qt::AlignCenter, 11);
-    label(page, QStringLiteral("Label21"), QRect(130, 222, 125, 16), Qt::AlignCenter, 11);
+    label(page, qname(names::Label20), QRect(130, 206, 125, 16), Qt::AlignCenter, 11);
+    label(page, qname(names::Label21), QRect(130, 222, 125, 16), Qt::AlignCenter, 11);
 
     auto* panel = new QFrame(page);
-    panel->setObjectName(QStringLiteral("Panel11"));
+    panel->setObjectName(qname(names::Panel11));
     panel->setGeometry(8, 276, 369, 36);
     panel->setFrameShape(QFrame::StyledPanel);
     QPalette pal = panel->palette();
@@ -345,42 +357,42 @@ void TForm1::buildStatusPage(QWidget* page) {
     panel->setAutoFillBackground(true);
     add(panel);
     caption(panel, QStringLiteral("Fan"), QRect(14, 8, 40, 20));
-    label(panel, QStringLiteral("Label5"), QRect(54, 8, 60, 20), Qt::AlignRight | Qt::AlignVCenter, 13, true);
+    label(panel, qname(names::Label5), QRect(54, 8, 60, 20), Qt::AlignRight | Qt::AlignVCenter, 13, true);
     caption(panel, QStringLiteral("RPM"), QRect(118, 8, 40, 20));
     caption(panel, QStringLiteral("Temperature"), QRect(190, 8, 90, 20));
-    label(panel, QStringLiteral("Label7"), QRect(280, 8, 34, 20), Qt::AlignRight | Qt::AlignVCenter, 13, true);
+    label(panel, qname(names::Label7), QRect(280, 8, 34, 20), Qt::AlignRight | Qt::AlignVCenter, 13, true);
     caption(panel, QString::fromUtf8("\xC2\xB0" "C"), QRect(318, 8, 30, 20));
     panel->hide();
 }
 
 void TForm1::buildUpgradePage(QWidget* page) {
-    deviceTabs(page, QStringLiteral("Image2"));
+    deviceTabs(page, names::upgradeDeviceImage);
     rule(page, QRect(4, 36, 377, 1));
 
     const int vc = Qt::AlignLeft | Qt::AlignVCenter;
     caption(page, QStringLiteral("Firmware Version:"), QRect(14, 48, 128, 20));
-    label(page, QStringLiteral("FirmwareVersion"), QRect(144, 48, 228, 20), vc, 13, true);
+    label(page, qname(names::FirmwareVersion), QRect(144, 48, 228, 20), vc, 13, true);
     caption(page, QStringLiteral("Firmware File:"), QRect(14, 78, 128, 20));
-    QLineEdit* file = edit(page, QStringLiteral("Edit9"), QRect(14, 99, 262, 26));
+    QLineEdit* file = edit(page, qname(names::Edit9), QRect(14, 99, 262, 26));
     file->setReadOnly(true);
-    image(page, QStringLiteral("Image2_Load"), Artwork::pushButton(QStringLiteral("Load"), QSize(92, 28), false),
+    image(page, qname(names::Image2_Load), Artwork::pushButton(QStringLiteral("Load"), QSize(92, 28), false),
           {283, 98})
         ->setEnabled(false);
 
-    label(page, QStringLiteral("UpgradeTitle"), QRect(14, 142, 358, 20), vc, 14, true,
+    label(page, qname(names::UpgradeTitle), QRect(14, 142, 358, 20), vc, 14, true,
           QStringLiteral("Firmware Upgrade"));
     auto* bar = new QProgressBar(page);
-    bar->setObjectName(QStringLiteral("ProgressBar1"));
+    bar->setObjectName(qname(names::ProgressBar1));
     bar->setGeometry(14, 168, 358, 18);
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(false);
     add(bar);
-    QLabel* panel = label(page, QStringLiteral("UpgradePanel"), QRect(14, 192, 358, 22), Qt::AlignCenter, 13, true);
+    QLabel* panel = label(page, qname(names::UpgradePanel), QRect(14, 192, 358, 22), Qt::AlignCenter, 13, true);
     panel->setFrameShape(QFrame::StyledPanel);
     panel->hide();
 
-    image(page, QStringLiteral("Image2_Upgrade"),
+    image(page, qname(names::Image2_Upgrade),
           Artwork::pushButton(QStringLiteral("Upgrade"), QSize(120, 34), true), {132, 232})
         ->setEnabled(false);
     QLabel* note = caption(page,
@@ -395,9 +407,9 @@ void TForm1::buildEmailPage(QWidget* page) {
         const char* caption;
         int x, w;
     };
-    const Tab tabs[3] = {{"Image3_Setup", "Setup", 6, 104},
-                         {"Image3_HDDFail", "HDD Fail", 112, 104},
-                         {"Image3_DeviceRemove", "Device Remove", 218, 124}};
+    const Tab tabs[3] = {{names::Image3_Setup, "Setup", 6, 104},
+                         {names::Image3_HDDFail, "HDD Fail", 112, 104},
+                         {names::Image3_DeviceRemove, "Device Remove", 218, 124}};
     for (int i = 0; i < 3; ++i) {
         const QString name = QString::fromLatin1(tabs[i].name);
         const QSize size(tabs[i].w, 28);
@@ -408,7 +420,7 @@ void TForm1::buildEmailPage(QWidget* page) {
     rule(page, QRect(4, 36, 377, 1));
 
     auto* book = new QStackedWidget(page);
-    book->setObjectName(QStringLiteral("Notebook2"));
+    book->setObjectName(qname(names::Notebook2));
     book->setGeometry(4, 40, 377, 238);
     const char* captions[3] = {"Setup", "HDD_Fail", "DeviceRemove"};
     for (const char* c : captions) {
@@ -418,43 +430,43 @@ void TForm1::buildEmailPage(QWidget* page) {
     }
     add(book);
     buildSetupSubPage(book->widget(0));
-    buildRecipientSubPage(book->widget(1), QStringLiteral("Edit7"), QStringLiteral("Image3_1P"),
-                          QStringLiteral("Image3_1M"), QStringLiteral("StringGrid1"), QStringLiteral("Edit10"),
-                          QStringLiteral("Memo6"), QStringLiteral("Hard Disk Fail info. and "),
-                          QStringLiteral("CheckBox2"));
-    buildRecipientSubPage(book->widget(2), QStringLiteral("Edit6"), QStringLiteral("Image3_2P"),
-                          QStringLiteral("Image3_2M"), QStringLiteral("StringGrid2"), QStringLiteral("Edit11"),
-                          QStringLiteral("Memo4"), QStringLiteral("Device Removed info. and "),
-                          QStringLiteral("CheckBox4"));
+    buildRecipientSubPage(book->widget(1), qname(names::Edit7), qname(names::Image3_1P),
+                          qname(names::Image3_1M), qname(names::StringGrid1), qname(names::Edit10),
+                          qname(names::Memo6), QStringLiteral("Hard Disk Fail info. and "),
+                          qname(names::CheckBox2));
+    buildRecipientSubPage(book->widget(2), qname(names::Edit6), qname(names::Image3_2P),
+                          qname(names::Image3_2M), qname(names::StringGrid2), qname(names::Edit11),
+                          qname(names::Memo4), QStringLiteral("Device Removed info. and "),
+                          qname(names::CheckBox4));
 
-    image(page, QStringLiteral("Image3_OK"), Artwork::pushButton(QStringLiteral("OK"), QSize(90, 30), true),
+    image(page, qname(names::Image3_OK), Artwork::pushButton(QStringLiteral("OK"), QSize(90, 30), true),
           {96, 284});
-    image(page, QStringLiteral("Image3_Ignore"), Artwork::pushButton(QStringLiteral("Ignore"), QSize(90, 30), false),
+    image(page, qname(names::Image3_Ignore), Artwork::pushButton(QStringLiteral("Ignore"), QSize(90, 30), false),
           {198, 284});
 }
 
 void TForm1::buildSetupSubPage(QWidget* page) {
     caption(page, QStringLiteral("E-Mail Host (SMTP)"), QRect(8, 4, 200, 18));
-    edit(page, QStringLiteral("Edit2"), QRect(8, 22, 220, 24));
+    edit(page, qname(names::Edit2), QRect(8, 22, 220, 24));
     caption(page, QStringLiteral("Port"), QRect(236, 4, 50, 18));
-    edit(page, QStringLiteral("Edit1"), QRect(236, 22, 46, 24));
+    edit(page, qname(names::Edit1), QRect(236, 22, 46, 24));
     caption(page, QStringLiteral("( Default 25 )"), QRect(288, 22, 86, 24), 11);
 
     caption(page, QStringLiteral("Local Information"), QRect(8, 54, 200, 18), 13, true);
     rule(page, QRect(144, 63, 226, 1));
     caption(page, QStringLiteral("Name"), QRect(8, 74, 160, 18));
-    edit(page, QStringLiteral("Edit3"), QRect(8, 92, 170, 24));
+    edit(page, qname(names::Edit3), QRect(8, 92, 170, 24));
     caption(page, QStringLiteral("E-Mail Address"), QRect(188, 74, 180, 18));
-    edit(page, QStringLiteral("Edit4"), QRect(188, 92, 182, 24));
+    edit(page, qname(names::Edit4), QRect(188, 92, 182, 24));
 
     caption(page, QStringLiteral("Time Out"), QRect(8, 126, 120, 18));
     caption(page, QStringLiteral("Connect E-mail Host"), QRect(8, 146, 140, 20), 11);
-    QLineEdit* timeout = edit(page, QStringLiteral("Edit5"), QRect(150, 144, 36, 24));
+    QLineEdit* timeout = edit(page, qname(names::Edit5), QRect(150, 144, 36, 24));
     timeout->setMaxLength(2);
     caption(page, QStringLiteral("(Sec)"), QRect(192, 144, 40, 24));
 
-    checkBox(page, QStringLiteral("CheckBox8"), QStringLiteral("SMTP Login Authentication"), QRect(8, 184, 214, 24));
-    QLineEdit* password = edit(page, QStringLiteral("Edit8"), QRect(226, 184, 144, 24));
+    checkBox(page, qname(names::CheckBox8), QStringLiteral("SMTP Login Authentication"), QRect(8, 184, 214, 24));
+    QLineEdit* password = edit(page, qname(names::Edit8), QRect(226, 184, 144, 24));
     password->setEchoMode(QLineEdit::Password);
     password->setMaxLength(15);
     password->hide();
@@ -485,8 +497,8 @@ void TForm1::buildAboutPage(QWidget* page) {
     auto* picture = new QLabel(page);
     picture->setPixmap(Artwork::enclosure(QSize(150, 110)));
     picture->setGeometry(117, 30, 150, 110);
-    label(page, QStringLiteral("Label63"), QRect(0, 156, 385, 28), Qt::AlignCenter, 18, true);
-    label(page, QStringLiteral("Label65"), QRect(0, 186, 385, 20), Qt::AlignCenter, 13);
+    label(page, qname(names::Label63), QRect(0, 156, 385, 28), Qt::AlignCenter, 18, true);
+    label(page, qname(names::Label65), QRect(0, 186, 385, 20), Qt::AlignCenter, 13);
     rule(page, QRect(92, 220, 200, 1));
     QLabel* blurb = caption(page,
                             QStringLiteral("Status monitoring, event log, e-mail alerts and firmware "
@@ -497,7 +509,7 @@ void TForm1::buildAboutPage(QWidget* page) {
 
 void TForm1::buildStatusBar() {
     auto* bar = new QFrame(this);
-    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setObjectName(qname(names::StatusBar1));
     bar->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
     QPalette pal = bar->palette();
     pal.setColor(QPalette::Window, QColor(0xEC, 0xEF, 0xF3));
@@ -526,15 +538,15 @@ void TForm1::buildStatusBar() {
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     auto* w = qobject_cast<QWidget*>(watched);
     if (w && event->type() == QEvent::MouseButtonDblClick &&
-        (w->objectName() == QLatin1String("StatusBar1") || w->parentWidget() == control(QStringLiteral("StatusBar1")))) {
-        post([](MainForm& f) { f.DoubleClick("StatusBar1"); });
+        (w->objectName() == qname(names::StatusBar1) || w->parentWidget() == control(qname(names::StatusBar1)))) {
+        post([](EngineCommands& f) { f.DoubleClick(names::StatusBar1); });
         return true;
     }
     if (w && event->type() == QEvent::MouseButtonRelease && qobject_cast<QLabel*>(w) &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && w->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()) &&
-        w->parentWidget() != control(QStringLiteral("StatusBar1"))) {
+        w->parentWidget() != control(qname(names::StatusBar1))) {
         const std::string n = w->objectName().toStdString();
-        post([n](MainForm& f) { f.Click(n); });
+        post([n](EngineCommands& f) { f.Click(n); });
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -547,7 +559,7 @@ void TForm1::closeEvent(QCloseEvent* e) {
     // The engine decides: it refuses while the firmware is written, and calls back
     // (onQuit) when the program is to end.
     e->ignore();
-    post([](MainForm& f) { f.CloseRequest(); });
+    post([](EngineCommands& f) { f.CloseRequest(); });
 }
 
 void TForm1::showEvent(QShowEvent* e) {
@@ -568,7 +580,7 @@ void TForm1::forwardEditText(const QString& name, const QString& text) {
     // Keep the queue bounded: an engine that never echoes must not grow it forever.
     while (it->echoes.size() > 64) it->echoes.pop_front();
     const std::string n = name.toStdString(), t = text.toStdString();
-    post([n, t](MainForm& f) { forwardEdit(f, n, t); });
+    post([n, t](EngineCommands& f) { f.EditChange(n, t); });
 }
 
 bool TForm1::isEcho(Entry& e, const QString& text) {
@@ -598,11 +610,11 @@ void TForm1::applyChange(const ControlChange& change) {
         }
         if (all || change.prop == Prop::Color) applyColor(e, s.color);
         if (all || change.prop == Prop::Hint) applyHint(e, s.hint);
-        if (all || change.prop == Prop::Left || change.prop == Prop::Top) applyPosition(e, s);
+        if (all || change.prop == Prop::Slot) applyPosition(e, s);
     }
     applying_ = false;
     const QString& name = it.key();
-    if (name == QLatin1String("Label51") || name == QLatin1String("Label52")) refreshDrivePictures();
+    if (name == qname(names::Label51) || name == qname(names::Label52)) refreshDrivePictures();
 }
 
 void TForm1::applyText(Entry& e, const QString& text) {
@@ -666,18 +678,15 @@ void TForm1::applyHint(Entry& e, const std::string& hint) {
 }
 
 void TForm1::applyPosition(Entry& e, const ControlState& s) {
-    // The engine places the navigation images on their slots itself; every other
-    // control it only nudges (the pressed look moves a push image 2 px down and back),
-    // so there its left/top are offsets from where this layout put the control.
-    if (e.enginePlaced)
-        e.widget->move(s.left, s.top);
-    else
-        e.widget->move(e.design + QPoint(s.left, s.top));
+    // The engine says which navigation slot a page image takes; where a slot is on
+    // the screen is this window's business.
+    if (e.enginePlaced && s.slot >= 0 && s.slot < 5) e.widget->move(kNavX, kNavSlotY[s.slot]);
 }
 
 void TForm1::refreshDrivePictures() {
+    const char* models[2] = {names::Label51, names::Label52};
     for (int i = 1; i <= 2; ++i) {
-        auto* model = control<QLabel>(QStringLiteral("Label5%1").arg(i));
+        auto* model = control<QLabel>(qname(models[i - 1]));
         auto* pic = findChild<ImageControl*>(QStringLiteral("DrivePicture%1").arg(i));
         if (model && pic) pic->setEnabled(model->isEnabled() && !model->text().trimmed().isEmpty());
     }

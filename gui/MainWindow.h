@@ -6,6 +6,8 @@
 // user does as engine actions.
 #pragma once
 
+#include <array>
+
 #include <QHash>
 #include <QPalette>
 #include <QPoint>
@@ -37,6 +39,9 @@ public:
     static constexpr int kClientHeight = 440;
 
     explicit TForm1(ActionPoster post, QWidget* parent = nullptr);
+    // How long a hint stays up (ms), for every control's tool tip.
+    void setHintHidePause(int ms);
+    int hintHidePause() const { return hintHidePause_; }
     ~TForm1() override;
 
     // Applies one change of the engine's window model. Qt thread only. Unknown
@@ -63,7 +68,7 @@ private:
     struct Entry {
         QWidget* widget = nullptr;
         QPoint design;             // where the layout puts the control
-        bool enginePlaced = false; // the engine's left/top are window coordinates
+        bool enginePlaced = false; // placed by the engine on a navigation slot
         QPalette palette;          // the control's own colours ("" colour)
         std::deque<QString> echoes;  // texts sent to the engine, not yet echoed back
     };
@@ -88,7 +93,7 @@ private:
     QWidget* rule(QWidget* parent, const QRect& r);
 
     void buildNavigation();
-    void deviceTabs(QWidget* page, const QString& prefix);
+    void deviceTabs(QWidget* page, const std::array<const char*, 2>& tabs);
     void buildStatusPage(QWidget* page);
     void buildUpgradePage(QWidget* page);
     void buildEmailPage(QWidget* page);
@@ -110,6 +115,7 @@ private:
     void forwardEditText(const QString& name, const QString& text);
 
     ActionPoster post_;
+    int hintHidePause_ = -1;
     QHash<QString, Entry> controls_;
     bool closeAllowed_ = false;
     bool applying_ = false;  // engine changes being applied: not user edits

@@ -74,7 +74,7 @@ bool SessionEnd::query() {
     state->loop = &loop;
     QPointer<SessionEnd> self(this);
     SessionEnd* context = this;
-    post_([state, context](MainForm& f) {
+    post_([state, context](EngineCommands& f) {
         const bool mayEnd = f.QueryEndSession();
         // Back to the window's thread; `state` is only ever touched there.
         QMetaObject::invokeMethod(

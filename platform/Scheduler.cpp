@@ -5,6 +5,8 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -173,11 +175,19 @@ public:
             bool done = false;
         };
         auto done = std::make_shared<Done>();
+        // Whatever the task does - return or throw - its waiter is told it is over, so
+        // a worker never waits for ever on a task that failed.
+        struct Finish {
+            std::shared_ptr<Done> done;
+            ~Finish() {
+                std::lock_guard<std::mutex> lock(done->m);
+                done->done = true;
+                done->cv.notify_all();
+            }
+        };
         post([task = std::move(task), done] {
+            Finish finish{done};
             task();
-            std::lock_guard<std::mutex> lock(done->m);
-            done->done = true;
-            done->cv.notify_all();
         });
         std::unique_lock<std::mutex> lock(done->m);
         // The engine may stop while we wait; a worker must never hang on a dead loop.
@@ -187,7 +197,15 @@ public:
     void startWorker(const char*, int periodMs, Task body) override {
         workers_.emplace_back([this, periodMs, body = std::move(body)] {
             while (!quit_) {
-                guarded(body);
+                try {
+                    body();
+                } catch (const std::exception& e) {
+                    // Shown on the engine thread, like an exception of any handler.
+                    const std::string what = e.what();
+                    post([what] { throw std::runtime_error(what); });
+                } catch (...) {
+                    post([] { throw std::runtime_error(""); });
+                }
                 std::unique_lock<std::mutex> lock(workerMu_);
                 workerCv_.wait_for(lock, std::chrono::milliseconds(periodMs), [this] { return quit_.load(); });
             }
@@ -214,6 +232,7 @@ public:
     void adoptCurrentThread() override { engineThread_ = std::this_thread::get_id(); }
 
     void run(std::int64_t untilUs) override {
+        // Workers may already ask isEngineThread(): the thread id is an atomic.
         engineThread_ = std::this_thread::get_id();
         while (!quit_) {
             runReady();
@@ -256,7 +275,7 @@ protected:
 
 private:
     std::chrono::steady_clock::time_point start_;
-    std::thread::id engineThread_ = std::this_thread::get_id();
+    std::atomic<std::thread::id> engineThread_{std::this_thread::get_id()};
     std::vector<std::thread> workers_;
     std::mutex workerMu_;
     std::condition_variable workerCv_;
@@ -273,9 +292,12 @@ public:
     double wallSeconds() const override { return startWall_ + static_cast<double>(now_.load()) / 1e6; }
 
     void invokeSync(Task task) override {
-        ++engineDepth_;
+        struct Depth {
+            int& depth;
+            explicit Depth(int& d) : depth(d) { ++depth; }
+            ~Depth() { --depth; }
+        } depth(engineDepth_);
         task();
-        --engineDepth_;
     }
 
     void startWorker(const char*, int periodMs, Task body) override {
@@ -283,10 +305,13 @@ public:
         // its body runs as a worker (not handed over to the engine), its pauses let
         // the engine's timers run, as they would beside a real thread.
         TimerId id = addTimer(periodMs, [this, body = std::move(body)] {
-            const bool outer = inWorker_;
-            inWorker_ = true;
+            struct InWorker {
+                bool& flag;
+                bool outer;
+                explicit InWorker(bool& f) : flag(f), outer(f) { flag = true; }
+                ~InWorker() { flag = outer; }
+            } in(inWorker_);
             body();
-            inWorker_ = outer;
         });
         std::lock_guard<std::mutex> lock(mu_);
         Timer& t = timers_[static_cast<std::size_t>(id)];

@@ -113,14 +113,13 @@ int main(int argc, char** argv) {
     for (int p = 0; p < passes; ++p) {
         std::atomic<bool> published{false};
         host.post([&](raid::MainForm& f) {
-            f.DetectionRunning = true;
-            f.DetectRequested = true;
             f.dev.DetectionPending = true;
+            f.detection().request();
         });
         // Wait for the pass to be published (DetectionPending cleared again).
         auto check = [&] {
             host.post([&](raid::MainForm& f) {
-                if (!f.DetectionRunning && !f.DetectionDone && !f.dev.DetectionPending) published = true;
+                if (f.detection().phase() == raid::DetectionPhase::Idle && !f.dev.DetectionPending) published = true;
             });
             return published.load();
         };

@@ -126,7 +126,7 @@ TEST_F(Machines, OnlyPlainDisksFindNothing) {
     EXPECT_FALSE(r.controls().enabled("Image_Sts"));
     EXPECT_FALSE(r.controls().visible("CheckBox1"));
     EXPECT_FALSE(r.scheduler().timerEnabled(r.form().Timer2));
-    EXPECT_EQ(r.form().detectionPassTimesUs.size(), 1u);
+    EXPECT_EQ(r.form().detection().passTimesUs().size(), 1u);
 }
 
 TEST_F(Machines, FailingSector58ReadStillFindsTheDriveOnAnotherPath) {
@@ -162,7 +162,7 @@ struct Replug : Machines {
     }
     std::vector<double> passSeconds() {
         std::vector<double> s;
-        for (auto us : kit.runner().form().detectionPassTimesUs) s.push_back(static_cast<double>(us) / 1e6);
+        for (auto us : kit.runner().form().detection().passTimesUs()) s.push_back(static_cast<double>(us) / 1e6);
         return s;
     }
 };
@@ -234,7 +234,7 @@ TEST(Redetection, ADeviceChangeDuringAPassWaitsForItToEnd) {
         else
             EXPECT_TRUE(open) << "request " << t.seq << " without an open handle";
     }
-    ASSERT_EQ(r.form().detectionPassTimesUs.size(), 2u);
+    ASSERT_EQ(r.form().detection().passTimesUs().size(), 2u);
     EXPECT_EQ(r.form().dev.ActiveCount, 1);
 }
 

@@ -153,7 +153,7 @@ TEST_F(Monitor, AnExchangeWithEqualCountsWritesNothing) {
     // Enclosure 2 leaves, another arrives with a plain disk: a pass runs, still two enclosures.
     kit.line("20 detach 2").line("21 attach 3 mailbox identity=id3.bin status=st.bin").line("21 disk 4");
     auto& r = kit.run(60, 0, kDec7);
-    EXPECT_EQ(r.form().detectionPassTimesUs.size(), 2u);
+    EXPECT_EQ(r.form().detection().passTimesUs().size(), 2u);
     EXPECT_TRUE(withPrefix(day(), "D2 ").empty());
     EXPECT_TRUE(withPrefix(day(), "    Device had changed.").empty());
     EXPECT_TRUE(r.linesWith("Alert[").empty());
@@ -215,7 +215,7 @@ TEST_F(Monitor, AZeroFlagsRecordIsAcceptedFirstAndRejectedDuringARebuild) {
     // The first record (flags 0) was taken because nothing had been seen yet.
     EXPECT_TRUE(r.linesWith("HDD Status = 0x00, Err Count = 0x00").size() == 1u);
     EXPECT_TRUE(r.linesWith("HDD Status = 0x00, Err Count = 0x01").size() == 1u);
-    EXPECT_EQ(r.form().StatusErrorCount, 3);  // polls at about 21.5, 25.5 and 29.5 were refused
+    EXPECT_EQ(r.form().poll().StatusErrorCount, 3);  // polls at about 21.5, 25.5 and 29.5 were refused
     EXPECT_EQ(r.form().dev.EnclosureStatus[1][105], 0x01);  // the rebuild record stays
 }
 

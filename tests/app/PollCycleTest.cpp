@@ -59,14 +59,14 @@ TEST_F(Poll, FailuresGetAnIdleRoundAndTheDeviceIsDroppedAfterElevenRounds) {
     EXPECT_FALSE(r.controls().checked("CheckBox1"));
     EXPECT_EQ(r.linesWith("CheckBox1 unchecked").size(), 1u);
     EXPECT_EQ(r.linesWith("StatusBar1.Panel4 Error code 330").size(), 1u);  // one text, shown once
-    EXPECT_EQ(r.form().PollFailures[0], 0);
+    EXPECT_EQ(r.form().poll().PollFailures[0], 0);
 }
 
 TEST_F(Poll, ARecoveredReadClearsTheFailureCount) {
     machine();
     kit.line("10 fail 1 read 1");
     auto& r = kit.run(40);
-    EXPECT_EQ(r.form().PollFailures[0], 0);
+    EXPECT_EQ(r.form().poll().PollFailures[0], 0);
     EXPECT_TRUE(r.controls().checked("CheckBox1"));
 }
 

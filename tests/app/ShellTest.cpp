@@ -125,28 +125,27 @@ TEST_F(Shell, NavigationBeforeAndAfterTheFirstStatusPage) {
     EXPECT_EQ(f.CurrentPage, 3);
 }
 
-TEST_F(Shell, NavigationLayoutAndPressedLook) {
+TEST_F(Shell, NavigationLayoutAndNames) {
     machine();
     auto& r = kit.run(1);
     Controls& c = r.controls();
+    // Status, Upgrade, E-mail and About take the first four slots; page 1 is hidden.
     const std::vector<std::pair<const char*, int>> slots = {
-        {"Image_Sts", 112}, {"Image_FWUpg", 168}, {"Image_Email", 224}, {"Image_About", 280}};
-    for (auto [name, y] : slots) {
-        EXPECT_EQ(c.get(name).left, 16) << name;
-        EXPECT_EQ(c.get(name).top, y) << name;
+        {"Image_Sts", 0}, {"Image_FWUpg", 1}, {"Image_Email", 2}, {"Image_About", 3}};
+    for (auto [name, slot] : slots) {
+        EXPECT_EQ(c.get(name).slot, slot) << name;
         EXPECT_TRUE(c.visible(name)) << name;
     }
     EXPECT_FALSE(c.visible("Image_Page1"));
     EXPECT_EQ(c.text("TForm1"), "RAID GUI v0.23.7-3");
     EXPECT_EQ(c.text("Label63"), "RAID Management Sofeware");
     EXPECT_EQ(c.text("Label65"), "v0.23.7-3");
-    const int top = c.get("Image0_Log").top;
-    r.form().MouseDown("Image0_Log");
-    EXPECT_EQ(c.get("Image0_Log").top, top + 2);
-    r.form().MouseUp("Image0_Log");
-    EXPECT_EQ(c.get("Image0_Log").top, top);
-    r.form().MouseDown("Image_Sts");  // not a push image
-    EXPECT_EQ(c.get("Image_Sts").top, 112);
+    EXPECT_EQ(r.form().HintHidePause, 6000);
+    // A name outside the list is an error, never a control that silently appears.
+    EXPECT_THROW(c.setText("Label9999", "x"), UnknownControl);
+    EXPECT_THROW(c.get("Image_Stats"), UnknownControl);
+    EXPECT_THROW(r.form().Click("Image_Stats"), UnknownControl);
+    EXPECT_NO_THROW(r.form().Click("Label17"));  // a known control without a handler
 }
 
 struct FakeHost : HostInfoPort {

@@ -40,9 +40,10 @@ TEST_F(BridgeTest, ColoursHintsAndUnknownNames) {
     paint("");
     EXPECT_EQ(ink(label), plain);
 
-    // A name the window does not have is dropped; what follows still arrives, in order.
+    // A name outside the list is refused on the engine side; what follows still
+    // arrives, in order.
     ASSERT_TRUE(onEngine([](MainForm& f) {
-                    f.controls().setText("NoSuchControl", "x");
+                    EXPECT_THROW(f.controls().setText("NoSuchControl", "x"), UnknownControl);
                     f.controls().setHint("CheckBox1", "SIM DUAL BAY <RAID> [E]");
                     f.controls().setText("Label17", "Striping(RAID0)");
                     return 0;
@@ -152,20 +153,25 @@ TEST_F(BridgeTest, PicturesPagesProgressAndGrids) {
     EXPECT_EQ(grid->rowCount(), 10);
 }
 
-TEST_F(BridgeTest, NavigationIsPlacedByTheEngineOtherControlsAreNudged) {
+TEST_F(BridgeTest, NavigationSlotsComeFromTheEngineThePressedLookFromTheWindow) {
     startWindow(0);
     settle();
-    ASSERT_TRUE(onEngine([](MainForm& f) {
-                    f.controls().setPos("Image_About", 16, 336);
-                    f.controls().setPos("Image3_OK", 0, 2);
-                    return 0;
-                }).has_value());
+    ASSERT_TRUE(onEngine([](MainForm& f) { return f.controls().setSlot("Image_About", 4), 0; }).has_value());
     settle();
     EXPECT_EQ(widget("Image_About")->pos(), QPoint(16, 336));
-    EXPECT_EQ(widget("Image3_OK")->pos(), QPoint(96, 286));
-    ASSERT_TRUE(onEngine([](MainForm& f) { return f.controls().setPos("Image3_OK", 0, 0), 0; }).has_value());
-    settle();
-    EXPECT_EQ(widget("Image3_OK")->pos(), QPoint(96, 284));
+    // The pressed look is the window's own: 2 px down while held, back on release.
+    auto* ok = widget("Image3_OK");
+    const QPoint at = ok->pos();
+    QTest::mousePress(ok, Qt::LeftButton);
+    EXPECT_EQ(ok->pos(), at + QPoint(0, 2));
+    QTest::mouseRelease(ok, Qt::LeftButton);
+    EXPECT_EQ(ok->pos(), at);
+    // A navigation image is no push button.
+    auto* sts = widget("Image_Sts");
+    const QPoint navAt = sts->pos();
+    QTest::mousePress(sts, Qt::LeftButton);
+    EXPECT_EQ(sts->pos(), navAt);
+    QTest::mouseRelease(sts, Qt::LeftButton);
 }
 
 TEST_F(BridgeTest, TypedTextReachesTheEngineAndItsEchoDoesNotFightTheUser) {

@@ -102,7 +102,7 @@ protected:
         // the form under the pass (the scheduler joins its workers only after the form
         // is gone), so let a running pass finish first.
         if (host_ && host_->running())
-            (void)QTest::qWaitFor([this] { return onEngine([](MainForm& f) { return !f.DetectionRunning.load(); }).value_or(true); },
+            (void)QTest::qWaitFor([this] { return onEngine([](MainForm& f) { return !f.detection().busy(); }).value_or(true); },
                             kWaitMs);
         session_.reset();
         host_.reset();

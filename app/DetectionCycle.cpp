@@ -1,0 +1,165 @@
+#include "app/DetectionCycle.h"
+
+#include <exception>
+
+#include "app/MainForm.h"
+#include "monitor/DeviceListCompare.h"
+
+namespace raid {
+
+std::vector<std::int64_t> DetectionCycle::passTimesUs() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return passTimesUs_;
+}
+
+void DetectionCycle::request() {
+    form_.discovery().statusSearchLimit = form_.statusSearchLimit;
+    handOver_.request();
+}
+
+void DetectionCycle::workerWake() {
+    if (!handOver_.begin()) return;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        passTimesUs_.push_back(form_.scheduler().nowUs());
+    }
+    bool ok = false;
+    try {
+        form_.discovery().DetectionPass();
+        ok = true;
+    } catch (const std::exception& e) {
+        std::lock_guard<std::mutex> lock(mu_);
+        failure_ = e.what();
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(mu_);
+        failure_.clear();
+    }
+    // Always ends the pass, so a throwing pass can never keep everybody else away
+    // from the drives for good.
+    handOver_.finish(ok);
+}
+
+void DetectionCycle::tick() {
+    MainForm& f = form_;
+    Controls& c = f.controls();
+    if (f.DeviceChangeCountdown != 0) {
+        if (f.DeviceChangeCountdown < 26) {
+            f.DeviceChangeCountdown = static_cast<std::uint8_t>(f.DeviceChangeCountdown + 1);
+            return;
+        }
+        // A pass still running owns the drives: the re-count waits for it (the countdown
+        // stays at 26), or both would send commands at once.
+        if (handOver_.busy()) return;
+        c.setEnabled(names::Image2_Upgrade, false);
+        if (f.MaintenanceBusy) {
+            c.setEnabled(names::Image2_Upgrade, true);
+            return;
+        }
+        f.dev.DetectionPending = true;
+        f.DeviceChangeCountdown = 0;
+        Scheduler& sched = f.scheduler();
+        auto turn = [&sched] { sched.processPending(); };
+        const int letters = f.discovery().EnumerateLetters(turn);
+        const int physical = f.discovery().CountPhysicalDrives(turn);
+        if (letters == keptLogicalCount && physical == keptPhysicalCount) {
+            c.setEnabled(names::Image2_Upgrade, true);
+            // A pass that finished during the countdown is still the newest picture of
+            // the drives: it is published by the next tick.
+            if (handOver_.phase() != DetectionPhase::Done) f.dev.DetectionPending = false;
+            return;
+        }
+        keptLogicalCount = letters;
+        keptPhysicalCount = physical;
+        // A finished but unpublished pass is dropped here: it saw the drives before
+        // this change.
+        request();
+        if (f.dev.ActiveCount == 0) c.setText(names::StaticText1, "Drive detecting");
+        return;
+    }
+    switch (handOver_.take()) {
+        case DetectionPhase::Done: publish(); return;
+        case DetectionPhase::Failed: dropFailedPass(); return;
+        default: break;
+    }
+    if (handOver_.busy() && c.text(names::StaticText1) == "Drive detecting")
+        c.setVisible(names::StaticText1, !c.visible(names::StaticText1));
+}
+
+void DetectionCycle::dropFailedPass() {
+    MainForm& f = form_;
+    std::string what;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        what = failure_;
+    }
+    // The tables stay as they were published last; the counts are forgotten so that
+    // the next device change looks again, whatever it counts.
+    keptLogicalCount = -1;
+    keptPhysicalCount = -1;
+    f.dev.DetectionPending = false;
+    if (f.dev.ActiveCount > 0) {
+        f.controls().setEnabled(names::Image2_Upgrade, true);
+    } else {
+        f.controls().setVisible(names::StaticText1, true);
+        f.controls().setText(names::StaticText1, "No Drive found! ");
+    }
+    f.messageBox(what, "");
+}
+
+void DetectionCycle::publish() {
+    MainForm& f = form_;
+    Controls& c = f.controls();
+    DeviceState& dev = f.dev;
+    Scheduler& sched = f.scheduler();
+    c.setText(panelName(1), "Detected OK");
+    c.setText(panelName(2), " ");
+    for (int i = 0; i < 2; ++i) {
+        const bool present = i < dev.FoundCount;
+        const auto idx = static_cast<std::size_t>(i);
+        c.setVisible(names::deviceCheckBox[idx], present);
+        c.setChecked(names::deviceCheckBox[idx], present);
+        c.setVisible(names::statusDeviceImage[idx], present);
+        c.setVisible(names::upgradeDeviceImage[idx], present);
+    }
+    if (!dev.FirstPass)
+        compareDeviceLists(dev, f.eventLog(), [&f](int kind, int device, int port) { f.raiseAlert(kind, device, port); });
+
+    // The published list has room for eight; only the first two are shown and polled,
+    // so enclosures past the eighth are simply not published.
+    const int count = dev.FoundCount < kMaxActive ? dev.FoundCount : kMaxActive;
+    for (int i = 0; i < count; ++i)
+        dev.ActiveDevices[static_cast<std::size_t>(i)] = dev.FoundDevices[static_cast<std::size_t>(i)];
+    dev.ActiveCount = count;
+    dev.EnclosureIdentity = dev.freshPages;
+
+    if (count > 0) {
+        if (static_cast<int>(dev.CurrentDevice) >= count) dev.CurrentDevice = static_cast<std::uint32_t>(count - 1);
+        c.setEnabled(names::Image2_Load, true);
+        c.setEnabled(names::Image2_Upgrade, true);
+        for (const char* name : names::navigationImages) c.setEnabled(name, true);
+        c.setVisible(names::Image0_Log, true);
+        f.DeviceRefresh();
+        dev.DetectionPending = false;
+        f.RequestMask |= kRequestPoll | kPollingArmed;
+        sched.setTimerEnabled(f.Timer2, true);
+        sched.setTimerEnabled(f.Timer3, true);
+        c.setVisible(names::StaticText1, false);
+        c.setText(names::StaticText1, " ");
+        if (dev.FirstPass) {
+            f.ActionCode = 0x21;
+            f.ActionArg1 = 0;
+            f.ActionArg2 = 0;
+            f.RequestMask |= kRequestAction;
+        }
+    } else {
+        c.setEnabled(names::Image2_Load, false);
+        c.setEnabled(names::Image2_Upgrade, false);
+        for (const char* name : names::navigationImages) c.setEnabled(name, false);
+        sched.setTimerEnabled(f.Timer3, false);
+        dev.DetectionPending = false;
+        c.setVisible(names::StaticText1, true);
+        c.setText(names::StaticText1, "No Drive found! ");
+    }
+}
+
+}  // namespace raid

@@ -1,0 +1,75 @@
+// The engine side of each page of the main window: its handlers and how it is brought
+// up to date. MainForm owns one of each and does the navigation between them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+
+#include "app/EngineCommands.h"
+#include "app/pages/HandlerTable.h"
+
+namespace raid {
+
+class MainForm;
+
+// Shows the picture of the chosen tab and the plain picture of the others.
+void selectTab(MainForm& form, const char* const* images, std::size_t count, std::size_t index);
+
+class StatusPage {
+public:
+    explicit StatusPage(MainForm& form) : form_(form) {}
+    void registerHandlers(HandlerTable& table);
+    // Draws the page: -1 when no device check box is ticked, else 0. The first drawing
+    // ends the start-up pass.
+    int refresh(bool fullRedraw);
+    void selectDevice(int index);
+
+private:
+    MainForm& form_;
+};
+
+class UpgradePage {
+public:
+    explicit UpgradePage(MainForm& form) : form_(form) {}
+    void registerHandlers(HandlerTable& table);
+    void refresh() {}
+    void selectDevice(int index);
+
+private:
+    MainForm& form_;
+};
+
+class EmailPage {
+public:
+    explicit EmailPage(MainForm& form) : form_(form) {}
+    void registerHandlers(HandlerTable& table);
+    // Loads the settings into the page (when the page is opened).
+    void load() {}
+    void refreshSubPage() {}
+    void selectSubPage(int index);
+
+private:
+    MainForm& form_;
+};
+
+// The event log window (TForm5). The window itself belongs to the front end: the
+// engine only says when to open it and answers its periodic questions, so polling and
+// logging go on while it is open.
+class LogWindowSide {
+public:
+    explicit LogWindowSide(MainForm& form) : form_(form) {}
+    void registerHandlers(HandlerTable& table);
+    void closed() { open_ = false; }
+    bool open() const { return open_; }
+    LogSnapshot snapshot(std::size_t from) const;
+    // Set by the front end: opens the window.
+    std::function<void()> onShow;
+
+private:
+    void Image0_LogClick();
+    MainForm& form_;
+    bool open_ = false;
+};
+
+}  // namespace raid
