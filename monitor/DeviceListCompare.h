@@ -14,8 +14,9 @@ using RaiseAlertFn = std::function<void(int kind, int deviceIndex, int port)>;
 
 // Old list: ActiveDevices / ActiveCount with the published identity pages; new list:
 // FoundDevices / FoundCount with the pages the pass just read. Enclosures are matched by
-// their whole identity page. Equal counts write nothing (an exchanged enclosure goes
-// unnoticed, as it always has). Returns whether anything was written.
+// their whole identity page. Equal counts write nothing: an exchanged enclosure goes
+// unnoticed, because only a change in the number of enclosures is an event users
+// are told about. Returns whether anything was written.
 bool compareDeviceLists(const DeviceState& dev, EventLog& log, const RaiseAlertFn& raiseAlert);
 
 }  // namespace raid

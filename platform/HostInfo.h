@@ -1,5 +1,5 @@
-// Host facts that go into alert mails, asked for the way the original platform
-// asks its management service: a class name and a property name.
+// Host facts that go into alert mails, asked for the way Windows
+// programs ask its management service: a class name and a property name.
 #pragma once
 
 #include <string>

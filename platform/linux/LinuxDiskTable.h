@@ -37,8 +37,8 @@ struct VolumeInfo {
     bool removable = false;
 };
 
-// Letters go from 'C' to 'Z'; 'A' and 'B' stay free as they are on the original
-// platform, where programs treat them as floppy drives.
+// Letters go from 'C' to 'Z'; 'A' and 'B' stay free as they are on Windows,
+// where programs treat them as floppy drives.
 constexpr char kFirstVolumeLetter = 'C';
 constexpr std::size_t kMaxVolumes = 24;
 

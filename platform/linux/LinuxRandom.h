@@ -8,7 +8,7 @@
 namespace raid::linuxport {
 
 // Seed for the sector and pattern generator, different from one start to the next
-// (the original seeds from the clock as well). Never 0.
+// (seeded from the clock, as on Windows). Never 0.
 std::uint32_t makeSeedFromTime();
 
 // XorShiftRandom seeded with makeSeedFromTime().

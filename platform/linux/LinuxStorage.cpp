@@ -206,7 +206,7 @@ bool LinuxStoragePort::scsiPassThrough(DriveHandle handle, std::uint8_t* request
         request[spt::kScsiStatus] = hdr.status;
     }
     // A delivered command counts as done whatever the device's status says; the
-    // caller reads ScsiStatus and the sense bytes, as on the original platform.
+    // caller reads ScsiStatus and the sense bytes, as on Windows.
     return rc == 0 && delivered(hdr);
 }
 
