@@ -19,6 +19,7 @@ struct Timer {
     bool enabled = false;
     bool running = false;  // a tick is on the stack (nested processing must not re-enter it)
     bool worker = false;   // virtual: the body of a worker thread, not an engine timer
+    unsigned rearmed = 0;  // bumped by setTimerDue
     Scheduler::Task task;
 };
 
@@ -42,6 +43,18 @@ public:
             Timer& t = timers_[static_cast<std::size_t>(id)];
             if (enabled && !t.enabled) t.dueUs = nowUs() + t.intervalUs;
             t.enabled = enabled;
+        }
+        wake();
+    }
+
+    void setTimerDue(TimerId id, std::int64_t dueUs) override {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            if (id < 0 || static_cast<std::size_t>(id) >= timers_.size()) return;
+            Timer& t = timers_[static_cast<std::size_t>(id)];
+            t.dueUs = dueUs;
+            t.enabled = true;
+            ++t.rearmed;
         }
         wake();
     }
@@ -122,18 +135,21 @@ protected:
 
     void runTimer(int id) {
         Task task;
+        unsigned rearmed = 0;
         {
             std::lock_guard<std::mutex> lock(mu_);
             Timer& t = timers_[static_cast<std::size_t>(id)];
             t.running = true;
+            rearmed = t.rearmed;
             task = t.task;  // a copy: the handler may add timers and grow the table
         }
         guarded(task);
         std::lock_guard<std::mutex> lock(mu_);
         Timer& t = timers_[static_cast<std::size_t>(id)];
         t.running = false;
-        // Due again one interval after this tick finished (a late tick is not repeated).
-        t.dueUs = nowUs() + t.intervalUs;
+        // Due again one interval after this tick finished (a late tick is not repeated),
+        // unless the tick chose its next time itself.
+        if (t.rearmed == rearmed) t.dueUs = nowUs() + t.intervalUs;
     }
 
     mutable std::mutex mu_;

@@ -35,6 +35,10 @@ public:
     virtual TimerId addTimer(int intervalMs, Task onTick) = 0;
     virtual void setTimerEnabled(TimerId id, bool enabled) = 0;
     virtual bool timerEnabled(TimerId id) const = 0;
+    // Enables a timer for one tick at the absolute time `dueUs` (scheduler
+    // microseconds); after that tick it is due one interval later as usual, unless the
+    // tick itself set a new due time.
+    virtual void setTimerDue(TimerId id, std::int64_t dueUs) = 0;
 
     // Queue a task for the engine thread (thread-safe, FIFO).
     virtual void post(Task task) = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <cstdio>
 #include <sstream>
@@ -183,18 +184,31 @@ void SimRunner::afterCreate() {
     scheduler_->setTimerEnabled(signalTimer_, true);
 
     // Steps of the runner's own at second 0 act once the window exists; later steps
-    // happen at their second, as one-shot timers.
+    // happen at their second. The steps are in time order, so one timer armed for the
+    // next step is enough: a scenario of any length costs nothing between its steps.
     for (const ScenarioStep& step : scenario_.steps) {
         const bool own = std::find(extraVerbs().begin(), extraVerbs().end(), step.verb) != extraVerbs().end();
         if (step.seconds <= 0 && !own) continue;
-        auto id = std::make_shared<Scheduler::TimerId>(-1);
-        const ScenarioStep copy = step;
-        *id = scheduler_->addTimer(static_cast<int>(step.seconds * 1000.0 + 0.5), [this, id, copy] {
-            scheduler_->setTimerEnabled(*id, false);
-            applyTimed(copy);
-        });
-        scheduler_->setTimerEnabled(*id, true);
+        timed_.push_back(&step);
     }
+    stepTimer_ = scheduler_->addTimer(1000, [this] { playDueSteps(); });
+    armNextStep();
+}
+
+void SimRunner::armNextStep() {
+    if (nextStep_ < timed_.size())
+        scheduler_->setTimerDue(stepTimer_, std::llround(timed_[nextStep_]->seconds * 1000.0) * 1000);
+    else
+        scheduler_->setTimerEnabled(stepTimer_, false);
+}
+
+void SimRunner::playDueSteps() {
+    while (nextStep_ < timed_.size() &&
+           std::llround(timed_[nextStep_]->seconds * 1000.0) * 1000 <= scheduler_->nowUs()) {
+        const ScenarioStep& step = *timed_[nextStep_++];
+        applyTimed(step);
+    }
+    armNextStep();
 }
 
 bool SimRunner::checkExtraVerbs(std::string& error) {

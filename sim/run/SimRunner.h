@@ -103,10 +103,16 @@ public:
 
 private:
     void applyTimed(const ScenarioStep& step);
+    void armNextStep();
+    void playDueSteps();
     bool checkExtraVerbs(std::string& error);
 
     bool quitRequested_ = false;
     Scheduler::TimerId signalTimer_ = -1;
+    // The steps after start-up, in time order, and the one timer for the next of them.
+    std::vector<const ScenarioStep*> timed_;
+    std::size_t nextStep_ = 0;
+    Scheduler::TimerId stepTimer_ = -1;
 
     RunOptions options_;
     std::ostream* out_;

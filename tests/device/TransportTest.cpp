@@ -133,6 +133,9 @@ TEST_F(TransportFixture, IdentifyIsPrecededByRescanAndPauseOtherAtaCommandsAreNo
     EXPECT_FALSE(t.SendAta(7, vendor, out, 0));
     ASSERT_EQ(port.log.size(), 1u);
     EXPECT_EQ(port.log[0].kind, Captured::Ide);
+    // A request without data has byte 12 set too.
+    EXPECT_EQ(port.log[0].block[ide::kData], 1);
+    EXPECT_EQ(le32(port.log[0].block, ide::kDataSize), 0u);
     EXPECT_EQ(sched->nowUs() - before, 500000);
     EXPECT_FALSE(t.SendAta(7, vendor, out, 2));  // more than one sector is never asked for
 }
