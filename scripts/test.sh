@@ -21,12 +21,14 @@ if want plain; then
   ctest --test-dir build --output-on-failure -j"$jobs"
 fi
 
+# Warnings are errors in the plain build; the sanitizers make the compiler guess at
+# uninitialised values inside the standard library, so there they stay warnings.
 if want address; then
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
   # Qt's offscreen platform keeps allocations until exit: leaks are not what we look for.
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  cmake -S . -B build-asan -G Ninja -DRAID_SANITIZE=address -DRAID_BUILD_BENCH=OFF -DRAID_WERROR=ON >/dev/null
+  cmake -S . -B build-asan -G Ninja -DRAID_SANITIZE=address -DRAID_BUILD_BENCH=OFF -DRAID_WERROR=OFF >/dev/null
   ninja -C build-asan -j"$jobs"
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 fi
@@ -36,8 +38,7 @@ if want thread; then
   # Qt itself is not built with TSan, so the window tests stay in the other runs;
   # every path between the engine and its workers is in the core tests.
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-  cmake -S . -B build-tsan -G Ninja -DRAID_SANITIZE=thread -DRAID_BUILD_GUI=OFF -DRAID_BUILD_BENCH=OFF \
-        -DRAID_WERROR=ON >/dev/null
+  cmake -S . -B build-tsan -G Ninja -DRAID_SANITIZE=thread -DRAID_BUILD_GUI=OFF -DRAID_BUILD_BENCH=OFF -DRAID_WERROR=OFF >/dev/null
   ninja -C build-tsan -j"$jobs"
   ctest --test-dir build-tsan --output-on-failure -j"$jobs"
 fi

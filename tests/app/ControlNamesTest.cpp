@@ -4,9 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "app/ControlNames.h"
 
@@ -21,7 +22,17 @@ TEST(ControlNames, EachNameIsListedOnceAndSpelledNowhereElseInTheProgram) {
 
     namespace fs = std::filesystem;
     const fs::path root = RAID_SOURCE_DIR;
-    const std::regex quoted("\"(\\w+)\"");
+    // Words in double quotes on a line.
+    auto quotedWords = [](const std::string& line) {
+        std::vector<std::string> words;
+        for (std::size_t at = line.find('"'); at != std::string::npos;) {
+            const std::size_t end = line.find('"', at + 1);
+            if (end == std::string::npos) break;
+            words.push_back(line.substr(at + 1, end - at - 1));
+            at = line.find('"', end + 1);
+        }
+        return words;
+    };
     for (const char* folder : {"app", "device", "gui", "monitor", "notify", "maintenance", "platform", "sim"}) {
         if (!fs::exists(root / folder)) continue;
         for (const auto& entry : fs::recursive_directory_iterator(root / folder)) {
@@ -31,9 +42,8 @@ TEST(ControlNames, EachNameIsListedOnceAndSpelledNowhereElseInTheProgram) {
             std::ifstream in(p);
             std::string line;
             for (int n = 1; std::getline(in, line); ++n) {
-                for (std::sregex_iterator it(line.begin(), line.end(), quoted), end; it != end; ++it)
-                    EXPECT_FALSE(seen.count((*it)[1].str()))
-                        << p.lexically_relative(root).string() << ":" << n << " spells " << (*it)[1].str();
+                for (const std::string& word : quotedWords(line))
+                    EXPECT_FALSE(seen.count(word)) << p.lexically_relative(root).string() << ":" << n << " spells " << word;
             }
         }
     }

@@ -9,20 +9,13 @@
 #include "app/EngineHost.h"
 #include "sim/Records.h"
 #include "sim/SimPlatform.h"
+#include "support/QuietDialogs.h"
 #include "support/ScenarioKit.h"
 
 namespace raid {
 namespace {
 
-struct QuietDialogs : DialogPort {
-    std::mutex m;
-    std::vector<std::string> shown;
-    int messageBox(const std::string& text, const std::string& caption, int) override {
-        std::lock_guard<std::mutex> lock(m);
-        shown.push_back(caption + ":" + text);
-        return Ok;
-    }
-};
+using test::QuietDialogs;
 
 TEST(EngineHost, StoppingDuringADetectionPassWaitsForItInsteadOfCrashing) {
     sim::SimPlatform platform([](std::int64_t us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); });

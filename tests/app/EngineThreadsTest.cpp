@@ -13,6 +13,7 @@
 
 #include "app/MainForm.h"
 #include "sim/SimPlatform.h"
+#include "support/QuietDialogs.h"
 #include "support/ScenarioKit.h"
 
 namespace raid {
@@ -20,15 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct QuietDialogs : DialogPort {
-    std::mutex m;
-    std::vector<std::string> shown;
-    int messageBox(const std::string& text, const std::string& caption, int) override {
-        std::lock_guard<std::mutex> lock(m);
-        shown.push_back(caption + ":" + text);
-        return Ok;
-    }
-};
+using test::QuietDialogs;
 
 TEST(EngineThreads, ATaskThatThrowsInsideInvokeSyncStillReleasesItsWorker) {
     auto sched = makeRealScheduler();

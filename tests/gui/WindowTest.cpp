@@ -120,6 +120,9 @@ TEST_F(WindowTest, OneEnclosureEnablesNavigationAndShowsDevice1) {
     EXPECT_FALSE(widget("Image0_D2")->isVisible());
     EXPECT_FALSE(widget("StaticText1")->isVisible());
     EXPECT_TRUE(window().windowTitle().startsWith(QLatin1String("RAID GUI v0.23.7-3")));
+    // Hints stay up six seconds, on every control.
+    EXPECT_EQ(window().hintHidePause(), 6000);
+    EXPECT_EQ(widget("CheckBox1")->toolTipDuration(), 6000);
 }
 
 TEST_F(WindowTest, BeforeTheFirstStatusDrawOnlyUpgradeReacts) {

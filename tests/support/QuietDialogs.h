@@ -1,0 +1,23 @@
+// A dialog port for engine tests: every box is answered OK and remembered as
+// "caption:text", from whichever thread asked.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/Dialogs.h"
+
+namespace raid::test {
+
+struct QuietDialogs : DialogPort {
+    std::mutex m;
+    std::vector<std::string> shown;
+    int messageBox(const std::string& text, const std::string& caption, int) override {
+        std::lock_guard<std::mutex> lock(m);
+        shown.push_back(caption + ":" + text);
+        return Ok;
+    }
+};
+
+}  // namespace raid::test
