@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "device/DeviceText.h"
+
 namespace raid {
 
 std::uint8_t byteAt(const Sector& page, std::size_t offset) {
@@ -39,25 +41,24 @@ std::string rawAtaChars(const Sector& page, std::size_t offset, std::size_t leng
     return s;
 }
 
-std::string cutAtZero(std::string s) {
-    const auto z = s.find('\0');
-    if (z != std::string::npos) s.resize(z);
-    return s;
-}
-
 }  // namespace
 
 std::string ataString(const Sector& page, std::size_t offset, std::size_t length) {
-    return cutAtZero(rawAtaChars(page, offset, length));
+    return printableDeviceText(rawAtaChars(page, offset, length));
 }
 
 std::string ataModel(const Sector& page, std::size_t offset) {
-    std::string s = rawAtaChars(page, offset, 40);
-    // Blanks are cut from the 40th character back; the first six always stay.
-    std::size_t end = s.size();
-    while (end > 6 && s[end - 1] == ' ') --end;
-    s.resize(end);
-    return cutAtZero(std::move(s));
+    constexpr std::size_t kModelLength = 40;
+    std::string s = printableDeviceText(rawAtaChars(page, offset, kModelLength));
+    // Blanks are cut from the 40th character back; the first six always stay. A text
+    // that a zero byte ended early has no 40th character, so nothing of it is cut.
+    // Control characters are blanks by now and are cut like them.
+    if (s.size() == kModelLength) {
+        std::size_t end = s.size();
+        while (end > 6 && s[end - 1] == ' ') --end;
+        s.resize(end);
+    }
+    return s;
 }
 
 std::string raidModeText(std::uint8_t mode) {

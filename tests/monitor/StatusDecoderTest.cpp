@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "Fixtures.h"
 #include "monitor/DeviceListCompare.h"
 #include "monitor/StatusDecoder.h"
@@ -177,6 +179,52 @@ TEST_F(DecoderTest, DriveStateChanges) {
                              "  Serial no.: \"WD-WCC7K1AAAAA1     \"", "  Capacity : " + kCap}));
     rec()[104] = 0x61;
     EXPECT_EQ(pass(), (Lines{"D1 HDD1 was inserted, " + ts()}));
+}
+
+// Splits a day file at its line ends; every byte of every line must be printable.
+Lines dayFileLines(const std::string& file) {
+    Lines out;
+    std::size_t at = 0;
+    while (at < file.size()) {
+        const std::size_t end = file.find("\r\n", at);
+        if (end == std::string::npos) {
+            out.push_back(file.substr(at));
+            break;
+        }
+        out.push_back(file.substr(at, end - at));
+        at = end + 2;
+    }
+    return out;
+}
+
+bool printable(const std::string& line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+TEST_F(DecoderTest, DeviceTextsCannotForgeOrBreakLogLines) {
+    // A drive model that carries a line break and a complete forged event after it,
+    // an ESC sequence in a serial, 0xFF and a form feed in the enclosure's texts.
+    const std::string forged = "D1 HDD2 was removed, 12/07/26";
+    putAta(rec(), 256, 40, "EVIL\r\n" + forged);
+    putAta(rec(), 58, 20, "SER\x1b[2J\xff");
+    dev.EnclosureIdentity[2] = identityPage("101208.\f", "QX\r\nDUAL\xff");
+    rec()[104] = 0x24;  // drive 1 absent at start
+    decoder.decode(1);
+    dev.FirstPass = false;
+    EXPECT_EQ(Lines(log.lines().begin() + 2, log.lines().begin() + 5),
+              (Lines{"Device1 information :", "Model# QX  DUAL", "Mirroring(RAID1), F/W Rev. 101208. .A01"}));
+
+    rec()[104] = 0x22;  // drive 1 comes back: one event, three detail lines
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 was initialized (SATA3G), " + ts(), "  Model no.: EVIL  " + forged,
+                             "  Serial no.: \"SER [2J             \"", "  Capacity : " + kCap}));
+
+    // The day file holds exactly the decoder's lines: nothing started a line of its own.
+    const Lines file = dayFileLines(store.files["/logs/261207.log"]);
+    EXPECT_EQ(file, log.lines());
+    for (const auto& line : file) {
+        EXPECT_TRUE(printable(line)) << line;
+        EXPECT_NE(line.rfind("D1 HDD2", 0), 0u) << line;
+    }
 }
 
 TEST_F(DecoderTest, StoredFlagsOfFFCountAsNoBits) {

@@ -31,6 +31,31 @@ TEST(StatusRecordTest, AtaTextsAreSwappedModelsTrimmedSerialsKeptWhole) {
     EXPECT_EQ(rec.model(1), "");
 }
 
+TEST(StatusRecordTest, DeviceTextsNeverCarryControlCharacters) {
+    Sector s{};
+    // A line break in the middle stays as wide blanks; one at the end is cut as blanks are.
+    putAta(s, 256, 40, "EVIL\r\nD1 HDD2 was removed, \x1b[1m\xff");
+    putAta(s, 302, 40, "WDC WD40EFRX\r\n\f\x7f");
+    putAta(s, 58, 20, "SER\t1\x80\x1b");
+    const StatusRecord rec(s, raidLayout());
+    EXPECT_EQ(rec.model(0), "EVIL  D1 HDD2 was removed,  [1m");
+    EXPECT_EQ(rec.model(1), "WDC WD40EFRX");
+    EXPECT_EQ(rec.serial(0), "SER 1               ");
+    // A control-only model keeps its six leading characters, as blanks.
+    putAta(s, 302, 40, "\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(rec.model(1), "      ");
+
+    // The identity page's texts pass the same way.
+    Sector id = identityPage("09\n619.\x1b", "QX\r\nDUAL\xff");
+    EXPECT_EQ(firmwareRevision(id), "09 619. ");
+    EXPECT_EQ(enclosureModel(id), "QX  DUAL");
+    EXPECT_FALSE(scanCapable(firmwareRevision(id)));
+    // Text bytes that are printable are never touched.
+    id = identityPage("090619.0", "QX DUAL BAY RAID ~!@#$%^&*()_+{}|:<>?");
+    EXPECT_EQ(firmwareRevision(id), "090619.0");
+    EXPECT_EQ(enclosureModel(id), "QX DUAL BAY RAID ~!@#$%^&*()_+{}|:<>?");
+}
+
 TEST(StatusRecordTest, CountsAndLayoutsFollowTheKind) {
     const Sector a = raidRecord(0x22);
     const StatusRecord ra(a);
