@@ -282,6 +282,39 @@ TEST_F(DecoderTest, RebuildOnFirmwareWithoutScanReports) {
     EXPECT_TRUE(pass().empty());
 }
 
+TEST_F(DecoderTest, ScanCapabilityIsEachEnclosuresOwnFirmware) {
+    // Device 1 runs a firmware from before scan reports, device 2 the first one with them;
+    // both show the same activity byte. Whichever device the window has selected, each
+    // is judged by its own identity page.
+    dev.ActiveCount = 2;
+    dev.ActiveDevices[1] = 0x40 | 3;
+    dev.EnclosureIdentity[2] = identityPage("090101.0");
+    dev.EnclosureIdentity[3] = identityPage("090619.0", "SECOND ENCLOSURE");
+    dev.EnclosureStatus[3] = raidRecord(0x22);
+    start();
+    for (std::uint32_t selected : {0u, 1u}) {
+        dev.CurrentDevice = selected;
+        activity(0x81, static_cast<std::uint8_t>(40 + selected));
+        dev.EnclosureStatus[3][105] = 0x81;
+        dev.EnclosureStatus[3][106] = static_cast<std::uint8_t>(40 + selected);
+        const std::string pct = std::to_string(40 + selected) + "%, " + ts();
+        EXPECT_EQ(pass(0x03), (Lines{"D1 HDD2 --> HDD1 " + pct, "D2 HDD1 Scan " + pct})) << "selected " << selected;
+    }
+    // The ends follow the same split: a rebuild's end on device 1, a scan's on device 2.
+    activity(0, 0);
+    dev.EnclosureStatus[3][105] = 0;
+    EXPECT_EQ(pass(0x03), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts(), "D2 HDD1 OK, HDD2 OK, " + ts()}));
+    EXPECT_EQ(decoder.states()[0].scanRunning, 0);
+    EXPECT_EQ(decoder.states()[1].scanRunning, 0);
+
+    // The lists swap places: the capability moves with the enclosure, not the position.
+    std::swap(dev.ActiveDevices[0], dev.ActiveDevices[1]);
+    activity(0x81, 99);
+    dev.EnclosureStatus[3][105] = 0x81;
+    dev.EnclosureStatus[3][106] = 99;
+    EXPECT_EQ(pass(0x03), (Lines{"D1 HDD1 Scan 99%, " + ts(), "D2 HDD2 --> HDD1 99%, " + ts()}));
+}
+
 TEST_F(DecoderTest, BadSectorsListOnlyNewRingEntries) {
     start();
     for (std::uint32_t k = 0; k < 10; ++k) putLe(rec(), 472 + 4 * k, 1000 + k, 4);
