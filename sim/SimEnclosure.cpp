@@ -1,6 +1,7 @@
 #include "sim/SimEnclosure.h"
 
 #include "platform/Random.h"
+#include "sim/Opcodes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,13 +9,6 @@
 namespace raid::sim {
 
 namespace {
-constexpr std::uint8_t kOpFlashRead = 0x85;
-constexpr std::uint8_t kOpFlashProgram = 0x89;
-constexpr std::uint8_t kOpFlashErase = 0x81;
-constexpr std::uint8_t kOpIdentification = 0x8B;
-constexpr std::uint8_t kOpTable = 0x78;
-constexpr std::uint8_t kVuPrefix = 0xFE;
-constexpr std::uint8_t kIdentifyDevice = 0xEC;
 constexpr std::size_t kMarkOffset = 258;
 constexpr std::size_t kTableLength = 20;
 constexpr std::size_t kEraseAnswerLength = 8;
@@ -131,7 +125,7 @@ bool SimEnclosure::doScsi(const ScsiRequest& req) {
 bool SimEnclosure::doAta(const std::uint8_t* regs, std::uint8_t* data, std::uint32_t length) {
     statusArmed_ = false;
     if (path_ != Path::Ata) return SimDisk::doAta(regs, data, length);
-    if (regs[6] != kIdentifyDevice || length < kSectorSize) return false;
+    if (regs[6] != kAtaIdentifyDevice || length < kSectorSize) return false;
     Block page = identity_;
     // The ATA-path bridge always marks its IDENTIFY answer, whatever page it holds.
     page[kMarkOffset] = '3';
@@ -189,27 +183,27 @@ void SimEnclosure::dispatchMailboxCommand(std::uint32_t sector, const std::uint8
 bool SimEnclosure::doVendor(const ScsiRequest& req) {
     if (path_ != Path::Vu1 && path_ != Path::Vu2) return false;
     const std::uint8_t* c = req.cdb.data();
-    const bool twoBytePrefix = c[1] == kVuPrefix;
+    const bool twoBytePrefix = c[1] == kScsiVendorPrefix;
     if (twoBytePrefix != (path_ == Path::Vu2)) return false;
     const std::size_t p = twoBytePrefix ? 2 : 1;
     const std::uint32_t address = getBe24(c + p + 2);
     const bool probe = c[p + 6] == 1;
     switch (c[p]) {
-    case kOpFlashRead:
+    case kVuFlashRead:
         return flashRead(address, probe, wasArmed_, req);
-    case kOpFlashProgram:
+    case kVuFlashProgram:
         return flashProgram(address, req);
-    case kOpFlashErase:
+    case kVuFlashErase:
         return flashErase(address, req);
-    case kOpIdentification:
+    case kVuIdentification:
         if (!req.dataIn || req.length < kSectorSize) return false;
         std::memcpy(req.data, identity_.data(), kSectorSize);
         return true;
-    case kOpTable: {
+    case kVuTable: {
         if (!req.dataIn || req.length < kTableLength) return false;
         // 0x50 0x8B marks a VU controller; then the opcodes it understands.
-        const std::uint8_t table[kTableLength] = {0x50, 0x8B, kOpFlashRead, kOpFlashProgram,
-                                                  kOpFlashErase, kOpIdentification, kOpTable};
+        const std::uint8_t table[kTableLength] = {0x50, 0x8B, kVuFlashRead, kVuFlashProgram,
+                                                  kVuFlashErase, kVuIdentification, kVuTable};
         std::memcpy(req.data, table, kTableLength);
         return true;
     }
