@@ -30,14 +30,9 @@ namespace {
 
 // The field's characters in text order, full width (zero bytes included).
 std::string rawAtaChars(const Sector& page, std::size_t offset, std::size_t length) {
-    std::string s;
-    s.reserve(length);
-    for (std::size_t k = 0; k < length; ++k) {
-        const std::size_t at = k ^ 1u;
-        // An odd-length field has no partner for its last byte.
-        if (at >= length) continue;
-        s.push_back(static_cast<char>(byteAt(page, offset + at)));
-    }
+    // An odd-length field has no partner for its last byte.
+    std::string s(length & ~std::size_t{1}, '\0');
+    for (std::size_t k = 0; k < s.size(); ++k) s[k] = static_cast<char>(byteAt(page, offset + (k ^ 1u)));
     return s;
 }
 

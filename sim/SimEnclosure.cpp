@@ -88,7 +88,7 @@ void SimEnclosure::setRecordSlotsUsedLocked(int first, int count) {
     first = std::clamp(first, 0, kRecordSlots);
     const int last = std::clamp(first + std::max(count, 0), first, kRecordSlots);
     for (int slot = first; slot < last; ++slot) {
-        std::uint8_t* rec = area + slot * kRecordSlotSize;
+        std::uint8_t* rec = area + static_cast<std::uint32_t>(slot) * kRecordSlotSize;
         std::fill(rec, rec + kRecordSlotSize, std::uint8_t{0x00});
         rec[0] = static_cast<std::uint8_t>(slot);
         rec[1] = status_[1];
@@ -101,7 +101,9 @@ std::uint32_t SimEnclosure::newestRecordAddress() const {
 }
 
 std::uint32_t SimEnclosure::newestRecordAddressLocked() const {
-    auto used = [this](int slot) { return (*flash_)[kRecordAreaStart + slot * kRecordSlotSize] != 0xFF; };
+    auto used = [this](int slot) {
+        return (*flash_)[kRecordAreaStart + static_cast<std::uint32_t>(slot) * kRecordSlotSize] != 0xFF;
+    };
     int i = 0;
     while (i < kRecordSlots && !used(i)) ++i;
     if (i == kRecordSlots) return kLastRecordSlot;
