@@ -103,6 +103,10 @@ std::string StatusRecord::serial(int drive) const {
 
 std::string StatusRecord::model(int drive) const { return ataModel(page_, layout_.model[drive == 0 ? 0 : 1]); }
 
+std::string StatusRecord::fullModel(int drive) const {
+    return ataString(page_, layout_.model[drive == 0 ? 0 : 1], 40);
+}
+
 std::uint64_t StatusRecord::capacity(int drive) const {
     return le40At(page_, layout_.capacity[drive == 0 ? 0 : 1]);
 }

@@ -102,6 +102,9 @@ public:
     // drive: 0 or 1.
     std::string serial(int drive) const;
     std::string model(int drive) const;
+    // The whole 40-character model field, not trimmed (the Status page shows it so), with
+    // the same blanking of unprintable bytes.
+    std::string fullModel(int drive) const;
     std::uint64_t capacity(int drive) const;
     std::uint64_t configuredCapacity() const { return le40At(page_, layout_.configuredCapacity); }
 

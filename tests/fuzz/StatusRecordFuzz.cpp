@@ -59,6 +59,7 @@ void touchRecord(const Sector& page, const Sector& identity) {
         for (int d = 0; d < 2; ++d) {
             // Model, serial and capacity, as the log and the mail show them.
             for (const auto& line : driveDetailLines(rec, d, "  ")) requirePrintable(line);
+            requirePrintable(rec.fullModel(d));
             requirePrintable(driveName(rec.kind(), d));
         }
         requirePrintable(rec.subCode());

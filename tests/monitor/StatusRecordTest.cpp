@@ -41,6 +41,7 @@ TEST(StatusRecordTest, DeviceTextsNeverCarryControlCharacters) {
     const StatusRecord rec(s, raidLayout());
     EXPECT_EQ(rec.model(0), "EVIL  D1 HDD2 was removed,  [1m");
     EXPECT_EQ(rec.model(1), "WDC WD40EFRX");
+    EXPECT_EQ(rec.fullModel(1), "WDC WD40EFRX" + std::string(28, ' '));
     EXPECT_EQ(rec.serial(0), "SER 1               ");
     // A control-only model keeps its six leading characters, as blanks.
     putAta(s, 302, 40, "\r\n\r\n\r\n\r\n");
