@@ -182,8 +182,8 @@ bool Transport::SendAta(DriveHandle handle, std::uint8_t* registers7, std::uint8
     std::memcpy(block.get() + ide::kRegisters, registers7, 7);
     block[ide::kReserved] = 0;
     putLe32(block.get() + ide::kDataSize, static_cast<std::uint32_t>(sectors) * 512u);
-    // Byte 12 is set whether or not data follows: with no data it is one of the four
-    // spare bytes, and the driver expects it all the same.
+    // The first data byte is 1 for every request, with or without data: the byte sits
+    // in the header's spare bytes when no sector follows, and bridges read it there.
     block[ide::kData] = 1;
     if (registers7[6] == 0xEC) {
         // Bridges only refresh the drive they report after a rescan; give them time to settle.

@@ -108,7 +108,6 @@ private:
     DriveHandle current_ = kInvalidHandle;
     Sector mailbox_{};
     std::vector<std::uint8_t> transfer_;
-    std::vector<std::uint8_t> ataBlock_;
     std::uint64_t requests_ = 0;
 };
 

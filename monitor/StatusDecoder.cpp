@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "monitor/StatusTexts.h"
+
 namespace raid {
 
 struct StatusDecoder::Pass {
@@ -13,12 +15,6 @@ struct StatusDecoder::Pass {
 namespace {
 
 std::string prefix(int index) { return "D" + std::to_string(index + 1) + " "; }
-
-std::string capacityText(std::uint64_t sectors) {
-    return std::to_string(gigabytes(sectors)) + " GB(" + std::to_string(sectors) + " Sectors)";
-}
-
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
 }  // namespace
 
@@ -87,14 +83,13 @@ void StatusDecoder::informationBlock(Pass& pass, int i) {
     const Sector& identity = identityOf(ctx_.dev, i);
     const StatusRecord rec(page);
     const std::uint8_t kind = rec.kind();
-    const std::string revision = firmwareRevision(identity);
 
     add(pass, "Device" + std::to_string(i + 1) + " information :");
     add(pass, "Model# " + enclosureModel(identity));
     if (kind == kControllerRaid) {
-        add(pass, raidModeText(rec.raidMode()) + ", F/W Rev. " + revision + "." + rec.subCode());
+        add(pass, firmwareLine(raidModeText(rec.raidMode()), identity, rec));
     } else if (kind == kControllerHybrid) {
-        add(pass, hybridModeText(rec.hybridMode()) + ", F/W Rev. " + revision + "." + rec.subCode());
+        add(pass, firmwareLine(hybridModeText(rec.hybridMode()), identity, rec));
     }
     add(pass, "Configured Capacity : " + capacityText(rec.configuredCapacity()));
 
@@ -104,11 +99,10 @@ void StatusDecoder::informationBlock(Pass& pass, int i) {
         const std::string name = driveName(kind, d);
         const int shift = d * 4;
         const auto has = [&](std::uint8_t bit) { return (flags >> shift) & bit; };
-        const std::string serial = rec.serial(d);
         bool details = false;
         if (has(kFlagAbsent)) {
             add(pass, "  " + name + " is absent. ");
-            details = !serial.empty();
+            details = !rec.serial(d).empty();
         } else if (has(kFlagPresent)) {
             std::string line = "  " + name + " is present.";
             if (!hybrid) {
@@ -135,9 +129,7 @@ void StatusDecoder::informationBlock(Pass& pass, int i) {
             add(pass, name + " was inserted.");
         }
         if (details) {
-            add(pass, std::string(d == 0 ? "    Model no.:" : "    Model no.: ") + rec.model(d));
-            add(pass, "    Serial no.: " + quoted(serial));
-            add(pass, "    Capacity : " + capacityText(rec.capacity(d)));
+            for (auto& line : driveDetailLines(rec, d, "    ", d != 0)) add(pass, std::move(line));
         }
     }
 }
@@ -182,9 +174,7 @@ void StatusDecoder::driveChanges(Pass& pass, int i) {
             add(pass, head + " was inserted, " + pass.ts);
         }
         if (details) {
-            add(pass, "  Model no.: " + rec.model(d));
-            add(pass, "  Serial no.: " + quoted(rec.serial(d)));
-            add(pass, "  Capacity : " + capacityText(rec.capacity(d)));
+            for (auto& line : driveDetailLines(rec, d, "  ")) add(pass, std::move(line));
         }
     }
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "device/DeviceText.h"
+
 namespace raid {
 
 std::uint8_t byteAt(const Sector& page, std::size_t offset) {
@@ -28,36 +30,30 @@ namespace {
 
 // The field's characters in text order, full width (zero bytes included).
 std::string rawAtaChars(const Sector& page, std::size_t offset, std::size_t length) {
-    std::string s;
-    s.reserve(length);
-    for (std::size_t k = 0; k < length; ++k) {
-        const std::size_t at = k ^ 1u;
-        // An odd-length field has no partner for its last byte.
-        if (at >= length) continue;
-        s.push_back(static_cast<char>(byteAt(page, offset + at)));
-    }
-    return s;
-}
-
-std::string cutAtZero(std::string s) {
-    const auto z = s.find('\0');
-    if (z != std::string::npos) s.resize(z);
+    // An odd-length field has no partner for its last byte.
+    std::string s(length & ~std::size_t{1}, '\0');
+    for (std::size_t k = 0; k < s.size(); ++k) s[k] = static_cast<char>(byteAt(page, offset + (k ^ 1u)));
     return s;
 }
 
 }  // namespace
 
 std::string ataString(const Sector& page, std::size_t offset, std::size_t length) {
-    return cutAtZero(rawAtaChars(page, offset, length));
+    return printableDeviceText(rawAtaChars(page, offset, length));
 }
 
 std::string ataModel(const Sector& page, std::size_t offset) {
-    std::string s = rawAtaChars(page, offset, 40);
-    // Blanks are cut from the 40th character back; the first six always stay.
-    std::size_t end = s.size();
-    while (end > 6 && s[end - 1] == ' ') --end;
-    s.resize(end);
-    return cutAtZero(std::move(s));
+    constexpr std::size_t kModelLength = 40;
+    std::string s = printableDeviceText(rawAtaChars(page, offset, kModelLength));
+    // Blanks are cut from the 40th character back; the first six always stay. A text
+    // that a zero byte ended early has no 40th character, so nothing of it is cut.
+    // Control characters are blanks by now and are cut like them.
+    if (s.size() == kModelLength) {
+        std::size_t end = s.size();
+        while (end > 6 && s[end - 1] == ' ') --end;
+        s.resize(end);
+    }
+    return s;
 }
 
 std::string raidModeText(std::uint8_t mode) {
@@ -106,6 +102,10 @@ std::string StatusRecord::serial(int drive) const {
 }
 
 std::string StatusRecord::model(int drive) const { return ataModel(page_, layout_.model[drive == 0 ? 0 : 1]); }
+
+std::string StatusRecord::fullModel(int drive) const {
+    return ataString(page_, layout_.model[drive == 0 ? 0 : 1], 40);
+}
 
 std::uint64_t StatusRecord::capacity(int drive) const {
     return le40At(page_, layout_.capacity[drive == 0 ? 0 : 1]);

@@ -46,9 +46,11 @@ std::uint64_t le40At(const Sector& page, std::size_t offset);
 
 // ATA string: character k is byte (k XOR 1) of the field. The text ends at the first
 // zero byte, as the controller pads short texts either with blanks or with zeros.
+// Every text taken from a record passes through printableDeviceText: bytes that are
+// not printable ASCII come out as blanks, so no device text can break a line.
 std::string ataString(const Sector& page, std::size_t offset, std::size_t length);
 // Model texts: 40 characters with trailing blanks cut, scanning back from the 40th and
-// never cutting the first six.
+// never cutting the first six (after the blanking above).
 std::string ataModel(const Sector& page, std::size_t offset);
 
 // count × 512 / 2^30, truncated.
@@ -100,6 +102,9 @@ public:
     // drive: 0 or 1.
     std::string serial(int drive) const;
     std::string model(int drive) const;
+    // The whole 40-character model field, not trimmed (the Status page shows it so), with
+    // the same blanking of unprintable bytes.
+    std::string fullModel(int drive) const;
     std::uint64_t capacity(int drive) const;
     std::uint64_t configuredCapacity() const { return le40At(page_, layout_.configuredCapacity); }
 

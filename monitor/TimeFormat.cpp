@@ -35,4 +35,22 @@ std::string formatDateTimeC(double wallSeconds) { return format(wallSeconds, "%x
 
 std::string formatYymmdd(double wallSeconds) { return format(wallSeconds, "%y%m%d"); }
 
+std::optional<double> localWallSeconds(int year, int month, int day, int hour, int minute, int second) {
+    if (year < 1970 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
+        minute < 0 || minute > 59 || second < 0 || second > 59)
+        return std::nullopt;
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;  // the local rules decide whether summer time applies
+    const std::time_t t = std::mktime(&tm);
+    // mktime rolls a day past the month's end into the next month: such a date does not exist.
+    if (t == static_cast<std::time_t>(-1) || tm.tm_mday != day || tm.tm_mon != month - 1) return std::nullopt;
+    return static_cast<double>(t);
+}
+
 }  // namespace raid

@@ -5,6 +5,7 @@
 // headless tools stay in the C locale and read "12/07/26 14:03:05".
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace raid {
@@ -13,5 +14,8 @@ namespace raid {
 std::string formatDateTimeC(double wallSeconds);
 // Two-digit year, month, day of the local date: "261207".
 std::string formatYymmdd(double wallSeconds);
+// The wall seconds of a local date and time (month and day from 1); nothing for a
+// date that does not exist (31 February, hour 24, a year before 1970).
+std::optional<double> localWallSeconds(int year, int month, int day, int hour, int minute, int second);
 
 }  // namespace raid

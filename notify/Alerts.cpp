@@ -1,15 +1,9 @@
 #include "notify/Alerts.h"
 
 #include "monitor/StatusRecord.h"
+#include "monitor/StatusTexts.h"
 
 namespace raid {
-namespace {
-
-std::string capacityText(std::uint64_t sectors) {
-    return std::to_string(gigabytes(sectors)) + " GB(" + std::to_string(sectors) + " Sectors)";
-}
-
-}  // namespace
 
 void AlertState::raiseAlert(int kind, int deviceIndex, int port) {
     AlertInfoLines.clear();
@@ -30,13 +24,12 @@ void AlertState::raiseAlert(int kind, int deviceIndex, int port) {
         }
         AlertInfoLines.push_back("Device" + n + " information :");
         AlertInfoLines.push_back("Model# " + enclosureModel(identity));
-        AlertInfoLines.push_back(raidModeText(rec.raidMode()) + ", F/W Rev. " + firmwareRevision(identity) + "." +
-                                 rec.subCode());
+        AlertInfoLines.push_back(firmwareLine(raidModeText(rec.raidMode()), identity, rec));
         AlertInfoLines.push_back("Configured Capacity : " + capacityText(rec.configuredCapacity()));
 
         const std::uint8_t flags = rec.driveFlags();
         for (int d = 0; d < 2; ++d) {
-            const std::string name = d == 0 ? "HDD1" : "HDD2";
+            const std::string name = driveName(kControllerRaid, d);  // HDD1/HDD2 whatever the kind
             const std::uint8_t bits = static_cast<std::uint8_t>((flags >> (4 * d)) & 0x0F);
             bool details = kind == 1;
             if (bits & kFlagAbsent) {
@@ -52,9 +45,7 @@ void AlertState::raiseAlert(int kind, int deviceIndex, int port) {
                 AlertInfoLines.push_back(name + " was inserted.");
             }
             if (details) {
-                AlertInfoLines.push_back("    Model no.: " + rec.model(d));
-                AlertInfoLines.push_back("    Serial no.: \"" + rec.serial(d) + "\"");
-                AlertInfoLines.push_back("    Capacity : " + capacityText(rec.capacity(d)));
+                for (auto& line : driveDetailLines(rec, d, "    ")) AlertInfoLines.push_back(std::move(line));
             }
         }
     }

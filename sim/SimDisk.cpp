@@ -3,14 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/Opcodes.h"
+
 namespace raid::sim {
 
 namespace {
-constexpr std::uint8_t kRead10 = 0x28;
-constexpr std::uint8_t kWrite10 = 0x2A;
-constexpr std::uint8_t kInquiry = 0x12;
-constexpr std::uint8_t kVendor = 0xFE;
-constexpr std::uint8_t kIdentifyDevice = 0xEC;
 constexpr std::size_t kInquiryLength = 36;
 }  // namespace
 
@@ -64,9 +61,9 @@ void SimDisk::log(RequestRecord::Kind kind, const std::uint8_t* bytes, std::size
 bool SimDisk::doScsi(const ScsiRequest& req) {
     const std::uint8_t* cdb = req.cdb.data();
     switch (cdb[0]) {
-    case kRead10:
-    case kWrite10: {
-        const bool isRead = cdb[0] == kRead10;
+    case kScsiRead10:
+    case kScsiWrite10: {
+        const bool isRead = cdb[0] == kScsiRead10;
         if (req.dataIn != isRead) return false;
         const std::uint64_t lba = getBe32(cdb + 2);
         const std::uint32_t count = getBe16(cdb + 7);
@@ -79,9 +76,9 @@ bool SimDisk::doScsi(const ScsiRequest& req) {
         }
         return count == 0 || writeSectors(lba, count, req.data);
     }
-    case kInquiry:
+    case kScsiInquiry:
         return inquiry(req);
-    case kVendor:
+    case kScsiVendorPrefix:
         return doVendor(req);
     default:
         return false;
@@ -89,7 +86,7 @@ bool SimDisk::doScsi(const ScsiRequest& req) {
 }
 
 bool SimDisk::doAta(const std::uint8_t* regs, std::uint8_t* data, std::uint32_t length) {
-    if (regs[6] != kIdentifyDevice) return false;
+    if (regs[6] != kAtaIdentifyDevice) return false;
     if (length < kSectorSize) return false;
     const Block page = ordinaryIdentify();
     std::memcpy(data, page.data(), kSectorSize);

@@ -1,6 +1,7 @@
 #include "sim/SimEnclosure.h"
 
 #include "platform/Random.h"
+#include "sim/Opcodes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,13 +9,6 @@
 namespace raid::sim {
 
 namespace {
-constexpr std::uint8_t kOpFlashRead = 0x85;
-constexpr std::uint8_t kOpFlashProgram = 0x89;
-constexpr std::uint8_t kOpFlashErase = 0x81;
-constexpr std::uint8_t kOpIdentification = 0x8B;
-constexpr std::uint8_t kOpTable = 0x78;
-constexpr std::uint8_t kVuPrefix = 0xFE;
-constexpr std::uint8_t kIdentifyDevice = 0xEC;
 constexpr std::size_t kMarkOffset = 258;
 constexpr std::size_t kTableLength = 20;
 constexpr std::size_t kEraseAnswerLength = 8;
@@ -94,7 +88,7 @@ void SimEnclosure::setRecordSlotsUsedLocked(int first, int count) {
     first = std::clamp(first, 0, kRecordSlots);
     const int last = std::clamp(first + std::max(count, 0), first, kRecordSlots);
     for (int slot = first; slot < last; ++slot) {
-        std::uint8_t* rec = area + slot * kRecordSlotSize;
+        std::uint8_t* rec = area + static_cast<std::uint32_t>(slot) * kRecordSlotSize;
         std::fill(rec, rec + kRecordSlotSize, std::uint8_t{0x00});
         rec[0] = static_cast<std::uint8_t>(slot);
         rec[1] = status_[1];
@@ -107,7 +101,9 @@ std::uint32_t SimEnclosure::newestRecordAddress() const {
 }
 
 std::uint32_t SimEnclosure::newestRecordAddressLocked() const {
-    auto used = [this](int slot) { return (*flash_)[kRecordAreaStart + slot * kRecordSlotSize] != 0xFF; };
+    auto used = [this](int slot) {
+        return (*flash_)[kRecordAreaStart + static_cast<std::uint32_t>(slot) * kRecordSlotSize] != 0xFF;
+    };
     int i = 0;
     while (i < kRecordSlots && !used(i)) ++i;
     if (i == kRecordSlots) return kLastRecordSlot;
@@ -131,7 +127,7 @@ bool SimEnclosure::doScsi(const ScsiRequest& req) {
 bool SimEnclosure::doAta(const std::uint8_t* regs, std::uint8_t* data, std::uint32_t length) {
     statusArmed_ = false;
     if (path_ != Path::Ata) return SimDisk::doAta(regs, data, length);
-    if (regs[6] != kIdentifyDevice || length < kSectorSize) return false;
+    if (regs[6] != kAtaIdentifyDevice || length < kSectorSize) return false;
     Block page = identity_;
     // The ATA-path bridge always marks its IDENTIFY answer, whatever page it holds.
     page[kMarkOffset] = '3';
@@ -189,27 +185,27 @@ void SimEnclosure::dispatchMailboxCommand(std::uint32_t sector, const std::uint8
 bool SimEnclosure::doVendor(const ScsiRequest& req) {
     if (path_ != Path::Vu1 && path_ != Path::Vu2) return false;
     const std::uint8_t* c = req.cdb.data();
-    const bool twoBytePrefix = c[1] == kVuPrefix;
+    const bool twoBytePrefix = c[1] == kScsiVendorPrefix;
     if (twoBytePrefix != (path_ == Path::Vu2)) return false;
     const std::size_t p = twoBytePrefix ? 2 : 1;
     const std::uint32_t address = getBe24(c + p + 2);
     const bool probe = c[p + 6] == 1;
     switch (c[p]) {
-    case kOpFlashRead:
+    case kVuFlashRead:
         return flashRead(address, probe, wasArmed_, req);
-    case kOpFlashProgram:
+    case kVuFlashProgram:
         return flashProgram(address, req);
-    case kOpFlashErase:
+    case kVuFlashErase:
         return flashErase(address, req);
-    case kOpIdentification:
+    case kVuIdentification:
         if (!req.dataIn || req.length < kSectorSize) return false;
         std::memcpy(req.data, identity_.data(), kSectorSize);
         return true;
-    case kOpTable: {
+    case kVuTable: {
         if (!req.dataIn || req.length < kTableLength) return false;
         // 0x50 0x8B marks a VU controller; then the opcodes it understands.
-        const std::uint8_t table[kTableLength] = {0x50, 0x8B, kOpFlashRead, kOpFlashProgram,
-                                                  kOpFlashErase, kOpIdentification, kOpTable};
+        const std::uint8_t table[kTableLength] = {0x50, 0x8B, kVuFlashRead, kVuFlashProgram,
+                                                  kVuFlashErase, kVuIdentification, kVuTable};
         std::memcpy(req.data, table, kTableLength);
         return true;
     }

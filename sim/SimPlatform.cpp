@@ -5,14 +5,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "sim/Opcodes.h"
+
 namespace raid::sim {
 
 namespace {
-constexpr std::uint8_t kRead10 = 0x28;
-constexpr std::uint8_t kWrite10 = 0x2A;
-constexpr std::uint8_t kInquiry = 0x12;
-constexpr std::uint8_t kVendor = 0xFE;
-
 std::size_t faultIndex(FaultKind k) { return static_cast<std::size_t>(k); }
 
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -224,10 +221,10 @@ bool SimPlatform::scsiPassThrough(DriveHandle handle, std::uint8_t* request, std
 
     FaultKind kind = FaultKind::Any;
     switch (req.cdb[0]) {
-    case kRead10: kind = FaultKind::Read; break;
-    case kWrite10: kind = FaultKind::Write; break;
-    case kInquiry: kind = FaultKind::Inquiry; break;
-    case kVendor: kind = FaultKind::Vu; break;
+    case kScsiRead10: kind = FaultKind::Read; break;
+    case kScsiWrite10: kind = FaultKind::Write; break;
+    case kScsiInquiry: kind = FaultKind::Inquiry; break;
+    case kScsiVendorPrefix: kind = FaultKind::Vu; break;
     default: break;
     }
 

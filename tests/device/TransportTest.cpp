@@ -133,9 +133,11 @@ TEST_F(TransportFixture, IdentifyIsPrecededByRescanAndPauseOtherAtaCommandsAreNo
     EXPECT_FALSE(t.SendAta(7, vendor, out, 0));
     ASSERT_EQ(port.log.size(), 1u);
     EXPECT_EQ(port.log[0].kind, Captured::Ide);
-    // A request without data has byte 12 set too.
-    EXPECT_EQ(port.log[0].block[ide::kData], 1);
-    EXPECT_EQ(le32(port.log[0].block, ide::kDataSize), 0u);
+    // A request without data carries the same marker byte as one with data.
+    const Bytes& nodata = port.log[0].block;
+    EXPECT_EQ(le32(nodata, ide::kDataSize), 0u);
+    EXPECT_EQ(nodata[ide::kData], 1);
+    EXPECT_EQ(Bytes(nodata.begin() + ide::kData + 1, nodata.end()), Bytes(3, 0));
     EXPECT_EQ(sched->nowUs() - before, 500000);
     EXPECT_FALSE(t.SendAta(7, vendor, out, 2));  // more than one sector is never asked for
 }

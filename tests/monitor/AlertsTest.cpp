@@ -63,6 +63,21 @@ TEST_F(AlertsTest, AlwaysReadsTheRaidPositions) {
                      "    Capacity : 0 GB(0 Sectors)", "HDD2 was inserted."}));
 }
 
+TEST_F(AlertsTest, DeviceTextsReachTheMailAsOneLineEach) {
+    dev.EnclosureIdentity[5] = identityPage("1012\r\n.0", "QX\r\nSubject: forged\x1b");
+    putAta(dev.EnclosureStatus[5], 256, 40, "MODEL\r\n\r\n.\r\n");
+    putAta(dev.EnclosureStatus[5], 58, 20, "\x7f\xff\x80SERIAL");
+    alerts.raiseAlert(1, 0, 0);
+    ASSERT_EQ(alerts.AlertInfoLines.size(), 13u);
+    EXPECT_EQ(alerts.AlertInfoLines[2], "Model# QX  Subject: forged");
+    EXPECT_EQ(alerts.AlertInfoLines[3], "Mirroring(RAID1), F/W Rev. 1012  .0.A01");
+    EXPECT_EQ(alerts.AlertInfoLines[6], "    Model no.: MODEL    .");
+    EXPECT_EQ(alerts.AlertInfoLines[7], "    Serial no.: \"   SERIAL           \"");
+    for (const auto& line : alerts.AlertInfoLines) {
+        for (char c : line) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << line;
+    }
+}
+
 TEST_F(AlertsTest, UnknownDeviceStillRequestsAMail) {
     alerts.raiseAlert(2, 1, 0);
     EXPECT_TRUE(alerts.AlertInfoLines.empty());

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <algorithm>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "device/Transport.h"
+#include "monitor/TimeFormat.h"
 #include "platform/FileStore.h"
 
 namespace raid::testing {
@@ -85,15 +85,7 @@ inline Sector identityPage(std::string_view firmware = "101208.0", std::string_v
 
 // Local wall time as the decoder's clock reports it.
 inline double wallAt(int year, int month, int day, int hour, int minute, int second) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return static_cast<double>(std::mktime(&tm));
+    return localWallSeconds(year, month, day, hour, minute, second).value();
 }
 
 // Files in a map. `spaceLeft` models a filling disk: a write that does not fit writes

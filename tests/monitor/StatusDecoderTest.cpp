@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "Fixtures.h"
 #include "monitor/DeviceListCompare.h"
 #include "monitor/StatusDecoder.h"
@@ -179,6 +181,52 @@ TEST_F(DecoderTest, DriveStateChanges) {
     EXPECT_EQ(pass(), (Lines{"D1 HDD1 was inserted, " + ts()}));
 }
 
+// Splits a day file at its line ends; every byte of every line must be printable.
+Lines dayFileLines(const std::string& file) {
+    Lines out;
+    std::size_t at = 0;
+    while (at < file.size()) {
+        const std::size_t end = file.find("\r\n", at);
+        if (end == std::string::npos) {
+            out.push_back(file.substr(at));
+            break;
+        }
+        out.push_back(file.substr(at, end - at));
+        at = end + 2;
+    }
+    return out;
+}
+
+bool printable(const std::string& line) {
+    return std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+TEST_F(DecoderTest, DeviceTextsCannotForgeOrBreakLogLines) {
+    // A drive model that carries a line break and a complete forged event after it,
+    // an ESC sequence in a serial, 0xFF and a form feed in the enclosure's texts.
+    const std::string forged = "D1 HDD2 was removed, 12/07/26";
+    putAta(rec(), 256, 40, "EVIL\r\n" + forged);
+    putAta(rec(), 58, 20, "SER\x1b[2J\xff");
+    dev.EnclosureIdentity[2] = identityPage("101208.\f", "QX\r\nDUAL\xff");
+    rec()[104] = 0x24;  // drive 1 absent at start
+    decoder.decode(1);
+    dev.FirstPass = false;
+    EXPECT_EQ(Lines(log.lines().begin() + 2, log.lines().begin() + 5),
+              (Lines{"Device1 information :", "Model# QX  DUAL", "Mirroring(RAID1), F/W Rev. 101208. .A01"}));
+
+    rec()[104] = 0x22;  // drive 1 comes back: one event, three detail lines
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 was initialized (SATA3G), " + ts(), "  Model no.: EVIL  " + forged,
+                             "  Serial no.: \"SER [2J             \"", "  Capacity : " + kCap}));
+
+    // The day file holds exactly the decoder's lines: nothing started a line of its own.
+    const Lines file = dayFileLines(store.files["/logs/261207.log"]);
+    EXPECT_EQ(file, log.lines());
+    for (const auto& line : file) {
+        EXPECT_TRUE(printable(line)) << line;
+        EXPECT_NE(line.rfind("D1 HDD2", 0), 0u) << line;
+    }
+}
+
 TEST_F(DecoderTest, StoredFlagsOfFFCountAsNoBits) {
     start();
     decoder.states()[0].previousFlags = 0xFF;
@@ -232,6 +280,39 @@ TEST_F(DecoderTest, RebuildOnFirmwareWithoutScanReports) {
     activity(0, 0);
     EXPECT_EQ(pass(), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts()}));
     EXPECT_TRUE(pass().empty());
+}
+
+TEST_F(DecoderTest, ScanCapabilityIsEachEnclosuresOwnFirmware) {
+    // Device 1 runs a firmware from before scan reports, device 2 the first one with them;
+    // both show the same activity byte. Whichever device the window has selected, each
+    // is judged by its own identity page.
+    dev.ActiveCount = 2;
+    dev.ActiveDevices[1] = 0x40 | 3;
+    dev.EnclosureIdentity[2] = identityPage("090101.0");
+    dev.EnclosureIdentity[3] = identityPage("090619.0", "SECOND ENCLOSURE");
+    dev.EnclosureStatus[3] = raidRecord(0x22);
+    start();
+    for (std::uint32_t selected : {0u, 1u}) {
+        dev.CurrentDevice = selected;
+        activity(0x81, static_cast<std::uint8_t>(40 + selected));
+        dev.EnclosureStatus[3][105] = 0x81;
+        dev.EnclosureStatus[3][106] = static_cast<std::uint8_t>(40 + selected);
+        const std::string pct = std::to_string(40 + selected) + "%, " + ts();
+        EXPECT_EQ(pass(0x03), (Lines{"D1 HDD2 --> HDD1 " + pct, "D2 HDD1 Scan " + pct})) << "selected " << selected;
+    }
+    // The ends follow the same split: a rebuild's end on device 1, a scan's on device 2.
+    activity(0, 0);
+    dev.EnclosureStatus[3][105] = 0;
+    EXPECT_EQ(pass(0x03), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts(), "D2 HDD1 OK, HDD2 OK, " + ts()}));
+    EXPECT_EQ(decoder.states()[0].scanRunning, 0);
+    EXPECT_EQ(decoder.states()[1].scanRunning, 0);
+
+    // The lists swap places: the capability moves with the enclosure, not the position.
+    std::swap(dev.ActiveDevices[0], dev.ActiveDevices[1]);
+    activity(0x81, 99);
+    dev.EnclosureStatus[3][105] = 0x81;
+    dev.EnclosureStatus[3][106] = 99;
+    EXPECT_EQ(pass(0x03), (Lines{"D1 HDD1 Scan 99%, " + ts(), "D2 HDD2 --> HDD1 99%, " + ts()}));
 }
 
 TEST_F(DecoderTest, BadSectorsListOnlyNewRingEntries) {

@@ -4,6 +4,7 @@
 
 #include "Fixtures.h"
 #include "monitor/StatusRecord.h"
+#include "monitor/StatusTexts.h"
 #include "monitor/TimeFormat.h"
 
 namespace raid {
@@ -31,6 +32,32 @@ TEST(StatusRecordTest, AtaTextsAreSwappedModelsTrimmedSerialsKeptWhole) {
     EXPECT_EQ(rec.model(1), "");
 }
 
+TEST(StatusRecordTest, DeviceTextsNeverCarryControlCharacters) {
+    Sector s{};
+    // A line break in the middle stays as wide blanks; one at the end is cut as blanks are.
+    putAta(s, 256, 40, "EVIL\r\nD1 HDD2 was removed, \x1b[1m\xff");
+    putAta(s, 302, 40, "WDC WD40EFRX\r\n\f\x7f");
+    putAta(s, 58, 20, "SER\t1\x80\x1b");
+    const StatusRecord rec(s, raidLayout());
+    EXPECT_EQ(rec.model(0), "EVIL  D1 HDD2 was removed,  [1m");
+    EXPECT_EQ(rec.model(1), "WDC WD40EFRX");
+    EXPECT_EQ(rec.fullModel(1), "WDC WD40EFRX" + std::string(28, ' '));
+    EXPECT_EQ(rec.serial(0), "SER 1               ");
+    // A control-only model keeps its six leading characters, as blanks.
+    putAta(s, 302, 40, "\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(rec.model(1), "      ");
+
+    // The identity page's texts pass the same way.
+    Sector id = identityPage("09\n619.\x1b", "QX\r\nDUAL\xff");
+    EXPECT_EQ(firmwareRevision(id), "09 619. ");
+    EXPECT_EQ(enclosureModel(id), "QX  DUAL");
+    EXPECT_FALSE(scanCapable(firmwareRevision(id)));
+    // Text bytes that are printable are never touched.
+    id = identityPage("090619.0", "QX DUAL BAY RAID ~!@#$%^&*()_+{}|:<>?");
+    EXPECT_EQ(firmwareRevision(id), "090619.0");
+    EXPECT_EQ(enclosureModel(id), "QX DUAL BAY RAID ~!@#$%^&*()_+{}|:<>?");
+}
+
 TEST(StatusRecordTest, CountsAndLayoutsFollowTheKind) {
     const Sector a = raidRecord(0x22);
     const StatusRecord ra(a);
@@ -51,6 +78,20 @@ TEST(StatusRecordTest, CountsAndLayoutsFollowTheKind) {
     putLe(big, 98, 0xFFFFFFFFFFull, 5);
     big[103] = 0xFF;  // the sixth byte is not part of the count
     EXPECT_EQ(StatusRecord(big, raidLayout()).configuredCapacity(), 0xFFFFFFFFFFull);
+}
+
+TEST(StatusRecordTest, SharedTextsOfCapacitiesAndDriveDetails) {
+    EXPECT_EQ(capacityText(0), "0 GB(0 Sectors)");
+    EXPECT_EQ(capacityText((1u << 21) - 1), "0 GB(2097151 Sectors)");  // truncated, never rounded
+    EXPECT_EQ(capacityText(0xFFFFFFFFFFull), "524287 GB(1099511627775 Sectors)");
+    const Sector s = raidRecord(0x22);
+    const StatusRecord rec(s);
+    const std::array<std::string, 3> log = driveDetailLines(rec, 1, "  ");
+    EXPECT_EQ(log[0], "  Model no.: WDC WD40EFRX-68N32N0");
+    EXPECT_EQ(log[1], "  Serial no.: \"WD-WCC7K2BBBBB2     \"");
+    EXPECT_EQ(log[2], "  Capacity : 3726 GB(7814037168 Sectors)");
+    EXPECT_EQ(driveDetailLines(rec, 0, "    ", false)[0], "    Model no.:WDC WD40EFRX-68N32N0");
+    EXPECT_EQ(firmwareLine("JBOD", identityPage("090619.0"), rec), "JBOD, F/W Rev. 090619.0.A01");
 }
 
 TEST(StatusRecordTest, NameTablesAndOutOfRangeValues) {
@@ -120,6 +161,22 @@ TEST(TimeFormatTest, CFormatAndDayNameOfLocalTime) {
     // A broken clock value gives some date, never a crash.
     EXPECT_FALSE(formatYymmdd(std::nan("")).empty());
     EXPECT_FALSE(formatYymmdd(1e300).empty());
+}
+
+TEST(TimeFormatTest, LocalWallSecondsOnlyForDatesThatExist) {
+    const auto t = localWallSeconds(2028, 2, 29, 23, 59, 59);
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(formatDateTimeC(*t), "02/29/28 23:59:59");
+    EXPECT_EQ(*localWallSeconds(2028, 3, 1, 0, 0, 0) - *t, 1.0);
+    EXPECT_FALSE(localWallSeconds(2026, 2, 29, 0, 0, 0));
+    EXPECT_FALSE(localWallSeconds(2026, 4, 31, 0, 0, 0));
+    EXPECT_FALSE(localWallSeconds(2026, 13, 1, 0, 0, 0));
+    EXPECT_FALSE(localWallSeconds(2026, 0, 1, 0, 0, 0));
+    EXPECT_FALSE(localWallSeconds(2026, 1, 1, 24, 0, 0));
+    EXPECT_FALSE(localWallSeconds(2026, 1, 1, 0, 60, 0));
+    EXPECT_FALSE(localWallSeconds(2026, 1, 1, 0, 0, -1));
+    EXPECT_FALSE(localWallSeconds(1969, 12, 31, 23, 59, 59));
+    EXPECT_FALSE(localWallSeconds(2147483647, 1, 1, 0, 0, 0));
 }
 
 }  // namespace
