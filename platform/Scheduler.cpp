@@ -1,5 +1,6 @@
 #include "platform/Scheduler.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -228,7 +229,13 @@ public:
         });
     }
 
-    void sleepUs(std::int64_t us) override { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
+    // A pause ends early when the scheduler stops, so a long device latency never holds
+    // up the end of the program.
+    void sleepUs(std::int64_t us) override {
+        if (us <= 0) return;
+        std::unique_lock<std::mutex> lock(workerMu_);
+        workerCv_.wait_for(lock, std::chrono::microseconds(us), [this] { return quit_.load(); });
+    }
 
     void processPending() override { runReady(); }
 
@@ -337,8 +344,15 @@ public:
     }
 
     void sleepUs(std::int64_t us) override {
-        if (us <= 0) return;
-        const std::int64_t target = now_ + us;
+        if (us <= 0 || atLimit_) return;
+        std::int64_t target = now_ + us;
+        // The run ends at its limit, however long the device would keep us waiting: the
+        // rest of the work in hand finishes at that moment.
+        bool reachesLimit = false;
+        if (limitUs_ >= 0 && target >= limitUs_) {
+            target = std::max<std::int64_t>(limitUs_, now_);
+            reachesLimit = true;
+        }
         if (inWorker_ && engineDepth_ == 0) {
             // The engine thread goes on while a worker waits for its device.
             inWorker_ = false;
@@ -358,14 +372,16 @@ public:
             inWorker_ = true;
         }
         if (now_ < target) now_ = target;
+        if (reachesLimit) atLimit_ = true;
     }
 
     void processPending() override { runReady(); }
 
     bool pumpUntil(const std::function<bool()>& done, std::int64_t timeoutUs) override {
-        const std::int64_t deadline = now_.load() + timeoutUs;
+        std::int64_t deadline = now_.load() + timeoutUs;
+        if (limitUs_ >= 0 && deadline > limitUs_) deadline = std::max<std::int64_t>(limitUs_, now_);
         while (!done()) {
-            if (quit_) return false;
+            if (quit_ || atLimit_) return done();
             if (runReady()) continue;
             const std::int64_t due = earliestDue();
             if (due < 0 || due > deadline) {
@@ -380,9 +396,11 @@ public:
     void adoptCurrentThread() override {}
 
     void run(std::int64_t untilUs) override {
-        while (!quit_) {
+        limitUs_ = untilUs;
+        atLimit_ = false;
+        while (!quit_ && !atLimit_) {
             if (runReady()) continue;
-            if (quit_) break;
+            if (quit_ || atLimit_) break;
             std::int64_t due = earliestDue();
             if (due < 0 || (untilUs >= 0 && due > untilUs)) {
                 if (untilUs >= 0 && now_ < untilUs) now_ = untilUs;
@@ -410,6 +428,8 @@ private:
 
     bool inWorker_ = false;
     int engineDepth_ = 0;
+    std::int64_t limitUs_ = -1;  // the end of the current run (-1: none)
+    bool atLimit_ = false;       // a pause reached it: nothing more happens in this run
     double startWall_;
     std::atomic<std::int64_t> now_{0};
 };

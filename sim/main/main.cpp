@@ -1,8 +1,11 @@
 // raid-gui-sim: the application on simulated enclosures.
+#include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -22,10 +25,22 @@ int usage() {
     return 2;
 }
 
-bool parseNumber(const char* text, double& out) {
+// A plain non-negative number up to `max` (no inf, nan or overflow).
+bool parseNumber(const char* text, double max, double& out) {
     char* end = nullptr;
+    errno = 0;
     out = std::strtod(text, &end);
-    return end && *end == 0 && end != text && out >= 0;
+    return end && *end == 0 && end != text && errno == 0 && std::isfinite(out) && out >= 0 && out <= max;
+}
+
+// Ten years of virtual time, and an hour for one request: far beyond any useful run,
+// and well inside what the clocks' microseconds can count.
+constexpr double kMaxUntilSeconds = 10.0 * 365 * 86400;
+constexpr double kMaxLatencyUs = 3600.0 * 1e6;
+
+int refuse(const std::string& what) {
+    std::cerr << "raid-gui-sim: " << what << '\n';
+    return 2;
 }
 
 #ifdef RAID_WITH_WINDOW
@@ -40,6 +55,8 @@ int runWithWindow(int argc, char** argv, raid::sim::RunOptions options) {
             std::cerr << error << '\n';
             return 2;
         }
+        if (!options.tracePath.empty() && !std::ofstream(options.tracePath, std::ios::app))
+            return refuse(options.tracePath + ": cannot write the trace file");
     }
     std::unique_ptr<raid::sim::SimRunner> runner;
     std::string error;
@@ -49,9 +66,16 @@ int runWithWindow(int argc, char** argv, raid::sim::RunOptions options) {
                                                                               dialogs);
                               return runner->buildForm(error);
                           });
-    host.onCreated = [&](raid::MainForm&) { runner->afterCreate(); };
-    const int rc = raid::gui::runWindow(argc, argv, host);
+    host.onCreated = [&](raid::MainForm& form) {
+        runner->afterCreate();
+        // The window closes itself at --until, the way the user's close button would.
+        raid::Scheduler& sched = host.scheduler();
+        const auto end = sched.addTimer(1000, [&form] { form.CloseRequest(); });
+        sched.setTimerDue(end, static_cast<std::int64_t>(options.untilSeconds * 1e6));
+    };
+    int rc = raid::gui::runWindow(argc, argv, host);
     host.stop();
+    if (!runner->finish(error)) rc = refuse(error);
     runner.reset();
     return rc;
 }
@@ -64,28 +88,37 @@ int main(int argc, char** argv) {
     bool headless = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](double& out) {
-            if (i + 1 >= argc || !parseNumber(argv[i + 1], out)) return false;
+        auto value = [&](double max, double& out) {
+            if (i + 1 >= argc || !parseNumber(argv[i + 1], max, out)) return false;
             ++i;
+            return true;
+        };
+        // A folder or file option needs a non-empty value.
+        auto text = [&](std::string& out) {
+            if (i + 1 >= argc || argv[i + 1][0] == 0) return false;
+            out = argv[++i];
             return true;
         };
         if (arg == "--headless") {
             headless = true;
-        } else if (arg == "--log-dir" && i + 1 < argc) {
-            options.logDir = argv[++i];
+        } else if (arg == "--log-dir") {
+            if (!text(options.logDir)) return refuse("--log-dir needs a folder");
         } else if (arg == "--start" && i + 1 < argc) {
-            if (!raid::sim::parseStartTime(argv[++i], options.startWallSeconds)) return usage();
+            if (!raid::sim::parseStartTime(argv[++i], options.startWallSeconds) || options.startWallSeconds < 0)
+                return refuse("--start takes YYYY-MM-DDTHH:MM:SS from 1970-01-01T00:00:00 UTC on");
         } else if (arg == "--real-time") {
             options.virtualTime = false;
-        } else if (arg == "--scenario" && i + 1 < argc) {
-            options.scenarioPath = argv[++i];
-        } else if (arg == "--trace" && i + 1 < argc) {
-            options.tracePath = argv[++i];
+        } else if (arg == "--scenario") {
+            if (!text(options.scenarioPath)) return refuse("--scenario needs a file");
+        } else if (arg == "--trace") {
+            if (!text(options.tracePath)) return refuse("--trace needs a file");
         } else if (arg == "--until") {
-            if (!value(options.untilSeconds)) return usage();
+            if (!value(kMaxUntilSeconds, options.untilSeconds))
+                return refuse("--until takes seconds from 0 to " + std::to_string(static_cast<long long>(kMaxUntilSeconds)));
         } else if (arg == "--latency-us") {
             double us = 0;
-            if (!value(us)) return usage();
+            if (!value(kMaxLatencyUs, us))
+                return refuse("--latency-us takes microseconds from 0 to " + std::to_string(static_cast<long long>(kMaxLatencyUs)));
             options.latencyUs = static_cast<std::int64_t>(us);
         } else {
             return usage();
@@ -123,5 +156,9 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, [](int) { raid::sim::SimRunner::sessionEndSignal = true; });
     std::signal(SIGHUP, [](int) { raid::sim::SimRunner::sessionEndSignal = true; });
     runner.run();
+    // A run whose trace or output could not be written has not done what was asked.
+    if (!runner.finish(error)) return refuse(error);
+    std::cout.flush();
+    if (!std::cout) return refuse("cannot write the output");
     return 0;
 }

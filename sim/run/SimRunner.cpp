@@ -54,7 +54,7 @@ SimRunner::SimRunner(RunOptions options, std::ostream* out)
     : options_(std::move(options)),
       out_(out),
       ownScheduler_(options_.virtualTime
-                     ? makeVirtualScheduler(options_.startWallSeconds > 0
+                     ? makeVirtualScheduler(options_.startWallSeconds >= 0
                                                 ? options_.startWallSeconds
                                                 : std::chrono::duration<double>(
                                                       std::chrono::system_clock::now().time_since_epoch())
@@ -213,7 +213,8 @@ void SimRunner::playDueSteps() {
 
 bool SimRunner::checkExtraVerbs(std::string& error) {
     for (const ScenarioStep& step : scenario_.steps) {
-        const std::string where = scenario_.name + ":" + std::to_string(step.line) + ": ";
+        const std::string where =
+            (options_.scenarioPath.empty() ? scenario_.name : options_.scenarioPath) + ":" + std::to_string(step.line) + ": ";
         const auto& a = step.args;
         if (step.verb == "check") {
             if (a.size() != 2 || (a[0] != "1" && a[0] != "2") || (a[1] != "on" && a[1] != "off")) {
@@ -249,6 +250,14 @@ void SimRunner::applyTimed(const ScenarioStep& step) {
     } else if (applyStep(platform_, step)) {
         deviceChanges_.fire();
     }
+}
+
+bool SimRunner::finish(std::string& error) {
+    if (!traceFile_.is_open()) return true;
+    traceFile_.flush();
+    if (traceFile_) return true;
+    error = options_.tracePath + ": cannot write the trace file";
+    return false;
 }
 
 void SimRunner::runUntil(double seconds) {

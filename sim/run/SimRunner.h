@@ -30,7 +30,7 @@ struct RunOptions {
     double untilSeconds = 60;   // virtual seconds
     std::int64_t latencyUs = 0; // per request
     bool virtualTime = true;
-    double startWallSeconds = 0;  // wall time at virtual 0; 0 = now
+    double startWallSeconds = -1;  // wall time at virtual 0; negative = now
     std::string logDir;           // where the day files go; empty: the current folder
     std::string fallbackLogDir;   // where they go while logDir cannot be written
 };
@@ -75,6 +75,8 @@ public:
     // Runs the engine until the given virtual second.
     void runUntil(double seconds);
     void run() { runUntil(options_.untilSeconds); }
+    // After the run: false with a message when the trace could not be written.
+    bool finish(std::string& error);
 
     MainForm& form() { return *form_; }
     SimPlatform& platform() { return platform_; }
