@@ -1,5 +1,7 @@
 #include "sim/run/SimRunner.h"
 
+#include "monitor/TimeFormat.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -27,19 +29,9 @@ bool parseStartTime(const std::string& text, double& wallSeconds) {
     int y, mo, d, h, mi, se;
     char tail;
     if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6) return false;
-    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59 || h < 0 || mi < 0 || se < 0)
-        return false;
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = se;
-    tm.tm_isdst = -1;
-    const std::time_t t = std::mktime(&tm);
-    if (t == static_cast<std::time_t>(-1) || tm.tm_mday != d) return false;  // 31 February and the like
-    wallSeconds = static_cast<double>(t);
+    const std::optional<double> t = localWallSeconds(y, mo, d, h, mi, se);  // 31 February and the like: none
+    if (!t) return false;
+    wallSeconds = *t;
     return true;
 }
 

@@ -9,31 +9,15 @@
 #include <sys/wait.h>
 
 #include "support/ScenarioKit.h"
+#include "support/ToolRun.h"
 
 namespace raid {
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = test::ToolResult;
 
 Result tool(const std::string& args, const std::string& dir, const std::string& stdoutTo = "") {
-    const std::string out = stdoutTo.empty() ? dir + "/out.txt" : stdoutTo, err = dir + "/err.txt";
-    const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout 60 " + std::string(RAID_BINARY_DIR) + "/raid-gui-sim " +
-                            args + " --log-dir " + dir + " >" + out + " 2>" + err;
-    const int rc = std::system(cmd.c_str());
-    Result r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    auto slurp = [](const std::string& p) {
-        std::ifstream f(p);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    };
-    if (stdoutTo.empty()) r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
+    return test::runSimTool(args + " --log-dir " + dir, dir, stdoutTo);
 }
 
 TEST(SimToolLimits, OutOfRangeNumbersAndEmptyNamesAreRefused) {

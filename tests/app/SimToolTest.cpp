@@ -8,31 +8,14 @@
 #include <sys/wait.h>
 
 #include "support/ScenarioKit.h"
+#include "support/ToolRun.h"
 
 namespace raid {
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
+using Result = test::ToolResult;
 
-Result runTool(const std::string& args, const std::string& dir) {
-    const std::string out = dir + "/out.txt", err = dir + "/err.txt";
-    const std::string cmd = std::string(RAID_BINARY_DIR) + "/raid-gui-sim " + args + " >" + out + " 2>" + err;
-    const int rc = std::system(cmd.c_str());
-    Result r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    auto slurp = [](const std::string& p) {
-        std::ifstream f(p);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    };
-    r.out = slurp(out);
-    r.err = slurp(err);
-    return r;
-}
+Result runTool(const std::string& args, const std::string& dir) { return test::runSimTool(args, dir); }
 
 TEST(SimTool, TheDefaultMachineIsDetected) {
     test::ScenarioKit kit;

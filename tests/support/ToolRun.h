@@ -1,0 +1,38 @@
+// Runs the raid-gui-sim binary the way a user would, with its exit status and both
+// output streams.
+#pragma once
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace raid::test {
+
+struct ToolResult {
+    int status = -1;
+    std::string out, err;
+};
+
+// `args` as typed on the command line; output goes to files in `dir` unless
+// `stdoutTo` names another place (then `out` stays empty).
+inline ToolResult runSimTool(const std::string& args, const std::string& dir, const std::string& stdoutTo = "") {
+    const std::string out = stdoutTo.empty() ? dir + "/out.txt" : stdoutTo, err = dir + "/err.txt";
+    const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout 120 " + std::string(RAID_BINARY_DIR) +
+                            "/raid-gui-sim " + args + " >" + out + " 2>" + err;
+    const int rc = std::system(cmd.c_str());
+    ToolResult r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    auto slurp = [](const std::string& p) {
+        std::ifstream f(p);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    };
+    if (stdoutTo.empty()) r.out = slurp(out);
+    r.err = slurp(err);
+    return r;
+}
+
+}  // namespace raid::test
