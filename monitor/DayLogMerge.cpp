@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <utility>
 #include <unordered_map>
 
 #include "monitor/EventLog.h"
@@ -105,8 +107,36 @@ void put(const Segment& s, std::vector<std::string>& out) {
                s.lines->begin() + static_cast<std::ptrdiff_t>(s.end));
 }
 
-bool isPrefix(const std::vector<std::string>& shorter, const std::vector<std::string>& longer) {
-    return shorter.size() <= longer.size() && std::equal(shorter.begin(), shorter.end(), longer.begin());
+// Whether every line of `inner` is in `outer`, in the same order.
+bool isSubsequence(const std::vector<std::string>& inner, const std::vector<std::string>& outer) {
+    if (inner.size() > outer.size()) return false;
+    std::size_t k = 0;
+    for (const std::string& line : outer) {
+        if (k == inner.size()) break;
+        if (line == inner[k]) ++k;
+    }
+    return k == inner.size();
+}
+
+// The longest chain of pairs rising in both members; `pairs` rise in the second.
+std::vector<std::pair<std::size_t, std::size_t>> increasingChain(
+    const std::vector<std::pair<std::size_t, std::size_t>>& pairs) {
+    std::vector<std::size_t> tails;  // tails[len]: index of the pair ending the best chain of len+1
+    std::vector<std::size_t> before(pairs.size(), SIZE_MAX);
+    for (std::size_t p = 0; p < pairs.size(); ++p) {
+        const auto at = std::lower_bound(tails.begin(), tails.end(), pairs[p].first,
+                                         [&](std::size_t t, std::size_t v) { return pairs[t].first < v; });
+        if (at != tails.begin()) before[p] = *(at - 1);
+        if (at == tails.end()) {
+            tails.push_back(p);
+        } else {
+            *at = p;
+        }
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> chain;
+    for (std::size_t p = tails.empty() ? SIZE_MAX : tails.back(); p != SIZE_MAX; p = before[p]) chain.push_back(pairs[p]);
+    std::reverse(chain.begin(), chain.end());
+    return chain;
 }
 
 }  // namespace
@@ -145,9 +175,10 @@ std::optional<int> timeOfDay(std::string_view line) {
 
 std::vector<std::string> mergeDayCopies(const std::vector<std::string>& primary,
                                         const std::vector<std::string>& fallback) {
-    // The usual case: one copy went on where the other stopped.
-    if (isPrefix(fallback, primary)) return primary;
-    if (isPrefix(primary, fallback)) return fallback;
+    // The usual cases: one copy went on where the other stopped, or one copy already
+    // holds the other (an earlier merge met the stale copy it was made from).
+    if (isSubsequence(fallback, primary)) return primary;
+    if (isSubsequence(primary, fallback)) return fallback;
 
     const Split a = split(primary);
     const Split b = split(fallback);
@@ -158,42 +189,52 @@ std::vector<std::string> mergeDayCopies(const std::vector<std::string>& primary,
     // Segments of the fallback copy that the primary copy holds as well. Candidates of
     // one head are tried in order, and only a few past the first free one, so a copy
     // full of look-alike segments cannot make this quadratic.
-    std::vector<Segment> mine = a.segments;
-    std::vector<bool> taken(mine.size(), false);
+    std::vector<bool> taken(a.segments.size(), false);
     std::unordered_map<std::string, std::vector<std::size_t>> byHead;
-    for (std::size_t i = 0; i < mine.size(); ++i) byHead[head(mine[i])].push_back(i);
+    for (std::size_t i = 0; i < a.segments.size(); ++i) byHead[head(a.segments[i])].push_back(i);
     std::unordered_map<std::string, std::size_t> firstFree;
-    std::vector<Segment> theirs;
-    for (const Segment& s : b.segments) {
-        const std::string h = head(s);
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;  // (primary, fallback), fallback order
+    for (std::size_t j = 0; j < b.segments.size(); ++j) {
+        const std::string h = head(b.segments[j]);
         auto it = byHead.find(h);
-        bool matched = false;
-        if (it != byHead.end()) {
-            std::size_t& from = firstFree[h];
-            while (from < it->second.size() && taken[it->second[from]]) ++from;
-            for (std::size_t k = from, tries = 0; k < it->second.size() && tries < 4; ++k) {
-                const std::size_t i = it->second[k];
-                if (taken[i]) continue;
-                ++tries;
-                if (!prefixRelated(mine[i], s)) continue;
-                taken[i] = true;
-                if (s.length() > mine[i].length()) mine[i] = s;
-                matched = true;
-                break;
-            }
+        if (it == byHead.end()) continue;
+        std::size_t& from = firstFree[h];
+        while (from < it->second.size() && taken[it->second[from]]) ++from;
+        for (std::size_t k = from, tries = 0; k < it->second.size() && tries < 4; ++k) {
+            const std::size_t i = it->second[k];
+            if (taken[i]) continue;
+            ++tries;
+            if (!prefixRelated(a.segments[i], b.segments[j])) continue;
+            taken[i] = true;
+            pairs.emplace_back(i, j);
+            break;
         }
-        if (!matched) theirs.push_back(s);
     }
+    // Only pairs in the same order in both copies can be one history kept once: the
+    // longest such chain anchors the merge, so that each copy's own order survives
+    // (a pair against the order, after a clock was set back, keeps both sides).
+    const std::vector<std::pair<std::size_t, std::size_t>> anchors = increasingChain(pairs);
 
+    // Between two anchors the segments of both copies are interleaved by time.
     std::size_t i = 0;
     std::size_t j = 0;
-    while (i < mine.size() || j < theirs.size()) {
-        if (j == theirs.size() || (i < mine.size() && mine[i].key <= theirs[j].key)) {
-            put(mine[i++], out);
-        } else {
-            put(theirs[j++], out);
+    const auto upTo = [&](std::size_t iEnd, std::size_t jEnd) {
+        while (i < iEnd || j < jEnd) {
+            if (j == jEnd || (i < iEnd && a.segments[i].key <= b.segments[j].key)) {
+                put(a.segments[i++], out);
+            } else {
+                put(b.segments[j++], out);
+            }
         }
+    };
+    for (const auto& [ai, bj] : anchors) {
+        upTo(ai, bj);
+        const Segment& longer = b.segments[bj].length() > a.segments[ai].length() ? b.segments[bj] : a.segments[ai];
+        put(longer, out);
+        i = ai + 1;
+        j = bj + 1;
     }
+    upTo(a.segments.size(), b.segments.size());
     return out;
 }
 

@@ -6,14 +6,16 @@
 // written separate histories, one into each copy (a run that could not even read the
 // log folder starts its copy from nothing), and then both belong in the day.
 //
-// The merge cuts each copy into segments: a segment starts at a rule line followed by
+// When one copy already holds every line of the other in the same order (a prefix, or
+// an earlier merge meeting the stale copy it was made from), it is the day. Otherwise
+// the merge cuts each copy into segments: a segment starts at a rule line followed by
 // a line that carries a time (the start-up header, a device change, the first event
 // after an information block) and runs up to the next such start; what comes before
-// the first start is the copy's preamble. Segments that one copy has and the other
-// has too, equal or cut short, are one history and kept once (the longer); the rest
+// the first start is the copy's preamble. Segments that both copies hold, equal or one
+// cut short, in the same order, are one history and kept once (the longer); the rest
 // are interleaved by the time of day they start at, the log folder's copy first on a
-// tie. Every line of either copy is in the result, each copy's own order is kept, and
-// merging the result with either copy again gives the result back.
+// tie. Every line of either copy is in the result, each copy's own order is kept (so
+// merging the result with either copy again gives the result back).
 #pragma once
 
 #include <optional>
