@@ -1,6 +1,4 @@
 // raid-gui: the program on real drives, with its window.
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -20,15 +18,7 @@ int main(int argc, char** argv) {
 
     // The day logs go beside the executable, as they always have; when that folder is
     // read-only (an installed program) they go to the user's state folder instead.
-    std::string logFolder = ".";
-    {
-        std::error_code ec;
-        const auto exe = std::filesystem::weakly_canonical(std::filesystem::absolute(argv[0], ec), ec);
-        if (!ec) logFolder = exe.parent_path().string();
-    }
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    const std::string fallbackFolder = raid::fallbackLogFolder(state ? state : "", home ? home : "");
+    const raid::LogFolders logFolders = raid::defaultLogFolders(argc > 0 ? argv[0] : nullptr);
 
     int rc = 0;
     {
@@ -41,8 +31,8 @@ int main(int argc, char** argv) {
                                                                 .deviceChanges = platform->deviceChange.get(),
                                                                 .hostInfo = platform->hostInfo.get(),
                                                                 .files = nullptr,
-                                                                .logFolder = logFolder,
-                                                                .fallbackLogFolder = fallbackFolder},
+                                                                .logFolder = logFolders.log,
+                                                                .fallbackLogFolder = logFolders.fallback},
                                                     controls);
         });
         rc = raid::gui::runWindow(argc, argv, host);

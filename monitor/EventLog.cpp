@@ -1,14 +1,24 @@
 #include "monitor/EventLog.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
-#include <optional>
+#include <system_error>
 #include <utility>
 
+#include "monitor/DayLogMerge.h"
 #include "monitor/TimeFormat.h"
 
 namespace raid {
 namespace {
+
+namespace fs = std::filesystem;
+
+// A day file that cannot be used is skipped for the next name beside it; this many
+// are tried before the folder is given up for the day.
+constexpr int kSideFiles = 9;
+// Fallback subfolders tried when markers of other folders stand in the way.
+constexpr int kFallbackChoices = 4;
 
 std::string serialize(const std::vector<std::string>& lines, std::size_t from) {
     std::size_t total = 0;
@@ -20,6 +30,16 @@ std::string serialize(const std::vector<std::string>& lines, std::size_t from) {
         out += "\r\n";
     }
     return out;
+}
+
+std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
+
+std::string dayFileName(const std::string& day, int k) {
+    return k == 0 ? day + ".log" : day + "-" + std::to_string(k) + ".log";
+}
+
+bool isPrefix(const std::vector<std::string>& shorter, const std::vector<std::string>& longer) {
+    return shorter.size() <= longer.size() && std::equal(shorter.begin(), shorter.end(), longer.begin());
 }
 
 }  // namespace
@@ -49,12 +69,40 @@ std::vector<std::string> EventLog::splitLines(const std::string& text) {
     return lines;
 }
 
-std::string EventLog::pathIn(const std::string& folder, const Day& day) const {
-    return (std::filesystem::path(folder) / (day.name + ".log")).string();
+std::string EventLog::absoluteFolder(const std::string& folder) {
+    std::error_code ec;
+    fs::path p = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    if (ec) p = fs::path(folder.empty() ? "." : folder);
+    p = p.lexically_normal();
+    std::string s = p.string();
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+
+std::string EventLog::fallbackSubfolder(const std::string& fallbackRoot, const std::string& folder) {
+    const std::string full = absoluteFolder(folder);
+    // FNV-1a: stable across runs and builds, which std::hash does not promise.
+    std::uint64_t hash = 1469598103934665603ull;
+    for (const char c : full) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    std::string name;
+    for (const char c : fs::path(full).filename().string()) {
+        if (name.size() == 40) break;
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '_' || (c == '.' && !name.empty());
+        name += plain ? c : '_';
+    }
+    if (name.empty()) name = "root";
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return join(fallbackRoot, name + "-" + hex);
 }
 
 std::string EventLog::currentPath() const {
-    return pathIn(inFallback_ ? fallbackFolder_ : folder_, current_);
+    if (inFallback_) return join(fallbackDayFolder(), current_.fallback.file);
+    return join(folder_, current_.primary.file);
 }
 
 bool EventLog::persisted(const Day& day) const {
@@ -85,59 +133,112 @@ void EventLog::startDay(const std::string& name) {
     }
 }
 
-void EventLog::loadDay() {
-    struct Candidate {
-        std::string path;
-        Sink* sink;
-        std::uint64_t size;
+const std::optional<std::string>& EventLog::fallbackDir() {
+    if (fallbackLookedFor_) return fallbackDir_;
+    fallbackLookedFor_ = true;
+    if (fallbackFolder_.empty()) return fallbackDir_;
+    const std::string full = absoluteFolder(folder_);
+    const std::string first = fallbackSubfolder(fallbackFolder_, folder_);
+    for (int k = 0; k < kFallbackChoices; ++k) {
+        const std::string dir = k == 0 ? first : first + "-" + std::to_string(k);
+        BoundedRead marker = store_.readBounded(join(dir, kFolderMarker), 64 * 1024);
+        if (marker.status == ReadStatus::missing) {
+            // Nobody's yet: ours, once the marker is written before the first day file.
+            fallbackDir_ = dir;
+            markerDue_ = true;
+            return fallbackDir_;
+        }
+        if (marker.status == ReadStatus::ok) {
+            std::string& named = marker.text;
+            while (!named.empty() && (named.back() == '\n' || named.back() == '\r')) named.pop_back();
+            if (named == full) {
+                fallbackDir_ = dir;
+                return fallbackDir_;
+            }
+        }
+        // Another folder's copies, or a marker we cannot read: not ours to touch.
+    }
+    return fallbackDir_;
+}
+
+std::optional<std::string> EventLog::chooseFile(const std::string& folder, const Day& day, Sink& sink) {
+    for (int k = 0; k <= kSideFiles; ++k) {
+        const std::string name = dayFileName(day.name, k);
+        const std::string path = join(folder, name);
+        BoundedRead r = store_.readBounded(path, kMaxReadBack);
+        switch (r.status) {
+            case ReadStatus::missing:
+                sink.file = name;
+                return std::nullopt;
+            case ReadStatus::ok:
+                sink.file = name;
+                return std::move(r.text);
+            case ReadStatus::unreadable:
+                // Writing over a file we could not read would throw its lines away.
+                sink.file = name;
+                sink.blocked = true;
+                return std::nullopt;
+            case ReadStatus::notRegular:
+            case ReadStatus::tooLarge:
+                break;
+        }
+        // A FIFO would block us, a device would feed us endless data, a huge file would
+        // fill the memory: leave it be and go on beside it.
+        if (k == kSideFiles) break;
+        if (skippedNoticed_.insert(path).second) {
+            tell("Log file " + path +
+                 (r.status == ReadStatus::notRegular ? " is not a regular file" : " is too large") +
+                 ", writing to " + join(folder, dayFileName(day.name, k + 1)));
+        }
+    }
+    sink.file.clear();
+    sink.blocked = true;
+    return std::nullopt;
+}
+
+void EventLog::openDay(Day& day) {
+    day.opened = true;
+    const std::optional<std::string> mine = chooseFile(folder_, day, day.primary);
+    std::optional<std::string> spare;
+    if (const auto& dir = fallbackDir()) spare = chooseFile(*dir, day, day.fallback);
+    if (!day.lines.empty() || (!mine && !spare)) return;
+
+    const std::vector<std::string> a = mine ? splitLines(*mine) : std::vector<std::string>{};
+    const std::vector<std::string> b = spare ? splitLines(*spare) : std::vector<std::string>{};
+    day.lines = mergeDayCopies(a, b);
+    // A copy can simply be appended to when it holds the start of the day in our own
+    // form (every line CR LF); anything else is rewritten whole at its next save.
+    const auto take = [&](Sink& sink, const std::optional<std::string>& raw, const std::vector<std::string>& own) {
+        if (!raw) return;
+        sink.known = isPrefix(own, day.lines) && serialize(own, 0) == *raw;
+        sink.lines = own.size();
+        sink.bytes = raw->size();
     };
-    std::vector<Candidate> candidates;
-    const std::string primaryPath = pathIn(folder_, current_);
-    if (store_.exists(primaryPath)) {
-        candidates.push_back({primaryPath, &current_.primary, store_.size(primaryPath).value_or(0)});
-    }
-    if (!fallbackFolder_.empty()) {
-        const std::string fallbackPath = pathIn(fallbackFolder_, current_);
-        if (store_.exists(fallbackPath)) {
-            candidates.push_back({fallbackPath, &current_.fallback, store_.size(fallbackPath).value_or(0)});
-        }
-    }
-    // Both copies are prefixes of the same day, so the longer one holds everything.
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.size > b.size; });
-    for (const Candidate& c : candidates) {
-        const auto raw = store_.readAll(c.path);
-        if (!raw) {
-            // Writing over a file we could not read would throw its lines away.
-            c.sink->blocked = true;
-            continue;
-        }
-        current_.lines = splitLines(*raw);
-        // Only a file in our own form (every line CR LF) can simply be appended to;
-        // anything else is rewritten whole at the first save.
-        c.sink->known = serialize(current_.lines, 0) == *raw;
-        c.sink->lines = current_.lines.size();
-        c.sink->bytes = raw->size();
-        return;
-    }
+    take(day.primary, mine, a);
+    take(day.fallback, spare, b);
+}
+
+bool EventLog::dayFileExists(const Day& day) {
+    if (!day.primary.file.empty() && store_.exists(join(folder_, day.primary.file))) return true;
+    const auto& dir = fallbackDir();
+    return dir && !day.fallback.file.empty() && store_.exists(join(*dir, day.fallback.file));
 }
 
 bool EventLog::prepareForPass(double wallSeconds, bool firstPass) {
     reseed_ = false;
     ts_ = formatDateTimeC(wallSeconds);
     startDay(formatYymmdd(wallSeconds));
+    // The first pass of a day picks the day's files and loads what they hold.
+    if (!current_.opened) openDay(current_);
 
     bool infoDue = false;
-    const bool exists = store_.exists(pathIn(folder_, current_)) ||
-                        (!fallbackFolder_.empty() && store_.exists(pathIn(fallbackFolder_, current_)));
-    if (exists) {
-        if (current_.lines.empty()) loadDay();
-    } else if (current_.lines.empty() || persisted(current_)) {
-        // A new day (or a fresh folder). Lines that never reached a disk are not a
-        // reason to start over: they are kept and written by the next save.
+    if (!dayFileExists(current_) && (current_.lines.empty() || persisted(current_))) {
+        // A new day (or a fresh folder, or the file was deleted). Lines that never
+        // reached a disk are not a reason to start over: they are kept and written by
+        // the next save.
         current_.lines.clear();
-        current_.primary = Sink{};
-        current_.fallback = Sink{};
+        current_.primary = Sink{current_.primary.file, false, current_.primary.blocked, 0, 0};
+        current_.fallback = Sink{current_.fallback.file, false, current_.fallback.blocked, 0, 0};
         if (!firstPass) addLine(ruleLine());
         infoDue = true;
     }
@@ -177,10 +278,11 @@ bool EventLog::save() {
 bool EventLog::saveDay(Day& day) {
     if (persisted(day)) return true;
 
+    const bool primaryUsable = !day.primary.blocked && !day.primary.file.empty();
     if (!inFallback_) {
-        if (!day.primary.blocked && writeTo(folder_, day, day.primary)) return true;
+        if (primaryUsable && writeTo(folder_, day, day.primary)) return true;
         enterFallback(day);
-    } else if (!day.primary.blocked) {
+    } else if (primaryUsable) {
         if (retrySkip_ > 0) {
             --retrySkip_;
         } else if (store_.folderWritable(folder_)) {
@@ -193,19 +295,31 @@ bool EventLog::saveDay(Day& day) {
         }
     }
 
-    if (!fallbackFolder_.empty() && !day.fallback.blocked && writeTo(fallbackFolder_, day, day.fallback)) {
+    if (writeFallback(day)) {
         memoryOnlyNoticed_ = false;
         return true;
     }
-    if (!memoryOnlyNoticed_ && !fallbackFolder_.empty()) {
+    if (!memoryOnlyNoticed_ && fallbackDir()) {
         memoryOnlyNoticed_ = true;
         tell("Event log cannot be written, keeping events in memory");
     }
     return false;
 }
 
+bool EventLog::writeFallback(Day& day) {
+    const auto& dir = fallbackDir();
+    if (!dir || day.fallback.blocked || day.fallback.file.empty()) return false;
+    if (markerDue_) {
+        // The marker goes first: a day file never stands in a subfolder that does not
+        // say which log folder it belongs to.
+        if (!store_.replace(join(*dir, kFolderMarker), absoluteFolder(folder_) + "\n")) return false;
+        markerDue_ = false;
+    }
+    return writeTo(*dir, day, day.fallback);
+}
+
 bool EventLog::writeTo(const std::string& folder, Day& day, Sink& sink) {
-    const std::string path = pathIn(folder, day);
+    const std::string path = join(folder, sink.file);
     const std::size_t n = day.lines.size();
     if (sink.known && sink.lines <= n) {
         // The file is ours only if it is still exactly as long as we left it.
@@ -237,12 +351,13 @@ void EventLog::enterFallback(const Day& day) {
     inFallback_ = true;
     retrySkip_ = 0;
     retryGap_ = 1;
-    if (fallbackFolder_.empty()) {
+    const std::string dir = fallbackDir().value_or(std::string());
+    if (dir.empty()) {
         tell("Log folder cannot be written, keeping events in memory");
     } else if (day.primary.blocked) {
-        tell("Log file cannot be read, writing to " + fallbackFolder_);
+        tell("Log file cannot be read, writing to " + dir);
     } else {
-        tell("Log folder cannot be written, writing to " + fallbackFolder_);
+        tell("Log folder cannot be written, writing to " + dir);
     }
 }
 

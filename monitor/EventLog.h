@@ -12,9 +12,17 @@
 //    held before, and the normal cost of a save depends only on what is new.
 //  * When the log folder cannot be written, the user is told once (through `notice`),
 //    the lines stay in memory and go to the fallback folder instead; every later save
-//    checks whether the log folder has become writable again and moves back. Each
-//    folder's file is always a complete prefix of the day, so on start-up the longer of
-//    the two is the one to continue from.
+//    checks whether the log folder has become writable again and moves back.
+//  * A fallback copy belongs to the log folder it stood in for: it lives in a subfolder
+//    of the fallback folder named after that log folder, with a marker file
+//    ("log-folder.txt") that names it in full. A run with another log folder never
+//    reads it, and a subfolder whose marker names another folder is never used.
+//  * At the start of a day both copies are read and merged (DayLogMerge.h): when one
+//    is a prefix of the other that is one history, when two runs wrote separate
+//    histories both are kept in time order. No line of either copy is dropped.
+//  * Only regular files of at most kMaxReadBack bytes are read back. A FIFO, a device
+//    or a bigger file where the day file belongs is left alone; the day goes on in a
+//    file beside it ("yymmdd-1.log", then "-2" ...), and the user is told once.
 //  * A day that could not be written anywhere is kept and retried at every save, also
 //    after midnight: no event line is dropped.
 #pragma once
@@ -22,6 +30,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,6 +80,20 @@ public:
     bool usingFallback() const { return inFallback_; }
     const std::string& folder() const { return folder_; }
     const std::string& fallbackFolder() const { return fallbackFolder_; }
+    // The subfolder of the fallback folder that holds this log folder's copies ("" when
+    // there is none, or before the first pass looked for it).
+    std::string fallbackDayFolder() const { return fallbackDir_.value_or(std::string()); }
+
+    // Day files bigger than this are not read back (a day's log is a few MB at most).
+    static constexpr std::size_t kMaxReadBack = std::size_t{16} << 20;
+    // The marker file in a fallback subfolder: the log folder's full path and a LF.
+    static constexpr const char* kFolderMarker = "log-folder.txt";
+    // The subfolder of `fallbackRoot` where the copies of `folder`'s day files go when
+    // no other folder's marker is already there: the folder's last name and a hash of
+    // its absolute path, e.g. ".../raid-gui/bin-1f0c3a9d5e7b2c41".
+    static std::string fallbackSubfolder(const std::string& fallbackRoot, const std::string& folder);
+    // `folder` as an absolute path in normal form, as the marker names it.
+    static std::string absoluteFolder(const std::string& folder);
 
     static std::string ruleLine() { return std::string(83, '-'); }
     // Splits a day file: lines end with CR LF or LF; a last line without an end counts.
@@ -78,6 +102,7 @@ public:
 private:
     // What one folder's copy of a day holds, as far as we know.
     struct Sink {
+        std::string file;       // this day's file name in the folder ("" = none usable)
         bool known = false;     // the file holds exactly `lines` lines we wrote / read, `bytes` long
         bool blocked = false;   // an existing file we could not read: never overwrite it
         std::size_t lines = 0;
@@ -88,13 +113,17 @@ private:
         std::vector<std::string> lines;
         Sink primary;
         Sink fallback;
+        bool opened = false;    // file names chosen and copies read
     };
 
-    std::string pathIn(const std::string& folder, const Day& day) const;
     bool persisted(const Day& day) const;
     void startDay(const std::string& name);
-    void loadDay();
+    void openDay(Day& day);
+    std::optional<std::string> chooseFile(const std::string& folder, const Day& day, Sink& sink);
+    bool dayFileExists(const Day& day);
+    const std::optional<std::string>& fallbackDir();
     bool saveDay(Day& day);
+    bool writeFallback(Day& day);
     bool writeTo(const std::string& folder, Day& day, Sink& sink);
     void enterFallback(const Day& day);
     void leaveFallback();
@@ -112,6 +141,13 @@ private:
     bool deviceListChanged_ = false;
     std::string ts_;
     bool reseed_ = false;
+
+    // The fallback subfolder of this log folder, once looked for; nullopt inside when
+    // there is none to use. `markerDue_`: the marker is still to be written there.
+    bool fallbackLookedFor_ = false;
+    std::optional<std::string> fallbackDir_;
+    bool markerDue_ = false;
+    std::set<std::string> skippedNoticed_;  // special or oversized files already reported
 
     bool inFallback_ = false;
     bool memoryOnlyNoticed_ = false;

@@ -3,8 +3,13 @@
 //
 // Paths are plain strings in the platform's own spelling. Nothing here interprets the
 // content: the log decides about line ends.
+//
+// Only regular files are ever read or written. A FIFO, a device or a symlink to one
+// where a file is expected is reported as such and left alone: opening a FIFO blocks
+// until a writer comes, and reading /dev/zero never ends.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -13,6 +18,19 @@
 
 namespace raid {
 
+enum class ReadStatus {
+    ok,          // `text` holds the whole file
+    missing,     // nothing at that path (or its folder is missing or is a file)
+    unreadable,  // there is a file but it cannot be read (permissions, I/O error)
+    notRegular,  // a FIFO, device, socket or folder: never opened
+    tooLarge,    // a regular file longer than the limit: not read
+};
+
+struct BoundedRead {
+    ReadStatus status = ReadStatus::missing;
+    std::string text;
+};
+
 class FileStore {
 public:
     virtual ~FileStore() = default;
@@ -20,26 +38,41 @@ public:
     virtual bool exists(const std::string& path) = 0;
     // Size in bytes of a regular file; nullopt when there is none (or it cannot be asked).
     virtual std::optional<std::uint64_t> size(const std::string& path) = 0;
-    // Whole content; nullopt when the file is missing or cannot be read.
+    // Whole content of a regular file; nullopt when the file is missing or cannot be read.
     virtual std::optional<std::string> readAll(const std::string& path) = 0;
+    // The content of a regular file of at most `limit` bytes, without blocking and
+    // without reading more than `limit` bytes whatever is there. The default answer is
+    // built from exists/size/readAll, which is all an in-memory store needs.
+    virtual BoundedRead readBounded(const std::string& path, std::size_t limit);
     // Adds `data` at the end, creating the file (and missing parent folders) when needed.
     // On failure the store tries to leave the file at its earlier length; callers must
-    // still treat the file's tail as unknown after a failed append.
+    // still treat the file's tail as unknown after a failed append. Refuses anything
+    // but a regular file.
     virtual bool append(const std::string& path, std::string_view data) = 0;
     // Replaces the whole content: written to a temporary file beside the target first,
     // then renamed over it, so a failure at any point leaves the earlier file untouched.
-    // Missing parent folders are created.
+    // Missing parent folders are created. Refuses to replace anything but a regular file.
     virtual bool replace(const std::string& path, std::string_view data) = 0;
     // Whether a new file can be created in `folder` right now (an existing folder only).
     virtual bool folderWritable(const std::string& folder) = 0;
 };
 
-// The real store: std::filesystem and fstreams, nothing platform-specific.
+// The real store: POSIX files, never blocking on a special file.
 std::unique_ptr<FileStore> makeStdFileStore();
 
 // Where the log goes when its own folder cannot be written: $XDG_STATE_HOME/raid-gui, or
 // ~/.local/state/raid-gui when XDG_STATE_HOME is unset, empty or not absolute. The caller
 // passes the environment values (empty when unset); "" when neither gives a folder.
 std::string fallbackLogFolder(std::string_view xdgStateHome, std::string_view home);
+
+// Both folders of the day log as a program started from `argv0` uses them by default:
+// `log` is the folder of the running executable (the platform is asked first, then
+// `argv0` when it names a path; "." when neither answers), `fallback` is
+// fallbackLogFolder() of this process's environment.
+struct LogFolders {
+    std::string log;
+    std::string fallback;
+};
+LogFolders defaultLogFolders(const char* argv0);
 
 }  // namespace raid

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "Fixtures.h"
+#include "MemoryFileStore.h"
 #include "monitor/EventLog.h"
 
 namespace raid {
@@ -13,11 +14,13 @@ using namespace raid::testing;
 
 const std::string kTitle = "RAID GUI v0.23.7-3";
 const std::string kDay = "/logs/261207.log";
-const std::string kFallbackDay = "/state/raid-gui/261207.log";
+// This log folder's own subfolder of the fallback folder.
+const std::string kFallbackDir = EventLog::fallbackSubfolder("/state/raid-gui", "/logs");
+const std::string kFallbackDay = kFallbackDir + "/261207.log";
 
 class EventLogTest : public ::testing::Test {
 protected:
-    FakeFileStore store;
+    MemoryFileStore store;
     std::vector<std::string> notices;
     EventLog log{store, "/logs", "/state/raid-gui", kTitle, [this](const std::string& text) { notices.push_back(text); }};
     const double t = wallAt(2026, 12, 7, 14, 3, 5);
@@ -66,7 +69,7 @@ TEST_F(EventLogTest, PendingLinesGetTheTimeAndDueTheBlock) {
 
 TEST_F(EventLogTest, SavesAppendOnlyWhatIsNewWhateverTheDaySize) {
     const auto costOfOneLine = [&](int dayLines) {
-        FakeFileStore s;
+        MemoryFileStore s;
         EventLog l{s, "/logs", "/state/raid-gui", kTitle};
         l.prepareForPass(t, false);
         for (int i = 0; i < dayLines; ++i) l.addLine("D1 HDD1 Scan " + std::to_string(i % 100) + "%, " + ts);
@@ -113,17 +116,19 @@ TEST_F(EventLogTest, TornAppendIsRepairedByTheNextSave) {
 
 TEST_F(EventLogTest, ReadOnlyFolderFallsBackAndComesBackWithNothingLost) {
     store.files[kDay] = "morning\r\n";
-    store.readOnlyFolders.insert("/logs");
+    store.readOnlyTrees.insert("/logs");
     log.prepareForPass(t, true);
     EXPECT_TRUE(log.save());
     EXPECT_TRUE(log.usingFallback());
+    EXPECT_EQ(log.currentPath(), kFallbackDay);
     EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
+    EXPECT_EQ(store.files[kFallbackDir + "/log-folder.txt"], "/logs\n");
     for (int i = 0; i < 3; ++i) {
         log.prepareForPass(t + 4 * (i + 1), false);
         log.addLine("event " + std::to_string(i));
         EXPECT_TRUE(log.save());
     }
-    EXPECT_EQ(notices, (std::vector<std::string>{"Log folder cannot be written, writing to /state/raid-gui"}));
+    EXPECT_EQ(notices, (std::vector<std::string>{"Log folder cannot be written, writing to " + kFallbackDir}));
     EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
     EXPECT_EQ(store.files[kDay], "morning\r\n");
 
@@ -134,7 +139,7 @@ TEST_F(EventLogTest, ReadOnlyFolderFallsBackAndComesBackWithNothingLost) {
         EXPECT_EQ(again.lines(), log.lines());
     }
 
-    store.readOnlyFolders.clear();
+    store.readOnlyTrees.clear();
     log.prepareForPass(t + 24, false);
     log.addLine("event back home");
     EXPECT_TRUE(log.save());
@@ -152,11 +157,11 @@ TEST_F(EventLogTest, UnreadableDayFileIsNeverOverwritten) {
     EXPECT_TRUE(log.save());
     EXPECT_EQ(store.files[kDay], "precious\r\n");
     EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
-    EXPECT_EQ(notices.at(0), "Log file cannot be read, writing to /state/raid-gui");
+    EXPECT_EQ(notices.at(0), "Log file cannot be read, writing to " + kFallbackDir);
 }
 
 TEST_F(EventLogTest, LinesNobodyCouldWriteSurviveMidnight) {
-    store.readOnlyFolders = {"/logs", "/state/raid-gui"};
+    store.readOnlyTrees = {"/logs", "/state/raid-gui"};
     log.prepareForPass(t, false);
     log.addLine("late event");
     EXPECT_FALSE(log.save());
@@ -168,10 +173,142 @@ TEST_F(EventLogTest, LinesNobodyCouldWriteSurviveMidnight) {
     const double tomorrow = wallAt(2026, 12, 8, 0, 0, 3);
     EXPECT_TRUE(log.prepareForPass(tomorrow, false));
     EXPECT_EQ(log.lines(), (std::vector<std::string>{rule}));
-    store.readOnlyFolders.clear();
+    store.readOnlyTrees.clear();
     EXPECT_TRUE(log.save());
     EXPECT_EQ(store.files[kDay], crlf({rule, "late event"}));
     EXPECT_EQ(store.files["/logs/261208.log"], crlf({rule}));
+}
+
+// Two copies of one day: the log folder's and this folder's fallback copy.
+class EventLogCopiesTest : public EventLogTest {
+protected:
+    void SetUp() override { store.files[kFallbackDir + "/log-folder.txt"] = "/logs\n"; }
+    std::vector<std::string> runLines(const std::string& hhmmss, const std::string& event) {
+        return {rule, kTitle + " has started from 12/07/26 " + hhmmss, "Device1 information :", rule,
+                "D1 HDD1 " + event + ", 12/07/26 " + hhmmss};
+    }
+};
+
+TEST_F(EventLogCopiesTest, APrefixIsTheSameHistoryAndTheRestIsOnlyAppended) {
+    const std::vector<std::string> day = runLines("09:00:00", "Scan 10%");
+    store.files[kDay] = crlf({day.begin(), day.begin() + 3});
+    store.files[kFallbackDay] = crlf(day);
+    log.prepareForPass(t, false);
+    EXPECT_EQ(log.lines(), day);
+    const auto before = store.bytesWritten;
+    log.addLine("new");
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(store.files[kDay], crlf(log.lines()));
+    // The log folder's copy held the start of the day: only its missing end was written.
+    EXPECT_EQ(store.bytesWritten - before, crlf({day.begin() + 3, day.end()}).size() + 5);
+    EXPECT_EQ(store.replaces, 0);
+}
+
+TEST_F(EventLogCopiesTest, SeparateRunsInTheTwoCopiesAreInterleavedByTime) {
+    auto early = runLines("09:00:00", "Scan 10%");
+    early.push_back(rule);
+    early.push_back("D1 HDD2 was removed, 12/07/26 16:00:00");
+    const auto middle = runLines("15:00:00", "Rebuild 50%");
+    store.files[kDay] = crlf(early);
+    store.files[kFallbackDay] = crlf(middle);
+    log.prepareForPass(t, false);
+    std::vector<std::string> expected(early.begin(), early.end() - 2);
+    expected.insert(expected.end(), middle.begin(), middle.end());
+    expected.push_back(rule);
+    expected.push_back("D1 HDD2 was removed, 12/07/26 16:00:00");
+    EXPECT_EQ(log.lines(), expected);
+    EXPECT_TRUE(log.hasUnsavedLines());  // neither copy holds the whole day
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(store.files[kDay], crlf(expected));
+
+    // The fallback copy is now stale. A run that must write to it again (the log
+    // folder readable but not writable) reads both and still has each line once.
+    store.readOnlyTrees.insert("/logs");
+    EventLog next{store, "/logs", "/state/raid-gui", kTitle};
+    next.prepareForPass(t + 60, false);
+    EXPECT_EQ(next.lines(), expected);
+    next.addLine("later");
+    EXPECT_TRUE(next.save());
+    expected.push_back("later");
+    EXPECT_EQ(store.files[kFallbackDay], crlf(expected));
+}
+
+TEST_F(EventLogCopiesTest, AnotherFoldersFallbackCopyIsNeverRead) {
+    const std::string theirs = EventLog::fallbackSubfolder("/state/raid-gui", "/other");
+    ASSERT_NE(theirs, kFallbackDir);
+    store.files.clear();
+    store.files[theirs + "/log-folder.txt"] = "/other\n";
+    store.files[theirs + "/261207.log"] = "their line\r\n";
+    store.readOnlyTrees.insert("/logs");
+    log.prepareForPass(t, true);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{rule, kTitle + " has started from " + ts}));
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
+    EXPECT_EQ(store.files[theirs + "/261207.log"], "their line\r\n");
+}
+
+TEST_F(EventLogCopiesTest, ASubfolderWhoseMarkerNamesAnotherFolderIsLeftAlone) {
+    store.files[kFallbackDir + "/log-folder.txt"] = "/elsewhere\n";
+    store.files[kFallbackDay] = "not ours\r\n";
+    store.readOnlyTrees.insert("/logs");
+    log.prepareForPass(t, true);
+    EXPECT_EQ(log.lines().size(), 2u);
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(log.fallbackDayFolder(), kFallbackDir + "-1");
+    EXPECT_EQ(store.files[kFallbackDir + "-1/log-folder.txt"], "/logs\n");
+    EXPECT_EQ(store.files[kFallbackDir + "-1/261207.log"], crlf(log.lines()));
+    EXPECT_EQ(store.files[kFallbackDay], "not ours\r\n");
+    EXPECT_EQ(store.files[kFallbackDir + "/log-folder.txt"], "/elsewhere\n");
+}
+
+TEST_F(EventLogCopiesTest, AMarkerThatIsASpecialFileIsNotOurs) {
+    store.files.clear();
+    store.special.insert(kFallbackDir + "/log-folder.txt");
+    store.readOnlyTrees.insert("/logs");
+    log.prepareForPass(t, true);
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(log.currentPath(), kFallbackDir + "-1/261207.log");
+}
+
+TEST_F(EventLogTest, ASpecialFileWhereTheDayGoesIsLeftAloneAndTheDayGoesOnBesideIt) {
+    store.special.insert(kDay);
+    log.prepareForPass(t, true);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{rule, kTitle + " has started from " + ts}));
+    EXPECT_TRUE(log.save());
+    log.prepareForPass(t + 4, false);
+    log.addLine("event");
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(log.currentPath(), "/logs/261207-1.log");
+    EXPECT_EQ(store.files["/logs/261207-1.log"], crlf(log.lines()));
+    EXPECT_EQ(store.files.count(kDay), 0u);
+    EXPECT_EQ(notices, (std::vector<std::string>{
+                           "Log file /logs/261207.log is not a regular file, writing to /logs/261207-1.log"}));
+    // The next run continues beside it too, from what the first one wrote.
+    EventLog again{store, "/logs", "/state/raid-gui", kTitle};
+    again.prepareForPass(t + 8, false);
+    EXPECT_EQ(again.lines(), log.lines());
+}
+
+TEST_F(EventLogTest, ADayFileBeyondTheReadBackLimitIsNotRead) {
+    const std::string huge(EventLog::kMaxReadBack + 1, 'x');
+    store.files[kDay] = huge;
+    store.files["/logs/261207-1.log"] = "earlier today\r\n";
+    log.prepareForPass(t, true);
+    EXPECT_EQ(log.lines().front(), "earlier today");
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(store.files[kDay].size(), huge.size());
+    EXPECT_EQ(store.files["/logs/261207-1.log"], crlf(log.lines()));
+    EXPECT_EQ(notices.at(0), "Log file /logs/261207.log is too large, writing to /logs/261207-1.log");
+}
+
+TEST_F(EventLogTest, WhenNoNameBesideIsFreeTheDayGoesToTheFallbackFolder) {
+    store.special.insert(kDay);
+    for (int k = 1; k <= 9; ++k) store.special.insert("/logs/261207-" + std::to_string(k) + ".log");
+    log.prepareForPass(t, true);
+    EXPECT_TRUE(log.save());
+    EXPECT_TRUE(log.usingFallback());
+    EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
+    EXPECT_EQ(notices.size(), 10u);  // nine files skipped for the next, then the fallback
 }
 
 TEST(EventLogSplitTest, CrLfOrLfAndALastLineWithoutEnd) {

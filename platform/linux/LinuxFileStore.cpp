@@ -1,0 +1,248 @@
+// The real file store on POSIX. Every path is checked to be a regular file before it
+// is opened (stat follows symlinks, so a link to /dev/zero counts as the device it
+// names), opened with O_NONBLOCK, and checked again with fstat on the open handle, so
+// neither a FIFO nor a device in the log's place can block the program or feed it
+// endless data, and nothing is ever written into one.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "platform/FileStore.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+// Closes the descriptor when it goes out of scope unless closed explicitly first
+// (an explicit close reports the error a delayed write can show only there).
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    bool close() {
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        return rc == 0;
+    }
+
+private:
+    int fd_;
+};
+
+enum class Kind { missing, regular, other, error };
+
+Kind kindOf(const std::string& path, struct stat& st) {
+    if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode) ? Kind::regular : Kind::other;
+    return (errno == ENOENT || errno == ENOTDIR) ? Kind::missing : Kind::error;
+}
+
+bool writeAll(int fd, std::string_view data) {
+    const char* at = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        at += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void makeParent(const std::string& path) {
+    const fs::path p(path);
+    std::error_code ec;
+    if (p.has_parent_path()) fs::create_directories(p.parent_path(), ec);
+}
+
+// A new file beside `base` that nobody else can have opened: O_EXCL refuses whatever
+// already stands there (a stale temp file, a FIFO, a symlink). The mode is left to the
+// umask, as for any file the user's programs create.
+int createUnique(const std::string& base, std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        name = base + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+class PosixFileStore final : public FileStore {
+public:
+    bool exists(const std::string& path) override {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0;
+    }
+
+    std::optional<std::uint64_t> size(const std::string& path) override {
+        struct stat st {};
+        if (kindOf(path, st) != Kind::regular) return std::nullopt;
+        return static_cast<std::uint64_t>(st.st_size);
+    }
+
+    std::optional<std::string> readAll(const std::string& path) override {
+        BoundedRead r = readBounded(path, std::numeric_limits<std::size_t>::max() / 2);
+        if (r.status != ReadStatus::ok) return std::nullopt;
+        return std::move(r.text);
+    }
+
+    BoundedRead readBounded(const std::string& path, std::size_t limit) override {
+        BoundedRead r;
+        struct stat st {};
+        switch (kindOf(path, st)) {
+            case Kind::missing: return r;
+            case Kind::other: r.status = ReadStatus::notRegular; return r;
+            case Kind::error: r.status = ReadStatus::unreadable; return r;
+            case Kind::regular: break;
+        }
+        if (static_cast<std::uint64_t>(st.st_size) > limit) {
+            r.status = ReadStatus::tooLarge;
+            return r;
+        }
+        const int fd = ::open(path.c_str(), O_RDONLY | kOpenFlags);
+        if (fd < 0) {
+            r.status = (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::missing : ReadStatus::unreadable;
+            return r;
+        }
+        Descriptor guard(fd);
+        // The path may have changed between stat and open: the handle decides.
+        if (::fstat(fd, &st) != 0) {
+            r.status = ReadStatus::unreadable;
+            return r;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            r.status = ReadStatus::notRegular;
+            return r;
+        }
+        if (static_cast<std::uint64_t>(st.st_size) > limit) {
+            r.status = ReadStatus::tooLarge;
+            return r;
+        }
+        std::string text;
+        text.reserve(static_cast<std::size_t>(st.st_size));
+        char buffer[65536];
+        for (;;) {
+            // One byte past the limit is enough to know that a growing file went over it.
+            const std::size_t room = limit - std::min(limit, text.size()) + 1;
+            const ssize_t n = ::read(fd, buffer, std::min(room, sizeof buffer));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                r.status = ReadStatus::unreadable;
+                return r;
+            }
+            if (n == 0) break;
+            text.append(buffer, static_cast<std::size_t>(n));
+            if (text.size() > limit) {
+                r.status = ReadStatus::tooLarge;
+                return r;
+            }
+        }
+        r.status = ReadStatus::ok;
+        r.text = std::move(text);
+        return r;
+    }
+
+    bool append(const std::string& path, std::string_view data) override {
+        struct stat st {};
+        const Kind kind = kindOf(path, st);
+        if (kind == Kind::other || kind == Kind::error) return false;
+        if (kind == Kind::missing) makeParent(path);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kOpenFlags, 0666);
+        if (fd < 0) return false;
+        Descriptor guard(fd);
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        const off_t before = st.st_size;
+        if (writeAll(fd, data) && guard.close()) return true;
+        // A full disk can leave part of the data behind. Cut it off again so the file
+        // keeps exactly what it held: the next save can then still just append.
+        if (kind == Kind::missing && before == 0) {
+            ::unlink(path.c_str());
+        } else if (guard.get() >= 0) {
+            (void)::ftruncate(fd, before);
+        } else {
+            (void)::truncate(path.c_str(), before);
+        }
+        return false;
+    }
+
+    bool replace(const std::string& path, std::string_view data) override {
+        struct stat st {};
+        const Kind kind = kindOf(path, st);
+        if (kind == Kind::other || kind == Kind::error) return false;
+        makeParent(path);
+        std::string temp;
+        const int fd = createUnique(path, temp);
+        if (fd < 0) return false;
+        bool ok = false;
+        {
+            Descriptor guard(fd);
+            // The new content keeps the permissions the old file had.
+            if (kind == Kind::regular) (void)::fchmod(fd, st.st_mode & 07777);
+            // Flushed before the rename: after a power cut the name shows the old
+            // content or the new one, never an empty file.
+            ok = writeAll(fd, data) && ::fsync(fd) == 0 && guard.close();
+        }
+        if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+        if (!ok) ::unlink(temp.c_str());
+        return ok;
+    }
+
+    bool folderWritable(const std::string& folder) override {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+        // Permission bits say little (ACLs, read-only mounts, a full disk's reserve):
+        // creating a file is the only question that gets a true answer.
+        std::string probe;
+        const int fd = createUnique((fs::path(folder) / ".raid-gui-write-probe").string(), probe);
+        if (fd < 0) return false;
+        ::close(fd);
+        ::unlink(probe.c_str());
+        return true;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<FileStore> makeStdFileStore() { return std::make_unique<PosixFileStore>(); }
+
+LogFolders defaultLogFolders(const char* argv0) {
+    LogFolders folders;
+    // The kernel knows where the executable is even when it was started through PATH,
+    // where argv[0] is a bare name that says nothing about its folder.
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec || !exe.is_absolute()) {
+        exe.clear();
+        if (argv0 != nullptr && std::strchr(argv0, '/') != nullptr) {
+            const fs::path p = fs::weakly_canonical(fs::absolute(argv0, ec), ec);
+            if (!ec) exe = p;
+        }
+    }
+    folders.log = exe.has_parent_path() ? exe.parent_path().string() : std::string(".");
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    folders.fallback = fallbackLogFolder(state ? state : "", home ? home : "");
+    return folders;
+}
+
+}  // namespace raid
