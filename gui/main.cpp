@@ -16,8 +16,9 @@ int main(int argc, char** argv) {
     // and without disturbing the running one.
     if (!platform->instanceLock || !platform->instanceLock->acquire("QX_GUI")) return 0;
 
-    // The day logs go beside the executable, as they always have; when that folder is
-    // read-only (an installed program) they go to the user's state folder instead.
+    // The day logs go beside the executable, where users of the program look for them;
+    // when that folder is read-only (an installed program) they go to the user's state
+    // folder instead.
     const raid::LogFolders logFolders = raid::defaultLogFolders(argc > 0 ? argv[0] : nullptr);
 
     int rc = 0;
@@ -32,7 +33,8 @@ int main(int argc, char** argv) {
                                                                 .hostInfo = platform->hostInfo.get(),
                                                                 .files = nullptr,
                                                                 .logFolder = logFolders.log,
-                                                                .fallbackLogFolder = logFolders.fallback},
+                                                                .fallbackLogFolder = logFolders.fallback,
+                                                                .random = platform->random.get()},
                                                     controls);
         });
         rc = raid::gui::runWindow(argc, argv, host);

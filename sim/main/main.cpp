@@ -127,14 +127,9 @@ int main(int argc, char** argv) {
 
     // Like the real program, the day logs go beside the executable unless told
     // otherwise; when that folder is read-only they go to the user's state folder.
-    if (options.logDir.empty()) {
-        std::error_code ec;
-        const auto exe = std::filesystem::weakly_canonical(std::filesystem::absolute(argv[0], ec), ec);
-        options.logDir = ec ? std::string(".") : exe.parent_path().string();
-    }
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    options.fallbackLogDir = raid::fallbackLogFolder(state ? state : "", home ? home : "");
+    const raid::LogFolders folders = raid::defaultLogFolders(argc > 0 ? argv[0] : nullptr);
+    if (options.logDir.empty()) options.logDir = folders.log;
+    options.fallbackLogDir = folders.fallback;
 
 #ifdef RAID_WITH_WINDOW
     if (!headless) return runWithWindow(argc, argv, options);

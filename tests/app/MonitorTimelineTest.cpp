@@ -2,6 +2,8 @@
 // as enclosures change, checked against the file's exact lines.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <fstream>
 
@@ -231,7 +233,11 @@ TEST_F(Monitor, AnUnwritableLogFolderLosesNothing) {
     EXPECT_EQ(r.linesWith("StatusBar1.Panel4 Log folder cannot be written, writing to " + kit.dir() + "/fallback")
                   .size(),
               1u);
-    const auto d = kit.dayFile("261207", kit.dir() + "/fallback");
+    // The fallback copy stands in for this log folder only: it lives in that folder's
+    // own place inside the fallback folder.
+    const std::string path = r.form().eventLog().currentPath();
+    ASSERT_EQ(path.rfind(kit.dir() + "/fallback/", 0), 0u) << path;
+    const auto d = kit.dayFile("261207", std::filesystem::path(path).parent_path().string());
     EXPECT_EQ(d, r.form().eventLog().lines());
     EXPECT_EQ(withPrefix(d, "D1 HDD2 was removed, ").size(), 1u);
 }
