@@ -149,8 +149,10 @@ const std::optional<std::string>& EventLog::fallbackDir() {
             return fallbackDir_;
         }
         if (marker.status == ReadStatus::ok) {
+            // The folder's path and one line end (LF, or CR LF after an edit elsewhere).
             std::string& named = marker.text;
-            while (!named.empty() && (named.back() == '\n' || named.back() == '\r')) named.pop_back();
+            if (!named.empty() && named.back() == '\n') named.pop_back();
+            if (!named.empty() && named.back() == '\r') named.pop_back();
             if (named == full) {
                 fallbackDir_ = dir;
                 return fallbackDir_;

@@ -143,8 +143,9 @@ public:
         char buffer[65536];
         for (;;) {
             // One byte past the limit is enough to know that a growing file went over it.
-            const std::size_t room = limit - std::min(limit, text.size()) + 1;
-            const ssize_t n = ::read(fd, buffer, std::min(room, sizeof buffer));
+            const std::size_t room = limit - text.size();  // text.size() <= limit here
+            const std::size_t want = room >= sizeof buffer ? sizeof buffer : room + 1;
+            const ssize_t n = ::read(fd, buffer, want);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 r.status = ReadStatus::unreadable;

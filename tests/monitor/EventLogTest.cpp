@@ -270,6 +270,27 @@ TEST_F(EventLogCopiesTest, AMarkerThatIsASpecialFileIsNotOurs) {
     EXPECT_EQ(log.currentPath(), kFallbackDir + "-1/261207.log");
 }
 
+TEST_F(EventLogCopiesTest, AFolderWhoseNameEndsInALineEndStillFindsItsOwnCopies) {
+    store.files.clear();
+    const std::string odd = "/logs\n";
+    store.readOnlyTrees.insert(odd);
+    {
+        EventLog first{store, odd, "/state/raid-gui", kTitle};
+        first.prepareForPass(t, true);
+        first.addLine("from the first run");
+        EXPECT_TRUE(first.save());
+        EXPECT_EQ(first.fallbackDayFolder(), EventLog::fallbackSubfolder("/state/raid-gui", odd));
+    }
+    EventLog second{store, odd, "/state/raid-gui", kTitle};
+    second.prepareForPass(t + 4, false);
+    EXPECT_EQ(second.lines().back(), "from the first run");
+    // A marker written elsewhere with CR LF names the same folder.
+    store.files[EventLog::fallbackSubfolder("/state/raid-gui", "/logs") + "/log-folder.txt"] = "/logs\r\n";
+    store.files[kFallbackDay] = "theirs and ours\r\n";
+    log.prepareForPass(t, false);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"theirs and ours"}));
+}
+
 TEST_F(EventLogTest, ASpecialFileWhereTheDayGoesIsLeftAloneAndTheDayGoesOnBesideIt) {
     store.special.insert(kDay);
     log.prepareForPass(t, true);

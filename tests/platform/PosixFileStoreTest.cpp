@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +122,7 @@ TEST_F(PosixFileStore, ReadBackIsBoundedWithoutReading) {
     EXPECT_EQ(store->readBounded(at("exact.log"), 5).text, "12345");
     EXPECT_EQ(store->readBounded(at("exact.log"), 4).status, ReadStatus::tooLarge);
     EXPECT_EQ(store->readBounded(at("exact.log"), 0).status, ReadStatus::tooLarge);
+    EXPECT_EQ(store->readBounded(at("exact.log"), SIZE_MAX).text, "12345");
     write("empty.log", "");
     EXPECT_EQ(store->readBounded(at("empty.log"), 0).status, ReadStatus::ok);
 }
