@@ -21,16 +21,10 @@
 #include "app/Controls.h"
 #include "gui/EngineActions.h"
 
-class QCheckBox;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
-class QStackedWidget;
-class QTableWidget;
 
 namespace raid::gui {
 
-class ImageControl;
+class PageBuilder;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -73,43 +67,19 @@ private:
         std::deque<QString> echoes;  // texts sent to the engine, not yet echoed back
     };
 
+    // The page builder registers the controls it makes and wires them to post().
+    friend class PageBuilder;
+
     void post(EngineAction action);
     Entry& add(QWidget* w, bool enginePlaced = false);
 
-    // Builders; each registers the control under its name.
-    ImageControl* image(QWidget* parent, const QString& name, const QPixmap& picture, QPoint pos,
-                        bool clickable = true);
-    // Hidden picture sources `<name>_Yellow` / `<name>_White` next to their image.
-    void sources(QWidget* parent, const QString& name, const QPixmap& yellow, const QPixmap& white, QPoint pos,
-                 bool enginePlaced = false);
-    QLabel* label(QWidget* parent, const QString& name, const QRect& r, int align, int pixelSize = 13,
-                  bool bold = false, const QString& text = {});
-    QLabel* caption(QWidget* parent, const QString& text, const QRect& r, int pixelSize = 13, bool bold = false,
-                    int align = 0);
-    QCheckBox* checkBox(QWidget* parent, const QString& name, const QString& text, const QRect& r);
-    QLineEdit* edit(QWidget* parent, const QString& name, const QRect& r);
-    QPlainTextEdit* memo(QWidget* parent, const QString& name, const QRect& r);
-    QTableWidget* grid(QWidget* parent, const QString& name, const QRect& r);
-    QWidget* rule(QWidget* parent, const QRect& r);
-
-    void buildNavigation();
-    void deviceTabs(QWidget* page, const std::array<const char*, 2>& tabs);
-    void buildStatusPage(QWidget* page);
-    void buildUpgradePage(QWidget* page);
-    void buildEmailPage(QWidget* page);
-    void buildSetupSubPage(QWidget* page);
-    void buildRecipientSubPage(QWidget* page, const QString& edit, const QString& plus, const QString& minus,
-                               const QString& grid, const QString& subject, const QString& contents,
-                               const QString& autoAddLine, const QString& checkBox);
-    void buildAboutPage(QWidget* page);
-    void buildStatusBar();
+    void buildNavigation(PageBuilder& b);
+    void buildStatusBar(PageBuilder& b);
 
     void applyText(Entry& e, const QString& text);
     void applyColor(Entry& e, const std::string& color);
     void applyHint(Entry& e, const std::string& hint);
     void applyPosition(Entry& e, const ControlState& s);
-    // Drive pictures follow their drive's model label: faded when the drive is gone.
-    void refreshDrivePictures();
     // True (and consumed) when `text` is the engine echoing what the user typed.
     bool isEcho(Entry& e, const QString& text);
     void forwardEditText(const QString& name, const QString& text);
