@@ -94,7 +94,8 @@ void glyph(QPainter& p, QPointF c, Glyph g, const QColor& ink) {
     p.restore();
 }
 
-void progressTrack(QPainter& p, const QRectF& r, int percent, const QColor& fill) {
+// Fills from the left, or from the right when `fromRight` (a copy running leftwards).
+void progressTrack(QPainter& p, const QRectF& r, int percent, const QColor& fill, bool fromRight = false) {
     p.save();
     p.setPen(Qt::NoPen);
     p.setBrush(kTrack);
@@ -104,6 +105,7 @@ void progressTrack(QPainter& p, const QRectF& r, int percent, const QColor& fill
     if (share > 0) {
         QRectF done = r;
         done.setWidth(std::max(r.height(), r.width() * share));
+        if (fromRight) done.moveRight(r.right());
         p.setBrush(fill);
         p.drawRoundedRect(done, r.height() / 2, r.height() / 2);
     }
@@ -264,7 +266,6 @@ QPixmap BaysPicture::render(const BaysView& v, QSize size, qreal dpr) {
 
     // The enclosure: a light aluminium front with a soft shadow under it.
     const QRectF body(0.5, 0.5, w - 1, h - 4);
-    if (v.controller == BayController::None) p.setOpacity(0.6);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x1F, 0x3A, 0x5F, 22));
     p.drawRoundedRect(body.translated(0, 2.5), 11, 11);
@@ -291,7 +292,7 @@ QPixmap BaysPicture::render(const BaysView& v, QSize size, qreal dpr) {
 
     // Between the bays: the work under way, or the verdict when there is none.
     const QRectF between(col + 6, 8, w - 2 * col - 12, body.height() - 15);
-    const qreal arrowY = between.top() + 44;
+    const qreal arrowY = kWorkRow;
     const QPointF left(bayRects[0].right() + 10, arrowY), right(bayRects[1].left() - 10, arrowY);
     switch (v.work) {
         case BayWork::Rebuild: {
@@ -299,7 +300,8 @@ QPixmap BaysPicture::render(const BaysView& v, QSize size, qreal dpr) {
             // The copy runs from the healthy bay into the one being rebuilt.
             if (v.target == 1) arrow(p, right, left, kAmber);
             if (v.target == 2) arrow(p, left, right, kAmber);
-            progressTrack(p, QRectF(between.left() + 6, arrowY + 16, between.width() - 12, 6), v.percent, kAmber);
+            progressTrack(p, QRectF(between.left() + 6, arrowY + 16, between.width() - 12, 6), v.percent, kAmber,
+                          v.target == 1);
             break;
         }
         case BayWork::Scan:

@@ -24,6 +24,7 @@ public:
     // columns of the drives below it.
     static constexpr QSize kSize{369, 104};
     static constexpr int kColumnWidth = 119;  // each bay's column; the rest is the work between them
+    static constexpr int kWorkRow = 52;       // the row the arrows between the bays run along
 
     explicit BaysPicture(const QString& name, QWidget* parent = nullptr);
 

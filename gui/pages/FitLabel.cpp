@@ -1,5 +1,7 @@
 #include "gui/pages/FitLabel.h"
 
+#include <algorithm>
+
 #include <QFontMetrics>
 #include <QList>
 #include <QPainter>
@@ -18,11 +20,33 @@ QString withoutTrailingBlanks(QString s) {
     return s;
 }
 
+// How wide `s` is drawn: the larger of its advance and the box the painter lays it
+// out in (they differ by a pixel or two for some glyphs, the ellipsis among them).
+int drawnWidth(const QFontMetrics& fm, const QString& s) {
+    constexpr int kRoom = 1 << 20;
+    return std::max(fm.horizontalAdvance(s), fm.boundingRect(QRect(0, 0, kRoom, kRoom), 0, s).width());
+}
+
 // The longest start of `s` (at least one character) that fits `width`.
 qsizetype fittingPrefix(const QString& s, const QFontMetrics& fm, int width) {
-    qsizetype n = s.size();
-    while (n > 1 && fm.horizontalAdvance(s.left(n)) > width) --n;
-    return n;
+    qsizetype lo = 1, hi = s.size();
+    while (lo < hi) {
+        const qsizetype mid = lo + (hi - lo + 1) / 2;
+        if (drawnWidth(fm, s.left(mid)) <= width)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return lo;
+}
+
+// The start of `s` that fits `width` together with an ellipsis after it.
+QString elided(const QString& s, const QFontMetrics& fm, int width) {
+    const int room = width - drawnWidth(fm, QString(kEllipsis));
+    if (room <= 0) return QString();
+    QString head = s.left(fittingPrefix(s, fm, room));
+    while (!head.isEmpty() && drawnWidth(fm, head + kEllipsis) > width) head.chop(1);
+    return withoutTrailingBlanks(head) + kEllipsis;
 }
 
 // A paragraph cut where a line may end: at blanks (which vanish at a line end) and
@@ -49,9 +73,10 @@ QList<Piece> pieces(const QString& paragraph) {
 }
 
 // One paragraph broken into lines of at most `width`: at the places above where
-// possible, inside a piece only when it alone is wider than the line.
-void wrapParagraph(const QString& paragraph, const QFontMetrics& fm, int width, QStringList& out) {
-    if (fm.horizontalAdvance(paragraph) <= width) {
+// possible, inside a piece only when it alone is wider than the line. Stops once
+// `out` holds more than `limit` lines: the rest could not be shown anyway.
+void wrapParagraph(const QString& paragraph, const QFontMetrics& fm, int width, qsizetype limit, QStringList& out) {
+    if (drawnWidth(fm, paragraph) <= width) {
         out << paragraph;
         return;
     }
@@ -59,17 +84,18 @@ void wrapParagraph(const QString& paragraph, const QFontMetrics& fm, int width, 
     for (Piece piece : pieces(paragraph)) {
         const QString joined =
             line.isEmpty() ? piece.text : line + (piece.afterBlank ? QStringLiteral(" ") : QString()) + piece.text;
-        if (fm.horizontalAdvance(joined) <= width) {
+        if (drawnWidth(fm, joined) <= width) {
             line = joined;
             continue;
         }
         if (!line.isEmpty()) out << line;
-        while (fm.horizontalAdvance(piece.text) > width) {
+        while (out.size() <= limit && drawnWidth(fm, piece.text) > width) {
             const qsizetype n = fittingPrefix(piece.text, fm, width);
             out << piece.text.left(n);
             piece.text.remove(0, n);
         }
         line = piece.text;
+        if (out.size() > limit) return;
     }
     out << line;
 }
@@ -92,28 +118,34 @@ QStringList FitLabel::fit(const QString& text, const QFontMetrics& fm, int width
     bool all = true;
     QStringList lines;
     if (width > 0) {
-        const QString shown = withoutTrailingBlanks(text);
+        // n lines take (n - 1) line spacings plus one line's height.
+        const int maxLines = height < fm.height() ? 1 : 1 + (height - fm.height()) / std::max(1, fm.lineSpacing());
+        QString shown = withoutTrailingBlanks(text);
+        // No box holds more characters than it has pixels per line: a huge text is cut
+        // before it is measured, so whatever arrives, drawing it stays cheap.
+        const qsizetype most = std::min<qsizetype>(4096, qsizetype(maxLines + 1) * (width + 1));
+        if (shown.size() > most) {
+            shown.truncate(most);
+            all = false;
+        }
         if (!shown.isEmpty()) {
             for (QString paragraph : shown.split(QLatin1Char('\n'))) {
+                if (lines.size() > maxLines) break;
                 paragraph = withoutTrailingBlanks(paragraph);
                 if (wrap)
-                    wrapParagraph(paragraph, fm, width, lines);
+                    wrapParagraph(paragraph, fm, width, maxLines, lines);
                 else
                     lines << paragraph;
             }
         }
-        // n lines take (n - 1) line spacings plus one line's height.
-        const int maxLines = height < fm.height() ? 1 : 1 + (height - fm.height()) / fm.lineSpacing();
         if (lines.size() > maxLines) {
             lines.resize(maxLines);
-            QString& last = lines.last();
-            while (!last.isEmpty() && fm.horizontalAdvance(last + kEllipsis) > width) last.chop(1);
-            last = withoutTrailingBlanks(last) + kEllipsis;
+            lines.last() = elided(lines.last(), fm, width);
             all = false;
         }
         for (QString& line : lines) {
-            if (fm.horizontalAdvance(line) > width) {
-                line = fm.elidedText(line, Qt::ElideRight, width);
+            if (drawnWidth(fm, line) > width) {
+                line = elided(line, fm, width);
                 all = false;
             }
         }
