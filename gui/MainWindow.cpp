@@ -254,7 +254,9 @@ void TForm1::applyChange(const ControlChange& change) {
     applying_ = true;
     if (all || change.prop == Prop::Text) applyText(e, QString::fromStdString(s.text));
     if (e.widget != this) {
-        if (all || change.prop == Prop::Visible) e.widget->setVisible(s.visible);
+        // A picture source only lends its picture: the engine's whole-state resend
+        // must not put it on screen over the image that shows it.
+        if ((all || change.prop == Prop::Visible) && !e.pictureSource) e.widget->setVisible(s.visible);
         if (all || change.prop == Prop::Enabled) e.widget->setEnabled(s.enabled);
         if (all || change.prop == Prop::Checked) {
             if (auto* cb = qobject_cast<QCheckBox*>(e.widget)) cb->setChecked(s.checked);

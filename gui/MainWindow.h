@@ -63,6 +63,7 @@ private:
         QWidget* widget = nullptr;
         QPoint design;             // where the layout puts the control
         bool enginePlaced = false; // placed by the engine on a navigation slot
+        bool pictureSource = false; // a hidden `_Yellow` / `_White` picture holder
         QPalette palette;          // the control's own colours ("" colour)
         std::deque<QString> echoes;  // texts sent to the engine, not yet echoed back
     };

@@ -1,41 +1,65 @@
 #!/usr/bin/env bash
 # Takes docs/screenshot.png: the window of raid-gui-sim on the simulated default
-# enclosure, on a virtual X display.
+# enclosure, on a virtual X display; or the window on a scenario.
 #
-#   scripts/screenshot.sh [OUTPUT.png]
+#   scripts/screenshot.sh [OUTPUT.png [SCENARIO]]
+#   scripts/screenshot.sh --status      docs/status-rebuild.png and docs/status-hybrid.png
+#                                       from the scenarios in docs/scenarios/
 #
 # RAID_SCREENSHOT_PROGRAM picks another program that opens the window (default
-# build/raid-gui-sim); RAID_SCREENSHOT_SETTLE is how many seconds to let it draw
-# after the window appears (default 4: detection, first poll, Status page).
+# build/raid-gui-sim; with a scenario it must take raid-gui-sim's --scenario and
+# --log-dir); RAID_SCREENSHOT_SETTLE is how many seconds to let it draw after the
+# window appears (default 4: detection, first poll, Status page; 7 with a scenario,
+# whose enclosure is only read at the first poll, about 4 s after the start).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+if [[ "${1:-}" == --status ]]; then
+  "$0" docs/status-rebuild.png docs/scenarios/status-rebuild.scenario
+  "$0" docs/status-hybrid.png docs/scenarios/status-hybrid.scenario
+  exit 0
+fi
+
 out="${1:-docs/screenshot.png}"
+scenario="${2:-}"
 program="${RAID_SCREENSHOT_PROGRAM:-build/raid-gui-sim}"
-settle="${RAID_SCREENSHOT_SETTLE:-4}"
+if [[ -n "$scenario" ]]; then
+  settle="${RAID_SCREENSHOT_SETTLE:-7}"
+else
+  settle="${RAID_SCREENSHOT_SETTLE:-4}"
+fi
 
 if [[ "${RAID_SCREENSHOT_INNER:-}" != 1 ]]; then
   for tool in xvfb-run xdotool import; do
     command -v "$tool" >/dev/null || { echo "screenshot: $tool is missing" >&2; exit 1; }
   done
   [[ -x "$program" ]] || { echo "screenshot: $program not built" >&2; exit 1; }
+  [[ -z "$scenario" || -f "$scenario" ]] || { echo "screenshot: no scenario $scenario" >&2; exit 1; }
   mkdir -p "$(dirname "$out")"
   export RAID_SCREENSHOT_INNER=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$out"
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$out" "$scenario"
 fi
 
 # Inside the virtual display.
 export QT_QPA_PLATFORM=xcb
-"$program" >/dev/null 2>&1 &
+args=()
+logs=""
+if [[ -n "$scenario" ]]; then
+  # The run's day logs are thrown away with it.
+  logs="$(mktemp -d)"
+  args=(--scenario "$scenario" --log-dir "$logs")
+fi
+"$program" "${args[@]}" >/dev/null 2>&1 &
 pid=$!
 stop() {
   # The program ends on SIGTERM the way it does at session end.
   kill -TERM "$pid" 2>/dev/null || true
   for _ in $(seq 1 50); do
-    kill -0 "$pid" 2>/dev/null || return 0
+    kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
   kill -KILL "$pid" 2>/dev/null || true
+  [[ -z "$logs" ]] || rm -rf "$logs"
 }
 trap stop EXIT
 

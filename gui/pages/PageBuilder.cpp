@@ -69,6 +69,7 @@ void PageBuilder::sources(QWidget* parent, const QString& name, const QPixmap& y
         src->move(pos);
         src->hide();
         add(src, enginePlaced);
+        window_.controls_[src->objectName()].pictureSource = true;
     }
 }
 

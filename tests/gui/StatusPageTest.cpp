@@ -246,6 +246,24 @@ TEST_F(StatusPageTest, DriveColoursGreyedLabelsAndTheFanPanel) {
     EXPECT_FALSE(widget(names::Label7)->isVisible());
 }
 
+TEST_F(StatusPageTest, PictureSourcesStayHiddenWhenTheEngineResendsEverything) {
+    // A whole-state resend carries the engine's default "visible" for every control,
+    // the tabs' hidden picture holders included; the tab shows the picture, the holder
+    // never shows itself over it.
+    for (const std::string& source : {names::whitePicture(names::Image0_D2), names::yellowPicture(names::Image0_D2),
+                                      names::whitePicture(names::Image_Sts)}) {
+        change(source.c_str(), Prop::All, [](ControlState& s) { s.visible = true; });
+        QWidget* holder = window().control(qname(source));
+        ASSERT_NE(holder, nullptr) << source;
+        EXPECT_FALSE(holder->isVisible()) << source;
+    }
+    visible(names::Image0_D2, true);
+    text(names::Image0_D2, names::whitePicture(names::Image0_D2));
+    EXPECT_TRUE(widget(names::Image0_D2)->isVisible());
+    visible(names::Image0_D2, false);
+    EXPECT_FALSE(widget(names::Image0_D2)->isVisible());
+}
+
 struct Area {
     QRect bay1, centre, bay2;
 };
