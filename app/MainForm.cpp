@@ -49,7 +49,8 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     alerts_ = std::make_unique<AlertState>(dev, MailRequestFlags);
     decoder_ = std::make_unique<StatusDecoder>(DecoderContext{
         dev, *log_, UserAbort, dev.FirstPass, ClockNow, [this] { return ports_.scheduler.wallSeconds(); },
-        [this](int kind, int device, int port) { raiseAlert(kind, device, port); }});
+        [this](int kind, int device, int port) { raiseAlert(kind, device, port); },
+        [this](int device) { return statusPage_.model().scanCapable(device); }});
     poll_ = std::make_unique<StatusPoll>(
         *transport_, dev, *decoder_,
         PollHost{[this](int i) { return controls_.checked(names::deviceCheckBox[static_cast<std::size_t>(i)]); },
@@ -79,6 +80,10 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
         controls_.declare(names::yellowPicture(image), picture);
         controls_.declare(names::whitePicture(image), picture);
     }
+    // The fan and temperature panel appears only once a drawing finds the values valid.
+    ControlState hiddenPanel;
+    hiddenPanel.visible = false;
+    controls_.declare(names::Panel11, hiddenPanel);
     ControlState box;
     box.text = "Device1";
     controls_.declare(names::CheckBox1, box);
@@ -127,11 +132,13 @@ void MainForm::FormCreate() {
     Timer2 = sched.addTimer(4000, [this] { Timer2Timer(); });
     Timer3 = sched.addTimer(1000, [this] { Timer3Timer(); });
     Timer4 = sched.addTimer(500, [this] { detection_.tick(); });
+    Timer5 = sched.addTimer(1000, [this] { statusPage_.Timer5Timer(); });
 
     StartTime = sched.wallSeconds();
     ClockNow = StartTime;
     sched.setTimerEnabled(Timer3, true);
     sched.setTimerEnabled(Timer4, true);
+    sched.setTimerEnabled(Timer5, true);
 
     statusSearchLimit = 0x80000;
     ProgressValue = 0;
@@ -189,7 +196,7 @@ void MainForm::startWorkers() {
 
 bool MainForm::FormClose() {
     if (MaintenanceBusy) return false;
-    for (auto t : {Timer1, Timer2, Timer3, Timer4}) ports_.scheduler.setTimerEnabled(t, false);
+    for (auto t : {Timer1, Timer2, Timer3, Timer4, Timer5}) ports_.scheduler.setTimerEnabled(t, false);
     RequestMask = 0;
     return true;
 }
@@ -334,12 +341,7 @@ void MainForm::raiseAlert(int kind, int deviceIndex, int port) {
     if (onAlertRaised) onAlertRaised(kind, deviceIndex, port);
 }
 
-void MainForm::DeviceRefresh() {
-    if (!anyDeviceChecked()) return;
-    const int device = CurrentPage == 2 ? UpgradeDevice : StatusDevice;
-    dev.CurrentDevice = static_cast<std::uint32_t>(device);
-    ProductClass = productClass(identityOf(dev, device));
-}
+void MainForm::DeviceRefresh() { statusPage_.deviceRefresh(); }
 
 // ---------------------------------------------------------------------------
 // Navigation and user actions
@@ -349,6 +351,7 @@ void MainForm::Image_StsClick() {
     CurrentPage = 0;
     ShowPage();
     dev.CurrentDevice = static_cast<std::uint32_t>(StatusDevice);
+    DeviceRefresh();
     statusPage_.refresh(false);
 }
 
@@ -357,6 +360,7 @@ void MainForm::Image_FWUpgClick() {
     CurrentPage = 2;
     ShowPage();
     dev.CurrentDevice = static_cast<std::uint32_t>(UpgradeDevice);
+    DeviceRefresh();
     upgradePage_.refresh();
 }
 
@@ -391,6 +395,8 @@ void MainForm::DoubleClick(const std::string& control) {
 
 void MainForm::CheckBoxClick(const std::string& control, bool checked) {
     controls_.setChecked(control, checked);
+    for (int i = 0; i < 2; ++i)
+        if (control == names::deviceCheckBox[static_cast<std::size_t>(i)]) statusPage_.checkBoxClick(i, checked);
     if (onCheckBox) onCheckBox(control, checked);
 }
 

@@ -162,13 +162,14 @@ public:
     int messageBox(const std::string& text, const std::string& caption, int buttons = DialogPort::OkOnly);
 
     // Timers.
-    Scheduler::TimerId Timer1 = -1, Timer2 = -1, Timer3 = -1, Timer4 = -1;
+    Scheduler::TimerId Timer1 = -1, Timer2 = -1, Timer3 = -1, Timer4 = -1, Timer5 = -1;
 
     // Product class of the selected device (1, 2 or 4 = hybrid), set by the device
     // refresh; with the decoder's flush counter it puts the poll clock into slow mode.
     int ProductClass = 2;
-    // The device refresh after a published detection and on selection changes: takes
-    // the device the next operation addresses and its product class.
+    // The device refresh after a published detection, on selection changes and page
+    // switches (the Status page's): the device the next operation addresses, its
+    // product class, the device names and the caption.
     void DeviceRefresh();
     int TickDivider = 0;  // the slow-mode divider; the Status page resets it
     // Each raised alert (after the alert state holds its lines), for tools that show it.

@@ -344,6 +344,8 @@ void TForm1::buildStatusPage(QWidget* page) {
     }
     QLabel* centre = label(page, qname(names::Label18), QRect(130, 136, 125, 66), Qt::AlignCenter, 15, true);
     centre->setWordWrap(true);
+    // The enclosure picture's words; drawn by the picture widget once it exists.
+    label(page, qname(names::Image0_Bays), QRect(0, 0, 1, 1), Qt::AlignLeft)->hide();
     label(page, qname(names::Label20), QRect(130, 206, 125, 16), Qt::AlignCenter, 11);
     label(page, qname(names::Label21), QRect(130, 222, 125, 16), Qt::AlignCenter, 11);
 

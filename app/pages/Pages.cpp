@@ -9,31 +9,6 @@ void selectTab(MainForm& form, const char* const* images, std::size_t count, std
         form.controls().setText(images[i], i == index ? names::yellowPicture(images[i]) : names::whitePicture(images[i]));
 }
 
-// ---- Status page
-
-void StatusPage::registerHandlers(HandlerTable& table) {
-    for (int i = 0; i < 2; ++i)
-        table.on(names::statusDeviceImage[static_cast<std::size_t>(i)], [this, i] { selectDevice(i); });
-}
-
-int StatusPage::refresh(bool) {
-    MainForm& f = form_;
-    if (!f.anyDeviceChecked()) return -1;
-    // The start-up pass ends with the first drawing.
-    f.dev.FirstPass = false;
-    f.LayoutNavigation(0x1D);
-    return 0;
-}
-
-void StatusPage::selectDevice(int index) {
-    MainForm& f = form_;
-    f.StatusDevice = index;
-    f.dev.CurrentDevice = static_cast<std::uint32_t>(index);
-    selectTab(f, names::statusDeviceImage.data(), 2, static_cast<std::size_t>(index));
-    f.DeviceRefresh();
-    refresh(true);
-}
-
 // ---- Upgrade page
 
 void UpgradePage::registerHandlers(HandlerTable& table) {
