@@ -28,11 +28,13 @@
 #include "monitor/PollCycle.h"
 #include "monitor/StatusDecoder.h"
 #include "notify/Alerts.h"
+#include "notify/NotificationSettings.h"
 #include "platform/DeviceChangePort.h"
 #include "platform/FileStore.h"
 #include "platform/HostInfo.h"
 #include "platform/Random.h"
 #include "platform/Scheduler.h"
+#include "platform/SettingsPort.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
 
@@ -57,6 +59,8 @@ struct Ports {
     std::string logFolder;                      // where the day logs go ("" = current folder)
     std::string fallbackLogFolder;              // where they go while logFolder is read-only
     RandomPort* random = nullptr;               // optional: a generator of the form's own without it
+    SettingsPort* settings = nullptr;           // optional: settings held in memory only without it
+    std::string settingsFolder = {};            // where the mail text files go by default (ends in "/")
 };
 
 // The five system-information lines (each starts with its own line break).
@@ -146,6 +150,13 @@ public:
     DetectionCycle& detection() { return detection_; }
     StatusPoll& poll() { return *poll_; }
     StatusPage& statusPage() { return statusPage_; }
+    EmailPage& emailPage() { return emailPage_; }
+    NotificationSettings& settings() { return settings_; }
+    SettingsStore& settingsStore() { return *settingsStore_; }
+    // After the E-mail page's save: the settings are loaded again.
+    void settingsSaved();
+    // LoadNotificationSettings.
+    void LoadNotificationSettings();
     LogWindowSide& logWindow() { return logWindow_; }
     bool logWindowOpen() const { return logWindow_.open(); }
     // Hands an alert to the mail side (and to whoever watches, see onAlertRaised).
@@ -182,7 +193,6 @@ public:
 
     std::array<bool, kDecoderDevices> UserAbort{};
     std::atomic<std::uint8_t> MailRequestFlags{0};
-    bool SettingsKeyExists = false;
     std::vector<std::string> SystemInfoLines;
     // Longest the session-end handler waits for the enclosure to be told (then it
     // closes anyway: a session end must never hang on a dead device).
@@ -202,6 +212,11 @@ private:
     std::unique_ptr<AlertState> alerts_;
     std::unique_ptr<StatusDecoder> decoder_;
     std::unique_ptr<StatusPoll> poll_;
+    MemorySettings ownSettings_;
+    NotificationSettings settings_;
+    std::unique_ptr<SettingsStore> settingsStore_;
+    std::vector<std::string> settingsProblems_;
+    void showSettingsProblems();
     DetectionCycle detection_{*this};
     HandlerTable handlers_;
     StatusPage statusPage_{*this};

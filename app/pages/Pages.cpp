@@ -25,25 +25,6 @@ void UpgradePage::selectDevice(int index) {
     refresh();
 }
 
-// ---- E-mail page
-
-void EmailPage::registerHandlers(HandlerTable& table) {
-    for (int i = 0; i < 3; ++i)
-        table.on(names::emailSubPageImages[static_cast<std::size_t>(i)], [this, i] { selectSubPage(i); });
-}
-
-void EmailPage::selectSubPage(int index) {
-    static const std::array<const char*, 3> subPages = {"Setup", "HDD_Fail", "DeviceRemove"};
-    MainForm& f = form_;
-    Controls& c = f.controls();
-    f.EmailSubPage = index;
-    selectTab(f, names::emailSubPageImages.data(), 3, static_cast<std::size_t>(index));
-    c.setText(names::Notebook2, subPages[static_cast<std::size_t>(index)]);
-    c.setText(names::Edit6, "");
-    c.setText(names::Edit7, "");
-    refreshSubPage();
-}
-
 // ---- Event log window
 
 void LogWindowSide::registerHandlers(HandlerTable& table) { table.on(names::Image0_Log, [this] { Image0_LogClick(); }); }

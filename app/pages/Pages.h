@@ -8,6 +8,7 @@
 
 #include "app/EngineCommands.h"
 #include "app/pages/HandlerTable.h"
+#include "app/pages/EmailPage.h"
 #include "app/pages/StatusPage.h"
 
 namespace raid {
@@ -23,19 +24,6 @@ public:
     void registerHandlers(HandlerTable& table);
     void refresh() {}
     void selectDevice(int index);
-
-private:
-    MainForm& form_;
-};
-
-class EmailPage {
-public:
-    explicit EmailPage(MainForm& form) : form_(form) {}
-    void registerHandlers(HandlerTable& table);
-    // Loads the settings into the page (when the page is opened).
-    void load() {}
-    void refreshSubPage() {}
-    void selectSubPage(int index);
 
 private:
     MainForm& form_;
