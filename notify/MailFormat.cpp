@@ -13,7 +13,9 @@ namespace {
 // A word this long cannot be folded into a line a server takes (998 characters at
 // most); such text travels as encoded words, which can be split anywhere.
 constexpr std::size_t kMaxPlainWord = 900;
-constexpr std::size_t kMaxEncodedWord = 75;
+// RFC 2047 allows 75 characters per encoded word; a little less lets the first word
+// share its line with "Subject: " and still fold within kMailFoldWidth.
+constexpr std::size_t kMaxEncodedWord = 66;
 
 bool validUtf8(std::string_view text) {
     std::size_t i = 0;

@@ -27,7 +27,7 @@ std::string loginName(std::string_view senderAddress);
 // server accepts (a header line may not exceed 998 characters).
 bool needsEncodedWords(std::string_view text);
 // `text` as RFC 2047 encoded words ("=?UTF-8?B?...?="; "windows-1252" when the
-// bytes are not UTF-8), each at most 75 characters, separated by blanks so the
+// bytes are not UTF-8), each short enough to share a line with its header name, separated by blanks so the
 // header can be folded between them; a UTF-8 character is never split.
 std::string encodedWords(std::string_view text);
 
