@@ -33,6 +33,13 @@ bool plainAddress(std::string_view address) {
     return true;
 }
 
+// The error for a reply with another code than the one expected: its text, or what
+// it was when it had none (an empty line is a reply too).
+std::string unexpected(const SmtpReply& reply) {
+    std::string text = reply.text();
+    return text.find_first_not_of(' ') == std::string::npos ? "Empty reply" : text;
+}
+
 }  // namespace
 
 std::optional<std::uint16_t> parseSmtpPort(std::string_view text, std::string& error) {
@@ -89,7 +96,7 @@ bool SmtpClient::command(const std::string& line, int expected, SmtpReply& reply
     if (!connection_->send(line + "\r\n", deadline(), error)) return false;
     if (!readSmtpReply(*connection_, deadline(), reply, error)) return false;
     if (expected >= 0 && reply.code != expected) {
-        error = reply.text();
+        error = unexpected(reply);
         return false;
     }
     return true;
@@ -122,7 +129,7 @@ bool SmtpClient::open(const SmtpSettings& settings, std::uint16_t port, std::str
     SmtpReply reply;
     bool ok = readSmtpReply(*connection_, deadline(), reply, error);
     if (ok && reply.code != 220) {
-        error = reply.text();
+        error = unexpected(reply);
         ok = false;
     }
     const std::string name = heloName();

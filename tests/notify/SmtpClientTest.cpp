@@ -296,6 +296,14 @@ TEST_F(SmtpClientTest, ServerTextNeverReachesUsRaw) {
     tcp.script = std::make_shared<testing::TcpScript>();
     script("421-mail.example busy\r\n421 try later\r\n");
     EXPECT_EQ(client.SendAlertMail(settings, message).error, "421-mail.example busy 421 try later");
+
+    // A blank line for an answer still fails with something to show.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    script("\r\n");
+    EXPECT_EQ(client.SendAlertMail(settings, message).error, "Empty reply");
+    tcp.script = std::make_shared<testing::TcpScript>();
+    script(kGreeting + kEhloLogin + kOk + "\x01\x02\r\n");
+    EXPECT_EQ(client.SendAlertMail(settings, message).error, "Empty reply");
 }
 
 TEST_F(SmtpClientTest, AddressesThatWouldInjectCommandsAreRefused) {
