@@ -165,29 +165,5 @@ TEST(MailFormat, BodyDotsAreDoubledWhereALineBegins) {
     EXPECT_EQ(dotStuffed("a\r.b"), "a\r..b");
 }
 
-TEST(MailFormat, DataTextHasHeadersInOrderThenTheBody) {
-    MailFields f;
-    f.senderName = "Night Desk";
-    f.senderAddress = "ops@example.com";
-    f.subject = "";
-    f.recipients = {"a@x", "b@x"};
-    f.date.weekday = 1, f.date.day = 7, f.date.month = 12, f.date.year = 2026;
-    EXPECT_EQ(mailDataText(f, {".", "\nSystem Name : box", "end"}),
-              "From: \"Night Desk\" <ops@example.com>\r\n"
-              "To: a@x, b@x\r\n"
-              "Date: Mon, 7 Dec 2026 00:00:00 +0000\r\n"
-              "X-Priority: 3\r\n"
-              "X-Library: Indy 8.0.25\r\n"
-              "\r\n"
-              "..\r\n"
-              "\nSystem Name : box\r\n"
-              "end\r\n");
-    f.senderName.clear();
-    f.senderAddress.clear();
-    f.recipients.clear();
-    EXPECT_EQ(mailHeaderLines(f),
-              (Lines{"Date: Mon, 7 Dec 2026 00:00:00 +0000", "X-Priority: 3", "X-Library: Indy 8.0.25"}));
-}
-
 }  // namespace
 }  // namespace raid

@@ -386,23 +386,5 @@ TEST_F(SmtpClientTest, EachSendStartsAFreshConnection) {
     EXPECT_EQ(second->connects, 1);
 }
 
-TEST_F(SmtpClientTest, EncodedAndFoldedHeadersOnTheWire) {
-    settings.senderName = "Lager S\xc3\xbc" "d";
-    message.subject = "[RAID GUI v0.23.7-3 Message] Festplatte ausgefallen \xe2\x80\x93 bitte sofort pr\xc3\xbc" "fen";
-    settings.recipients.clear();
-    for (int i = 0; i < 6; ++i) settings.recipients.push_back("operator" + std::to_string(i) + "@example.com");
-    script(kGreeting + kEhloLogin + transaction(false));
-    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
-    Lines all = sent();
-    auto it = std::find(all.begin(), all.end(), "Data");
-    for (++it; it != all.end() && !it->empty(); ++it) EXPECT_LE(it->size(), kMailFoldWidth) << *it;
-    const Lines h = headers();
-    EXPECT_EQ(h[0], "From: =?UTF-8?B?TGFnZXIgU8O8ZA==?= <alice@example.com>");
-    EXPECT_EQ(h[1].rfind("Subject: =?UTF-8?B?", 0), 0u);
-    EXPECT_EQ(h[2].substr(0, 46), "To: operator0@example.com, operator1@example.c");
-    // Every byte that left was ASCII.
-    for (const char c : tcp.script->sent) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
-}
-
 }  // namespace
 }  // namespace raid

@@ -2,6 +2,7 @@
 // 127.0.0.1, and against servers that misbehave.
 #include <gtest/gtest.h>
 
+#include "notify/MailFormat.h"
 #include "notify/PythonSmtpServer.h"
 #include "notify/SmtpClient.h"
 #include "platform/linux/LinuxTcp.h"
@@ -101,6 +102,11 @@ TEST_F(SmtpServerTest, EncodedWordsAndFoldingSurviveAStandardParser) {
     EXPECT_EQ(mails[0].fromName, settings.senderName);
     EXPECT_EQ(mails[0].rcptTos.size(), 10u);
     EXPECT_EQ(mails[0].to.substr(0, 50), "operator0@example.com, operator1@example.com, oper");
+    // Only ASCII went over the wire, in lines a server takes.
+    for (const char c : mails[0].data) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+    const std::string& d = mails[0].data;
+    for (std::size_t pos = 0, end; (end = d.find("\r\n", pos)) != std::string::npos && end != pos; pos = end + 2)
+        EXPECT_LE(end - pos, kMailFoldWidth) << d.substr(pos, end - pos);
 }
 
 TEST_F(SmtpServerTest, LoginNotOfferedSendsUnauthenticated) {
