@@ -47,9 +47,13 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     log_ = std::make_unique<EventLog>(*files, ports_.logFolder, ports_.fallbackLogFolder, kAppTitle,
                                       [this](const std::string& text) { controls_.setText(panelName(4), text); });
     alerts_ = std::make_unique<AlertState>(dev, MailRequestFlags);
+    SettingsPort& settingsPort = ports_.settings ? *ports_.settings : static_cast<SettingsPort&>(ownSettings_);
+    settingsStore_ = std::make_unique<SettingsStore>(
+        settingsPort, *files, [this](const std::string& problem) { settingsProblems_.push_back(problem); });
     decoder_ = std::make_unique<StatusDecoder>(DecoderContext{
         dev, *log_, UserAbort, dev.FirstPass, ClockNow, [this] { return ports_.scheduler.wallSeconds(); },
-        [this](int kind, int device, int port) { raiseAlert(kind, device, port); }});
+        [this](int kind, int device, int port) { raiseAlert(kind, device, port); },
+        [this](int device) { return statusPage_.model().scanCapable(device); }});
     poll_ = std::make_unique<StatusPoll>(
         *transport_, dev, *decoder_,
         PollHost{[this](int i) { return controls_.checked(names::deviceCheckBox[static_cast<std::size_t>(i)]); },
@@ -79,6 +83,10 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
         controls_.declare(names::yellowPicture(image), picture);
         controls_.declare(names::whitePicture(image), picture);
     }
+    // The fan and temperature panel appears only once a drawing finds the values valid.
+    ControlState hiddenPanel;
+    hiddenPanel.visible = false;
+    controls_.declare(names::Panel11, hiddenPanel);
     ControlState box;
     box.text = "Device1";
     controls_.declare(names::CheckBox1, box);
@@ -127,11 +135,13 @@ void MainForm::FormCreate() {
     Timer2 = sched.addTimer(4000, [this] { Timer2Timer(); });
     Timer3 = sched.addTimer(1000, [this] { Timer3Timer(); });
     Timer4 = sched.addTimer(500, [this] { detection_.tick(); });
+    Timer5 = sched.addTimer(1000, [this] { statusPage_.Timer5Timer(); });
 
     StartTime = sched.wallSeconds();
     ClockNow = StartTime;
     sched.setTimerEnabled(Timer3, true);
     sched.setTimerEnabled(Timer4, true);
+    sched.setTimerEnabled(Timer5, true);
 
     statusSearchLimit = 0x80000;
     ProgressValue = 0;
@@ -163,6 +173,9 @@ void MainForm::FormCreate() {
     // The private mail form and the settings lists arrive with the notification
     // layer. The platform's COM set-up for the host query would go here on Windows.
     SystemInfoLines = BuildSystemInfo(ports_.hostInfo);
+    if (settingsStore_->startUp(settings_, ports_.settingsFolder)) MailRequestFlags |= kMailLoadSettings;
+    alerts_->suppressMask = 0;
+    showSettingsProblems();
     for (const char* name : {names::Image0_D1, names::Image0_D2, names::Image2_D1, names::Image2_D2})
         controls_.setVisible(name, false);
     CurrentPage = 0;
@@ -189,7 +202,7 @@ void MainForm::startWorkers() {
 
 bool MainForm::FormClose() {
     if (MaintenanceBusy) return false;
-    for (auto t : {Timer1, Timer2, Timer3, Timer4}) ports_.scheduler.setTimerEnabled(t, false);
+    for (auto t : {Timer1, Timer2, Timer3, Timer4, Timer5}) ports_.scheduler.setTimerEnabled(t, false);
     RequestMask = 0;
     return true;
 }
@@ -323,10 +336,31 @@ bool MainForm::SendAction() {
 
 void MainForm::ServiceMailRequests() {
     controls_.setText(panelName(2), "Email=" + std::to_string(MailRequestFlags.load()));
-    // Settings and sending arrive with the notification layer. Until then the load
-    // request is acknowledged, and a raised alert stays pending (bit 1) with its kind
-    // and lines, so nothing of it is lost before there is a way to send it.
+    if (MailRequestFlags & kMailLoadSettings) LoadNotificationSettings();
+    // Sending arrives with the mail client. Until then a raised alert stays pending
+    // (bit 1) with its kind and lines, so nothing of it is lost before it can be sent.
+}
+
+void MainForm::LoadNotificationSettings() {
+    settingsStore_->load(settings_, [this] { ports_.scheduler.processPending(); });
+    alerts_->suppressMask = static_cast<std::uint8_t>(settings_.suppressMask & 0xFF);
     MailRequestFlags &= static_cast<std::uint8_t>(~kMailLoadSettings);
+    showSettingsProblems();
+}
+
+void MainForm::settingsSaved() {
+    alerts_->suppressMask = static_cast<std::uint8_t>(settings_.suppressMask & 0xFF);
+    MailRequestFlags |= kMailLoadSettings;
+}
+
+void MainForm::showSettingsProblems() {
+    // Each problem of the store once, all in one box: the settings carry on without
+    // the values that could not be read.
+    if (settingsProblems_.empty()) return;
+    std::string text;
+    for (const auto& p : settingsProblems_) text += (text.empty() ? "" : "\n") + p;
+    settingsProblems_.clear();
+    messageBox(text, "E-Mail Message");
 }
 
 void MainForm::raiseAlert(int kind, int deviceIndex, int port) {
@@ -334,12 +368,7 @@ void MainForm::raiseAlert(int kind, int deviceIndex, int port) {
     if (onAlertRaised) onAlertRaised(kind, deviceIndex, port);
 }
 
-void MainForm::DeviceRefresh() {
-    if (!anyDeviceChecked()) return;
-    const int device = CurrentPage == 2 ? UpgradeDevice : StatusDevice;
-    dev.CurrentDevice = static_cast<std::uint32_t>(device);
-    ProductClass = productClass(identityOf(dev, device));
-}
+void MainForm::DeviceRefresh() { statusPage_.deviceRefresh(); }
 
 // ---------------------------------------------------------------------------
 // Navigation and user actions
@@ -349,6 +378,7 @@ void MainForm::Image_StsClick() {
     CurrentPage = 0;
     ShowPage();
     dev.CurrentDevice = static_cast<std::uint32_t>(StatusDevice);
+    DeviceRefresh();
     statusPage_.refresh(false);
 }
 
@@ -357,6 +387,7 @@ void MainForm::Image_FWUpgClick() {
     CurrentPage = 2;
     ShowPage();
     dev.CurrentDevice = static_cast<std::uint32_t>(UpgradeDevice);
+    DeviceRefresh();
     upgradePage_.refresh();
 }
 
@@ -391,15 +422,22 @@ void MainForm::DoubleClick(const std::string& control) {
 
 void MainForm::CheckBoxClick(const std::string& control, bool checked) {
     controls_.setChecked(control, checked);
+    for (int i = 0; i < 2; ++i)
+        if (control == names::deviceCheckBox[static_cast<std::size_t>(i)]) statusPage_.checkBoxClick(i, checked);
+    emailPage_.checkBoxClicked(control, checked);
     if (onCheckBox) onCheckBox(control, checked);
 }
 
 // Typed text goes into the engine's picture of the control, where the handlers read
-// it back; the pages that act on typing register for it when they arrive.
-void MainForm::EditChange(const std::string& control, const std::string& text) { controls_.setText(control, text); }
+// it back; the E-mail page marks its fields as changed.
+void MainForm::EditChange(const std::string& control, const std::string& text) {
+    controls_.setText(control, text);
+    emailPage_.editChanged(control);
+}
 
-void MainForm::SelectCell(const std::string& control, int) {
+void MainForm::SelectCell(const std::string& control, int row) {
     if (!names::known(control)) throw UnknownControl(control);
+    emailPage_.cellSelected(control, row);
 }
 
 bool MainForm::QueryEndSession() {

@@ -28,11 +28,13 @@
 #include "monitor/PollCycle.h"
 #include "monitor/StatusDecoder.h"
 #include "notify/Alerts.h"
+#include "notify/NotificationSettings.h"
 #include "platform/DeviceChangePort.h"
 #include "platform/FileStore.h"
 #include "platform/HostInfo.h"
 #include "platform/Random.h"
 #include "platform/Scheduler.h"
+#include "platform/SettingsPort.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
 
@@ -57,6 +59,8 @@ struct Ports {
     std::string logFolder;                      // where the day logs go ("" = current folder)
     std::string fallbackLogFolder;              // where they go while logFolder is read-only
     RandomPort* random = nullptr;               // optional: a generator of the form's own without it
+    SettingsPort* settings = nullptr;           // optional: settings held in memory only without it
+    std::string settingsFolder = {};            // where the mail text files go by default (ends in "/")
 };
 
 // The five system-information lines (each starts with its own line break).
@@ -146,6 +150,13 @@ public:
     DetectionCycle& detection() { return detection_; }
     StatusPoll& poll() { return *poll_; }
     StatusPage& statusPage() { return statusPage_; }
+    EmailPage& emailPage() { return emailPage_; }
+    NotificationSettings& settings() { return settings_; }
+    SettingsStore& settingsStore() { return *settingsStore_; }
+    // After the E-mail page's save: the settings are loaded again.
+    void settingsSaved();
+    // LoadNotificationSettings.
+    void LoadNotificationSettings();
     LogWindowSide& logWindow() { return logWindow_; }
     bool logWindowOpen() const { return logWindow_.open(); }
     // Hands an alert to the mail side (and to whoever watches, see onAlertRaised).
@@ -162,13 +173,14 @@ public:
     int messageBox(const std::string& text, const std::string& caption, int buttons = DialogPort::OkOnly);
 
     // Timers.
-    Scheduler::TimerId Timer1 = -1, Timer2 = -1, Timer3 = -1, Timer4 = -1;
+    Scheduler::TimerId Timer1 = -1, Timer2 = -1, Timer3 = -1, Timer4 = -1, Timer5 = -1;
 
     // Product class of the selected device (1, 2 or 4 = hybrid), set by the device
     // refresh; with the decoder's flush counter it puts the poll clock into slow mode.
     int ProductClass = 2;
-    // The device refresh after a published detection and on selection changes: takes
-    // the device the next operation addresses and its product class.
+    // The device refresh after a published detection, on selection changes and page
+    // switches (the Status page's): the device the next operation addresses, its
+    // product class, the device names and the caption.
     void DeviceRefresh();
     int TickDivider = 0;  // the slow-mode divider; the Status page resets it
     // Each raised alert (after the alert state holds its lines), for tools that show it.
@@ -181,7 +193,6 @@ public:
 
     std::array<bool, kDecoderDevices> UserAbort{};
     std::atomic<std::uint8_t> MailRequestFlags{0};
-    bool SettingsKeyExists = false;
     std::vector<std::string> SystemInfoLines;
     // Longest the session-end handler waits for the enclosure to be told (then it
     // closes anyway: a session end must never hang on a dead device).
@@ -201,6 +212,11 @@ private:
     std::unique_ptr<AlertState> alerts_;
     std::unique_ptr<StatusDecoder> decoder_;
     std::unique_ptr<StatusPoll> poll_;
+    MemorySettings ownSettings_;
+    NotificationSettings settings_;
+    std::unique_ptr<SettingsStore> settingsStore_;
+    std::vector<std::string> settingsProblems_;
+    void showSettingsProblems();
     DetectionCycle detection_{*this};
     HandlerTable handlers_;
     StatusPage statusPage_{*this};

@@ -1,5 +1,7 @@
 #include "device/Discovery.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "device/StatusRead.h"
@@ -125,8 +127,13 @@ int Discovery::IdentifyEnclosures() {
 
         report.panel(2, "Mode 2");
         std::uint8_t regs[7] = {0, 0, 0, 0, 0, 0xE0, 0xEC};
-        if (transport_.SendAta(handle, regs, transfer, 1) && transfer[258] == '3' && transfer[259] == 'X')
+        if (transport_.SendAta(handle, regs, transfer, 1) && transfer[258] == '3' && transfer[259] == 'X') {
             code |= kCodeAta;
+            // On the ATA path the enclosure's identity is its IDENTIFY answer (firmware at
+            // 46, model at 54). Sector 58 is then ordinary data; keeping it would leave
+            // the enclosure without model, firmware and capabilities everywhere.
+            if (!(page[258] == '3' && page[259] == 'X')) std::copy(transfer, transfer + 512, page);
+        }
 
         if ((code & kCodeEnclosureBits) == 0 && transport_.Inquiry(handle, page) && page[4] == 0x1F) {
             auto tryVu = [&]() {

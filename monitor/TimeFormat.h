@@ -18,4 +18,18 @@ std::string formatYymmdd(double wallSeconds);
 // date that does not exist (31 February, hour 24, a year before 1970).
 std::optional<double> localWallSeconds(int year, int month, int day, int hour, int minute, int second);
 
+// The local date and time of `wallSeconds` in parts, with the local offset from UTC
+// (east positive) in effect at that moment; what a mail's "Date" header is made of.
+struct LocalTimeParts {
+    int year = 1970;
+    int month = 1;    // 1..12
+    int day = 1;      // 1..31
+    int weekday = 4;  // 0 = Sunday
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int utcOffsetMinutes = 0;
+};
+std::optional<LocalTimeParts> localTimeParts(double wallSeconds);
+
 }  // namespace raid

@@ -53,6 +53,9 @@ public:
     // then renamed over it, so a failure at any point leaves the earlier file untouched.
     // Missing parent folders are created. Refuses to replace anything but a regular file.
     virtual bool replace(const std::string& path, std::string_view data) = 0;
+    // Deletes a regular file; true when it is gone (or was never there). Refuses
+    // anything but a regular file.
+    virtual bool remove(const std::string& path) = 0;
     // Whether a new file can be created in `folder` right now (an existing folder only).
     virtual bool folderWritable(const std::string& folder) = 0;
 };

@@ -9,31 +9,6 @@ void selectTab(MainForm& form, const char* const* images, std::size_t count, std
         form.controls().setText(images[i], i == index ? names::yellowPicture(images[i]) : names::whitePicture(images[i]));
 }
 
-// ---- Status page
-
-void StatusPage::registerHandlers(HandlerTable& table) {
-    for (int i = 0; i < 2; ++i)
-        table.on(names::statusDeviceImage[static_cast<std::size_t>(i)], [this, i] { selectDevice(i); });
-}
-
-int StatusPage::refresh(bool) {
-    MainForm& f = form_;
-    if (!f.anyDeviceChecked()) return -1;
-    // The start-up pass ends with the first drawing.
-    f.dev.FirstPass = false;
-    f.LayoutNavigation(0x1D);
-    return 0;
-}
-
-void StatusPage::selectDevice(int index) {
-    MainForm& f = form_;
-    f.StatusDevice = index;
-    f.dev.CurrentDevice = static_cast<std::uint32_t>(index);
-    selectTab(f, names::statusDeviceImage.data(), 2, static_cast<std::size_t>(index));
-    f.DeviceRefresh();
-    refresh(true);
-}
-
 // ---- Upgrade page
 
 void UpgradePage::registerHandlers(HandlerTable& table) {
@@ -48,25 +23,6 @@ void UpgradePage::selectDevice(int index) {
     selectTab(f, names::upgradeDeviceImage.data(), 2, static_cast<std::size_t>(index));
     f.DeviceRefresh();
     refresh();
-}
-
-// ---- E-mail page
-
-void EmailPage::registerHandlers(HandlerTable& table) {
-    for (int i = 0; i < 3; ++i)
-        table.on(names::emailSubPageImages[static_cast<std::size_t>(i)], [this, i] { selectSubPage(i); });
-}
-
-void EmailPage::selectSubPage(int index) {
-    static const std::array<const char*, 3> subPages = {"Setup", "HDD_Fail", "DeviceRemove"};
-    MainForm& f = form_;
-    Controls& c = f.controls();
-    f.EmailSubPage = index;
-    selectTab(f, names::emailSubPageImages.data(), 3, static_cast<std::size_t>(index));
-    c.setText(names::Notebook2, subPages[static_cast<std::size_t>(index)]);
-    c.setText(names::Edit6, "");
-    c.setText(names::Edit7, "");
-    refreshSubPage();
 }
 
 // ---- Event log window

@@ -8,6 +8,8 @@
 
 #include "app/EngineCommands.h"
 #include "app/pages/HandlerTable.h"
+#include "app/pages/EmailPage.h"
+#include "app/pages/StatusPage.h"
 
 namespace raid {
 
@@ -16,38 +18,12 @@ class MainForm;
 // Shows the picture of the chosen tab and the plain picture of the others.
 void selectTab(MainForm& form, const char* const* images, std::size_t count, std::size_t index);
 
-class StatusPage {
-public:
-    explicit StatusPage(MainForm& form) : form_(form) {}
-    void registerHandlers(HandlerTable& table);
-    // Draws the page: -1 when no device check box is ticked, else 0. The first drawing
-    // ends the start-up pass.
-    int refresh(bool fullRedraw);
-    void selectDevice(int index);
-
-private:
-    MainForm& form_;
-};
-
 class UpgradePage {
 public:
     explicit UpgradePage(MainForm& form) : form_(form) {}
     void registerHandlers(HandlerTable& table);
     void refresh() {}
     void selectDevice(int index);
-
-private:
-    MainForm& form_;
-};
-
-class EmailPage {
-public:
-    explicit EmailPage(MainForm& form) : form_(form) {}
-    void registerHandlers(HandlerTable& table);
-    // Loads the settings into the page (when the page is opened).
-    void load() {}
-    void refreshSubPage() {}
-    void selectSubPage(int index);
 
 private:
     MainForm& form_;

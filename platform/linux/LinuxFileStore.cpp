@@ -208,6 +208,13 @@ public:
         return ok;
     }
 
+    bool remove(const std::string& path) override {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+        if (!S_ISREG(st.st_mode)) return false;
+        return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    }
+
     bool folderWritable(const std::string& folder) override {
         struct stat st {};
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;

@@ -5,6 +5,7 @@
 #include "platform/linux/LinuxInstanceLock.h"
 #include "platform/linux/LinuxRandom.h"
 #include "platform/linux/LinuxStorage.h"
+#include "platform/linux/LinuxTcp.h"
 #include "platform/linux/LinuxVolumes.h"
 
 namespace raid::linuxport {
@@ -18,6 +19,7 @@ std::unique_ptr<LinuxPlatform> makeLinuxPlatform() {
     platform->instanceLock = makeInstanceLock();
     platform->hostInfo = makeHostInfo();
     platform->random = makeRandom();
+    platform->tcp = makeTcpPort();
     return platform;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/Random.h"
 #include "platform/StoragePort.h"
+#include "platform/TcpPort.h"
 #include "platform/VolumePort.h"
 #include "platform/linux/LinuxDiskTable.h"
 
@@ -22,6 +23,7 @@ struct LinuxPlatform {
     std::unique_ptr<InstanceLock> instanceLock;
     std::unique_ptr<HostInfoPort> hostInfo;
     std::unique_ptr<RandomPort> random;
+    std::unique_ptr<TcpPort> tcp;
 };
 
 std::unique_ptr<LinuxPlatform> makeLinuxPlatform();

@@ -36,7 +36,7 @@ bool parseStartTime(const std::string& text, double& wallSeconds) {
 }
 
 const std::vector<std::string>& SimRunner::extraVerbs() {
-    static const std::vector<std::string> verbs = {"check", "maintenance", "sessionend"};
+    static const std::vector<std::string> verbs = {"check", "select", "maintenance", "sessionend"};
     return verbs;
 }
 
@@ -213,6 +213,11 @@ bool SimRunner::checkExtraVerbs(std::string& error) {
                 error = where + "check takes a device number 1 or 2 and on or off";
                 return false;
             }
+        } else if (step.verb == "select") {
+            if (a.size() != 1 || (a[0] != "1" && a[0] != "2")) {
+                error = where + "select takes a device number 1 or 2";
+                return false;
+            }
         } else if (step.verb == "maintenance") {
             if (a.size() != 1 || (a[0] != "on" && a[0] != "off")) {
                 error = where + "maintenance takes on or off";
@@ -232,6 +237,9 @@ void SimRunner::applyTimed(const ScenarioStep& step) {
     const auto& a = step.args;
     if (step.verb == "check") {
         form_->CheckBoxClick(MainForm::deviceCheckBox(a[0] == "1" ? 0 : 1), a[1] == "on");
+    } else if (step.verb == "select") {
+        // The user clicks the device's tab on the Status page.
+        form_->Click(names::statusDeviceImage[a[0] == "1" ? 0 : 1]);
     } else if (step.verb == "maintenance") {
         // Stands in for a firmware upgrade holding the first device.
         const bool on = a[0] == "on";

@@ -94,6 +94,7 @@ public:
 
     // Scenario verbs handled here rather than by the platform:
     //   check N on|off    the user ticks or clears device check box N (1 or 2)
+    //   select N          the user clicks device N's tab on the Status page (1 or 2)
     //   maintenance on|off  a maintenance operation holds device 1 (or ends)
     //   sessionend        the desktop session asks the program to end
     static const std::vector<std::string>& extraVerbs();

@@ -34,6 +34,7 @@
 #include "monitor/EventLog.h"
 #include "monitor/Fixtures.h"
 #include "monitor/StatusDecoder.h"
+#include "monitor/StatusPageModel.h"
 #include "monitor/StatusRecord.h"
 #include "monitor/StatusTexts.h"
 #include "notify/Alerts.h"
@@ -82,6 +83,36 @@ void touchRecord(const Sector& page, const Sector& identity) {
     (void)cls;
 }
 
+// The Status page drawn from the same record: every text printable but for the line
+// breaks the page's own texts carry, and the enclosure picture's words read back.
+void drawPage(StatusPageModel& model, const DeviceState& dev, int index, bool full) {
+    const auto allowBreaks = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        requirePrintable(text);
+    };
+    const StatusDrawing d = model.draw(statusOf(dev, index), index & 1, true, full);
+    if (d.result != 0) std::abort();
+    requirePrintable(d.firmware);
+    requirePrintable(d.mode);
+    requirePrintable(d.fan);
+    requirePrintable(d.temperature);
+    requirePrintable(d.configured);
+    for (const auto& drive : d.drives) {
+        allowBreaks(drive.capacity);
+        requirePrintable(drive.model);
+        if (drive.model.size() > 40) std::abort();
+    }
+    if (d.centre) allowBreaks(*d.centre);
+    for (const auto& f : d.flush)
+        if (f) requirePrintable(*f);
+    if (d.panels)
+        for (const auto& p : *d.panels) requirePrintable(p);
+    BaysView back;
+    if (!decodeBays(encodeBays(model.bays()), back) || !(back == model.bays())) std::abort();
+    if (const auto t = model.timerTexts(statusOf(dev, index), false))
+        for (const auto& p : *t) requirePrintable(p);
+}
+
 std::string dayFile(const std::vector<std::string>& lines) {
     std::string s;
     for (const auto& l : lines) s += l + "\r\n";
@@ -97,6 +128,7 @@ struct Run {
     double passTime = raid::testing::wallAt(2026, 12, 7, 14, 3, 5);
     std::atomic<std::uint8_t> mailFlags{0};
     AlertState alerts{dev, mailFlags};
+    StatusPageModel page;
     StatusDecoder decoder{DecoderContext{dev, log, userAbort, dev.FirstPass, clockNow, [this] { return passTime; },
                                          [this](int kind, int index, int port) {
                                              alerts.raiseAlert(kind, index, port);
@@ -191,6 +223,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The accessors are plain functions of the page: whole new pages, and now and
         // then a patched one, are enough for them.
         if ((c & 0x08) || passes % 16 == 0) touchRecord(statusOf(run.dev, index), identityOf(run.dev, index));
+        if (identity || passes % 8 == 0) {
+            const DeviceRefreshView v = run.page.refreshDevices(run.dev, index & 1, "RAID GUI v0.23.7-3");
+            requirePrintable(v.caption);
+        }
+        drawPage(run.page, run.dev, index, (c & 0x20) != 0);
         // The alert texts of every kind and port in turn, also for positions the list does not hold.
         const int kind = passes % 6;
         run.alerts.raiseAlert(kind, index - (c & 0x10 ? 1 : 0), (c >> 5) & 1);

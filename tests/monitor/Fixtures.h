@@ -121,6 +121,11 @@ public:
         files[path] = std::move(temp);
         return true;
     }
+    bool remove(const std::string& path) override {
+        if (!folderOpen(path)) return false;
+        files.erase(path);
+        return true;
+    }
     bool folderWritable(const std::string& folder) override {
         return !readOnlyFolders.count(folder) && (!spaceLeft || *spaceLeft > 0);
     }

@@ -52,6 +52,11 @@ public:
         ++replaces;
         return true;
     }
+    bool remove(const std::string& path) override {
+        if (!writable(parentOf(path)) || special.count(path)) return false;
+        files.erase(path);
+        return true;
+    }
     bool folderWritable(const std::string& folder) override {
         return writable(folder) && (!spaceLeft || *spaceLeft > 0);
     }

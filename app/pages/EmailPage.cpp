@@ -1,0 +1,122 @@
+#include "app/pages/EmailPage.h"
+
+#include "app/MainForm.h"
+
+namespace raid {
+
+namespace {
+
+struct FieldName {
+    EmailField field;
+    const char* control;
+};
+constexpr FieldName kFields[] = {
+    {EmailField::Port, names::Edit1},          {EmailField::Host, names::Edit2},
+    {EmailField::Name, names::Edit3},          {EmailField::Address, names::Edit4},
+    {EmailField::Timeout, names::Edit5},       {EmailField::Password, names::Edit8},
+    {EmailField::NewAddress1, names::Edit7},   {EmailField::NewAddress2, names::Edit6},
+    {EmailField::Subject1, names::Edit10},     {EmailField::Subject2, names::Edit11},
+    {EmailField::Contents1, names::Memo6},     {EmailField::Contents2, names::Memo4},
+    {EmailField::Grid, names::StringGrid1},    {EmailField::Working, names::Memo7},
+};
+
+const char* boxControl(EmailBox box) {
+    switch (box) {
+        case EmailBox::Login: return names::CheckBox8;
+        case EmailBox::NoMail1: return names::CheckBox2;
+        case EmailBox::NoMail2: return names::CheckBox4;
+    }
+    return names::CheckBox8;
+}
+
+}  // namespace
+
+const char* emailControl(EmailField field) {
+    for (const auto& f : kFields)
+        if (f.field == field) return f.control;
+    return names::Edit1;
+}
+
+EmailPage::EmailPage(MainForm& form) : form_(form) {}
+
+void EmailPage::registerHandlers(HandlerTable& table) {
+    for (int i = 0; i < 3; ++i)
+        table.on(names::emailSubPageImages[static_cast<std::size_t>(i)], [this, i] { selectSubPage(i); });
+    table.on(names::Image3_1P, [this] { model_.addAddress(form_.EmailSubPage); });
+    table.on(names::Image3_2P, [this] { model_.addAddress(form_.EmailSubPage); });
+    table.on(names::Image3_1M, [this] { model_.removeAddress(form_.EmailSubPage); });
+    table.on(names::Image3_2M, [this] { model_.removeAddress(form_.EmailSubPage); });
+    table.on(names::Image3_OK, [this] { okClick(); });
+    table.on(names::Image3_Ignore, [this] { ignoreClick(); });
+}
+
+std::string EmailPage::text(EmailField field) { return form_.controls().text(emailControl(field)); }
+
+void EmailPage::setText(EmailField field, const std::string& t) {
+    Controls& c = form_.controls();
+    c.setText(emailControl(field), t);
+    if (field == EmailField::Grid) c.setText(names::StringGrid2, t);
+}
+
+bool EmailPage::checked(EmailBox box) { return form_.controls().checked(boxControl(box)); }
+
+void EmailPage::setChecked(EmailBox box, bool on) { form_.controls().setChecked(boxControl(box), on); }
+
+void EmailPage::setPasswordVisible(bool visible) { form_.controls().setVisible(names::Edit8, visible); }
+
+void EmailPage::message(const std::string& t, const std::string& caption) { form_.messageBox(t, caption); }
+
+void EmailPage::load() { model_.open(form_.settings()); }
+
+void EmailPage::refreshSubPage() { selectSubPage(form_.EmailSubPage); }
+
+void EmailPage::selectSubPage(int index) {
+    static const std::array<const char*, 3> subPages = {"Setup", "HDD_Fail", "DeviceRemove"};
+    MainForm& f = form_;
+    f.EmailSubPage = index;
+    selectTab(f, names::emailSubPageImages.data(), 3, static_cast<std::size_t>(index));
+    f.controls().setText(names::Notebook2, subPages[static_cast<std::size_t>(index)]);
+    model_.showSubPage();
+}
+
+bool EmailPage::editChanged(const std::string& control) {
+    for (const auto& f : kFields) {
+        if (control != f.control) continue;
+        // The field's own limit holds whatever sends the text (a paste, a scenario).
+        const std::size_t limit = emailFieldLimit(f.field);
+        const std::string t = form_.controls().text(control);
+        if (limit && t.size() > limit) form_.controls().setText(control, t.substr(0, limit));
+        model_.fieldChanged(f.field);
+        return true;
+    }
+    return false;
+}
+
+bool EmailPage::checkBoxClicked(const std::string& control, bool on) {
+    if (control == names::CheckBox8) {
+        model_.loginSwitched(on);
+        return true;
+    }
+    return control == names::CheckBox2 || control == names::CheckBox4;
+}
+
+bool EmailPage::cellSelected(const std::string& control, int row) {
+    if (control == names::StringGrid1) model_.selectRow(0, row);
+    else if (control == names::StringGrid2) model_.selectRow(1, row);
+    else return false;
+    return true;
+}
+
+void EmailPage::okClick() {
+    MainForm& f = form_;
+    const std::string error = model_.save(f.settings(), f.settingsStore());
+    if (!error.empty()) return;
+    f.settingsSaved();
+}
+
+void EmailPage::ignoreClick() {
+    model_.discard(form_.settings());
+    selectSubPage(form_.EmailSubPage);
+}
+
+}  // namespace raid

@@ -1,0 +1,53 @@
+// The E-mail page's engine side: its handlers, the page's fields over the window's
+// controls, and the settings it edits. The page's rules are notify/EmailPageModel's;
+// the settings and their store are notify/NotificationSettings'.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/pages/HandlerTable.h"
+#include "notify/EmailPageModel.h"
+
+namespace raid {
+
+class MainForm;
+
+class EmailPage final : private EmailPageView {
+public:
+    explicit EmailPage(MainForm& form);
+    void registerHandlers(HandlerTable& table);
+    // Image_EmailClick: fills the page from the settings.
+    void load();
+    // Shows the chosen sub-page with empty address fields and clears the dirty bits.
+    void refreshSubPage();
+    void selectSubPage(int index);
+    // The window's typing, check boxes and grid rows on this page. False when the
+    // control is not one of the page's.
+    bool editChanged(const std::string& control);
+    bool checkBoxClicked(const std::string& control, bool checked);
+    bool cellSelected(const std::string& control, int row);
+
+    const EmailPageModel& model() const { return model_; }
+
+private:
+    // EmailPageView over the window's controls.
+    std::string text(EmailField field) override;
+    void setText(EmailField field, const std::string& text) override;
+    bool checked(EmailBox box) override;
+    void setChecked(EmailBox box, bool on) override;
+    void setPasswordVisible(bool visible) override;
+    void message(const std::string& text, const std::string& caption) override;
+
+    void okClick();
+    void ignoreClick();
+
+    MainForm& form_;
+    EmailPageModel model_{*this};
+};
+
+// The control that holds a field of the page (the grid field is StringGrid1; the page
+// keeps StringGrid2 showing the same rows).
+const char* emailControl(EmailField field);
+
+}  // namespace raid

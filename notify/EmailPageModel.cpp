@@ -1,0 +1,141 @@
+#include "notify/EmailPageModel.h"
+
+namespace raid {
+
+namespace {
+
+constexpr EmailField kConnection[6] = {EmailField::Port,    EmailField::Host,    EmailField::Name,
+                                       EmailField::Address, EmailField::Timeout, EmailField::Password};
+
+std::uint8_t dirtyBit(EmailField f) {
+    for (std::size_t i = 0; i < 6; ++i)
+        if (kConnection[i] == f) return static_cast<std::uint8_t>(1u << i);
+    return 0;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string t;
+    for (std::size_t i = 0; i < lines.size(); ++i) t += (i ? "\n" : "") + lines[i];
+    return t;
+}
+
+}  // namespace
+
+std::size_t emailFieldLimit(EmailField field) {
+    switch (field) {
+        case EmailField::Timeout: return kTimeoutLimit;
+        case EmailField::Password: return kPasswordLimit;
+        case EmailField::Address:
+        case EmailField::NewAddress1:
+        case EmailField::NewAddress2: return kAddressLimit;
+        default: return 0;
+    }
+}
+
+void EmailPageModel::setField(EmailField field, const std::string& text) {
+    // A change of a connection field marks it, whoever made it; the same text is no change.
+    if (view_.text(field) == text) return;
+    view_.setText(field, text);
+    fieldChanged(field);
+}
+
+void EmailPageModel::fieldChanged(EmailField field) { dirty_ |= dirtyBit(field); }
+
+void EmailPageModel::redrawGrids() {
+    view_.setText(EmailField::Working, joined(working_));
+    view_.setText(EmailField::Grid, joined(working_));
+}
+
+void EmailPageModel::fill(const NotificationSettings& s, bool boxes) {
+    if (s.SettingsKeyExists) {
+        for (std::size_t i = 0; i < 6; ++i) setField(kConnection[i], s.connection[i]);
+        if (boxes) {
+            view_.setChecked(EmailBox::NoMail1, (s.suppressMask & 1) != 0);
+            view_.setChecked(EmailBox::NoMail2, (s.suppressMask & 2) != 0);
+        }
+        const bool login = (s.authState & 1) != 0;
+        view_.setChecked(EmailBox::Login, login);
+        view_.setPasswordVisible(login);
+        view_.setText(EmailField::Subject1, s.subjectLine(1));
+        view_.setText(EmailField::Subject2, s.subjectLine(2));
+        view_.setText(EmailField::Contents1, joined(s.contents[0]));
+        view_.setText(EmailField::Contents2, joined(s.contents[1]));
+        working_ = s.recipients;
+        redrawGrids();
+    } else {
+        setField(EmailField::Port, "25");
+        setField(EmailField::Timeout, "0");
+        view_.setChecked(EmailBox::Login, false);
+        view_.setPasswordVisible(false);
+    }
+}
+
+void EmailPageModel::open(const NotificationSettings& s) { fill(s, true); }
+
+void EmailPageModel::showSubPage() {
+    view_.setText(EmailField::NewAddress1, "");
+    view_.setText(EmailField::NewAddress2, "");
+    dirty_ = 0;
+}
+
+void EmailPageModel::addAddress(int subPage) {
+    if (subPage != kHddFailPage && subPage != kDeviceRemovePage) return;
+    const EmailField field = subPage == kHddFailPage ? EmailField::NewAddress1 : EmailField::NewAddress2;
+    const std::string address = view_.text(field);
+    if (address.empty() || working_.size() >= kMaxRecipients) return;
+    if (address.find('@') != std::string::npos) {
+        working_.push_back(address);
+        redrawGrids();
+    } else {
+        view_.message("E-Mail Address formula error!", "E-Mail Message");
+    }
+    view_.setText(field, "");
+}
+
+void EmailPageModel::removeAddress(int subPage) {
+    if (subPage != kHddFailPage && subPage != kDeviceRemovePage) return;
+    const int grid = subPage == kHddFailPage ? 0 : 1;
+    const int r = rows_[static_cast<std::size_t>(grid)];
+    if (r < 0 || static_cast<std::size_t>(r) >= working_.size()) return;
+    working_.erase(working_.begin() + r);
+    view_.setText(grid == 0 ? EmailField::NewAddress1 : EmailField::NewAddress2, "");
+    redrawGrids();
+}
+
+void EmailPageModel::selectRow(int grid, int row) {
+    if (row < 0 || row >= static_cast<int>(kMaxRecipients)) return;
+    rows_[grid == 1 ? 1 : 0] = row;
+    const std::string text = static_cast<std::size_t>(row) < working_.size() ? working_[static_cast<std::size_t>(row)] : "";
+    view_.setText(grid == 1 ? EmailField::NewAddress2 : EmailField::NewAddress1, text);
+}
+
+void EmailPageModel::loginSwitched(bool on) { view_.setPasswordVisible(on); }
+
+std::string EmailPageModel::save(NotificationSettings& s, SettingsStore& store) {
+    if (view_.text(EmailField::Port).empty()) setField(EmailField::Port, "25");
+    if (view_.text(EmailField::Timeout).empty()) setField(EmailField::Timeout, "0");
+    SettingsEdits e;
+    for (std::size_t i = 0; i < 6; ++i) {
+        e.fields[i] = view_.text(kConnection[i]);
+        const std::size_t limit = emailFieldLimit(kConnection[i]);
+        if (limit && e.fields[i].size() > limit) e.fields[i].resize(limit);
+    }
+    e.loginOn = view_.checked(EmailBox::Login);
+    e.noMailKind1 = view_.checked(EmailBox::NoMail1);
+    e.noMailKind2 = view_.checked(EmailBox::NoMail2);
+    e.working = working_;
+    e.subject = {view_.text(EmailField::Subject1), view_.text(EmailField::Subject2)};
+    e.contents = {view_.text(EmailField::Contents1), view_.text(EmailField::Contents2)};
+    e.dirty = dirty_;
+    const std::string error = store.save(s, e);
+    dirty_ = e.dirty;
+    if (!error.empty()) view_.message(error, "");
+    return error;
+}
+
+void EmailPageModel::discard(const NotificationSettings& s) {
+    fill(s, false);
+    showSubPage();
+}
+
+}  // namespace raid

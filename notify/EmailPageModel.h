@@ -1,0 +1,91 @@
+// The E-mail page: the working recipient list, the dirty bits and the page's rules for
+// opening, adding and removing addresses, saving and discarding.
+//
+// The page's fields live in the window; the model reaches them through EmailPageView,
+// which the engine implements over its controls. The model knows no control names.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "notify/NotificationSettings.h"
+
+namespace raid {
+
+enum class EmailField {
+    Port,       // Edit1
+    Host,       // Edit2
+    Name,       // Edit3
+    Address,    // Edit4
+    Timeout,    // Edit5
+    Password,   // Edit8
+    NewAddress1,  // Edit7, on "HDD_Fail"
+    NewAddress2,  // Edit6, on "DeviceRemove"
+    Subject1,   // Edit10
+    Subject2,   // Edit11
+    Contents1,  // Memo6
+    Contents2,  // Memo4
+    Grid,       // both grids: the working list, one row per line
+    Working,    // the hidden list holding the working copy
+};
+
+enum class EmailBox { Login, NoMail1, NoMail2 };  // CheckBox8, CheckBox2, CheckBox4
+
+class EmailPageView {
+public:
+    virtual ~EmailPageView() = default;
+    virtual std::string text(EmailField field) = 0;
+    virtual void setText(EmailField field, const std::string& text) = 0;
+    virtual bool checked(EmailBox box) = 0;
+    virtual void setChecked(EmailBox box, bool on) = 0;
+    virtual void setPasswordVisible(bool visible) = 0;
+    virtual void message(const std::string& text, const std::string& caption) = 0;
+};
+
+// Sub-pages of the E-mail page.
+enum EmailSubPageIndex { kSetupPage = 0, kHddFailPage = 1, kDeviceRemovePage = 2 };
+
+// How many characters a field takes (0: no limit of its own).
+std::size_t emailFieldLimit(EmailField field);
+
+class EmailPageModel {
+public:
+    explicit EmailPageModel(EmailPageView& view) : view_(view) {}
+
+    // Image_EmailClick: fills the page from the settings (or the defaults without a key).
+    void open(const NotificationSettings& s);
+    // After opening, discarding and choosing a sub-page: empty address fields, dirty cleared.
+    void showSubPage();
+    // Image3_1P / Image3_2P on sub-page `subPage`.
+    void addAddress(int subPage);
+    // Image3_1M / Image3_2M.
+    void removeAddress(int subPage);
+    // StringGrid1SelectCell / StringGrid2SelectCell.
+    void selectRow(int grid, int row);
+    // CheckBox8Click.
+    void loginSwitched(bool on);
+    // A connection field's text changed (the user's typing or the system's).
+    void fieldChanged(EmailField field);
+    // Image3_OKClick. Returns "" or the error text the save ended with (shown already).
+    std::string save(NotificationSettings& s, SettingsStore& store);
+    // Image3_IgnoreClick.
+    void discard(const NotificationSettings& s);
+
+    const std::vector<std::string>& working() const { return working_; }
+    std::uint8_t dirty() const { return dirty_; }
+    int row(int grid) const { return rows_[grid == 1 ? 1 : 0]; }
+
+private:
+    void fill(const NotificationSettings& s, bool boxes);
+    void setField(EmailField field, const std::string& text);
+    void redrawGrids();
+
+    EmailPageView& view_;
+    std::vector<std::string> working_;
+    std::uint8_t dirty_ = 0;
+    std::array<int, 2> rows_{};
+};
+
+}  // namespace raid

@@ -1,0 +1,199 @@
+#include "notify/MailFormat.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "device/DeviceText.h"
+
+namespace raid {
+namespace {
+
+// A word this long cannot be folded into a line a server takes (998 characters at
+// most); such text travels as encoded words, which can be split anywhere.
+constexpr std::size_t kMaxPlainWord = 900;
+// RFC 2047 allows 75 characters per encoded word; a little less lets the first word
+// share its line with "Subject: " and still fold within kMailFoldWidth.
+constexpr std::size_t kMaxEncodedWord = 66;
+
+bool validUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t extra = 0;
+        std::uint32_t min = 0, value = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1, min = 0x80, value = c & 0x1Fu;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, min = 0x800, value = c & 0x0Fu;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, min = 0x10000, value = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size()) return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            value = (value << 6) | (d & 0x3Fu);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+bool hasNonBlank(std::string_view text) { return text.find_first_not_of(' ') != std::string_view::npos; }
+
+}  // namespace
+
+std::string base64(std::string_view bytes) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 3; ++k)
+            group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        for (std::size_t k = 0; k < 4; ++k)
+            out += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
+    }
+    return out;
+}
+
+std::string loginName(std::string_view senderAddress) {
+    return std::string(senderAddress.substr(0, senderAddress.find('@')));
+}
+
+bool needsEncodedWords(std::string_view text) {
+    std::size_t run = 0;
+    for (const char c : text) {
+        if (!isPrintableDeviceByte(static_cast<unsigned char>(c))) return true;
+        run = c == ' ' ? 0 : run + 1;
+        if (run > kMaxPlainWord) return true;
+    }
+    return false;
+}
+
+std::string encodedWords(std::string_view text) {
+    const bool utf8 = validUtf8(text);
+    const std::string prefix = utf8 ? "=?UTF-8?B?" : "=?windows-1252?B?";
+    // Whole Base64 groups only: each word decodes on its own.
+    const std::size_t bytesPerWord = (kMaxEncodedWord - prefix.size() - 2) / 4 * 3;
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t cut = std::min(text.size(), pos + bytesPerWord);
+        if (utf8)
+            while (cut < text.size() && cut > pos + 1 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        if (!out.empty()) out += ' ';
+        out += prefix + base64(text.substr(pos, cut - pos)) + "?=";
+        pos = cut;
+    }
+    return out;
+}
+
+std::string fromHeaderValue(std::string_view senderName, std::string_view senderAddress) {
+    if (senderName.empty()) return std::string(senderAddress);
+    std::string name;
+    if (needsEncodedWords(senderName)) {
+        name = encodedWords(senderName);
+    } else {
+        name = "\"";
+        for (const char c : senderName) {
+            if (c == '\\' || c == '"') name += '\\';
+            name += c;
+        }
+        name += '"';
+    }
+    return name + " <" + std::string(senderAddress) + ">";
+}
+
+std::string subjectHeaderValue(std::string_view subject) {
+    return needsEncodedWords(subject) ? encodedWords(subject) : std::string(subject);
+}
+
+std::string mailDateValue(const LocalTimeParts& time) {
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const int offset = std::abs(time.utcOffsetMinutes);
+    char clock[16], zone[16], text[96];
+    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", time.hour, time.minute, time.second);
+    std::snprintf(zone, sizeof zone, "%c%02d%02d", time.utcOffsetMinutes < 0 ? '-' : '+', offset / 60 % 100,
+                  offset % 60);
+    std::snprintf(text, sizeof text, "%s, %d %s %d %s %s", kDays[std::clamp(time.weekday, 0, 6)], time.day,
+                  kMonths[std::clamp(time.month, 1, 12) - 1], time.year, clock, zone);
+    return text;
+}
+
+std::vector<std::string> foldHeaderLine(std::string_view line) {
+    std::vector<std::string> lines;
+    const std::size_t colon = line.find(':');
+    // Never fold right after "Name:", and never leave a line of blanks behind.
+    std::size_t minPos = colon == std::string_view::npos ? 1 : colon + 2;
+    auto foldsAt = [&](std::size_t i) {
+        return i >= minPos && line[i] == ' ' && hasNonBlank(line.substr(0, i)) && hasNonBlank(line.substr(i));
+    };
+    while (line.size() > kMailFoldWidth) {
+        std::size_t pos = std::string_view::npos;
+        for (std::size_t i = kMailFoldWidth; i > 0 && pos == std::string_view::npos; --i)
+            if (foldsAt(i)) pos = i;
+        for (std::size_t i = kMailFoldWidth + 1; i < line.size() && pos == std::string_view::npos; ++i)
+            if (foldsAt(i)) pos = i;
+        if (pos == std::string_view::npos) break;
+        lines.emplace_back(line.substr(0, pos));
+        line.remove_prefix(pos);
+        minPos = 1;
+    }
+    lines.emplace_back(line);
+    return lines;
+}
+
+std::string dotStuffed(std::string_view line) {
+    std::string out;
+    out.reserve(line.size() + 1);
+    if (!line.empty() && line.front() == '.') out += '.';
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        out += line[i];
+        if ((line[i] == '\r' || line[i] == '\n') && i + 1 < line.size() && line[i + 1] == '.') out += '.';
+    }
+    return out;
+}
+
+std::vector<std::string> mailHeaderLines(const MailFields& fields) {
+    std::string to;
+    for (const auto& address : fields.recipients) {
+        if (!to.empty()) to += ", ";
+        to += address;
+    }
+    const std::pair<const char*, std::string> headers[] = {
+        {"From", fromHeaderValue(fields.senderName, fields.senderAddress)},
+        {"Subject", subjectHeaderValue(fields.subject)},
+        {"To", to},
+        {"Date", mailDateValue(fields.date)},
+        {"X-Priority", "3"},
+        {"X-Library", "Indy 8.0.25"},
+    };
+    std::vector<std::string> lines;
+    for (const auto& [name, value] : headers)
+        if (!value.empty()) lines.push_back(std::string(name) + ": " + value);
+    return lines;
+}
+
+std::string mailDataText(const MailFields& fields, const std::vector<std::string>& body) {
+    std::string text;
+    for (const auto& header : mailHeaderLines(fields))
+        for (const auto& line : foldHeaderLine(header)) text += line + "\r\n";
+    text += "\r\n";
+    for (const auto& line : body) text += dotStuffed(line) + "\r\n";
+    return text;
+}
+
+}  // namespace raid

@@ -1,0 +1,69 @@
+// The text of an alert mail as it goes over the wire: header lines, the body with its
+// dots doubled, the Base64 of the login exchange and the "Date" header.
+//
+// Everything here is pure text work; SmtpClient sends what it builds.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "monitor/TimeFormat.h"
+
+namespace raid {
+
+// Header lines longer than this are folded onto continuation lines.
+constexpr std::size_t kMailFoldWidth = 78;
+
+// Standard alphabet, "=" padding, over the bytes of `bytes`.
+std::string base64(std::string_view bytes);
+
+// The SMTP login name: the sender address up to, not including, its first "@" (the
+// whole address when it has none).
+std::string loginName(std::string_view senderAddress);
+
+// Whether a display name or subject has to travel as encoded words: it holds a byte
+// outside printable ASCII, or a run of non-blanks too long to fold into a line a
+// server accepts (a header line may not exceed 998 characters).
+bool needsEncodedWords(std::string_view text);
+// `text` as RFC 2047 encoded words ("=?UTF-8?B?...?="; "windows-1252" when the
+// bytes are not UTF-8), each short enough to share a line with its header name, separated by blanks so the
+// header can be folded between them; a UTF-8 character is never split.
+std::string encodedWords(std::string_view text);
+
+// "From" value: the bare address without a name; otherwise the name in double quotes
+// (backslash and double quote escaped) or as encoded words, then " <" address ">".
+std::string fromHeaderValue(std::string_view senderName, std::string_view senderAddress);
+// "Subject" value: the subject as it is, or as encoded words under the same rule.
+std::string subjectHeaderValue(std::string_view subject);
+// "Date" value: "Tue, 7 Dec 2026 14:03:05 +0100".
+std::string mailDateValue(const LocalTimeParts& time);
+
+// One header line folded at blanks so that no physical line exceeds kMailFoldWidth
+// where a blank allows it; continuation lines begin with the blank they were folded
+// at. Returns the physical lines, without line ends.
+std::vector<std::string> foldHeaderLine(std::string_view line);
+
+// A body line as it is sent: a leading "." is doubled. So is a "." right after a CR
+// or LF inside the line, so that text holding line breaks of its own can never
+// end the message early on a server that reads them as line ends.
+std::string dotStuffed(std::string_view line);
+
+struct MailFields {
+    std::string senderName;
+    std::string senderAddress;
+    std::string subject;
+    std::vector<std::string> recipients;
+    LocalTimeParts date;
+};
+
+// The header lines in their order ("From", "Subject", "To", "Date", "X-Priority",
+// "X-Library"), each "Name: value" and unfolded; headers with an empty value are left
+// out.
+std::vector<std::string> mailHeaderLines(const MailFields& fields);
+
+// What follows the server's 354: the folded header lines, an empty line and the
+// body lines, each with CR LF; the final "." is not included.
+std::string mailDataText(const MailFields& fields, const std::vector<std::string>& body);
+
+}  // namespace raid

@@ -1,0 +1,242 @@
+#include "notify/SmtpClient.h"
+
+#include "device/DeviceText.h"
+#include "notify/MailFormat.h"
+
+namespace raid {
+namespace {
+
+constexpr int kStateRepeats = 20;
+constexpr int kStateWaitMs = 500;
+
+std::string_view trimBlanks(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::optional<long> decimal(std::string_view text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// A CR or LF in an address would end the command line early and let the rest be read
+// as a command of its own; no control character belongs in an address.
+bool plainAddress(std::string_view address) {
+    for (const char c : address)
+        if (!isPrintableDeviceByte(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) return false;
+    return true;
+}
+
+// The error for a reply with another code than the one expected: its text, or what
+// it was when it had none (an empty line is a reply too).
+std::string unexpected(const SmtpReply& reply) {
+    std::string text = reply.text();
+    return text.find_first_not_of(' ') == std::string::npos ? "Empty reply" : text;
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> parseSmtpPort(std::string_view text, std::string& error) {
+    const std::optional<long> value = decimal(trimBlanks(text));
+    if (!value) {
+        error = "'" + printableSmtpText(text, 64) + "' is not a valid integer value";
+        return std::nullopt;
+    }
+    if (*value < 1 || *value > 65535) {
+        error = "'" + printableSmtpText(text, 64) + "' is not a valid port number";
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(*value);
+}
+
+int smtpTimeoutSeconds(std::string_view text) {
+    const std::optional<long> value = decimal(trimBlanks(text));
+    if (!value || *value <= 0 || *value > 3600) return kSmtpDefaultTimeoutSeconds;
+    return static_cast<int>(*value);
+}
+
+SmtpClient::SmtpClient(TcpPort& tcp, Scheduler& scheduler, Reporter& reporter)
+    : tcp_(tcp), scheduler_(scheduler), reporter_(reporter) {}
+
+SmtpClient::~SmtpClient() {
+    if (connection_) connection_->close();
+}
+
+void SmtpClient::IdSMTP1Connected() {
+    SmtpSendState = kSmtpConnected;
+    reporter_.panel(2, "Connect");
+}
+
+void SmtpClient::IdSMTP1Disconnected() { SmtpSendState = kSmtpNotConnected; }
+
+void SmtpClient::IdSMTP1WorkBegin() {
+    SmtpSendState = kSmtpTransferStarted;
+    reporter_.panel(3, "Mail is Sending...");
+}
+
+void SmtpClient::IdSMTP1WorkEnd() { SmtpSendState = kSmtpTransferFinished; }
+
+TcpDeadline SmtpClient::deadline() const { return std::chrono::steady_clock::now() + timeout_; }
+
+std::string SmtpClient::heloName() {
+    // The name goes into a command line: only what can stand there as one word.
+    std::string name;
+    for (const char c : tcp_.localHostName())
+        if (c > ' ' && c < 0x7F) name += c;
+    return name.empty() ? "localhost" : name;
+}
+
+bool SmtpClient::command(const std::string& line, int expected, SmtpReply& reply, std::string& error) {
+    if (!connection_->send(line + "\r\n", deadline(), error)) return false;
+    if (!readSmtpReply(*connection_, deadline(), reply, error)) return false;
+    if (expected >= 0 && reply.code != expected) {
+        error = unexpected(reply);
+        return false;
+    }
+    return true;
+}
+
+bool SmtpClient::command(const std::string& line, int expected, std::string& error) {
+    SmtpReply reply;
+    return command(line, expected, reply, error);
+}
+
+void SmtpClient::quitAndClose() {
+    if (!connection_) return;
+    std::string ignored;
+    if (connection_->isOpen()) connection_->send("Quit\r\n", deadline(), ignored);
+    connection_->close();
+    connection_.reset();
+    IdSMTP1Disconnected();
+}
+
+bool SmtpClient::open(const SmtpSettings& settings, std::uint16_t port, std::string& error) {
+    authMethods_.clear();
+    loggedIn_ = false;
+    connection_ = tcp_.connect(settings.smtpHost, port, timeout_, error);
+    if (!connection_) {
+        error = printableSmtpText(error);
+        return false;
+    }
+    IdSMTP1Connected();
+
+    SmtpReply reply;
+    bool ok = readSmtpReply(*connection_, deadline(), reply, error);
+    if (ok && reply.code != 220) {
+        error = unexpected(reply);
+        ok = false;
+    }
+    const std::string name = heloName();
+    if (ok) {
+        ok = command("ehlo " + name, -1, reply, error);
+        if (ok && reply.code == 250)
+            authMethods_ = smtpAuthMethods(reply);
+        else if (ok)
+            ok = command("Helo " + name, 250, error);
+    }
+    if (!ok) {
+        error = printableSmtpText(error);
+        quitAndClose();
+    }
+    return ok;
+}
+
+bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& message, std::string& error) {
+    if (!command("Rset", -1, error)) return false;
+    if (loginEnabled_ && !loggedIn_ && authMethods_.count("LOGIN") != 0) {
+        if (!command("auth LOGIN", 334, error)) return false;
+        if (!command(base64(loginName(settings.senderAddress)), 334, error)) return false;
+        if (!command(base64(settings.password), 235, error)) return false;
+        loggedIn_ = true;
+    }
+    if (!command("Mail from:<" + settings.senderAddress + ">", 250, error)) return false;
+    for (const auto& address : settings.recipients)
+        if (!command("RCPT to:<" + address + ">", 250, error)) return false;
+    if (!command("Data", 354, error)) return false;
+
+    MailFields fields;
+    fields.senderName = settings.senderName;
+    fields.senderAddress = settings.senderAddress;
+    fields.subject = message.subject;
+    fields.recipients = settings.recipients;
+    fields.date = localTimeParts(scheduler_.wallSeconds()).value_or(LocalTimeParts{});
+    IdSMTP1WorkBegin();
+    if (!connection_->send(mailDataText(fields, message.body), deadline(), error)) return false;
+    IdSMTP1WorkEnd();
+    if (!command(".", 250, error)) return false;
+    // Only an accepted message is a success; a refusal after the last line is not.
+    reporter_.panel(3, "Send mail Success!");
+    return true;
+}
+
+SmtpResult SmtpClient::SendAlertMail(const SmtpSettings& settings, const SmtpMessage& message) {
+    SmtpResult result;
+    std::string error;
+    const std::optional<std::uint16_t> port = parseSmtpPort(settings.smtpPort, error);
+    if (!port) {
+        result.error = error;
+        return result;
+    }
+    if (settings.recipients.empty()) {
+        result.error = "No recipient address";
+        return result;
+    }
+    if (!plainAddress(settings.senderAddress)) {
+        result.error = "Invalid address: " + printableSmtpText(settings.senderAddress, 128);
+        return result;
+    }
+    for (const auto& address : settings.recipients) {
+        if (!plainAddress(address)) {
+            result.error = "Invalid address: " + printableSmtpText(address, 128);
+            return result;
+        }
+    }
+    timeout_ = std::chrono::seconds(smtpTimeoutSeconds(settings.timeout));
+
+    // 1. Connect (a connection never outlives a call, so there is none yet).
+    if (!connection_) {
+        SmtpSendState = kSmtpNotConnected;
+        loginEnabled_ = (settings.authState & 1) != 0;
+        if (!open(settings, *port, error)) {
+            result.error = error;
+            return result;
+        }
+    }
+    // 2. Transmit once connected. The connection is opened synchronously, so the
+    // state is already 1 and the waits are only taken if it is not.
+    bool transmitted = false;
+    for (int i = 0; i < kStateRepeats; ++i) {
+        if (SmtpSendState == kSmtpNotConnected) {
+            scheduler_.sleepMs(kStateWaitMs);
+        } else if (SmtpSendState == kSmtpConnected) {
+            if (!transmit(settings, message, error)) {
+                // A reply that is late or missing leaves the dialogue out of step:
+                // whatever the server says next could be taken for the answer to
+                // the next command. The connection goes; the next alert starts afresh.
+                result.error = printableSmtpText(error);
+                quitAndClose();
+                return result;
+            }
+            transmitted = true;
+            break;
+        } else if (SmtpSendState == 0) {
+            break;
+        }
+    }
+    // 3. Wait for the end of the transfer.
+    for (int i = 0; i < kStateRepeats && transmitted && SmtpSendState != kSmtpTransferFinished; ++i)
+        scheduler_.sleepMs(kStateWaitMs);
+    // 4. Close.
+    quitAndClose();
+    result.sent = transmitted;
+    if (!transmitted) result.error = "Not connected";
+    return result;
+}
+
+}  // namespace raid

@@ -1,0 +1,113 @@
+// SMTP submission of one alert mail: connect, greeting, EHLO (HELO when that is
+// refused), optional AUTH LOGIN, the envelope, the message, QUIT.
+//
+// It runs on the engine thread and blocks it for the whole dialogue, so every wait is
+// bounded: connecting and each reply get the configured time-out (a default when none
+// is set), and replies are bounded in size. The status bar hears of the progress
+// through the caller's Reporter; a failure comes back as text and never shows
+// success.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/Reporter.h"
+#include "notify/SmtpReply.h"
+#include "platform/Scheduler.h"
+#include "platform/TcpPort.h"
+
+namespace raid {
+
+// SmtpSendState values. 0 is never set here; the waiting loop ends when it sees it.
+constexpr std::uint8_t kSmtpNotConnected = 2;
+constexpr std::uint8_t kSmtpConnected = 1;
+constexpr std::uint8_t kSmtpTransferStarted = 16;
+constexpr std::uint8_t kSmtpTransferFinished = 17;
+
+// Seconds allowed for connecting and for each reply when the "Time Out" setting
+// holds no positive number.
+constexpr int kSmtpDefaultTimeoutSeconds = 30;
+
+// The connection settings and recipients, as the settings store holds them.
+struct SmtpSettings {
+    std::string smtpHost;
+    std::string smtpPort;  // decimal text as typed ("25")
+    std::uint8_t authState = 0;  // bit 0: log in with AUTH LOGIN
+    std::string senderName;
+    std::string senderAddress;  // also gives the login name (before the first "@")
+    std::string password;
+    std::string timeout;  // seconds as typed; "" or "0": kSmtpDefaultTimeoutSeconds
+    std::vector<std::string> recipients;
+};
+
+struct SmtpMessage {
+    std::string subject;  // one line
+    std::vector<std::string> body;
+};
+
+struct SmtpResult {
+    bool sent = false;
+    std::string error;  // why not; printable ASCII, at most a few hundred characters
+};
+
+// The port setting read as a decimal number in 1..65535 (blanks around it allowed).
+// nullopt with `error` set otherwise.
+std::optional<std::uint16_t> parseSmtpPort(std::string_view text, std::string& error);
+// The "Time Out" setting in seconds: a positive decimal number, else the default.
+int smtpTimeoutSeconds(std::string_view text);
+
+class SmtpClient {
+public:
+    // `reporter` gets panel 2 "Connect" when the connection is up, panel 3 "Mail is
+    // Sending..." when the message starts and panel 3 "Send mail Success!" once the
+    // server has accepted it. The scheduler gives the 500 ms waits and the time of
+    // the "Date" header.
+    SmtpClient(TcpPort& tcp, Scheduler& scheduler, Reporter& reporter);
+    ~SmtpClient();
+    SmtpClient(const SmtpClient&) = delete;
+    SmtpClient& operator=(const SmtpClient&) = delete;
+
+    // Submits `message` to every recipient; returns when the dialogue is over. The
+    // connection is opened for this call and closed before it returns, whatever
+    // happened.
+    SmtpResult SendAlertMail(const SmtpSettings& settings, const SmtpMessage& message);
+
+    // The progress of the current submission (engine thread only).
+    std::uint8_t SmtpSendState = kSmtpNotConnected;
+
+    // The login methods the server announced on the last connection.
+    const std::set<std::string>& announcedAuthMethods() const { return authMethods_; }
+
+private:
+    void IdSMTP1Connected();
+    void IdSMTP1Disconnected();
+    void IdSMTP1WorkBegin();
+    void IdSMTP1WorkEnd();
+
+    bool open(const SmtpSettings& settings, std::uint16_t port, std::string& error);
+    bool transmit(const SmtpSettings& settings, const SmtpMessage& message, std::string& error);
+    // Sends `line` + CR LF and reads the whole reply; `expected` < 0 takes any code.
+    bool command(const std::string& line, int expected, SmtpReply& reply, std::string& error);
+    bool command(const std::string& line, int expected, std::string& error);
+    // "Quit" without waiting for its reply, then the connection is closed.
+    void quitAndClose();
+    TcpDeadline deadline() const;
+    std::string heloName();
+
+    TcpPort& tcp_;
+    Scheduler& scheduler_;
+    Reporter& reporter_;
+    std::unique_ptr<TcpConnection> connection_;
+    std::chrono::milliseconds timeout_{std::chrono::seconds(kSmtpDefaultTimeoutSeconds)};
+    bool loginEnabled_ = false;
+    bool loggedIn_ = false;
+    std::set<std::string> authMethods_;
+};
+
+}  // namespace raid

@@ -1,0 +1,351 @@
+#include "platform/RegistryText.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace raid {
+
+namespace {
+
+// Names longer than the registry allows, and more values than any settings key holds,
+// are refused rather than kept: the file may be anything.
+constexpr std::size_t kMaxNameLength = 16383;
+constexpr std::size_t kMaxValues = 4096;
+constexpr std::size_t kMaxValueBytes = 1 << 20;
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A quoted string starting at s[0] == '"'; `end` is set past the closing quote.
+bool quoted(std::string_view s, std::string& out, std::size_t& end) {
+    out.clear();
+    for (std::size_t i = 1; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '"') {
+            end = i + 1;
+            return true;
+        }
+        if (c == '\\') {
+            if (i + 1 >= s.size()) return false;
+            const char n = s[++i];
+            if (n != '\\' && n != '"') return false;
+            out += n;
+        } else {
+            out += c;
+        }
+        if (out.size() > kMaxValueBytes) return false;
+    }
+    return false;
+}
+
+bool hexBytes(std::string_view s, std::vector<std::uint8_t>& out) {
+    out.clear();
+    s = trim(s);
+    if (s.empty()) return true;
+    std::size_t i = 0;
+    while (true) {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+        if (i + 2 > s.size()) return false;
+        const int hi = hexDigit(s[i]), lo = hexDigit(s[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+        if (out.size() > kMaxValueBytes) return false;
+        i += 2;
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+        if (i == s.size()) return true;
+        if (s[i] != ',') return false;
+        ++i;
+    }
+}
+
+// The value part after "=". Returns false with `why` on a malformed value; `deleted`
+// for "-".
+bool value(std::string_view s, RegValue& v, bool& deleted, std::string& why) {
+    deleted = false;
+    s = trim(s);
+    if (s == "-") {
+        deleted = true;
+        return true;
+    }
+    if (!s.empty() && s.front() == '"') {
+        std::string text;
+        std::size_t end = 0;
+        if (!quoted(s, text, end) || !trim(s.substr(end)).empty()) {
+            why = "a string value that is not one quoted text";
+            return false;
+        }
+        v = RegValue::sz(std::move(text));
+        return true;
+    }
+    const std::string head = lower(s.substr(0, std::min<std::size_t>(s.size(), 8)));
+    if (head.rfind("dword:", 0) == 0) {
+        const std::string_view digits = trim(s.substr(6));
+        if (digits.empty() || digits.size() > 8) {
+            why = "a dword value that is not 1 to 8 hexadecimal digits";
+            return false;
+        }
+        std::uint32_t n = 0;
+        for (char c : digits) {
+            const int d = hexDigit(c);
+            if (d < 0) {
+                why = "a dword value that is not 1 to 8 hexadecimal digits";
+                return false;
+            }
+            n = n * 16 + static_cast<std::uint32_t>(d);
+        }
+        v = RegValue::number(n);
+        return true;
+    }
+    int type = 3;
+    std::string_view rest;
+    if (head.rfind("hex:", 0) == 0) {
+        rest = s.substr(4);
+    } else if (head.rfind("hex(", 0) == 0) {
+        const std::size_t close = s.find(')');
+        if (close == std::string_view::npos || close + 1 >= s.size() || s[close + 1] != ':' || close == 4 ||
+            close > 12) {
+            why = "a typed hex value without its type";
+            return false;
+        }
+        type = 0;
+        for (char c : s.substr(4, close - 4)) {
+            const int d = hexDigit(c);
+            if (d < 0) {
+                why = "a typed hex value without its type";
+                return false;
+            }
+            type = type * 16 + d;
+            if (type > 0xFFFF) break;
+        }
+        rest = s.substr(close + 2);
+    } else {
+        why = "a value that is neither a string, a dword nor hex bytes";
+        return false;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!hexBytes(rest, bytes)) {
+        why = "hex bytes that are not pairs of hexadecimal digits separated by commas";
+        return false;
+    }
+    switch (type) {
+        case 0:
+        case 3:
+            v = RegValue::binary(std::move(bytes));
+            return true;
+        case 1: {
+            // A string's bytes end at the first zero.
+            const auto zero = std::find(bytes.begin(), bytes.end(), 0);
+            v = RegValue::sz(std::string(bytes.begin(), zero));
+            return true;
+        }
+        case 4:
+            if (bytes.size() != 4) {
+                why = "a hex(4) value that is not four bytes";
+                return false;
+            }
+            v = RegValue::number(static_cast<std::uint32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16) |
+                                 static_cast<std::uint32_t>(bytes[3]) << 24);
+            return true;
+        default:
+            why = "a value type this program does not keep";
+            return false;
+    }
+}
+
+void put(std::vector<std::pair<std::string, RegValue>>& values, std::string name, RegValue v) {
+    for (auto& [n, old] : values)
+        if (lower(n) == lower(name)) {
+            old = std::move(v);
+            return;
+        }
+    values.emplace_back(std::move(name), std::move(v));
+}
+
+void drop(std::vector<std::pair<std::string, RegValue>>& values, const std::string& name) {
+    values.erase(std::remove_if(values.begin(), values.end(), [&](const auto& e) { return lower(e.first) == lower(name); }),
+                 values.end());
+}
+
+std::string hexList(const std::vector<std::uint8_t>& bytes) {
+    std::string s;
+    char b[4];
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(b, sizeof b, "%02x", bytes[i]);
+        if (i) s += ',';
+        s += b;
+    }
+    return s;
+}
+
+}  // namespace
+
+RegistryText parseRegistryText(std::string_view text) {
+    RegistryText out;
+    // Lines, with continued hex lines joined to their first line.
+    struct Logical {
+        std::string text;
+        std::size_t line;
+    };
+    std::vector<Logical> lines;
+    std::size_t lineNo = 0, at = 0;
+    bool continuing = false;
+    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") at = 3;  // a byte-order mark
+    while (at <= text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view raw = text.substr(at, end - at);
+        ++lineNo;
+        at = end + 1;
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        std::string_view t = trim(raw);
+        const bool more = !t.empty() && t.back() == '\\';
+        if (more) t.remove_suffix(1);
+        if (continuing && !lines.empty()) {
+            lines.back().text += std::string(t);
+        } else {
+            lines.push_back({std::string(t), lineNo});
+        }
+        continuing = more;
+        if (end == text.size()) break;
+    }
+
+    bool header = false;
+    bool inKey = false;
+    for (const Logical& l : lines) {
+        const std::string_view t = l.text;
+        const std::string where = "line " + std::to_string(l.line) + ": ";
+        if (t.empty() || t.front() == ';') continue;
+        if (!header) {
+            if (t == "REGEDIT4" || t == "Windows Registry Editor Version 5.00") {
+                header = true;
+                continue;
+            }
+            out.problems.push_back(where + "the file does not begin with REGEDIT4");
+            header = true;  // reported once; the lines are still read
+        }
+        if (t.front() == '[') {
+            if (t.back() != ']') {
+                out.problems.push_back(where + "a key line without its closing bracket");
+                inKey = false;
+                continue;
+            }
+            const std::string key = lower(t.substr(1, t.size() - 2));
+            inKey = key == lower(kSettingsKey);
+            if (inKey) {
+                out.hasKey = true;
+            } else {
+                out.problems.push_back(where + "a key this program does not keep");
+            }
+            continue;
+        }
+        if (!inKey) {
+            out.problems.push_back(where + "a value outside the program's key");
+            continue;
+        }
+        if (t.front() == '@') continue;  // the key's default value: not one of ours
+        std::string name;
+        std::size_t end = 0;
+        if (t.front() != '"' || !quoted(t, name, end) || name.empty() || name.size() > kMaxNameLength) {
+            out.problems.push_back(where + "a line that is not \"name\"=value");
+            continue;
+        }
+        const std::string_view rest = trim(t.substr(end));
+        if (rest.empty() || rest.front() != '=') {
+            out.problems.push_back(where + "a line that is not \"name\"=value");
+            continue;
+        }
+        RegValue v;
+        bool deleted = false;
+        std::string why;
+        if (!value(rest.substr(1), v, deleted, why)) {
+            out.problems.push_back(where + why);
+            continue;
+        }
+        if (deleted) {
+            drop(out.values, name);
+        } else if (out.values.size() >= kMaxValues) {
+            out.problems.push_back(where + "more values than a settings key holds");
+        } else {
+            put(out.values, std::move(name), std::move(v));
+        }
+    }
+    return out;
+}
+
+std::string formatRegistryText(const std::vector<std::pair<std::string, RegValue>>& values) {
+    std::string s = "REGEDIT4\n\n[";
+    s += kSettingsKey;
+    s += "]\n";
+    const auto quote = [](const std::string& t) {
+        std::string q = "\"";
+        for (char c : t) {
+            if (c == '\\' || c == '"') q += '\\';
+            q += c;
+        }
+        return q + "\"";
+    };
+    for (const auto& [name, v] : values) {
+        s += quote(name) + "=";
+        switch (v.type) {
+            case RegType::Sz:
+                if (v.text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+                    std::vector<std::uint8_t> bytes(v.text.begin(), v.text.end());
+                    bytes.push_back(0);
+                    s += "hex(1):" + hexList(bytes);
+                } else {
+                    s += quote(v.text);
+                }
+                break;
+            case RegType::Dword: {
+                char b[16];
+                std::snprintf(b, sizeof b, "dword:%08x", static_cast<unsigned>(v.dword));
+                s += b;
+                break;
+            }
+            case RegType::Binary:
+                s += "hex:" + hexList(v.bytes);
+                break;
+        }
+        s += "\n";
+    }
+    return s;
+}
+
+std::vector<std::string> MemorySettings::valueNames() {
+    std::vector<std::string> n;
+    for (const auto& e : values) n.push_back(e.first);
+    return n;
+}
+
+std::optional<RegValue> MemorySettings::read(const std::string& name) {
+    for (const auto& e : values)
+        if (lower(e.first) == lower(name)) return e.second;
+    return std::nullopt;
+}
+
+std::string MemorySettings::write(const std::string& name, const RegValue& value) {
+    if (!failOn.empty() && name == failOn) return failText;
+    ++writes;
+    exists = true;
+    put(values, name, value);
+    return "";
+}
+
+}  // namespace raid

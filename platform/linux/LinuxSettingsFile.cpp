@@ -1,0 +1,170 @@
+#include "platform/linux/LinuxSettingsFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/FileStore.h"
+#include "platform/RegistryText.h"
+
+namespace raid {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kMaxSettingsFile = 1 << 20;
+
+std::string lowerName(std::string s) {
+    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return s;
+}
+
+std::string errorText(int err) { return std::strerror(err); }
+
+class SettingsFile final : public SettingsPort {
+public:
+    explicit SettingsFile(std::string path) : path_(std::move(path)) { load(); }
+
+    bool keyExists() override { return exists_; }
+
+    std::vector<std::string> valueNames() override {
+        std::vector<std::string> n;
+        for (const auto& e : values_) n.push_back(e.first);
+        return n;
+    }
+
+    std::optional<RegValue> read(const std::string& name) override {
+        for (const auto& e : values_)
+            if (lowerName(e.first) == lowerName(name)) return e.second;
+        return std::nullopt;
+    }
+
+    std::string write(const std::string& name, const RegValue& value) override {
+        auto next = values_;
+        bool found = false;
+        for (auto& e : next)
+            if (lowerName(e.first) == lowerName(name)) {
+                e.second = value;
+                found = true;
+            }
+        if (!found) next.emplace_back(name, value);
+        const std::string error = store(formatRegistryText(next));
+        if (!error.empty()) return error;
+        values_ = std::move(next);
+        exists_ = true;
+        return "";
+    }
+
+    std::vector<std::string> takeProblems() override {
+        auto p = std::move(problems_);
+        problems_.clear();
+        return p;
+    }
+
+private:
+    void load() {
+        const BoundedRead r = makeStdFileStore()->readBounded(path_, kMaxSettingsFile);
+        switch (r.status) {
+            case ReadStatus::missing: return;
+            case ReadStatus::unreadable: problems_.push_back(path_ + ": the settings cannot be read"); return;
+            case ReadStatus::notRegular:
+                problems_.push_back(path_ + ": not a regular file; the settings are not read from it");
+                refused_ = true;
+                return;
+            case ReadStatus::tooLarge:
+                problems_.push_back(path_ + ": larger than 1 MiB; the settings are not read from it");
+                refused_ = true;
+                return;
+            case ReadStatus::ok: break;
+        }
+        RegistryText parsed = parseRegistryText(r.text);
+        for (auto& p : parsed.problems) problems_.push_back(path_ + ": " + p);
+        exists_ = parsed.hasKey;
+        values_ = std::move(parsed.values);
+    }
+
+    // The new content beside the file, flushed, then renamed over it.
+    std::string store(const std::string& text) {
+        if (refused_) return path_ + ": not a regular file";
+        const fs::path target(path_);
+        std::error_code ec;
+        if (target.has_parent_path() && !fs::exists(target.parent_path(), ec)) {
+            fs::create_directories(target.parent_path(), ec);
+            if (ec) return ec.message();
+            fs::permissions(target.parent_path(), fs::perms::owner_all, ec);
+        }
+        static std::atomic<unsigned> counter{0};
+        std::string temp;
+        int fd = -1;
+        for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+            temp = path_ + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+        if (fd < 0) return errorText(errno);
+        int err = 0;
+        // The umask may have widened nothing, but make sure: the file holds the password record.
+        if (::fchmod(fd, 0600) != 0) err = errno;
+        std::size_t done = 0;
+        while (err == 0 && done < text.size()) {
+            const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                err = errno;
+            } else {
+                done += static_cast<std::size_t>(n);
+            }
+        }
+        if (err == 0 && ::fsync(fd) != 0) err = errno;
+        if (::close(fd) != 0 && err == 0) err = errno;
+        if (err == 0) {
+            struct stat st {};
+            if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+                ::unlink(temp.c_str());
+                return path_ + ": not a regular file";
+            }
+            if (::rename(temp.c_str(), path_.c_str()) != 0) err = errno;
+        }
+        if (err != 0) {
+            ::unlink(temp.c_str());
+            return errorText(err);
+        }
+        // The rename itself reaches the disk with the folder.
+        const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            (void)::fsync(dir);
+            ::close(dir);
+        }
+        return "";
+    }
+
+    std::string path_;
+    bool exists_ = false;
+    bool refused_ = false;
+    std::vector<std::pair<std::string, RegValue>> values_;
+    std::vector<std::string> problems_;
+};
+
+}  // namespace
+
+std::unique_ptr<SettingsPort> makeSettingsFile(const std::string& path) { return std::make_unique<SettingsFile>(path); }
+
+std::string userSettingsPath(std::string_view xdgConfigHome, std::string_view home, std::string_view program) {
+    std::string base;
+    if (!xdgConfigHome.empty() && xdgConfigHome.front() == '/')
+        base = std::string(xdgConfigHome);
+    else if (!home.empty() && home.front() == '/')
+        base = std::string(home) + "/.config";
+    else
+        return "";
+    return base + "/" + std::string(program) + "/settings.reg";
+}
+
+}  // namespace raid

@@ -1,0 +1,248 @@
+#include "platform/linux/LinuxTcp.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace raid::linuxport {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string errorText(int code) {
+    char buffer[256] = {};
+    // The GNU strerror_r returns the text, which may or may not live in `buffer`.
+    return ::strerror_r(code, buffer, sizeof buffer);
+}
+
+std::string timedOutText() { return errorText(ETIMEDOUT); }
+
+// poll() for `events` until `deadline`: 1 ready, 0 time is up, -1 error (errno set).
+int waitFor(int fd, short events, TcpDeadline deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return 0;
+        pollfd p{fd, events, 0};
+        const int rc = ::poll(&p, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+        if (rc > 0) return 1;
+        if (rc < 0 && errno != EINTR) return -1;
+    }
+}
+
+// getaddrinfo() has no time limit of its own. It runs on a detached thread; if the
+// deadline passes first, the thread frees its result itself when it finally returns.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;
+    int rc = 0;
+    int savedErrno = 0;
+    addrinfo* result = nullptr;
+};
+
+struct AddrInfoFree {
+    void operator()(addrinfo* list) const {
+        if (list) ::freeaddrinfo(list);
+    }
+};
+using AddrList = std::unique_ptr<addrinfo, AddrInfoFree>;
+
+AddrList resolve(const std::string& host, std::uint16_t port, TcpDeadline deadline, std::string& error) {
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, host, service = std::to_string(port)] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+        addrinfo* result = nullptr;
+        const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
+        const int savedErrno = errno;
+        std::lock_guard<std::mutex> lock(lookup->mutex);
+        if (lookup->abandoned) {
+            if (rc == 0) ::freeaddrinfo(result);
+        } else {
+            lookup->rc = rc;
+            lookup->savedErrno = savedErrno;
+            lookup->result = rc == 0 ? result : nullptr;
+        }
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+
+    std::unique_lock<std::mutex> lock(lookup->mutex);
+    if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
+        lookup->abandoned = true;
+        error = timedOutText();
+        return nullptr;
+    }
+    if (lookup->rc != 0) {
+        error = lookup->rc == EAI_SYSTEM ? errorText(lookup->savedErrno) : ::gai_strerror(lookup->rc);
+        return nullptr;
+    }
+    if (!lookup->result) error = ::gai_strerror(EAI_NONAME);
+    return AddrList(lookup->result);
+}
+
+class LinuxTcpConnection final : public TcpConnection {
+public:
+    explicit LinuxTcpConnection(int fd) : fd_(fd) {}
+    ~LinuxTcpConnection() override { close(); }
+    LinuxTcpConnection(const LinuxTcpConnection&) = delete;
+    LinuxTcpConnection& operator=(const LinuxTcpConnection&) = delete;
+
+    bool send(std::string_view bytes, TcpDeadline deadline, std::string& error) override {
+        if (!usable(error)) return false;
+        while (!bytes.empty()) {
+            const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                const int ready = waitFor(fd_, POLLOUT, deadline);
+                if (ready == 1) continue;
+                return fail(ready == 0 ? timedOutText() : errorText(errno), error);
+            }
+            return fail(errorText(n < 0 ? errno : EPIPE), error);
+        }
+        return true;
+    }
+
+    bool receiveLine(std::string& line, TcpDeadline deadline, std::string& error) override {
+        if (!usable(error)) return false;
+        for (;;) {
+            const std::size_t lf = buffer_.find('\n', scanned_);
+            if (lf != std::string::npos) {
+                std::size_t end = lf;
+                if (end > 0 && buffer_[end - 1] == '\r') --end;
+                if (end > kTcpMaxLineBytes) return fail(tooLongText(), error);
+                line.assign(buffer_, 0, end);
+                buffer_.erase(0, lf + 1);
+                scanned_ = 0;
+                return true;
+            }
+            scanned_ = buffer_.size();
+            // One byte of slack for the CR that may still come before the LF.
+            if (buffer_.size() > kTcpMaxLineBytes + 1) return fail(tooLongText(), error);
+
+            const int ready = waitFor(fd_, POLLIN, deadline);
+            if (ready != 1) return fail(ready == 0 ? timedOutText() : errorText(errno), error);
+            char chunk[4096];
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n > 0) {
+                buffer_.append(chunk, static_cast<std::size_t>(n));
+            } else if (n == 0) {
+                return fail("Connection closed by the peer", error);
+            } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+                return fail(errorText(errno), error);
+            }
+        }
+    }
+
+    void close() override {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        buffer_.clear();
+        scanned_ = 0;
+    }
+
+    bool isOpen() const override { return fd_ >= 0; }
+
+private:
+    static std::string tooLongText() {
+        return "Line longer than " + std::to_string(kTcpMaxLineBytes) + " bytes";
+    }
+
+    bool usable(std::string& error) const {
+        if (fd_ < 0) {
+            error = errorText(ENOTCONN);
+            return false;
+        }
+        if (!broken_.empty()) {
+            error = broken_;
+            return false;
+        }
+        return true;
+    }
+
+    // A failed read or write leaves the stream at an unknown place: nothing after it
+    // may be taken for the peer's next line.
+    bool fail(std::string text, std::string& error) {
+        broken_ = text;
+        buffer_.clear();
+        scanned_ = 0;
+        error = std::move(text);
+        return false;
+    }
+
+    int fd_;
+    std::string buffer_;
+    std::size_t scanned_ = 0;  // bytes of buffer_ known to hold no LF
+    std::string broken_;
+};
+
+}  // namespace
+
+std::unique_ptr<TcpConnection> LinuxTcpPort::connect(const std::string& host, std::uint16_t port,
+                                                     std::chrono::milliseconds timeout, std::string& error) {
+    const TcpDeadline deadline = Clock::now() + timeout;
+    if (host.empty() || host.find('\0') != std::string::npos) {
+        error = ::gai_strerror(EAI_NONAME);
+        return nullptr;
+    }
+    AddrList addresses = resolve(host, port, deadline, error);
+    if (!addresses) return nullptr;
+
+    error = errorText(ECONNREFUSED);
+    for (const addrinfo* a = addresses.get(); a; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            error = errorText(errno);
+            continue;
+        }
+        int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
+        if (rc != 0 && errno == EINPROGRESS) {
+            const int ready = waitFor(fd, POLLOUT, deadline);
+            if (ready != 1) {
+                error = ready == 0 ? timedOutText() : errorText(errno);
+                ::close(fd);
+                if (ready == 0) return nullptr;  // no time left for another address
+                continue;
+            }
+            int soError = 0;
+            socklen_t length = sizeof soError;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0) soError = errno;
+            if (soError != 0) errno = soError;
+            rc = soError == 0 ? 0 : -1;
+        }
+        if (rc == 0) {
+            error.clear();
+            return std::make_unique<LinuxTcpConnection>(fd);
+        }
+        error = errorText(errno);
+        ::close(fd);
+    }
+    return nullptr;
+}
+
+std::string LinuxTcpPort::localHostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+std::unique_ptr<TcpPort> makeTcpPort() { return std::make_unique<LinuxTcpPort>(); }
+
+}  // namespace raid::linuxport

@@ -1,0 +1,96 @@
+// Whatever an SMTP server sends is outside input. This target reads the input as a
+// server's byte stream, twice: as a run of replies through the reply reader, and as
+// the server's side of a whole submission by the mail client.
+//
+// After every reply: the code is 0..999, the reply is within its line and byte
+// bounds, its text is printable and short, and announced login methods are
+// upper-case words. After the submission: the connection is closed, the error text
+// is printable, and success is shown exactly when the mail was accepted.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "notify/ScriptedTcp.h"
+#include "notify/SmtpClient.h"
+#include "notify/SmtpReply.h"
+
+namespace {
+
+using namespace raid;
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+bool printable(const std::string& text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) return false;
+    return true;
+}
+
+class PanelLog final : public Reporter {
+public:
+    std::string last3;
+    void panel(int index, const std::string& text) override {
+        check(printable(text));
+        if (index == 3) last3 = text;
+    }
+    void messageBox(const std::string&, const std::string&) override {}
+};
+
+void readReplies(const std::string& stream) {
+    auto script = std::make_shared<testing::TcpScript>();
+    script->replies = stream;
+    testing::ScriptedConnection connection(script);
+    SmtpReply reply;
+    std::string error;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (readSmtpReply(connection, deadline, reply, error)) {
+        check(reply.code >= 0 && reply.code <= 999);
+        check(!reply.lines.empty() && reply.lines.size() <= kSmtpMaxReplyLines);
+        std::size_t bytes = 0;
+        for (const auto& line : reply.lines) bytes += line.size();
+        check(bytes <= kSmtpMaxReplyBytes + kTcpMaxLineBytes);
+        const std::string text = reply.text();
+        check(printable(text) && text.size() <= kSmtpMaxErrorText + 3);
+        for (const auto& method : smtpAuthMethods(reply)) {
+            check(!method.empty());
+            for (const char c : method) check(c != ' ' && !(c >= 'a' && c <= 'z'));
+        }
+    }
+    check(!error.empty());
+}
+
+void submit(const std::string& stream, bool login) {
+    testing::ScriptedTcp tcp;
+    tcp.script->replies = stream;
+    tcp.script->closeWhenDry = true;
+    std::unique_ptr<Scheduler> sched = makeVirtualScheduler(1796601600.0);
+    PanelLog log;
+    SmtpClient client(tcp, *sched, log);
+    SmtpSettings settings;
+    settings.smtpHost = "mail.example";
+    settings.smtpPort = "25";
+    settings.authState = login ? 1 : 0;
+    settings.senderName = "Desk";
+    settings.senderAddress = "alice@example.com";
+    settings.password = "pw";
+    settings.recipients = {"a@example.com", "b@example.com"};
+    SmtpMessage message{"[RAID GUI v0.23.7-3 Message] ", {".", "\nSystem Name : box"}};
+    const SmtpResult result = client.SendAlertMail(settings, message);
+    check(result.sent == (log.last3 == "Send mail Success!"));
+    check(result.sent == result.error.empty());
+    check(printable(result.error));
+    check(client.SmtpSendState == kSmtpNotConnected);
+    check(tcp.script->connects == 1 && tcp.script->closes == 1);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::string stream(reinterpret_cast<const char*>(data) + 1, size - 1);
+    readReplies(stream);
+    submit(stream, (data[0] & 1) != 0);
+    return 0;
+}

@@ -1,0 +1,221 @@
+// The mail settings against an in-memory key and file store: start-up, the save in its
+// order, the password record and the text files, and what a damaged store gives.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "monitor/MemoryFileStore.h"
+#include "notify/NotificationSettings.h"
+
+namespace raid {
+namespace {
+
+struct Store : ::testing::Test {
+    MemorySettings key;
+    testing::MemoryFileStore files;
+    std::vector<std::string> reports;
+    SettingsStore store{key, files, [this](const std::string& r) { reports.push_back(r); }};
+    NotificationSettings s;
+
+    SettingsEdits edits(std::vector<std::string> to = {"a@x"}) {
+        SettingsEdits e;
+        e.fields = {"25", "mail.example", "Ann", "ann@example.org", "10", "secret"};
+        e.working = std::move(to);
+        e.dirty = 0x3F;
+        return e;
+    }
+    std::vector<std::string> writtenNames() const {
+        std::vector<std::string> n;
+        for (const auto& v : key.values) n.push_back(v.first);
+        return n;
+    }
+    std::string text(const std::string& name) { return key.read(name) ? key.read(name)->text : "<none>"; }
+};
+
+TEST_F(Store, NoKeyAtStartThenTheFirstSaveWritesEveryValue) {
+    EXPECT_FALSE(store.startUp(s, "/etc/qx-raid-gui/"));
+    EXPECT_FALSE(s.SettingsKeyExists);
+    EXPECT_FALSE(s.loaded);
+    EXPECT_EQ(s.filePath, "/etc/qx-raid-gui/");
+    EXPECT_EQ(key.writes, 0);
+
+    SettingsEdits e = edits();
+    e.dirty = 0;  // nothing typed: the first save writes everything anyway
+    e.fields[kPort] = "";
+    e.fields[kTimeout] = "";
+    e.subject = {"Disk trouble", ""};
+    e.contents = {"line one\nline two", ""};
+    ASSERT_EQ(store.save(s, e), "");
+    EXPECT_EQ(writtenNames(), (std::vector<std::string>{"Port", "SMTP", "UserName", "Addr", "TimeOut", "EMailSend",
+                                                        "ProductID", "ToAddrCount", "ToAddr_00", "FilePath"}));
+    EXPECT_EQ(text("Port"), "25");
+    EXPECT_EQ(text("TimeOut"), "0");
+    EXPECT_EQ(e.dirty, kDirtyPort | kDirtyTimeout);
+    EXPECT_EQ(text("FilePath"), "/etc/qx-raid-gui/");
+    EXPECT_EQ(files.files.at("/etc/qx-raid-gui/EmailSubject Hard Disks Fail.txt"), "Disk trouble\r\n");
+    EXPECT_EQ(files.files.at("/etc/qx-raid-gui/EmailContens Hard Disks Fail.txt"), "line one\r\nline two\r\n");
+    EXPECT_TRUE(s.SettingsKeyExists);
+    EXPECT_FALSE(s.loaded);
+
+    // Loaded back, every field is what was saved.
+    NotificationSettings back;
+    SettingsStore again(key, files, {});
+    ASSERT_TRUE(again.startUp(back, "/etc/qx-raid-gui/"));
+    again.load(back);
+    EXPECT_TRUE(back.loaded);
+    EXPECT_EQ(back.connection, (std::array<std::string, 6>{"25", "mail.example", "Ann", "ann@example.org", "0", "secret"}));
+    EXPECT_EQ(back.authState, 0);
+    EXPECT_EQ(back.recipients, std::vector<std::string>{"a@x"});
+    EXPECT_EQ(back.subjectLine(1), "Disk trouble");
+    EXPECT_EQ(back.contents[0], (std::vector<std::string>{"line one", "line two"}));
+    EXPECT_TRUE(back.subjects[1].empty());
+}
+
+TEST_F(Store, StartUpCreatesAMissingSendMaskAndLoadIsRequested) {
+    key.exists = true;
+    key.values = {{"Port", RegValue::sz("2525")}};
+    EXPECT_TRUE(store.startUp(s, "/cfg/"));
+    ASSERT_TRUE(key.read("EMailSend"));
+    EXPECT_EQ(key.read("EMailSend")->dword, 0u);
+    key.values.back().second = RegValue::number(2);
+    EXPECT_TRUE(store.startUp(s, "/cfg/"));
+    EXPECT_EQ(key.read("EMailSend")->dword, 2u);  // an existing mask is left alone
+}
+
+TEST_F(Store, PasswordRecordKeepsFifteenCharactersAndTheLoginSwitchInByte17) {
+    const std::string pw = "Abcdefghij12345";
+    const ScrambledPassword on = scramble(pw, 0x37, true), off = scramble(pw, 0x37, false);
+    EXPECT_EQ(on[17] ^ off[17], 1);
+    EXPECT_TRUE(std::equal(on.begin(), on.begin() + 17, off.begin()));
+    EXPECT_EQ(unscramble(on).password, pw);
+    EXPECT_EQ(unscramble(on).authState, 1);
+    EXPECT_EQ(unscramble(off).authState, 0);
+    // Longer input is cut to the field's limit; an empty password reads back empty.
+    EXPECT_EQ(unscramble(scramble(pw + "XYZ", 0, true)).password, pw);
+    EXPECT_EQ(unscramble(scramble("", 0, false)).password, "");
+    // A record whose check byte fits neither state.
+    ScrambledPassword broken = on;
+    broken[17] ^= 0x40;
+    EXPECT_EQ(unscramble(broken).password, "ErrorFormat");
+    EXPECT_EQ(unscramble(broken).authState, 2);
+
+    // Through a save and a load, with the key byte of the record read last.
+    key.exists = true;
+    key.values = {{"ProductID", RegValue::binary({on.begin(), on.end()})}};
+    store.startUp(s, "/c/");
+    store.load(s);
+    EXPECT_EQ(s.password(), pw);
+    EXPECT_EQ(s.keyByte, 0x37);
+    SettingsEdits e = edits();
+    e.fields[kPassword] = pw;
+    e.loginOn = true;
+    e.dirty = 0;
+    ASSERT_EQ(store.save(s, e), "");
+    EXPECT_EQ(e.dirty, 0);  // the switch did not change: the record is not rewritten
+    EXPECT_EQ(key.read("ProductID")->bytes, std::vector<std::uint8_t>(on.begin(), on.end()));
+    e.loginOn = false;
+    ASSERT_EQ(store.save(s, e), "");
+    EXPECT_EQ(e.dirty, kDirtyPassword);
+    EXPECT_EQ(key.read("ProductID")->bytes[17], off[17]);
+}
+
+TEST_F(Store, ShrinkingTheListLeavesTheOldTailUnread) {
+    key.exists = true;
+    store.startUp(s, "/c/");
+    SettingsEdits five = edits({"1@a", "2@a", "3@a", "4@a", "5@a"});
+    ASSERT_EQ(store.save(s, five), "");
+    store.load(s);
+    EXPECT_EQ(s.recipients.size(), 5u);
+    SettingsEdits e = edits({"1@a", "2@a", "3@a"});
+    const int before = key.writes;
+    ASSERT_EQ(store.save(s, e), "");
+    EXPECT_EQ(key.read("ToAddrCount")->dword, 3u);
+    EXPECT_EQ(text("ToAddr_03"), "4@a");
+    EXPECT_EQ(text("ToAddr_04"), "5@a");
+    store.load(s);
+    EXPECT_EQ(s.recipients, (std::vector<std::string>{"1@a", "2@a", "3@a"}));
+    // An unchanged list writes no recipient value at all.
+    const int afterShrink = key.writes;
+    SettingsEdits same = edits({"1@a", "2@a", "3@a"});
+    same.dirty = 0;
+    ASSERT_EQ(store.save(s, same), "");
+    EXPECT_EQ(key.writes - afterShrink, 2);  // EMailSend and FilePath only
+    EXPECT_GT(afterShrink, before);
+}
+
+TEST_F(Store, ClearingASubjectDeletesItsFile) {
+    key.exists = true;
+    store.startUp(s, "/c/");
+    SettingsEdits e = edits();
+    e.subject = {"Subject one", "Subject two"};
+    e.contents = {"Body one", "Body two"};
+    ASSERT_EQ(store.save(s, e), "");
+    ASSERT_TRUE(files.files.count("/c/EmailSubject Hard Disks Fail.txt"));
+    ASSERT_TRUE(files.files.count("/c/EmailContens Device Removed.txt"));
+    e.subject[0] = "";
+    e.contents[1] = "";
+    ASSERT_EQ(store.save(s, e), "");
+    EXPECT_FALSE(files.files.count("/c/EmailSubject Hard Disks Fail.txt"));
+    EXPECT_FALSE(files.files.count("/c/EmailContens Device Removed.txt"));
+    EXPECT_TRUE(files.files.count("/c/EmailSubject Device Removed.txt"));
+}
+
+TEST_F(Store, AFailingWriteEndsTheSaveThere) {
+    key.exists = true;
+    store.startUp(s, "/c/");
+    key.failOn = "EMailSend";
+    SettingsEdits e = edits();
+    EXPECT_EQ(store.save(s, e), "Access is denied.");
+    EXPECT_EQ(text("Port"), "25");  // written before the failure
+    EXPECT_FALSE(key.read("ProductID"));
+    EXPECT_FALSE(key.read("FilePath"));
+    files.readOnlyTrees.insert("/c");
+    key.failOn.clear();
+    e.subject = {"x", ""};
+    EXPECT_EQ(store.save(s, e), "/c/EmailSubject Hard Disks Fail.txt: cannot be written");
+}
+
+TEST_F(Store, DamagedValuesAreReportedOnceAndReadAsMissing) {
+    key.exists = true;
+    key.problems = {"settings.reg: line 7: a line that is not \"name\"=value"};
+    key.values = {{"Port", RegValue::number(25)},
+                  {"SMTP", RegValue::sz("mail.example")},
+                  {"ProductID", RegValue::binary({1, 2, 3})},
+                  {"ToAddrCount", RegValue::number(0xFFFFFFFF)},
+                  {"EMailSend", RegValue::sz("1")}};
+    store.startUp(s, "/c/");
+    store.load(s);
+    EXPECT_EQ(s.smtpPort(), "");
+    EXPECT_EQ(s.smtpHost(), "mail.example");
+    EXPECT_EQ(s.password(), "");
+    EXPECT_EQ(s.authState, 0);
+    EXPECT_EQ(s.recipientCount, 0);  // -1 in the store: no recipients
+    EXPECT_EQ(s.suppressMask, 0u);
+    EXPECT_EQ(s.filePath, "/c/");  // no FilePath value: beside the settings
+    EXPECT_EQ(reports.size(), 5u);
+    EXPECT_EQ(reports[0], "settings.reg: line 7: a line that is not \"name\"=value");
+    EXPECT_NE(std::find(reports.begin(), reports.end(),
+                        "Settings value \"Port\" is a dword where a string belongs; it is not used"),
+              reports.end());
+    key.values = {{"ToAddrCount", RegValue::number(40)}, {"ToAddr_00", RegValue::sz("only@one")}};
+    reports.clear();
+    store.load(s);
+    EXPECT_EQ(s.recipientCount, 10);
+    EXPECT_EQ(s.recipients, std::vector<std::string>{"only@one"});
+    EXPECT_EQ(reports.front(), "Settings value \"ToAddrCount\" is 40; 10 recipients are read");
+}
+
+TEST_F(Store, TextFilesThatAreNotRegularOrHugeAreNotRead) {
+    key.exists = true;
+    key.values = {{"FilePath", RegValue::sz("/t/")}};
+    files.special.insert("/t/EmailSubject Hard Disks Fail.txt");
+    files.files["/t/EmailContens Fan Fail.txt"] = std::string(2 << 20, 'x');
+    store.startUp(s, "/c/");
+    store.load(s);
+    EXPECT_TRUE(s.subjects[0].empty());
+    EXPECT_TRUE(s.contents[3].empty());
+    EXPECT_EQ(reports.size(), 2u);
+}
+
+}  // namespace
+}  // namespace raid

@@ -1,0 +1,390 @@
+// The SMTP dialogue against a scripted peer: what goes out, byte for byte, for each
+// kind of answer.
+#include <gtest/gtest.h>
+
+#include "notify/MailFormat.h"
+#include "notify/ScriptedTcp.h"
+#include "notify/SmtpClient.h"
+
+namespace raid {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Panels = std::vector<std::pair<int, std::string>>;
+
+class PanelLog final : public Reporter {
+public:
+    Panels panels;
+    void panel(int index, const std::string& text) override { panels.emplace_back(index, text); }
+    void messageBox(const std::string&, const std::string&) override {}
+};
+
+const std::string kGreeting = "220 mail.example ESMTP\r\n";
+const std::string kEhloLogin = "250-mail.example\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n";
+const std::string kEhloPlainOnly = "250-mail.example\r\n250-AUTH PLAIN CRAM-MD5\r\n250 8BITMIME\r\n";
+const std::string kLoginReplies = "334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n235 2.7.0 Authentication successful\r\n";
+const std::string kOk = "250 2.0.0 Ok\r\n";
+const std::string kData = "354 End data with <CR><LF>.<CR><LF>\r\n";
+
+const Lines kConnect = {"ehlo alerthost", "Rset"};
+
+class SmtpClientTest : public ::testing::Test {
+protected:
+    testing::ScriptedTcp tcp;
+    std::unique_ptr<Scheduler> sched = makeVirtualScheduler(1796601600.0);
+    PanelLog log;
+    SmtpClient client{tcp, *sched, log};
+    SmtpSettings settings;
+    SmtpMessage message;
+
+    void SetUp() override {
+        settings.smtpHost = "mail.example";
+        settings.smtpPort = "25";
+        settings.senderName = "Night Desk";
+        settings.senderAddress = "alice@example.com";
+        settings.password = "s3cret";
+        settings.timeout = "0";
+        settings.recipients = {"ops@example.com"};
+        message.subject = "[RAID GUI v0.23.7-3 Message] Disk";
+        message.body = {"Device1 P1 Hard Disk Drive fail.", "\nSystem Name : box"};
+    }
+
+    // Replies for a whole successful dialogue after the greeting and EHLO.
+    std::string transaction(bool login) const {
+        std::string r = kOk + (login ? kLoginReplies : "") + kOk;
+        for (std::size_t i = 0; i < settings.recipients.size(); ++i) r += kOk;
+        return r + kData + "250 2.0.0 Ok: queued as 1\r\n";
+    }
+
+    void script(const std::string& replies) { tcp.script->replies = replies; }
+
+    // What the client sent, line by line.
+    Lines sent() const {
+        Lines lines;
+        const std::string& s = tcp.script->sent;
+        std::size_t pos = 0;
+        while (pos < s.size()) {
+            const std::size_t end = s.find("\r\n", pos);
+            if (end == std::string::npos) {
+                lines.push_back(s.substr(pos) + "<no CR LF>");
+                break;
+            }
+            lines.push_back(s.substr(pos, end - pos));
+            pos = end + 2;
+        }
+        return lines;
+    }
+    // The commands only: the lines before "Data" and after the final ".".
+    Lines commands() const {
+        Lines all = sent(), out;
+        bool inData = false;
+        for (const auto& line : all) {
+            if (inData) {
+                if (line == ".") inData = false, out.push_back(line);
+                continue;
+            }
+            out.push_back(line);
+            if (line == "Data") inData = true;
+        }
+        return out;
+    }
+    // The header lines of the message, unfolded.
+    Lines headers() const {
+        Lines all = sent(), out;
+        auto it = std::find(all.begin(), all.end(), "Data");
+        for (++it; it != all.end() && !it->empty(); ++it) {
+            if ((*it)[0] == ' ')
+                out.back() += *it;
+            else
+                out.push_back(*it);
+        }
+        return out;
+    }
+};
+
+TEST_F(SmtpClientTest, LoginSendsTheNamePartAndThePasswordInBase64) {
+    settings.authState = 1;
+    script(kGreeting + kEhloLogin + transaction(true));
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_TRUE(r.sent) << r.error;
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "auth LOGIN", base64("alice"), base64("s3cret"),
+                                 "Mail from:<alice@example.com>", "RCPT to:<ops@example.com>", "Data", ".", "Quit"}));
+    EXPECT_EQ(client.announcedAuthMethods(), (std::set<std::string>{"PLAIN", "LOGIN"}));
+    EXPECT_EQ(log.panels, (Panels{{2, "Connect"}, {3, "Mail is Sending..."}, {3, "Send mail Success!"}}));
+    EXPECT_EQ(client.SmtpSendState, kSmtpNotConnected);
+    EXPECT_EQ(tcp.script->closes, 1);
+    EXPECT_EQ(tcp.script->lastHost, "mail.example");
+    EXPECT_EQ(tcp.script->lastPort, 25);
+    // Every reply was read: nothing of the script is left over, nothing more was asked.
+    EXPECT_EQ(tcp.script->readAllowances.size(),
+              static_cast<std::size_t>(std::count(tcp.script->replies.begin(), tcp.script->replies.end(), '\n')));
+    // The connection was up from the start: none of the 500 ms waits was taken.
+    EXPECT_EQ(sched->nowUs(), 0);
+}
+
+TEST_F(SmtpClientTest, LoginOnlyWhenEnabledAndAnnounced) {
+    // Announced but switched off.
+    settings.authState = 0;
+    script(kGreeting + kEhloLogin + transaction(false));
+    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
+    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "Mail from:<alice@example.com>",
+                                 "RCPT to:<ops@example.com>", "Data", ".", "Quit"}));
+
+    // Switched on, but the server offers other methods only: unauthenticated.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    settings.authState = 1;
+    script(kGreeting + kEhloPlainOnly + transaction(false));
+    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
+    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "Mail from:<alice@example.com>",
+                                 "RCPT to:<ops@example.com>", "Data", ".", "Quit"}));
+
+    // A stored record that could not be read (state 2) counts as off.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    settings.authState = 2;
+    script(kGreeting + kEhloLogin + transaction(false));
+    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
+    const Lines plain = commands();
+    EXPECT_EQ(std::count(plain.begin(), plain.end(), "auth LOGIN"), 0);
+
+    // A refused login ends it there.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    settings.authState = 1;
+    script(kGreeting + kEhloLogin + kOk + "334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n535 5.7.8 bad credentials\r\n");
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "535 5.7.8 bad credentials");
+    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "auth LOGIN", base64("alice"), base64("s3cret"), "Quit"}));
+}
+
+TEST_F(SmtpClientTest, EhloRefusedFallsBackToHelo) {
+    script(kGreeting + "500 5.5.1 command unrecognized\r\n250 mail.example\r\n" + transaction(false));
+    settings.authState = 1;  // no EHLO, no announced methods, no login
+    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
+    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Helo alerthost", "Rset", "Mail from:<alice@example.com>",
+                                 "RCPT to:<ops@example.com>", "Data", ".", "Quit"}));
+
+    // HELO refused as well: the opening fails, "Quit" goes out unanswered, the line closes.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    script(kGreeting + "500 no\r\n501 5.5.4 go away\r\n");
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "501 5.5.4 go away");
+    EXPECT_EQ(sent(), (Lines{"ehlo alerthost", "Helo alerthost", "Quit"}));
+    EXPECT_EQ(tcp.script->closes, 1);
+    EXPECT_EQ(client.SmtpSendState, kSmtpNotConnected);
+}
+
+TEST_F(SmtpClientTest, OpeningFailuresEndAtOnce) {
+    // A greeting other than 220.
+    script("554 5.3.2 no service\r\n");
+    SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_EQ(r.error, "554 5.3.2 no service");
+    EXPECT_EQ(sent(), (Lines{"Quit"}));
+    EXPECT_EQ(log.panels, (Panels{{2, "Connect"}}));
+
+    // The connection itself refused: nothing is sent, nothing is shown.
+    log.panels.clear();
+    tcp.script = std::make_shared<testing::TcpScript>();
+    tcp.script->refuseWith = "Connection refused";
+    r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "Connection refused");
+    EXPECT_TRUE(log.panels.empty());
+    EXPECT_EQ(client.SmtpSendState, kSmtpNotConnected);
+
+    // Port texts that are no port: no connection is tried.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    for (const auto& [port, error] : std::vector<std::pair<std::string, std::string>>{
+             {"abc", "'abc' is not a valid integer value"},
+             {"", "'' is not a valid integer value"},
+             {"25x", "'25x' is not a valid integer value"},
+             {"-25", "'-25' is not a valid integer value"},
+             {"2\n5", "'2 5' is not a valid integer value"},
+             {"0", "'0' is not a valid port number"},
+             {"70000", "'70000' is not a valid port number"},
+             {"99999999999999999999", "'99999999999999999999' is not a valid integer value"}}) {
+        settings.smtpPort = port;
+        EXPECT_EQ(client.SendAlertMail(settings, message).error, error);
+    }
+    EXPECT_EQ(tcp.script->connects, 0);
+    // Blanks around a number are what users type.
+    settings.smtpPort = " 2525 ";
+    script(kGreeting + kEhloLogin + transaction(false));
+    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
+    EXPECT_EQ(tcp.script->lastPort, 2525);
+}
+
+TEST_F(SmtpClientTest, ThreeRecipientsThreeRcptOneToHeader) {
+    settings.recipients = {"a@example.com", "b@example.com", "c@example.com"};
+    script(kGreeting + kEhloLogin + transaction(false));
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "Mail from:<alice@example.com>",
+                                 "RCPT to:<a@example.com>", "RCPT to:<b@example.com>", "RCPT to:<c@example.com>",
+                                 "Data", ".", "Quit"}));
+    const Lines h = headers();
+    EXPECT_EQ(std::count(h.begin(), h.end(), "To: a@example.com, b@example.com, c@example.com"), 1);
+}
+
+TEST_F(SmtpClientTest, RefusedRecipientEndsTheTransaction) {
+    settings.recipients = {"a@example.com", "nobody@example.com", "c@example.com"};
+    script(kGreeting + kEhloLogin + kOk + kOk + kOk + "550 5.1.1 <nobody@example.com>: Recipient unknown\r\n");
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "550 5.1.1 <nobody@example.com>: Recipient unknown");
+    EXPECT_EQ(sent(), (Lines{"ehlo alerthost", "Rset", "Mail from:<alice@example.com>", "RCPT to:<a@example.com>",
+                             "RCPT to:<nobody@example.com>", "Quit"}));
+    EXPECT_EQ(log.panels, (Panels{{2, "Connect"}}));
+    EXPECT_EQ(tcp.script->closes, 1);
+}
+
+TEST_F(SmtpClientTest, MessageRefusedAfterTheLastLineIsNoSuccess) {
+    script(kGreeting + kEhloLogin + kOk + kOk + kOk + kData + "554 5.7.1 rejected as spam\r\n");
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "554 5.7.1 rejected as spam");
+    EXPECT_EQ(log.panels, (Panels{{2, "Connect"}, {3, "Mail is Sending..."}}));
+    EXPECT_EQ(sent().back(), "Quit");
+}
+
+TEST_F(SmtpClientTest, RsetAnswerIsNotChecked) {
+    script(kGreeting + kEhloLogin + "502 not implemented\r\n" + kOk + kOk + kData + kOk);
+    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
+}
+
+TEST_F(SmtpClientTest, HeadersInOrderWithEscapesAndDate) {
+    settings.senderName = "Ops \"night\" desk";
+    message.subject = "[RAID GUI v0.23.7-3 Message] ";
+    script(kGreeting + kEhloLogin + transaction(false));
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    const Lines h = headers();
+    ASSERT_EQ(h.size(), 6u);
+    EXPECT_EQ(h[0], "From: \"Ops \\\"night\\\" desk\" <alice@example.com>");
+    EXPECT_EQ(h[1], "Subject: [RAID GUI v0.23.7-3 Message] ");  // the trailing blank stays
+    EXPECT_EQ(h[2], "To: ops@example.com");
+    // The clock port's time in the local zone, whatever that is here.
+    EXPECT_EQ(h[3], "Date: " + mailDateValue(*localTimeParts(1796601600.0)));
+    EXPECT_EQ(h[4], "X-Priority: 3");
+    EXPECT_EQ(h[5], "X-Library: Indy 8.0.25");
+
+    // An empty subject and sender name: no Subject header, From is the bare address.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    settings.senderName.clear();
+    message.subject.clear();
+    script(kGreeting + kEhloLogin + transaction(false));
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    EXPECT_EQ(headers()[0], "From: alice@example.com");
+    EXPECT_EQ(headers()[1], "To: ops@example.com");
+}
+
+TEST_F(SmtpClientTest, BodyLinesAreDotStuffedAndNotReencoded) {
+    message.body = {".", ".hidden", "\nIP Address  : 10.0.0.7", "plain", ""};
+    script(kGreeting + kEhloLogin + transaction(false));
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    const std::string& s = tcp.script->sent;
+    const std::size_t start = s.find("\r\n\r\n") + 4;
+    const std::size_t end = s.find("\r\n.\r\nQuit\r\n");
+    EXPECT_EQ(s.substr(start, end + 5 - start), "..\r\n..hidden\r\n\nIP Address  : 10.0.0.7\r\nplain\r\n\r\n.\r\n");
+}
+
+TEST_F(SmtpClientTest, ServerTextNeverReachesUsRaw) {
+    script(kGreeting + kEhloLogin + kOk + "550 bad\x1b[2J\x07 sender\r\n");
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_EQ(r.error, "550 bad [2J  sender");
+
+    // Multi-line refusal: all lines, joined.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    script("421-mail.example busy\r\n421 try later\r\n");
+    EXPECT_EQ(client.SendAlertMail(settings, message).error, "421-mail.example busy 421 try later");
+
+    // A blank line for an answer still fails with something to show.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    script("\r\n");
+    EXPECT_EQ(client.SendAlertMail(settings, message).error, "Empty reply");
+    tcp.script = std::make_shared<testing::TcpScript>();
+    script(kGreeting + kEhloLogin + kOk + "\x01\x02\r\n");
+    EXPECT_EQ(client.SendAlertMail(settings, message).error, "Empty reply");
+}
+
+TEST_F(SmtpClientTest, AddressesThatWouldInjectCommandsAreRefused) {
+    settings.recipients = {"ops@example.com", "x@example.com>\r\nRCPT to:<spy@evil.example"};
+    SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "Invalid address: x@example.com>  RCPT to:<spy@evil.example");
+    settings.recipients = {"ops@example.com"};
+    settings.senderAddress = "a@b\n";
+    EXPECT_EQ(client.SendAlertMail(settings, message).error, "Invalid address: a@b ");
+    settings.senderAddress = "alice@example.com";
+    settings.recipients.clear();
+    EXPECT_EQ(client.SendAlertMail(settings, message).error, "No recipient address");
+    EXPECT_EQ(tcp.script->connects, 0);
+}
+
+TEST_F(SmtpClientTest, SilenceAndBrokenLinesEndWithinTheTimeOut) {
+    // The peer greets and then says nothing: the reply wait gives up at the time-out.
+    settings.timeout = "5";
+    script(kGreeting);
+    SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "Connection timed out");
+    EXPECT_EQ(tcp.script->lastTimeout, std::chrono::seconds(5));
+    for (const auto allowance : tcp.script->readAllowances) {
+        EXPECT_LE(allowance, std::chrono::seconds(5));
+        EXPECT_GT(allowance, std::chrono::seconds(4));
+    }
+    EXPECT_EQ(sent(), (Lines{"ehlo alerthost", "Quit"}));
+
+    // No time-out set, or nonsense: the default.
+    for (const char* timeout : {"0", "", "ab", "-3"}) {
+        tcp.script = std::make_shared<testing::TcpScript>();
+        settings.timeout = timeout;
+        client.SendAlertMail(settings, message);
+        EXPECT_EQ(tcp.script->lastTimeout, std::chrono::seconds(kSmtpDefaultTimeoutSeconds)) << timeout;
+    }
+
+    // The peer closes in the middle of the transaction: no success, closed on our side too.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    settings.timeout = "1";
+    script(kGreeting + kEhloLogin + kOk + kOk);
+    tcp.script->closeWhenDry = true;
+    r = client.SendAlertMail(settings, message);
+    EXPECT_EQ(r.error, "Connection closed by the peer");
+    EXPECT_EQ(tcp.script->closes, 1);
+
+    // Writing fails halfway through the message.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    log.panels.clear();
+    script(kGreeting + kEhloLogin + transaction(false));
+    tcp.script->failSendAfter = 120;
+    r = client.SendAlertMail(settings, message);
+    EXPECT_EQ(r.error, "Broken pipe");
+    EXPECT_EQ(log.panels, (Panels{{2, "Connect"}, {3, "Mail is Sending..."}}));
+
+    // An endless reply line is cut off by the port, an endless reply by the reader.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    script("220 " + std::string(kTcpMaxLineBytes + 10, 'x'));
+    EXPECT_EQ(client.SendAlertMail(settings, message).error, "Line too long");
+    tcp.script = std::make_shared<testing::TcpScript>();
+    std::string chatter = kGreeting;
+    for (int i = 0; i < 2000; ++i) chatter += "250-more\r\n";
+    script(chatter);
+    EXPECT_EQ(client.SendAlertMail(settings, message).error, "Reply longer than 1000 lines");
+    EXPECT_EQ(sent(), (Lines{"ehlo alerthost", "Quit"}));
+}
+
+TEST_F(SmtpClientTest, EachSendStartsAFreshConnection) {
+    settings.authState = 1;
+    script(kGreeting + kEhloLogin + transaction(true) + kGreeting + kEhloLogin + transaction(true));
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    // The script's one stream stands for both connections; the second logs in again.
+    auto second = std::make_shared<testing::TcpScript>();
+    second->replies = kGreeting + kEhloLogin + transaction(true);
+    tcp.script = second;
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    const Lines again = sent();
+    EXPECT_EQ(std::count(again.begin(), again.end(), "auth LOGIN"), 1);
+    EXPECT_EQ(second->connects, 1);
+}
+
+}  // namespace
+}  // namespace raid

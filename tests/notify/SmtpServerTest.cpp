@@ -1,0 +1,170 @@
+// The mail client over real sockets against a real SMTP server (aiosmtpd) on
+// 127.0.0.1, and against servers that misbehave.
+#include <gtest/gtest.h>
+
+#include "notify/MailFormat.h"
+#include "notify/PythonSmtpServer.h"
+#include "notify/SmtpClient.h"
+#include "platform/linux/LinuxTcp.h"
+
+namespace raid {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+class PanelLog final : public Reporter {
+public:
+    std::vector<std::pair<int, std::string>> panels;
+    void panel(int index, const std::string& text) override { panels.emplace_back(index, text); }
+    void messageBox(const std::string&, const std::string&) override {}
+};
+
+class SmtpServerTest : public ::testing::Test {
+protected:
+    linuxport::LinuxTcpPort tcp;
+    std::unique_ptr<Scheduler> sched = makeVirtualScheduler(1796601600.0);
+    PanelLog log;
+    SmtpClient client{tcp, *sched, log};
+    testing::PythonSmtpServer server;
+    SmtpSettings settings;
+    SmtpMessage message;
+
+    void SetUp() override {
+        settings.smtpHost = "127.0.0.1";
+        settings.senderName = "Ops \"night\" desk";
+        settings.senderAddress = "alice@example.com";
+        settings.password = "s3cret";
+        settings.timeout = "5";
+        settings.recipients = {"one@example.com", "two@example.com", "three@example.com"};
+        message.subject = "[RAID GUI v0.23.7-3 Message] ";
+        message.body = {"Device1 P1 Hard Disk Drive fail.", ".", "..twice",
+                        "\n=========== [System Information] ==============", "\nSystem Name : box"};
+    }
+
+    // false when the test was skipped for want of the server.
+    bool serve(const std::vector<std::string>& options) {
+        const std::string python = testing::PythonSmtpServer::python();
+        if (python.empty()) return false;
+        EXPECT_TRUE(server.start(python, options)) << "the aiosmtpd test server did not start";
+        settings.smtpPort = std::to_string(server.port);
+        return server.port != 0;
+    }
+};
+
+#define SERVE_OR_SKIP(...)                                                                             \
+    if (!serve(__VA_ARGS__)) {                                                                         \
+        if (::testing::Test::HasFailure()) return;                                                     \
+        GTEST_SKIP() << "python3 with aiosmtpd is not installed (Debian: apt-get install python3-aiosmtpd)"; \
+    }
+
+TEST_F(SmtpServerTest, AlertWithLoginArrivesAsSent) {
+    SERVE_OR_SKIP({"--auth"});
+    settings.authState = 1;
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    EXPECT_EQ(client.announcedAuthMethods().count("LOGIN"), 1u);
+    EXPECT_EQ(log.panels.back(), (std::pair<int, std::string>{3, "Send mail Success!"}));
+
+    const auto mails = server.received();
+    ASSERT_EQ(mails.size(), 1u);
+    const auto& m = mails[0];
+    EXPECT_EQ(m.login, "alice");  // the name part of the address only
+    EXPECT_EQ(m.password, "s3cret");
+    EXPECT_EQ(m.mailFrom, "alice@example.com");
+    EXPECT_EQ(m.rcptTos, (Lines{"one@example.com", "two@example.com", "three@example.com"}));
+    // What a standard mail parser makes of our headers.
+    EXPECT_EQ(m.subject, "[RAID GUI v0.23.7-3 Message] ");
+    EXPECT_EQ(m.fromName, "Ops \"night\" desk");
+    EXPECT_EQ(m.fromAddress, "alice@example.com");
+    EXPECT_EQ(m.to, "one@example.com, two@example.com, three@example.com");
+    EXPECT_EQ(m.dateSeconds, "1796601600");
+    EXPECT_NE(m.data.find("\r\nX-Priority: 3\r\nX-Library: Indy 8.0.25\r\n\r\n"), std::string::npos);
+    // The body as written: dots back to what they were, bare line feeds untouched.
+    EXPECT_NE(m.data.find("\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\n.\r\n..twice\r\n"
+                          "\n=========== [System Information] ==============\r\n\nSystem Name : box\r\n"),
+              std::string::npos)
+        << m.data;
+}
+
+TEST_F(SmtpServerTest, EncodedWordsAndFoldingSurviveAStandardParser) {
+    SERVE_OR_SKIP({});
+    settings.senderName = "Lager S\xc3\xbc" "d \xe2\x80\x93 Nachtschicht";
+    message.subject = "[RAID GUI v0.23.7-3 Message] Festplatte ausgefallen \xe2\x80\x93 bitte sofort pr\xc3\xbc"
+                      "fen, das Ger\xc3\xa4t steht im Keller neben dem Server mit dem Etikett \xe2\x80\x9e" "B2\xe2\x80\x9c";
+    settings.recipients.clear();
+    for (int i = 0; i < 10; ++i) settings.recipients.push_back("operator" + std::to_string(i) + "@example.com");
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    const auto mails = server.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].subject, message.subject);
+    EXPECT_EQ(mails[0].fromName, settings.senderName);
+    EXPECT_EQ(mails[0].rcptTos.size(), 10u);
+    EXPECT_EQ(mails[0].to.substr(0, 50), "operator0@example.com, operator1@example.com, oper");
+    // Only ASCII went over the wire, in lines a server takes.
+    for (const char c : mails[0].data) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+    const std::string& d = mails[0].data;
+    for (std::size_t pos = 0, end; (end = d.find("\r\n", pos)) != std::string::npos && end != pos; pos = end + 2)
+        EXPECT_LE(end - pos, kMailFoldWidth) << d.substr(pos, end - pos);
+}
+
+TEST_F(SmtpServerTest, LoginNotOfferedSendsUnauthenticated) {
+    SERVE_OR_SKIP({"--no-login"});
+    settings.authState = 1;
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    EXPECT_EQ(client.announcedAuthMethods(), (std::set<std::string>{"PLAIN"}));
+    const auto mails = server.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].login, "");
+}
+
+TEST_F(SmtpServerTest, RefusedRecipientIsAnError) {
+    SERVE_OR_SKIP({});
+    settings.recipients = {"one@example.com", "nobody@example.com"};
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "550 5.1.1 <nobody@example.com>: Recipient address rejected");
+    EXPECT_TRUE(server.received().empty());
+    for (const auto& [panel, text] : log.panels) EXPECT_NE(text, "Send mail Success!");
+
+    // The server is still fine for the next alert.
+    settings.recipients = {"one@example.com"};
+    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
+    EXPECT_EQ(server.received().size(), 1u);
+}
+
+TEST_F(SmtpServerTest, ServerThatNeverAnswersIsGivenUpOn) {
+    SERVE_OR_SKIP({"--mode", "silent"});
+    settings.timeout = "1";
+    const auto start = Clock::now();
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    const auto took = Clock::now() - start;
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "Connection timed out");
+    // A bound, not a measurement: the wait ends with the time-out, not never.
+    EXPECT_LT(took, std::chrono::seconds(20));
+    EXPECT_EQ(client.SmtpSendState, kSmtpNotConnected);
+}
+
+TEST_F(SmtpServerTest, EndlessGreetingLineIsCutOff) {
+    SERVE_OR_SKIP({"--mode", "endless"});
+    settings.timeout = "10";
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "Line longer than 65536 bytes");
+}
+
+TEST_F(SmtpServerTest, NothingListeningIsRefused) {
+    // The port a server listened on a moment ago.
+    SERVE_OR_SKIP({});
+    server.stop();
+    const SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "Connection refused");
+    EXPECT_TRUE(log.panels.empty());
+}
+
+}  // namespace
+}  // namespace raid

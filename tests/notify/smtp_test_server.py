@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""A real SMTP server on 127.0.0.1 for the mail client's tests (aiosmtpd).
+
+It binds a free port itself and writes the number to --port-file once it listens,
+so the test never races another program for a port. Every accepted message is
+appended to --capture as one line of tab-separated fields, each Base64 of its UTF-8
+text (easy to read from C++): envelope sender, recipients (one per line), login,
+password, the message bytes exactly as they arrived, and what Python's own mail
+parser makes of the message: the decoded Subject, the decoded From display name, the
+From address, the To header and the Date as Unix seconds.
+
+Modes:
+  smtp     an ordinary server; --auth offers AUTH LOGIN and PLAIN without TLS,
+           --no-login offers PLAIN only; recipients starting with "nobody@" are
+           refused with 550
+  silent   accepts connections and never says a word
+  endless  greets with a line that never ends
+"""
+
+import argparse
+import asyncio
+import base64
+import email
+import email.policy
+import logging
+import os
+import socket
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult
+
+
+def write_port(path, port):
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        f.write(str(port))
+    os.replace(tmp, path)
+
+
+class Capture:
+    def __init__(self, path):
+        self.path = path
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower().startswith("nobody@"):
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        login, password = b"", b""
+        if session.authenticated and session.auth_data is not None:
+            login, password = session.auth_data.login, session.auth_data.password
+        raw = envelope.original_content
+        message = email.message_from_bytes(raw, policy=email.policy.default)
+        sender = message["From"]
+        date = message["Date"]
+
+        def field(value):
+            if isinstance(value, str):
+                value = value.encode("utf-8", "surrogateescape")
+            return base64.b64encode(value).decode("ascii")
+
+        fields = [
+            envelope.mail_from,
+            "\n".join(envelope.rcpt_tos),
+            login,
+            password,
+            raw,
+            str(message["Subject"] or ""),
+            sender.addresses[0].display_name if sender is not None else "",
+            sender.addresses[0].addr_spec if sender is not None else "",
+            str(message["To"] or ""),
+            str(int(date.datetime.timestamp())) if date is not None else "",
+        ]
+        with open(self.path, "a") as f:
+            f.write("\t".join(field(v) for v in fields) + "\n")
+        return "250 2.0.0 Message accepted"
+
+
+def authenticator(server, session, envelope, mechanism, auth_data):
+    return AuthResult(success=True, auth_data=auth_data)
+
+
+class Silent(asyncio.Protocol):
+    def connection_made(self, transport):
+        self.transport = transport  # keep it open, say nothing
+
+
+class Endless(asyncio.Protocol):
+    def connection_made(self, transport):
+        self.transport = transport
+        self.closed = False
+        transport.write(b"220 ")
+        asyncio.get_running_loop().create_task(self.pour())
+
+    def connection_lost(self, exc):
+        self.closed = True
+
+    async def pour(self):
+        chunk = b"x" * 65536
+        while not self.closed:
+            self.transport.write(chunk)
+            await asyncio.sleep(0.001)
+            # Let the client's reading set the pace rather than our memory.
+            while not self.closed and self.transport.get_write_buffer_size() > 1 << 20:
+                await asyncio.sleep(0.01)
+
+
+async def main(args):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    sock.bind(("127.0.0.1", 0))
+    loop = asyncio.get_running_loop()
+    if args.mode == "silent":
+        factory = Silent
+    elif args.mode == "endless":
+        factory = Endless
+    else:
+        handler = Capture(args.capture)
+        options = {"hostname": "testhost", "loop": loop}
+        if args.auth or args.no_login:
+            options.update(authenticator=authenticator, auth_require_tls=False)
+            if args.no_login:
+                options["auth_exclude_mechanism"] = ["LOGIN"]
+
+        def factory():
+            return SMTP(handler, **options)
+
+    server = await loop.create_server(factory, sock=sock)
+    write_port(args.port_file, sock.getsockname()[1])
+    async with server:
+        await server.serve_forever()
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--mode", choices=["smtp", "silent", "endless"], default="smtp")
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--capture", default=os.devnull)
+    parser.add_argument("--auth", action="store_true")
+    parser.add_argument("--no-login", action="store_true")
+    # aiosmtpd warns about its own use of a deprecated field on every login.
+    logging.getLogger("mail.log").setLevel(logging.ERROR)
+    try:
+        asyncio.run(main(parser.parse_args()))
+    except KeyboardInterrupt:
+        sys.exit(0)
