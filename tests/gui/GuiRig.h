@@ -59,10 +59,14 @@ class GuiRig : public ::testing::Test {
 protected:
     // enclosures: 0 or 1 (on the mailbox path at drive 1, volume E:).
     void startWindow(int enclosures) {
+        startWindow(enclosures, sim::makeIdentityPage(), sim::makeStatusRecord());
+    }
+    // One enclosure (or none) with this identity page and status record.
+    void startWindow(int enclosures, const sim::Block& identity, const sim::Block& status) {
         platform_.addPlainDisk(0);
         platform_.addVolume('C', 0);
         if (enclosures > 0) {
-            platform_.attach(1, sim::Path::Mailbox, sim::makeIdentityPage(), sim::makeStatusRecord());
+            platform_.attach(1, sim::Path::Mailbox, identity, status);
             platform_.addVolume('E', 1);
         }
         host_ = std::make_unique<EngineHost>(makeRealScheduler(), [this](Scheduler& s, Controls& c, DialogPort& d) {
