@@ -229,7 +229,7 @@ BaysPicture::BaysPicture(const QString& name, QWidget* parent) : QWidget(parent)
 }
 
 void BaysPicture::setBaysText(const QString& text) {
-    if (text == text_ && renders_ > 0) return;
+    if (text == text_) return;
     text_ = text;
     BaysView view;
     decoded_ = decodeBays(text.toStdString(), view);

@@ -61,6 +61,11 @@ TEST_F(StatusEndToEndTest, ARebuildingMirrorShowsItsProgressInTextAndPicture) {
     EXPECT_EQ(shown(names::Label51).size(), 40) << "the model as the record holds it";
     EXPECT_TRUE(widget(names::Image0_Log)->isVisible());
     EXPECT_TRUE(widget(names::Panel11)->isVisible());
+    // The device's name heads the caption and is the hint of its box and tabs.
+    const QString deviceName = QStringLiteral("SIM DUAL BAY RAID ENCLOSURE [E]");
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("RAID GUI v0.23.7-3 - ") + deviceName);
+    for (const char* hinted : {names::CheckBox1, names::Image0_D1, names::Image2_D1})
+        EXPECT_EQ(widget(hinted)->toolTip(), deviceName) << hinted;
     // What the engine wrote fits the page, drawn whole.
     for (const char* name : {names::Label17, names::Label27, names::Label48, names::Label25, names::Label26,
                              names::Label51, names::Label52, names::Label18, names::Label5, names::Label7}) {
