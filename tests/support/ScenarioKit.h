@@ -56,6 +56,7 @@ public:
         options.tracePath = dir_ + "/trace.txt";
         options.logDir = logDir.empty() ? dir_ : logDir;
         options.fallbackLogDir = dir_ + "/fallback";
+        options.settingsPath = settingsPath.empty() ? dir_ + "/settings.reg" : settingsPath;
         options.untilSeconds = until;
         options.latencyUs = latencyUs;
         options.startWallSeconds = startWall;
@@ -87,6 +88,7 @@ public:
 
     std::string loadError;
     std::string logDir;  // where the day files go (default: the kit's folder)
+    std::string settingsPath;  // the settings file (default: settings.reg in the kit's folder)
 
     // The day file's lines as written (CR LF ends).
     std::vector<std::string> dayFile(const std::string& yymmdd, const std::string& folder = "") const {
