@@ -387,6 +387,9 @@ void MainForm::mailFinished(OutgoingMail mail, SmtpResult result) {
     controls_.setText(panelName(4), result.error);
     reportMailFailure((retry ? "Alert mail failed: " : "Alert mail given up: ") + result.error);
     if (!retry) return;
+    // The next try goes with the settings as they are then: an owner who has just
+    // mended the server's name gets the waiting alerts through it.
+    if (settings_.loaded && settings_.recipientCount != 0) mail.settings = smtpSettings(settings_);
     mail.dueUs = ports_.scheduler.nowUs() + kMailRetryDelayUs[mail.attempt - 1];
     outbox_.push(std::move(mail));
 }
