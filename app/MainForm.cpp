@@ -175,9 +175,11 @@ void MainForm::FormCreate() {
     // The private mail form and the settings lists arrive with the notification
     // layer. The platform's COM set-up for the host query would go here on Windows.
     SystemInfoLines = BuildSystemInfo(ports_.hostInfo);
-    if (settingsStore_->startUp(settings_, ports_.settingsFolder)) MailRequestFlags |= kMailLoadSettings;
     alerts_->suppressMask = 0;
-    showSettingsProblems();
+    if (settingsStore_->startUp(settings_, ports_.settingsFolder))
+        MailRequestFlags |= kMailLoadSettings;  // the load reports what start-up found, in one box
+    else
+        showSettingsProblems();
     for (const char* name : {names::Image0_D1, names::Image0_D2, names::Image2_D1, names::Image2_D2})
         controls_.setVisible(name, false);
     CurrentPage = 0;

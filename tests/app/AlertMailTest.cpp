@@ -205,3 +205,50 @@ TEST(AlertMailRealTime, ASilentServerHoldsUpNeitherPollingNorTheDayLog) {
 
 }  // namespace
 }  // namespace raid
+
+namespace raid {
+namespace {
+
+TEST_F(AlertMail, TwoAlertsInOneTurnAreTwoMails) {
+    PythonSmtpServer smtp;
+    ASSERT_TRUE(smtp.start(python, {}));
+    kit.line("0 disk 0").line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) +
+                              " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("2 email " + server(smtp.port) + " addr=a@b.org to=c@d.org");
+    // Both drives go in one poll: two alerts raised in the same pass.
+    kit.line("20 status 1 " + kit.block("both.bin", sim::makeStatusRecord(sim::StatusOptions()
+                                                                            .setDriveState(0, sim::kDriveAbsent)
+                                                                            .setDriveState(1, sim::kDriveAbsent))));
+    sim::SimRunner& r = kit.run(30);
+    ASSERT_EQ(kit.loadError, "");
+    ASSERT_EQ(r.linesWith("Alert[").size(), 2u);
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 2u);
+    EXPECT_NE(mails[0].data.find("Device1 P0 Hard Disk Drive fail."), std::string::npos);
+    EXPECT_NE(mails[1].data.find("Device1 P1 Hard Disk Drive fail."), std::string::npos);
+}
+
+TEST(AlertSettings, ABrokenSettingsFileIsReportedOnceAndTheRestIsUsed) {
+    test::ScenarioKit kit;
+    {
+        std::ofstream f(kit.dir() + "/settings.reg");
+        f << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI]\n\"SMTP\"=\"mail.example\"\n"
+             "\"Port\"=dword:00000019\nthis line is broken\n\"ToAddrCount\"=dword:00000001\n\"ToAddr_00\"=\"a@b\"\n";
+    }
+    kit.line("0 disk 0");
+    sim::SimRunner& r = kit.run(3);
+    ASSERT_EQ(kit.loadError, "");
+    const auto boxes = r.linesWith("MessageBox[E-Mail Message]");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("line 6: a line that is not \"name\"=value"), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find("Settings value \"Port\" is a dword where a string belongs"), std::string::npos) << boxes[0];
+    EXPECT_EQ(r.form().settings().smtpHost(), "mail.example");
+    EXPECT_EQ(r.form().settings().recipients, std::vector<std::string>{"a@b"});
+    // EMailSend was missing: start-up wrote it, and the broken line stays out of the file.
+    std::ifstream f(kit.dir() + "/settings.reg");
+    const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\"EMailSend\"=dword:00000000"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace raid
