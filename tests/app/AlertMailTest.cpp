@@ -174,15 +174,7 @@ TEST(AlertMailRealTime, ASilentServerHoldsUpNeitherPollingNorTheDayLog) {
                               " status=" + ok);
     kit.line("1 email host=127.0.0.1 port=" + std::to_string(silent.port) + " timeout=9 addr=a@b.org to=c@d.org");
     kit.line("5 status 1 " + pulled).line("7 status 1 " + ok).line("11 status 1 " + pulled);
-    kit.run(0);  // writes the scenario file
-    sim::RunOptions o;
-    o.scenarioPath = kit.dir() + "/test.scenario";
-    o.logDir = kit.dir();
-    o.fallbackLogDir = kit.dir() + "/fallback";
-    o.settingsPath = kit.dir() + "/settings.reg";
-    o.untilSeconds = 17;
-    o.virtualTime = false;
-    o.startWallSeconds = 1796601600.0;
+    const sim::RunOptions o = kit.realTimeOptions(17);
     sim::SimRunner r(o, nullptr);
     std::string error;
     ASSERT_TRUE(r.load(error)) << error;

@@ -70,6 +70,22 @@ public:
 
     sim::SimRunner& runner() { return *runner_; }
 
+    // Options for a run of the kit's scenario on the real clock (the caller makes the
+    // runner): writes the scenario file first.
+    sim::RunOptions realTimeOptions(double until, std::int64_t latencyUs = 0) {
+        run(0);  // writes the scenario file (a zero-length virtual run)
+        sim::RunOptions o;
+        o.scenarioPath = dir_ + "/test.scenario";
+        o.logDir = dir_;
+        o.fallbackLogDir = dir_ + "/fallback";
+        o.settingsPath = dir_ + "/settings.reg";
+        o.untilSeconds = until;
+        o.latencyUs = latencyUs;
+        o.virtualTime = false;
+        o.startWallSeconds = 1796601600.0;
+        return o;
+    }
+
     std::vector<std::string> traceLines() const {
         std::ifstream f(dir_ + "/trace.txt");
         std::vector<std::string> lines;
