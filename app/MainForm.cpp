@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "monitor/TimeFormat.h"
+
 namespace raid {
 
 namespace {
@@ -173,9 +175,11 @@ void MainForm::FormCreate() {
     // The private mail form and the settings lists arrive with the notification
     // layer. The platform's COM set-up for the host query would go here on Windows.
     SystemInfoLines = BuildSystemInfo(ports_.hostInfo);
-    if (settingsStore_->startUp(settings_, ports_.settingsFolder)) MailRequestFlags |= kMailLoadSettings;
     alerts_->suppressMask = 0;
-    showSettingsProblems();
+    if (settingsStore_->startUp(settings_, ports_.settingsFolder))
+        MailRequestFlags |= kMailLoadSettings;  // the load reports what start-up found, in one box
+    else
+        showSettingsProblems();
     for (const char* name : {names::Image0_D1, names::Image0_D2, names::Image2_D1, names::Image2_D2})
         controls_.setVisible(name, false);
     CurrentPage = 0;
@@ -197,6 +201,7 @@ void MainForm::startWorkers() {
     Scheduler& sched = ports_.scheduler;
     sched.startWorker("DriveDetectThread", 100, [this] { detection_.workerWake(); });
     sched.startWorker("TRaidThread", 50, [this] { RaidThreadWake(); });
+    if (ports_.tcp) smtp_ = std::make_unique<SmtpClient>(*ports_.tcp, sched, *reporter_);
     sched.startWorker("TEmailThread", 200, [this] { EmailThreadWake(); });
 }
 
@@ -271,8 +276,25 @@ void MainForm::RaidThreadWake() {
 }
 
 void MainForm::EmailThreadWake() {
-    if (MailRequestFlags == 0) return;
-    ports_.scheduler.invokeSync([this] { ServiceMailRequests(); });
+    if (MailRequestFlags != 0) ports_.scheduler.invokeSync([this] { ServiceMailRequests(); });
+    sendDueMail();
+}
+
+// On TEmailThread: the dialogue with the mail server happens here, beside the engine.
+// Its status texts and its outcome reach the engine as posted work.
+void MainForm::sendDueMail() {
+    std::optional<OutgoingMail> mail = outbox_.takeDue(ports_.scheduler.nowUs());
+    if (!mail) return;
+    SmtpResult result;
+    if (!smtp_) {
+        result.error = "No network connection is available";
+    } else {
+        result = smtp_->SendAlertMail(mail->settings, mail->message);
+    }
+    ++mail->attempt;
+    MainForm* self = this;
+    auto done = std::make_shared<std::pair<OutgoingMail, SmtpResult>>(std::move(*mail), std::move(result));
+    ports_.scheduler.post([self, done] { self->mailFinished(std::move(done->first), std::move(done->second)); });
 }
 
 void MainForm::RunRequest() {
@@ -337,8 +359,47 @@ bool MainForm::SendAction() {
 void MainForm::ServiceMailRequests() {
     controls_.setText(panelName(2), "Email=" + std::to_string(MailRequestFlags.load()));
     if (MailRequestFlags & kMailLoadSettings) LoadNotificationSettings();
-    // Sending arrives with the mail client. Until then a raised alert stays pending
-    // (bit 1) with its kind and lines, so nothing of it is lost before it can be sent.
+    if (!(MailRequestFlags & kMailSendAlert)) return;
+    queueAlertMails();
+    MailRequestFlags &= static_cast<std::uint8_t>(~kMailSendAlert);
+}
+
+void MainForm::queueAlertMails() {
+    auto& raised = alerts_->raised;
+    const bool send = settings_.loaded && settings_.recipientCount != 0;
+    while (!raised.empty()) {
+        const AlertState::Raised alert = std::move(raised.front());
+        raised.pop_front();
+        if (!send) continue;
+        OutgoingMail mail;
+        mail.kind = alert.kind;
+        mail.settings = smtpSettings(settings_);
+        mail.message.subject = alertSubject(settings_, kAppTitle, alert.kind);
+        mail.message.body = alertBody(settings_, alert.kind, alert.lines, SystemInfoLines);
+        mail.dueUs = ports_.scheduler.nowUs();
+        if (!outbox_.push(std::move(mail))) reportMailFailure("the oldest waiting alert mail was dropped: too many are waiting");
+    }
+}
+
+void MainForm::mailFinished(OutgoingMail mail, SmtpResult result) {
+    const bool retry = !result.sent && mail.attempt <= kMailRetries;
+    if (onMail) onMail(mail, result, retry);
+    if (result.sent) return;
+    controls_.setText(panelName(3), "Send mail Fail!");
+    controls_.setText(panelName(4), result.error);
+    reportMailFailure((retry ? "Alert mail failed: " : "Alert mail given up: ") + result.error);
+    if (!retry) return;
+    // The next try goes with the settings as they are then: an owner who has just
+    // mended the server's name gets the waiting alerts through it.
+    if (settings_.loaded && settings_.recipientCount != 0) mail.settings = smtpSettings(settings_);
+    mail.dueUs = ports_.scheduler.nowUs() + kMailRetryDelayUs[mail.attempt - 1];
+    outbox_.push(std::move(mail));
+}
+
+void MainForm::reportMailFailure(const std::string& what) {
+    // Into the day log, so an owner reading it later learns that an alert did not reach him.
+    log_->addLine(what + ", " + formatDateTimeC(ports_.scheduler.wallSeconds()));
+    log_->save();
 }
 
 void MainForm::LoadNotificationSettings() {

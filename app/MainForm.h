@@ -28,6 +28,7 @@
 #include "monitor/PollCycle.h"
 #include "monitor/StatusDecoder.h"
 #include "notify/Alerts.h"
+#include "notify/AlertMail.h"
 #include "notify/NotificationSettings.h"
 #include "platform/DeviceChangePort.h"
 #include "platform/FileStore.h"
@@ -60,6 +61,7 @@ struct Ports {
     std::string fallbackLogFolder;              // where they go while logFolder is read-only
     RandomPort* random = nullptr;               // optional: a generator of the form's own without it
     SettingsPort* settings = nullptr;           // optional: settings held in memory only without it
+    TcpPort* tcp = nullptr;                     // optional: without it no mail goes out (each is reported)
     std::string settingsFolder = {};            // where the mail text files go by default (ends in "/")
 };
 
@@ -188,6 +190,10 @@ public:
     // Watchers for tools and tests: clicks that no handler claims, check box clicks.
     std::function<void(const std::string&)> onClick;
     std::function<void(const std::string&, bool)> onCheckBox;
+    // Each mail's outcome, on the engine thread: sent, or the error and whether it will
+    // be tried again.
+    std::function<void(const OutgoingMail&, const SmtpResult&, bool retry)> onMail;
+    MailOutbox& outbox() { return outbox_; }
     // Called on the engine thread when the program is to end (granted close/session end).
     std::function<void()> onQuit;
 
@@ -216,6 +222,12 @@ private:
     NotificationSettings settings_;
     std::unique_ptr<SettingsStore> settingsStore_;
     std::vector<std::string> settingsProblems_;
+    MailOutbox outbox_;
+    std::unique_ptr<SmtpClient> smtp_;  // used on TEmailThread only
+    void queueAlertMails();
+    void sendDueMail();
+    void mailFinished(OutgoingMail mail, SmtpResult result);
+    void reportMailFailure(const std::string& what);
     void showSettingsProblems();
     DetectionCycle detection_{*this};
     HandlerTable handlers_;

@@ -9,6 +9,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/Scheduler.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/LinuxSettingsFile.h"
 
 int main(int argc, char** argv) {
     std::unique_ptr<raid::linuxport::LinuxPlatform> platform = raid::linuxport::makeLinuxPlatform();
@@ -20,6 +21,14 @@ int main(int argc, char** argv) {
     // when that folder is read-only (an installed program) they go to the user's state
     // folder instead.
     const raid::LogFolders logFolders = raid::defaultLogFolders(argc > 0 ? argv[0] : nullptr);
+
+    // The mail settings are the machine's: one file for every user, as the registry key
+    // under HKEY_LOCAL_MACHINE is on Windows. `--settings FILE` names another.
+    std::string settingsPath = raid::kSystemSettingsPath;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--settings") settingsPath = argv[i + 1];
+    const std::unique_ptr<raid::SettingsPort> settings = raid::makeSettingsFile(settingsPath);
+    const std::string settingsFolder = settingsPath.substr(0, settingsPath.rfind('/') + 1);
 
     int rc = 0;
     {
@@ -34,7 +43,10 @@ int main(int argc, char** argv) {
                                                                 .files = nullptr,
                                                                 .logFolder = logFolders.log,
                                                                 .fallbackLogFolder = logFolders.fallback,
-                                                                .random = platform->random.get()},
+                                                                .random = platform->random.get(),
+                                                                .settings = settings.get(),
+                                                                .tcp = platform->tcp.get(),
+                                                                .settingsFolder = settingsFolder.empty() ? "./" : settingsFolder},
                                                     controls);
         });
         rc = raid::gui::runWindow(argc, argv, host);

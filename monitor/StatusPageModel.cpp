@@ -218,31 +218,16 @@ void StatusPageModel::drawRaidCentre(const Sector& status, bool scanCapable, Sta
     // the page and the log never disagree about what is running.
     const std::uint8_t direction = rec.byte(105);
     const std::uint8_t percent = rec.progress();
-    const std::string p = std::to_string(percent);
-    if (scanCapable && (activity & 0x80)) {
-        if (lastProgress_ == 0xFF || lastProgress_ != percent) {
-            int target = 0;
-            if (direction & 0x01) {
-                out.centre = p + "%\nHDD1 Scan";
-                target = 1;
-            } else if (direction & 0x02) {
-                out.centre = p + "%\nHDD2 Scan";
-                target = 2;
-            }
-            lastProgress_ = percent;
-            setWork(bays_, BayWork::Scan, target, percent);
-        }
-    } else if (lastProgress_ != percent) {
-        int target = 0;
-        if (direction & 0x01) {
-            out.centre = p + "%\n<<<<\nRebuilding";
-            target = 1;
-        } else if (direction & 0x02) {
-            out.centre = p + "%\n>>>>\nRebuilding";
-            target = 2;
-        }
+    const bool scan = scanCapable && (activity & 0x80);
+    // A scan is shown again even at the same percentage when nothing was shown yet.
+    if (lastProgress_ != percent || (scan && lastProgress_ == 0xFF)) {
+        const int target = (direction & 0x01) ? 1 : (direction & 0x02) ? 2 : 0;
+        const std::string p = std::to_string(percent) + "%\n";
+        if (target != 0)
+            out.centre = scan ? p + "HDD" + std::to_string(target) + " Scan"
+                              : p + (target == 1 ? "<<<<" : ">>>>") + "\nRebuilding";
         lastProgress_ = percent;
-        setWork(bays_, BayWork::Rebuild, target, percent);
+        setWork(bays_, scan ? BayWork::Scan : BayWork::Rebuild, target, percent);
     }
     out.showLogImage = true;
 }

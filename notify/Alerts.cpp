@@ -51,6 +51,8 @@ void AlertState::raiseAlert(int kind, int deviceIndex, int port) {
     }
 
     pendingKind = kind;
+    if (raised.size() >= kRaisedLimit) raised.pop_front();
+    raised.push_back({kind, AlertInfoLines});
     MailRequestFlags.fetch_or(kMailSendAlert);
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,14 @@ public:
     std::atomic<std::uint8_t>& MailRequestFlags;
     int pendingKind = 1;
     std::vector<std::string> AlertInfoLines;
+    // Every alert raised and not yet taken for mail, oldest first: two alerts within
+    // one 200 ms turn of TEmailThread are two mails, not one.
+    struct Raised {
+        int kind;
+        std::vector<std::string> lines;
+    };
+    std::deque<Raised> raised;
+    static constexpr std::size_t kRaisedLimit = 64;
     // Bit kind-1 set: alerts of that kind send no mail (the e-mail page's check box).
     std::uint8_t suppressMask = 0;
 

@@ -75,7 +75,6 @@ void EmailPageModel::open(const NotificationSettings& s) { fill(s, true); }
 void EmailPageModel::showSubPage() {
     view_.setText(EmailField::NewAddress1, "");
     view_.setText(EmailField::NewAddress2, "");
-    dirty_ = 0;
 }
 
 void EmailPageModel::addAddress(int subPage) {
@@ -136,6 +135,7 @@ std::string EmailPageModel::save(NotificationSettings& s, SettingsStore& store) 
 void EmailPageModel::discard(const NotificationSettings& s) {
     fill(s, false);
     showSubPage();
+    dirty_ = 0;
 }
 
 }  // namespace raid

@@ -56,8 +56,10 @@ public:
 
     // Image_EmailClick: fills the page from the settings (or the defaults without a key).
     void open(const NotificationSettings& s);
-    // After opening, discarding and choosing a sub-page: empty address fields, dirty cleared.
+    // Choosing a sub-page empties both address fields.
     void showSubPage();
+    // Opening and discarding end with the fields as loaded: nothing changed yet.
+    void clearDirty() { dirty_ = 0; }
     // Image3_1P / Image3_2P on sub-page `subPage`.
     void addAddress(int subPage);
     // Image3_1M / Image3_2M.

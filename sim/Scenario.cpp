@@ -237,8 +237,18 @@ bool parseScenario(std::istream& in, const std::string& displayName, const std::
 
     while (std::getline(in, text)) {
         ++lineNo;
-        const auto hash = text.find('#');
-        if (hash != std::string::npos) text.erase(hash);
+        // "#" starts a comment, except inside a double-quoted value (where "\" escapes).
+        bool inQuotes = false;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (inQuotes && text[i] == '\\') {
+                ++i;
+            } else if (text[i] == '"') {
+                inQuotes = !inQuotes;
+            } else if (!inQuotes && text[i] == '#') {
+                text.erase(i);
+                break;
+            }
+        }
         auto w = words(text);
         if (w.empty()) continue;
         if (w.size() < 2) return refuse("missing verb after the time");
@@ -250,6 +260,14 @@ bool parseScenario(std::istream& in, const std::string& displayName, const std::
             return refuse("time " + w[0] + " is before the previous step's " + formatSeconds(previous));
         step.verb = w[1];
         step.args.assign(w.begin() + 2, w.end());
+        {
+            // The text after the verb as written, for verbs whose values may hold blanks.
+            const std::size_t verbAt = text.find(w[1], text.find(w[0]) + w[0].size());
+            const std::size_t restAt = text.find_first_not_of(" \t\r", verbAt + w[1].size());
+            step.rest = restAt == std::string::npos ? "" : text.substr(restAt);
+            while (!step.rest.empty() && (step.rest.back() == ' ' || step.rest.back() == '\t' || step.rest.back() == '\r'))
+                step.rest.pop_back();
+        }
 
         const auto& table = verbTable();
         if (const auto it = table.find(step.verb); it != table.end()) {

@@ -14,6 +14,7 @@
 //   status N FILE                                   the enclosure's live status record becomes FILE
 //   detach N                                        unplug drive N
 //   fail N read|write|inquiry|ata|vu|any COUNT      the next COUNT such requests to N fail
+// "#" starts a comment anywhere outside a double-quoted value.
 // FILE is a 512-byte binary file; a relative path is relative to the scenario's folder.
 //
 // Everything is checked before the run: a scenario that loads plays to the end.
@@ -47,6 +48,8 @@ struct ScenarioStep {
     // The words after the verb as written; the only content of verbs the caller
     // handles itself (see `extraVerbs`).
     std::vector<std::string> args;
+    // The text after the verb as written (blanks inside quotes kept).
+    std::string rest;
 };
 
 struct Scenario {

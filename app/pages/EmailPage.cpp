@@ -68,7 +68,10 @@ void EmailPage::message(const std::string& t, const std::string& caption) { form
 
 void EmailPage::load() { model_.open(form_.settings()); }
 
-void EmailPage::refreshSubPage() { selectSubPage(form_.EmailSubPage); }
+void EmailPage::refreshSubPage() {
+    selectSubPage(form_.EmailSubPage);
+    model_.clearDirty();
+}
 
 void EmailPage::selectSubPage(int index) {
     static const std::array<const char*, 3> subPages = {"Setup", "HDD_Fail", "DeviceRemove"};

@@ -19,7 +19,8 @@ public:
     void registerHandlers(HandlerTable& table);
     // Image_EmailClick: fills the page from the settings.
     void load();
-    // Shows the chosen sub-page with empty address fields and clears the dirty bits.
+    // Shows the chosen sub-page with empty address fields and clears the dirty bits
+    // (the end of opening the page).
     void refreshSubPage();
     void selectSubPage(int index);
     // The window's typing, check boxes and grid rows on this page. False when the

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/FileStore.h"
+#include "platform/linux/LinuxSettingsFile.h"
 #ifdef RAID_WITH_WINDOW
 #include "app/EngineHost.h"
 #include "gui/GuiApp.h"
@@ -21,7 +22,7 @@ namespace {
 int usage() {
     std::cerr << "usage: raid-gui-sim [--headless [--real-time]] [--scenario FILE] [--trace FILE]\n"
                  "                    [--until SECONDS] [--latency-us N] [--log-dir DIR]\n"
-                 "                    [--start YYYY-MM-DDTHH:MM:SS]\n";
+                 "                    [--start YYYY-MM-DDTHH:MM:SS] [--settings FILE]\n";
     return 2;
 }
 
@@ -110,6 +111,8 @@ int main(int argc, char** argv) {
             options.virtualTime = false;
         } else if (arg == "--scenario") {
             if (!text(options.scenarioPath)) return refuse("--scenario needs a file");
+        } else if (arg == "--settings") {
+            if (!text(options.settingsPath)) return refuse("--settings needs a file");
         } else if (arg == "--trace") {
             if (!text(options.tracePath)) return refuse("--trace needs a file");
         } else if (arg == "--until") {
@@ -130,6 +133,12 @@ int main(int argc, char** argv) {
     const raid::LogFolders folders = raid::defaultLogFolders(argc > 0 ? argv[0] : nullptr);
     if (options.logDir.empty()) options.logDir = folders.log;
     options.fallbackLogDir = folders.fallback;
+    // The simulator keeps its own settings, apart from the real program's.
+    if (options.settingsPath.empty()) {
+        const char* config = std::getenv("XDG_CONFIG_HOME");
+        const char* home = std::getenv("HOME");
+        options.settingsPath = raid::userSettingsPath(config ? config : "", home ? home : "", "raid-gui-sim");
+    }
 
 #ifdef RAID_WITH_WINDOW
     if (!headless) return runWithWindow(argc, argv, options);

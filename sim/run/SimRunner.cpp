@@ -1,6 +1,9 @@
 #include "sim/run/SimRunner.h"
 
 #include "monitor/TimeFormat.h"
+#include "platform/linux/LinuxSettingsFile.h"
+#include "platform/linux/LinuxTcp.h"
+#include "sim/run/EmailStep.h"
 
 #include <algorithm>
 #include <chrono>
@@ -36,7 +39,7 @@ bool parseStartTime(const std::string& text, double& wallSeconds) {
 }
 
 const std::vector<std::string>& SimRunner::extraVerbs() {
-    static const std::vector<std::string> verbs = {"check", "select", "maintenance", "sessionend"};
+    static const std::vector<std::string> verbs = {"check", "select", "maintenance", "sessionend", "email"};
     return verbs;
 }
 
@@ -140,7 +143,10 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
     if (out_ || dialogs_ == this) controls_->addListener([this](const ControlChange& change) {
         const ControlState& s = change.state;
         switch (change.prop) {
-            case Prop::Text: output(change.control, s.text); break;
+            // The password never reaches an output line: only how long it is.
+            case Prop::Text:
+                output(change.control, change.control == names::Edit8 ? std::string(s.text.size(), '*') : s.text);
+                break;
             case Prop::Visible: output(change.control, s.visible ? "shown" : "hidden"); break;
             case Prop::Enabled: output(change.control, s.enabled ? "enabled" : "disabled"); break;
             case Prop::Checked: output(change.control, s.checked ? "checked" : "unchecked"); break;
@@ -152,6 +158,18 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
     Ports ports{*scheduler_, *storage, platform_, *dialogs_, &deviceChanges_, nullptr, nullptr, {}, {}};
     ports.logFolder = options_.logDir;
     ports.fallbackLogFolder = options_.fallbackLogDir;
+    // Mail goes out over the real network, so a scenario can alert a real server.
+    if (options_.settingsPath.empty()) {
+        settings_ = std::make_unique<MemorySettings>();
+        ports.settingsFolder = (options_.logDir.empty() ? std::string(".") : options_.logDir) + "/";
+    } else {
+        settings_ = makeSettingsFile(options_.settingsPath);
+        const std::size_t slash = options_.settingsPath.rfind('/');
+        ports.settingsFolder = slash == std::string::npos ? "./" : options_.settingsPath.substr(0, slash + 1);
+    }
+    ports.settings = settings_.get();
+    tcp_ = linuxport::makeTcpPort();
+    ports.tcp = tcp_.get();
     auto form = std::make_unique<MainForm>(ports, *controls_);
     form_ = form.get();
     form_->onAlertRaised = [this](int kind, int device, int port) {
@@ -160,6 +178,14 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
         output("Alert[kind=" + std::to_string(kind) + " device=" + std::to_string(device) + " port=" +
                  std::to_string(port) + "]",
              text);
+    };
+    form_->onMail = [this](const OutgoingMail& mail, const SmtpResult& result, bool retry) {
+        std::string to;
+        for (const auto& r : mail.settings.recipients) to += (to.empty() ? "" : ",") + r;
+        std::string outcome = result.sent ? "sent" : "failed: " + result.error;
+        if (!result.sent) outcome += retry ? " (tried again later)" : " (given up)";
+        output("Mail[kind=" + std::to_string(mail.kind) + " to=" + to + " attempt=" + std::to_string(mail.attempt) + "]",
+               mail.message.subject + " -> " + outcome);
     };
     form_->onQuit = [this] {
         quitRequested_ = true;
@@ -223,6 +249,13 @@ bool SimRunner::checkExtraVerbs(std::string& error) {
                 error = where + "maintenance takes on or off";
                 return false;
             }
+        } else if (step.verb == "email") {
+            EmailStep parsed;
+            std::string what;
+            if (!parseEmailStep(step.rest, parsed, what)) {
+                error = where + what;
+                return false;
+            }
         } else if (step.verb == "sessionend") {
             if (!a.empty()) {
                 error = where + "sessionend takes no arguments";
@@ -245,6 +278,10 @@ void SimRunner::applyTimed(const ScenarioStep& step) {
         const bool on = a[0] == "on";
         form_->MaintenanceBusy = on;
         form_->dev.HeldDevice = on ? 0 : kNoHeldDevice;
+    } else if (step.verb == "email") {
+        EmailStep parsed;
+        std::string what;
+        if (parseEmailStep(step.rest, parsed, what)) playEmailStep(*form_, parsed);
     } else if (step.verb == "sessionend") {
         form_->QueryEndSession();
     } else if (applyStep(platform_, step)) {

@@ -18,6 +18,8 @@
 #include "app/MainForm.h"
 #include "platform/DeviceChangePort.h"
 #include "platform/Scheduler.h"
+#include "platform/SettingsPort.h"
+#include "platform/TcpPort.h"
 #include "sim/Scenario.h"
 #include "sim/SimPlatform.h"
 #include "sim/Trace.h"
@@ -33,6 +35,7 @@ struct RunOptions {
     double startWallSeconds = -1;  // wall time at virtual 0; negative = now
     std::string logDir;           // where the day files go; empty: the current folder
     std::string fallbackLogDir;   // where they go while logDir cannot be written
+    std::string settingsPath;     // the settings file; empty: settings held in memory only
 };
 
 // "YYYY-MM-DDTHH:MM:SS" in local time to wall seconds; false when malformed.
@@ -96,6 +99,7 @@ public:
     //   check N on|off    the user ticks or clears device check box N (1 or 2)
     //   select N          the user clicks device N's tab on the Status page (1 or 2)
     //   maintenance on|off  a maintenance operation holds device 1 (or ends)
+    //   email key=value ...  the user fills the E-mail page and presses OK (sim/run/EmailStep.h)
     //   sessionend        the desktop session asks the program to end
     static const std::vector<std::string>& extraVerbs();
 
@@ -110,6 +114,8 @@ private:
     void playDueSteps();
     bool checkExtraVerbs(std::string& error);
 
+    std::unique_ptr<SettingsPort> settings_;
+    std::unique_ptr<TcpPort> tcp_;
     bool quitRequested_ = false;
     Scheduler::TimerId signalTimer_ = -1;
     // The steps after start-up, in time order, and the one timer for the next of them.

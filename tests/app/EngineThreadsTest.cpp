@@ -152,15 +152,7 @@ void prepareHotPlugs(PlugRun& run, unsigned seed, int enclosures, double& until)
 }
 
 void startRealTime(PlugRun& run, double until, std::int64_t latencyUs) {
-    sim::RunOptions o;
-    o.scenarioPath = run.kit.dir() + "/test.scenario";
-    run.kit.run(0);  // writes the scenario file (a zero-length virtual run)
-    o.logDir = run.kit.dir();
-    o.fallbackLogDir = run.kit.dir() + "/fallback";
-    o.untilSeconds = until;
-    o.latencyUs = latencyUs;
-    o.virtualTime = false;
-    o.startWallSeconds = 1796601600.0;
+    const sim::RunOptions o = run.kit.realTimeOptions(until, latencyUs);
     run.runner = std::make_unique<sim::SimRunner>(o, nullptr);
     std::string error;
     ASSERT_TRUE(run.runner->load(error)) << error;
@@ -225,16 +217,7 @@ TEST(HotPlugsRealTime, HundredsOfPlugsPollsAndASessionEndDuringAPass) {
     kit.line(std::string(at) + " attach 3 mailbox identity=" + id3 + " status=" + st);
     std::snprintf(at, sizeof at, "%.3f", t + 5.9);
     kit.line(std::string(at) + " sessionend");
-    sim::RunOptions o;
-    kit.run(0);
-    o.scenarioPath = kit.dir() + "/test.scenario";
-    o.logDir = kit.dir();
-    o.fallbackLogDir = kit.dir() + "/fallback";
-    o.untilSeconds = t + 40;
-    o.latencyUs = 20000;
-    o.virtualTime = false;
-    o.startWallSeconds = 1796601600.0;
-    sim::SimRunner r(o, nullptr);
+    sim::SimRunner r(kit.realTimeOptions(t + 40, 20000), nullptr);
     std::string error;
     ASSERT_TRUE(r.load(error)) << error;
     ASSERT_TRUE(r.start(error)) << error;

@@ -108,7 +108,11 @@ TEST_F(Monitor, DriveTwoPulledIsOneLineAndOneAlert) {
         << alerts[0];
     EXPECT_EQ(r.form().alerts().AlertInfoLines.at(0), "Device1 P1 Hard Disk Drive fail.");
     EXPECT_EQ(r.form().alerts().pendingKind, 1);
-    EXPECT_TRUE(r.form().MailRequestFlags & 0x02);  // waits for the mail side
+    // Serviced within 200 ms: without saved settings no mail is sent, and nothing waits.
+    EXPECT_FALSE(r.form().MailRequestFlags & 0x02);
+    EXPECT_TRUE(r.form().alerts().raised.empty());
+    EXPECT_EQ(r.form().outbox().size(), 0u);
+    EXPECT_TRUE(r.linesWith("Mail[").empty());
 }
 
 TEST_F(Monitor, AnAbsentBitOverAPresentOneIsARemovalToo) {

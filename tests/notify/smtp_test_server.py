@@ -107,10 +107,33 @@ class Endless(asyncio.Protocol):
                 await asyncio.sleep(0.01)
 
 
+class NoEhlo(SMTP):
+    """A server of the old kind: EHLO is an unknown command, HELO works."""
+
+    async def smtp_EHLO(self, hostname):
+        await self.push("500 5.5.1 Command unrecognized: EHLO")
+
+
+class DropInData(SMTP):
+    """Takes DATA, lets part of the message arrive, then hangs up."""
+
+    async def smtp_DATA(self, arg):
+        await self.push("354 End data with <CR><LF>.<CR><LF>")
+        await asyncio.sleep(0.05)
+        self.transport.close()
+
+
+class LongReply(SMTP):
+    """Answers EHLO with one line of 100 kB."""
+
+    async def smtp_EHLO(self, hostname):
+        await self.push("250 " + "x" * 100000)
+
+
 async def main(args):
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    sock.bind(("127.0.0.1", 0))
+    sock.bind(("127.0.0.1", args.port))
     loop = asyncio.get_running_loop()
     if args.mode == "silent":
         factory = Silent
@@ -124,8 +147,10 @@ async def main(args):
             if args.no_login:
                 options["auth_exclude_mechanism"] = ["LOGIN"]
 
+        kind = {"smtp": SMTP, "no-ehlo": NoEhlo, "drop-in-data": DropInData, "long-reply": LongReply}[args.mode]
+
         def factory():
-            return SMTP(handler, **options)
+            return kind(handler, **options)
 
     server = await loop.create_server(factory, sock=sock)
     write_port(args.port_file, sock.getsockname()[1])
@@ -135,7 +160,9 @@ async def main(args):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=["smtp", "silent", "endless"], default="smtp")
+    parser.add_argument("--mode", choices=["smtp", "silent", "endless", "no-ehlo", "drop-in-data", "long-reply"],
+                        default="smtp")
+    parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--capture", default=os.devnull)
     parser.add_argument("--auth", action="store_true")

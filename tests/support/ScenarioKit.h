@@ -56,6 +56,7 @@ public:
         options.tracePath = dir_ + "/trace.txt";
         options.logDir = logDir.empty() ? dir_ : logDir;
         options.fallbackLogDir = dir_ + "/fallback";
+        options.settingsPath = settingsPath.empty() ? dir_ + "/settings.reg" : settingsPath;
         options.untilSeconds = until;
         options.latencyUs = latencyUs;
         options.startWallSeconds = startWall;
@@ -68,6 +69,22 @@ public:
     }
 
     sim::SimRunner& runner() { return *runner_; }
+
+    // Options for a run of the kit's scenario on the real clock (the caller makes the
+    // runner): writes the scenario file first.
+    sim::RunOptions realTimeOptions(double until, std::int64_t latencyUs = 0) {
+        run(0);  // writes the scenario file (a zero-length virtual run)
+        sim::RunOptions o;
+        o.scenarioPath = dir_ + "/test.scenario";
+        o.logDir = dir_;
+        o.fallbackLogDir = dir_ + "/fallback";
+        o.settingsPath = dir_ + "/settings.reg";
+        o.untilSeconds = until;
+        o.latencyUs = latencyUs;
+        o.virtualTime = false;
+        o.startWallSeconds = 1796601600.0;
+        return o;
+    }
 
     std::vector<std::string> traceLines() const {
         std::ifstream f(dir_ + "/trace.txt");
@@ -87,6 +104,7 @@ public:
 
     std::string loadError;
     std::string logDir;  // where the day files go (default: the kit's folder)
+    std::string settingsPath;  // the settings file (default: settings.reg in the kit's folder)
 
     // The day file's lines as written (CR LF ends).
     std::vector<std::string> dayFile(const std::string& yymmdd, const std::string& folder = "") const {

@@ -19,7 +19,8 @@ struct ToolResult {
 // `stdoutTo` names another place (then `out` stays empty).
 inline ToolResult runSimTool(const std::string& args, const std::string& dir, const std::string& stdoutTo = "") {
     const std::string out = stdoutTo.empty() ? dir + "/out.txt" : stdoutTo, err = dir + "/err.txt";
-    const std::string cmd = "QT_QPA_PLATFORM=offscreen timeout 120 " + std::string(RAID_BINARY_DIR) +
+    // The tool keeps its settings under the test's folder, never in the user's own.
+    const std::string cmd = "QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir + "/config timeout 120 " + std::string(RAID_BINARY_DIR) +
                             "/raid-gui-sim " + args + " >" + out + " 2>" + err;
     const int rc = std::system(cmd.c_str());
     ToolResult r;

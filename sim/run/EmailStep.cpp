@@ -1,0 +1,160 @@
+#include "sim/run/EmailStep.h"
+
+#include <algorithm>
+#include <array>
+
+#include "app/MainForm.h"
+
+namespace raid::sim {
+
+namespace {
+
+struct Key {
+    const char* key;
+    const char* control;  // the field, or "" for the switches and the list
+    std::size_t limit;    // characters the field takes (0: any)
+};
+
+const std::array<Key, 13> kKeys = {{
+    {"port", names::Edit1, 5},
+    {"host", names::Edit2, 0},
+    {"name", names::Edit3, 0},
+    {"addr", names::Edit4, kAddressLimit},
+    {"timeout", names::Edit5, kTimeoutLimit},
+    {"password", names::Edit8, kPasswordLimit},
+    {"subject1", names::Edit10, 0},
+    {"contents1", names::Memo6, 0},
+    {"subject2", names::Edit11, 0},
+    {"contents2", names::Memo4, 0},
+    {"login", names::CheckBox8, 0},
+    {"nomail1", names::CheckBox2, 0},
+    {"nomail2", names::CheckBox4, 0},
+}};
+
+const Key* findKey(const std::string& k) {
+    for (const Key& key : kKeys)
+        if (k == key.key) return &key;
+    return nullptr;
+}
+
+bool isSwitch(const Key& k) { return std::string(k.key) == "login" || std::string(k.key).rfind("nomail", 0) == 0; }
+
+}  // namespace
+
+bool parseEmailStep(const std::string& text, EmailStep& out, std::string& error) {
+    out = EmailStep{};
+    std::size_t i = 0;
+    std::vector<std::string> seen;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        if (i >= text.size()) break;
+        const std::size_t eq = text.find('=', i);
+        const std::size_t blank = text.find_first_of(" \t", i);
+        if (eq == std::string::npos || (blank != std::string::npos && blank < eq)) {
+            error = "email takes key=value pairs";
+            return false;
+        }
+        const std::string key = text.substr(i, eq - i);
+        i = eq + 1;
+        std::string value;
+        if (i < text.size() && text[i] == '"') {
+            ++i;
+            bool closed = false;
+            while (i < text.size()) {
+                const char c = text[i++];
+                if (c == '"') {
+                    closed = true;
+                    break;
+                }
+                if (c != '\\') {
+                    value += c;
+                    continue;
+                }
+                if (i >= text.size()) break;
+                const char e = text[i++];
+                if (e == 'n') value += '\n';
+                else if (e == '"' || e == '\\') value += e;
+                else {
+                    error = "email: unknown escape \\" + std::string(1, e) + " in the value of " + key;
+                    return false;
+                }
+            }
+            if (!closed) {
+                error = "email: the value of " + key + " has no closing quote";
+                return false;
+            }
+            if (i < text.size() && text[i] != ' ' && text[i] != '\t') {
+                error = "email: a blank must follow the quoted value of " + key;
+                return false;
+            }
+        } else {
+            const std::size_t end = text.find_first_of(" \t", i);
+            value = text.substr(i, end == std::string::npos ? std::string::npos : end - i);
+            i = end == std::string::npos ? text.size() : end;
+        }
+        if (key == "to") {
+            out.to.push_back(value);
+            out.replaceList = true;
+            continue;
+        }
+        const Key* k = findKey(key);
+        if (!k) {
+            error = "email: unknown key '" + key + "'";
+            return false;
+        }
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
+            error = "email: " + key + " is given twice";
+            return false;
+        }
+        seen.push_back(key);
+        if (isSwitch(*k) && value != "on" && value != "off") {
+            error = "email: " + key + " takes on or off";
+            return false;
+        }
+        if ((key == "port" || key == "timeout") &&
+            !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            error = "email: " + key + " takes a number";
+            return false;
+        }
+        if (k->limit && value.size() > k->limit) {
+            error = "email: " + key + " takes at most " + std::to_string(k->limit) + " characters";
+            return false;
+        }
+        out.fields.emplace_back(key, value);
+    }
+    if (out.fields.empty() && !out.replaceList) {
+        error = "email takes at least one key=value";
+        return false;
+    }
+    return true;
+}
+
+void playEmailStep(MainForm& form, const EmailStep& step) {
+    const int subPage = form.EmailSubPage;
+    // Opening the page fills it from the settings; the step then types over it.
+    form.emailPage().load();
+    form.emailPage().refreshSubPage();
+    for (const auto& [key, value] : step.fields) {
+        const Key& k = *findKey(key);
+        if (isSwitch(k))
+            form.CheckBoxClick(k.control, value == "on");
+        else
+            form.EditChange(k.control, value);
+    }
+    if (step.replaceList) {
+        form.emailPage().selectSubPage(kHddFailPage);
+        // Row 0 removed until the list is empty, then every address added as typed.
+        for (std::size_t guard = 0; !form.emailPage().model().working().empty() && guard < 64; ++guard) {
+            form.SelectCell(names::StringGrid1, 0);
+            form.Click(names::Image3_1M);
+        }
+        for (const auto& address : step.to) {
+            form.EditChange(names::Edit7, address);
+            form.Click(names::Image3_1P);
+        }
+    }
+    form.Click(names::Image3_OK);
+    form.emailPage().selectSubPage(subPage);
+}
+
+}  // namespace raid::sim

@@ -1,0 +1,246 @@
+// Alert mail from a simulated enclosure to a real SMTP server (aiosmtpd on 127.0.0.1):
+// the settings as the E-mail page saves them, the mail as it arrives, and servers that
+// fail in every way a real one can - while polling goes on.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "notify/PythonSmtpServer.h"
+#include "support/ScenarioKit.h"
+
+namespace raid {
+namespace {
+
+using test::ScenarioKit;
+using testing::PythonSmtpServer;
+
+struct AlertMail : ::testing::Test {
+    ScenarioKit kit;
+    std::string python;
+
+    void SetUp() override {
+        python = PythonSmtpServer::python();
+        if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd (Debian's python3-aiosmtpd) is not installed";
+    }
+    // One healthy enclosure whose drive 2 is pulled at second 20; the E-mail page is
+    // filled at second 2 with `email`.
+    void scenario(const std::string& email, double pullAt = 20) {
+        kit.line("0 disk 0").line("0 volume C 0");
+        kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) +
+                 " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+        kit.line("0 volume E 1");
+        kit.line("2 email " + email);
+        std::ostringstream at;
+        at << pullAt;
+        kit.line(at.str() + " status 1 " +
+                 kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
+    }
+    static std::string server(std::uint16_t port) { return "host=127.0.0.1 port=" + std::to_string(port); }
+};
+
+TEST_F(AlertMail, APulledDriveArrivesAsOneMailToEveryRecipient) {
+    PythonSmtpServer smtp;
+    ASSERT_TRUE(smtp.start(python, {"--auth"}));
+    scenario(server(smtp.port) +
+             " name=\"Ann \\\"Admin\\\" J\xC3\xB6rg\" addr=ann@example.org login=on password=Abcdefghij12345"
+             " to=a@x.org to=b@x.org to=c@x.org subject1=\"Disk trouble\" contents1=\"Please check.\\n.\\nBye\"");
+    sim::SimRunner& r = kit.run(40);
+    ASSERT_EQ(kit.loadError, "");
+
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 1u);
+    const auto& m = mails[0];
+    EXPECT_EQ(m.rcptTos, (std::vector<std::string>{"a@x.org", "b@x.org", "c@x.org"}));
+    EXPECT_EQ(m.to, "a@x.org, b@x.org, c@x.org");
+    EXPECT_EQ(m.login, "ann");  // the name part of the sender address
+    EXPECT_EQ(m.password, "Abcdefghij12345");
+    EXPECT_EQ(m.subject, "[RAID GUI v0.23.7-3 Message] Disk trouble");
+    EXPECT_EQ(m.fromName, "Ann \"Admin\" J\xC3\xB6rg");
+    EXPECT_EQ(m.fromAddress, "ann@example.org");
+    const std::string& d = m.data;
+    for (const char* line : {"\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\nDevice1 information :\r\n",
+                             "\r\nModel# SIM DUAL BAY RAID ENCLOSURE\r\n", "\r\n  HDD2 is absent. \r\n",
+                             "\r\n=========== [System Information] ==============\r\n",
+                             "\r\nIP Address  : \r\n", "\r\nPlease check.\r\n.\r\nBye\r\n"})
+        EXPECT_NE(d.find(line), std::string::npos) << line << "\n--- in ---\n" << d;
+    // Every line of the message ends in CR LF: no bare line feed reaches the server.
+    for (std::size_t i = 0; i < d.size(); ++i)
+        if (d[i] == '\n') {
+            ASSERT_TRUE(i > 0 && d[i - 1] == '\r') << "bare LF at " << i;
+        }
+
+    const auto sent = r.linesWith("Mail[");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_NE(sent[0].find("Mail[kind=1 to=a@x.org,b@x.org,c@x.org attempt=1] [RAID GUI v0.23.7-3 Message] Disk trouble -> sent"),
+              std::string::npos)
+        << sent[0];
+    // The password is in no output line, and the settings file is the owner's alone.
+    for (const auto& l : r.lines()) EXPECT_EQ(l.find("Abcdefghij12345"), std::string::npos) << l;
+    EXPECT_FALSE(r.linesWith("Edit8 ***************").empty());
+    struct stat st {};
+    ASSERT_EQ(::stat((kit.dir() + "/settings.reg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(AlertMail, NoLoginAnnouncedMeansNoAuthAndAnOldServerGetsHelo) {
+    PythonSmtpServer noLogin, old;
+    ASSERT_TRUE(noLogin.start(python, {"--no-login"}));
+    ASSERT_TRUE(old.start(python, {"--mode", "no-ehlo"}));
+    scenario(server(noLogin.port) + " addr=ann@example.org login=on password=pw to=a@x.org", 20);
+    kit.line("25 email " + server(old.port));
+    kit.line("30 status 1 ok.bin");
+    kit.line("40 status 1 pulled.bin");
+    sim::SimRunner& r = kit.run(60);
+    ASSERT_EQ(kit.loadError, "");
+    ASSERT_EQ(noLogin.received().size(), 1u);
+    EXPECT_EQ(noLogin.received()[0].login, "");  // sent without "auth LOGIN"
+    ASSERT_EQ(old.received().size(), 1u);
+    EXPECT_EQ(r.linesWith("-> sent").size(), 2u);
+}
+
+TEST_F(AlertMail, FailingServersAreReportedPollingGoesOnAndTheRetryDelivers) {
+    // Four ways to fail, one after the other, then the server that works.
+    PythonSmtpServer silent, rcpt, drop, longReply;
+    ASSERT_TRUE(silent.start(python, {"--mode", "silent"}));
+    ASSERT_TRUE(drop.start(python, {"--mode", "drop-in-data"}));
+    ASSERT_TRUE(longReply.start(python, {"--mode", "long-reply"}));
+    ASSERT_TRUE(rcpt.start(python, {}));
+    PythonSmtpServer gone;
+    ASSERT_TRUE(gone.start(python, {}));
+    const std::uint16_t refusedPort = gone.port;
+    gone.stop();  // nothing listens there now
+
+    kit.line("0 disk 0").line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) +
+                              " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    const std::string pulled =
+        kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent)));
+    const std::string steps[][2] = {{server(refusedPort) + " timeout=1 addr=ann@example.org to=a@x.org", "refused"},
+                                    {server(silent.port), "silent"},
+                                    {server(rcpt.port) + " to=nobody@x.org", "550"},
+                                    {server(drop.port) + " to=a@x.org", "drop"},
+                                    {server(longReply.port), "long"}};
+    int t = 2;
+    for (const auto& s : steps) {
+        kit.line(std::to_string(t) + " email " + s[0]);
+        kit.line(std::to_string(t + 10) + " status 1 " + pulled);
+        kit.line(std::to_string(t + 20) + " status 1 ok.bin");
+        t += 30;
+    }
+    // Retries fall far behind the steps above; the server is back for them.
+    kit.line(std::to_string(t) + " email " + server(rcpt.port) + " to=a@x.org");
+    sim::SimRunner& r = kit.run(t + 900);
+    ASSERT_EQ(kit.loadError, "");
+
+    const auto first = r.linesWith(" attempt=1] ");
+    ASSERT_EQ(first.size(), 5u);
+    EXPECT_NE(first[0].find("-> failed: Connection refused (tried again later)"), std::string::npos) << first[0];
+    EXPECT_NE(first[1].find("-> failed: Connection timed out"), std::string::npos) << first[1];
+    EXPECT_NE(first[2].find("-> failed: 550 5.1.1 <nobody@x.org>: Recipient address rejected"), std::string::npos)
+        << first[2];
+    EXPECT_NE(first[3].find("-> failed: "), std::string::npos) << first[3];
+    EXPECT_NE(first[4].find("-> failed: Line longer than 65536 bytes"), std::string::npos) << first[4];
+    // Every alert was still noticed and logged while the mail failed.
+    const auto day = r.form().eventLog().lines();
+    EXPECT_EQ(std::count_if(day.begin(), day.end(), [](const std::string& l) { return l.rfind("D1 HDD2 was removed, ", 0) == 0; }), 5);
+    EXPECT_GE(std::count_if(day.begin(), day.end(), [](const std::string& l) { return l.rfind("Alert mail failed: ", 0) == 0; }), 5);
+    EXPECT_FALSE(r.linesWith("StatusBar1.Panel3 Send mail Fail!").empty());
+    // The retries after the last save go to the working server and deliver all five.
+    EXPECT_EQ(rcpt.received().size(), 5u);
+    EXPECT_EQ(r.linesWith("-> sent").size(), 5u);
+    EXPECT_TRUE(r.linesWith("(given up)").empty());
+}
+
+}  // namespace
+}  // namespace raid
+
+namespace raid {
+namespace {
+
+// On real threads: while TEmailThread waits on a server that never answers, the engine
+// goes on polling, logging and drawing.
+TEST(AlertMailRealTime, ASilentServerHoldsUpNeitherPollingNorTheDayLog) {
+    const std::string python = testing::PythonSmtpServer::python();
+    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd (Debian's python3-aiosmtpd) is not installed";
+    testing::PythonSmtpServer silent;
+    ASSERT_TRUE(silent.start(python, {"--mode", "silent"}));
+    test::ScenarioKit kit;
+    const std::string ok = kit.block("ok.bin", sim::makeStatusRecord());
+    const std::string pulled =
+        kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent)));
+    kit.line("0 disk 0").line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) +
+                              " status=" + ok);
+    kit.line("1 email host=127.0.0.1 port=" + std::to_string(silent.port) + " timeout=9 addr=a@b.org to=c@d.org");
+    kit.line("5 status 1 " + pulled).line("7 status 1 " + ok).line("11 status 1 " + pulled);
+    const sim::RunOptions o = kit.realTimeOptions(17);
+    sim::SimRunner r(o, nullptr);
+    std::string error;
+    ASSERT_TRUE(r.load(error)) << error;
+    ASSERT_TRUE(r.start(error)) << error;
+    r.run();
+    r.scheduler().joinWorkers();
+
+    const auto failed = r.linesWith("-> failed: Connection timed out");
+    ASSERT_EQ(failed.size(), 1u);
+    const double failedAt = std::stod(failed[0]);
+    // Both changes after the first removal were seen while the mail waited.
+    const auto back = r.linesWith("Label26 enabled");
+    const auto removed = r.linesWith("Label26 disabled");
+    ASSERT_EQ(back.size(), 1u);
+    ASSERT_EQ(removed.size(), 2u);
+    EXPECT_LT(std::stod(back.back()), failedAt);
+    EXPECT_LT(std::stod(removed.back()), failedAt);
+    EXPECT_GT(failedAt - std::stod(removed.front()), 8.0);  // the mail waited its nine seconds
+}
+
+}  // namespace
+}  // namespace raid
+
+namespace raid {
+namespace {
+
+TEST_F(AlertMail, TwoAlertsInOneTurnAreTwoMails) {
+    PythonSmtpServer smtp;
+    ASSERT_TRUE(smtp.start(python, {}));
+    kit.line("0 disk 0").line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) +
+                              " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("2 email " + server(smtp.port) + " addr=a@b.org to=c@d.org");
+    // Both drives go in one poll: two alerts raised in the same pass.
+    kit.line("20 status 1 " + kit.block("both.bin", sim::makeStatusRecord(sim::StatusOptions()
+                                                                            .setDriveState(0, sim::kDriveAbsent)
+                                                                            .setDriveState(1, sim::kDriveAbsent))));
+    sim::SimRunner& r = kit.run(30);
+    ASSERT_EQ(kit.loadError, "");
+    ASSERT_EQ(r.linesWith("Alert[").size(), 2u);
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 2u);
+    EXPECT_NE(mails[0].data.find("Device1 P0 Hard Disk Drive fail."), std::string::npos);
+    EXPECT_NE(mails[1].data.find("Device1 P1 Hard Disk Drive fail."), std::string::npos);
+}
+
+TEST(AlertSettings, ABrokenSettingsFileIsReportedOnceAndTheRestIsUsed) {
+    test::ScenarioKit kit;
+    {
+        std::ofstream f(kit.dir() + "/settings.reg");
+        f << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI]\n\"SMTP\"=\"mail.example\"\n"
+             "\"Port\"=dword:00000019\nthis line is broken\n\"ToAddrCount\"=dword:00000001\n\"ToAddr_00\"=\"a@b\"\n";
+    }
+    kit.line("0 disk 0");
+    sim::SimRunner& r = kit.run(3);
+    ASSERT_EQ(kit.loadError, "");
+    const auto boxes = r.linesWith("MessageBox[E-Mail Message]");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("line 6: a line that is not \"name\"=value"), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find("Settings value \"Port\" is a dword where a string belongs"), std::string::npos) << boxes[0];
+    EXPECT_EQ(r.form().settings().smtpHost(), "mail.example");
+    EXPECT_EQ(r.form().settings().recipients, std::vector<std::string>{"a@b"});
+    // EMailSend was missing: start-up wrote it, and the broken line stays out of the file.
+    std::ifstream f(kit.dir() + "/settings.reg");
+    const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\"EMailSend\"=dword:00000000"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace raid

@@ -1,0 +1,152 @@
+// The E-mail page's rules against a page of plain fields: what opening fills in, the
+// working list's add and remove rules, the dirty bits, discard.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "monitor/MemoryFileStore.h"
+#include "notify/EmailPageModel.h"
+
+namespace raid {
+namespace {
+
+struct Page final : EmailPageView {
+    std::map<EmailField, std::string> texts;
+    std::map<EmailBox, bool> boxes;
+    bool passwordVisible = true;
+    std::vector<std::string> messages;
+    std::string text(EmailField f) override { return texts[f]; }
+    void setText(EmailField f, const std::string& t) override { texts[f] = t; }
+    bool checked(EmailBox b) override { return boxes[b]; }
+    void setChecked(EmailBox b, bool on) override { boxes[b] = on; }
+    void setPasswordVisible(bool v) override { passwordVisible = v; }
+    void message(const std::string& t, const std::string& c) override { messages.push_back(c + ": " + t); }
+};
+
+struct EmailPageTest : ::testing::Test {
+    Page page;
+    EmailPageModel model{page};
+    NotificationSettings s;
+    void type(EmailField f, const std::string& t) {
+        page.texts[f] = t;
+        model.fieldChanged(f);
+    }
+};
+
+TEST_F(EmailPageTest, WithoutSavedSettingsThePageShowsTheDefaults) {
+    model.open(s);
+    EXPECT_EQ(page.texts[EmailField::Port], "25");
+    EXPECT_EQ(page.texts[EmailField::Timeout], "0");
+    EXPECT_FALSE(page.boxes[EmailBox::Login]);
+    EXPECT_FALSE(page.passwordVisible);
+    model.showSubPage();
+    model.clearDirty();
+    EXPECT_EQ(model.dirty(), 0);
+}
+
+TEST_F(EmailPageTest, OpeningFillsEveryFieldFromTheSettings) {
+    s.SettingsKeyExists = true;
+    s.connection = {"587", "mail.example", "Ann", "ann@example.org", "15", "pw"};
+    s.authState = 1;
+    s.suppressMask = 2;
+    s.recipients = {"a@x", "b@x"};
+    s.subjects[0] = {"first line", "second line"};
+    s.contents[1] = {"body 1", "body 2"};
+    model.open(s);
+    EXPECT_EQ(page.texts[EmailField::Host], "mail.example");
+    EXPECT_EQ(page.texts[EmailField::Password], "pw");
+    EXPECT_TRUE(page.boxes[EmailBox::Login]);
+    EXPECT_TRUE(page.passwordVisible);
+    EXPECT_FALSE(page.boxes[EmailBox::NoMail1]);
+    EXPECT_TRUE(page.boxes[EmailBox::NoMail2]);
+    EXPECT_EQ(page.texts[EmailField::Subject1], "first line");
+    EXPECT_EQ(page.texts[EmailField::Contents2], "body 1\nbody 2");
+    EXPECT_EQ(page.texts[EmailField::Grid], "a@x\nb@x");
+    EXPECT_EQ(model.working(), s.recipients);
+}
+
+TEST_F(EmailPageTest, AddingAndRemovingFollowTheListRules) {
+    // On the Setup page the buttons do nothing.
+    page.texts[EmailField::NewAddress1] = "a@x";
+    model.addAddress(kSetupPage);
+    EXPECT_TRUE(model.working().empty());
+    // "@" alone is an address; one without "@" is refused with a box, both clear the field.
+    page.texts[EmailField::NewAddress1] = "@";
+    model.addAddress(kHddFailPage);
+    EXPECT_EQ(model.working(), std::vector<std::string>{"@"});
+    EXPECT_EQ(page.texts[EmailField::NewAddress1], "");
+    page.texts[EmailField::NewAddress2] = "no-at-sign";
+    model.addAddress(kDeviceRemovePage);
+    ASSERT_EQ(page.messages.size(), 1u);
+    EXPECT_EQ(page.messages[0], "E-Mail Message: E-Mail Address formula error!");
+    EXPECT_EQ(page.texts[EmailField::NewAddress2], "");
+    // Ten at most; the eleventh is ignored without a word and stays in the field.
+    for (int i = 1; i < 10; ++i) {
+        page.texts[EmailField::NewAddress2] = std::to_string(i) + "@x";
+        model.addAddress(kDeviceRemovePage);
+    }
+    page.texts[EmailField::NewAddress2] = "eleven@x";
+    model.addAddress(kDeviceRemovePage);
+    EXPECT_EQ(model.working().size(), 10u);
+    EXPECT_EQ(page.texts[EmailField::NewAddress2], "eleven@x");
+    EXPECT_EQ(page.messages.size(), 1u);
+    // Selecting a row copies it; removing takes the grid's row.
+    model.selectRow(1, 3);
+    EXPECT_EQ(page.texts[EmailField::NewAddress2], "3@x");
+    model.removeAddress(kDeviceRemovePage);
+    EXPECT_EQ(model.working().size(), 9u);
+    EXPECT_EQ(model.working()[3], "4@x");
+    EXPECT_EQ(page.texts[EmailField::Grid].substr(0, 10), "@\n1@x\n2@x\n");
+    // A row past the list's end changes nothing at all.
+    model.selectRow(0, 9);
+    page.texts[EmailField::NewAddress1] = "kept";
+    model.removeAddress(kHddFailPage);
+    EXPECT_EQ(model.working().size(), 9u);
+    EXPECT_EQ(page.texts[EmailField::NewAddress1], "kept");
+    model.selectRow(0, 99);  // outside the grid: ignored
+    EXPECT_EQ(model.row(0), 9);
+}
+
+TEST_F(EmailPageTest, DirtyBitsSurviveASubPageSwitchAndDiscardKeepsTheNoMailBoxes) {
+    s.SettingsKeyExists = true;
+    s.connection = {"25", "h", "n", "a@b", "0", ""};
+    model.open(s);
+    model.showSubPage();
+    model.clearDirty();
+    type(EmailField::Port, "2525");
+    type(EmailField::Password, "x");
+    model.showSubPage();  // the user goes to add a recipient
+    EXPECT_EQ(model.dirty(), kDirtyPort | kDirtyPassword);
+
+    page.boxes[EmailBox::NoMail1] = true;
+    model.discard(s);
+    EXPECT_EQ(page.texts[EmailField::Port], "25");
+    EXPECT_TRUE(page.boxes[EmailBox::NoMail1]);
+    EXPECT_EQ(model.dirty(), 0);
+}
+
+TEST_F(EmailPageTest, SaveFillsTheDefaultsAndReportsAFailedWrite) {
+    MemorySettings key;
+    testing::MemoryFileStore files;
+    SettingsStore store(key, files, {});
+    store.startUp(s, "/c/");
+    model.open(s);
+    page.texts[EmailField::Port] = "";
+    page.texts[EmailField::Timeout] = "";
+    page.texts[EmailField::Password] = std::string(20, 'p');  // more than the field takes
+    ASSERT_EQ(model.save(s, store), "");
+    EXPECT_EQ(page.texts[EmailField::Port], "25");
+    EXPECT_EQ(page.texts[EmailField::Timeout], "0");
+    EXPECT_EQ(model.dirty() & (kDirtyPort | kDirtyTimeout), kDirtyPort | kDirtyTimeout);
+    store.load(s);
+    EXPECT_EQ(s.password(), std::string(15, 'p'));
+
+    key.failOn = "SMTP";
+    type(EmailField::Host, "mail.example");
+    EXPECT_EQ(model.save(s, store), "Access is denied.");
+    ASSERT_EQ(page.messages.size(), 1u);
+    EXPECT_EQ(page.messages[0], ": Access is denied.");
+}
+
+}  // namespace
+}  // namespace raid
