@@ -85,10 +85,20 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
         controls_.declare(names::yellowPicture(image), picture);
         controls_.declare(names::whitePicture(image), picture);
     }
-    // The fan and temperature panel appears only once a drawing finds the values valid.
+    // Hidden until something shows them: the picture sources (they only hold pictures),
+    // the fan and temperature panel (until a drawing finds its values valid), the
+    // upgrade's progress panel and the password field (until login is switched on).
+    for (const std::string& name : names::all()) {
+        const bool source = name.size() > 7 && (name.rfind("_Yellow") == name.size() - 7 ||
+                                                name.rfind("_White") == name.size() - 6);
+        if (!source) continue;
+        ControlState hidden = controls_.get(name);
+        hidden.visible = false;
+        controls_.declare(name, hidden);
+    }
     ControlState hiddenPanel;
     hiddenPanel.visible = false;
-    controls_.declare(names::Panel11, hiddenPanel);
+    for (const char* name : {names::Panel11, names::UpgradePanel, names::Edit8}) controls_.declare(name, hiddenPanel);
     ControlState box;
     box.text = "Device1";
     controls_.declare(names::CheckBox1, box);
