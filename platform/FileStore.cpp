@@ -1,5 +1,7 @@
 #include "platform/FileStore.h"
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 namespace raid {
@@ -30,6 +32,34 @@ BoundedRead FileStore::readBounded(const std::string& path, std::size_t limit) {
     r.status = ReadStatus::ok;
     r.text = std::move(*text);
     return r;
+}
+
+namespace {
+
+class TextReader final : public FileReader {
+public:
+    explicit TextReader(std::string text) : text_(std::move(text)) {}
+    std::uint64_t length() const override { return text_.size(); }
+    std::optional<std::size_t> readAt(std::uint64_t offset, std::uint8_t* dest, std::size_t count) override {
+        if (offset >= text_.size()) return 0;
+        const std::size_t at = static_cast<std::size_t>(offset);
+        const std::size_t n = std::min(count, text_.size() - at);
+        std::memcpy(dest, text_.data() + at, n);
+        return n;
+    }
+
+private:
+    std::string text_;
+};
+
+}  // namespace
+
+OpenedFile FileStore::openForRead(const std::string& path, std::size_t limit) {
+    BoundedRead whole = readBounded(path, limit);
+    OpenedFile f;
+    f.status = whole.status;
+    if (whole.status == ReadStatus::ok) f.reader = std::make_unique<TextReader>(std::move(whole.text));
+    return f;
 }
 
 std::string fallbackLogFolder(std::string_view xdgStateHome, std::string_view home) {

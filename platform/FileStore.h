@@ -31,6 +31,26 @@ struct BoundedRead {
     std::string text;
 };
 
+// A regular file opened for reading piece by piece, for callers that must know at which
+// byte a read failed (a firmware image is read so: a byte that cannot be read is named
+// to the user and read again).
+class FileReader {
+public:
+    virtual ~FileReader() = default;
+    // The file's length when it was opened; reads never reach past it, so a file that
+    // grows meanwhile cannot feed more than that.
+    virtual std::uint64_t length() const = 0;
+    // Up to `count` bytes from `offset` into `dest`. The number read, which can be short
+    // (a read that runs into a bad spot stops before it) and is 0 only at or past the end
+    // (or when the file shrank); nullopt when nothing could be read at `offset`.
+    virtual std::optional<std::size_t> readAt(std::uint64_t offset, std::uint8_t* dest, std::size_t count) = 0;
+};
+
+struct OpenedFile {
+    ReadStatus status = ReadStatus::missing;  // `reader` is set exactly when this is ok
+    std::unique_ptr<FileReader> reader;
+};
+
 class FileStore {
 public:
     virtual ~FileStore() = default;
@@ -44,6 +64,10 @@ public:
     // without reading more than `limit` bytes whatever is there. The default answer is
     // built from exists/size/readAll, which is all an in-memory store needs.
     virtual BoundedRead readBounded(const std::string& path, std::size_t limit);
+    // Opens a regular file of at most `limit` bytes for reading, without blocking; the
+    // same refusals as readBounded. The default reads the whole content through
+    // readBounded and serves the pieces from memory, which is all an in-memory store needs.
+    virtual OpenedFile openForRead(const std::string& path, std::size_t limit);
     // Adds `data` at the end, creating the file (and missing parent folders) when needed.
     // On failure the store tries to leave the file at its earlier length; callers must
     // still treat the file's tail as unknown after a failed append. Refuses anything

@@ -87,6 +87,66 @@ int createUnique(const std::string& base, std::string& name) {
     return -1;
 }
 
+// Opens `path` for reading when it is a regular file of at most `limit` bytes: checked
+// by name before the open (so a FIFO is never opened) and by handle after it (the name
+// may have changed in between). The descriptor, or -1 with `status` saying why; `st`
+// describes the open file.
+int openRegular(const std::string& path, std::size_t limit, struct stat& st, ReadStatus& status) {
+    switch (kindOf(path, st)) {
+        case Kind::missing: status = ReadStatus::missing; return -1;
+        case Kind::other: status = ReadStatus::notRegular; return -1;
+        case Kind::error: status = ReadStatus::unreadable; return -1;
+        case Kind::regular: break;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > limit) {
+        status = ReadStatus::tooLarge;
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | kOpenFlags);
+    if (fd < 0) {
+        status = (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::missing : ReadStatus::unreadable;
+        return -1;
+    }
+    status = ReadStatus::unreadable;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        status = ReadStatus::notRegular;
+        ::close(fd);
+        return -1;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > limit) {
+        status = ReadStatus::tooLarge;
+        ::close(fd);
+        return -1;
+    }
+    status = ReadStatus::ok;
+    return fd;
+}
+
+class PosixReader final : public FileReader {
+public:
+    PosixReader(int fd, std::uint64_t length) : fd_(fd), length_(length) {}
+    std::uint64_t length() const override { return length_; }
+    std::optional<std::size_t> readAt(std::uint64_t offset, std::uint8_t* dest, std::size_t count) override {
+        if (offset >= length_) return 0;
+        const std::uint64_t left = length_ - offset;
+        if (count > left) count = static_cast<std::size_t>(left);
+        if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return std::nullopt;
+        for (;;) {
+            const ssize_t n = ::pread(fd_.get(), dest, count, static_cast<off_t>(offset));
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno != EINTR) return std::nullopt;
+        }
+    }
+
+private:
+    Descriptor fd_;
+    std::uint64_t length_;
+};
+
 class PosixFileStore final : public FileStore {
 public:
     bool exists(const std::string& path) override {
@@ -109,35 +169,9 @@ public:
     BoundedRead readBounded(const std::string& path, std::size_t limit) override {
         BoundedRead r;
         struct stat st {};
-        switch (kindOf(path, st)) {
-            case Kind::missing: return r;
-            case Kind::other: r.status = ReadStatus::notRegular; return r;
-            case Kind::error: r.status = ReadStatus::unreadable; return r;
-            case Kind::regular: break;
-        }
-        if (static_cast<std::uint64_t>(st.st_size) > limit) {
-            r.status = ReadStatus::tooLarge;
-            return r;
-        }
-        const int fd = ::open(path.c_str(), O_RDONLY | kOpenFlags);
-        if (fd < 0) {
-            r.status = (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::missing : ReadStatus::unreadable;
-            return r;
-        }
+        const int fd = openRegular(path, limit, st, r.status);
+        if (fd < 0) return r;
         Descriptor guard(fd);
-        // The path may have changed between stat and open: the handle decides.
-        if (::fstat(fd, &st) != 0) {
-            r.status = ReadStatus::unreadable;
-            return r;
-        }
-        if (!S_ISREG(st.st_mode)) {
-            r.status = ReadStatus::notRegular;
-            return r;
-        }
-        if (static_cast<std::uint64_t>(st.st_size) > limit) {
-            r.status = ReadStatus::tooLarge;
-            return r;
-        }
         std::string text;
         text.reserve(static_cast<std::size_t>(st.st_size));
         char buffer[65536];
@@ -161,6 +195,15 @@ public:
         r.status = ReadStatus::ok;
         r.text = std::move(text);
         return r;
+    }
+
+    OpenedFile openForRead(const std::string& path, std::size_t limit) override {
+        OpenedFile f;
+        struct stat st {};
+        const int fd = openRegular(path, limit, st, f.status);
+        if (fd < 0) return f;
+        f.reader = std::make_unique<PosixReader>(fd, static_cast<std::uint64_t>(st.st_size));
+        return f;
     }
 
     bool append(const std::string& path, std::string_view data) override {

@@ -1,11 +1,13 @@
 // An in-memory file store for the day log's tests and fuzz target: files in a map,
 // folders that refuse writes (with everything below them), files that cannot be read,
-// paths that hold a FIFO or a device, and a disk that fills up.
+// paths that hold a FIFO or a device, a disk that fills up, and bytes that fail to read
+// a number of times before they come back (for readers that go piece by piece).
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,6 +27,10 @@ public:
     std::set<std::string> special;
     // A write that does not fit writes what fits and fails, like a real disk's.
     std::optional<std::size_t> spaceLeft;
+    // path -> byte index -> how many more reads of that byte fail. A piecewise read that
+    // runs into such a byte stops short before it and one that starts at it fails; only
+    // a read of that byte alone uses up one of its failures.
+    std::map<std::string, std::map<std::uint64_t, int>> readFaults;
     std::uint64_t bytesWritten = 0;
     int replaces = 0;
 
@@ -40,6 +46,13 @@ public:
         return it->second;
     }
     // readBounded: the port's default, built from the three above.
+    OpenedFile openForRead(const std::string& path, std::size_t limit) override {
+        OpenedFile f = FileStore::openForRead(path, limit);
+        const auto faults = readFaults.find(path);
+        if (f.reader && faults != readFaults.end())
+            f.reader = std::make_unique<FaultyReader>(std::move(f.reader), faults->second);
+        return f;
+    }
     bool append(const std::string& path, std::string_view data) override {
         if (!writable(parentOf(path)) || special.count(path)) return false;
         return put(files[path], data);
@@ -67,6 +80,29 @@ public:
     }
 
 private:
+    class FaultyReader final : public FileReader {
+    public:
+        FaultyReader(std::unique_ptr<FileReader> inner, std::map<std::uint64_t, int>& faults)
+            : inner_(std::move(inner)), faults_(faults) {}
+        std::uint64_t length() const override { return inner_->length(); }
+        std::optional<std::size_t> readAt(std::uint64_t offset, std::uint8_t* dest, std::size_t count) override {
+            for (auto& [at, left] : faults_) {
+                if (left <= 0 || at < offset || at - offset >= count) continue;
+                if (at == offset) {
+                    if (count == 1) --left;
+                    return std::nullopt;
+                }
+                count = static_cast<std::size_t>(at - offset);
+                break;
+            }
+            return inner_->readAt(offset, dest, count);
+        }
+
+    private:
+        std::unique_ptr<FileReader> inner_;
+        std::map<std::uint64_t, int>& faults_;
+    };
+
     bool writable(const std::string& folder) const {
         return std::none_of(readOnlyTrees.begin(), readOnlyTrees.end(), [&](const std::string& ro) {
             return folder == ro || (folder.size() > ro.size() && folder.compare(0, ro.size(), ro) == 0 &&

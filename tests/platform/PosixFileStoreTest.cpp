@@ -162,6 +162,30 @@ TEST_F(PosixFileStore, AppendGoesOnAtTheEndOfWhatIsThere) {
     EXPECT_EQ(store->size(at("a/b/261207.log")), 10u);
 }
 
+// Piecewise reads: by offset, never past the length the file had when it was opened,
+// and the same refusals as the bounded read.
+TEST_F(PosixFileStore, PiecewiseReadsStopAtTheLengthSeenAtOpen) {
+    write("image.bin", "0123456789");
+    OpenedFile f = store->openForRead(at("image.bin"), 10);
+    ASSERT_EQ(f.status, ReadStatus::ok);
+    ASSERT_TRUE(f.reader);
+    std::ofstream(dir / "image.bin", std::ios::binary | std::ios::app) << "more";
+    EXPECT_EQ(f.reader->length(), 10u);
+    std::uint8_t buf[16] = {};
+    EXPECT_EQ(f.reader->readAt(7, buf, sizeof buf), 3u);
+    EXPECT_EQ(std::string(buf, buf + 3), "789");
+    EXPECT_EQ(f.reader->readAt(10, buf, sizeof buf), 0u);
+    EXPECT_EQ(f.reader->readAt(~std::uint64_t{0}, buf, sizeof buf), 0u);
+
+    EXPECT_EQ(store->openForRead(at("image.bin"), 13).status, ReadStatus::tooLarge);
+    EXPECT_EQ(store->openForRead(at("none.bin"), 100).status, ReadStatus::missing);
+    EXPECT_EQ(store->openForRead(dir.string(), 100).status, ReadStatus::notRegular);
+    fs::create_symlink("/dev/zero", at("zero.bin"));
+    const OpenedFile zero = store->openForRead(at("zero.bin"), 100);
+    EXPECT_EQ(zero.status, ReadStatus::notRegular);
+    EXPECT_FALSE(zero.reader);
+}
+
 // The environment is the process's own: each case puts back what it found.
 class DefaultLogFolders : public ::testing::Test {
 protected:

@@ -1,0 +1,142 @@
+// Firmware image files are whatever the user picks. This target runs one through
+// validation, the record and directory readers and the directory walk, and loads it
+// with the image loader from an in-memory file store, with or without a byte that fails
+// to read a few times.
+//
+// Input layout:
+//   byte 0     flags: bit 0 the image is the flash size plus (byte 1 x 16) bytes of
+//              0xFF, the rest of the input split in half, the first half written at 0
+//              (the head) and the second at size - 0x8000 (the record); otherwise the
+//              rest of the input is the file as it is.
+//              bit 1: the byte at (bytes 2-3, little-endian) fails (bits 2-4) times.
+//   bytes 1-3  as above
+//   then       the file's bytes
+// Checked: the shown sum is the byte sum, a file loads exactly when it is valid and
+// stayed readable, the record is the 256 bytes at size - 0x8000, and every sub-code a
+// writer is given lies inside the image and passed the offset test.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "maintenance/FirmwareImage.h"
+#include "maintenance/ImageLoader.h"
+#include "monitor/MemoryFileStore.h"
+
+namespace {
+
+using namespace raid;
+
+void require(bool ok) {
+    if (!ok) std::abort();
+}
+
+struct Boxes final : DialogPort {
+    std::vector<std::string> shown;
+    int messageBox(const std::string& text, const std::string& caption, int) override {
+        shown.push_back(caption + ":" + text);
+        return Ok;
+    }
+};
+
+struct Panels final : Reporter {
+    std::string checksum;
+    std::string file;
+    void panel(int index, const std::string& text) override { (index == kChecksumPanel ? checksum : file) = text; }
+    void messageBox(const std::string&, const std::string&) override { std::abort(); }
+};
+
+void readers(const FirmwareImage& image) {
+    const auto bytes = image.bytes();
+    const auto record = image.configRecord();
+    require(record.has_value() == (image.size() >= firmware::kRecordAreaSize));
+    if (record) {
+        require(std::equal(record->bytes().begin(), record->bytes().end(),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(image.size() - firmware::kRecordAreaSize)));
+        require(record->checksumValid() == (recordChecksum(record->bytes()) == record->storedChecksum()));
+    }
+    std::size_t usable = 0;
+    unsigned sink = 0;
+    const auto dir = imageDirectory(image);
+    require(dir.size() <= firmware::kDirectoryEntries);
+    for (const DirectoryItem& item : dir) {
+        require(item.entry.present());
+        if (!item.usable()) {
+            require(!item.entry.offsetAcceptable() || !image.subCodeFits(item.entry));
+            continue;
+        }
+        ++usable;
+        const auto code = *item.subCode;
+        require(item.entry.offsetAcceptable());
+        require(code.size() == firmware::kSlotSize);
+        require(code.data() >= bytes.data() && code.data() + code.size() <= bytes.data() + bytes.size());
+        // Every byte, so the sanitizers see any read that strays.
+        for (const std::uint8_t b : code) sink += b;
+    }
+    std::size_t written = 0, refused = 0;
+    walkSubCodes(
+        image,
+        [&](const DirectoryItem&) {
+            ++written;
+            return true;
+        },
+        [&](const DirectoryItem&) { ++refused; });
+    require(written == usable && written + refused == dir.size());
+    volatile unsigned keep = sink;
+    (void)keep;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) return 0;
+    const std::uint8_t flags = data[0];
+    const std::uint8_t* rest = data + 4;
+    const std::size_t restSize = size - 4;
+
+    std::vector<std::uint8_t> file;
+    if (flags & 1) {
+        file.assign(firmware::kFlashSize + std::size_t{data[1]} * 16, 0xFF);
+        const std::size_t head = restSize / 2;
+        std::memcpy(file.data(), rest, std::min(head, file.size()));
+        const std::size_t tail = std::min(restSize - head, firmware::kRecordAreaSize);
+        std::memcpy(file.data() + file.size() - firmware::kRecordAreaSize, rest + head, tail);
+    } else {
+        file.assign(rest, rest + restSize);
+    }
+
+    const FirmwareImage direct(file);
+    readers(direct);
+
+    raid::testing::MemoryFileStore store;
+    store.files["/fw/image.bin"] = std::string(file.begin(), file.end());
+    const std::size_t faultAt = std::size_t{data[2]} | std::size_t{data[3]} << 8;
+    const int faults = (flags & 2) ? (flags >> 2) & 7 : 0;
+    if (faults > 0) store.readFaults["/fw/image.bin"] = {{faultAt, faults}};
+    Boxes boxes;
+    Panels panels;
+    std::string shownName;
+    FirmwareImage image(std::vector<std::uint8_t>(3, 1));  // a held image, to be freed first
+    const ImageLoadResult result =
+        ImageLoader({store, boxes, panels, [&](const std::string& p) { shownName = p; }}).load("/fw/image.bin", image);
+
+    require(panels.file == "File:/fw/image.bin" && shownName == "/fw/image.bin");
+    const bool readable = faults <= ImageLoader::kReadRetries || faultAt >= file.size();
+    if (!readable) {
+        require(result == ImageLoadResult::readFailed && !image.loaded() && panels.checksum.empty());
+        return 0;
+    }
+    require(panels.checksum == ImageLoader::checksumText(byteSum(file)));
+    require((result == ImageLoadResult::loaded) == direct.valid());
+    require(image.loaded() == direct.valid());
+    if (image.loaded()) {
+        require(std::equal(file.begin(), file.end(), image.bytes().begin(), image.bytes().end()));
+        readers(image);
+    } else {
+        require(result == ImageLoadResult::rejected);
+        require(boxes.shown.back() == std::string("Error:") + kNotFirmwareText);
+    }
+    return 0;
+}
