@@ -1,18 +1,4 @@
+// The message box port lives with the other ports; the engine's units include it here.
 #pragma once
 
-#include <string>
-
-namespace raid {
-
-// Modal message boxes. The call blocks the engine until the user has answered, the
-// way a modal box blocks the window's thread; it returns the button pressed.
-class DialogPort {
-public:
-    enum Button { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
-    enum Buttons { OkOnly = 0, OkCancel = 1, YesNo = 4 };
-    virtual ~DialogPort() = default;
-    // `caption` empty = the platform's default caption, shown as "Error".
-    virtual int messageBox(const std::string& text, const std::string& caption, int buttons) = 0;
-};
-
-}  // namespace raid
+#include "platform/DialogPort.h"

@@ -20,7 +20,7 @@
 #include <functional>
 #include <string>
 
-#include "app/Dialogs.h"
+#include "platform/DialogPort.h"
 #include "device/Reporter.h"
 #include "maintenance/FirmwareImage.h"
 #include "platform/FileStore.h"
