@@ -8,6 +8,7 @@
 #include "gui/ImageControl.h"
 #include "gui/pages/PageBuilder.h"
 #include "gui/pages/Pages.h"
+#include "notify/NotificationSettings.h"
 
 namespace raid::gui {
 
@@ -25,7 +26,8 @@ void buildSetupSubPage(PageBuilder& b, QWidget* page) {
     b.caption(page, QStringLiteral("Name"), QRect(8, 74, 160, 18));
     b.edit(page, qname(names::Edit3), QRect(8, 92, 170, 24));
     b.caption(page, QStringLiteral("E-Mail Address"), QRect(188, 74, 180, 18));
-    b.edit(page, qname(names::Edit4), QRect(188, 92, 182, 24));
+    // The sender address also gives the login name: it takes what an address can hold.
+    b.edit(page, qname(names::Edit4), QRect(188, 92, 182, 24))->setMaxLength(static_cast<int>(kAddressLimit));
 
     b.caption(page, QStringLiteral("Time Out"), QRect(8, 126, 120, 18));
     b.caption(page, QStringLiteral("Connect E-mail Host"), QRect(8, 146, 140, 20), 11);

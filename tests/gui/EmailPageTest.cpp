@@ -1,0 +1,75 @@
+// The E-mail page in a real window on the real engine: what the user types, ticks and
+// clicks reaches the settings, and the password field stays masked.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTableWidget>
+
+#include "GuiRig.h"
+
+namespace raid::gui::test {
+namespace {
+
+class EmailPageTest : public GuiRig {
+protected:
+    void click(const char* name) {
+        QWidget* w = widget(name);
+        ASSERT_NE(w, nullptr) << name;
+        QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+    }
+    void type(const char* name, const QString& text) {
+        auto* edit = widget<QLineEdit>(name);
+        ASSERT_NE(edit, nullptr) << name;
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+};
+
+TEST_F(EmailPageTest, TypedSettingsAndRecipientsAreSavedByOk) {
+    startWindow(1);
+    ASSERT_TRUE(waitForDetection());
+    ASSERT_TRUE(waitFor([this] { return onEngine([](MainForm& f) { return !f.dev.FirstPass; }).value_or(false); }));
+    click(names::Image_Email);
+    ASSERT_TRUE(waitFor([this] { return currentPage() == 3; }));
+    // No settings yet: the defaults, login off, the password field hidden and masked.
+    ASSERT_TRUE(waitFor([this] { return widget<QLineEdit>(names::Edit1)->text() == QLatin1String("25"); }));
+    auto* password = widget<QLineEdit>(names::Edit8);
+    EXPECT_FALSE(password->isVisible());
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(password->maxLength(), 15);
+    EXPECT_EQ(widget<QLineEdit>(names::Edit5)->maxLength(), 2);
+
+    type(names::Edit2, QStringLiteral("mail.example.org"));
+    type(names::Edit4, QStringLiteral("ops@example.org"));
+    auto* login = widget<QCheckBox>(names::CheckBox8);
+    QTest::mouseClick(login, Qt::LeftButton, {}, QPoint(8, login->height() / 2));  // on the box itself
+    ASSERT_TRUE(waitFor([password] { return password->isVisible(); }));
+    type(names::Edit8, QStringLiteral("0123456789abcdefXYZ"));  // cut at 15 by the field
+    EXPECT_EQ(password->text(), QStringLiteral("0123456789abcde"));
+
+    click(names::Image3_HDDFail);
+    ASSERT_TRUE(waitFor([this] { return onEngine([](MainForm& f) { return f.EmailSubPage; }).value_or(-1) == 1; }));
+    type(names::Edit7, QStringLiteral("first@example.org"));
+    click(names::Image3_1P);
+    auto* grid = widget<QTableWidget>(names::StringGrid1);
+    ASSERT_TRUE(waitFor([grid] { return grid->item(0, 0)->text() == QLatin1String("first@example.org"); }));
+    EXPECT_EQ(widget<QLineEdit>(names::Edit7)->text(), QString());
+    // The other sub-page's grid shows the same list.
+    EXPECT_EQ(widget<QTableWidget>(names::StringGrid2)->item(0, 0)->text(), QStringLiteral("first@example.org"));
+
+    click(names::Image3_OK);
+    ASSERT_TRUE(waitFor([this] {
+        return onEngine([](MainForm& f) { return f.settings().loaded; }).value_or(false);
+    }));
+    const auto saved = onEngine([](MainForm& f) { return f.settings(); });
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_EQ(saved->smtpHost(), "mail.example.org");
+    EXPECT_EQ(saved->senderAddress(), "ops@example.org");
+    EXPECT_EQ(saved->password(), "0123456789abcde");
+    EXPECT_EQ(saved->authState, 1);
+    EXPECT_EQ(saved->smtpPort(), "25");
+    EXPECT_EQ(saved->recipients, std::vector<std::string>{"first@example.org"});
+}
+
+}  // namespace
+}  // namespace raid::gui::test
