@@ -1,5 +1,7 @@
 #include "gui/Artwork.h"
 
+#include "gui/Palette.h"
+
 #include <algorithm>
 
 #include <QFont>
@@ -14,13 +16,13 @@ namespace {
 
 // One palette for every picture, so the pieces read as one design.
 const QColor kNavy(0x1F, 0x3A, 0x5F);
-const QColor kBlue(0x2E, 0x6D, 0xA4);
-const QColor kInk(0x24, 0x36, 0x4D);
-const QColor kBorder(0xC3, 0xCC, 0xD8);
+using palette::kBlue;
+using palette::kBorder;
+using palette::kInk;
 const QColor kPanel(0xF2, 0xF5, 0xF9);
 const QColor kAmberTop(0xFF, 0xDA, 0x6A);
-const QColor kAmberBottom(0xF5, 0xB7, 0x00);
-const QColor kAmberEdge(0xC8, 0x92, 0x00);
+const QColor& kAmberBottom = palette::kAmber;
+using palette::kAmberEdge;
 const QColor kAmberInk(0x3A, 0x2A, 0x00);
 
 

@@ -8,6 +8,7 @@
 #include <QRadialGradient>
 
 #include "gui/Artwork.h"
+#include "gui/Palette.h"
 
 namespace raid::gui {
 
@@ -16,14 +17,14 @@ namespace {
 // The window's palette (gui/Artwork.cpp), plus one colour per meaning: green is
 // healthy, red failed, amber a rebuild under way, blue the controller's own work
 // (scan, flush).
-const QColor kInk(0x24, 0x36, 0x4D);
+using palette::kInk;
 const QColor kMuted(0x8A, 0x96, 0xA5);
-const QColor kBorder(0xC3, 0xCC, 0xD8);
+using palette::kBorder;
 const QColor kGreen(0x2E, 0xAD, 0x5B);
 const QColor kRed(0xD6, 0x45, 0x41);
-const QColor kAmber(0xF5, 0xB7, 0x00);
-const QColor kAmberEdge(0xC8, 0x92, 0x00);
-const QColor kBlue(0x2E, 0x6D, 0xA4);
+using palette::kAmber;
+using palette::kAmberEdge;
+using palette::kBlue;
 const QColor kTrack(0xE1, 0xE6, 0xEC);
 
 enum class Glyph { Hdd, Ssd };
