@@ -219,6 +219,9 @@ bool MainForm::FormClose() {
     if (MaintenanceBusy) return false;
     for (auto t : {Timer1, Timer2, Timer3, Timer4, Timer5}) ports_.scheduler.setTimerEnabled(t, false);
     RequestMask = 0;
+    // A mail under way to a server that says nothing must not keep the closing
+    // program waiting: the submission ends now (the day log already holds the event).
+    if (smtp_) smtp_->cancel();
     return true;
 }
 

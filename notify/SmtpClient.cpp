@@ -112,17 +112,36 @@ void SmtpClient::quitAndClose() {
     std::string ignored;
     if (connection_->isOpen()) connection_->send("Quit\r\n", deadline(), ignored);
     connection_->close();
-    connection_.reset();
+    {
+        std::lock_guard<std::mutex> lock(connectionMu_);
+        connection_.reset();
+    }
     IdSMTP1Disconnected();
+}
+
+void SmtpClient::cancel() {
+    cancelled_ = true;
+    std::lock_guard<std::mutex> lock(connectionMu_);
+    if (connection_) connection_->abort();
 }
 
 bool SmtpClient::open(const SmtpSettings& settings, std::uint16_t port, std::string& error) {
     authMethods_.clear();
     loggedIn_ = false;
-    connection_ = tcp_.connect(settings.smtpHost, port, timeout_, error);
-    if (!connection_) {
+    if (cancelled_) {
+        error = "The program is closing";
+        return false;
+    }
+    std::unique_ptr<TcpConnection> connection = tcp_.connect(settings.smtpHost, port, timeout_, error);
+    if (!connection) {
         error = printableSmtpText(error);
         return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(connectionMu_);
+        connection_ = std::move(connection);
+        // A cancel that came while connecting still ends this submission.
+        if (cancelled_) connection_->abort();
     }
     IdSMTP1Connected();
 

@@ -8,7 +8,9 @@
 // success.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -77,6 +79,9 @@ public:
     // connection is opened for this call and closed before it returns, whatever
     // happened.
     SmtpResult SendAlertMail(const SmtpSettings& settings, const SmtpMessage& message);
+    // From any thread: the submission under way (and any later one) fails at once.
+    // For a program that is closing: it must not wait for a server that says nothing.
+    void cancel();
 
     // The progress of the current submission (engine thread only).
     std::uint8_t SmtpSendState = kSmtpNotConnected;
@@ -104,6 +109,8 @@ private:
     Scheduler& scheduler_;
     Reporter& reporter_;
     std::unique_ptr<TcpConnection> connection_;
+    std::mutex connectionMu_;  // connection_ against cancel() from another thread
+    std::atomic<bool> cancelled_{false};
     std::chrono::milliseconds timeout_{std::chrono::seconds(kSmtpDefaultTimeoutSeconds)};
     bool loginEnabled_ = false;
     bool loggedIn_ = false;

@@ -38,6 +38,9 @@ public:
     virtual bool receiveLine(std::string& line, TcpDeadline deadline, std::string& error) = 0;
     // Closes the connection (idempotent); later calls fail.
     virtual void close() = 0;
+    // From any thread: ends a wait in send or receiveLine at once (they fail), for a
+    // program that is closing while its peer says nothing.
+    virtual void abort() {}
     virtual bool isOpen() const = 0;
 };
 

@@ -152,10 +152,20 @@ public:
     }
 
     void close() override {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
+        {
+            std::lock_guard<std::mutex> lock(fdMu_);
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = -1;
+        }
         buffer_.clear();
         scanned_ = 0;
+    }
+
+    void abort() override {
+        // Shutting the socket down wakes a poll() on it; the descriptor stays ours
+        // until the owner closes it, so it can never be another file's by then.
+        std::lock_guard<std::mutex> lock(fdMu_);
+        if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
     }
 
     bool isOpen() const override { return fd_ >= 0; }
@@ -188,6 +198,7 @@ private:
     }
 
     int fd_;
+    std::mutex fdMu_;  // close() against abort() from another thread
     std::string buffer_;
     std::size_t scanned_ = 0;  // bytes of buffer_ known to hold no LF
     std::string broken_;

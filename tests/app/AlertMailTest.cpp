@@ -244,3 +244,33 @@ TEST(AlertSettings, ABrokenSettingsFileIsReportedOnceAndTheRestIsUsed) {
 
 }  // namespace
 }  // namespace raid
+
+namespace raid {
+namespace {
+
+TEST(AlertMailRealTime, ClosingDoesNotWaitForASilentServer) {
+    const std::string python = testing::PythonSmtpServer::python();
+    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd (Debian's python3-aiosmtpd) is not installed";
+    testing::PythonSmtpServer silent;
+    ASSERT_TRUE(silent.start(python, {"--mode", "silent"}));
+    test::ScenarioKit kit;
+    kit.line("0 disk 0").line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) +
+                              " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("1 email host=127.0.0.1 port=" + std::to_string(silent.port) + " timeout=60 addr=a@b.org to=c@d.org");
+    kit.line("2 status 1 " +
+             kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
+    kit.line("8 sessionend");
+    sim::SimRunner r(kit.realTimeOptions(90), nullptr);
+    std::string error;
+    ASSERT_TRUE(r.load(error)) << error;
+    ASSERT_TRUE(r.start(error)) << error;
+    const auto before = std::chrono::steady_clock::now();
+    r.run();
+    r.scheduler().joinWorkers();
+    EXPECT_TRUE(r.quitRequested());
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));
+    EXPECT_TRUE(r.linesWith("-> sent").empty());
+}
+
+}  // namespace
+}  // namespace raid
