@@ -46,6 +46,7 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
         ownFiles_ = makeStdFileStore();
         files = ownFiles_.get();
     }
+    files_ = files;
     log_ = std::make_unique<EventLog>(*files, ports_.logFolder, ports_.fallbackLogFolder, kAppTitle,
                                       [this](const std::string& text) { controls_.setText(panelName(4), text); });
     alerts_ = std::make_unique<AlertState>(dev, MailRequestFlags);

@@ -23,6 +23,7 @@
 #include "device/DeviceState.h"
 #include "device/Discovery.h"
 #include "device/Transport.h"
+#include "maintenance/FirmwareImage.h"
 #include "monitor/DeviceListCompare.h"
 #include "monitor/EventLog.h"
 #include "monitor/PollCycle.h"
@@ -167,6 +168,10 @@ public:
     Controls& controls() { return controls_; }
     Scheduler& scheduler() { return ports_.scheduler; }
     Reporter& reporter() { return *reporter_; }
+    DialogPort& dialogs() { return ports_.dialogs; }
+    FileStore& files() { return *files_; }
+    // The firmware image the Load image read (size 0: none).
+    FirmwareImage& firmwareImage() { return firmwareImage_; }
     bool anyDeviceChecked() const;
     // The check box of device index 0 or 1.
     static const char* deviceCheckBox(int index) { return names::deviceCheckBox[index == 0 ? 0 : 1]; }
@@ -214,6 +219,8 @@ private:
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<Discovery> discovery_;
     std::unique_ptr<FileStore> ownFiles_;
+    FileStore* files_ = nullptr;
+    FirmwareImage firmwareImage_;
     std::unique_ptr<EventLog> log_;
     std::unique_ptr<AlertState> alerts_;
     std::unique_ptr<StatusDecoder> decoder_;

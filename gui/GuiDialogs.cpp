@@ -1,6 +1,8 @@
 #include "gui/GuiDialogs.h"
 
 #include <QAbstractButton>
+#include <QFileDialog>
+#include <QStringList>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
@@ -44,13 +46,52 @@ int GuiDialogs::messageBox(const std::string& text, const std::string& caption, 
     request->text = text;
     request->caption = caption;
     request->buttons = buttons;
+    return ask(request) ? request->answer : Ok;
+}
+
+bool GuiDialogs::ask(const std::shared_ptr<Request>& request) {
     std::unique_lock<std::mutex> lock(mu_);
-    if (closed_) return Ok;
+    if (closed_) return false;
     // Queued under the lock: shutdown() (and so the destructor) cannot run between the
     // check above and the posting, so the call never targets a destroyed object.
     QMetaObject::invokeMethod(this, [this, request] { show(request); }, Qt::QueuedConnection);
     answered_.wait(lock, [&] { return request->done || closed_; });
-    return request->done ? request->answer : Ok;
+    return request->done;
+}
+
+void GuiDialogs::setFileHook(FileHook hook) {
+    std::lock_guard<std::mutex> lock(mu_);
+    fileHook_ = std::move(hook);
+}
+
+QString GuiDialogs::qtFilter(const std::string& filter) {
+    const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
+    QStringList names;
+    for (int i = 0; i < parts.size(); i += 2) names << parts[i];
+    return names.join(QStringLiteral(";;"));
+}
+
+bool GuiDialogs::chooseFile(const std::string& filter, std::string& path) {
+    FileHook hook;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (closed_) return false;
+        hook = fileHook_;
+    }
+    if (hook) {
+        path = hook(filter);
+        return !path.empty();
+    }
+    auto request = std::make_shared<Request>();
+    request->file = true;
+    request->text = filter;
+    if (QThread::currentThread() == thread()) {
+        show(request);
+    } else if (!ask(request)) {
+        return false;
+    }
+    path = request->chosen;
+    return !path.empty();
 }
 
 void GuiDialogs::show(const std::shared_ptr<Request>& request) {
@@ -58,9 +99,15 @@ void GuiDialogs::show(const std::shared_ptr<Request>& request) {
         std::lock_guard<std::mutex> lock(mu_);
         if (closed_) return;
     }
-    const int answer = exec(window_.data(), request->text, request->caption, request->buttons);
+    int answer = Ok;
+    std::string chosen;
+    if (request->file)
+        chosen = QFileDialog::getOpenFileName(window_.data(), QString(), QString(), qtFilter(request->text)).toStdString();
+    else
+        answer = exec(window_.data(), request->text, request->caption, request->buttons);
     std::lock_guard<std::mutex> lock(mu_);
     request->answer = answer;
+    request->chosen = std::move(chosen);
     request->done = true;
     answered_.notify_all();
 }

@@ -48,6 +48,14 @@ public:
     // DialogPort. Any thread; blocks until answered.
     int messageBox(const std::string& text, const std::string& caption, int buttons) override;
 
+    // DialogPort: the open-file dialog, on the window's thread; any thread may ask.
+    bool chooseFile(const std::string& filter, std::string& path) override;
+    // Answers in place of the file dialog (tests): the chosen path, or "" to cancel.
+    using FileHook = std::function<std::string(const std::string& filter)>;
+    void setFileHook(FileHook hook);
+    // A "name|pattern|name|pattern" filter as Qt writes it: "name;;name".
+    static QString qtFilter(const std::string& filter);
+
     // The caption a box shows for the engine's caption.
     static std::string shownCaption(const std::string& caption) { return caption.empty() ? "Error" : caption; }
 
@@ -57,7 +65,11 @@ private:
         int buttons = OkOnly;
         bool done = false;
         int answer = Ok;
+        bool file = false;     // the open-file dialog instead of a box
+        std::string chosen;    // its answer ("" = cancelled)
     };
+    // Runs `request` on the window's thread and waits for it (false: the window is gone).
+    bool ask(const std::shared_ptr<Request>& request);
     // Window thread: shows the box and hands the answer back.
     void show(const std::shared_ptr<Request>& request);
     static int exec(QWidget* parent, const std::string& text, const std::string& caption, int buttons);
@@ -66,6 +78,7 @@ private:
     std::condition_variable answered_;
     bool closed_ = false;
     Hook hook_;
+    FileHook fileHook_;
     std::vector<Shown> shown_;
     QPointer<QWidget> window_;
 };

@@ -14,6 +14,14 @@ public:
     virtual ~DialogPort() = default;
     // `caption` empty = the platform's default caption, shown as "Error".
     virtual int messageBox(const std::string& text, const std::string& caption, int buttons) = 0;
+    // The open-file dialog, modal like a box: true with `path` when the user chose a
+    // file. `filter` pairs names and patterns with "|": "Binary code (*.bin)|*.bin|...".
+    // A front end without one never chooses.
+    virtual bool chooseFile(const std::string& filter, std::string& path) {
+        (void)filter;
+        (void)path;
+        return false;
+    }
 };
 
 }  // namespace raid

@@ -1,6 +1,7 @@
 #include "app/pages/Pages.h"
 
 #include "app/MainForm.h"
+#include "maintenance/ImageLoader.h"
 
 namespace raid {
 
@@ -14,6 +15,17 @@ void selectTab(MainForm& form, const char* const* images, std::size_t count, std
 void UpgradePage::registerHandlers(HandlerTable& table) {
     for (int i = 0; i < 2; ++i)
         table.on(names::upgradeDeviceImage[static_cast<std::size_t>(i)], [this, i] { selectDevice(i); });
+    table.on(names::Image2_Load, [this] { Image2_LoadClick(); });
+}
+
+void UpgradePage::Image2_LoadClick() {
+    MainForm& f = form_;
+    if (f.MaintenanceBusy) return;
+    std::string path;
+    if (!f.dialogs().chooseFile("Binary code (*.bin)|*.bin|All files (*.*)|*.*", path)) return;
+    ImageLoader loader(ImageLoadPorts{f.files(), f.dialogs(), f.reporter(),
+                                      [&f](const std::string& name) { f.controls().setText(names::Edit9, name); }});
+    loader.load(path, f.firmwareImage());
 }
 
 void UpgradePage::selectDevice(int index) {

@@ -24,6 +24,8 @@ public:
     void registerHandlers(HandlerTable& table);
     void refresh() {}
     void selectDevice(int index);
+    // Image2_LoadClick: the open-file dialog, then the file read as the firmware image.
+    void Image2_LoadClick();
 
 private:
     MainForm& form_;

@@ -18,6 +18,16 @@ struct QuietDialogs : DialogPort {
         shown.push_back(caption + ":" + text);
         return Ok;
     }
+    // The next file the open-file dialog gives ("" = the user cancels), and the
+    // filters it was asked with.
+    std::string nextFile;
+    std::vector<std::string> fileFilters;
+    bool chooseFile(const std::string& filter, std::string& path) override {
+        std::lock_guard<std::mutex> lock(m);
+        fileFilters.push_back(filter);
+        path = nextFile;
+        return !nextFile.empty();
+    }
 };
 
 }  // namespace raid::test

@@ -1,0 +1,45 @@
+// The Load image in a real window: the engine asks the window's file dialog, and the
+// chosen file's path and checksum come back to the page and the status bar.
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+
+#include <fstream>
+
+#include "GuiRig.h"
+#include "sim/FirmwareImages.h"
+
+namespace raid::gui::test {
+namespace {
+
+class UpgradeLoadTest : public GuiRig {};
+
+TEST_F(UpgradeLoadTest, TheChosenFileIsLoadedAndShown) {
+    EXPECT_EQ(GuiDialogs::qtFilter("Binary code (*.bin)|*.bin|All files (*.*)|*.*"),
+              QStringLiteral("Binary code (*.bin);;All files (*.*)"));
+    const QString path = QDir::temp().filePath(QStringLiteral("raid-gui-load-%1.bin").arg(QCoreApplication::applicationPid()));
+    {
+        const auto bytes = sim::makeFirmwareImage();
+        std::ofstream(path.toStdString(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    startWindow(1);
+    ASSERT_TRUE(waitForDetection());
+    std::string askedWith;
+    dialogs().setFileHook([&](const std::string& filter) {
+        askedWith = filter;
+        return path.toStdString();
+    });
+    auto* load = widget(names::Image2_Load);
+    ASSERT_TRUE(waitFor([load] { return load->isEnabled(); }));
+    QTest::mouseClick(widget(names::Image_FWUpg), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([this] { return currentPage() == 2; }));
+    QTest::mouseClick(load, Qt::LeftButton, {}, load->rect().center());
+    ASSERT_TRUE(waitFor([this, path] { return widget<QLineEdit>(names::Edit9)->text() == path; }));
+    EXPECT_EQ(askedWith, "Binary code (*.bin)|*.bin|All files (*.*)|*.*");
+    EXPECT_TRUE(onEngine([](MainForm& f) { return f.firmwareImage().loaded(); }).value_or(false));
+    QFile::remove(path);
+}
+
+}  // namespace
+}  // namespace raid::gui::test
