@@ -2,6 +2,7 @@
 
 #include "app/MainForm.h"
 #include "maintenance/ImageLoader.h"
+#include "monitor/StatusRecord.h"
 
 namespace raid {
 
@@ -16,6 +17,15 @@ void UpgradePage::registerHandlers(HandlerTable& table) {
     for (int i = 0; i < 2; ++i)
         table.on(names::upgradeDeviceImage[static_cast<std::size_t>(i)], [this, i] { selectDevice(i); });
     table.on(names::Image2_Load, [this] { Image2_LoadClick(); });
+}
+
+void UpgradePage::refresh() {
+    MainForm& f = form_;
+    const int device = f.UpgradeDevice;
+    std::string version;
+    if (deviceSlot(f.dev, device) >= 0)
+        version = firmwareRevision(identityOf(f.dev, device)) + "." + StatusRecord(statusOf(f.dev, device)).subCode();
+    f.controls().setText(names::FirmwareVersion, version);
 }
 
 void UpgradePage::Image2_LoadClick() {

@@ -22,7 +22,8 @@ class UpgradePage {
 public:
     explicit UpgradePage(MainForm& form) : form_(form) {}
     void registerHandlers(HandlerTable& table);
-    void refresh() {}
+    // The chosen device's firmware version on the page ("" while it is not watched).
+    void refresh();
     void selectDevice(int index);
     // Image2_LoadClick: the open-file dialog, then the file read as the firmware image.
     void Image2_LoadClick();

@@ -22,6 +22,7 @@ struct UpgradeLoad : ::testing::Test {
     std::unique_ptr<MainForm> form;
     void SetUp() override {
         platform.addPlainDisk(0);
+        platform.attach(1, sim::Path::Mailbox, sim::makeIdentityPage(), sim::makeStatusRecord());
         form = std::make_unique<MainForm>(
             Ports{*sched, platform, platform, dialogs, nullptr, nullptr, nullptr, kit.dir(), kit.dir()}, controls);
         form->FormCreate();
@@ -59,6 +60,15 @@ TEST_F(UpgradeLoad, AValidImageIsHeldWithItsChecksumAndPath) {
     EXPECT_EQ(form->firmwareImage().size(), 0u);
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0], "Error:The firmware file is not correct.\nPlease check it.");
+}
+
+TEST_F(UpgradeLoad, ThePageShowsTheChosenDevicesFirmwareVersion) {
+    form->Click(names::Image_FWUpg);
+    EXPECT_EQ(form->CurrentPage, 2);
+    EXPECT_EQ(controls.text(names::FirmwareVersion), "101208.0.A01");
+    form->Click(names::Image2_D2);  // no second enclosure: nothing to show
+    EXPECT_EQ(form->UpgradeDevice, 1);
+    EXPECT_EQ(controls.text(names::FirmwareVersion), "");
 }
 
 TEST_F(UpgradeLoad, CancelAndMaintenanceLeaveTheImageAlone) {
