@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace raid::sim;
 using namespace simtest;
 
@@ -271,6 +274,41 @@ TEST(FlashFlip, OneReadBackCarriesOneFlippedBit) {
         EXPECT_EQ(third, first) << pathName(path);
         EXPECT_TRUE(enc.flashCopy() == flash) << pathName(path);
     }
+}
+
+// Flash commands from one thread while another loads, copies and inspects the flash
+// (what the runner and tests do while the engine's threads talk to the controller).
+TEST(FlashThreads, CommandsAndWholeFlashAccessInterleaveSafely) {
+    SimPlatform p;
+    SimEnclosure& enc = p.attach(1, Path::Ata, makeIdentityPage(), makeStatusRecord());
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        const DriveHandle h = p.open(1);
+        for (int i = 0; i < 300; ++i) {
+            const std::uint32_t a = 0x20000 + static_cast<std::uint32_t>(i % 16) * 0x1000;
+            write10(20, flashCommand(0x01, 0x20, a)).send(p, h);
+            write10(20, flashCommand(0x02, 0x02, a, std::uint8_t(i))).send(p, h);
+            write10(20, flashCommand(0x01, 0x20, 0x1000)).send(p, h);  // refused: low area
+            ata88(0x01, a).send(p, h);
+            read10(60).send(p, h);
+            p.failNext(1, FaultKind::FlashErase, 1);
+        }
+        p.close(h);
+        done = true;
+    });
+    const std::vector<std::uint8_t> blank(kFlashSize, 0xFF);
+    int rounds = 0;
+    while (!done) {
+        if (rounds % 4 == 0) enc.loadFlash(blank);
+        EXPECT_EQ(enc.flashCopy().size(), kFlashSize);
+        enc.flipBitOfRead(rounds % 3);
+        EXPECT_LE(enc.flashRefusals().size(), SimEnclosure::kMailboxLogLimit);
+        (void)enc.flashModes();
+        ++rounds;
+    }
+    worker.join();
+    EXPECT_FALSE(enc.flashRefusals().empty());
+    EXPECT_FALSE(enc.loadFlash(std::vector<std::uint8_t>(kFlashSize - 1, 0)));
 }
 
 }  // namespace
