@@ -220,14 +220,14 @@ bool parseFlipBit(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string
 // applyStep.
 const std::map<std::string, VerbSpec, std::less<>>& verbTable() {
     static const std::map<std::string, VerbSpec, std::less<>> table = {
-        {"disk", {1, parseDisk}},
-        {"attach", {4, parseAttach}},
-        {"member", {2, parseMember}},
-        {"volume", {2, parseVolume}},
-        {"status", {2, parseStatus}},
-        {"detach", {1, parseDetach}},
-        {"fail", {3, parseFail}},
-        {"flash", {2, parseFlash}},
+        {"disk", {1, parseDisk, 0}},
+        {"attach", {4, parseAttach, 0}},
+        {"member", {2, parseMember, 0}},
+        {"volume", {2, parseVolume, 0}},
+        {"status", {2, parseStatus, 0}},
+        {"detach", {1, parseDetach, 0}},
+        {"fail", {3, parseFail, 0}},
+        {"flash", {2, parseFlash, 0}},
         {"flipbit", {1, parseFlipBit, 1}},
     };
     return table;
