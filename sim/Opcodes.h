@@ -25,5 +25,7 @@ constexpr std::uint8_t kVuTable = 0x78;
 
 // ATA command register values.
 constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
+// Vendor command: features 0x01 arms a flash read, other features are mode codes.
+constexpr std::uint8_t kAtaVendorFlash = 0x88;
 
 }  // namespace raid::sim

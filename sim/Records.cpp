@@ -123,4 +123,40 @@ bool readBlockFile(const std::string& path, Block& out, std::string& error) {
     return true;
 }
 
+bool writeFlashFile(const std::string& path, const std::vector<std::uint8_t>& content) {
+    std::error_code ec;
+    const auto st = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st)) return false;
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (!f) return false;
+    f.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+    f.close();
+    return static_cast<bool>(f);
+}
+
+bool readFlashFile(const std::string& path, std::size_t size, std::vector<std::uint8_t>& out, std::string& error) {
+    std::error_code ec;
+    std::ifstream f;
+    if (std::filesystem::is_regular_file(path, ec)) f.open(path, std::ios::binary);
+    if (!f.is_open()) {
+        error = "cannot read '" + path + "' (a regular file is needed)";
+        return false;
+    }
+    std::vector<std::uint8_t> buf(size + 1);
+    f.read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(buf.size()));
+    const std::streamsize n = f.gcount();
+    if (f.bad()) {
+        error = "cannot read '" + path + "'";
+        return false;
+    }
+    if (n != static_cast<std::streamsize>(size)) {
+        error = "'" + path + "' is " + (n > static_cast<std::streamsize>(size) ? "more than " + std::to_string(size) : std::to_string(n)) +
+                " bytes, not " + std::to_string(size);
+        return false;
+    }
+    buf.resize(size);
+    out = std::move(buf);
+    return true;
+}
+
 }  // namespace raid::sim

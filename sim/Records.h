@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace raid::sim {
 
@@ -148,5 +149,11 @@ std::uint64_t configuredCapacity(const StatusOptions& options);
 // 512 bytes; `error` then says why.
 bool writeBlockFile(const std::string& path, const Block& block);
 bool readBlockFile(const std::string& path, Block& out, std::string& error);
+
+// Write / read a whole flash picture (`size` bytes). Only regular files are read
+// (a FIFO or device would never end or never start), and never more than size + 1
+// bytes of them; writing refuses anything present that is not a regular file.
+bool writeFlashFile(const std::string& path, const std::vector<std::uint8_t>& content);
+bool readFlashFile(const std::string& path, std::size_t size, std::vector<std::uint8_t>& out, std::string& error);
 
 }  // namespace raid::sim

@@ -33,8 +33,9 @@ using Args = std::vector<std::string>;
 using VerbParser = std::function<bool(ParseContext&, const Args&, ScenarioStep&, std::string& what)>;
 
 struct VerbSpec {
-    std::size_t args;  // exact number of arguments
+    std::size_t args;  // number of arguments
     VerbParser parse;
+    std::size_t optional = 0;  // how many more may follow
 };
 
 bool parseInt(const std::string& s, int& v) {
@@ -103,7 +104,8 @@ bool parsePath(const std::string& s, Path& p) {
 }
 
 bool parseFault(const std::string& s, FaultKind& f) {
-    for (FaultKind c : {FaultKind::Read, FaultKind::Write, FaultKind::Inquiry, FaultKind::Ata, FaultKind::Vu, FaultKind::Any})
+    for (FaultKind c : {FaultKind::Read, FaultKind::Write, FaultKind::Inquiry, FaultKind::Ata, FaultKind::Vu, FaultKind::Any,
+                        FaultKind::FlashRead, FaultKind::FlashErase, FaultKind::FlashProgram, FaultKind::FlashMode})
         if (s == faultName(c)) {
             f = c;
             return true;
@@ -179,7 +181,8 @@ bool parseFail(ParseContext&, const Args& a, ScenarioStep& s, std::string& what)
     // Faults may be queued for an empty number: they hit the drive that arrives there.
     if (!parseDrive(a[0], s.drive, what)) return false;
     if (!parseFault(a[1], s.fault)) {
-        what = "unknown fault '" + a[1] + "' (read, write, inquiry, ata, vu or any)";
+        what = "unknown fault '" + a[1] +
+               "' (read, write, inquiry, ata, vu, any, flashread, flasherase, flashprogram or flashmode)";
         return false;
     }
     if (!parseInt(a[2], s.count) || s.count <= 0) {
@@ -189,17 +192,43 @@ bool parseFail(ParseContext&, const Args& a, ScenarioStep& s, std::string& what)
     return true;
 }
 
+bool parseFlash(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string& what) {
+    if (!parseDrive(a[0], s.drive, what) || !requireEnclosure(ctx, s.drive, what)) return false;
+    fs::path p(a[1]);
+    if (p.is_relative() && !ctx.baseDir.empty()) p = fs::path(ctx.baseDir) / p;
+    auto content = std::make_shared<std::vector<std::uint8_t>>();
+    std::string err;
+    if (!readFlashFile(p.string(), kFlashSize, *content, err)) {
+        what = "flash file " + err;
+        return false;
+    }
+    s.flash = std::move(content);
+    return true;
+}
+
+bool parseFlipBit(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string& what) {
+    if (!parseDrive(a[0], s.drive, what) || !requireEnclosure(ctx, s.drive, what)) return false;
+    s.count = 0;
+    if (a.size() > 1 && (!parseInt(a[1], s.count) || s.count < 0)) {
+        what = "bad number of reads to skip '" + a[1] + "'";
+        return false;
+    }
+    return true;
+}
+
 // The built-in verbs. A new verb is one line here plus its parser and a case in
 // applyStep.
 const std::map<std::string, VerbSpec, std::less<>>& verbTable() {
     static const std::map<std::string, VerbSpec, std::less<>> table = {
-        {"disk", {1, parseDisk}},
-        {"attach", {4, parseAttach}},
-        {"member", {2, parseMember}},
-        {"volume", {2, parseVolume}},
-        {"status", {2, parseStatus}},
-        {"detach", {1, parseDetach}},
-        {"fail", {3, parseFail}},
+        {"disk", {1, parseDisk, 0}},
+        {"attach", {4, parseAttach, 0}},
+        {"member", {2, parseMember, 0}},
+        {"volume", {2, parseVolume, 0}},
+        {"status", {2, parseStatus, 0}},
+        {"detach", {1, parseDetach, 0}},
+        {"fail", {3, parseFail, 0}},
+        {"flash", {2, parseFlash, 0}},
+        {"flipbit", {1, parseFlipBit, 1}},
     };
     return table;
 }
@@ -271,9 +300,12 @@ bool parseScenario(std::istream& in, const std::string& displayName, const std::
 
         const auto& table = verbTable();
         if (const auto it = table.find(step.verb); it != table.end()) {
-            if (step.args.size() != it->second.args)
-                return refuse("'" + step.verb + "' takes " + std::to_string(it->second.args) + " argument" +
-                              (it->second.args == 1 ? "" : "s") + ", not " + std::to_string(step.args.size()));
+            const VerbSpec& spec = it->second;
+            if (step.args.size() < spec.args || step.args.size() > spec.args + spec.optional)
+                return refuse("'" + step.verb + "' takes " + std::to_string(spec.args) +
+                              (spec.optional ? " to " + std::to_string(spec.args + spec.optional) : std::string()) +
+                              " argument" + (spec.args + spec.optional == 1 ? "" : "s") + ", not " +
+                              std::to_string(step.args.size()));
             std::string what;
             if (!it->second.parse(ctx, step.args, step, what)) return refuse(what);
         } else if (std::find(extraVerbs.begin(), extraVerbs.end(), step.verb) == extraVerbs.end()) {
@@ -319,6 +351,11 @@ bool applyStep(SimPlatform& platform, const ScenarioStep& s) {
     if (s.verb == "volume") platform.addVolume(s.letter, s.drive);
     else if (s.verb == "status") platform.setStatus(s.drive, s.status);
     else if (s.verb == "fail") platform.failNext(s.drive, s.fault, s.count);
+    else if (s.verb == "flash" && s.flash) {
+        if (SimEnclosure* e = platform.enclosure(s.drive)) e->loadFlash(*s.flash);
+    } else if (s.verb == "flipbit") {
+        if (SimEnclosure* e = platform.enclosure(s.drive)) e->flipBitOfRead(s.count);
+    }
     return false;
 }
 
@@ -386,6 +423,15 @@ std::string saveScenario(const Scenario& sc, const std::string& dir, std::string
             text << ' ' << s.drive << ' ' << st;
         } else if (s.verb == "fail") {
             text << ' ' << s.drive << ' ' << faultName(s.fault) << ' ' << s.count;
+        } else if (s.verb == "flash" && s.flash) {
+            const std::string file = tag + "-flash.bin";
+            if (!writeFlashFile((base / file).string(), *s.flash)) {
+                error = "cannot write " + (base / file).string();
+                return {};
+            }
+            text << ' ' << s.drive << ' ' << file;
+        } else if (s.verb == "flipbit") {
+            text << ' ' << s.drive << ' ' << s.count;
         } else {
             for (const std::string& a : s.args) text << ' ' << a;
         }

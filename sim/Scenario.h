@@ -13,9 +13,13 @@
 //   volume L N                                      volume letter L (C..Z) on drive N
 //   status N FILE                                   the enclosure's live status record becomes FILE
 //   detach N                                        unplug drive N
-//   fail N read|write|inquiry|ata|vu|any COUNT      the next COUNT such requests to N fail
+//   fail N KIND COUNT                               the next COUNT such requests to N fail;
+//        KIND: read|write|inquiry|ata|vu|any|flashread|flasherase|flashprogram|flashmode
+//   flash N FILE                                    the enclosure's flash becomes FILE (512 KiB)
+//   flipbit N [SKIP]                                the flash read-back after SKIP more (default 0)
+//                                                   comes back with one bit flipped
 // "#" starts a comment anywhere outside a double-quoted value.
-// FILE is a 512-byte binary file; a relative path is relative to the scenario's folder.
+// FILE is a 512-byte binary file (flash: 524288 bytes); a relative path is relative to the scenario's folder.
 //
 // Everything is checked before the run: a scenario that loads plays to the end.
 // The drive table is followed while parsing, so attaching over a present drive,
@@ -28,6 +32,7 @@
 #include "sim/SimPlatform.h"
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +50,8 @@ struct ScenarioStep {
     FaultKind fault = FaultKind::Any;
     int count = 0;
     Block identity{}, status{};
+    // flash: the content (kFlashSize bytes), shared by copies of the step.
+    std::shared_ptr<const std::vector<std::uint8_t>> flash;
     // The words after the verb as written; the only content of verbs the caller
     // handles itself (see `extraVerbs`).
     std::vector<std::string> args;

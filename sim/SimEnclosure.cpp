@@ -127,6 +127,7 @@ bool SimEnclosure::doScsi(const ScsiRequest& req) {
 bool SimEnclosure::doAta(const std::uint8_t* regs, std::uint8_t* data, std::uint32_t length) {
     statusArmed_ = false;
     if (path_ != Path::Ata) return SimDisk::doAta(regs, data, length);
+    if (regs[6] == kAtaVendorFlash) return ataVendor(regs);
     if (regs[6] != kAtaIdentifyDevice || length < kSectorSize) return false;
     Block page = identity_;
     // The ATA-path bridge always marks its IDENTIFY answer, whatever page it holds.
@@ -161,8 +162,7 @@ void SimEnclosure::readSector(std::uint64_t lba, std::uint8_t* out) {
 bool SimEnclosure::writeSectors(std::uint64_t lba, std::uint32_t count, const std::uint8_t* data) {
     const bool mailboxSector = lba == kMailboxSector || (lba >= kMailboxFirst && lba <= kMailboxLast);
     if (mailboxPath() && count == 1 && mailboxSector && data[0] == '3' && data[1] == 'X') {
-        dispatchMailboxCommand(static_cast<std::uint32_t>(lba), data);
-        return true;
+        return dispatchMailboxCommand(static_cast<std::uint32_t>(lba), data);
     }
     // The controller owns its reserved sectors: a write there is accepted and
     // dropped, so the identity and status the program reads stay the controller's.
@@ -171,15 +171,16 @@ bool SimEnclosure::writeSectors(std::uint64_t lba, std::uint32_t count, const st
     return true;
 }
 
-void SimEnclosure::dispatchMailboxCommand(std::uint32_t sector, const std::uint8_t* data) {
+bool SimEnclosure::dispatchMailboxCommand(std::uint32_t sector, const std::uint8_t* data) {
     MailboxCommand cmd;
     cmd.sector = sector;
     std::memcpy(cmd.data.data(), data, kSectorSize);
     mailbox_.push_back(cmd);
     if (mailbox_.size() > kMailboxLogLimit) mailbox_.pop_front();
     ++mailboxCount_;
-    // Command codes are recognised here. None is acted on yet: the command is
-    // recorded only, and sector 60 keeps its previous answer.
+    // Flash and mode commands are acted on (SimFlash.cpp); the others are recorded
+    // only, and sector 60 keeps its previous answer.
+    return flashCommand(sector, data);
 }
 
 bool SimEnclosure::doVendor(const ScsiRequest& req) {
@@ -220,30 +221,20 @@ bool SimEnclosure::flashRead(std::uint32_t address, bool probe, bool wasArmed, c
         std::memcpy(req.data, status_.data(), kSectorSize);
         return true;
     }
-    if (address >= kFlashSize) return false;
-    // A read that starts in the last slot runs off the end of the part: the bytes
-    // past the end read as erased, as the controller's SPI read does. The record
-    // search probes that slot like any other.
-    const std::uint32_t inside = std::min<std::uint32_t>(kSectorSize, kFlashSize - address);
-    std::memcpy(req.data, flash_->data() + address, inside);
-    std::memset(req.data + inside, 0xFF, kSectorSize - inside);
+    if (!readFlashPage(address, req.data)) return refuse(0, kVuFlashRead, 0, address, "read outside the flash");
     if (probe) statusArmed_ = true;
     return true;
 }
 
 bool SimEnclosure::flashProgram(std::uint32_t address, const ScsiRequest& req) {
     if (req.dataIn || req.length < kFlashProgramSize) return false;
-    if (address + kFlashProgramSize > kFlashSize) return false;
-    // NOR: programming can only clear bits.
-    for (std::uint32_t i = 0; i < kFlashProgramSize; ++i) (*flash_)[address + i] &= req.data[i];
+    if (!programPage(address, req.data)) return refuse(0, kVuFlashProgram, 0, address, "program outside the flash");
     return true;
 }
 
 bool SimEnclosure::flashErase(std::uint32_t address, const ScsiRequest& req) {
     if (!req.dataIn || req.length < kEraseAnswerLength) return false;
-    if (address >= kFlashSize) return false;
-    const std::uint32_t block = address & ~(kFlashEraseBlock - 1);
-    std::fill_n(flash_->data() + block, kFlashEraseBlock, std::uint8_t{0xFF});
+    if (!eraseBlock(address)) return refuse(0, kVuFlashErase, 0, address, "erase outside the flash");
     std::memset(req.data, 0, kEraseAnswerLength);
     return true;
 }

@@ -52,6 +52,28 @@
 //
 // At attach the record area holds placeholder records in slots 0..2 (newest: 0x78200);
 // setRecordSlotsUsed() rearranges them.
+//
+// Flash commands on the mailbox and ATA paths
+// -------------------------------------------
+// A mailbox command (see Mailbox above) with a valid checksum (16-bit sum of bytes
+// 7..509, little-endian at 510) and one of these code / sub-code pairs acts on the
+// flash; bytes 4..6 are the 24-bit address, big-endian:
+//   0x00/0x03 read 512 bytes at the address; READ of sector 60 then gives them
+//   0x01/0x20 erase the 4 KiB block holding the address
+//   0x02/0x02 program 256 bytes from byte 7 at the address (byte 509 must be 0x55)
+//   0x10/0x01, 0x10/0x00  upgrade mode on / off
+//   0x03/0x01, 0x03/0x00  primitive mode on / off
+//   0x04/0x01, 0x04/0x00  low-area writes on / off
+// The ATA path also takes command 0x88 (no data): features 0x01 arms a read at the
+// address in LBA low/mid/high (drive/head 0xE0), answered at sector 60 like the
+// mailbox read; features 0x11/0x10, 0x03/0x02, 0x04/0x05 are the three modes on/off.
+// Erase and program on these paths reach the flash only through the mailbox.
+//
+// The controller protects its boot area: an erase or program below 0xC000 is refused
+// while low-area writes are off. A refused command (bad checksum, unknown sub-code,
+// outside the flash, low area, missing 0x55) fails its WRITE (or ATA command), leaves
+// the flash and sector 60 alone, and is kept in flashRefusals(). Other mailbox codes
+// are recorded only.
 #pragma once
 
 #include "sim/Block.h"
@@ -61,6 +83,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace raid::sim {
@@ -92,6 +115,27 @@ struct MailboxCommand {
     Block data{};
 };
 
+// What kind of flash request a command is to this controller (for fault injection).
+enum class FlashRequest { None, Read, Erase, Program, Mode };
+
+struct FlashRefusal {
+    // The mailbox sector, or 0 for an ATA command (code 0x88, sub = features) or a
+    // VU command (code = opcode, sub 0).
+    std::uint32_t sector = 0;
+    std::uint8_t code = 0;
+    std::uint8_t sub = 0;
+    std::uint32_t address = 0;
+    std::string reason;
+};
+
+struct FlashModes {
+    bool upgrade = false;
+    bool primitive = false;
+    bool lowArea = false;  // erase and program below kLowAreaEnd allowed
+};
+
+constexpr std::uint32_t kLowAreaEnd = 0xC000;
+
 class SimEnclosure : public SimDisk {
 public:
     static constexpr std::size_t kMailboxLogLimit = 4096;
@@ -118,6 +162,22 @@ public:
     Flash& flash() { return *flash_; }
     const Flash& flash() const { return *flash_; }
 
+    // Whole-flash copies, guarded (safe while requests are in flight). loadFlash
+    // needs exactly kFlashSize bytes and returns false otherwise.
+    bool loadFlash(const std::vector<std::uint8_t>& content);
+    std::vector<std::uint8_t> flashCopy() const;
+
+    FlashModes flashModes() const;
+    std::vector<FlashRefusal> flashRefusals() const;  // the newest kMailboxLogLimit
+    // The raw flash read-back after `skip` further ones (VU 0x85 reads other than the
+    // status view, mailbox and ATA reads) comes back with bit 0 of its first byte
+    // flipped; the flash itself is untouched. A new call replaces a pending one.
+    void flipBitOfRead(int skip = 0);
+
+    // How this controller takes a request; looks at the bytes only, changes nothing.
+    FlashRequest classify(const ScsiRequest& req) const;
+    FlashRequest classifyAta(const std::uint8_t* regs) const;
+
     // Erase the record area, then put placeholder records (byte 0 = slot index,
     // byte 1 = the status record's controller kind) into slots first..first+count-1.
     void setRecordSlotsUsed(int first, int count);
@@ -139,7 +199,16 @@ private:
     bool reservedSector(std::uint64_t lba) const;
     // Every mailbox command arrives here. It is logged, then handled by command
     // code; flash commands are added here.
-    void dispatchMailboxCommand(std::uint32_t sector, const std::uint8_t* data);
+    // False: the command was refused (see flashRefusals()).
+    bool dispatchMailboxCommand(std::uint32_t sector, const std::uint8_t* data);
+    bool flashCommand(std::uint32_t sector, const std::uint8_t* data);
+    bool ataVendor(const std::uint8_t* regs);
+    bool refuse(std::uint32_t sector, std::uint8_t code, std::uint8_t sub, std::uint32_t address, const char* reason);
+    // Fills `out` with 512 flash bytes at address (0xFF past the end), applying a
+    // pending bit flip; false when address is outside the flash.
+    bool readFlashPage(std::uint32_t address, std::uint8_t* out);
+    bool eraseBlock(std::uint32_t address);
+    bool programPage(std::uint32_t address, const std::uint8_t* data);
     bool flashRead(std::uint32_t address, bool probe, bool wasArmed, const ScsiRequest& req);
     bool flashProgram(std::uint32_t address, const ScsiRequest& req);
     bool flashErase(std::uint32_t address, const ScsiRequest& req);
@@ -155,6 +224,9 @@ private:
     std::uint64_t mailboxCount_ = 0;
     bool statusArmed_ = false;  // the previous request was a successful probe read
     bool wasArmed_ = false;     // statusArmed_ as it stood when the current request arrived
+    FlashModes modes_;
+    std::deque<FlashRefusal> refusals_;
+    int flipAfter_ = -1;  // reads to let pass before flipping a bit; -1: none pending
 };
 
 }  // namespace raid::sim

@@ -12,6 +12,17 @@ namespace raid::sim {
 namespace {
 std::size_t faultIndex(FaultKind k) { return static_cast<std::size_t>(k); }
 
+FaultKind flashFault(FlashRequest r) {
+    switch (r) {
+    case FlashRequest::Read: return FaultKind::FlashRead;
+    case FlashRequest::Erase: return FaultKind::FlashErase;
+    case FlashRequest::Program: return FaultKind::FlashProgram;
+    case FlashRequest::Mode: return FaultKind::FlashMode;
+    case FlashRequest::None: break;
+    }
+    return FaultKind::Any;
+}
+
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 }  // namespace
 
@@ -23,6 +34,10 @@ const char* faultName(FaultKind kind) {
     case FaultKind::Ata: return "ata";
     case FaultKind::Vu: return "vu";
     case FaultKind::Any: return "any";
+    case FaultKind::FlashRead: return "flashread";
+    case FaultKind::FlashErase: return "flasherase";
+    case FaultKind::FlashProgram: return "flashprogram";
+    case FaultKind::FlashMode: return "flashmode";
     }
     return "?";
 }
@@ -180,8 +195,12 @@ std::shared_ptr<SimDisk> SimPlatform::resolveLocked(DriveHandle h, const Handle*
     return s.device;
 }
 
-bool SimPlatform::takeFaultLocked(int drive, FaultKind kind) {
+bool SimPlatform::takeFaultLocked(int drive, FaultKind kind, FaultKind flash) {
     auto& f = slots_[static_cast<std::size_t>(drive)].faults;
+    if (flash != FaultKind::Any && f[faultIndex(flash)] > 0) {
+        --f[faultIndex(flash)];
+        return true;
+    }
     if (kind != FaultKind::Any && f[faultIndex(kind)] > 0) {
         --f[faultIndex(kind)];
         return true;
@@ -236,7 +255,9 @@ bool SimPlatform::scsiPassThrough(DriveHandle handle, std::uint8_t* request, std
         if (!dev) return false;
         // Through a volume handle only data transfers reach the disk.
         if (info->letter && kind != FaultKind::Read && kind != FaultKind::Write) return false;
-        if (takeFaultLocked(info->drive, kind)) return false;
+        const Slot& slot = slots_[static_cast<std::size_t>(info->drive)];
+        const FaultKind flash = slot.enclosure ? flashFault(slot.enclosure->classify(req)) : FaultKind::Any;
+        if (takeFaultLocked(info->drive, kind, flash)) return false;
     }
     // The drive has its own lock; it is kept alive by `dev` even if unplugged meanwhile.
     return dev->scsi(req);
@@ -253,7 +274,10 @@ bool SimPlatform::idePassThrough(DriveHandle handle, std::uint8_t* block, std::s
         const Handle* info = nullptr;
         dev = resolveLocked(handle, &info);
         if (!dev || info->letter) return false;
-        if (takeFaultLocked(info->drive, FaultKind::Ata)) return false;
+        const Slot& slot = slots_[static_cast<std::size_t>(info->drive)];
+        const FaultKind flash =
+            slot.enclosure ? flashFault(slot.enclosure->classifyAta(block + ide::kRegisters)) : FaultKind::Any;
+        if (takeFaultLocked(info->drive, FaultKind::Ata, flash)) return false;
     }
     return dev->ata(block + ide::kRegisters, block + ide::kData, dataSize);
 }

@@ -22,9 +22,17 @@
 
 namespace raid::sim {
 
-enum class FaultKind { Read, Write, Inquiry, Ata, Vu, Any };
+// The flash kinds hit the enclosure's flash requests on every path: FlashRead a VU
+// 0x85 read (not the slot probe), a mailbox read command or an ATA 0x88 read;
+// FlashErase / FlashProgram a VU 0x81 / 0x89 or the mailbox erase / program command;
+// FlashMode a mailbox or ATA mode command. A request is failed by a fault of its
+// flash kind first, then of its transport kind (write, vu, ata), then by "any".
+enum class FaultKind { Read, Write, Inquiry, Ata, Vu, Any, FlashRead, FlashErase, FlashProgram, FlashMode };
+constexpr std::size_t kFaultKinds = 10;
 
-const char* faultName(FaultKind kind);  // "read", "write", "inquiry", "ata", "vu", "any"
+// "read", "write", "inquiry", "ata", "vu", "any", "flashread", "flasherase",
+// "flashprogram", "flashmode"
+const char* faultName(FaultKind kind);
 
 constexpr int kMaxDrives = 10;
 
@@ -87,7 +95,7 @@ private:
         std::shared_ptr<SimDisk> device;   // null: empty
         SimEnclosure* enclosure = nullptr;  // same object as device when it is a controller
         std::uint64_t generation = 0;      // bumped on every change, so old handles go stale
-        std::array<int, 6> faults{};       // pending faults by FaultKind
+        std::array<int, kFaultKinds> faults{};       // pending faults by FaultKind
     };
     struct Volume {
         int disk = 0;
@@ -106,7 +114,8 @@ private:
     std::shared_ptr<SimDisk> resolveLocked(DriveHandle h, const Handle** info) const;
     bool volumeUsableLocked(char letter) const;
     // Consume one pending fault matching `kind`; true when the request must fail.
-    bool takeFaultLocked(int drive, FaultKind kind);
+    // `flash` is the request's flash kind (FaultKind::Any when it is none).
+    bool takeFaultLocked(int drive, FaultKind kind, FaultKind flash = FaultKind::Any);
     // Latency for a request that reached a live handle; false if it did not.
     bool reachDrive(DriveHandle h);
 

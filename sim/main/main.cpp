@@ -22,7 +22,8 @@ namespace {
 int usage() {
     std::cerr << "usage: raid-gui-sim [--headless [--real-time]] [--scenario FILE] [--trace FILE]\n"
                  "                    [--until SECONDS] [--latency-us N] [--log-dir DIR]\n"
-                 "                    [--start YYYY-MM-DDTHH:MM:SS] [--settings FILE]\n";
+                 "                    [--start YYYY-MM-DDTHH:MM:SS] [--settings FILE]\n"
+                 "                    [--dump-flash N FILE]\n";
     return 2;
 }
 
@@ -115,6 +116,11 @@ int main(int argc, char** argv) {
             if (!text(options.settingsPath)) return refuse("--settings needs a file");
         } else if (arg == "--trace") {
             if (!text(options.tracePath)) return refuse("--trace needs a file");
+        } else if (arg == "--dump-flash") {
+            double n = 0;
+            if (!value(9, n) || n != std::floor(n)) return refuse("--dump-flash takes a drive number from 0 to 9 and a file");
+            options.dumpFlashDrive = static_cast<int>(n);
+            if (!text(options.dumpFlashPath)) return refuse("--dump-flash takes a drive number from 0 to 9 and a file");
         } else if (arg == "--until") {
             if (!value(kMaxUntilSeconds, options.untilSeconds))
                 return refuse("--until takes seconds from 0 to " + std::to_string(static_cast<long long>(kMaxUntilSeconds)));

@@ -1,5 +1,7 @@
 #include "sim/run/SimRunner.h"
 
+#include "sim/Records.h"
+
 #include "monitor/TimeFormat.h"
 #include "platform/linux/LinuxSettingsFile.h"
 #include "platform/linux/LinuxTcp.h"
@@ -290,6 +292,17 @@ void SimRunner::applyTimed(const ScenarioStep& step) {
 }
 
 bool SimRunner::finish(std::string& error) {
+    if (options_.dumpFlashDrive >= 0) {
+        const SimEnclosure* e = platform_.enclosure(options_.dumpFlashDrive);
+        if (!e) {
+            error = "--dump-flash: drive " + std::to_string(options_.dumpFlashDrive) + " is no enclosure";
+            return false;
+        }
+        if (!writeFlashFile(options_.dumpFlashPath, e->flashCopy())) {
+            error = options_.dumpFlashPath + ": cannot write the flash dump";
+            return false;
+        }
+    }
     if (!traceFile_.is_open()) return true;
     traceFile_.flush();
     if (traceFile_) return true;

@@ -36,6 +36,8 @@ struct RunOptions {
     std::string logDir;           // where the day files go; empty: the current folder
     std::string fallbackLogDir;   // where they go while logDir cannot be written
     std::string settingsPath;     // the settings file; empty: settings held in memory only
+    int dumpFlashDrive = -1;      // drive whose flash finish() writes to dumpFlashPath; -1: none
+    std::string dumpFlashPath;
 };
 
 // "YYYY-MM-DDTHH:MM:SS" in local time to wall seconds; false when malformed.
@@ -78,7 +80,8 @@ public:
     // Runs the engine until the given virtual second.
     void runUntil(double seconds);
     void run() { runUntil(options_.untilSeconds); }
-    // After the run: false with a message when the trace could not be written.
+    // After the run: writes the flash dump when asked; false with a message when the
+    // trace or the dump could not be written, or the dump's drive is no enclosure.
     bool finish(std::string& error);
 
     MainForm& form() { return *form_; }

@@ -107,7 +107,7 @@ TEST_F(ScenarioFiles, RefusesBadStepsWithFileAndLine) {
         {"0 detach 4\n", "t.scn:1: drive 4 is not present"},
         {"0 volume B 1\n", "t.scn:1: bad volume letter 'B' (C..Z)"},
         {"0 fail 1 write 0\n", "t.scn:1: bad count '0'"},
-        {"0 fail 1 smoke 2\n", "t.scn:1: unknown fault 'smoke' (read, write, inquiry, ata, vu or any)"},
+        {"0 fail 1 smoke 2\n", "t.scn:1: unknown fault 'smoke' (read, write, inquiry, ata, vu, any, flashread, flasherase, flashprogram or flashmode)"},
         {"10 disk 0\n9.5 disk 1\n", "t.scn:2: time 9.5 is before the previous step's 10"},
         {"-1 disk 0\n", "t.scn:1: bad time '-1'"},
         {"1e3 disk 0\n", "t.scn:1: bad time '1e3'"},
