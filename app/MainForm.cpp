@@ -144,7 +144,7 @@ void MainForm::FormCreate() {
     dev.DetectionPending = true;
     RequestMask = 0;
 
-    Timer1 = sched.addTimer(1000, [] {});
+    Timer1 = sched.addTimer(1000, [this] { upgradePage_.Timer1Timer(); });
     Timer2 = sched.addTimer(4000, [this] { Timer2Timer(); });
     Timer3 = sched.addTimer(1000, [this] { Timer3Timer(); });
     Timer4 = sched.addTimer(500, [this] { detection_.tick(); });
@@ -227,6 +227,12 @@ bool MainForm::FormClose() {
 }
 
 void MainForm::DeviceChange() { DeviceChangeCountdown = 16; }
+
+void MainForm::setMaintenanceBusy(bool busy) {
+    MaintenanceBusy = busy;
+    for (const char* box : names::deviceCheckBox) controls_.setEnabled(box, !busy);
+    if (!busy) dev.HeldDevice = kNoHeldDevice;
+}
 
 void MainForm::ApplyPresentation() {
     LayoutNavigation(0x1D);
@@ -496,6 +502,11 @@ void MainForm::DoubleClick(const std::string& control) {
 }
 
 void MainForm::CheckBoxClick(const std::string& control, bool checked) {
+    // The device boxes are disabled during maintenance; a click that was on its way
+    // when they went grey changes nothing.
+    if (MaintenanceBusy)
+        for (const char* box : names::deviceCheckBox)
+            if (control == box) return;
     controls_.setChecked(control, checked);
     for (int i = 0; i < 2; ++i)
         if (control == names::deviceCheckBox[static_cast<std::size_t>(i)]) statusPage_.checkBoxClick(i, checked);

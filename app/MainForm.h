@@ -154,6 +154,10 @@ public:
     StatusPoll& poll() { return *poll_; }
     StatusPage& statusPage() { return statusPage_; }
     EmailPage& emailPage() { return emailPage_; }
+    UpgradePage& upgradePage() { return upgradePage_; }
+    // Sets or clears MaintenanceBusy: while set the device check boxes are disabled;
+    // clearing it lets go of the held device.
+    void setMaintenanceBusy(bool busy);
     NotificationSettings& settings() { return settings_; }
     SettingsStore& settingsStore() { return *settingsStore_; }
     // After the E-mail page's save: the settings are loaded again.

@@ -1,8 +1,12 @@
 #include "app/pages/Pages.h"
 
 #include "app/MainForm.h"
+#include "maintenance/FirmwareUpgrade.h"
 #include "maintenance/ImageLoader.h"
 #include "monitor/StatusRecord.h"
+#include "monitor/TimeFormat.h"
+
+#include <cstdio>
 
 namespace raid {
 
@@ -17,15 +21,88 @@ void UpgradePage::registerHandlers(HandlerTable& table) {
     for (int i = 0; i < 2; ++i)
         table.on(names::upgradeDeviceImage[static_cast<std::size_t>(i)], [this, i] { selectDevice(i); });
     table.on(names::Image2_Load, [this] { Image2_LoadClick(); });
+    table.on(names::Image2_Upgrade, [this] { Image2_UpgradeClick(); });
 }
 
 void UpgradePage::refresh() {
     MainForm& f = form_;
     const int device = f.UpgradeDevice;
     std::string version;
-    if (deviceSlot(f.dev, device) >= 0)
-        version = firmwareRevision(identityOf(f.dev, device)) + "." + StatusRecord(statusOf(f.dev, device)).subCode();
+    if (deviceSlot(f.dev, device) >= 0) version = firmwareVersionText(identityOf(f.dev, device), statusOf(f.dev, device));
     f.controls().setText(names::FirmwareVersion, version);
+}
+
+void UpgradePage::Image2_UpgradeClick() {
+    MainForm& f = form_;
+    // A detection pass owns the drives until it is published (the image is disabled
+    // meanwhile; a click queued before that waits for nobody).
+    if (f.MaintenanceBusy || f.dev.DetectionPending) return;
+    f.setMaintenanceBusy(true);
+    Scheduler& sched = f.scheduler();
+    SpiFlash spi(SpiPorts{f.transport(), f.dev, f.reporter(), [&sched] { sched.processPending(); }, f.ProgressValue});
+    UpgradePorts ports{spi,
+                       f.transport(),
+                       f.dev,
+                       f.reporter(),
+                       *this,
+                       [&f](const std::string& text, const std::string& caption) { f.messageBox(text, caption); },
+                       [&f] { return f.controls().text(panelName(4)); },
+                       [&sched](std::int64_t ms) { sched.pumpUntil([] { return false; }, ms * 1000); },
+                       f.ProgressValue,
+                       [this](std::span<const std::uint8_t> flash, std::string& error) { return saveBackup(flash, error); },
+                       f.statusSearchLimit};
+    FirmwareUpgrade(ports).run(f.firmwareImage(), f.UpgradeDevice);
+    f.setMaintenanceBusy(false);
+}
+
+std::optional<std::string> UpgradePage::saveBackup(std::span<const std::uint8_t> flash, std::string& error) {
+    MainForm& f = form_;
+    const EventLog& log = f.eventLog();
+    std::string folder = log.folder();
+    if (!f.files().folderWritable(folder.empty() ? "." : folder)) folder = log.fallbackFolder();
+    if (folder.empty() || !f.files().folderWritable(folder)) {
+        error = "no folder to write it in";
+        return std::nullopt;
+    }
+    const std::string path = (folder.back() == '/' ? folder : folder + "/") +
+                             firmwareBackupName(enclosureModel(identityOf(f.dev, f.UpgradeDevice)), f.scheduler().wallSeconds());
+    if (!f.files().replace(path, std::string_view(reinterpret_cast<const char*>(flash.data()), flash.size()))) {
+        error = "cannot write " + path;
+        return std::nullopt;
+    }
+    return path;
+}
+
+void UpgradePage::show() {
+    MainForm& f = form_;
+    const UpgradePageView& v = model_.view();
+    Controls& c = f.controls();
+    c.setText(names::UpgradeTitle, v.title);
+    c.setText(names::UpgradePanel, v.panelText);
+    c.setVisible(names::UpgradePanel, v.panelShown);
+    c.setText(names::ProgressBar1, v.progressText());
+    f.scheduler().setTimerEnabled(f.Timer1, v.timerRunning);
+}
+
+void UpgradePage::beginProgress(const std::string& title, const std::string& panelText, std::uint32_t maximum) {
+    model_.begin(title, panelText, maximum);
+    show();
+}
+
+void UpgradePage::panelText(const std::string& text) {
+    model_.setPanelText(text);
+    form_.controls().setText(names::UpgradePanel, text);
+}
+
+void UpgradePage::endProgress() {
+    model_.copyProgress(form_.ProgressValue);
+    model_.end();
+    show();
+}
+
+void UpgradePage::Timer1Timer() {
+    model_.copyProgress(form_.ProgressValue);
+    form_.controls().setText(names::ProgressBar1, model_.view().progressText());
 }
 
 void UpgradePage::Image2_LoadClick() {
@@ -33,6 +110,12 @@ void UpgradePage::Image2_LoadClick() {
     if (f.MaintenanceBusy) return;
     std::string path;
     if (!f.dialogs().chooseFile("Binary code (*.bin)|*.bin|All files (*.*)|*.*", path)) return;
+    loadImage(path);
+}
+
+void UpgradePage::loadImage(const std::string& path) {
+    MainForm& f = form_;
+    if (f.MaintenanceBusy) return;
     ImageLoader loader(ImageLoadPorts{f.files(), f.dialogs(), f.reporter(),
                                       [&f](const std::string& name) { f.controls().setText(names::Edit9, name); }});
     loader.load(path, f.firmwareImage());

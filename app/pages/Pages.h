@@ -5,11 +5,15 @@
 #include <array>
 #include <cstddef>
 #include <functional>
+#include <optional>
+#include <span>
+#include <string>
 
 #include "app/EngineCommands.h"
 #include "app/pages/HandlerTable.h"
 #include "app/pages/EmailPage.h"
 #include "app/pages/StatusPage.h"
+#include "maintenance/UpgradePageModel.h"
 
 namespace raid {
 
@@ -18,7 +22,7 @@ class MainForm;
 // Shows the picture of the chosen tab and the plain picture of the others.
 void selectTab(MainForm& form, const char* const* images, std::size_t count, std::size_t index);
 
-class UpgradePage {
+class UpgradePage final : public UpgradeDisplay {
 public:
     explicit UpgradePage(MainForm& form) : form_(form) {}
     void registerHandlers(HandlerTable& table);
@@ -27,9 +31,26 @@ public:
     void selectDevice(int index);
     // Image2_LoadClick: the open-file dialog, then the file read as the firmware image.
     void Image2_LoadClick();
+    // The file read as the firmware image, as the Load image does after its dialog.
+    void loadImage(const std::string& path);
+    // Image2_UpgradeClick: the loaded image into the chosen device's flash. Runs to
+    // the end inside the click; the engine's other work goes on between requests.
+    void Image2_UpgradeClick();
+    // Timer1: the progress counter into the bar.
+    void Timer1Timer();
+    const UpgradePageModel& model() const { return model_; }
+
+    // UpgradeDisplay
+    void beginProgress(const std::string& title, const std::string& panelText, std::uint32_t maximum) override;
+    void panelText(const std::string& text) override;
+    void endProgress() override;
 
 private:
+    // Keeps the flash before a full upgrade beside the day logs.
+    std::optional<std::string> saveBackup(std::span<const std::uint8_t> flash, std::string& error);
+    void show();
     MainForm& form_;
+    UpgradePageModel model_;
 };
 
 // The event log window (TForm5). The window itself belongs to the front end: the

@@ -41,7 +41,7 @@ bool parseStartTime(const std::string& text, double& wallSeconds) {
 }
 
 const std::vector<std::string>& SimRunner::extraVerbs() {
-    static const std::vector<std::string> verbs = {"check", "select", "maintenance", "sessionend", "email"};
+    static const std::vector<std::string> verbs = {"check", "select", "maintenance", "sessionend", "email", "upgrade"};
     return verbs;
 }
 
@@ -258,6 +258,11 @@ bool SimRunner::checkExtraVerbs(std::string& error) {
                 error = where + what;
                 return false;
             }
+        } else if (step.verb == "upgrade") {
+            if (a.size() != 2 || (a[1] != "1" && a[1] != "2")) {
+                error = where + "upgrade takes a firmware file and a device number 1 or 2";
+                return false;
+            }
         } else if (step.verb == "sessionend") {
             if (!a.empty()) {
                 error = where + "sessionend takes no arguments";
@@ -284,11 +289,37 @@ void SimRunner::applyTimed(const ScenarioStep& step) {
         EmailStep parsed;
         std::string what;
         if (parseEmailStep(step.rest, parsed, what)) playEmailStep(*form_, parsed);
+    } else if (step.verb == "upgrade") {
+        playUpgrade(a[0], a[1] == "1" ? 0 : 1);
     } else if (step.verb == "sessionend") {
         form_->QueryEndSession();
     } else if (applyStep(platform_, step)) {
         deviceChanges_.fire();
     }
+}
+
+void SimRunner::playUpgrade(const std::string& file, int device) {
+    // A relative file name is taken from the scenario's folder, like every other file
+    // a scenario names.
+    std::string path = file;
+    if (!path.empty() && path.front() != '/' && !options_.scenarioPath.empty()) {
+        const std::size_t slash = options_.scenarioPath.rfind('/');
+        if (slash != std::string::npos) path = options_.scenarioPath.substr(0, slash + 1) + path;
+    }
+    // The user opens the page, picks the device, loads the file and presses Upgrade;
+    // a disabled image takes no click, as in the window.
+    form_->Click(names::Image_FWUpg);
+    form_->Click(names::upgradeDeviceImage[static_cast<std::size_t>(device)]);
+    if (!controls_->enabled(names::Image2_Load)) {
+        output("Step[upgrade]", "Image2_Load is disabled");
+        return;
+    }
+    form_->upgradePage().loadImage(path);
+    if (!controls_->enabled(names::Image2_Upgrade)) {
+        output("Step[upgrade]", "Image2_Upgrade is disabled");
+        return;
+    }
+    form_->Click(names::Image2_Upgrade);
 }
 
 bool SimRunner::finish(std::string& error) {

@@ -104,6 +104,8 @@ public:
     //   maintenance on|off  a maintenance operation holds device 1 (or ends)
     //   email key=value ...  the user fills the E-mail page and presses OK (sim/run/EmailStep.h)
     //   sessionend        the desktop session asks the program to end
+    //   upgrade FILE N    the user loads FILE on the Upgrade page, picks device N (1 or 2)
+    //                     and presses Upgrade
     static const std::vector<std::string>& extraVerbs();
 
     // Set from a signal handler (SIGTERM, SIGHUP): a session end to take up.
@@ -113,6 +115,7 @@ public:
 
 private:
     void applyTimed(const ScenarioStep& step);
+    void playUpgrade(const std::string& file, int device);
     void armNextStep();
     void playDueSteps();
     bool checkExtraVerbs(std::string& error);

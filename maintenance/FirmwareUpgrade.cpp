@@ -1,0 +1,282 @@
+#include "maintenance/FirmwareUpgrade.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "device/StatusRead.h"
+#include "monitor/TimeFormat.h"
+
+namespace raid {
+
+namespace {
+
+constexpr std::uint8_t kKindRaid = 0xA0;
+constexpr std::uint8_t kKindSecond = 0xB0;
+constexpr std::uint8_t kKindHybrid = 0xC0;
+// Bits 0-1 of these bytes are set while the controller rebuilds or scans.
+constexpr std::size_t kRaidWorkByte = 105;
+constexpr std::size_t kSecondWorkByte = 203;
+
+const char* const kTitle = "Firmware Update...";
+const char* const kPowerCycle =
+    "\nPlease power off this device or the system,"
+    "\nand power on it to enable the new firmware!";
+const char* const kUpgradeCaption = "Firmware Upgrade Message";
+
+std::string backupNote(const std::string& path) {
+    return path.empty() ? std::string() : "\n\nThe firmware as it was before is kept in\n" + path;
+}
+
+}  // namespace
+
+std::string firmwareBackupName(const std::string& model, double wallSeconds) {
+    std::string name;
+    for (char c : model) {
+        const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                          c == '_' || c == '.';
+        if (keep)
+            name += c;
+        else if (!name.empty() && name.back() != '_')
+            name += '_';
+        if (name.size() >= 40) break;
+    }
+    while (!name.empty() && (name.back() == '_' || name.back() == '.')) name.pop_back();
+    while (!name.empty() && name.front() == '.') name.erase(name.begin());
+    if (name.empty()) name = "enclosure";
+    char stamp[32] = "00000000-000000";
+    if (const auto t = localTimeParts(wallSeconds))
+        std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", t->year, t->month, t->day, t->hour, t->minute,
+                      t->second);
+    return name + "-flash-" + stamp + ".bin";
+}
+
+FlashDirectory readFlashDirectory(std::span<const std::uint8_t> area) {
+    const std::size_t slots = std::min(area.size() / firmware::kRecordSize, firmware::kRecordSlots);
+    std::size_t i = 0;
+    while (i < slots && area[i * firmware::kRecordSize] == 0xFF) ++i;
+    while (i < slots && area[i * firmware::kRecordSize] != 0xFF) ++i;
+    FlashDirectory dir;
+    // An area erased throughout stops past its end: the "current" record is then the
+    // last slot, so the next one written is slot 0.
+    dir.currentIndex = i == 0 ? firmware::kRecordSlots - 1 : i - 1;
+    if (const auto rec = ConfigRecord::from(area.subspan(std::min(area.size(), dir.currentIndex * firmware::kRecordSize))))
+        dir.record = *rec;
+    for (std::size_t e = 0; e < firmware::kDirectoryEntries; ++e) {
+        const SubCodeEntry entry = dir.record.entry(e);
+        if (!entry.present()) continue;
+        if (entry.offset < upgrade::kHighBank)
+            ++dir.low;
+        else
+            ++dir.high;
+    }
+    return dir;
+}
+
+UpgradeKind chooseUpgrade(const FlashDirectory& flash, std::size_t imageEntries) {
+    if ((flash.low > 0 && flash.high > 0) || flash.total() > static_cast<int>(upgrade::kMaxSubCodeEntries) ||
+        imageEntries > upgrade::kMaxSubCodeEntries || flash.record.kind() == kKindHybrid)
+        return UpgradeKind::Full;
+    return UpgradeKind::SubCode;
+}
+
+std::uint8_t nextRecordSequence(std::size_t current) {
+    const std::size_t s = current + 1;
+    return s > firmware::kRecordSlots - 1 ? 0 : static_cast<std::uint8_t>(s);
+}
+
+bool FirmwareUpgrade::step(bool ok, const char* good, const char* bad) {
+    p_.reporter.panel(4, ok ? good : bad);
+    return ok;
+}
+
+UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
+    UpgradeOutcome outcome;
+    if (!image.loaded() || image.size() < firmware::kFlashSize) {
+        p_.messageBox("Please Load Firmware File First ", "Message");
+        return outcome;
+    }
+    p_.dev.HeldDevice = static_cast<std::uint32_t>(device);
+    if (!p_.spi.SpiModeCommand(spimode::kUpgradeOn)) return outcome;
+
+    Sector record{};
+    p_.dev.UpgradeHoldsDevice = true;
+    const bool gotRecord = ReadStatus(p_.transport, p_.dev, record.data(), p_.statusSearchLimit);
+    p_.dev.UpgradeHoldsDevice = false;
+    if (!gotRecord) {
+        p_.messageBox("Get SPI Record fail ", "Message");
+        endUpgradeMode();
+        return outcome;
+    }
+    const std::uint8_t kind = record[1];
+    if (kind != kKindRaid && kind != kKindSecond && kind != kKindHybrid) {
+        p_.messageBox("SPI Configuration Version Error", "Error");
+        endUpgradeMode();
+        return outcome;
+    }
+    if ((kind == kKindRaid && (record[kRaidWorkByte] & 3)) || (kind == kKindSecond && (record[kSecondWorkByte] & 3))) {
+        p_.messageBox("Don't upgrade new firmware when device is rebuilding or scanning.", "Error");
+        endUpgradeMode();
+        return outcome;
+    }
+
+    // The record area tells which slots the controller uses now. An area that could
+    // not be read says nothing: writing sub-codes and a record from a guess could
+    // leave the controller without firmware, so the upgrade stops here.
+    std::vector<std::uint8_t> area(firmware::kSlotSize, 0xFF);
+    if (!p_.spi.SpiRead(static_cast<std::uint32_t>(firmware::kRecordAreaStart),
+                        static_cast<std::uint32_t>(firmware::kRecordAreaSize), area.data())) {
+        p_.messageBox(p_.panelText(), "Message");
+        endUpgradeMode();
+        return outcome;
+    }
+    const FlashDirectory flash =
+        readFlashDirectory(std::span<const std::uint8_t>(area).first(firmware::kRecordAreaSize));
+    const std::size_t entries = imageDirectory(image).size();
+    outcome.started = true;
+    outcome.kind = chooseUpgrade(flash, entries);
+    if (outcome.kind == UpgradeKind::Full)
+        outcome.ok = FullUpgrade(image, outcome);
+    else
+        outcome.ok = SubCodeUpdate(image, flash, outcome);
+    return outcome;
+}
+
+bool FirmwareUpgrade::FullUpgrade(const FirmwareImage& image, UpgradeOutcome& outcome) {
+    SpiFlash& spi = p_.spi;
+    const std::uint32_t size = static_cast<std::uint32_t>(firmware::kFlashSize);
+    const bool keepCopy = static_cast<bool>(p_.saveBackup);
+    p_.progress = 0;
+    // The bar's maximum is what the steps count, so a finished upgrade fills it.
+    p_.display.beginProgress(kTitle, keepCopy ? "Saving the current firmware" : "Process 1 / 4",
+                             upgrade::kFullUpgradeUnits + (keepCopy ? upgrade::kFlashReadUnits : 0));
+
+    bool ok = true;
+    if (keepCopy) {
+        std::vector<std::uint8_t> before(size);
+        ok = spi.SpiRead(0, size, before.data());
+        if (ok) {
+            std::string error;
+            if (auto path = p_.saveBackup(before, error)) {
+                outcome.backupPath = *path;
+            } else {
+                // Without the copy a bad image could not be undone: nothing is erased.
+                p_.reporter.panel(4, "The current firmware could not be saved (" + error + "): nothing was written.");
+                ok = false;
+            }
+        }
+        if (ok) p_.display.panelText("Process 1 / 4");
+    }
+    ok = ok && step(spi.SpiErase(upgrade::kTestArea, upgrade::kTestLength), "SPI test OK", "SPI Test Fail.");
+    if (ok) {
+        p_.display.panelText("Process 2 / 4");
+        ok = step(spi.SpiErase(0, size), "SPI Erase OK", "SPI Erase Fail.");
+    }
+    if (ok) {
+        p_.display.panelText("Process 3 / 4");
+        ok = step(spi.SpiProgram(0, size, image.bytes().data()), "SPI Program OK", "SPI Program Fail.");
+    }
+    if (ok) {
+        p_.display.panelText("Process 4 / 4");
+        std::vector<std::uint8_t> back(size);
+        ok = spi.SpiRead(0, size, back.data());
+        if (ok) ok = step(std::equal(back.begin(), back.end(), image.bytes().begin()), "SPI Verify OK", "SPI Verify fail !!!");
+    }
+    endUpgradeMode();
+    p_.display.endProgress();
+    if (ok)
+        p_.messageBox(std::string("Firmware Upgrade 4/4 completed!\n") + kPowerCycle + backupNote(outcome.backupPath),
+                      kUpgradeCaption);
+    else
+        p_.messageBox(p_.panelText() + backupNote(outcome.backupPath), "Message");
+    return ok;
+}
+
+bool FirmwareUpgrade::writeSubCode(const DirectoryItem& item, std::uint32_t slot) {
+    SpiFlash& spi = p_.spi;
+    const std::span<const std::uint8_t> code = *item.subCode;
+    const auto length = static_cast<std::uint32_t>(firmware::kSlotSize);
+    if (!step(spi.SpiErase(slot, length), "SPI Erase OK", "SPI Erase fail")) return false;
+    if (!step(spi.SpiProgram(slot, length, code.data()), "SPI Page Program OK", "SPI Page Program fail")) return false;
+    p_.wait(1000);
+    std::uint8_t* back = p_.transport.TransferBuffer();
+    if (!step(spi.SpiRead(slot - 512, upgrade::kReadBackLength, back), "SPI Read OK", "SPI Read fail")) return false;
+    const bool same = std::equal(code.begin(), code.end(), back + 512);
+    char text[48];
+    std::snprintf(text, sizeof text, "CodeType 0x%02X%s", item.entry.codeType, same ? " Verify OK." : " Verify Fail");
+    p_.reporter.panel(4, text);
+    return same;
+}
+
+bool FirmwareUpgrade::appendRecord(ConfigRecord record, const FlashDirectory& flash) {
+    SpiFlash& spi = p_.spi;
+    const std::uint8_t s = nextRecordSequence(flash.currentIndex);
+    record.setSequence(s);
+    const std::uint32_t at = static_cast<std::uint32_t>(firmware::kRecordAreaStart) + std::uint32_t{s} * 256;
+    // The first slot of a sector: the sector is erased unless it already is.
+    if (s % 16 == 0) {
+        Sector head{};
+        head.fill(0xFF);
+        const bool read = spi.SpiRead(at, 512, head.data());
+        if (!read || head[0] != 0xFF || head[1] != 0xFF || head[2] != 0xFF) {
+            if (!spi.SpiErase(at, 4096)) return false;
+        }
+    }
+    // The record is what makes the controller run the new sub-codes: a record that
+    // did not reach the flash is a failed upgrade, not a completed one.
+    if (!spi.SpiProgram(at, 256, record.bytes().data())) return false;
+    // Only the newest sector keeps records: the one before it goes (the last one
+    // when the area starts again at slot 0). Older records are no longer needed, so
+    // a failure here leaves the upgrade complete.
+    const std::uint32_t e = s == 0 ? static_cast<std::uint32_t>(firmware::kRecordAreaSize) : std::uint32_t{s} * 256;
+    if (e % 4096 == 0) spi.SpiErase(static_cast<std::uint32_t>(firmware::kRecordAreaStart) + e - 4096, 4096);
+    return true;
+}
+
+bool FirmwareUpgrade::SubCodeUpdate(const FirmwareImage& image, const FlashDirectory& flash, UpgradeOutcome&) {
+    const std::vector<DirectoryItem> items = imageDirectory(image);
+    const std::size_t n = items.size();
+    std::size_t writable = 0;
+    for (const DirectoryItem& item : items) writable += item.usable() ? 1 : 0;
+    p_.progress = 0;
+    p_.display.beginProgress(kTitle, "", static_cast<std::uint32_t>(writable) * upgrade::kSubCodeUnits);
+
+    std::uint32_t slot = flash.low > 0 ? upgrade::kHighBank : upgrade::kLowBank;
+    ConfigRecord record = image.configRecord().value_or(ConfigRecord());
+    std::size_t k = 0, u = 0;
+    auto next = [&] {
+        ++k;
+        p_.display.panelText("Process " + std::to_string(k) + " / " + std::to_string(n));
+    };
+    const bool ok = walkSubCodes(
+        image,
+        [&](const DirectoryItem& item) {
+            next();
+            if (!writeSubCode(item, slot)) return false;
+            record.setEntryOffset(item.index, slot);
+            slot += static_cast<std::uint32_t>(firmware::kSlotSize);
+            ++u;
+            return true;
+        },
+        [&](const DirectoryItem&) {
+            next();
+            p_.messageBox(kFileOffsetErrorText, kFileOffsetErrorCaption);
+        });
+    bool written = ok;
+    if (ok) {
+        record.setNextSlot(slot);
+        written = appendRecord(record, flash);
+        // The record's own requests are not part of the bar: it is full now.
+        if (written) p_.progress = static_cast<std::uint32_t>(writable) * upgrade::kSubCodeUnits;
+    }
+    p_.display.endProgress();
+    if (written)
+        p_.messageBox("Firmware Upgrade " + std::to_string(u) + "/" + std::to_string(n) + "completed!\n" + kPowerCycle,
+                      kUpgradeCaption);
+    else
+        p_.messageBox(p_.panelText(), kUpgradeCaption);
+    endUpgradeMode();
+    return written;
+}
+
+}  // namespace raid
