@@ -69,3 +69,45 @@ TEST(SimToolFlash, UnwritableDumpsAndNonEnclosuresEndWithStatusTwo) {
 
 }  // namespace
 }  // namespace raid
+
+namespace raid {
+namespace {
+
+// The scenario step presses Upgrade as a user would; the headless output shows the
+// progress panel and bar, and the dump is the image.
+TEST(SimToolFlash, AnUpgradeStepWritesTheImageAndShowsItsProgress) {
+    test::ScenarioKit kit;
+    const std::string d = kit.dir();
+    sim::FirmwareImageOptions o;
+    o.subCodes.assign(5, sim::SubCodeOptions{});
+    for (std::size_t i = 0; i < 5; ++i) o.subCodes[i].codeType = static_cast<std::uint8_t>(0x31 + i);
+    const std::vector<std::uint8_t> image = sim::makeFirmwareImage(o);
+    ASSERT_TRUE(sim::writeFlashFile(d + "/fw.bin", image));
+    kit.block("id.bin", sim::makeIdentityPage());
+    kit.block("st.bin", sim::makeStatusRecord());
+    std::ofstream(d + "/u.scn") << "0 disk 0\n0 attach 1 ata identity=id.bin status=st.bin\n3 upgrade fw.bin 1\n"
+                                << "4 sessionend\n";
+    const Result r = test::runSimTool("--headless --until 30 --latency-us 500 --log-dir " + d + " --scenario " + d +
+                                          "/u.scn --dump-flash 1 " + d + "/dump.bin",
+                                      d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* line : {" UpgradeTitle Firmware Update...", " UpgradePanel shown", " UpgradePanel Process 1 / 4",
+                             " UpgradePanel Process 4 / 4", " ProgressBar1 3212/3212", " UpgradePanel hidden",
+                             " CheckBox1 disabled", " CheckBox1 enabled",
+                             " MessageBox[Firmware Upgrade Message] Firmware Upgrade 4/4 completed!"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out.substr(r.out.find("UpgradeTitle"), 1500);
+    std::vector<std::uint8_t> dumped;
+    std::string err;
+    ASSERT_TRUE(sim::readFlashFile(d + "/dump.bin", sim::kFlashSize, dumped, err)) << err;
+    EXPECT_TRUE(dumped == image);
+
+    // A step that names no device, or no file, is refused when the scenario is read.
+    std::ofstream(d + "/bad.scn") << "0 disk 0\n1 upgrade fw.bin 3\n";
+    const Result bad = test::runSimTool("--headless --scenario " + d + "/bad.scn", d);
+    EXPECT_NE(bad.status, 0);
+    EXPECT_NE(bad.err.find("bad.scn:2: upgrade takes a firmware file and a device number 1 or 2"), std::string::npos)
+        << bad.err;
+}
+
+}  // namespace
+}  // namespace raid
