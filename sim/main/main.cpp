@@ -15,6 +15,8 @@
 #include "app/EngineHost.h"
 #include "gui/GuiApp.h"
 #endif
+#include "sim/FirmwareImages.h"
+#include "sim/Records.h"
 #include "sim/run/SimRunner.h"
 
 namespace {
@@ -23,7 +25,8 @@ int usage() {
     std::cerr << "usage: raid-gui-sim [--headless [--real-time]] [--scenario FILE] [--trace FILE]\n"
                  "                    [--until SECONDS] [--latency-us N] [--log-dir DIR]\n"
                  "                    [--start YYYY-MM-DDTHH:MM:SS] [--settings FILE]\n"
-                 "                    [--dump-flash N FILE]\n";
+                 "                    [--dump-flash N FILE]\n"
+                 "       raid-gui-sim --write-image FILE SUBCODES\n";
     return 2;
 }
 
@@ -85,7 +88,23 @@ int runWithWindow(int argc, char** argv, raid::sim::RunOptions options) {
 
 }  // namespace
 
+// A sample firmware image for the Upgrade page and the `upgrade` step: SUBCODES
+// sub-codes (types 0x31 on) in the slots from 0xC000. Up to four make a sub-code
+// update, five or more a full upgrade.
+int writeImage(int argc, char** argv) {
+    double count = 0;
+    if (argc != 4 || argv[2][0] == 0 || !parseNumber(argv[3], 9, count) || count < 1 || count != std::floor(count))
+        return refuse("--write-image takes a file and a number of sub-codes from 1 to 9");
+    raid::sim::FirmwareImageOptions o;
+    o.subCodes.assign(static_cast<std::size_t>(count), raid::sim::SubCodeOptions{});
+    for (std::size_t i = 0; i < o.subCodes.size(); ++i) o.subCodes[i].codeType = static_cast<std::uint8_t>(0x31 + i);
+    if (!raid::sim::writeFlashFile(argv[2], raid::sim::makeFirmwareImage(o)))
+        return refuse(std::string(argv[2]) + ": cannot write the image");
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--write-image") == 0) return writeImage(argc, argv);
     raid::sim::RunOptions options;
     bool headless = false;
     for (int i = 1; i < argc; ++i) {

@@ -78,11 +78,13 @@ namespace {
 TEST(SimToolFlash, AnUpgradeStepWritesTheImageAndShowsItsProgress) {
     test::ScenarioKit kit;
     const std::string d = kit.dir();
-    sim::FirmwareImageOptions o;
-    o.subCodes.assign(5, sim::SubCodeOptions{});
-    for (std::size_t i = 0; i < 5; ++i) o.subCodes[i].codeType = static_cast<std::uint8_t>(0x31 + i);
-    const std::vector<std::uint8_t> image = sim::makeFirmwareImage(o);
-    ASSERT_TRUE(sim::writeFlashFile(d + "/fw.bin", image));
+    // The tool's own sample image, with five sub-codes: a full upgrade.
+    ASSERT_EQ(test::runSimTool("--write-image " + d + "/fw.bin 5", d).status, 0);
+    std::vector<std::uint8_t> image;
+    std::string readError;
+    ASSERT_TRUE(sim::readFlashFile(d + "/fw.bin", sim::kFlashSize, image, readError)) << readError;
+    EXPECT_EQ(image[0x78001], 0xA0);
+    EXPECT_NE(test::runSimTool("--write-image " + d + "/x.bin 10", d).status, 0);
     kit.block("id.bin", sim::makeIdentityPage());
     kit.block("st.bin", sim::makeStatusRecord());
     std::ofstream(d + "/u.scn") << "0 disk 0\n0 attach 1 ata identity=id.bin status=st.bin\n3 upgrade fw.bin 1\n"
