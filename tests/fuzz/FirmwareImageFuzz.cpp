@@ -1,5 +1,6 @@
 // Firmware image files are whatever the user picks. This target runs one through
-// validation, the record and directory readers and the directory walk, and loads it
+// validation, the record and directory readers, the directory walk and the upgrade's
+// record-area search, and loads it
 // with the image loader from an in-memory file store, with or without a byte that fails
 // to read a few times.
 //
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "maintenance/FirmwareImage.h"
+#include "maintenance/FirmwareUpgrade.h"
 #include "maintenance/ImageLoader.h"
 #include "monitor/MemoryFileStore.h"
 
@@ -84,6 +86,13 @@ void readers(const FirmwareImage& image) {
         },
         [&](const DirectoryItem&) { ++refused; });
     require(written == usable && written + refused == dir.size());
+
+    // The same bytes as a flash's record area read back from a device (any length).
+    const FlashDirectory flash = readFlashDirectory(bytes.last(std::min(bytes.size(), firmware::kRecordAreaSize)));
+    require(flash.currentIndex < firmware::kRecordSlots);
+    require(flash.low >= 0 && flash.high >= 0 && flash.total() <= static_cast<int>(firmware::kDirectoryEntries));
+    const UpgradeKind kind = chooseUpgrade(flash, dir.size());
+    require(dir.size() <= upgrade::kMaxSubCodeEntries || kind == UpgradeKind::Full);
     volatile unsigned keep = sink;
     (void)keep;
 }

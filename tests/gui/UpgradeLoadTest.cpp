@@ -1,8 +1,10 @@
 // The Load image in a real window: the engine asks the window's file dialog, and the
-// chosen file's path and checksum come back to the page and the status bar.
+// chosen file's path and checksum come back to the page and the status bar; Upgrade
+// then shows its progress in the page's bar.
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QProgressBar>
 
 #include <fstream>
 
@@ -39,6 +41,29 @@ TEST_F(UpgradeLoadTest, TheChosenFileIsLoadedAndShown) {
     EXPECT_EQ(askedWith, "Binary code (*.bin)|*.bin|All files (*.*)|*.*");
     EXPECT_TRUE(onEngine([](MainForm& f) { return f.firmwareImage().loaded(); }).value_or(false));
     QFile::remove(path);
+
+    // Upgrade: the window shows the progress and ends with the bar full and the panel gone.
+    std::mutex m;
+    std::vector<std::string> boxes;
+    dialogs().setTestHook([&](const std::string& text, const std::string& caption, int) {
+        std::lock_guard<std::mutex> lock(m);
+        boxes.push_back(caption + ":" + text);
+        return DialogPort::Ok;
+    });
+    auto* upgrade = widget(names::Image2_Upgrade);
+    ASSERT_TRUE(upgrade->isEnabled());
+    QTest::mouseClick(upgrade, Qt::LeftButton, {}, upgrade->rect().center());
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard<std::mutex> lock(m);
+        return !boxes.empty();
+    }));
+    settle();
+    EXPECT_EQ(boxes[0].rfind("Firmware Upgrade Message:Firmware Upgrade 2/2completed!", 0), 0u) << boxes[0];
+    auto* bar = widget<QProgressBar>(names::ProgressBar1);
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_FALSE(widget<QLabel>(names::UpgradePanel)->isVisible());
+    EXPECT_EQ(widget<QLabel>(names::UpgradeTitle)->text(), QStringLiteral("Firmware Update..."));
 }
 
 }  // namespace
