@@ -27,6 +27,7 @@
 #include "app/MainForm.h"
 #include "gui/GuiApp.h"
 #include "gui/MainWindow.h"
+#include "WindowStall.h"
 #include "sim/Records.h"
 #include "sim/SimPlatform.h"
 
@@ -44,28 +45,6 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// Runs the window's event loop for up to `ms` (or until `done`), tracking the longest
-// gap between two turns of a `tickMs` timer beyond its interval.
-double runMeasuring(int ms, int tickMs, const std::function<bool()>& done = {}) {
-    QEventLoop loop;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    double worst = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        worst = std::max(worst, static_cast<double>(now - last) / 1e6 - tickMs);
-        last = now;
-        if (done && done()) loop.quit();
-    });
-    tick.start(tickMs);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return worst;
 }
 
 }  // namespace
@@ -123,7 +102,7 @@ int main(int argc, char** argv) {
             });
             return published.load();
         };
-        worst = std::max(worst, runMeasuring(120000, 2, [&] {
+        worst = std::max(worst, raid::bench::runMeasuring(120000, 2, [&] {
             static int n = 0;
             return (++n % 20 == 0) && check();
         }));
@@ -133,7 +112,7 @@ int main(int argc, char** argv) {
 
     const double cpuBefore = cpuSeconds();
     // A coarse tick while idle, so the measurement itself hardly costs CPU.
-    const double idleWorst = runMeasuring(idleSeconds * 1000, 100);
+    const double idleWorst = raid::bench::runMeasuring(idleSeconds * 1000, 100);
     const double cpuIdle = cpuSeconds() - cpuBefore;
 
     std::printf("window shown after        %8.1f ms\n", shownMs);
