@@ -32,6 +32,10 @@ constexpr std::uint8_t kSmtpConnected = 1;
 constexpr std::uint8_t kSmtpTransferStarted = 16;
 constexpr std::uint8_t kSmtpTransferFinished = 17;
 
+constexpr std::uint8_t kSmtpSecurityNone = 0;
+constexpr std::uint8_t kSmtpSecurityStartTls = 1;
+constexpr std::uint8_t kSmtpSecurityTls = 2;
+
 // Seconds allowed for connecting and for each reply when the "Time Out" setting
 // holds no positive number.
 constexpr int kSmtpDefaultTimeoutSeconds = 30;
@@ -46,6 +50,10 @@ struct SmtpSettings {
     std::string password;
     std::string timeout;  // seconds as typed; "" or "0": kSmtpDefaultTimeoutSeconds
     std::vector<std::string> recipients;
+    // How the connection is protected: kSmtpSecurityNone (clear text, the dialogue of
+    // old), kSmtpSecurityStartTls (STARTTLS after the EHLO reply announces it, then
+    // EHLO again) or kSmtpSecurityTls (TLS from the first byte, port 465 style).
+    std::uint8_t security = 0;
 };
 
 struct SmtpMessage {
