@@ -212,7 +212,7 @@ void MainForm::startWorkers() {
     Scheduler& sched = ports_.scheduler;
     sched.startWorker("DriveDetectThread", 100, [this] { detection_.workerWake(); });
     sched.startWorker("TRaidThread", 50, [this] { RaidThreadWake(); });
-    if (ports_.tcp) smtp_ = std::make_unique<SmtpClient>(*ports_.tcp, sched, *reporter_);
+    mail_.startClient(ports_.tcp, sched, *reporter_);
     sched.startWorker("TEmailThread", 200, [this] { EmailThreadWake(); });
 }
 
@@ -222,7 +222,7 @@ bool MainForm::FormClose() {
     RequestMask = 0;
     // A mail under way to a server that says nothing must not keep the closing
     // program waiting: the submission ends now (the day log already holds the event).
-    if (smtp_) smtp_->cancel();
+    mail_.cancel();
     return true;
 }
 
@@ -297,24 +297,7 @@ void MainForm::RaidThreadWake() {
 
 void MainForm::EmailThreadWake() {
     if (MailRequestFlags != 0) ports_.scheduler.invokeSync([this] { ServiceMailRequests(); });
-    sendDueMail();
-}
-
-// On TEmailThread: the dialogue with the mail server happens here, beside the engine.
-// Its status texts and its outcome reach the engine as posted work.
-void MainForm::sendDueMail() {
-    std::optional<OutgoingMail> mail = outbox_.takeDue(ports_.scheduler.nowUs());
-    if (!mail) return;
-    SmtpResult result;
-    if (!smtp_) {
-        result.error = "No network connection is available";
-    } else {
-        result = smtp_->SendAlertMail(mail->settings, mail->message);
-    }
-    ++mail->attempt;
-    MainForm* self = this;
-    auto done = std::make_shared<std::pair<OutgoingMail, SmtpResult>>(std::move(*mail), std::move(result));
-    ports_.scheduler.post([self, done] { self->mailFinished(std::move(done->first), std::move(done->second)); });
+    mail_.sendDue();
 }
 
 void MainForm::RunRequest() {
@@ -380,46 +363,8 @@ void MainForm::ServiceMailRequests() {
     controls_.setText(panelName(2), "Email=" + std::to_string(MailRequestFlags.load()));
     if (MailRequestFlags & kMailLoadSettings) LoadNotificationSettings();
     if (!(MailRequestFlags & kMailSendAlert)) return;
-    queueAlertMails();
+    mail_.queueAlertMails();
     MailRequestFlags &= static_cast<std::uint8_t>(~kMailSendAlert);
-}
-
-void MainForm::queueAlertMails() {
-    auto& raised = alerts_->raised;
-    const bool send = settings_.loaded && settings_.recipientCount != 0;
-    while (!raised.empty()) {
-        const AlertState::Raised alert = std::move(raised.front());
-        raised.pop_front();
-        if (!send) continue;
-        OutgoingMail mail;
-        mail.kind = alert.kind;
-        mail.settings = smtpSettings(settings_);
-        mail.message.subject = alertSubject(settings_, kAppTitle, alert.kind);
-        mail.message.body = alertBody(settings_, alert.kind, alert.lines, SystemInfoLines);
-        mail.dueUs = ports_.scheduler.nowUs();
-        if (!outbox_.push(std::move(mail))) reportMailFailure("the oldest waiting alert mail was dropped: too many are waiting");
-    }
-}
-
-void MainForm::mailFinished(OutgoingMail mail, SmtpResult result) {
-    const bool retry = !result.sent && mail.attempt <= kMailRetries;
-    if (onMail) onMail(mail, result, retry);
-    if (result.sent) return;
-    controls_.setText(panelName(3), "Send mail Fail!");
-    controls_.setText(panelName(4), result.error);
-    reportMailFailure((retry ? "Alert mail failed: " : "Alert mail given up: ") + result.error);
-    if (!retry) return;
-    // The next try goes with the settings as they are then: an owner who has just
-    // mended the server's name gets the waiting alerts through it.
-    if (settings_.loaded && settings_.recipientCount != 0) mail.settings = smtpSettings(settings_);
-    mail.dueUs = ports_.scheduler.nowUs() + kMailRetryDelayUs[mail.attempt - 1];
-    outbox_.push(std::move(mail));
-}
-
-void MainForm::reportMailFailure(const std::string& what) {
-    // Into the day log, so an owner reading it later learns that an alert did not reach him.
-    log_->addLine(what + ", " + formatDateTimeC(ports_.scheduler.wallSeconds()));
-    log_->save();
 }
 
 void MainForm::LoadNotificationSettings() {

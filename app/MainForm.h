@@ -19,6 +19,7 @@
 #include "app/DetectionCycle.h"
 #include "app/Dialogs.h"
 #include "app/EngineCommands.h"
+#include "app/MailService.h"
 #include "app/pages/Pages.h"
 #include "device/DeviceState.h"
 #include "device/Discovery.h"
@@ -202,7 +203,8 @@ public:
     // Each mail's outcome, on the engine thread: sent, or the error and whether it will
     // be tried again.
     std::function<void(const OutgoingMail&, const SmtpResult&, bool retry)> onMail;
-    MailOutbox& outbox() { return outbox_; }
+    MailOutbox& outbox() { return mail_.outbox(); }
+    MailService& mail() { return mail_; }
     // Called on the engine thread when the program is to end (granted close/session end).
     std::function<void()> onQuit;
 
@@ -233,12 +235,7 @@ private:
     NotificationSettings settings_;
     std::unique_ptr<SettingsStore> settingsStore_;
     std::vector<std::string> settingsProblems_;
-    MailOutbox outbox_;
-    std::unique_ptr<SmtpClient> smtp_;  // used on TEmailThread only
-    void queueAlertMails();
-    void sendDueMail();
-    void mailFinished(OutgoingMail mail, SmtpResult result);
-    void reportMailFailure(const std::string& what);
+    MailService mail_{*this};
     void showSettingsProblems();
     DetectionCycle detection_{*this};
     HandlerTable handlers_;

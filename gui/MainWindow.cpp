@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -296,6 +297,9 @@ void TForm1::applyText(Entry& e, const QString& text) {
         // One row per line, the rows past the text emptied.
         const QStringList rows = text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
         for (int row = 0; row < g->rowCount(); ++row) g->item(row, 0)->setText(row < rows.size() ? rows[row] : QString());
+    } else if (auto* box = qobject_cast<QComboBox*>(w)) {
+        const int index = box->findText(text);
+        if (index >= 0) box->setCurrentIndex(index);
     } else if (auto* bar = qobject_cast<QProgressBar*>(w)) {
         // "value" or "value/maximum".
         const QStringList parts = text.split(QLatin1Char('/'));

@@ -31,6 +31,7 @@ std::vector<std::string> alertBody(const NotificationSettings& s, int kind, cons
 
 SmtpSettings smtpSettings(const NotificationSettings& s) {
     SmtpSettings out;
+    out.security = static_cast<std::uint8_t>(s.security);
     out.smtpHost = s.smtpHost();
     out.smtpPort = s.smtpPort();
     out.authState = s.authState;

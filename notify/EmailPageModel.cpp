@@ -1,5 +1,7 @@
 #include "notify/EmailPageModel.h"
 
+#include <algorithm>
+
 namespace raid {
 
 namespace {
@@ -53,6 +55,7 @@ void EmailPageModel::fill(const NotificationSettings& s, bool boxes) {
             view_.setChecked(EmailBox::NoMail1, (s.suppressMask & 1) != 0);
             view_.setChecked(EmailBox::NoMail2, (s.suppressMask & 2) != 0);
         }
+        view_.setText(EmailField::Security, kSecurityNames[std::min<std::size_t>(s.security, kSecurityTls)]);
         const bool login = (s.authState & 1) != 0;
         view_.setChecked(EmailBox::Login, login);
         view_.setPasswordVisible(login);
@@ -65,6 +68,7 @@ void EmailPageModel::fill(const NotificationSettings& s, bool boxes) {
     } else {
         setField(EmailField::Port, "25");
         setField(EmailField::Timeout, "0");
+        view_.setText(EmailField::Security, kSecurityNames[kSecurityNone]);
         view_.setChecked(EmailBox::Login, false);
         view_.setPasswordVisible(false);
     }
@@ -123,6 +127,8 @@ std::string EmailPageModel::save(NotificationSettings& s, SettingsStore& store) 
     e.noMailKind1 = view_.checked(EmailBox::NoMail1);
     e.noMailKind2 = view_.checked(EmailBox::NoMail2);
     e.working = working_;
+    // A name the page does not offer keeps what is stored.
+    e.security = securityFromName(view_.text(EmailField::Security)).value_or(s.security);
     e.subject = {view_.text(EmailField::Subject1), view_.text(EmailField::Subject2)};
     e.contents = {view_.text(EmailField::Contents1), view_.text(EmailField::Contents2)};
     e.dirty = dirty_;

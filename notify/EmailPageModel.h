@@ -29,6 +29,7 @@ enum class EmailField {
     Contents2,  // Memo4
     Grid,       // both grids: the working list, one row per line
     Working,    // the hidden list holding the working copy
+    Security,   // ComboBox1: one of kSecurityNames
 };
 
 enum class EmailBox { Login, NoMail1, NoMail2 };  // CheckBox8, CheckBox2, CheckBox4

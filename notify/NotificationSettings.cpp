@@ -142,6 +142,12 @@ bool SettingsStore::startUp(NotificationSettings& s, const std::string& defaultF
     return true;
 }
 
+std::optional<std::uint32_t> securityFromName(const std::string& name) {
+    for (std::size_t i = 0; i < kSecurityNames.size(); ++i)
+        if (name == kSecurityNames[i]) return static_cast<std::uint32_t>(i);
+    return std::nullopt;
+}
+
 std::vector<std::string> SettingsStore::readLines(const std::string& path) {
     const BoundedRead r = files_.readBounded(path, kMaxTextFile);
     switch (r.status) {
@@ -165,6 +171,15 @@ void SettingsStore::load(NotificationSettings& s, const std::function<void()>& t
                 " recipients are read");
     const auto send = typed("EMailSend", RegType::Dword);
     s.suppressMask = send ? send->dword : 0;
+    const auto security = typed("Security", RegType::Dword);
+    s.security = security ? security->dword : kSecurityNone;
+    if (s.security > kSecurityTls) {
+        // Unknown protection: no mail goes out in clear text on a guess.
+        if (report_)
+            report_("Settings value \"Security\" is " + std::to_string(s.security) +
+                    "; mail needs TLS from the first byte until it is set again");
+        s.security = kSecurityTls;
+    }
     const std::string path = readText("FilePath");
     // Without a folder of their own the text files stay beside the settings, never in
     // whatever folder the program happens to run in.
@@ -229,6 +244,11 @@ std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e) {
     }
     s.suppressMask = (s.suppressMask & ~3u) | (e.noMailKind1 ? 1u : 0u) | (e.noMailKind2 ? 2u : 0u);
     if (auto error = write("EMailSend", RegValue::number(s.suppressMask)); !error.empty()) return error;
+    // Written only when it changes, so a store that never had it stays as it was.
+    if (e.security != s.security) {
+        if (auto error = write("Security", RegValue::number(e.security)); !error.empty()) return error;
+        s.security = e.security;
+    }
 
     if (e.loginOn != ((s.authState & 1) != 0)) e.dirty |= kDirtyPassword;
     if (e.dirty != 0 || !existed) {

@@ -33,10 +33,19 @@ enum ConnectionField : std::size_t { kPort, kHost, kSenderName, kSenderAddress, 
 constexpr std::uint8_t kDirtyPort = 0x01, kDirtyHost = 0x02, kDirtyName = 0x04, kDirtyAddress = 0x08,
                        kDirtyTimeout = 0x10, kDirtyPassword = 0x20;
 
+// How the mail connection is protected ("Security", a dword: 0 none, 1 STARTTLS, 2 TLS
+// from the first byte). A store without the value reads as 0, the dialogue of old.
+inline constexpr std::uint32_t kSecurityNone = 0, kSecurityStartTls = 1, kSecurityTls = 2;
+// The names the Setup sub-page shows for them, in that order.
+inline constexpr std::array<const char*, 3> kSecurityNames = {"None", "STARTTLS", "SSL/TLS"};
+// A shown name back to its value; nullopt for anything else.
+std::optional<std::uint32_t> securityFromName(const std::string& name);
+
 struct NotificationSettings {
     std::array<std::string, 6> connection;  // port, host, sender name, sender address, time-out, password
     std::uint8_t authState = 0;             // 0 off, 1 on, 2 stored record invalid (off)
     std::uint32_t suppressMask = 0;         // bit k-1: no mail for alerts of kind k
+    std::uint32_t security = kSecurityNone;
     std::int32_t recipientCount = 0;
     std::vector<std::string> recipients;
     std::string filePath;                             // ends in the folder separator
@@ -80,6 +89,7 @@ struct SettingsEdits {
     bool loginOn = false;               // CheckBox8
     bool noMailKind1 = false;           // CheckBox2
     bool noMailKind2 = false;           // CheckBox4
+    std::uint32_t security = kSecurityNone;  // ComboBox1
     std::vector<std::string> working;   // the working recipient list
     std::array<std::string, 2> subject;   // Edit10, Edit11
     std::array<std::string, 2> contents;  // Memo6, Memo4 (lines joined with "\n")

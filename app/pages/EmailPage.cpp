@@ -18,6 +18,7 @@ constexpr FieldName kFields[] = {
     {EmailField::Subject1, names::Edit10},     {EmailField::Subject2, names::Edit11},
     {EmailField::Contents1, names::Memo6},     {EmailField::Contents2, names::Memo4},
     {EmailField::Grid, names::StringGrid1},    {EmailField::Working, names::Memo7},
+    {EmailField::Security, names::ComboBox1},
 };
 
 const char* boxControl(EmailBox box) {
@@ -48,6 +49,8 @@ void EmailPage::registerHandlers(HandlerTable& table) {
     table.on(names::Image3_2M, [this] { model_.removeAddress(form_.EmailSubPage); });
     table.on(names::Image3_OK, [this] { okClick(); });
     table.on(names::Image3_Ignore, [this] { ignoreClick(); });
+    // Sends with the settings as saved: what an alert would go out with.
+    table.on(names::Image3_TestMail, [this] { form_.mail().sendTestMail(); });
 }
 
 std::string EmailPage::text(EmailField field) { return form_.controls().text(emailControl(field)); }

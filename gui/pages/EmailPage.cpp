@@ -40,6 +40,13 @@ void buildSetupSubPage(PageBuilder& b, QWidget* page) {
     password->setEchoMode(QLineEdit::Password);
     password->setMaxLength(15);
     password->hide();
+
+    b.caption(page, QStringLiteral("Security"), QRect(8, 212, 60, 24));
+    b.comboBox(page, qname(names::ComboBox1), QRect(70, 212, 110, 24),
+               {QString::fromLatin1(kSecurityNames[0]), QString::fromLatin1(kSecurityNames[1]),
+                QString::fromLatin1(kSecurityNames[2])});
+    b.image(page, qname(names::Image3_TestMail),
+            Artwork::pushButton(QStringLiteral("Send Test Mail"), QSize(134, 26), false), {236, 211});
 }
 
 struct RecipientNames {

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPlainTextEdit>
@@ -134,6 +135,21 @@ QLineEdit* PageBuilder::edit(QWidget* parent, const QString& name, const QRect& 
     QObject::connect(le, &QLineEdit::textEdited, w, [w, name](const QString& text) { w->forwardEditText(name, text); });
     add(le);
     return le;
+}
+
+QComboBox* PageBuilder::comboBox(QWidget* parent, const QString& name, const QRect& r, const QStringList& items) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName(name);
+    box->setGeometry(r);
+    box->addItems(items);
+    TForm1* w = &window_;
+    // activated() comes only from the user: the engine's own choice never echoes back.
+    QObject::connect(box, &QComboBox::activated, w, [w, name, box](int index) {
+        const std::string n = name.toStdString(), t = box->itemText(index).toStdString();
+        w->post([n, t](EngineCommands& f) { f.EditChange(n, t); });
+    });
+    add(box);
+    return box;
 }
 
 QPlainTextEdit* PageBuilder::memo(QWidget* parent, const QString& name, const QRect& r) {

@@ -13,11 +13,13 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QComboBox;
 class QTableWidget;
 class QWidget;
 
@@ -60,6 +62,8 @@ public:
     QCheckBox* checkBox(QWidget* parent, const QString& name, const QString& text, const QRect& r);
     QLineEdit* edit(QWidget* parent, const QString& name, const QRect& r);
     QPlainTextEdit* memo(QWidget* parent, const QString& name, const QRect& r);
+    // A drop-down list: the user's choice reaches the engine as the control's new text.
+    QComboBox* comboBox(QWidget* parent, const QString& name, const QRect& r, const QStringList& items);
     QTableWidget* grid(QWidget* parent, const QString& name, const QRect& r);
     // A thin separator line.
     QWidget* rule(QWidget* parent, const QRect& r);

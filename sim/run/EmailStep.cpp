@@ -15,7 +15,7 @@ struct Key {
     std::size_t limit;    // characters the field takes (0: any)
 };
 
-const std::array<Key, 13> kKeys = {{
+const std::array<Key, 14> kKeys = {{
     {"port", names::Edit1, 5},
     {"host", names::Edit2, 0},
     {"name", names::Edit3, 0},
@@ -29,7 +29,16 @@ const std::array<Key, 13> kKeys = {{
     {"login", names::CheckBox8, 0},
     {"nomail1", names::CheckBox2, 0},
     {"nomail2", names::CheckBox4, 0},
+    {"security", names::ComboBox1, 0},
 }};
+
+// The scenario's words for the Setup sub-page's choices.
+const char* securityChoice(const std::string& word) {
+    if (word == "none") return kSecurityNames[kSecurityNone];
+    if (word == "starttls") return kSecurityNames[kSecurityStartTls];
+    if (word == "tls") return kSecurityNames[kSecurityTls];
+    return nullptr;
+}
 
 const Key* findKey(const std::string& k) {
     for (const Key& key : kKeys)
@@ -111,6 +120,10 @@ bool parseEmailStep(const std::string& text, EmailStep& out, std::string& error)
             error = "email: " + key + " takes on or off";
             return false;
         }
+        if (key == "security" && !securityChoice(value)) {
+            error = "email: security takes none, starttls or tls";
+            return false;
+        }
         if ((key == "port" || key == "timeout") &&
             !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             error = "email: " + key + " takes a number";
@@ -138,6 +151,8 @@ void playEmailStep(MainForm& form, const EmailStep& step) {
         const Key& k = *findKey(key);
         if (isSwitch(k))
             form.CheckBoxClick(k.control, value == "on");
+        else if (key == "security")
+            form.EditChange(k.control, securityChoice(value));
         else
             form.EditChange(k.control, value);
     }

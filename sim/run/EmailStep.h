@@ -2,7 +2,7 @@
 //
 // Keys: port, host, name, addr, timeout, login, password, to (repeatable: the list
 // becomes exactly these addresses), subject1, contents1, subject2, contents2, nomail1,
-// nomail2. login and nomail take on|off; port and timeout are numbers as typed in the
+// nomail2, security. login and nomail take on|off, security none|starttls|tls; port and timeout are numbers as typed in the
 // field. A value with blanks is written in double quotes, where \n is a line break,
 // \" a quote and \\ a backslash.
 #pragma once

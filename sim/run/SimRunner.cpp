@@ -41,7 +41,7 @@ bool parseStartTime(const std::string& text, double& wallSeconds) {
 }
 
 const std::vector<std::string>& SimRunner::extraVerbs() {
-    static const std::vector<std::string> verbs = {"check", "select", "maintenance", "sessionend", "email", "upgrade"};
+    static const std::vector<std::string> verbs = {"check", "select", "maintenance", "sessionend", "email", "upgrade", "testmail"};
     return verbs;
 }
 
@@ -263,9 +263,9 @@ bool SimRunner::checkExtraVerbs(std::string& error) {
                 error = where + "upgrade takes a firmware file and a device number 1 or 2";
                 return false;
             }
-        } else if (step.verb == "sessionend") {
+        } else if (step.verb == "sessionend" || step.verb == "testmail") {
             if (!a.empty()) {
-                error = where + "sessionend takes no arguments";
+                error = where + step.verb + " takes no arguments";
                 return false;
             }
         }
@@ -293,6 +293,8 @@ void SimRunner::applyTimed(const ScenarioStep& step) {
         playUpgrade(a[0], a[1] == "1" ? 0 : 1);
     } else if (step.verb == "sessionend") {
         form_->QueryEndSession();
+    } else if (step.verb == "testmail") {
+        form_->Click(names::Image3_TestMail);
     } else if (applyStep(platform_, step)) {
         deviceChanges_.fire();
     }

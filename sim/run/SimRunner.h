@@ -104,6 +104,7 @@ public:
     //   maintenance on|off  a maintenance operation holds device 1 (or ends)
     //   email key=value ...  the user fills the E-mail page and presses OK (sim/run/EmailStep.h)
     //   sessionend        the desktop session asks the program to end
+    //   testmail          the user presses "Send Test Mail" on the E-mail page
     //   upgrade FILE N    the user loads FILE on the Upgrade page, picks device N (1 or 2)
     //                     and presses Upgrade
     static const std::vector<std::string>& extraVerbs();

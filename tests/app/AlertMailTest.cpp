@@ -101,6 +101,43 @@ TEST_F(AlertMail, NoLoginAnnouncedMeansNoAuthAndAnOldServerGetsHelo) {
     EXPECT_EQ(r.linesWith("-> sent").size(), 2u);
 }
 
+TEST_F(AlertMail, TheTestMailReachesEveryRecipientOnceWithTheHostInformation) {
+    PythonSmtpServer server;
+    ASSERT_TRUE(server.start(python, {}));
+    kit.line("0 disk 0").line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) +
+                              " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("1 testmail");  // nobody to mail yet
+    kit.line("2 email host=127.0.0.1 port=" + std::to_string(server.port) +
+             " addr=ops@example.org to=a@x.org to=b@x.org to=c@x.org security=none");
+    kit.line("3 testmail");
+    PythonSmtpServer gone;
+    ASSERT_TRUE(gone.start(python, {}));
+    const std::uint16_t refused = gone.port;
+    gone.stop();
+    kit.line("4 email port=" + std::to_string(refused));
+    kit.line("5 testmail");
+    sim::SimRunner& r = kit.run(400);
+    ASSERT_EQ(kit.loadError, "");
+
+    const auto mails = server.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].rcptTos, (std::vector<std::string>{"a@x.org", "b@x.org", "c@x.org"}));
+    EXPECT_EQ(mails[0].subject, "[" + kAppTitle + " Message] Test");
+    EXPECT_NE(mails[0].data.find("This is a test mail from " + kAppTitle + "."), std::string::npos);
+    EXPECT_NE(mails[0].data.find("\r\nSystem Name : "), std::string::npos) << mails[0].data;
+    const auto none = r.linesWith("Panel4 No recipient to send the test mail to");
+    ASSERT_EQ(none.size(), 1u);
+    EXPECT_LT(std::stod(none[0]), 2.0);
+    EXPECT_EQ(r.linesWith("Send mail Success!").size(), 1u);
+    // A failing test is reported once and never tried again or written to the day log.
+    EXPECT_EQ(r.linesWith("Mail[kind=0 to=a@x.org,b@x.org,c@x.org attempt=1] [" + kAppTitle +
+                          " Message] Test -> failed: Connection refused (given up)")
+                  .size(),
+              1u);
+    EXPECT_TRUE(r.linesWith("attempt=2]").empty());
+    for (const auto& l : r.form().eventLog().lines()) EXPECT_EQ(l.find("Alert mail"), std::string::npos) << l;
+}
+
 TEST_F(AlertMail, FailingServersAreReportedPollingGoesOnAndTheRetryDelivers) {
     // Four ways to fail, one after the other, then the server that works.
     PythonSmtpServer silent, rcpt, drop, longReply;

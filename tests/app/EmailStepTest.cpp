@@ -35,6 +35,7 @@ TEST(EmailStep, MalformedStepsAreRefusedWithAReason) {
         {"name=\"a\"b", "a blank must follow"},
         {"name=\"a\\tb\"", "unknown escape"},
         {"host=a host=b", "host is given twice"},
+        {"security=ssl", "security takes none, starttls or tls"},
     };
     for (const auto& [text, why] : bad) {
         sim::EmailStep s;

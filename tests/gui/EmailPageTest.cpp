@@ -1,6 +1,7 @@
 // The E-mail page in a real window on the real engine: what the user types, ticks and
 // clicks reaches the settings, and the password field stays masked.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTableWidget>
 
@@ -46,6 +47,13 @@ TEST_F(EmailPageTest, TypedSettingsAndRecipientsAreSavedByOk) {
     ASSERT_TRUE(waitFor([password] { return password->isVisible(); }));
     type(names::Edit8, QStringLiteral("0123456789abcdefXYZ"));  // cut at 15 by the field
     EXPECT_EQ(password->text(), QStringLiteral("0123456789abcde"));
+    // The protection of the connection: clear text until the user picks another.
+    auto* security = widget<QComboBox>(names::ComboBox1);
+    EXPECT_EQ(security->currentText(), QStringLiteral("None"));
+    ASSERT_EQ(security->count(), 3);
+    security->setFocus();
+    QTest::keyClick(security, Qt::Key_Down);  // the user moves to the next choice: activated()
+    EXPECT_EQ(security->currentText(), QStringLiteral("STARTTLS"));
 
     click(names::Image3_HDDFail);
     ASSERT_TRUE(waitFor([this] { return onEngine([](MainForm& f) { return f.EmailSubPage; }).value_or(-1) == 1; }));
@@ -69,6 +77,7 @@ TEST_F(EmailPageTest, TypedSettingsAndRecipientsAreSavedByOk) {
     EXPECT_EQ(saved->authState, 1);
     EXPECT_EQ(saved->smtpPort(), "25");
     EXPECT_EQ(saved->recipients, std::vector<std::string>{"first@example.org"});
+    EXPECT_EQ(saved->security, kSecurityStartTls);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "monitor/MemoryFileStore.h"
+#include "notify/AlertMail.h"
 #include "notify/NotificationSettings.h"
 
 namespace raid {
@@ -215,6 +216,33 @@ TEST_F(Store, TextFilesThatAreNotRegularOrHugeAreNotRead) {
     EXPECT_TRUE(s.subjects[0].empty());
     EXPECT_TRUE(s.contents[3].empty());
     EXPECT_EQ(reports.size(), 2u);
+}
+
+TEST_F(Store, SecurityIsWrittenOnlyWhenItChangesAndAnUnknownValueIsNoClearText) {
+    store.startUp(s, "/tmp/");
+    store.load(s, {});
+    EXPECT_EQ(s.security, kSecurityNone);  // an older store has no such value
+    SettingsEdits e = edits();
+    ASSERT_EQ(store.save(s, e), "");
+    EXPECT_FALSE(key.read("Security"));  // unchanged 0: the store stays as older versions wrote it
+    e = edits();
+    e.security = kSecurityStartTls;
+    ASSERT_EQ(store.save(s, e), "");
+    ASSERT_TRUE(key.read("Security"));
+    EXPECT_EQ(key.read("Security")->dword, kSecurityStartTls);
+    NotificationSettings again;
+    store.load(again, {});
+    EXPECT_EQ(again.security, kSecurityStartTls);
+    EXPECT_EQ(smtpSettings(again).security, kSmtpSecurityStartTls);
+
+    key.write("Security", RegValue::number(7));
+    reports.clear();
+    store.load(again, {});
+    EXPECT_EQ(again.security, kSecurityTls);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("\"Security\" is 7"), std::string::npos);
+    EXPECT_EQ(securityFromName("STARTTLS"), kSecurityStartTls);
+    EXPECT_FALSE(securityFromName("starttls"));
 }
 
 }  // namespace

@@ -1,0 +1,115 @@
+#include "app/MailService.h"
+
+#include "app/MainForm.h"
+#include "monitor/TimeFormat.h"
+
+namespace raid {
+
+std::string testMailSubject(const std::string& title) { return "[" + title + " Message] Test"; }
+
+std::vector<std::string> testMailBody(const std::string& title, const std::vector<std::string>& systemInfo) {
+    std::vector<std::string> body = {"This is a test mail from " + title + ".",
+                                     "Its alert mails reach this address the same way.", ""};
+    // The information lines begin with a line feed: each part is a line of its own.
+    for (const std::string& info : systemInfo) {
+        std::size_t from = 0;
+        for (std::size_t lf = info.find('\n'); lf != std::string::npos; lf = info.find('\n', from)) {
+            if (lf > from) body.push_back(info.substr(from, lf - from));
+            from = lf + 1;
+        }
+        if (from < info.size()) body.push_back(info.substr(from));
+    }
+    return body;
+}
+
+void MailService::startClient(TcpPort* tcp, Scheduler& scheduler, Reporter& reporter) {
+    if (tcp) smtp_ = std::make_unique<SmtpClient>(*tcp, scheduler, reporter);
+}
+
+void MailService::queueAlertMails() {
+    MainForm& f = form_;
+    const NotificationSettings& s = f.settings();
+    auto& raised = f.alerts().raised;
+    const bool send = s.loaded && s.recipientCount != 0;
+    while (!raised.empty()) {
+        const AlertState::Raised alert = std::move(raised.front());
+        raised.pop_front();
+        if (!send) continue;
+        OutgoingMail mail;
+        mail.kind = alert.kind;
+        mail.settings = smtpSettings(s);
+        mail.message.subject = alertSubject(s, kAppTitle, alert.kind);
+        mail.message.body = alertBody(s, alert.kind, alert.lines, f.SystemInfoLines);
+        mail.dueUs = f.scheduler().nowUs();
+        if (!outbox_.push(std::move(mail))) reportFailure("the oldest waiting alert mail was dropped: too many are waiting");
+    }
+}
+
+void MailService::sendTestMail() {
+    MainForm& f = form_;
+    const NotificationSettings& s = f.settings();
+    if (!s.loaded || s.recipients.empty()) {
+        f.controls().setText(panelName(3), "Send mail Fail!");
+        f.controls().setText(panelName(4), "No recipient to send the test mail to: add one and press OK first");
+        return;
+    }
+    OutgoingMail mail;
+    mail.kind = kTestMailKind;
+    mail.settings = smtpSettings(s);
+    mail.message.subject = testMailSubject(kAppTitle);
+    mail.message.body = testMailBody(kAppTitle, f.SystemInfoLines);
+    mail.dueUs = f.scheduler().nowUs();
+    f.controls().setText(panelName(3), "Mail is Sending...");
+    outbox_.push(std::move(mail));
+}
+
+// On TEmailThread: the dialogue with the mail server happens here, beside the engine.
+// Its status texts and its outcome reach the engine as posted work.
+void MailService::sendDue() {
+    Scheduler& sched = form_.scheduler();
+    std::optional<OutgoingMail> mail = outbox_.takeDue(sched.nowUs());
+    if (!mail) return;
+    SmtpResult result;
+    if (!smtp_) {
+        result.error = "No network connection is available";
+    } else {
+        result = smtp_->SendAlertMail(mail->settings, mail->message);
+    }
+    ++mail->attempt;
+    MailService* self = this;
+    auto done = std::make_shared<std::pair<OutgoingMail, SmtpResult>>(std::move(*mail), std::move(result));
+    sched.post([self, done] { self->finished(std::move(done->first), std::move(done->second)); });
+}
+
+void MailService::cancel() {
+    if (smtp_) smtp_->cancel();
+}
+
+void MailService::finished(OutgoingMail mail, SmtpResult result) {
+    MainForm& f = form_;
+    // A test is answered once, at once: the owner is looking at the status bar.
+    const bool test = mail.kind == kTestMailKind;
+    const bool retry = !test && !result.sent && mail.attempt <= kMailRetries;
+    if (f.onMail) f.onMail(mail, result, retry);
+    if (result.sent) return;
+    f.controls().setText(panelName(3), "Send mail Fail!");
+    f.controls().setText(panelName(4), result.error);
+    if (test) return;
+    reportFailure((retry ? "Alert mail failed: " : "Alert mail given up: ") + result.error);
+    if (!retry) return;
+    // The next try goes with the settings as they are then: an owner who has just
+    // mended the server's name gets the waiting alerts through it.
+    const NotificationSettings& s = f.settings();
+    if (s.loaded && s.recipientCount != 0) mail.settings = smtpSettings(s);
+    mail.dueUs = f.scheduler().nowUs() + kMailRetryDelayUs[mail.attempt - 1];
+    outbox_.push(std::move(mail));
+}
+
+void MailService::reportFailure(const std::string& what) {
+    // Into the day log, so an owner reading it later learns that an alert did not reach him.
+    MainForm& f = form_;
+    f.eventLog().addLine(what + ", " + formatDateTimeC(f.scheduler().wallSeconds()));
+    f.eventLog().save();
+}
+
+}  // namespace raid
