@@ -1,9 +1,13 @@
 #include "gui/DesktopNotifier.h"
 
 #include <QMetaObject>
+#include <QtGlobal>
 #include <QVariantMap>
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusPendingCallWatcher>
+
+#include <atomic>
+#include <thread>
 
 namespace raid::gui {
 
@@ -11,9 +15,23 @@ namespace {
 constexpr auto kService = "org.freedesktop.Notifications";
 constexpr auto kPath = "/org/freedesktop/Notifications";
 constexpr auto kInterface = "org.freedesktop.Notifications";
+// Alerts kept while the bus is being reached; a burst beyond this is not worth a
+// screenful of notifications.
+constexpr std::size_t kMaxWaiting = 8;
 }  // namespace
 
-DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) {}
+DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent), link_(std::make_shared<Link>()) {
+    link_->owner = this;
+    // A bus that does not greet this program makes Qt drop the half-made connection in
+    // a way libdbus treats as fatal by default: the window must not die for the
+    // desktop's sake, so that check only warns here (unless the user chose otherwise).
+    if (!qEnvironmentVariableIsSet("DBUS_FATAL_WARNINGS")) qputenv("DBUS_FATAL_WARNINGS", "0");
+}
+
+DesktopNotifier::~DesktopNotifier() {
+    std::lock_guard<std::mutex> lock(link_->mu);
+    link_->owner = nullptr;
+}
 
 void DesktopNotifier::post(std::vector<std::string> lines) {
     QMetaObject::invokeMethod(this, [this, lines = std::move(lines)] { notify(lines); }, Qt::QueuedConnection);
@@ -53,7 +71,44 @@ QString DesktopNotifier::bodyText(const std::vector<std::string>& lines, std::si
 void DesktopNotifier::notify(const std::vector<std::string>& lines) {
     // A suppressed alert has no lines and nothing to show.
     if (lines.empty()) return;
-    if (!bus_) bus_ = QDBusConnection::sessionBus();
+    switch (state_) {
+    case Bus::Ready: send(lines); return;
+    case Bus::Missing: return;
+    case Bus::Unresolved: connectBus(); [[fallthrough]];
+    case Bus::Connecting:
+        if (waiting_.size() < kMaxWaiting) waiting_.push_back(lines);
+        return;
+    }
+}
+
+void DesktopNotifier::connectBus() {
+    state_ = Bus::Connecting;
+    // Reaching the bus waits for its greeting, up to half a minute from a bus that
+    // does not answer: that wait happens on a thread of its own, never the window's.
+    // The thread is left to finish by itself; the link tells it whether anyone still
+    // wants the answer.
+    static std::atomic<int> count{0};
+    const QString name = QStringLiteral("raid-gui-notify-%1").arg(++count);
+    std::thread([link = link_, address = address_, name] {
+        const QDBusConnection bus = address ? QDBusConnection::connectToBus(*address, name) : QDBusConnection::sessionBus();
+        std::lock_guard<std::mutex> lock(link->mu);
+        if (DesktopNotifier* owner = link->owner)
+            QMetaObject::invokeMethod(owner, [owner, bus] { owner->resolved(bus); }, Qt::QueuedConnection);
+    }).detach();
+}
+
+void DesktopNotifier::resolved(const QDBusConnection& bus) {
+    const bool connected = bus.isConnected();
+    state_ = connected ? Bus::Ready : Bus::Missing;
+    if (connected) bus_ = bus;
+    std::vector<std::vector<std::string>> waiting;
+    waiting.swap(waiting_);
+    emit busResolved(connected);
+    if (connected)
+        for (const auto& lines : waiting) send(lines);
+}
+
+void DesktopNotifier::send(const std::vector<std::string>& lines) {
     if (!bus_->isConnected()) return;
 
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QtDBus/QDBusConnection>
 
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,8 +26,9 @@ public:
 
     // On the session bus, connected when the first alert arrives.
     explicit DesktopNotifier(QObject* parent = nullptr);
-    // On `bus` (a private bus in tests).
-    void setConnection(const QDBusConnection& bus) { bus_ = bus; }
+    ~DesktopNotifier() override;
+    // On the bus at `address` instead (a private bus in tests); before the first alert.
+    void setBusAddress(const QString& address) { address_ = address; }
 
     // Any thread: the alert's detail lines go to the window's thread and are shown
     // from there.
@@ -44,9 +47,26 @@ public:
 signals:
     // A call was answered: accepted by the service, or an error (no service, timeout).
     void answered(bool accepted);
+    // The bus was reached (or found missing); alerts before this wait for it.
+    void busResolved(bool connected);
 
 private:
+    // Ties the connecting thread to this object: cleared when it goes.
+    struct Link {
+        std::mutex mu;
+        DesktopNotifier* owner = nullptr;
+    };
+    enum class Bus { Unresolved, Connecting, Ready, Missing };
+
+    void send(const std::vector<std::string>& lines);
+    void connectBus();
+    void resolved(const QDBusConnection& bus);
+
+    std::optional<QString> address_;  // none: the session bus
     std::optional<QDBusConnection> bus_;
+    Bus state_ = Bus::Unresolved;
+    std::vector<std::vector<std::string>> waiting_;
+    std::shared_ptr<Link> link_;
     int sent_ = 0;
 };
 
