@@ -166,6 +166,10 @@ TEST_F(DesktopNotifierTest, APulledDriveIsOneNotificationWithTheAlertsText) {
     REQUIRE_BUS();
     NotificationServer server;
     serve(server);
+    // A tool's own alert watcher (raid-gui-sim prints each alert) keeps working beside
+    // the notifications.
+    auto watched = std::make_shared<std::atomic<int>>(0);
+    configureForm = [watched](MainForm& f) { f.onAlertRaised = [watched](int, int, int) { ++*watched; }; };
     startWatched(address_);
     const std::vector<std::string> lines = pullDrive();
     ASSERT_GE(lines.size(), 2u);
@@ -194,6 +198,7 @@ TEST_F(DesktopNotifierTest, APulledDriveIsOneNotificationWithTheAlertsText) {
     QTest::qWait(200);
     EXPECT_EQ(server.calls().size(), 1u);
     EXPECT_EQ(session_->notifier().callsSent(), 1);
+    EXPECT_EQ(watched->load(), 1);
     EXPECT_EQ(refused_, 0);
 }
 
