@@ -23,6 +23,15 @@ void EngineHost::start(DialogPort& dialogs) {
         scheduler_->setExceptionHandler([form](const std::string& what) { form->messageBox(what, ""); });
         if (onQuit) form_->onQuit = onQuit;
         if (onShowLogWindow) form_->logWindow().onShow = onShowLogWindow;
+        // The factory's tool may already watch alerts (raid-gui-sim prints them): it
+        // keeps its handler, the window's watcher comes after it.
+        if (onAlert) {
+            form_->onAlertRaised = [form, previous = std::move(form_->onAlertRaised), watcher = onAlert](
+                                       int kind, int device, int port) {
+                if (previous) previous(kind, device, port);
+                watcher(form->alerts().AlertInfoLines);
+            };
+        }
         form_->FormCreate();
         if (onHintHidePause) onHintHidePause(form_->HintHidePause);
         if (onCreated) onCreated(*form_);

@@ -8,7 +8,9 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/Controls.h"
 #include "app/Dialogs.h"
@@ -51,6 +53,9 @@ public:
     std::function<void()> onShowLogWindow;
     // Called on the engine thread after FormCreate with how long hints stay up (ms).
     std::function<void(int ms)> onHintHidePause;
+    // Called on the engine thread after each raised alert with its detail lines (empty
+    // when the alert is suppressed), after the form's own onAlertRaised handler.
+    std::function<void(const std::vector<std::string>& lines)> onAlert;
 
 private:
     std::unique_ptr<Scheduler> scheduler_;

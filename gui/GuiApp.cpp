@@ -5,6 +5,7 @@
 
 #include "gui/Artwork.h"
 #include "gui/ControlBridge.h"
+#include "gui/DesktopNotifier.h"
 #include "gui/GuiDialogs.h"
 #include "gui/LogWindow.h"
 #include "gui/MainWindow.h"
@@ -39,6 +40,11 @@ GuiSession::GuiSession(EngineHost& host) : host_(host) {
     host.onHintHidePause = [context](int ms) {
         QMetaObject::invokeMethod(context, [context, ms] { context->setHintHidePause(ms); }, Qt::QueuedConnection);
     };
+    // Alerts arrive on the engine thread; the notifier lives on the window's and makes
+    // its D-Bus call from there, so the engine never waits on the desktop.
+    notifier_ = std::make_unique<DesktopNotifier>();
+    DesktopNotifier* notifier = notifier_.get();
+    host.onAlert = [notifier](const std::vector<std::string>& lines) { notifier->post(lines); };
 }
 
 GuiSession::~GuiSession() {
@@ -50,6 +56,7 @@ GuiSession::~GuiSession() {
     host_.onQuit = nullptr;
     host_.onShowLogWindow = nullptr;
     host_.onHintHidePause = nullptr;
+    host_.onAlert = nullptr;
 }
 
 void GuiSession::start() {

@@ -15,6 +15,7 @@
 namespace raid::gui {
 
 class ControlBridge;
+class DesktopNotifier;
 class GuiDialogs;
 class SessionEnd;
 class TForm1;
@@ -39,6 +40,8 @@ public:
     GuiDialogs& dialogs() { return *dialogs_; }
     SessionEnd& sessionEnd() { return *sessionEnd_; }
     EngineHost& host() { return host_; }
+    // Shows each alert on the desktop (session bus unless told another).
+    DesktopNotifier& notifier() { return *notifier_; }
     // The event log window while it is open (nullptr otherwise).
     TForm5* logWindow() const;
 
@@ -56,6 +59,7 @@ private:
     std::unique_ptr<TForm1> window_;
     std::unique_ptr<SessionEnd> sessionEnd_;
     std::shared_ptr<ControlBridge> bridge_;
+    std::unique_ptr<DesktopNotifier> notifier_;
     std::function<void()> quitHandler_;
     QPointer<TForm5> logWindow_;
     std::vector<std::unique_ptr<QWidget>> shells_;

@@ -93,6 +93,7 @@ protected:
                 record(checkBoxClicks_, n + (on ? "=on" : "=off"));
                 if (box) box(n, on);
             };
+            if (configureForm) configureForm(*form);
             return form;
         });
         session_ = std::make_unique<GuiSession>(*host_);
@@ -160,6 +161,9 @@ protected:
 
     static QPoint centre(QWidget* w) { return w->rect().center(); }
 
+    // Runs on the engine thread as the factory builds the form, the way a tool's own
+    // factory sets its watchers.
+    std::function<void(MainForm&)> configureForm;
     QTemporaryDir logs_;  // day logs of this test
     sim::SimPlatform platform_;
     FakeHostInfo hostInfo_;
