@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "WindowStall.h"
 #include "app/EngineHost.h"
 #include "app/MainForm.h"
 #include "gui/GuiApp.h"
@@ -164,22 +165,8 @@ int main(int argc, char** argv) {
         });
     });
     ask.start(intervalMs);
-    QEventLoop loop;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    double stall = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        stall = std::max(stall, static_cast<double>(now - last) / 1e6 - 2.0);
-        last = now;
-    });
-    tick.start(2);
-    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     const int stallRendersBefore = bays->renders();
-    loop.exec();
+    const double stall = raid::bench::runMeasuring(seconds * 1000, 2);
     ask.stop();
     const int stallRenders = bays->renders() - stallRendersBefore;
 
