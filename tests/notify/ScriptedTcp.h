@@ -33,6 +33,7 @@ struct TcpScript {
     std::chrono::milliseconds lastTimeout{0};
     // Where the client's writes stood when it asked for TLS ("" host: never asked).
     std::size_t tlsAt = std::string::npos;
+    std::size_t tlsAfterReads = 0;  // lines the client had read by then
     std::string tlsHost;
     // How far ahead of "now" the client set each read deadline.
     std::vector<std::chrono::milliseconds> readAllowances;
@@ -76,6 +77,7 @@ public:
     bool startTls(const std::string& hostName, TcpDeadline, std::string& error) override {
         if (!open_) return fail("Transport endpoint is not connected", error);
         script_->tlsAt = script_->sent.size();
+        script_->tlsAfterReads = script_->readAllowances.size();
         script_->tlsHost = hostName;
         if (!script_->tlsRefusal.empty()) {
             error = script_->tlsRefusal;

@@ -16,7 +16,8 @@ Modes:
   silent   accepts connections and never says a word
   endless  greets with a line that never ends
 
-Protection (--tls, with --cert/--key: the server's certificate chain and key, PEM):
+Protection (--tls, with --cert/--key: the server's certificate chain and key, PEM;
+implicit works with every mode):
   starttls  announces STARTTLS and refuses mail before it (require_starttls); AUTH
             is offered only inside TLS
   implicit  TLS on the socket from the first byte (port 465 style); AUTH offered
@@ -182,7 +183,9 @@ async def main(args):
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     sock.bind(("127.0.0.1", args.port))
     loop = asyncio.get_running_loop()
-    socket_tls = None
+    # Implicit TLS wraps any mode, so a peer can also fall silent or pour one endless
+    # line inside TLS.
+    socket_tls = server_context(args) if args.tls == "implicit" else None
     if args.mode == "silent":
         factory = Silent
     elif args.mode == "endless":
@@ -199,8 +202,6 @@ async def main(args):
             options.update(tls_context=server_context(args), require_starttls=True)
             if args.auth or args.no_login:
                 options["auth_require_tls"] = True
-        elif args.tls == "implicit":
-            socket_tls = server_context(args)
 
         base = {"smtp": SMTP, "no-ehlo": NoEhlo, "drop-in-data": DropInData, "long-reply": LongReply}[args.mode]
         Recording.transcript = args.transcript
