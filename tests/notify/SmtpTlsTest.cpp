@@ -356,6 +356,19 @@ TEST_F(SmtpTlsServerTest, SilentPeerInsideTlsIsBoundedAndCancelEndsTheWait) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST_F(SmtpTlsServerTest, PeerThatNeverReadsInsideTlsRunsIntoTheSendDeadline) {
+    SERVE_OR_SKIP("implicit", "good", {"--mode", "deaf"});
+    std::string error;
+    auto c = tcp.connect("127.0.0.1", server.port, std::chrono::seconds(5), error);
+    ASSERT_TRUE(c) << error;
+    ASSERT_TRUE(c->startTls("127.0.0.1", Clock::now() + std::chrono::seconds(5), error)) << error;
+    EXPECT_TRUE(c->isTls());
+    const auto start = Clock::now();
+    EXPECT_FALSE(c->send(std::string(64 << 20, 'w'), start + std::chrono::milliseconds(500), error));
+    EXPECT_EQ(error, "Connection timed out");
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
 TEST_F(SmtpTlsServerTest, EndlessLineInsideTlsIsBounded) {
     SERVE_OR_SKIP("implicit", "good", {"--mode", "endless"});
     settings.security = kSmtpSecurityTls;

@@ -15,6 +15,7 @@ Modes:
            refused with 550
   silent   accepts connections and never says a word
   endless  greets with a line that never ends
+  deaf     accepts connections, never reads and never says a word
 
 Protection (--tls, with --cert/--key: the server's certificate chain and key, PEM;
 implicit works with every mode):
@@ -96,6 +97,12 @@ def authenticator(server, session, envelope, mechanism, auth_data):
 class Silent(asyncio.Protocol):
     def connection_made(self, transport):
         self.transport = transport  # keep it open, say nothing
+
+
+class Deaf(asyncio.Protocol):
+    def connection_made(self, transport):
+        self.transport = transport
+        transport.pause_reading()  # what the peer writes piles up until it has to wait
 
 
 class Endless(asyncio.Protocol):
@@ -190,6 +197,8 @@ async def main(args):
         factory = Silent
     elif args.mode == "endless":
         factory = Endless
+    elif args.mode == "deaf":
+        factory = Deaf
     else:
         handler = Capture(args.capture)
         options = {"hostname": "testhost", "loop": loop}
@@ -218,7 +227,7 @@ async def main(args):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=["smtp", "silent", "endless", "no-ehlo", "drop-in-data", "long-reply"],
+    parser.add_argument("--mode", choices=["smtp", "silent", "endless", "deaf", "no-ehlo", "drop-in-data", "long-reply"],
                         default="smtp")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--port-file", required=True)
