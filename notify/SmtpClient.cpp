@@ -146,24 +146,45 @@ bool SmtpClient::open(const SmtpSettings& settings, std::uint16_t port, std::str
     IdSMTP1Connected();
 
     SmtpReply reply;
-    bool ok = readSmtpReply(*connection_, deadline(), reply, error);
+    bool ok = true;
+    // Port 465 style: TLS from the first byte, so even the greeting is protected.
+    if (settings.security == kSmtpSecurityTls) ok = connection_->startTls(settings.smtpHost, deadline(), error);
+    ok = ok && readSmtpReply(*connection_, deadline(), reply, error);
     if (ok && reply.code != 220) {
         error = unexpected(reply);
         ok = false;
     }
     const std::string name = heloName();
-    if (ok) {
-        ok = command("ehlo " + name, -1, reply, error);
-        if (ok && reply.code == 250)
-            authMethods_ = smtpAuthMethods(reply);
-        else if (ok)
-            ok = command("Helo " + name, 250, error);
+    if (ok) ok = greet(name, error);
+    if (ok && settings.security == kSmtpSecurityStartTls) {
+        // Never on in clear text: a server (or someone in between) that hides the
+        // offer must not get the password or the mail unprotected.
+        if (!startTlsOffered_) {
+            error = "the server does not offer STARTTLS";
+            ok = false;
+        }
+        ok = ok && command("STARTTLS", 220, error);
+        ok = ok && connection_->startTls(settings.smtpHost, deadline(), error);
+        // What the server said before the handshake may have been forged: only the
+        // answer inside TLS counts, login methods included.
+        ok = ok && greet(name, error);
     }
     if (!ok) {
         error = printableSmtpText(error);
         quitAndClose();
     }
     return ok;
+}
+
+bool SmtpClient::greet(const std::string& name, std::string& error) {
+    authMethods_.clear();
+    startTlsOffered_ = false;
+    SmtpReply reply;
+    if (!command("ehlo " + name, -1, reply, error)) return false;
+    if (reply.code != 250) return command("Helo " + name, 250, error);
+    authMethods_ = smtpAuthMethods(reply);
+    startTlsOffered_ = smtpAnnounces(reply, "STARTTLS");
+    return true;
 }
 
 bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& message, std::string& error) {
@@ -215,6 +236,10 @@ SmtpResult SmtpClient::SendAlertMail(const SmtpSettings& settings, const SmtpMes
             result.error = "Invalid address: " + printableSmtpText(address, 128);
             return result;
         }
+    }
+    if (settings.security > kSmtpSecurityTls) {
+        result.error = "Unknown connection security setting";
+        return result;
     }
     timeout_ = std::chrono::seconds(smtpTimeoutSeconds(settings.timeout));
 

@@ -1,5 +1,8 @@
 // SMTP submission of one alert mail: connect, greeting, EHLO (HELO when that is
-// refused), optional AUTH LOGIN, the envelope, the message, QUIT.
+// refused), optional AUTH LOGIN, the envelope, the message, QUIT. With security
+// set, TLS comes first (implicit TLS) or right after the EHLO reply (STARTTLS, then
+// EHLO again), and a connection that cannot be protected carries neither the login
+// nor the mail.
 //
 // It runs on the engine thread and blocks it for the whole dialogue, so every wait is
 // bounded: connecting and each reply get the configured time-out (a default when none
@@ -104,6 +107,8 @@ private:
     void IdSMTP1WorkEnd();
 
     bool open(const SmtpSettings& settings, std::uint16_t port, std::string& error);
+    // EHLO (HELO when that is refused); keeps what the reply announces.
+    bool greet(const std::string& name, std::string& error);
     bool transmit(const SmtpSettings& settings, const SmtpMessage& message, std::string& error);
     // Sends `line` + CR LF and reads the whole reply; `expected` < 0 takes any code.
     bool command(const std::string& line, int expected, SmtpReply& reply, std::string& error);
@@ -123,6 +128,7 @@ private:
     bool loginEnabled_ = false;
     bool loggedIn_ = false;
     std::set<std::string> authMethods_;
+    bool startTlsOffered_ = false;  // the last EHLO reply announced STARTTLS
 };
 
 }  // namespace raid

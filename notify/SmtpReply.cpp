@@ -84,6 +84,18 @@ std::set<std::string> smtpAuthMethods(const SmtpReply& ehloReply) {
     return methods;
 }
 
+bool smtpAnnounces(const SmtpReply& ehloReply, std::string_view keyword) {
+    for (std::size_t i = 1; i < ehloReply.lines.size(); ++i) {
+        const std::string& line = ehloReply.lines[i];
+        if (line.size() < 4 + keyword.size()) continue;
+        if (line.size() > 4 + keyword.size() && line[4 + keyword.size()] != ' ') continue;
+        bool same = true;
+        for (std::size_t k = 0; k < keyword.size() && same; ++k) same = upper(line[4 + k]) == keyword[k];
+        if (same) return true;
+    }
+    return false;
+}
+
 std::string printableSmtpText(std::string_view text, std::size_t limit) {
     const bool cut = text.size() > limit;
     std::string shown;

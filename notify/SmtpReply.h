@@ -46,6 +46,11 @@ bool readSmtpReply(TcpConnection& connection, TcpDeadline deadline, SmtpReply& r
 // blank or "=" introduces a list of blank-separated method names.
 std::set<std::string> smtpAuthMethods(const SmtpReply& ehloReply);
 
+// Whether an EHLO reply announces the service extension `keyword` (upper case, e.g.
+// "STARTTLS"): on a line after the first, upper-cased, the word from the fifth
+// character up to a blank or the end of the line is `keyword`.
+bool smtpAnnounces(const SmtpReply& ehloReply, std::string_view keyword);
+
 // `text` with every byte outside printable ASCII shown as a blank, cut to `limit`
 // characters (the cut marked with "...").
 std::string printableSmtpText(std::string_view text, std::size_t limit = kSmtpMaxErrorText);

@@ -42,6 +42,23 @@ public:
     // program that is closing while its peer says nothing.
     virtual void abort() {}
     virtual bool isOpen() const = 0;
+
+    // Switches the stream to TLS as a client, before the first byte (port 465 style)
+    // or after a protocol's own "start TLS" exchange. The peer's certificate must
+    // chain to a trusted authority (the system's, or SSL_CERT_FILE / SSL_CERT_DIR)
+    // and name `hostName` (a host name, or an address for an address literal).
+    // The handshake waits until `deadline`; abort() ends it like any other wait.
+    // Bytes the peer sent in clear that are still unread when the switch is asked
+    // for fail it: they came from outside the protected stream and could pose as
+    // its first reply. false: `error` says why; the connection should only be closed.
+    virtual bool startTls(const std::string& hostName, TcpDeadline deadline, std::string& error) {
+        (void)hostName;
+        (void)deadline;
+        error = "TLS is not available";
+        return false;
+    }
+    // Whether the stream is protected by TLS now.
+    virtual bool isTls() const { return false; }
 };
 
 class TcpPort {

@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxTcp.h"
 
+#include "platform/linux/LinuxTls.h"
+
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,25 +21,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string errorText(int code) {
-    char buffer[256] = {};
-    // The GNU strerror_r returns the text, which may or may not live in `buffer`.
-    return ::strerror_r(code, buffer, sizeof buffer);
-}
+std::string errorText(int code) { return socketErrorText(code); }
 
 std::string timedOutText() { return errorText(ETIMEDOUT); }
 
-// poll() for `events` until `deadline`: 1 ready, 0 time is up, -1 error (errno set).
-int waitFor(int fd, short events, TcpDeadline deadline) {
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return 0;
-        pollfd p{fd, events, 0};
-        const int rc = ::poll(&p, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
-        if (rc > 0) return 1;
-        if (rc < 0 && errno != EINTR) return -1;
-    }
-}
+int waitFor(int fd, short events, TcpDeadline deadline) { return waitForSocket(fd, events, deadline); }
 
 // getaddrinfo() has no time limit of its own. It runs on a detached thread; if the
 // deadline passes first, the thread frees its result itself when it finally returns.
@@ -103,6 +91,16 @@ public:
 
     bool send(std::string_view bytes, TcpDeadline deadline, std::string& error) override {
         if (!usable(error)) return false;
+        while (tls_ && !bytes.empty()) {
+            std::size_t written = 0;
+            std::string why;
+            const TlsSession::Io io = tls_->write(bytes.data(), bytes.size(), written, deadline, why);
+            if (io == TlsSession::Io::done) {
+                bytes.remove_prefix(written);
+                continue;
+            }
+            return fail(io == TlsSession::Io::closed ? errorText(EPIPE) : why, error);
+        }
         while (!bytes.empty()) {
             const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             if (n > 0) {
@@ -137,9 +135,20 @@ public:
             // One byte of slack for the CR that may still come before the LF.
             if (buffer_.size() > kTcpMaxLineBytes + 1) return fail(tooLongText(), error);
 
+            char chunk[4096];
+            if (tls_) {
+                // OpenSSL may hold decrypted bytes the socket no longer shows, so it
+                // is asked first and says itself when it has to wait.
+                std::size_t got = 0;
+                std::string why;
+                const TlsSession::Io io = tls_->read(chunk, sizeof chunk, got, deadline, why);
+                if (io == TlsSession::Io::closed) return fail("Connection closed by the peer", error);
+                if (io == TlsSession::Io::failed) return fail(why, error);
+                buffer_.append(chunk, got);
+                continue;
+            }
             const int ready = waitFor(fd_, POLLIN, deadline);
             if (ready != 1) return fail(ready == 0 ? timedOutText() : errorText(errno), error);
-            char chunk[4096];
             const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
             if (n > 0) {
                 buffer_.append(chunk, static_cast<std::size_t>(n));
@@ -151,7 +160,25 @@ public:
         }
     }
 
+    bool startTls(const std::string& hostName, TcpDeadline deadline, std::string& error) override {
+        if (!usable(error)) return false;
+        if (tls_) return fail("TLS is already on", error);
+        if (!buffer_.empty())
+            return fail("The server sent data in clear text before the TLS handshake", error);
+        auto session = std::make_unique<TlsSession>(fd_);
+        if (!session->handshake(hostName, deadline, error)) return fail(error, error);
+        tls_ = std::move(session);
+        return true;
+    }
+
+    bool isTls() const override { return tls_ != nullptr; }
+
     void close() override {
+        if (tls_) {
+            // A goodbye in TLS when the stream is still sound; never a wait for it.
+            if (fd_ >= 0 && broken_.empty()) tls_->closeNotify();
+            tls_.reset();
+        }
         {
             std::lock_guard<std::mutex> lock(fdMu_);
             if (fd_ >= 0) ::close(fd_);
@@ -202,6 +229,7 @@ private:
     std::string buffer_;
     std::size_t scanned_ = 0;  // bytes of buffer_ known to hold no LF
     std::string broken_;
+    std::unique_ptr<TlsSession> tls_;  // set once the handshake succeeded
 };
 
 }  // namespace

@@ -5,7 +5,8 @@
 // After every reply: the code is 0..999, the reply is within its line and byte
 // bounds, its text is printable and short, and announced login methods are
 // upper-case words. After the submission: the connection is closed, the error text
-// is printable, and success is shown exactly when the mail was accepted.
+// is printable, success is shown exactly when the mail was accepted, and with TLS
+// asked for neither the login nor the mail went out before the switch to TLS.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -57,11 +58,12 @@ void readReplies(const std::string& stream) {
             check(!method.empty());
             for (const char c : method) check(c != ' ' && !(c >= 'a' && c <= 'z'));
         }
+        if (smtpAnnounces(reply, "STARTTLS")) check(reply.lines.size() > 1);
     }
     check(!error.empty());
 }
 
-void submit(const std::string& stream, bool login) {
+void submit(const std::string& stream, bool login, std::uint8_t security) {
     testing::ScriptedTcp tcp;
     tcp.script->replies = stream;
     tcp.script->closeWhenDry = true;
@@ -76,6 +78,7 @@ void submit(const std::string& stream, bool login) {
     settings.senderAddress = "alice@example.com";
     settings.password = "pw";
     settings.recipients = {"a@example.com", "b@example.com"};
+    settings.security = security;
     SmtpMessage message{"[RAID GUI v0.23.7-3 Message] ", {".", "\nSystem Name : box"}};
     const SmtpResult result = client.SendAlertMail(settings, message);
     check(result.sent == (log.last3 == "Send mail Success!"));
@@ -83,6 +86,18 @@ void submit(const std::string& stream, bool login) {
     check(printable(result.error));
     check(client.SmtpSendState == kSmtpNotConnected);
     check(tcp.script->connects == 1 && tcp.script->closes == 1);
+    const std::string& sent = tcp.script->sent;
+    if (security == kSmtpSecurityNone) {
+        check(tcp.script->tlsAt == std::string::npos);
+    } else {
+        const std::size_t tls = tcp.script->tlsAt;
+        const std::size_t auth = sent.find("auth LOGIN");
+        const std::size_t mail = sent.find("Mail from:");
+        check(auth == std::string::npos || (tls != std::string::npos && auth > tls));
+        check(mail == std::string::npos || (tls != std::string::npos && mail > tls));
+        check(!result.sent || tls != std::string::npos);
+        if (security == kSmtpSecurityTls) check(tls == std::string::npos || tls == 0);
+    }
 }
 
 }  // namespace
@@ -91,6 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::string stream(reinterpret_cast<const char*>(data) + 1, size - 1);
     readReplies(stream);
-    submit(stream, (data[0] & 1) != 0);
+    // Bit 0: log in; bits 1-2: how the connection is protected (3 counts as 0).
+    const std::uint8_t security = static_cast<std::uint8_t>((data[0] >> 1) & 3);
+    submit(stream, (data[0] & 1) != 0, security == 3 ? kSmtpSecurityNone : security);
     return 0;
 }

@@ -69,7 +69,8 @@ public:
         std::filesystem::create_directories(dir_);
         std::vector<std::string> args = {python, std::string(RAID_SOURCE_DIR) + "/tests/notify/smtp_test_server.py",
                                          "--port-file", (dir_ / "port").string(), "--capture",
-                                         (dir_ / "capture").string()};
+                                         (dir_ / "capture").string(), "--transcript",
+                                         (dir_ / "transcript").string()};
         args.insert(args.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
@@ -126,6 +127,15 @@ public:
             mails.push_back(std::move(m));
         }
         return mails;
+    }
+
+    // The commands the server took, each "VERB 1" (inside TLS) or "VERB 0".
+    std::vector<std::string> transcript() const {
+        std::vector<std::string> lines;
+        std::ifstream f(dir_ / "transcript");
+        std::string line;
+        while (std::getline(f, line)) lines.push_back(line);
+        return lines;
     }
 
     std::uint16_t port = 0;

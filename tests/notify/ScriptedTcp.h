@@ -21,6 +21,8 @@ struct TcpScript {
     std::string refuseWith;
     // Fail writes once this many bytes have been written.
     std::size_t failSendAfter = std::string::npos;
+    // Refuse the TLS handshake with this text (empty: it succeeds at once).
+    std::string tlsRefusal;
 
     // What happened.
     std::string sent;
@@ -29,6 +31,10 @@ struct TcpScript {
     std::string lastHost;
     std::uint16_t lastPort = 0;
     std::chrono::milliseconds lastTimeout{0};
+    // Where the client's writes stood when it asked for TLS ("" host: never asked).
+    std::size_t tlsAt = std::string::npos;
+    std::size_t tlsAfterReads = 0;  // lines the client had read by then
+    std::string tlsHost;
     // How far ahead of "now" the client set each read deadline.
     std::vector<std::chrono::milliseconds> readAllowances;
 };
@@ -39,6 +45,7 @@ public:
 
     bool send(std::string_view bytes, TcpDeadline, std::string& error) override {
         if (!open_) return fail("Transport endpoint is not connected", error);
+        if (broken_) return fail(script_->tlsRefusal.c_str(), error);
         if (script_->sent.size() + bytes.size() > script_->failSendAfter) {
             script_->sent.append(bytes.substr(0, script_->failSendAfter - std::min(script_->failSendAfter, script_->sent.size())));
             return fail("Broken pipe", error);
@@ -51,6 +58,7 @@ public:
         script_->readAllowances.push_back(
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
         if (!open_) return fail("Transport endpoint is not connected", error);
+        if (broken_) return fail(script_->tlsRefusal.c_str(), error);
         std::string& in = script_->replies;
         const std::size_t lf = in.find('\n', read_);
         if (lf == std::string::npos) {
@@ -65,6 +73,21 @@ public:
         read_ = lf + 1;
         return true;
     }
+
+    bool startTls(const std::string& hostName, TcpDeadline, std::string& error) override {
+        if (!open_) return fail("Transport endpoint is not connected", error);
+        script_->tlsAt = script_->sent.size();
+        script_->tlsAfterReads = script_->readAllowances.size();
+        script_->tlsHost = hostName;
+        if (!script_->tlsRefusal.empty()) {
+            error = script_->tlsRefusal;
+            broken_ = true;  // like a real failed handshake: only closing is left
+            return false;
+        }
+        tls_ = true;
+        return true;
+    }
+    bool isTls() const override { return tls_; }
 
     void close() override {
         if (open_) ++script_->closes;
@@ -84,6 +107,8 @@ private:
     std::shared_ptr<TcpScript> script_;
     std::size_t read_ = 0;
     bool open_ = true;
+    bool tls_ = false;
+    bool broken_ = false;
 };
 
 class ScriptedTcp final : public TcpPort {

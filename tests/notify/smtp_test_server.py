@@ -15,6 +15,17 @@ Modes:
            refused with 550
   silent   accepts connections and never says a word
   endless  greets with a line that never ends
+  deaf     accepts connections, never reads and never says a word
+
+Protection (--tls, with --cert/--key: the server's certificate chain and key, PEM;
+implicit works with every mode):
+  starttls  announces STARTTLS and refuses mail before it (require_starttls); AUTH
+            is offered only inside TLS
+  implicit  TLS on the socket from the first byte (port 465 style); AUTH offered
+Without --tls the server announces no STARTTLS at all.
+
+--transcript: one line per EHLO, STARTTLS, AUTH, MAIL and DATA the server took,
+"VERB 1" when it came inside TLS, "VERB 0" when in clear text.
 """
 
 import argparse
@@ -25,6 +36,7 @@ import email.policy
 import logging
 import os
 import socket
+import ssl
 import sys
 
 from aiosmtpd.smtp import SMTP, AuthResult
@@ -87,6 +99,12 @@ class Silent(asyncio.Protocol):
         self.transport = transport  # keep it open, say nothing
 
 
+class Deaf(asyncio.Protocol):
+    def connection_made(self, transport):
+        self.transport = transport
+        transport.pause_reading()  # what the peer writes piles up until it has to wait
+
+
 class Endless(asyncio.Protocol):
     def connection_made(self, transport):
         self.transport = transport
@@ -130,15 +148,57 @@ class LongReply(SMTP):
         await self.push("250 " + "x" * 100000)
 
 
+class Recording:
+    """Writes down each command of interest and whether TLS protected it."""
+
+    transcript = os.devnull
+
+    def _note(self, verb):
+        inside = self.transport is not None and self.transport.get_extra_info("ssl_object") is not None
+        with open(self.transcript, "a") as f:
+            f.write("%s %d\n" % (verb, 1 if inside else 0))
+
+    async def smtp_EHLO(self, hostname):
+        self._note("EHLO")
+        await super().smtp_EHLO(hostname)
+
+    async def smtp_STARTTLS(self, arg):
+        self._note("STARTTLS")
+        await super().smtp_STARTTLS(arg)
+
+    async def smtp_AUTH(self, arg):
+        self._note("AUTH")
+        await super().smtp_AUTH(arg)
+
+    async def smtp_MAIL(self, arg):
+        self._note("MAIL")
+        await super().smtp_MAIL(arg)
+
+    async def smtp_DATA(self, arg):
+        self._note("DATA")
+        await super().smtp_DATA(arg)
+
+
+def server_context(args):
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(args.cert, args.key)
+    return context
+
+
 async def main(args):
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     sock.bind(("127.0.0.1", args.port))
     loop = asyncio.get_running_loop()
+    # Implicit TLS wraps any mode, so a peer can also fall silent or pour one endless
+    # line inside TLS.
+    socket_tls = server_context(args) if args.tls == "implicit" else None
     if args.mode == "silent":
         factory = Silent
     elif args.mode == "endless":
         factory = Endless
+    elif args.mode == "deaf":
+        factory = Deaf
     else:
         handler = Capture(args.capture)
         options = {"hostname": "testhost", "loop": loop}
@@ -147,12 +207,19 @@ async def main(args):
             if args.no_login:
                 options["auth_exclude_mechanism"] = ["LOGIN"]
 
-        kind = {"smtp": SMTP, "no-ehlo": NoEhlo, "drop-in-data": DropInData, "long-reply": LongReply}[args.mode]
+        if args.tls == "starttls":
+            options.update(tls_context=server_context(args), require_starttls=True)
+            if args.auth or args.no_login:
+                options["auth_require_tls"] = True
+
+        base = {"smtp": SMTP, "no-ehlo": NoEhlo, "drop-in-data": DropInData, "long-reply": LongReply}[args.mode]
+        Recording.transcript = args.transcript
+        kind = type("Recording" + base.__name__, (Recording, base), {})
 
         def factory():
             return kind(handler, **options)
 
-    server = await loop.create_server(factory, sock=sock)
+    server = await loop.create_server(factory, sock=sock, ssl=socket_tls)
     write_port(args.port_file, sock.getsockname()[1])
     async with server:
         await server.serve_forever()
@@ -160,13 +227,17 @@ async def main(args):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=["smtp", "silent", "endless", "no-ehlo", "drop-in-data", "long-reply"],
+    parser.add_argument("--mode", choices=["smtp", "silent", "endless", "deaf", "no-ehlo", "drop-in-data", "long-reply"],
                         default="smtp")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--capture", default=os.devnull)
     parser.add_argument("--auth", action="store_true")
     parser.add_argument("--no-login", action="store_true")
+    parser.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--transcript", default=os.devnull)
     # aiosmtpd warns about its own use of a deprecated field on every login.
     logging.getLogger("mail.log").setLevel(logging.ERROR)
     try:
