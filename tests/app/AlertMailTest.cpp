@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "notify/PythonSmtpServer.h"
+#include "notify/TestPki.h"
 #include "support/ScenarioKit.h"
 
 namespace raid {
@@ -98,6 +99,38 @@ TEST_F(AlertMail, NoLoginAnnouncedMeansNoAuthAndAnOldServerGetsHelo) {
     ASSERT_EQ(noLogin.received().size(), 1u);
     EXPECT_EQ(noLogin.received()[0].login, "");  // sent without "auth LOGIN"
     ASSERT_EQ(old.received().size(), 1u);
+    EXPECT_EQ(r.linesWith("-> sent").size(), 2u);
+}
+
+// The setting as the page saves it decides the connection: STARTTLS and implicit TLS
+// servers that trust only the test's own authority deliver the alert with the login.
+TEST_F(AlertMail, TheSecuritySettingTakesTheAlertThroughTls) {
+    testing::TestPki pki;
+    pki.make();
+    ASSERT_TRUE(pki.ok) << "the openssl tool could not make the test certificates";
+    const char* saved = std::getenv("SSL_CERT_FILE");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("SSL_CERT_FILE", pki.path("ca.pem").c_str(), 1);
+    PythonSmtpServer starttls, implicit;
+    const std::vector<std::string> cert = {"--cert", pki.path("good.pem"), "--key", pki.path("good.key"), "--auth"};
+    std::vector<std::string> a = {"--tls", "starttls"}, b = {"--tls", "implicit"};
+    a.insert(a.end(), cert.begin(), cert.end());
+    b.insert(b.end(), cert.begin(), cert.end());
+    ASSERT_TRUE(starttls.start(python, a));
+    ASSERT_TRUE(implicit.start(python, b));
+    scenario(server(starttls.port) + " addr=ann@example.org login=on password=pw to=ops@x.org security=starttls");
+    kit.line("30 email " + server(implicit.port) + " security=tls");
+    kit.line("40 status 1 ok.bin");
+    kit.line("50 status 1 pulled.bin");
+    sim::SimRunner& r = kit.run(120);
+    saved ? ::setenv("SSL_CERT_FILE", savedValue.c_str(), 1) : ::unsetenv("SSL_CERT_FILE");
+    std::error_code ignored;
+    std::filesystem::remove_all(pki.dir, ignored);
+    ASSERT_EQ(kit.loadError, "");
+    ASSERT_EQ(starttls.received().size(), 1u);
+    ASSERT_EQ(implicit.received().size(), 1u);
+    EXPECT_EQ(starttls.received()[0].login, "ann");
+    EXPECT_EQ(implicit.received()[0].password, "pw");
     EXPECT_EQ(r.linesWith("-> sent").size(), 2u);
 }
 
