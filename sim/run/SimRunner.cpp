@@ -5,7 +5,7 @@
 #include "monitor/TimeFormat.h"
 #include "platform/linux/LinuxSettingsFile.h"
 #include "platform/linux/LinuxTcp.h"
-#include "sim/run/EmailStep.h"
+#include "app/EmailStep.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,20 +15,6 @@
 #include <sstream>
 
 namespace raid::sim {
-
-std::string escapeText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
 
 bool parseStartTime(const std::string& text, double& wallSeconds) {
     int y, mo, d, h, mi, se;
@@ -60,7 +46,9 @@ SimRunner::SimRunner(RunOptions options, std::ostream* out)
       scheduler_(ownScheduler_.get()),
       dialogs_(this),
       platform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
-      controls_(&ownControls_) {}
+      controls_(&ownControls_) {
+    output_ = std::make_unique<HeadlessOutput>(*scheduler_, out_);
+}
 
 SimRunner::SimRunner(RunOptions options, std::ostream* out, Scheduler& scheduler, Controls& controls,
                      DialogPort& dialogs)
@@ -69,7 +57,9 @@ SimRunner::SimRunner(RunOptions options, std::ostream* out, Scheduler& scheduler
       scheduler_(&scheduler),
       dialogs_(&dialogs),
       platform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
-      controls_(&controls) {}
+      controls_(&controls) {
+    output_ = std::make_unique<HeadlessOutput>(*scheduler_, out_);
+}
 
 SimRunner::~SimRunner() {
     if (ownScheduler_) {
@@ -92,24 +82,10 @@ bool SimRunner::load(std::string& error) {
     return loaded_;
 }
 
-std::vector<std::string> SimRunner::linesWith(const std::string& needle) const {
-    std::vector<std::string> found;
-    for (const auto& l : lines_)
-        if (l.find(needle) != std::string::npos) found.push_back(l);
-    return found;
-}
+void SimRunner::output(const std::string& control, const std::string& text) { output_->output(control, text); }
 
-void SimRunner::output(const std::string& control, const std::string& text) {
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%.3f", static_cast<double>(scheduler_->nowUs()) / 1e6);
-    std::string line = std::string(stamp) + " " + control + " " + escapeText(text);
-    if (out_) *out_ << line << '\n' << std::flush;
-    lines_.push_back(std::move(line));
-}
-
-int SimRunner::messageBox(const std::string& text, const std::string& caption, int) {
-    output("MessageBox[" + (caption.empty() ? std::string("Error") : caption) + "]", text);
-    return DialogPort::Ok;
+int SimRunner::messageBox(const std::string& text, const std::string& caption, int buttons) {
+    return output_->messageBox(text, caption, buttons);
 }
 
 bool SimRunner::start(std::string& error) {
@@ -142,20 +118,7 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
         storage = trace_.get();
     }
 
-    if (out_ || dialogs_ == this) controls_->addListener([this](const ControlChange& change) {
-        const ControlState& s = change.state;
-        switch (change.prop) {
-            // The password never reaches an output line: only how long it is.
-            case Prop::Text:
-                output(change.control, change.control == names::Edit8 ? std::string(s.text.size(), '*') : s.text);
-                break;
-            case Prop::Visible: output(change.control, s.visible ? "shown" : "hidden"); break;
-            case Prop::Enabled: output(change.control, s.enabled ? "enabled" : "disabled"); break;
-            case Prop::Checked: output(change.control, s.checked ? "checked" : "unchecked"); break;
-            case Prop::Color: output(change.control, "color=" + s.color); break;
-            default: break;  // positions and hints are not outputs a user reads
-        }
-    });
+    if (out_ || dialogs_ == this) output_->watchControls(*controls_);
 
     Ports ports{*scheduler_, *storage, platform_, *dialogs_, &deviceChanges_, nullptr, nullptr, {}, {}};
     ports.logFolder = options_.logDir;
@@ -174,21 +137,7 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
     ports.tcp = tcp_.get();
     auto form = std::make_unique<MainForm>(ports, *controls_);
     form_ = form.get();
-    form_->onAlertRaised = [this](int kind, int device, int port) {
-        std::string text;
-        for (const auto& l : form_->alerts().AlertInfoLines) text += (text.empty() ? "" : "\n") + l;
-        output("Alert[kind=" + std::to_string(kind) + " device=" + std::to_string(device) + " port=" +
-                 std::to_string(port) + "]",
-             text);
-    };
-    form_->onMail = [this](const OutgoingMail& mail, const SmtpResult& result, bool retry) {
-        std::string to;
-        for (const auto& r : mail.settings.recipients) to += (to.empty() ? "" : ",") + r;
-        std::string outcome = result.sent ? "sent" : "failed: " + result.error;
-        if (!result.sent) outcome += retry ? " (tried again later)" : " (given up)";
-        output("Mail[kind=" + std::to_string(mail.kind) + " to=" + to + " attempt=" + std::to_string(mail.attempt) + "]",
-               mail.message.subject + " -> " + outcome);
-    };
+    output_->watchForm(*form_);
     form_->onQuit = [this] {
         quitRequested_ = true;
         scheduler_->quit();

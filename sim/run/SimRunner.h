@@ -15,6 +15,7 @@
 
 #include "app/Controls.h"
 #include "app/Dialogs.h"
+#include "app/HeadlessOutput.h"
 #include "app/MainForm.h"
 #include "platform/DeviceChangePort.h"
 #include "platform/Scheduler.h"
@@ -88,9 +89,10 @@ public:
     SimPlatform& platform() { return platform_; }
     Controls& controls() { return *controls_; }
     Scheduler& scheduler() { return *scheduler_; }
-    const std::vector<std::string>& lines() const { return lines_; }
+    const std::vector<std::string>& lines() const { return output_->lines(); }
     // Output lines containing `needle`.
-    std::vector<std::string> linesWith(const std::string& needle) const;
+    std::vector<std::string> linesWith(const std::string& needle) const { return output_->linesWith(needle); }
+    HeadlessOutput& headless() { return *output_; }
     std::string traceText() const { return traceBuffer_.str(); }
 
     int messageBox(const std::string& text, const std::string& caption, int buttons) override;
@@ -102,7 +104,7 @@ public:
     //   check N on|off    the user ticks or clears device check box N (1 or 2)
     //   select N          the user clicks device N's tab on the Status page (1 or 2)
     //   maintenance on|off  a maintenance operation holds device 1 (or ends)
-    //   email key=value ...  the user fills the E-mail page and presses OK (sim/run/EmailStep.h)
+    //   email key=value ...  the user fills the E-mail page and presses OK (app/EmailStep.h)
     //   sessionend        the desktop session asks the program to end
     //   testmail          the user presses "Send Test Mail" on the E-mail page
     //   upgrade FILE N    the user loads FILE on the Upgrade page, picks device N (1 or 2)
@@ -146,10 +148,9 @@ private:
     Controls* controls_;
     std::unique_ptr<MainForm> ownForm_;
     MainForm* form_ = nullptr;
-    std::vector<std::string> lines_;
+    std::unique_ptr<HeadlessOutput> output_;
 };
 
-// Escapes line breaks as \n.
-std::string escapeText(const std::string& text);
+using raid::escapeText;
 
 }  // namespace raid::sim

@@ -2,16 +2,16 @@
 // that it saves through the page exactly as the user's typing and clicks would.
 #include <gtest/gtest.h>
 
-#include "sim/run/EmailStep.h"
+#include "app/EmailStep.h"
 #include "support/ScenarioKit.h"
 
 namespace raid {
 namespace {
 
 TEST(EmailStep, ValuesWithBlanksQuotesAndLineBreaks) {
-    sim::EmailStep s;
+    EmailStep s;
     std::string error;
-    ASSERT_TRUE(sim::parseEmailStep(
+    ASSERT_TRUE(parseEmailStep(
         R"(host=mail.example name="Ann \"The\" Admin" contents1="one\ntwo \\ three" to=a@b to="c d@e" login=on)", s,
         error))
         << error;
@@ -38,9 +38,9 @@ TEST(EmailStep, MalformedStepsAreRefusedWithAReason) {
         {"security=ssl", "security takes none, starttls or tls"},
     };
     for (const auto& [text, why] : bad) {
-        sim::EmailStep s;
+        EmailStep s;
         std::string error;
-        EXPECT_FALSE(sim::parseEmailStep(text, s, error)) << text;
+        EXPECT_FALSE(parseEmailStep(text, s, error)) << text;
         EXPECT_NE(error.find(why), std::string::npos) << text << " -> " << error;
     }
 }

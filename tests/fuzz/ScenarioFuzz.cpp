@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sim/Scenario.h"
-#include "sim/run/EmailStep.h"
+#include "app/EmailStep.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string empty = [] {
@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The e-mail step's values: quoted, escaped, limited; never more than the text held.
         for (const auto& step : scenario.steps) {
             if (step.verb != "email") continue;
-            raid::sim::EmailStep email;
+            raid::EmailStep email;
             std::string why;
-            if (raid::sim::parseEmailStep(step.rest, email, why)) {
+            if (raid::parseEmailStep(step.rest, email, why)) {
                 std::size_t total = 0;
                 for (const auto& f : email.fields) total += f.first.size() + f.second.size();
                 for (const auto& t : email.to) total += t.size();

@@ -1,11 +1,11 @@
-#include "sim/run/EmailStep.h"
+#include "app/EmailStep.h"
 
 #include <algorithm>
 #include <array>
 
 #include "app/MainForm.h"
 
-namespace raid::sim {
+namespace raid {
 
 namespace {
 
@@ -47,6 +47,45 @@ const Key* findKey(const std::string& k) {
 }
 
 bool isSwitch(const Key& k) { return std::string(k.key) == "login" || std::string(k.key).rfind("nomail", 0) == 0; }
+
+// One key and its value into the step; false with `error` (starting with `who`).
+bool addField(EmailStep& out, std::vector<std::string>& seen, const std::string& key, const std::string& value,
+              std::string& error, const std::string& who) {
+    if (key == "to") {
+        out.to.push_back(value);
+        out.replaceList = true;
+        return true;
+    }
+    const Key* k = findKey(key);
+    if (!k) {
+        error = who + ": unknown key '" + key + "'";
+        return false;
+    }
+    if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
+        error = who + ": " + key + " is given twice";
+        return false;
+    }
+    seen.push_back(key);
+    if (isSwitch(*k) && value != "on" && value != "off") {
+        error = who + ": " + key + " takes on or off";
+        return false;
+    }
+    if (key == "security" && !securityChoice(value)) {
+        error = who + ": security takes none, starttls or tls";
+        return false;
+    }
+    if ((key == "port" || key == "timeout") &&
+        !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        error = who + ": " + key + " takes a number";
+        return false;
+    }
+    if (k->limit && value.size() > k->limit) {
+        error = who + ": " + key + " takes at most " + std::to_string(k->limit) + " characters";
+        return false;
+    }
+    out.fields.emplace_back(key, value);
+    return true;
+}
 
 }  // namespace
 
@@ -101,42 +140,38 @@ bool parseEmailStep(const std::string& text, EmailStep& out, std::string& error)
             value = text.substr(i, end == std::string::npos ? std::string::npos : end - i);
             i = end == std::string::npos ? text.size() : end;
         }
-        if (key == "to") {
-            out.to.push_back(value);
-            out.replaceList = true;
-            continue;
-        }
-        const Key* k = findKey(key);
-        if (!k) {
-            error = "email: unknown key '" + key + "'";
-            return false;
-        }
-        if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
-            error = "email: " + key + " is given twice";
-            return false;
-        }
-        seen.push_back(key);
-        if (isSwitch(*k) && value != "on" && value != "off") {
-            error = "email: " + key + " takes on or off";
-            return false;
-        }
-        if (key == "security" && !securityChoice(value)) {
-            error = "email: security takes none, starttls or tls";
-            return false;
-        }
-        if ((key == "port" || key == "timeout") &&
-            !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            error = "email: " + key + " takes a number";
-            return false;
-        }
-        if (k->limit && value.size() > k->limit) {
-            error = "email: " + key + " takes at most " + std::to_string(k->limit) + " characters";
-            return false;
-        }
-        out.fields.emplace_back(key, value);
+        if (!addField(out, seen, key, value, error, "email")) return false;
     }
     if (out.fields.empty() && !out.replaceList) {
         error = "email takes at least one key=value";
+        return false;
+    }
+    return true;
+}
+
+bool parseEmailSettings(const std::vector<std::string>& words, EmailStep& out, std::string& error,
+                        const std::string& who) {
+    out = EmailStep{};
+    std::vector<std::string> seen;
+    for (const std::string& word : words) {
+        const std::size_t eq = word.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            error = who + " takes key=value words ('" + word + "' is none)";
+            return false;
+        }
+        std::string value;
+        for (std::size_t i = eq + 1; i < word.size(); ++i) {
+            if (word[i] == '\\' && i + 1 < word.size() && word[i + 1] == 'n') {
+                value += '\n';
+                ++i;
+            } else {
+                value += word[i];
+            }
+        }
+        if (!addField(out, seen, word.substr(0, eq), value, error, who)) return false;
+    }
+    if (out.fields.empty() && !out.replaceList) {
+        error = who + " takes at least one key=value";
         return false;
     }
     return true;
@@ -172,4 +207,4 @@ void playEmailStep(MainForm& form, const EmailStep& step) {
     form.emailPage().selectSubPage(subPage);
 }
 
-}  // namespace raid::sim
+}  // namespace raid

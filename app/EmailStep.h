@@ -1,4 +1,6 @@
-// The scenario step "email key=value ...": the user fills the E-mail page and presses OK.
+// The E-mail page filled in and saved without the user's hands: the scenario step
+// "email key=value ..." and raid-gui-monitor's --set key=value ... Both type into the
+// page's fields and press OK, so the settings are saved exactly as the page saves them.
 //
 // Keys: port, host, name, addr, timeout, login, password, to (repeatable: the list
 // becomes exactly these addresses), subject1, contents1, subject2, contents2, nomail1,
@@ -13,10 +15,8 @@
 #include <vector>
 
 namespace raid {
-class MainForm;
-}
 
-namespace raid::sim {
+class MainForm;
 
 struct EmailStep {
     std::vector<std::pair<std::string, std::string>> fields;  // key, value in the step's order
@@ -26,7 +26,11 @@ struct EmailStep {
 
 // False with `error` for a malformed step.
 bool parseEmailStep(const std::string& text, EmailStep& out, std::string& error);
+// The same from separate "key=value" words (a command line): each value is taken as it
+// stands, blanks and all; "\n" in it is a line break. Errors start with `who`.
+bool parseEmailSettings(const std::vector<std::string>& words, EmailStep& out, std::string& error,
+                        const std::string& who = "--set");
 // Plays the step through the window's commands, as the user's typing and clicks.
 void playEmailStep(MainForm& form, const EmailStep& step);
 
-}  // namespace raid::sim
+}  // namespace raid
