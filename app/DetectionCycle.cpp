@@ -94,6 +94,7 @@ void DetectionCycle::dropFailedPass() {
     }
     // The tables stay as they were published last; the counts are forgotten so that
     // the next device change looks again, whatever it counts.
+    ++passesEnded_;
     keptLogicalCount = -1;
     keptPhysicalCount = -1;
     f.dev.DetectionPending = false;
@@ -111,6 +112,7 @@ void DetectionCycle::publish() {
     Controls& c = f.controls();
     DeviceState& dev = f.dev;
     Scheduler& sched = f.scheduler();
+    ++passesEnded_;
     c.setText(panelName(1), "Detected OK");
     c.setText(panelName(2), " ");
     for (int i = 0; i < 2; ++i) {
@@ -145,7 +147,7 @@ void DetectionCycle::publish() {
         sched.setTimerEnabled(f.Timer3, true);
         c.setVisible(names::StaticText1, false);
         c.setText(names::StaticText1, " ");
-        if (dev.FirstPass) {
+        if (dev.FirstPass && f.AnnounceToEnclosure) {
             f.ActionCode = 0x21;
             f.ActionArg1 = 0;
             f.ActionArg2 = 0;

@@ -34,6 +34,9 @@ public:
     // When each pass started (scheduler microseconds).
     std::vector<std::int64_t> passTimesUs() const;
 
+    // Passes published or dropped as failed since start-up (engine thread).
+    unsigned passesEnded() const { return passesEnded_; }
+
     int keptLogicalCount = 0;
     int keptPhysicalCount = 0;
 
@@ -42,6 +45,7 @@ private:
     void dropFailedPass();
 
     MainForm& form_;
+    unsigned passesEnded_ = 0;
     DetectionHandOver handOver_;
     mutable std::mutex mu_;  // guards the two below (written by the worker)
     std::vector<std::int64_t> passTimesUs_;

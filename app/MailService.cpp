@@ -30,7 +30,7 @@ void MailService::queueAlertMails() {
     MainForm& f = form_;
     const NotificationSettings& s = f.settings();
     auto& raised = f.alerts().raised;
-    const bool send = s.loaded && s.recipientCount != 0;
+    const bool send = s.loaded && s.recipientCount != 0 && f.MailAlerts;
     while (!raised.empty()) {
         const AlertState::Raised alert = std::move(raised.front());
         raised.pop_front();

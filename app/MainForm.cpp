@@ -319,6 +319,8 @@ void MainForm::PollCycle() {
     if (DeviceChangeCountdown != 0 || dev.DetectionPending || MaintenanceBusy) return;
     const std::uint8_t mask = poll_->poll(statusSearchLimit);
     if (MaintenanceBusy) return;
+    ++PollsDone;
+    LastPollMask = mask;
     decoder_->decode(mask);
     // The first drawing ends the start-up pass. It happens even when another page is
     // showing: otherwise a user who opened the Upgrade page early could never get back
@@ -479,7 +481,7 @@ bool MainForm::QueryEndSession() {
     // The enclosure is told before the window goes; the polling thread clears the bit
     // once the command has been sent (or has failed). With no enclosure there is
     // nobody to tell, and a "No Device found !" box would only hold up the logout.
-    if (dev.ActiveCount > 0) {
+    if (dev.ActiveCount > 0 && AnnounceToEnclosure) {
         ActionCode = 0x20;
         ActionArg1 = 0;
         ActionArg2 = 0;

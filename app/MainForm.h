@@ -211,6 +211,14 @@ public:
     std::array<bool, kDecoderDevices> UserAbort{};
     std::atomic<std::uint8_t> MailRequestFlags{0};
     std::vector<std::string> SystemInfoLines;
+    // A one-shot check (raid-gui-monitor --status) rather than a running program: the
+    // enclosure is not told that a program starts or ends, and alerts are not mailed.
+    bool AnnounceToEnclosure = true;
+    bool MailAlerts = true;
+    // Polls made since FormCreate, and which devices the last one read.
+    unsigned PollsDone = 0;
+    std::uint8_t LastPollMask = 0;
+
     // Longest the session-end handler waits for the enclosure to be told (then it
     // closes anyway: a session end must never hang on a dead device).
     std::int64_t sessionEndWaitUs = 30'000'000;

@@ -17,6 +17,7 @@
 #endif
 #include "sim/FirmwareImages.h"
 #include "sim/Records.h"
+#include "app/StatusCheck.h"
 #include "sim/run/SimRunner.h"
 
 namespace {
@@ -26,6 +27,7 @@ int usage() {
                  "                    [--until SECONDS] [--latency-us N] [--log-dir DIR]\n"
                  "                    [--start YYYY-MM-DDTHH:MM:SS] [--settings FILE]\n"
                  "                    [--dump-flash N FILE]\n"
+                 "       raid-gui-sim --status [--json] [--scenario FILE] [--trace FILE] [--log-dir DIR] ...\n"
                  "       raid-gui-sim --write-image FILE SUBCODES\n";
     return 2;
 }
@@ -103,10 +105,33 @@ int writeImage(int argc, char** argv) {
     return 0;
 }
 
+// One look at the simulated enclosures, as raid-gui-monitor --status takes one at the
+// real ones: the summary on standard output, exit 0 healthy, 1 degraded, 2 none found or
+// unreadable.
+int statusCheck(raid::sim::RunOptions options, bool json) {
+    raid::sim::SimRunner runner(options, nullptr);
+    std::string error;
+    std::unique_ptr<raid::MainForm> form = runner.load(error) ? runner.buildForm(error) : nullptr;
+    if (!form) {
+        std::cerr << error << '\n';
+        return 2;
+    }
+    form->AnnounceToEnclosure = false;
+    form->MailAlerts = false;
+    const raid::StatusSummary summary = raid::runStatusCheck(*form, 120'000'000);
+    runner.scheduler().quit();
+    runner.scheduler().joinWorkers();
+    form.reset();
+    if (!runner.finish(error)) return refuse(error);
+    std::cout << (json ? raid::statusJson(summary) : raid::statusText(summary)) << std::flush;
+    return summary.exitCode();
+}
+
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--write-image") == 0) return writeImage(argc, argv);
     raid::sim::RunOptions options;
     bool headless = false;
+    bool status = false, json = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](double max, double& out) {
@@ -122,6 +147,10 @@ int main(int argc, char** argv) {
         };
         if (arg == "--headless") {
             headless = true;
+        } else if (arg == "--status") {
+            status = true;
+        } else if (arg == "--json") {
+            json = true;
         } else if (arg == "--log-dir") {
             if (!text(options.logDir)) return refuse("--log-dir needs a folder");
         } else if (arg == "--start" && i + 1 < argc) {
@@ -164,6 +193,9 @@ int main(int argc, char** argv) {
         const char* home = std::getenv("HOME");
         options.settingsPath = raid::userSettingsPath(config ? config : "", home ? home : "", "raid-gui-sim");
     }
+
+    if (json && !status) return refuse("--json goes with --status");
+    if (status) return statusCheck(options, json);
 
 #ifdef RAID_WITH_WINDOW
     if (!headless) return runWithWindow(argc, argv, options);

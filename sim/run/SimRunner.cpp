@@ -47,7 +47,7 @@ SimRunner::SimRunner(RunOptions options, std::ostream* out)
       dialogs_(this),
       platform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
       controls_(&ownControls_) {
-    output_ = std::make_unique<HeadlessOutput>(*scheduler_, out_);
+    output_ = std::make_unique<HeadlessOutput>(*scheduler_, out_, nullptr, options_.keepLines);
 }
 
 SimRunner::SimRunner(RunOptions options, std::ostream* out, Scheduler& scheduler, Controls& controls,
@@ -58,7 +58,7 @@ SimRunner::SimRunner(RunOptions options, std::ostream* out, Scheduler& scheduler
       dialogs_(&dialogs),
       platform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
       controls_(&controls) {
-    output_ = std::make_unique<HeadlessOutput>(*scheduler_, out_);
+    output_ = std::make_unique<HeadlessOutput>(*scheduler_, out_, nullptr, options_.keepLines);
 }
 
 SimRunner::~SimRunner() {
@@ -147,10 +147,12 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
 
 void SimRunner::afterCreate() {
     // A session end arriving as a signal is taken up on the engine thread.
-    signalTimer_ = scheduler_->addTimer(50, [this] {
-        if (sessionEndSignal.exchange(false)) form_->QueryEndSession();
-    });
-    scheduler_->setTimerEnabled(signalTimer_, true);
+    if (options_.watchSignals) {
+        signalTimer_ = scheduler_->addTimer(50, [this] {
+            if (sessionEndSignal.exchange(false)) form_->QueryEndSession();
+        });
+        scheduler_->setTimerEnabled(signalTimer_, true);
+    }
 
     // Steps of the runner's own at second 0 act once the window exists; later steps
     // happen at their second. The steps are in time order, so one timer armed for the

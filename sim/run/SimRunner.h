@@ -39,6 +39,8 @@ struct RunOptions {
     std::string settingsPath;     // the settings file; empty: settings held in memory only
     int dumpFlashDrive = -1;      // drive whose flash finish() writes to dumpFlashPath; -1: none
     std::string dumpFlashPath;
+    bool keepLines = true;        // keep every output line for lines() (a long real-time run keeps none)
+    bool watchSignals = true;     // take SIGTERM/SIGHUP (sessionEndSignal) up as a session end
 };
 
 // "YYYY-MM-DDTHH:MM:SS" in local time to wall seconds; false when malformed.

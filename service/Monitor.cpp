@@ -1,0 +1,276 @@
+#include "service/Monitor.h"
+
+#include "app/EmailStep.h"
+#include "platform/linux/LinuxSettingsFile.h"
+#include "app/HeadlessOutput.h"
+#include "app/StatusCheck.h"
+#include "notify/AlertMail.h"
+#include "platform/StoragePort.h"
+#include "platform/VolumePort.h"
+
+namespace raid::service {
+
+namespace {
+
+// The machine as the settings-only runs see it: no drive, no volume. Setting up the
+// mail must never send a command to an enclosure that a running service watches.
+class NoDrives final : public StoragePort, public VolumePort {
+public:
+    DriveHandle open(std::uint8_t) override { return kInvalidHandle; }
+    void close(DriveHandle) override {}
+    bool scsiPassThrough(DriveHandle, std::uint8_t*, std::uint8_t*) override { return false; }
+    bool idePassThrough(DriveHandle, std::uint8_t*, std::size_t) override { return false; }
+    bool rescanBus(DriveHandle) override { return false; }
+    bool volumeDiskExtents(DriveHandle, DiskExtent&) override { return false; }
+    std::uint32_t logicalDriveMask() override { return 0; }
+    std::uint8_t driveType(char) override { return kDriveNoRootDir; }
+};
+
+// Longest one look at the enclosures may take: a detection pass and one poll, with a
+// device that answers every command only at its timeout.
+constexpr std::int64_t kStatusTimeoutUs = 120'000'000;
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& out, std::string& error) {
+    out = MonitorOptions{};
+    bool modeGiven = false;
+    auto setMode = [&](MonitorOptions::Mode m) {
+        if (modeGiven && out.mode != m) {
+            error = "--status, --set and --test-mail are used one at a time";
+            return false;
+        }
+        modeGiven = true;
+        out.mode = m;
+        return true;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into, const char* what) {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = a + " needs " + what;
+                return false;
+            }
+            into = args[++i];
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            out.mode = MonitorOptions::Mode::Help;
+            return true;
+        } else if (a == "--status") {
+            if (!setMode(MonitorOptions::Mode::Status)) return false;
+        } else if (a == "--json") {
+            out.json = true;
+        } else if (a == "--test-mail") {
+            if (!setMode(MonitorOptions::Mode::TestMail)) return false;
+        } else if (a == "--set") {
+            if (!setMode(MonitorOptions::Mode::Set)) return false;
+            // Every word after it that is no option is a setting.
+            while (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) out.setWords.push_back(args[++i]);
+        } else if (a == "--log-dir") {
+            if (!value(out.logDir, "a folder")) return false;
+        } else if (a == "--settings") {
+            if (!value(out.settingsPath, "a file")) return false;
+        } else {
+            error = "unknown option '" + a + "'";
+            return false;
+        }
+    }
+    if (out.json && out.mode != MonitorOptions::Mode::Status) {
+        error = "--json goes with --status";
+        return false;
+    }
+    if (out.mode == MonitorOptions::Mode::Set && out.setWords.empty()) {
+        error = "--set takes key=value words";
+        return false;
+    }
+    return true;
+}
+
+std::string monitorUsage(const std::string& program) {
+    return "usage: " + program + " [--log-dir DIR] [--settings FILE]\n"
+           "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
+           "       " + program + " --set key=value ... [--settings FILE]\n"
+           "       " + program + " --test-mail [--settings FILE]\n"
+           "Keys of --set: host port name addr timeout login password to (repeat it: the list becomes\n"
+           "these addresses) security (none, starttls, tls) subject1 contents1 subject2 contents2\n"
+           "nomail1 nomail2; login and nomail take on or off.\n";
+}
+
+int Monitor::run(const MonitorOptions& options) {
+    switch (options.mode) {
+        case MonitorOptions::Mode::Help: out_ << monitorUsage("raid-gui-monitor"); return 0;
+        case MonitorOptions::Mode::Status: return status(options);
+        case MonitorOptions::Mode::Set: return set(options);
+        case MonitorOptions::Mode::TestMail: return testMail(options);
+        case MonitorOptions::Mode::Watch: break;
+    }
+    return watch(options);
+}
+
+void Monitor::stop() {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopAsked_ = true;
+    if (!running_) return;
+    MainForm* form = form_;
+    // The end is the engine's own work: the enclosure is told, then the loop ends.
+    running_->post([form] { form->QueryEndSession(); });
+}
+
+int Monitor::watch(const MonitorOptions& options) {
+    std::unique_ptr<Scheduler> scheduler = makeRealScheduler();
+    Controls controls;
+    // A service runs for months: its lines go to the journal and are not kept.
+    HeadlessOutput output(*scheduler, &out_, &err_, false);
+    output.watchControls(controls);
+    std::string error;
+    std::unique_ptr<MainForm> form = machine_.makeForm(*scheduler, controls, output, options, error);
+    if (!form) {
+        err_ << "raid-gui-monitor: " << error << '\n';
+        return 2;
+    }
+    output.watchForm(*form);
+    Scheduler* sched = scheduler.get();
+    form->onQuit = [sched] { sched->quit(); };
+    scheduler->setExceptionHandler([&output](const std::string& what) { output.output("Exception", what); });
+    scheduler->adoptCurrentThread();
+    form->FormCreate();
+    machine_.created(*form);
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        running_ = sched;
+        form_ = form.get();
+        if (stopAsked_) sched->post([f = form.get()] { f->QueryEndSession(); });
+    }
+    scheduler->run();
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        running_ = nullptr;
+        form_ = nullptr;
+    }
+    scheduler->quit();
+    scheduler->joinWorkers();
+    form.reset();
+    int rc = 0;
+    if (!machine_.finish(error)) {
+        err_ << "raid-gui-monitor: " << error << '\n';
+        rc = 2;
+    }
+    out_.flush();
+    if (!output.written()) rc = 2;
+    return rc;
+}
+
+int Monitor::status(const MonitorOptions& options) {
+    std::unique_ptr<Scheduler> scheduler = makeRealScheduler();
+    Controls controls;
+    // The engine's own lines are not the answer; what matters of them becomes notes.
+    HeadlessOutput output(*scheduler, nullptr, nullptr, false);
+    std::string error;
+    std::unique_ptr<MainForm> form = machine_.makeForm(*scheduler, controls, output, options, error);
+    if (!form) {
+        err_ << "raid-gui-monitor: " << error << '\n';
+        return 2;
+    }
+    form->AnnounceToEnclosure = false;
+    form->MailAlerts = false;
+    const MonitorMachine& machine = machine_;
+    StatusSummary summary =
+        runStatusCheck(*form, kStatusTimeoutUs, [&machine](int n) { return machine.driveName(n); });
+    scheduler->quit();
+    scheduler->joinWorkers();
+    form.reset();
+    machine_.finish(error);
+    out_ << (options.json ? statusJson(summary) : statusText(summary)) << std::flush;
+    return summary.exitCode();
+}
+
+namespace {
+
+// A form on no drives with the machine's settings: the E-mail page and the mail
+// service work as in the window.
+struct SettingsForm {
+    SettingsForm(MonitorMachine& machine, const MonitorOptions& options, std::ostream& err)
+        : scheduler(makeVirtualScheduler(0)), output(*scheduler, &err, nullptr, false) {
+        path = options.settingsPath.empty() ? machine.defaultSettingsPath() : options.settingsPath;
+        settings = makeSettingsFile(path);
+        Ports ports{*scheduler, drives, drives, output, nullptr, nullptr, nullptr, {}, {}};
+        ports.hostInfo = machine.hostInfo();
+        ports.logFolder = options.logDir;
+        ports.settings = settings.get();
+        ports.tcp = machine.tcp();
+        ports.settingsFolder = folderOf(path);
+        form = std::make_unique<MainForm>(ports, controls);
+        form->AnnounceToEnclosure = false;
+        form->MailAlerts = false;
+        form->FormCreate();
+        // The settings are read as at start-up, before anything is typed over them.
+        if (form->MailRequestFlags & kMailLoadSettings) form->LoadNotificationSettings();
+    }
+    ~SettingsForm() {
+        form->FormClose();
+        scheduler->quit();
+        scheduler->joinWorkers();
+    }
+
+    std::unique_ptr<Scheduler> scheduler;
+    NoDrives drives;
+    Controls controls;
+    HeadlessOutput output;
+    std::string path;
+    std::unique_ptr<SettingsPort> settings;
+    std::unique_ptr<MainForm> form;
+};
+
+}  // namespace
+
+int Monitor::set(const MonitorOptions& options) {
+    EmailStep step;
+    std::string error;
+    if (!parseEmailSettings(options.setWords, step, error)) {
+        err_ << "raid-gui-monitor: " << error << '\n';
+        return 2;
+    }
+    SettingsForm s(machine_, options, err_);
+    const std::size_t before = s.output.boxes();
+    playEmailStep(*s.form, step);
+    // The page answers a save it could not make with a box; it is on standard error.
+    if (s.output.boxes() != before) {
+        err_ << "raid-gui-monitor: the settings were not saved to " << s.path << '\n';
+        return 1;
+    }
+    out_ << "Settings saved to " << s.path << '\n';
+    return 0;
+}
+
+int Monitor::testMail(const MonitorOptions& options) {
+    SettingsForm s(machine_, options, err_);
+    bool answered = false;
+    bool sent = false;
+    std::string reason;
+    s.form->onMail = [&](const OutgoingMail&, const SmtpResult& result, bool) {
+        answered = true;
+        sent = result.sent;
+        reason = result.error;
+    };
+    s.form->Click(names::Image3_TestMail);
+    // Each step of the dialogue has the server's timeout; the whole one is bounded too.
+    if (s.form->outbox().size() != 0) s.scheduler->pumpUntil([&] { return answered; }, 600'000'000);
+    if (!answered) {
+        err_ << "raid-gui-monitor: no test mail was sent: " << s.controls.text(panelName(4)) << '\n';
+        return 1;
+    }
+    if (!sent) {
+        err_ << "raid-gui-monitor: the test mail failed: " << escapeText(reason) << '\n';
+        return 1;
+    }
+    out_ << "Test mail sent\n";
+    return 0;
+}
+
+}  // namespace raid::service

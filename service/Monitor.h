@@ -1,0 +1,92 @@
+// raid-gui-monitor: the engine of the window, without a window, for machines nobody
+// sits at. One program, four uses:
+//
+//   raid-gui-monitor [--log-dir DIR] [--settings FILE]   watch and mail until SIGTERM
+//   raid-gui-monitor --status [--json]                   one look, exit 0/1/2
+//   raid-gui-monitor --set key=value ...                 save the mail settings
+//   raid-gui-monitor --test-mail                         send the test mail
+//
+// Every user-visible output of a watching run is one line on standard output in the
+// form of raid-gui-sim --headless (the journal takes it); alerts are also one line on
+// standard error. The machine the engine runs on - the real drives, or the simulated
+// enclosures of raid-gui-monitor-sim - is given by the caller.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/Controls.h"
+#include "app/Dialogs.h"
+#include "app/MainForm.h"
+#include "platform/HostInfo.h"
+#include "platform/Scheduler.h"
+#include "platform/SettingsPort.h"
+#include "platform/TcpPort.h"
+
+namespace raid::service {
+
+inline constexpr char kDefaultLogDir[] = "/var/log/raid-gui";
+
+struct MonitorOptions {
+    enum class Mode { Watch, Status, Set, TestMail, Help };
+    Mode mode = Mode::Watch;
+    bool json = false;
+    std::string logDir = kDefaultLogDir;
+    std::string settingsPath;  // empty: the machine's settings file
+    std::vector<std::string> setWords;
+};
+
+// False with `error` for a command line that asks for nothing sensible.
+bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& out, std::string& error);
+std::string monitorUsage(const std::string& program);
+
+// What differs between the real machine and a simulated one.
+class MonitorMachine {
+public:
+    virtual ~MonitorMachine() = default;
+    // The form on the machine's drives, its day logs in `logDir`; null with `error`.
+    virtual std::unique_ptr<MainForm> makeForm(Scheduler& scheduler, Controls& controls, DialogPort& dialogs,
+                                               const MonitorOptions& options, std::string& error) = 0;
+    // After FormCreate (a simulated machine schedules its scenario here).
+    virtual void created(MainForm&) {}
+    // Physical drive n for people ("/dev/sdb").
+    virtual std::string driveName(int n) const { return "PhysicalDrive" + std::to_string(n); }
+    // After the run: false with `error` when something the machine kept could not be written.
+    virtual bool finish(std::string&) { return true; }
+    // The mail settings file when none is named.
+    virtual std::string defaultSettingsPath() const = 0;
+    virtual TcpPort* tcp() = 0;
+    virtual HostInfoPort* hostInfo() { return nullptr; }
+};
+
+// The whole program after its own options: returns the exit status. `out` and `err`
+// are standard output and standard error (tests pass streams of their own). A watching
+// run ends when `stop` is called from any thread (the signal watch calls it).
+class Monitor {
+public:
+    Monitor(MonitorMachine& machine, std::ostream& out, std::ostream& err) : machine_(machine), out_(out), err_(err) {}
+    int run(const MonitorOptions& options);
+    // Thread-safe: asks a watching run to end as a session end does.
+    void stop();
+
+private:
+    int watch(const MonitorOptions& options);
+    int status(const MonitorOptions& options);
+    int set(const MonitorOptions& options);
+    int testMail(const MonitorOptions& options);
+
+    MonitorMachine& machine_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::mutex mu_;
+    Scheduler* running_ = nullptr;  // the watching run's scheduler, while it runs
+    MainForm* form_ = nullptr;
+    bool stopAsked_ = false;
+};
+
+}  // namespace raid::service

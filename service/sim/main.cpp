@@ -1,0 +1,110 @@
+// raid-gui-monitor-sim: raid-gui-monitor on simulated enclosures, for tests and
+// benchmarks (never installed). It takes the monitor's options and, before them, the
+// simulator's: --scenario FILE, --trace FILE, --until SECONDS (a watching run ends
+// there as on SIGTERM).
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/linux/LinuxSettingsFile.h"
+#include "platform/linux/LinuxSignals.h"
+#include "platform/linux/LinuxTcp.h"
+#include "service/Monitor.h"
+#include "sim/run/SimRunner.h"
+
+namespace {
+
+class SimMachine final : public raid::service::MonitorMachine {
+public:
+    explicit SimMachine(raid::sim::RunOptions options) : options_(std::move(options)), tcp_(raid::linuxport::makeTcpPort()) {}
+
+    std::unique_ptr<raid::MainForm> makeForm(raid::Scheduler& scheduler, raid::Controls& controls,
+                                             raid::DialogPort& dialogs, const raid::service::MonitorOptions& options,
+                                             std::string& error) override {
+        raid::sim::RunOptions o = options_;
+        o.logDir = options.logDir;
+        o.settingsPath = options.settingsPath.empty() ? defaultSettingsPath() : options.settingsPath;
+        o.virtualTime = false;
+        o.keepLines = false;
+        o.watchSignals = false;
+        runner_ = std::make_unique<raid::sim::SimRunner>(o, nullptr, scheduler, controls, dialogs);
+        if (!runner_->load(error)) return nullptr;
+        scheduler_ = &scheduler;
+        return runner_->buildForm(error);
+    }
+
+    void created(raid::MainForm& form) override {
+        runner_->afterCreate();
+        if (options_.untilSeconds <= 0) return;
+        raid::MainForm* f = &form;
+        const auto end = scheduler_->addTimer(1000, [f] { f->QueryEndSession(); });
+        scheduler_->setTimerDue(end, static_cast<std::int64_t>(options_.untilSeconds * 1e6));
+    }
+
+    bool finish(std::string& error) override { return !runner_ || runner_->finish(error); }
+
+    std::string defaultSettingsPath() const override {
+        const char* config = std::getenv("XDG_CONFIG_HOME");
+        const char* home = std::getenv("HOME");
+        return raid::userSettingsPath(config ? config : "", home ? home : "", "raid-gui-sim");
+    }
+    raid::TcpPort* tcp() override { return tcp_.get(); }
+
+private:
+    raid::sim::RunOptions options_;
+    std::unique_ptr<raid::TcpPort> tcp_;
+    std::unique_ptr<raid::sim::SimRunner> runner_;
+    raid::Scheduler* scheduler_ = nullptr;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    raid::sim::RunOptions sim;
+    sim.untilSeconds = 0;  // no end of its own unless asked
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool valued = a == "--scenario" || a == "--trace" || a == "--until";
+        if (!valued) {
+            args.push_back(a);
+            continue;
+        }
+        if (i + 1 >= argc || argv[i + 1][0] == 0) {
+            std::cerr << "raid-gui-monitor-sim: " << a << " needs a value\n";
+            return 2;
+        }
+        const std::string v = argv[++i];
+        if (a == "--scenario") sim.scenarioPath = v;
+        else if (a == "--trace") sim.tracePath = v;
+        else {
+            char* end = nullptr;
+            sim.untilSeconds = std::strtod(v.c_str(), &end);
+            if (!end || *end || !std::isfinite(sim.untilSeconds) || sim.untilSeconds < 0 || sim.untilSeconds > 1e8) {
+                std::cerr << "raid-gui-monitor-sim: --until takes seconds\n";
+                return 2;
+            }
+        }
+    }
+    raid::service::MonitorOptions options;
+    std::string error;
+    if (!raid::service::parseMonitorOptions(args, options, error)) {
+        std::cerr << "raid-gui-monitor-sim: " << error << '\n' << raid::service::monitorUsage("raid-gui-monitor-sim");
+        return 2;
+    }
+    std::atomic<raid::service::Monitor*> target{nullptr};
+    std::unique_ptr<raid::linuxport::SignalWatch> signals;
+    if (options.mode == raid::service::MonitorOptions::Mode::Watch)
+        signals = raid::linuxport::watchEndSignals([&target](int) {
+            if (raid::service::Monitor* m = target.load()) m->stop();
+        });
+    SimMachine machine(sim);
+    raid::service::Monitor monitor(machine, std::cout, std::cerr);
+    target = &monitor;
+    const int rc = monitor.run(options);
+    target = nullptr;
+    return rc;
+}
