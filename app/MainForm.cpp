@@ -8,6 +8,8 @@ namespace raid {
 
 namespace {
 
+constexpr int kWorkerIdleMs = 1000;
+
 // Forwards what device routines report to the window. Off the engine thread (the
 // detection pass) the texts are queued for the engine thread in order.
 class FormReporter final : public Reporter {
@@ -210,10 +212,21 @@ void MainForm::FormCreate() {
 
 void MainForm::startWorkers() {
     Scheduler& sched = ports_.scheduler;
-    sched.startWorker("DriveDetectThread", 100, [this] { detection_.workerWake(); });
-    sched.startWorker("TRaidThread", 50, [this] { RaidThreadWake(); });
+    // Each worker's work is handed to it by the engine; a worker with nothing to do
+    // sleeps until the engine gives it some (at the latest a second), so an idle
+    // program costs its timers only. The periods are the pace while work remains.
+    sched.startWorker("DriveDetectThread", 100, kWorkerIdleMs,
+                      [this] { return detection_.phase() == DetectionPhase::Requested; },
+                      [this] { detection_.workerWake(); });
+    sched.startWorker("TRaidThread", 50, kWorkerIdleMs,
+                      [this] { return !detection_.busy() && (RequestMask & (kRequestPoll | kRequestAction)) != 0; },
+                      [this] { RaidThreadWake(); });
     mail_.startClient(ports_.tcp, sched, *reporter_);
-    sched.startWorker("TEmailThread", 200, [this] { EmailThreadWake(); });
+    // A mail waiting for its next try is due at a time of its own: the one-second
+    // wake-up finds it, at most a second late.
+    sched.startWorker("TEmailThread", 200, kWorkerIdleMs,
+                      [this] { return MailRequestFlags != 0 || mail_.outbox().size() != 0; },
+                      [this] { EmailThreadWake(); });
 }
 
 bool MainForm::FormClose() {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -211,6 +212,27 @@ public:
         while (!done->done && !quit_) done->cv.wait_for(lock, std::chrono::milliseconds(20));
     }
 
+    void startWorker(const char* name, int periodMs, int idleMs, std::function<bool()> hasWork, Task body) override {
+        auto w = std::make_shared<EventWorker>();
+        w->hasWork = std::move(hasWork);
+        {
+            std::lock_guard<std::mutex> lock(eventMu_);
+            eventWorkers_.push_back(w);
+        }
+        (void)name;
+        workers_.emplace_back([this, w, periodMs, idleMs, body = std::move(body)] {
+            while (!quit_) {
+                runBody(body);
+                // More to do: the usual pace. Nothing: sleep until the engine has some.
+                const bool more = w->hasWork();
+                std::unique_lock<std::mutex> lock(w->m);
+                const auto pause = std::chrono::milliseconds(more ? periodMs : std::max(periodMs, idleMs));
+                w->cv.wait_for(lock, pause, [&] { return w->woken || quit_.load(); });
+                w->woken = false;
+            }
+        });
+    }
+
     void startWorker(const char*, int periodMs, Task body) override {
         workers_.emplace_back([this, periodMs, body = std::move(body)] {
             while (!quit_) {
@@ -237,13 +259,18 @@ public:
         workerCv_.wait_for(lock, std::chrono::microseconds(us), [this] { return quit_.load(); });
     }
 
-    void processPending() override { runReady(); }
+    void processPending() override {
+        runReady();
+        nudgeWorkers();
+    }
 
     bool pumpUntil(const std::function<bool()>& done, std::int64_t timeoutUs) override {
         const std::int64_t deadline = nowUs() + timeoutUs;
         while (!done()) {
             if (quit_ || nowUs() >= deadline) return done();
-            if (!runReady()) {
+            const bool ran = runReady();
+            nudgeWorkers();
+            if (!ran) {
                 std::unique_lock<std::mutex> lock(waitMu_);
                 waitCv_.wait_for(lock, std::chrono::milliseconds(5), [this] { return woken_ || quit_.load(); });
                 woken_ = false;
@@ -259,6 +286,7 @@ public:
         engineThread_ = std::this_thread::get_id();
         while (!quit_) {
             runReady();
+            nudgeWorkers();
             if (quit_) break;
             if (untilUs >= 0 && nowUs() >= untilUs) break;
             std::unique_lock<std::mutex> lock(waitMu_);
@@ -283,8 +311,15 @@ public:
     void quit() override {
         quit_ = true;
         wake();
-        std::lock_guard<std::mutex> lock(workerMu_);
-        workerCv_.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(workerMu_);
+            workerCv_.notify_all();
+        }
+        std::lock_guard<std::mutex> lock(eventMu_);
+        for (const auto& w : eventWorkers_) {
+            std::lock_guard<std::mutex> wl(w->m);
+            w->cv.notify_all();
+        }
     }
 
     bool isEngineThread() const override { return std::this_thread::get_id() == engineThread_; }
@@ -297,6 +332,38 @@ protected:
     }
 
 private:
+    struct EventWorker {
+        std::function<bool()> hasWork;
+        std::mutex m;
+        std::condition_variable cv;
+        bool woken = false;  // guarded by m
+    };
+
+    void runBody(const Task& body) {
+        try {
+            body();
+        } catch (const std::exception& e) {
+            const std::string what = e.what();
+            post([what] { throw std::runtime_error(what); });
+        } catch (...) {
+            post([] { throw std::runtime_error(""); });
+        }
+    }
+
+    // After an engine step: wakes each worker the step gave work to.
+    void nudgeWorkers() {
+        std::lock_guard<std::mutex> lock(eventMu_);
+        for (const auto& w : eventWorkers_) {
+            if (!w->hasWork()) continue;
+            std::lock_guard<std::mutex> wl(w->m);
+            if (w->woken) continue;
+            w->woken = true;
+            w->cv.notify_all();
+        }
+    }
+
+    std::mutex eventMu_;
+    std::vector<std::shared_ptr<EventWorker>> eventWorkers_;
     std::chrono::steady_clock::time_point start_;
     std::atomic<std::thread::id> engineThread_{std::this_thread::get_id()};
     std::vector<std::thread> workers_;

@@ -48,6 +48,16 @@ public:
     // A worker loop: `body` runs, then the worker sleeps `periodMs`, until the
     // scheduler stops. Real: its own thread. Virtual: a tick on the engine thread.
     virtual void startWorker(const char* name, int periodMs, Task body) = 0;
+    // A worker whose work the engine hands it: `hasWork` (thread-safe, cheap) tells
+    // whether the body has something to do. Real: the thread sleeps until the engine,
+    // after one of its steps, finds work for it, or at the latest `idleMs`; while work
+    // remains it runs every `periodMs` as above. An idle program then wakes for its
+    // timers only. Virtual: the same as the plain worker (the ticks are the timeline).
+    virtual void startWorker(const char* name, int periodMs, int idleMs, std::function<bool()> hasWork, Task body) {
+        (void)idleMs;
+        (void)hasWork;
+        startWorker(name, periodMs, std::move(body));
+    }
     // A pause inside the current flow of work (for example the settle time after a
     // bus rescan). Virtual: the clock moves on; no timer runs during the pause.
     virtual void sleepUs(std::int64_t us) = 0;
