@@ -4,10 +4,12 @@
 
 namespace raid {
 
-StatusSummary runStatusCheck(MainForm& form, std::int64_t timeoutUs, const std::function<std::string(int)>& driveName) {
+StatusSummary runStatusCheck(MainForm& form, std::int64_t timeoutUs, const std::function<std::string(int)>& driveName,
+                             const std::function<void()>& created) {
     Scheduler& sched = form.scheduler();
     sched.adoptCurrentThread();
     form.FormCreate();
+    if (created) created();
     auto complete = [&form] {
         if (form.detection().passesEnded() == 0) return false;
         return form.dev.ActiveCount == 0 || form.PollsDone > 0;

@@ -15,8 +15,9 @@ class MainForm;
 // Runs FormCreate on the calling (engine) thread and processes until the check is
 // complete or `timeoutUs` has passed, then closes the form; the caller stops the
 // workers. The form should be made with AnnounceToEnclosure and MailAlerts off.
-// `driveName` names a physical drive for people.
+// `driveName` names a physical drive for people; `created` runs right after FormCreate.
 StatusSummary runStatusCheck(MainForm& form, std::int64_t timeoutUs,
-                             const std::function<std::string(int)>& driveName = {});
+                             const std::function<std::string(int)>& driveName = {},
+                             const std::function<void()>& created = {});
 
 }  // namespace raid

@@ -180,8 +180,9 @@ int Monitor::status(const MonitorOptions& options) {
     form->AnnounceToEnclosure = false;
     form->MailAlerts = false;
     const MonitorMachine& machine = machine_;
-    StatusSummary summary =
-        runStatusCheck(*form, kStatusTimeoutUs, [&machine](int n) { return machine.driveName(n); });
+    MainForm* f = form.get();
+    StatusSummary summary = runStatusCheck(
+        *form, kStatusTimeoutUs, [&machine](int n) { return machine.driveName(n); }, [this, f] { machine_.created(*f); });
     scheduler->quit();
     scheduler->joinWorkers();
     form.reset();

@@ -118,7 +118,7 @@ int statusCheck(raid::sim::RunOptions options, bool json) {
     }
     form->AnnounceToEnclosure = false;
     form->MailAlerts = false;
-    const raid::StatusSummary summary = raid::runStatusCheck(*form, 120'000'000);
+    const raid::StatusSummary summary = raid::runStatusCheck(*form, 120'000'000, {}, [&runner] { runner.afterCreate(); });
     runner.scheduler().quit();
     runner.scheduler().joinWorkers();
     form.reset();

@@ -1,4 +1,4 @@
-// Runs the raid-gui-sim binary the way a user would, with its exit status and both
+// Runs a program of the build (raid-gui-sim, raid-gui-monitor-sim) the way a user would, with its exit status and both
 // output streams.
 #pragma once
 
@@ -15,13 +15,15 @@ struct ToolResult {
     std::string out, err;
 };
 
-// `args` as typed on the command line; output goes to files in `dir` unless
-// `stdoutTo` names another place (then `out` stays empty).
-inline ToolResult runSimTool(const std::string& args, const std::string& dir, const std::string& stdoutTo = "") {
+// `program` (a file of the build folder) with `args` as typed on the command line;
+// output goes to files in `dir` unless `stdoutTo` names another place (then `out`
+// stays empty).
+inline ToolResult runBuiltTool(const std::string& program, const std::string& args, const std::string& dir,
+                               const std::string& stdoutTo = "") {
     const std::string out = stdoutTo.empty() ? dir + "/out.txt" : stdoutTo, err = dir + "/err.txt";
     // The tool keeps its settings under the test's folder, never in the user's own.
     const std::string cmd = "QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir + "/config timeout 120 " + std::string(RAID_BINARY_DIR) +
-                            "/raid-gui-sim " + args + " >" + out + " 2>" + err;
+                            "/" + program + " " + args + " >" + out + " 2>" + err;
     const int rc = std::system(cmd.c_str());
     ToolResult r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -34,6 +36,10 @@ inline ToolResult runSimTool(const std::string& args, const std::string& dir, co
     if (stdoutTo.empty()) r.out = slurp(out);
     r.err = slurp(err);
     return r;
+}
+
+inline ToolResult runSimTool(const std::string& args, const std::string& dir, const std::string& stdoutTo = "") {
+    return runBuiltTool("raid-gui-sim", args, dir, stdoutTo);
 }
 
 }  // namespace raid::test
