@@ -52,7 +52,8 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& into, const char* what) {
-            if (i + 1 >= args.size() || args[i + 1].empty()) {
+            // "--settings --status" means a forgotten file, not a file named "--status".
+            if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0) {
                 error = a + " needs " + what;
                 return false;
             }

@@ -1,0 +1,237 @@
+// raid-gui-monitor as its users run it, on simulated enclosures (raid-gui-monitor-sim is
+// the same program with the simulated machine): set up without a window, watch and mail
+// through a real SMTP server, end on SIGTERM with the enclosure told, and answer
+// --status for scripts.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "notify/PythonSmtpServer.h"
+#include "support/ScenarioKit.h"
+#include "support/ToolRun.h"
+
+namespace raid {
+namespace {
+
+using test::ScenarioKit;
+using testing::PythonSmtpServer;
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+struct MonitorTool : ::testing::Test {
+    ScenarioKit kit;
+    std::string scenario() {
+        kit.realTimeOptions(0);  // writes the scenario file
+        return kit.dir() + "/test.scenario";
+    }
+    test::ToolResult monitor(const std::string& args) {
+        return test::runBuiltTool("raid-gui-monitor-sim", args + " --log-dir " + kit.dir() + "/logs", kit.dir());
+    }
+    void healthyEnclosure(const sim::IdentityOptions& id = {}) {
+        kit.line("0 disk 0").line("0 volume C 0");
+        kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage(id)) +
+                 " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+        kit.line("0 volume E 1");
+    }
+    // Python's own reading of a JSON document: "" when it is no valid JSON.
+    std::string pythonReads(const std::string& json, const std::string& expression) {
+        const std::string file = kit.dir() + "/doc.json";
+        std::ofstream(file) << json;
+        const std::string cmd = "/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(" +
+                                expression + ")' " + file + " > " + kit.dir() + "/py.txt 2>&1";
+        if (std::system(cmd.c_str()) != 0) return "";
+        std::string out = slurp(kit.dir() + "/py.txt");
+        while (!out.empty() && out.back() == '\n') out.pop_back();
+        return out;
+    }
+};
+
+TEST_F(MonitorTool, StatusAnswersScriptsWithExitStatusAndJson) {
+    // A hostile model text (quotes, a backslash) and a rebuild under way.
+    kit.line("0 disk 0");
+    kit.line("0 attach 1 mailbox identity=" +
+             kit.block("id.bin", sim::makeIdentityPage(sim::IdentityOptions().setModel("EVIL \"Q\" \\ {BOX}"))) +
+             " status=" + kit.block("rb.bin", sim::makeStatusRecord(sim::StatusOptions().setActivity(0x01, 12))));
+    const std::string file = scenario();
+    test::ToolResult r = monitor("--status --json --scenario " + file);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(pythonReads(r.out, "d[\"exitCode\"], d[\"enclosures\"][0][\"model\"], d[\"enclosures\"][0][\"progress\"]"),
+              "1 EVIL \"Q\" \\ {BOX} 12")
+        << r.out;
+    r = monitor("--status --scenario " + file);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Rebuild: 12% (HDD1)"), std::string::npos) << r.out;
+
+    // The same options on raid-gui-sim.
+    r = test::runSimTool("--status --json --scenario " + file + " --log-dir " + kit.dir() + "/logs", kit.dir());
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(pythonReads(r.out, "d[\"enclosures\"][0][\"activity\"]"), "rebuild") << r.out;
+
+    // No enclosure: 2 with a clear line.
+    ScenarioKit none;
+    none.line("0 disk 0");
+    none.realTimeOptions(0);
+    r = monitor("--status --scenario " + none.dir() + "/test.scenario");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("No enclosure found."), std::string::npos) << r.out;
+}
+
+TEST_F(MonitorTool, RefusedCommandLinesSayWhy) {
+    struct Case {
+        const char* args;
+        const char* says;
+    } cases[] = {
+        {"--set", "--set takes key=value words"},
+        {"--set colour=blue", "--set: unknown key 'colour'"},
+        {"--set port=twenty-five", "--set: port takes a number"},
+        {"--set login=maybe", "--set: login takes on or off"},
+        {"--set security=ssl3", "--set: security takes none, starttls or tls"},
+        {"--set justaword", "--set takes key=value words ('justaword' is none)"},
+        {"--json", "--json goes with --status"},
+        {"--status --set port=1", "used one at a time"},
+        {"--frobnicate", "unknown option '--frobnicate'"},
+        {"--settings", "--settings needs a file"},
+    };
+    for (const Case& c : cases) {
+        const test::ToolResult r = monitor(c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+    }
+}
+
+TEST_F(MonitorTool, SetSavesExactlyWhatThePageSaves) {
+    const std::string words =
+        "host=mail.example.org port=587 addr=ops@example.org login=on password=Secret123 to=a@x.org to=b@x.org "
+        "security=starttls subject1=\"Disk trouble\"";
+    // The page, filled by the scenario step in raid-gui-sim.
+    kit.line("0 disk 0").line("1 email " + words);
+    const std::string file = scenario();
+    ASSERT_EQ(test::runSimTool("--headless --until 3 --scenario " + file + " --settings " + kit.dir() + "/page.reg " +
+                                   "--log-dir " + kit.dir(),
+                               kit.dir())
+                  .status,
+              0);
+    // The monitor, from a command line (the quotes are the shell's).
+    const test::ToolResult r = monitor("--set " + words + " --settings " + kit.dir() + "/set.reg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Settings saved to " + kit.dir() + "/set.reg"), std::string::npos);
+    const std::string page = slurp(kit.dir() + "/page.reg"), set = slurp(kit.dir() + "/set.reg");
+    EXPECT_FALSE(page.empty());
+    EXPECT_EQ(set, page);
+    // A second --set changes what it names and keeps the rest.
+    ASSERT_EQ(monitor("--set port=2525 --settings " + kit.dir() + "/set.reg").status, 0);
+    const std::string again = slurp(kit.dir() + "/set.reg");
+    EXPECT_NE(again, page);
+    EXPECT_NE(again.find("\"ToAddr_01\"=\"b@x.org\""), std::string::npos) << again;
+    EXPECT_NE(again.find("mail.example.org"), std::string::npos) << again;
+
+    // A settings path that is a FIFO is reported, not hung on.
+    ASSERT_EQ(::mkfifo((kit.dir() + "/fifo.reg").c_str(), 0600), 0);
+    const test::ToolResult fifo = monitor("--set port=25 --settings " + kit.dir() + "/fifo.reg");
+    EXPECT_NE(fifo.status, 0);
+    EXPECT_FALSE(fifo.err.empty());
+}
+
+TEST_F(MonitorTool, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigterm) {
+    const std::string python = PythonSmtpServer::python();
+    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd is not installed";
+    PythonSmtpServer smtp;
+    ASSERT_TRUE(smtp.start(python, {}));
+    const std::string settings = kit.dir() + "/settings.reg";
+    ASSERT_EQ(monitor("--set host=127.0.0.1 port=" + std::to_string(smtp.port) +
+                      " addr=ops@example.org to=owner@example.org --settings " + settings)
+                  .status,
+              0);
+    healthyEnclosure();
+    kit.line("2 status 1 " +
+             kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
+    const std::string file = scenario();
+
+    // The service as systemd runs it: in the background until SIGTERM.
+    const std::string out = kit.dir() + "/watch.out", err = kit.dir() + "/watch.err";
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const std::string bin = std::string(RAID_BINARY_DIR) + "/raid-gui-monitor-sim";
+        const std::string logs = kit.dir() + "/logs", trace = kit.dir() + "/watch.trace";
+        if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) ::_exit(99);
+        ::execl(bin.c_str(), bin.c_str(), "--scenario", file.c_str(), "--trace", trace.c_str(), "--settings",
+                settings.c_str(), "--log-dir", logs.c_str(), static_cast<char*>(nullptr));
+        ::_exit(98);
+    }
+    // The mail reaches the server a few seconds in.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (smtp.received().empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].rcptTos, std::vector<std::string>{"owner@example.org"});
+    const std::string stdoutText = slurp(out), stderrText = slurp(err);
+    EXPECT_NE(stdoutText.find(" Alert[kind="), std::string::npos) << stdoutText;
+    EXPECT_NE(stdoutText.find(" Mail[kind="), std::string::npos) << stdoutText;
+    // Alerts also go to standard error, one line each.
+    std::istringstream errLines(stderrText);
+    int alerts = 0;
+    for (std::string l; std::getline(errLines, l);) alerts += l.find(" Alert[kind=") != std::string::npos;
+    EXPECT_EQ(alerts, 1) << stderrText;
+    // The day log holds the event.
+    bool logged = false;
+    for (const auto& entry : std::filesystem::directory_iterator(kit.dir() + "/logs"))
+        logged = logged || slurp(entry.path().string()).find("HDD2") != std::string::npos;
+    EXPECT_TRUE(logged);
+    // SIGTERM ended it as a session end: the last command to the enclosure is the
+    // action that tells it the program goes (0x20).
+    const std::string trace = slurp(kit.dir() + "/watch.trace");
+    const std::size_t last = trace.rfind("SCSI out 512 cdb=2a000000001400000100 data=33581f01");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(trace.substr(last + std::string("SCSI out 512 cdb=2a000000001400000100 data=33581f01").size(), 2), "20");
+}
+
+TEST_F(MonitorTool, TestMailReachesTheServerOrSaysWhyNot) {
+    const std::string python = PythonSmtpServer::python();
+    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd is not installed";
+    PythonSmtpServer smtp;
+    ASSERT_TRUE(smtp.start(python, {}));
+    const std::string settings = kit.dir() + "/settings.reg";
+    ASSERT_EQ(monitor("--set host=127.0.0.1 port=" + std::to_string(smtp.port) +
+                      " addr=ops@example.org to=owner@example.org --settings " + settings)
+                  .status,
+              0);
+    test::ToolResult r = monitor("--test-mail --settings " + settings);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Test mail sent"), std::string::npos);
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].subject.find("Message] Test"), std::string::npos) << mails[0].subject;
+
+    // The server gone: the reason, and no retry.
+    smtp.stop();
+    r = monitor("--test-mail --settings " + settings);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the test mail failed: "), std::string::npos) << r.err;
+    // No settings at all: nobody to send to.
+    r = monitor("--test-mail --settings " + kit.dir() + "/none.reg");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no test mail was sent"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace raid
