@@ -20,7 +20,10 @@
 //     c bit 7     every device was refreshed, else only the written one
 // After every pass: no line of the day log, no alert line and no text of a record may
 // hold a byte outside printable ASCII, and the day file must hold exactly the day lines.
+// The summary for scripts (--status) of the tables must be one well-formed JSON
+// document, and its text printable lines.
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -36,6 +39,7 @@
 #include "monitor/StatusDecoder.h"
 #include "monitor/StatusPageModel.h"
 #include "monitor/StatusRecord.h"
+#include "monitor/StatusSummary.h"
 #include "monitor/StatusTexts.h"
 #include "notify/Alerts.h"
 
@@ -48,6 +52,73 @@ void requirePrintable(const std::string& text) {
         const auto b = static_cast<unsigned char>(c);
         if (b < 0x20 || b >= 0x7F) std::abort();
     }
+}
+
+// A strict reader of one JSON value from `at`; false at the first thing out of place.
+bool jsonValue(const std::string& t, std::size_t& at, int depth = 0) {
+    auto skip = [&] {
+        while (at < t.size() && (t[at] == ' ' || t[at] == '\n')) ++at;
+    };
+    skip();
+    if (at >= t.size() || depth > 16) return false;
+    const char c = t[at];
+    if (c == '"') {
+        for (++at; at < t.size(); ++at) {
+            const auto b = static_cast<unsigned char>(t[at]);
+            if (b < 0x20) return false;
+            if (t[at] == '\\') {
+                if (++at >= t.size()) return false;
+                if (t[at] == 'u') {
+                    if (at + 4 >= t.size()) return false;
+                    for (int k = 1; k <= 4; ++k)
+                        if (!std::isxdigit(static_cast<unsigned char>(t[at + static_cast<std::size_t>(k)]))) return false;
+                    at += 4;
+                } else if (std::string("\"\\/bfnrt").find(t[at]) == std::string::npos) {
+                    return false;
+                }
+            } else if (t[at] == '"') {
+                ++at;
+                return true;
+            }
+        }
+        return false;
+    }
+    if (c == '{' || c == '[') {
+        const char close = c == '{' ? '}' : ']';
+        ++at;
+        skip();
+        if (at < t.size() && t[at] == close) return ++at, true;
+        for (;;) {
+            if (c == '{') {
+                skip();
+                if (at >= t.size() || t[at] != '"' || !jsonValue(t, at, depth + 1)) return false;
+                skip();
+                if (at >= t.size() || t[at++] != ':') return false;
+            }
+            if (!jsonValue(t, at, depth + 1)) return false;
+            skip();
+            if (at >= t.size()) return false;
+            if (t[at] == close) return ++at, true;
+            if (t[at++] != ',') return false;
+        }
+    }
+    for (const char* word : {"true", "false", "null"})
+        if (t.compare(at, std::strlen(word), word) == 0) return at += std::strlen(word), true;
+    const std::size_t start = at;
+    if (at < t.size() && t[at] == '-') ++at;
+    while (at < t.size() && std::isdigit(static_cast<unsigned char>(t[at]))) ++at;
+    return at > start && std::isdigit(static_cast<unsigned char>(t[at - 1]));
+}
+
+void requireSummary(const DeviceState& dev, std::uint8_t polled) {
+    const StatusSummary s = summarizeStatus(dev, polled);
+    const std::string json = statusJson(s);
+    std::size_t at = 0;
+    if (!jsonValue(json, at) || json.substr(at) != "\n") std::abort();
+    const std::string text = statusText(s);
+    for (const char c : text)
+        if (c != '\n' && (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)) std::abort();
+    if (s.exitCode() < 0 || s.exitCode() > 2) std::abort();
 }
 
 // Every accessor of one record and one identity page; every text they give.
@@ -228,6 +299,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             requirePrintable(v.caption);
         }
         drawPage(run.page, run.dev, index, (c & 0x20) != 0);
+        requireSummary(run.dev, mask);
         // The alert texts of every kind and port in turn, also for positions the list does not hold.
         const int kind = passes % 6;
         run.alerts.raiseAlert(kind, index - (c & 0x10 ? 1 : 0), (c >> 5) & 1);

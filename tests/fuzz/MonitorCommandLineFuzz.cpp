@@ -1,0 +1,34 @@
+// raid-gui-monitor's command line is typed by people and written by scripts: any words
+// must give either options or a reason, and the --set words either settings the E-mail
+// page takes or a reason. Input: words separated by NUL bytes.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/EmailStep.h"
+#include "service/Monitor.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> words(1);
+    for (std::size_t i = 0; i < size && words.size() < 64; ++i) {
+        if (data[i] == 0) words.emplace_back();
+        else words.back() += static_cast<char>(data[i]);
+    }
+    raid::service::MonitorOptions options;
+    std::string error;
+    const bool ok = raid::service::parseMonitorOptions(words, options, error);
+    if (!ok && error.empty()) std::abort();  // a refusal always says why
+    if (ok && options.mode == raid::service::MonitorOptions::Mode::Set && options.setWords.empty()) std::abort();
+
+    raid::EmailStep step;
+    std::string why;
+    if (raid::parseEmailSettings(words, step, why)) {
+        // Every key it took is one the page has; no value is over its field's limit.
+        for (const auto& [key, value] : step.fields)
+            if (key.empty() || value.size() > size) std::abort();
+    } else if (why.empty()) {
+        std::abort();
+    }
+    return 0;
+}
