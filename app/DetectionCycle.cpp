@@ -84,6 +84,9 @@ void DetectionCycle::tick() {
     }
     if (retryAtUs_ >= 0 && !handOver_.busy() && !f.MaintenanceBusy && f.scheduler().nowUs() >= retryAtUs_) {
         retryAtUs_ = -1;
+        // As for a device change: the pass reads the status of what it probes, and
+        // polls wait for its result.
+        f.dev.DetectionPending = true;
         request();
         retryPass_ = true;
         return;
@@ -120,7 +123,10 @@ void DetectionCycle::publish() {
     // boxes they cleared stay cleared and no start-up poll is asked for again.
     const bool unchanged = retryPass_ && sameAsPublished();
     retryPass_ = false;
-    if (!unchanged) publishList();
+    if (unchanged)
+        form_.dev.DetectionPending = false;
+    else
+        publishList();
     holdPublishedLocks(false);
     reportDrivesAccess();
 }
