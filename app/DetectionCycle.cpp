@@ -13,6 +13,7 @@ std::vector<std::int64_t> DetectionCycle::passTimesUs() const {
 }
 
 void DetectionCycle::request() {
+    retryPass_ = false;
     form_.discovery().statusSearchLimit = form_.statusSearchLimit;
     handOver_.request();
 }
@@ -81,6 +82,15 @@ void DetectionCycle::tick() {
         case DetectionPhase::Failed: dropFailedPass(); return;
         default: break;
     }
+    if (retryAtUs_ >= 0 && !handOver_.busy() && !f.MaintenanceBusy && f.scheduler().nowUs() >= retryAtUs_) {
+        retryAtUs_ = -1;
+        // As for a device change: the pass reads the status of what it probes, and
+        // polls wait for its result.
+        f.dev.DetectionPending = true;
+        request();
+        retryPass_ = true;
+        return;
+    }
     if (handOver_.busy() && c.text(names::StaticText1) == "Drive detecting")
         c.setVisible(names::StaticText1, !c.visible(names::StaticText1));
 }
@@ -104,10 +114,86 @@ void DetectionCycle::dropFailedPass() {
         f.controls().setVisible(names::StaticText1, true);
         f.controls().setText(names::StaticText1, "No Drive found! ");
     }
+    holdPublishedLocks(true);
+    retryPass_ = false;
     f.messageBox(what, "");
 }
 
 void DetectionCycle::publish() {
+    // A retry that found the same enclosures changes nothing the user sees: the check
+    // boxes they cleared stay cleared and no start-up poll is asked for again.
+    const bool unchanged = retryPass_ && sameAsPublished();
+    retryPass_ = false;
+    if (unchanged)
+        form_.dev.DetectionPending = false;
+    else
+        publishList();
+    holdPublishedLocks(false);
+    reportDrivesAccess();
+}
+
+bool DetectionCycle::sameAsPublished() const {
+    const DeviceState& dev = form_.dev;
+    const int count = dev.FoundCount < kMaxActive ? dev.FoundCount : kMaxActive;
+    if (count != dev.ActiveCount) return false;
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t code = dev.FoundDevices[static_cast<std::size_t>(i)];
+        if (code != dev.ActiveDevices[static_cast<std::size_t>(i)]) return false;
+        const std::size_t drive = code & kCodeDriveMask;
+        if (drive < kMaxPhysical && dev.freshPages[drive] != dev.EnclosureIdentity[drive]) return false;
+    }
+    return true;
+}
+
+void DetectionCycle::holdPublishedLocks(bool retake) {
+    DriveLockPort* locks = form_.driveLocks();
+    if (!locks) return;
+    const DeviceState& dev = form_.dev;
+    std::uint32_t keep = 0;
+    for (int i = 0; i < dev.ActiveCount; ++i) {
+        const auto idx = static_cast<std::size_t>(i);
+        keep |= 1u << (dev.ActiveDevices[idx] & kCodeDriveMask);
+        // The other physical drives of the enclosure reach the same controller.
+        for (int m = 0; m < dev.groupCount[idx] && m < kMaxPhysical; ++m)
+            keep |= 1u << (dev.groupMembers[idx][static_cast<std::size_t>(m)] & kCodeDriveMask);
+    }
+    for (int k = 0; k < kMaxPhysical; ++k) {
+        if (!(keep & (1u << k)))
+            locks->release(k);
+        else if (retake && !locks->held(k))
+            locks->take(k);
+    }
+}
+
+void DetectionCycle::reportDrivesAccess() {
+    MainForm& f = form_;
+    Controls& c = f.controls();
+    const Discovery& d = f.discovery();
+    const std::string panel = panelName(4);
+    if (!d.LockProblem.empty() && d.LockProblem != lockProblemShown_) {
+        lockProblemShown_ = d.LockProblem;
+        c.setText(panel, "Drives not locked against other RAID GUI programs: " + d.LockProblem);
+    }
+    if (d.BusyDrives != 0) {
+        std::string drives;
+        int n = 0;
+        for (int k = 0; k < kMaxPhysical; ++k) {
+            if (!(d.BusyDrives & (1u << k))) continue;
+            drives += (n++ ? ", PhysicalDrive" : "PhysicalDrive") + std::to_string(k);
+        }
+        busyShown_ = drives + (n > 1 ? " are" : " is") + " in use by another RAID GUI";
+        c.setText(panel, busyShown_);
+        retryAtUs_ = f.scheduler().nowUs() + kLockRetryUs;
+    } else {
+        if (!busyShown_.empty() && c.text(panel) == busyShown_) c.setText(panel, " ");
+        busyShown_.clear();
+        retryAtUs_ = -1;
+    }
+    if (f.dev.ActiveCount == 0 && f.driveAccessDenied())
+        c.setText(panel, "No access to the drives: run RAID GUI as administrator (pkexec raid-gui)");
+}
+
+void DetectionCycle::publishList() {
     MainForm& f = form_;
     Controls& c = f.controls();
     DeviceState& dev = f.dev;

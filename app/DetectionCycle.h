@@ -40,9 +40,21 @@ public:
     int keptLogicalCount = 0;
     int keptPhysicalCount = 0;
 
+    // While a pass had to skip a drive another RAID GUI holds, a new pass follows this
+    // often (scheduler time), so this program takes the drive over when the other ends.
+    static constexpr std::int64_t kLockRetryUs = 5'000'000;
+
 private:
     void publish();
+    void publishList();
     void dropFailedPass();
+    // Engine thread, after a pass was taken: the lock of every drive of the
+    // published list is kept (taken again with `retake`), all others are let go.
+    void holdPublishedLocks(bool retake);
+    // The lock and rights messages of the pass just taken; arms the retry.
+    void reportDrivesAccess();
+    // The pass found exactly the published list again.
+    bool sameAsPublished() const;
 
     MainForm& form_;
     unsigned passesEnded_ = 0;
@@ -50,6 +62,11 @@ private:
     mutable std::mutex mu_;  // guards the two below (written by the worker)
     std::vector<std::int64_t> passTimesUs_;
     std::string failure_;
+    // Engine thread only.
+    std::int64_t retryAtUs_ = -1;  // when the next lock retry pass is due; -1: none
+    bool retryPass_ = false;       // the pass under way is such a retry
+    std::string lockProblemShown_;
+    std::string busyShown_;
 };
 
 }  // namespace raid

@@ -43,6 +43,7 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     RandomPort& random = ports_.random ? *ports_.random : static_cast<RandomPort&>(ownRandom_);
     transport_ = std::make_unique<Transport>(ports_.storage, ports_.scheduler, random, *reporter_);
     discovery_ = std::make_unique<Discovery>(*transport_, ports_.volumes, dev);
+    discovery_->setDriveLocks(ports_.locks);
     FileStore* files = ports_.files;
     if (!files) {
         ownFiles_ = makeStdFileStore();
@@ -111,6 +112,7 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
 
 MainForm::~MainForm() {
     if (ports_.deviceChanges) ports_.deviceChanges->stop();
+    if (ports_.locks) ports_.locks->releaseAll();
 }
 
 int MainForm::messageBox(const std::string& text, const std::string& caption, int buttons) {
@@ -233,6 +235,8 @@ bool MainForm::FormClose() {
     if (MaintenanceBusy) return false;
     for (auto t : {Timer1, Timer2, Timer3, Timer4, Timer5}) ports_.scheduler.setTimerEnabled(t, false);
     RequestMask = 0;
+    // Another RAID GUI may have the enclosures from now on.
+    if (ports_.locks) ports_.locks->releaseAll();
     // A mail under way to a server that says nothing must not keep the closing
     // program waiting: the submission ends now (the day log already holds the event).
     mail_.cancel();

@@ -33,6 +33,7 @@
 #include "notify/AlertMail.h"
 #include "notify/NotificationSettings.h"
 #include "platform/DeviceChangePort.h"
+#include "platform/DriveLockPort.h"
 #include "platform/FileStore.h"
 #include "platform/HostInfo.h"
 #include "platform/Random.h"
@@ -65,6 +66,7 @@ struct Ports {
     SettingsPort* settings = nullptr;           // optional: settings held in memory only without it
     TcpPort* tcp = nullptr;                     // optional: without it no mail goes out (each is reported)
     std::string settingsFolder = {};            // where the mail text files go by default (ends in "/")
+    DriveLockPort* locks = nullptr;             // optional: no locking against other programs without it
 };
 
 // The five system-information lines (each starts with its own line break).
@@ -170,6 +172,8 @@ public:
     // Hands an alert to the mail side (and to whoever watches, see onAlertRaised).
     void raiseAlert(int kind, int deviceIndex, int port);
     Discovery& discovery() { return *discovery_; }
+    DriveLockPort* driveLocks() const { return ports_.locks; }
+    bool driveAccessDenied() const { return ports_.storage.accessDenied(); }
     Controls& controls() { return controls_; }
     Scheduler& scheduler() { return ports_.scheduler; }
     Reporter& reporter() { return *reporter_; }

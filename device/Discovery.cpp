@@ -80,6 +80,8 @@ bool Discovery::heldDrive(int k, std::uint32_t& heldCode) const {
 
 int Discovery::IdentifyEnclosures() {
     for (Sector& page : state_.freshPages) page.fill(0);
+    BusyDrives = 0;
+    LockProblem.clear();
     int found = 0;
     int opened = 0;
     std::uint8_t* transfer = transport_.TransferBuffer();
@@ -114,8 +116,23 @@ int Discovery::IdentifyEnclosures() {
             if (++opened >= state_.PhysicalCount) break;
             continue;
         }
+        DriveLockResult lock{DriveLockState::Taken, {}};
+        if (locks_) {
+            lock = locks_->take(k);
+            if (lock.state == DriveLockState::Busy) {
+                BusyDrives = static_cast<std::uint16_t>(BusyDrives | (1u << k));
+                if (++opened >= state_.PhysicalCount) break;
+                continue;
+            }
+        }
         const DriveHandle handle = transport_.OpenDrive(static_cast<std::uint8_t>(k));
-        if (handle == kInvalidHandle) continue;
+        if (handle == kInvalidHandle) {
+            if (locks_) locks_->release(k);
+            continue;
+        }
+        // Without the lock the drive is still ours to use (a user without rights to
+        // the lock folder keeps their enclosure); the reason is told after the pass.
+        if (lock.state == DriveLockState::Unavailable && LockProblem.empty()) LockProblem = lock.reason;
         std::uint32_t code = static_cast<std::uint32_t>(k);
         std::uint8_t* page = state_.freshPages[static_cast<std::size_t>(k)].data();
 
@@ -159,6 +176,8 @@ int Discovery::IdentifyEnclosures() {
             if (ReadStatus(transport_, state_, snapshot.data(), statusSearchLimit))
                 state_.statusSnapshots[static_cast<std::size_t>(k)] = snapshot;
             addEntry(k, code);
+        } else if (locks_) {
+            locks_->release(k);
         }
         if (++opened >= state_.PhysicalCount) break;
     }

@@ -9,9 +9,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "device/DeviceState.h"
 #include "device/Transport.h"
+#include "platform/DriveLockPort.h"
 #include "platform/VolumePort.h"
 
 namespace raid {
@@ -33,12 +35,22 @@ public:
 
     std::uint32_t statusSearchLimit = 0x80000;
 
+    // With drive locks every drive is locked before it is sent anything: a drive
+    // another program holds is skipped, one found to be no enclosure is let go at
+    // once, an enclosure's lock stays (its owner lets go when it leaves the list).
+    void setDriveLocks(DriveLockPort* locks) { locks_ = locks; }
+    // What the last IdentifyEnclosures met. Written by the pass, read by whoever
+    // takes the finished pass (the detection hand-over orders the two).
+    std::uint16_t BusyDrives = 0;  // bit k: drive k is another program's, nothing was sent
+    std::string LockProblem;       // the first reason a lock could not be taken ("" none)
+
 private:
     bool heldDrive(int k, std::uint32_t& heldCode) const;
 
     Transport& transport_;
     VolumePort& volumes_;
     DeviceState& state_;
+    DriveLockPort* locks_ = nullptr;
 };
 
 }  // namespace raid

@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
                                                                 .random = platform->random.get(),
                                                                 .settings = settings.get(),
                                                                 .tcp = platform->tcp.get(),
-                                                                .settingsFolder = settingsFolder.empty() ? "./" : settingsFolder},
+                                                                .settingsFolder = settingsFolder.empty() ? "./" : settingsFolder,
+                                                                .locks = platform->driveLocks.get()},
                                                     controls);
         });
         rc = raid::gui::runWindow(argc, argv, host);

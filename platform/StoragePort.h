@@ -71,6 +71,11 @@ public:
     // First extent of the volume behind a volume handle. Fails for physical-drive
     // handles and for volumes that span several disks.
     virtual bool volumeDiskExtents(DriveHandle handle, DiskExtent& first) = 0;
+
+    // A drive was refused to us for want of rights (opening it, or a command the
+    // system only lets privileged programs send), so "no enclosure found" may only
+    // mean "not allowed to look".
+    virtual bool accessDenied() const { return false; }
 };
 
 }  // namespace raid

@@ -5,6 +5,7 @@
 #include "app/HeadlessOutput.h"
 #include "app/StatusCheck.h"
 #include "notify/AlertMail.h"
+#include "service/StatusFiles.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
 
@@ -29,6 +30,8 @@ public:
 // Longest one look at the enclosures may take: a detection pass and one poll, with a
 // device that answers every command only at its timeout.
 constexpr std::int64_t kStatusTimeoutUs = 120'000'000;
+// A summary the service left is taken while it is younger than three polls.
+constexpr double kSavedStatusAgeSeconds = 13;
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -142,6 +145,20 @@ int Monitor::watch(const MonitorOptions& options) {
     scheduler->adoptCurrentThread();
     form->FormCreate();
     machine_.created(*form);
+    // After each poll the summary goes to the status files, for --status while this
+    // run owns the enclosures.
+    const std::string folder = machine_.statusFolder();
+    unsigned savedPoll = 0;
+    MainForm* f = form.get();
+    const MonitorMachine& machine = machine_;
+    const auto saver = scheduler->addTimer(1000, [&, f] {
+        if (f->PollsDone == savedPoll) return;
+        savedPoll = f->PollsDone;
+        StatusSummary s = summarizeStatus(f->dev, f->LastPollMask, [&machine](int n) { return machine.driveName(n); });
+        s.notes.push_back("Reported by the running raid-gui-monitor at its last poll.");
+        writeStatusFiles(folder, s);
+    });
+    if (!folder.empty()) scheduler->setTimerEnabled(saver, true);
     {
         std::lock_guard<std::mutex> lock(mu_);
         running_ = sched;
@@ -154,6 +171,7 @@ int Monitor::watch(const MonitorOptions& options) {
         running_ = nullptr;
         form_ = nullptr;
     }
+    removeStatusFiles(folder);
     scheduler->quit();
     scheduler->joinWorkers();
     form.reset();
@@ -184,10 +202,19 @@ int Monitor::status(const MonitorOptions& options) {
     MainForm* f = form.get();
     StatusSummary summary = runStatusCheck(
         *form, kStatusTimeoutUs, [&machine](int n) { return machine.driveName(n); }, [this, f] { machine_.created(*f); });
+    const bool someBusy = form->discovery().BusyDrives != 0;
     scheduler->quit();
     scheduler->joinWorkers();
     form.reset();
     machine_.finish(error);
+    // Drives another program holds were not looked at: when that program is the
+    // service, its last summary answers instead.
+    if (someBusy) {
+        if (const auto saved = readStatusFiles(machine_.statusFolder(), kSavedStatusAgeSeconds)) {
+            out_ << (options.json ? saved->json : saved->text) << std::flush;
+            return saved->exitCode;
+        }
+    }
     out_ << (options.json ? statusJson(summary) : statusText(summary)) << std::flush;
     return summary.exitCode();
 }

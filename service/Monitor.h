@@ -62,6 +62,9 @@ public:
     virtual std::string defaultSettingsPath() const = 0;
     virtual TcpPort* tcp() = 0;
     virtual HostInfoPort* hostInfo() { return nullptr; }
+    // Where a watching run leaves its last summary for --status (the lock folder); ""
+    // for none.
+    virtual std::string statusFolder() const { return {}; }
 };
 
 // The whole program after its own options: returns the exit status. `out` and `err`

@@ -171,7 +171,7 @@ DriveHandle SimPlatform::open(std::uint8_t target) {
         h.letter = letter;
         h.drive = volumes_.at(letter).disk;
     } else {
-        if (target >= kMaxDrives || !slots_[target].device) return kInvalidHandle;
+        if (target >= kMaxDrives || !slots_[target].device || accessDenied_) return kInvalidHandle;
         h.drive = target;
     }
     h.generation = slots_[static_cast<std::size_t>(h.drive)].generation;
@@ -179,6 +179,16 @@ DriveHandle SimPlatform::open(std::uint8_t target) {
     handles_.emplace(id, h);
     maxOpen_ = std::max(maxOpen_, static_cast<int>(handles_.size()));
     return id;
+}
+
+void SimPlatform::setAccessDenied(bool denied) {
+    std::lock_guard<std::mutex> lock(mu_);
+    accessDenied_ = denied;
+}
+
+bool SimPlatform::accessDenied() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return accessDenied_;
 }
 
 void SimPlatform::close(DriveHandle handle) {

@@ -75,6 +75,9 @@ public:
     SimDisk* disk(int n);            // any present drive
     bool present(int n) const;
     int openHandles() const;
+    // A program without the rights to the drives: every physical-drive open fails and
+    // accessDenied() says why. Volume letters stay readable, as they are on Linux.
+    void setAccessDenied(bool denied);
     // Most handles ever open at the same time; the program opens one at a time.
     int maxOpenHandles() const;
 
@@ -85,6 +88,7 @@ public:
     bool idePassThrough(DriveHandle handle, std::uint8_t* block, std::size_t size) override;
     bool rescanBus(DriveHandle handle) override;
     bool volumeDiskExtents(DriveHandle handle, DiskExtent& first) override;
+    bool accessDenied() const override;
 
     // VolumePort
     std::uint32_t logicalDriveMask() override;
@@ -127,6 +131,7 @@ private:
     std::unordered_map<DriveHandle, Handle> handles_;
     DriveHandle nextHandle_ = 1;
     int maxOpen_ = 0;
+    bool accessDenied_ = false;
 };
 
 }  // namespace raid::sim

@@ -33,6 +33,7 @@ public:
     bool idePassThrough(DriveHandle handle, std::uint8_t* block, std::size_t size) override;
     bool rescanBus(DriveHandle handle) override;
     bool volumeDiskExtents(DriveHandle handle, DiskExtent& first) override;
+    bool accessDenied() const override { return inner_.accessDenied(); }
 
     std::uint64_t lines() const;
 

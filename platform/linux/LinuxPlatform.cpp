@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxPlatform.h"
 
 #include "platform/linux/LinuxDeviceChange.h"
+#include "platform/linux/LinuxDriveLocks.h"
 #include "platform/linux/LinuxHostInfo.h"
 #include "platform/linux/LinuxInstanceLock.h"
 #include "platform/linux/LinuxRandom.h"
@@ -20,6 +21,7 @@ std::unique_ptr<LinuxPlatform> makeLinuxPlatform() {
     platform->hostInfo = makeHostInfo();
     platform->random = makeRandom();
     platform->tcp = makeTcpPort();
+    platform->driveLocks = makeDriveLocks(platform->disks);
     return platform;
 }
 

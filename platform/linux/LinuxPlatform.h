@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/DeviceChangePort.h"
+#include "platform/DriveLockPort.h"
 #include "platform/HostInfo.h"
 #include "platform/InstanceLock.h"
 #include "platform/Random.h"
@@ -24,6 +25,8 @@ struct LinuxPlatform {
     std::unique_ptr<HostInfoPort> hostInfo;
     std::unique_ptr<RandomPort> random;
     std::unique_ptr<TcpPort> tcp;
+    // One lock per disk in /run/raid-gui, shared by every RAID GUI program.
+    std::unique_ptr<DriveLockPort> driveLocks;
 };
 
 std::unique_ptr<LinuxPlatform> makeLinuxPlatform();

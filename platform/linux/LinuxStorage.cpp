@@ -144,7 +144,10 @@ DriveHandle LinuxStoragePort::open(std::uint8_t target) {
     // Read-only still carries SG_IO for a privileged caller (and for the commands
     // the kernel lets through on a read-only open).
     if (device->fd < 0) device->fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (device->fd < 0) return kInvalidHandle;
+    if (device->fd < 0) {
+        noteRefusal(errno);
+        return kInvalidHandle;
+    }
 
     std::lock_guard lock(mutex_);
     const DriveHandle handle = nextHandle_++;
@@ -199,6 +202,7 @@ bool LinuxStoragePort::scsiPassThrough(DriveHandle handle, std::uint8_t* request
     hdr.timeout = timeoutSeconds >= UINT_MAX / 1000 ? UINT_MAX : timeoutSeconds * 1000;
 
     const int rc = sgIo(device->fd, hdr);
+    if (rc != 0) noteRefusal(errno);
 
     std::memset(request + spt::kSense, 0, kSenseBytes);
     if (rc == 0) {
@@ -235,7 +239,11 @@ bool LinuxStoragePort::idePassThrough(DriveHandle handle, std::uint8_t* block, s
     hdr.dxferp = sectors ? sector : nullptr;
     hdr.timeout = kIdeTimeoutMs;
 
-    if (sgIo(device->fd, hdr) != 0 || !delivered(hdr) || !ataCompleted(hdr, sense)) return false;
+    if (sgIo(device->fd, hdr) != 0) {
+        noteRefusal(errno);
+        return false;
+    }
+    if (!delivered(hdr) || !ataCompleted(hdr, sense)) return false;
     if (sectors) std::memcpy(block + ide::kData, sector, sizeof sector);
     return true;
 }

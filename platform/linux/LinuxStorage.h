@@ -3,6 +3,8 @@
 // PASS-THROUGH(16), the way bridge controllers expect them.
 #pragma once
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -33,6 +35,9 @@ public:
     bool idePassThrough(DriveHandle handle, std::uint8_t* block, std::size_t size) override;
     bool rescanBus(DriveHandle handle) override;
     bool volumeDiskExtents(DriveHandle handle, DiskExtent& first) override;
+    // Set once an open of a drive failed with EACCES/EPERM or SG_IO was refused with
+    // EPERM (no CAP_SYS_RAWIO); it stays set, the program's rights do not grow.
+    bool accessDenied() const override { return accessDenied_.load(); }
 
     const std::shared_ptr<LinuxDiskTable>& table() const { return table_; }
 
@@ -44,6 +49,10 @@ private:
     mutable std::mutex mutex_;
     std::map<DriveHandle, std::shared_ptr<OpenDevice>> handles_;
     DriveHandle nextHandle_ = 1;
+    std::atomic<bool> accessDenied_{false};
+    void noteRefusal(int error) {
+        if (error == EACCES || error == EPERM) accessDenied_ = true;
+    }
 };
 
 }  // namespace raid::linuxport

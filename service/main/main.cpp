@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/FileStore.h"
+#include "platform/linux/LinuxDriveLocks.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSettingsFile.h"
 #include "platform/linux/LinuxSignals.h"
@@ -31,6 +32,9 @@ public:
         ports.random = platform_->random.get();
         ports.settings = settings_.get();
         ports.tcp = platform_->tcp.get();
+        // One talker per enclosure: the window in any session and this service share
+        // the locks under /run/raid-gui.
+        ports.locks = platform_->driveLocks.get();
         ports.settingsFolder = path.substr(0, path.rfind('/') + 1);
         if (ports.settingsFolder.empty()) ports.settingsFolder = "./";
         return std::make_unique<raid::MainForm>(ports, controls);
@@ -43,6 +47,7 @@ public:
     std::string defaultSettingsPath() const override { return raid::kSystemSettingsPath; }
     raid::TcpPort* tcp() override { return platform_->tcp.get(); }
     raid::HostInfoPort* hostInfo() override { return platform_->hostInfo.get(); }
+    std::string statusFolder() const override { return raid::linuxport::kDefaultLockFolder; }
 
 private:
     std::unique_ptr<raid::linuxport::LinuxPlatform> platform_;

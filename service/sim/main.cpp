@@ -1,7 +1,7 @@
 // raid-gui-monitor-sim: raid-gui-monitor on simulated enclosures, for tests and
 // benchmarks (never installed). It takes the monitor's options and, before them, the
-// simulator's: --scenario FILE, --trace FILE, --until SECONDS (a watching run ends
-// there as on SIGTERM).
+// simulator's: --scenario FILE, --trace FILE, --lock-dir DIR (the drive locks, as
+// raid-gui-sim takes them), --until SECONDS (a watching run ends there as on SIGTERM).
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -52,6 +52,7 @@ public:
         return raid::userSettingsPath(config ? config : "", home ? home : "", "raid-gui-sim");
     }
     raid::TcpPort* tcp() override { return tcp_.get(); }
+    std::string statusFolder() const override { return options_.lockDir; }
 
 private:
     raid::sim::RunOptions options_;
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        const bool valued = a == "--scenario" || a == "--trace" || a == "--until";
+        const bool valued = a == "--scenario" || a == "--trace" || a == "--until" || a == "--lock-dir";
         if (!valued) {
             args.push_back(a);
             continue;
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
         const std::string v = argv[++i];
         if (a == "--scenario") sim.scenarioPath = v;
         else if (a == "--trace") sim.tracePath = v;
+        else if (a == "--lock-dir") sim.lockDir = v;
         else {
             char* end = nullptr;
             sim.untilSeconds = std::strtod(v.c_str(), &end);

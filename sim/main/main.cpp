@@ -26,7 +26,7 @@ int usage() {
     std::cerr << "usage: raid-gui-sim [--headless [--real-time]] [--scenario FILE] [--trace FILE]\n"
                  "                    [--until SECONDS] [--latency-us N] [--log-dir DIR]\n"
                  "                    [--start YYYY-MM-DDTHH:MM:SS] [--settings FILE]\n"
-                 "                    [--dump-flash N FILE]\n"
+                 "                    [--dump-flash N FILE] [--lock-dir DIR]\n"
                  "       raid-gui-sim --status [--json] [--scenario FILE] [--trace FILE] [--log-dir DIR] ...\n"
                  "       raid-gui-sim --write-image FILE SUBCODES\n";
     return 2;
@@ -151,6 +151,8 @@ int main(int argc, char** argv) {
             status = true;
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--lock-dir") {
+            if (!text(options.lockDir)) return refuse("--lock-dir needs a folder");
         } else if (arg == "--log-dir") {
             if (!text(options.logDir)) return refuse("--log-dir needs a folder");
         } else if (arg == "--start" && i + 1 < argc) {

@@ -3,6 +3,7 @@
 #include "sim/Records.h"
 
 #include "monitor/TimeFormat.h"
+#include "platform/linux/LinuxDriveLocks.h"
 #include "platform/linux/LinuxSettingsFile.h"
 #include "platform/linux/LinuxTcp.h"
 #include "app/EmailStep.h"
@@ -33,7 +34,7 @@ const std::vector<std::string>& SimRunner::extraVerbs() {
 
 std::atomic<bool> SimRunner::sessionEndSignal{false};
 
-SimRunner::SimRunner(RunOptions options, std::ostream* out)
+SimRunner::SimRunner(RunOptions options, std::ostream* out, SimPlatform* shared)
     : options_(std::move(options)),
       out_(out),
       ownScheduler_(options_.virtualTime
@@ -45,7 +46,8 @@ SimRunner::SimRunner(RunOptions options, std::ostream* out)
                      : makeRealScheduler()),
       scheduler_(ownScheduler_.get()),
       dialogs_(this),
-      platform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
+      ownPlatform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
+      platform_(shared ? *shared : ownPlatform_),
       controls_(&ownControls_) {
     output_ = std::make_unique<HeadlessOutput>(*scheduler_, out_, nullptr, options_.keepLines);
 }
@@ -56,7 +58,8 @@ SimRunner::SimRunner(RunOptions options, std::ostream* out, Scheduler& scheduler
       out_(out),
       scheduler_(&scheduler),
       dialogs_(&dialogs),
-      platform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
+      ownPlatform_([this](std::int64_t us) { scheduler_->sleepUs(us); }),
+      platform_(ownPlatform_),
       controls_(&controls) {
     output_ = std::make_unique<HeadlessOutput>(*scheduler_, out_, nullptr, options_.keepLines);
 }
@@ -135,6 +138,15 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
     ports.settings = settings_.get();
     tcp_ = linuxport::makeTcpPort();
     ports.tcp = tcp_.get();
+    if (!options_.lockDir.empty()) {
+        // The real flock locks, named by the simulated drive's number.
+        locks_ = std::make_unique<linuxport::FlockDriveLocks>(
+            options_.lockDir, [this](int n) -> std::optional<std::string> {
+                if (n < 0 || n >= kMaxDrives || !platform_.present(n)) return std::nullopt;
+                return "sim-PhysicalDrive" + std::to_string(n);
+            });
+        ports.locks = locks_.get();
+    }
     auto form = std::make_unique<MainForm>(ports, *controls_);
     form_ = form.get();
     output_->watchForm(*form_);

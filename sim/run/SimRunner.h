@@ -41,6 +41,7 @@ struct RunOptions {
     std::string dumpFlashPath;
     bool keepLines = true;        // keep every output line for lines() (a long real-time run keeps none)
     bool watchSignals = true;     // take SIGTERM/SIGHUP (sessionEndSignal) up as a session end
+    std::string lockDir;          // folder of the drive locks other runs see; empty: no locking
 };
 
 // "YYYY-MM-DDTHH:MM:SS" in local time to wall seconds; false when malformed.
@@ -61,8 +62,10 @@ private:
 
 class SimRunner : public DialogPort {
 public:
-    // `out` receives the output lines as they happen (may be null).
-    SimRunner(RunOptions options, std::ostream* out);
+    // `out` receives the output lines as they happen (may be null). With `shared` the
+    // runner works on that simulated machine (another runner's, as a second program
+    // on one PC would) instead of its own; the scenario's steps still act on it.
+    SimRunner(RunOptions options, std::ostream* out, SimPlatform* shared = nullptr);
     // For a window: the engine's scheduler, controls and dialogs are the host's.
     SimRunner(RunOptions options, std::ostream* out, Scheduler& scheduler, Controls& controls, DialogPort& dialogs);
     ~SimRunner() override;
@@ -70,7 +73,10 @@ public:
     // Reads the scenario; false with a "file:line: what" message on refusal.
     bool load(std::string& error);
     // Uses an already parsed scenario instead of a file.
-    void useScenario(Scenario scenario) { scenario_ = std::move(scenario); }
+    void useScenario(Scenario scenario) {
+        scenario_ = std::move(scenario);
+        loaded_ = true;
+    }
 
     // Builds the machine from the steps at second 0, creates the window engine and
     // schedules the later steps.
@@ -141,7 +147,9 @@ private:
     std::unique_ptr<Scheduler> ownScheduler_;
     Scheduler* scheduler_;
     DialogPort* dialogs_;
-    SimPlatform platform_;
+    SimPlatform ownPlatform_;
+    SimPlatform& platform_;
+    std::unique_ptr<DriveLockPort> locks_;
     std::ofstream traceFile_;
     std::ostringstream traceBuffer_;
     std::unique_ptr<TracePort> trace_;

@@ -30,6 +30,32 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
+// raid-gui-monitor-sim in the background, as systemd runs the service, until stop().
+struct Background {
+    pid_t pid = -1;
+    bool start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+        pid = ::fork();
+        if (pid != 0) return pid > 0;
+        const std::string bin = std::string(RAID_BINARY_DIR) + "/raid-gui-monitor-sim";
+        std::vector<char*> argv{const_cast<char*>(bin.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) ::_exit(99);
+        ::execv(bin.c_str(), argv.data());
+        ::_exit(98);
+    }
+    // SIGTERM, then the exit status (-1 when it did not exit by itself).
+    int stop() {
+        if (pid <= 0) return -1;
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, 0);
+        pid = -1;
+        return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ~Background() { stop(); }
+};
+
 struct MonitorTool : ::testing::Test {
     ScenarioKit kit;
     std::string scenario() {
@@ -161,25 +187,15 @@ TEST_F(MonitorTool, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigte
 
     // The service as systemd runs it: in the background until SIGTERM.
     const std::string out = kit.dir() + "/watch.out", err = kit.dir() + "/watch.err";
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        const std::string bin = std::string(RAID_BINARY_DIR) + "/raid-gui-monitor-sim";
-        const std::string logs = kit.dir() + "/logs", trace = kit.dir() + "/watch.trace";
-        if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) ::_exit(99);
-        ::execl(bin.c_str(), bin.c_str(), "--scenario", file.c_str(), "--trace", trace.c_str(), "--settings",
-                settings.c_str(), "--log-dir", logs.c_str(), static_cast<char*>(nullptr));
-        ::_exit(98);
-    }
+    Background service;
+    ASSERT_TRUE(service.start({"--scenario", file, "--trace", kit.dir() + "/watch.trace", "--settings", settings,
+                               "--log-dir", kit.dir() + "/logs"},
+                              out, err));
     // The mail reaches the server a few seconds in.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (smtp.received().empty() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(service.stop(), 0);
 
     const auto mails = smtp.received();
     ASSERT_EQ(mails.size(), 1u);
@@ -203,6 +219,43 @@ TEST_F(MonitorTool, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigte
     const std::size_t last = trace.rfind("SCSI out 512 cdb=2a000000001400000100 data=33581f01");
     ASSERT_NE(last, std::string::npos);
     EXPECT_EQ(trace.substr(last + std::string("SCSI out 512 cdb=2a000000001400000100 data=33581f01").size(), 2), "20");
+}
+
+TEST_F(MonitorTool, StatusBesideTheServiceReadsItsSummaryAndSendsNothing) {
+    healthyEnclosure();
+    const std::string file = scenario(), locks = kit.dir() + "/locks";
+    Background service;
+    ASSERT_TRUE(service.start({"--scenario", file, "--lock-dir", locks, "--log-dir", kit.dir() + "/logs"},
+                              kit.dir() + "/watch.out", kit.dir() + "/watch.err"));
+    // The service's first poll leaves its summary.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!std::filesystem::exists(locks + "/status.json") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    // Another machine's worth of the same drives: the look finds drive 1 locked.
+    test::ToolResult r = monitor("--status --json --scenario " + file + " --lock-dir " + locks + " --trace " +
+                                 kit.dir() + "/look.trace");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(pythonReads(r.out, "d[\"notes\"][0], d[\"enclosures\"][0][\"health\"]"),
+              "Reported by the running raid-gui-monitor at its last poll. healthy")
+        << r.out;
+    // It sent the locked drive nothing: no request but opening and closing it.
+    const std::string look = slurp(kit.dir() + "/look.trace");
+    std::istringstream lines(look);
+    bool afterOpen1 = false;
+    for (std::string l; std::getline(lines, l);) {
+        if (l.find("OPEN PhysicalDrive1") != std::string::npos) afterOpen1 = true;
+        else if (l.find("CLOSE") != std::string::npos) afterOpen1 = false;
+        else EXPECT_FALSE(afterOpen1) << l;
+    }
+
+    // The service gone, its summary goes with it; the next look is a look of its own.
+    EXPECT_EQ(service.stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(locks + "/status.json"));
+    r = monitor("--status --scenario " + file + " --lock-dir " + locks);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("Reported by"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Health: healthy"), std::string::npos) << r.out;
 }
 
 TEST_F(MonitorTool, TestMailReachesTheServerOrSaysWhyNot) {
