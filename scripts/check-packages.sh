@@ -92,6 +92,13 @@ if [ ${#gui_debs[@]} -eq 1 ]; then
   [ -x "$work/raid-gui/usr/bin/raid-gui" ] || fail "raid-gui package has no /usr/bin/raid-gui"
   policy=("$work"/raid-gui/usr/share/polkit-1/actions/*.policy)
   [ ${#policy[@]} -eq 1 ] && grep -q '>/usr/bin/raid-gui<' "${policy[0]}" || fail "no polkit action for /usr/bin/raid-gui"
+  # polkitd ignores a policy file its DTD rejects; check it where polkitd's DTD is installed.
+  dtd=/usr/share/polkit-1/policyconfig-1.dtd
+  if [ ${#policy[@]} -eq 1 ] && [ -f "$dtd" ] && command -v xmllint >/dev/null 2>&1; then
+    xmllint --noout --dtdvalid "$dtd" "${policy[0]}" || fail "the polkit policy does not follow $dtd"
+  else
+    echo "(polkit policy not validated: no xmllint or $dtd)"
+  fi
   # Each theme icon is the size its folder says (PNG width and height at bytes 16..23).
   icons=("$work"/raid-gui/usr/share/icons/hicolor/*/apps/raid-gui.png)
   [ ${#icons[@]} -ge 3 ] || fail "expected hicolor icons, found ${#icons[@]}"
