@@ -176,26 +176,40 @@ elif [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null 2>&1; then
   fallback_run
 else
   step "fresh Debian 12 root"
-  if [ ! -x "$root_cache/usr/bin/apt-get" ]; then
+  # The marker tells a root this script made from any other folder given as the cache,
+  # which is never deleted or copied.
+  marker=.raid-gui-debian12-root
+  if [ -e "$root_cache" ] && [ ! -e "$root_cache/$marker" ] &&
+     [ -n "$(ls -A "$root_cache" 2>/dev/null || echo x)" ]; then
+    fail "$root_cache is not a root made by check-packages.sh; not touching it"
+  elif [ ! -e "$root_cache/$marker" ]; then
     # Built once beside the build, then only copied: the cache is never installed into.
     mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1)
     mirror=${mirror:-http://deb.debian.org/debian}
-    rm -rf --one-file-system "$root_cache.tmp"
-    mkdir -p "$(dirname "$root_cache")"
-    if debootstrap --variant=minbase bookworm "$root_cache.tmp" "$mirror" >"$work/debootstrap.log" 2>&1 &&
-       cp /etc/resolv.conf "$root_cache.tmp/etc/resolv.conf" &&
-       chroot "$root_cache.tmp" apt-get update -qq >>"$work/debootstrap.log" 2>&1; then
-      rm -rf --one-file-system "$root_cache"
-      mv "$root_cache.tmp" "$root_cache"
-    else
-      tail -20 "$work/debootstrap.log" >&2
-      rm -rf --one-file-system "$root_cache.tmp"
-      echo "debootstrap failed"
+    tmp_root=$root_cache.tmp
+    [ ! -e "$tmp_root" ] || [ -e "$tmp_root/$marker.partial" ] ||
+      { fail "$tmp_root is in the way"; tmp_root=""; }
+    if [ -n "$tmp_root" ]; then
+      rm -rf --one-file-system "$tmp_root"
+      mkdir -p "$tmp_root"
+      : >"$tmp_root/$marker.partial"
+      if debootstrap --variant=minbase bookworm "$tmp_root" "$mirror" >"$work/debootstrap.log" 2>&1 &&
+         cp /etc/resolv.conf "$tmp_root/etc/resolv.conf" &&
+         chroot "$tmp_root" apt-get update -qq >>"$work/debootstrap.log" 2>&1; then
+        mv "$tmp_root/$marker.partial" "$tmp_root/$marker"
+        rmdir "$root_cache" 2>/dev/null || true
+        mv "$tmp_root" "$root_cache"
+      else
+        tail -20 "$work/debootstrap.log" >&2
+        rm -rf --one-file-system "$tmp_root"
+        echo "debootstrap failed"
+      fi
     fi
   fi
-  if [ -x "$root_cache/usr/bin/apt-get" ]; then
+  if [ "$failed" -eq 0 ] && [ -e "$root_cache/$marker" ] && [ -x "$root_cache/usr/bin/apt-get" ]; then
     fresh=$(mktemp -d "$(dirname "$root_cache")/debian12-run.XXXXXX")
     cp -a "$root_cache/." "$fresh/"
+    rm -f "$fresh/$marker"
     cp /etc/resolv.conf "$fresh/etc/resolv.conf"
     mount -t proc proc "$fresh/proc" 2>/dev/null || true
     mkdir -p "$fresh/tmp/debs"
