@@ -365,24 +365,26 @@ QPixmap Artwork::bay(QSize size) {
 }
 
 QIcon Artwork::icon() {
-    // "Z1": the enclosure on a rounded blue tile, legible down to 16 px.
     QIcon icon;
-    for (int s : {16, 24, 32, 48, 64, 128}) {
-        QPixmap pm = blank(QSize(s, s));
-        QPainter p(&pm);
-        begin(p);
-        QLinearGradient tile(0, 0, 0, s);
-        tile.setColorAt(0, kBlue);
-        tile.setColorAt(1, kNavy);
-        p.setPen(Qt::NoPen);
-        p.setBrush(tile);
-        p.drawRoundedRect(QRectF(0, 0, s, s), s * 0.22, s * 0.22);
-        const QPixmap box = enclosure(QSize(s * 3 / 4, s * 9 / 16));
-        p.drawPixmap((s - box.width()) / 2, (s - box.height()) / 2, box);
-        p.end();
-        icon.addPixmap(pm);
-    }
+    for (int s : {16, 24, 32, 48, 64, 128}) icon.addPixmap(iconPixmap(s));
     return icon;
+}
+
+QPixmap Artwork::iconPixmap(int s) {
+    // "Z1": the enclosure on a rounded blue tile, legible down to 16 px.
+    QPixmap pm = blank(QSize(s, s));
+    QPainter p(&pm);
+    begin(p);
+    QLinearGradient tile(0, 0, 0, s);
+    tile.setColorAt(0, kBlue);
+    tile.setColorAt(1, kNavy);
+    p.setPen(Qt::NoPen);
+    p.setBrush(tile);
+    p.drawRoundedRect(QRectF(0, 0, s, s), s * 0.22, s * 0.22);
+    const QPixmap box = enclosure(QSize(s * 3 / 4, s * 9 / 16));
+    p.drawPixmap((s - box.width()) / 2, (s - box.height()) / 2, box);
+    p.end();
+    return pm;
 }
 
 QFont Artwork::font(int pixelSize, bool bold) {

@@ -38,6 +38,8 @@ struct Artwork {
     static QPixmap enclosure(QSize size);
     // Window and application icon "Z1".
     static QIcon icon();
+    // One size of that icon, painted at `size` px (the desktop's icon theme gets these).
+    static QPixmap iconPixmap(int size);
     // The window's typeface (Arial, sans-serif fallback) at a pixel size.
     static QFont font(int pixelSize, bool bold = false);
 };

@@ -15,6 +15,8 @@ RAID_PACKAGES=(
   libssl-dev openssl
   # desktop notifications: a session bus for the tests
   dbus-daemon
+  # the Debian packages (scripts/package.sh) and their checks (scripts/check-packages.sh)
+  dpkg-dev lintian desktop-file-utils debootstrap
 )
 
 raid_install_missing() {

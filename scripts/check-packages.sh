@@ -1,0 +1,249 @@
+#!/usr/bin/env bash
+# Checks the Debian packages scripts/package.sh made.
+#
+#   scripts/check-packages.sh [--root-cache DIR] DIR-with-debs
+#
+# 1. lintian on each package: no error (E:) tags.
+# 2. desktop-file-validate on the menu and autostart entries.
+# 3. systemd-analyze verify on the unit, inside the unpacked package (its ExecStart
+#    and man page are there).
+# 4. raid-gui-monitor installed with apt-get on a fresh Debian 12 (debootstrap
+#    --variant=minbase bookworm, kept in --root-cache, default build/debian12-root, and
+#    copied for each run so every run starts fresh); there `raid-gui-monitor --status`
+#    with no enclosure must exit 2 with a message. The service must be enabled, and
+#    purging the package must work. Where debootstrap cannot run, the binary runs from
+#    the unpacked package instead, after checking that every library it loads comes
+#    from a package it depends on. RAID_SKIP_FRESH_INSTALL=1 leaves step 4 out.
+#
+# Exit status: 0 all passed, 1 a check failed, 77 a tool is missing (a skipped test).
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+
+root_cache=$here/build/debian12-root
+while [ $# -gt 1 ]; do
+  case "$1" in
+    --root-cache) root_cache=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+if [ $# -ne 1 ] || [ ! -d "$1" ]; then
+  echo "usage: check-packages.sh [--root-cache DIR] DIR-with-debs" >&2
+  exit 2
+fi
+deb_dir=$(cd "$1" && pwd)
+
+for tool in lintian desktop-file-validate systemd-analyze dpkg-deb; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "check-packages.sh: $tool is missing (scripts/deps.sh installs it)" >&2
+    exit 77
+  fi
+done
+
+shopt -s nullglob
+monitor_debs=("$deb_dir"/raid-gui-monitor_*.deb)
+gui_debs=("$deb_dir"/raid-gui_*.deb)
+if [ ${#monitor_debs[@]} -ne 1 ]; then
+  echo "check-packages.sh: expected one raid-gui-monitor_*.deb in $deb_dir" >&2
+  exit 1
+fi
+monitor_deb=${monitor_debs[0]}
+debs=("$monitor_deb" "${gui_debs[@]}")
+
+failed=0
+fail() { echo "FAIL: $*" >&2; failed=1; }
+started=$SECONDS
+step() { echo "== $* ($((SECONDS - started)) s)"; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/raid-check-packages.XXXXXX")
+cleanup() {
+  if [ -n "${fresh:-}" ]; then
+    umount "$fresh/proc" 2>/dev/null || true
+    rm -rf --one-file-system "$fresh"
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+step "lintian"
+# Root is what the CI runs as; lintian only warns about it.
+rc=0
+out=$(lintian --fail-on error --tag-display-limit 0 "${debs[@]}" 2>&1) || rc=$?
+printf '%s\n' "$out" | grep -v 'running with root privileges' || true
+if [ "$rc" -ne 0 ] || printf '%s\n' "$out" | grep -q '^E: '; then
+  fail "lintian reports errors"
+fi
+
+step "unpacking"
+for deb in "${debs[@]}"; do
+  name=$(dpkg-deb -f "$deb" Package)
+  dpkg-deb -x "$deb" "$work/$name"
+done
+
+step "desktop-file-validate"
+if [ ${#gui_debs[@]} -eq 1 ]; then
+  entries=("$work"/raid-gui/usr/share/applications/*.desktop "$work"/raid-gui/etc/xdg/autostart/*.desktop)
+  [ ${#entries[@]} -eq 2 ] || fail "expected a menu and an autostart entry, found ${#entries[@]}"
+  for entry in "${entries[@]}"; do
+    out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate ${entry#$work/}"
+    [ -z "$out" ] || echo "$out"
+    # Both start the installed window through polkit.
+    grep -qx 'Exec=pkexec /usr/bin/raid-gui' "$entry" || fail "${entry#$work/}: Exec is not pkexec /usr/bin/raid-gui"
+  done
+  [ -x "$work/raid-gui/usr/bin/raid-gui" ] || fail "raid-gui package has no /usr/bin/raid-gui"
+  policy=("$work"/raid-gui/usr/share/polkit-1/actions/*.policy)
+  [ ${#policy[@]} -eq 1 ] && grep -q '>/usr/bin/raid-gui<' "${policy[0]}" || fail "no polkit action for /usr/bin/raid-gui"
+  # polkitd ignores a policy file its DTD rejects; check it where polkitd's DTD is installed.
+  dtd=/usr/share/polkit-1/policyconfig-1.dtd
+  if [ ${#policy[@]} -eq 1 ] && [ -f "$dtd" ] && command -v xmllint >/dev/null 2>&1; then
+    xmllint --noout --dtdvalid "$dtd" "${policy[0]}" || fail "the polkit policy does not follow $dtd"
+  else
+    echo "(polkit policy not validated: no xmllint or $dtd)"
+  fi
+  # Each theme icon is the size its folder says (PNG width and height at bytes 16..23).
+  icons=("$work"/raid-gui/usr/share/icons/hicolor/*/apps/raid-gui.png)
+  [ ${#icons[@]} -ge 3 ] || fail "expected hicolor icons, found ${#icons[@]}"
+  for icon in "${icons[@]}"; do
+    size=$(basename "$(dirname "$(dirname "$icon")")")
+    read -r w h < <(od -An -tu1 -j16 -N8 "$icon" |
+                    awk '{ print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }')
+    [ "${w}x${h}" = "$size" ] || fail "${icon#$work/} is ${w}x${h}"
+  done
+else
+  echo "(no raid-gui package: built without the window)"
+fi
+
+step "systemd-analyze verify"
+mroot=$work/raid-gui-monitor
+unit=$mroot/lib/systemd/system/raid-gui-monitor.service
+if [ ! -f "$unit" ]; then
+  fail "raid-gui-monitor package has no lib/systemd/system/raid-gui-monitor.service"
+else
+  # ExecStart names /usr/sbin/raid-gui-monitor, which is not installed here: a copy of
+  # the unit runs the unpacked binary instead; MANPATH finds the Documentation= page.
+  mkdir -p "$work/unit"
+  sed "s#^ExecStart=/usr/sbin/raid-gui-monitor#ExecStart=$mroot/usr/sbin/raid-gui-monitor#" \
+      "$unit" >"$work/unit/raid-gui-monitor.service"
+  grep -q "^ExecStart=$mroot/" "$work/unit/raid-gui-monitor.service" ||
+    fail "the unit's ExecStart is not /usr/sbin/raid-gui-monitor"
+  out=$(MANPATH=$mroot/usr/share/man systemd-analyze verify "$work/unit/raid-gui-monitor.service" 2>&1) ||
+    fail "systemd-analyze verify failed"
+  # Complaints about other units of this machine are not ours to fix.
+  ours=$(printf '%s\n' "$out" | grep -i 'raid-gui' || true)
+  [ -z "$out" ] || printf '%s\n' "$out"
+  [ -z "$ours" ] || fail "systemd-analyze verify complains about the unit"
+fi
+
+# --status with no enclosure: exit 2 and a line that says why.
+check_status() {
+  local rc=0 out
+  out=$("$@" --status 2>&1) || rc=$?
+  echo "raid-gui-monitor --status: exit $rc: $out"
+  [ "$rc" -eq 2 ] || fail "raid-gui-monitor --status exited $rc, not 2, with no enclosure"
+  [ -n "$out" ] || fail "raid-gui-monitor --status said nothing"
+}
+
+fallback_run() {
+  echo "(running from the unpacked package on this machine instead of a fresh Debian 12)"
+  local depends names needed lib path pkg
+  depends=$(dpkg-deb -f "$monitor_deb" Depends)
+  echo "Depends: $depends"
+  # Package names only: "libc6 (>= 2.34), libstdc++6 (>= 12)" -> " libc6 libstdc++6 "
+  names=" $(printf '%s' "$depends" | sed 's/([^)]*)//g; s/[,|]/ /g' | tr -s ' ') "
+  # The libraries the binary itself names (NEEDED); what those load in turn is their
+  # packages' business.
+  needed=$(objdump -p "$mroot/usr/sbin/raid-gui-monitor" | awk '$1 == "NEEDED" { print $2 }')
+  for lib in $needed; do
+    case "$lib" in ld-linux*|linux-vdso*) continue ;; esac
+    path=$(ldd "$mroot/usr/sbin/raid-gui-monitor" | awk -v l="$lib" '$1 == l { print $3 }')
+    pkg=""
+    [ -n "$path" ] && pkg=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -1 | cut -d: -f1 || true)
+    [ -n "$path" ] && [ -z "$pkg" ] && pkg=$(dpkg -S "$path" 2>/dev/null | head -1 | cut -d: -f1 || true)
+    if [ -z "$pkg" ]; then
+      fail "$lib (${path:-not found}) belongs to no installed package"
+    elif [ "${names#* "$pkg" }" = "$names" ]; then
+      fail "$lib comes from $pkg, which is not in Depends"
+    else
+      echo "$lib: $pkg"
+    fi
+  done
+  check_status "$mroot/usr/sbin/raid-gui-monitor"
+}
+
+if [ "${RAID_SKIP_FRESH_INSTALL:-0}" = 1 ]; then
+  step "fresh install skipped (RAID_SKIP_FRESH_INSTALL=1)"
+elif [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null 2>&1; then
+  step "fresh install: needs root and debootstrap"
+  fallback_run
+else
+  step "fresh Debian 12 root"
+  # The marker tells a root this script made from any other folder given as the cache,
+  # which is never deleted or copied.
+  marker=.raid-gui-debian12-root
+  if [ -e "$root_cache" ] && [ ! -e "$root_cache/$marker" ] &&
+     [ -n "$(ls -A "$root_cache" 2>/dev/null || echo x)" ]; then
+    fail "$root_cache is not a root made by check-packages.sh; not touching it"
+  elif [ ! -e "$root_cache/$marker" ]; then
+    # Built once beside the build, then only copied: the cache is never installed into.
+    mirror=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1)
+    mirror=${mirror:-http://deb.debian.org/debian}
+    tmp_root=$root_cache.tmp
+    [ ! -e "$tmp_root" ] || [ -e "$tmp_root/$marker.partial" ] ||
+      { fail "$tmp_root is in the way"; tmp_root=""; }
+    if [ -n "$tmp_root" ]; then
+      rm -rf --one-file-system "$tmp_root"
+      mkdir -p "$tmp_root"
+      : >"$tmp_root/$marker.partial"
+      if debootstrap --variant=minbase bookworm "$tmp_root" "$mirror" >"$work/debootstrap.log" 2>&1 &&
+         cp /etc/resolv.conf "$tmp_root/etc/resolv.conf" &&
+         chroot "$tmp_root" apt-get update -qq >>"$work/debootstrap.log" 2>&1; then
+        mv "$tmp_root/$marker.partial" "$tmp_root/$marker"
+        rmdir "$root_cache" 2>/dev/null || true
+        mv "$tmp_root" "$root_cache"
+      else
+        tail -20 "$work/debootstrap.log" >&2
+        rm -rf --one-file-system "$tmp_root"
+        echo "debootstrap failed"
+      fi
+    fi
+  fi
+  if [ "$failed" -eq 0 ] && [ -e "$root_cache/$marker" ] && [ -x "$root_cache/usr/bin/apt-get" ]; then
+    fresh=$(mktemp -d "$(dirname "$root_cache")/debian12-run.XXXXXX")
+    cp -a "$root_cache/." "$fresh/"
+    rm -f "$fresh/$marker"
+    cp /etc/resolv.conf "$fresh/etc/resolv.conf"
+    mount -t proc proc "$fresh/proc" 2>/dev/null || true
+    mkdir -p "$fresh/tmp/debs"
+    cp "${debs[@]}" "$fresh/tmp/debs/"
+    in_root() { chroot "$fresh" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive "$@"; }
+
+    step "apt-get install ./raid-gui-monitor_*.deb"
+    if ! in_root apt-get install -y -qq --no-install-recommends "/tmp/debs/$(basename "$monitor_deb")" \
+         >"$work/install.log" 2>&1; then
+      tail -30 "$work/install.log" >&2
+      fail "apt-get install of raid-gui-monitor failed on a fresh Debian 12"
+    else
+      grep -E '^(Setting up|Unpacking) ' "$work/install.log" || true
+      check_status in_root /usr/sbin/raid-gui-monitor
+      [ -L "$fresh/etc/systemd/system/multi-user.target.wants/raid-gui-monitor.service" ] ||
+        fail "the service was not enabled on installation"
+      if [ ${#gui_debs[@]} -eq 1 ]; then
+        # The window's dependencies (Qt, polkit) are large; resolving them is enough.
+        in_root apt-get install -s -qq "/tmp/debs/$(basename "${gui_debs[0]}")" >"$work/gui.log" 2>&1 ||
+          { tail -20 "$work/gui.log" >&2; fail "raid-gui's dependencies do not resolve on Debian 12"; }
+      fi
+      step "apt-get purge raid-gui-monitor"
+      in_root apt-get purge -y -qq raid-gui-monitor >"$work/purge.log" 2>&1 ||
+        { tail -20 "$work/purge.log" >&2; fail "purging raid-gui-monitor failed"; }
+      [ ! -e "$fresh/usr/sbin/raid-gui-monitor" ] || fail "purge left /usr/sbin/raid-gui-monitor"
+    fi
+  else
+    fallback_run
+  fi
+fi
+
+step "done"
+if [ "$failed" -ne 0 ]; then
+  echo "check-packages.sh: FAILED" >&2
+  exit 1
+fi
+echo "check-packages.sh: all checks passed"
