@@ -202,13 +202,14 @@ int Monitor::status(const MonitorOptions& options) {
     MainForm* f = form.get();
     StatusSummary summary = runStatusCheck(
         *form, kStatusTimeoutUs, [&machine](int n) { return machine.driveName(n); }, [this, f] { machine_.created(*f); });
-    const bool someBusy = form->discovery().BusyDrives != 0;
+    // Drives another program holds were not looked at, and a user without the rights
+    // to the drives sees none: the service's last summary (readable by everybody)
+    // answers instead, when there is a fresh one.
+    const bool someBusy = form->discovery().BusyDrives != 0 || form->driveAccessDenied();
     scheduler->quit();
     scheduler->joinWorkers();
     form.reset();
     machine_.finish(error);
-    // Drives another program holds were not looked at: when that program is the
-    // service, its last summary answers instead.
     if (someBusy) {
         if (const auto saved = readStatusFiles(machine_.statusFolder(), kSavedStatusAgeSeconds)) {
             out_ << (options.json ? saved->json : saved->text) << std::flush;

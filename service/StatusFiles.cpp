@@ -21,6 +21,10 @@ bool replaceFile(const fs::path& path, const std::string& text) {
         if (!f || !(f << text) || !f.flush()) return false;
     }
     std::error_code ec;
+    // The summary holds nothing secret (no password, no address): readable by every
+    // user, whatever the service's umask, so `--status` works without root.
+    fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+                    ec);
     fs::rename(temp, path, ec);
     return !ec;
 }
