@@ -236,15 +236,7 @@ public:
     void startWorker(const char*, int periodMs, Task body) override {
         workers_.emplace_back([this, periodMs, body = std::move(body)] {
             while (!quit_) {
-                try {
-                    body();
-                } catch (const std::exception& e) {
-                    // Shown on the engine thread, like an exception of any handler.
-                    const std::string what = e.what();
-                    post([what] { throw std::runtime_error(what); });
-                } catch (...) {
-                    post([] { throw std::runtime_error(""); });
-                }
+                runBody(body);
                 std::unique_lock<std::mutex> lock(workerMu_);
                 workerCv_.wait_for(lock, std::chrono::milliseconds(periodMs), [this] { return quit_.load(); });
             }
@@ -343,6 +335,7 @@ private:
         try {
             body();
         } catch (const std::exception& e) {
+            // Shown on the engine thread, like an exception of any handler.
             const std::string what = e.what();
             post([what] { throw std::runtime_error(what); });
         } catch (...) {

@@ -1,5 +1,4 @@
 // raid-gui-monitor: the engine on the real drives, without a window (see service/Monitor.h).
-#include <atomic>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,8 +7,7 @@
 #include "platform/linux/LinuxDriveLocks.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxSettingsFile.h"
-#include "platform/linux/LinuxSignals.h"
-#include "service/Monitor.h"
+#include "service/MonitorMain.h"
 
 namespace {
 
@@ -57,28 +55,6 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    raid::service::MonitorOptions options;
-    std::string error;
-    if (!raid::service::parseMonitorOptions(args, options, error)) {
-        std::cerr << "raid-gui-monitor: " << error << '\n' << raid::service::monitorUsage("raid-gui-monitor");
-        return 2;
-    }
-    // A watching run ends on SIGTERM, SIGHUP or SIGINT as a session end does: the
-    // enclosure is told. The watch starts before any other thread, so that every thread
-    // inherits the blocked signals. The one-shot uses keep the signals' usual meaning.
-    std::atomic<raid::service::Monitor*> target{nullptr};
-    std::unique_ptr<raid::linuxport::SignalWatch> signals;
-    if (options.mode == raid::service::MonitorOptions::Mode::Watch) {
-        signals = raid::linuxport::watchEndSignals([&target](int) {
-            if (raid::service::Monitor* m = target.load()) m->stop();
-        });
-        if (!signals) std::cerr << "raid-gui-monitor: cannot watch for SIGTERM; it will end the program at once\n";
-    }
-    RealMachine machine;
-    raid::service::Monitor monitor(machine, std::cout, std::cerr);
-    target = &monitor;
-    const int rc = monitor.run(options);
-    target = nullptr;
-    return rc;
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return raid::service::monitorMain("raid-gui-monitor", args, [] { return std::make_unique<RealMachine>(); });
 }

@@ -2,7 +2,6 @@
 // benchmarks (never installed). It takes the monitor's options and, before them, the
 // simulator's: --scenario FILE, --trace FILE, --lock-dir DIR (the drive locks, as
 // raid-gui-sim takes them), --until SECONDS (a watching run ends there as on SIGTERM).
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -10,9 +9,8 @@
 #include <vector>
 
 #include "platform/linux/LinuxSettingsFile.h"
-#include "platform/linux/LinuxSignals.h"
 #include "platform/linux/LinuxTcp.h"
-#include "service/Monitor.h"
+#include "service/MonitorMain.h"
 #include "sim/run/SimRunner.h"
 
 namespace {
@@ -91,22 +89,5 @@ int main(int argc, char** argv) {
             }
         }
     }
-    raid::service::MonitorOptions options;
-    std::string error;
-    if (!raid::service::parseMonitorOptions(args, options, error)) {
-        std::cerr << "raid-gui-monitor-sim: " << error << '\n' << raid::service::monitorUsage("raid-gui-monitor-sim");
-        return 2;
-    }
-    std::atomic<raid::service::Monitor*> target{nullptr};
-    std::unique_ptr<raid::linuxport::SignalWatch> signals;
-    if (options.mode == raid::service::MonitorOptions::Mode::Watch)
-        signals = raid::linuxport::watchEndSignals([&target](int) {
-            if (raid::service::Monitor* m = target.load()) m->stop();
-        });
-    SimMachine machine(sim);
-    raid::service::Monitor monitor(machine, std::cout, std::cerr);
-    target = &monitor;
-    const int rc = monitor.run(options);
-    target = nullptr;
-    return rc;
+    return raid::service::monitorMain("raid-gui-monitor-sim", args, [&sim] { return std::make_unique<SimMachine>(sim); });
 }

@@ -65,6 +65,12 @@ struct MonitorTool : ::testing::Test {
     test::ToolResult monitor(const std::string& args) {
         return test::runBuiltTool("raid-gui-monitor-sim", args + " --log-dir " + kit.dir() + "/logs", kit.dir());
     }
+    // The mail set up without a window, to one recipient through the server at `port`.
+    int setUpMail(std::uint16_t port, const std::string& settings) {
+        return monitor("--set host=127.0.0.1 port=" + std::to_string(port) +
+                       " addr=ops@example.org to=owner@example.org --settings " + settings)
+            .status;
+    }
     void healthyEnclosure(const sim::IdentityOptions& id = {}) {
         kit.line("0 disk 0").line("0 volume C 0");
         kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage(id)) +
@@ -176,10 +182,7 @@ TEST_F(MonitorTool, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigte
     PythonSmtpServer smtp;
     ASSERT_TRUE(smtp.start(python, {}));
     const std::string settings = kit.dir() + "/settings.reg";
-    ASSERT_EQ(monitor("--set host=127.0.0.1 port=" + std::to_string(smtp.port) +
-                      " addr=ops@example.org to=owner@example.org --settings " + settings)
-                  .status,
-              0);
+    ASSERT_EQ(setUpMail(smtp.port, settings), 0);
     healthyEnclosure();
     kit.line("2 status 1 " +
              kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
@@ -264,10 +267,7 @@ TEST_F(MonitorTool, TestMailReachesTheServerOrSaysWhyNot) {
     PythonSmtpServer smtp;
     ASSERT_TRUE(smtp.start(python, {}));
     const std::string settings = kit.dir() + "/settings.reg";
-    ASSERT_EQ(monitor("--set host=127.0.0.1 port=" + std::to_string(smtp.port) +
-                      " addr=ops@example.org to=owner@example.org --settings " + settings)
-                  .status,
-              0);
+    ASSERT_EQ(setUpMail(smtp.port, settings), 0);
     test::ToolResult r = monitor("--test-mail --settings " + settings);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Test mail sent"), std::string::npos);

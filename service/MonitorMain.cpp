@@ -1,0 +1,37 @@
+#include "service/MonitorMain.h"
+
+#include <atomic>
+#include <iostream>
+
+#include "platform/linux/LinuxSignals.h"
+
+namespace raid::service {
+
+int monitorMain(const std::string& program, const std::vector<std::string>& args,
+                const std::function<std::unique_ptr<MonitorMachine>()>& makeMachine) {
+    MonitorOptions options;
+    std::string error;
+    if (!parseMonitorOptions(args, options, error)) {
+        std::cerr << program << ": " << error << '\n' << monitorUsage(program);
+        return 2;
+    }
+    // A watching run ends on SIGTERM, SIGHUP or SIGINT as a session end does: the
+    // enclosure is told. The watch starts before any other thread, so that every thread
+    // inherits the blocked signals. The one-shot uses keep the signals' usual meaning.
+    std::atomic<Monitor*> target{nullptr};
+    std::unique_ptr<linuxport::SignalWatch> signals;
+    if (options.mode == MonitorOptions::Mode::Watch) {
+        signals = linuxport::watchEndSignals([&target](int) {
+            if (Monitor* m = target.load()) m->stop();
+        });
+        if (!signals) std::cerr << program << ": cannot watch for SIGTERM; it will end the program at once\n";
+    }
+    const std::unique_ptr<MonitorMachine> machine = makeMachine();
+    Monitor monitor(*machine, std::cout, std::cerr);
+    target = &monitor;
+    const int rc = monitor.run(options);
+    target = nullptr;
+    return rc;
+}
+
+}  // namespace raid::service
