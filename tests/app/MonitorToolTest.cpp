@@ -90,6 +90,19 @@ struct MonitorTool : ::testing::Test {
     }
 };
 
+// With a real SMTP server on 127.0.0.1, the mail set up by --set.
+struct MonitorMail : MonitorTool {
+    PythonSmtpServer smtp;
+    std::string settings;
+    void SetUp() override {
+        const std::string python = PythonSmtpServer::python();
+        if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd is not installed";
+        ASSERT_TRUE(smtp.start(python, {}));
+        settings = kit.dir() + "/settings.reg";
+        ASSERT_EQ(setUpMail(smtp.port, settings), 0);
+    }
+};
+
 TEST_F(MonitorTool, StatusAnswersScriptsWithExitStatusAndJson) {
     // A hostile model text (quotes, a backslash) and a rebuild under way.
     kit.line("0 disk 0");
@@ -176,13 +189,7 @@ TEST_F(MonitorTool, SetSavesExactlyWhatThePageSaves) {
     EXPECT_FALSE(fifo.err.empty());
 }
 
-TEST_F(MonitorTool, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigterm) {
-    const std::string python = PythonSmtpServer::python();
-    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd is not installed";
-    PythonSmtpServer smtp;
-    ASSERT_TRUE(smtp.start(python, {}));
-    const std::string settings = kit.dir() + "/settings.reg";
-    ASSERT_EQ(setUpMail(smtp.port, settings), 0);
+TEST_F(MonitorMail, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigterm) {
     healthyEnclosure();
     kit.line("2 status 1 " +
              kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
@@ -261,13 +268,7 @@ TEST_F(MonitorTool, StatusBesideTheServiceReadsItsSummaryAndSendsNothing) {
     EXPECT_NE(r.out.find("Health: healthy"), std::string::npos) << r.out;
 }
 
-TEST_F(MonitorTool, TestMailReachesTheServerOrSaysWhyNot) {
-    const std::string python = PythonSmtpServer::python();
-    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd is not installed";
-    PythonSmtpServer smtp;
-    ASSERT_TRUE(smtp.start(python, {}));
-    const std::string settings = kit.dir() + "/settings.reg";
-    ASSERT_EQ(setUpMail(smtp.port, settings), 0);
+TEST_F(MonitorMail, TestMailReachesTheServerOrSaysWhyNot) {
     test::ToolResult r = monitor("--test-mail --settings " + settings);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Test mail sent"), std::string::npos);
