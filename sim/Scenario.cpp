@@ -32,7 +32,7 @@ using Args = std::vector<std::string>;
 // Fills the step from the arguments; on a refusal returns false with `what` set.
 using VerbParser = std::function<bool(ParseContext&, const Args&, ScenarioStep&, std::string& what)>;
 
-struct VerbSpec {
+struct VerbArity {
     std::size_t args;  // number of arguments
     VerbParser parse;
     std::size_t optional = 0;  // how many more may follow
@@ -218,8 +218,8 @@ bool parseFlipBit(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string
 
 // The built-in verbs. A new verb is one line here plus its parser and a case in
 // applyStep.
-const std::map<std::string, VerbSpec, std::less<>>& verbTable() {
-    static const std::map<std::string, VerbSpec, std::less<>> table = {
+const std::map<std::string, VerbArity, std::less<>>& verbTable() {
+    static const std::map<std::string, VerbArity, std::less<>> table = {
         {"disk", {1, parseDisk, 0}},
         {"attach", {4, parseAttach, 0}},
         {"member", {2, parseMember, 0}},
@@ -300,11 +300,11 @@ bool parseScenario(std::istream& in, const std::string& displayName, const std::
 
         const auto& table = verbTable();
         if (const auto it = table.find(step.verb); it != table.end()) {
-            const VerbSpec& spec = it->second;
-            if (step.args.size() < spec.args || step.args.size() > spec.args + spec.optional)
-                return refuse("'" + step.verb + "' takes " + std::to_string(spec.args) +
-                              (spec.optional ? " to " + std::to_string(spec.args + spec.optional) : std::string()) +
-                              " argument" + (spec.args + spec.optional == 1 ? "" : "s") + ", not " +
+            const VerbArity& arity = it->second;
+            if (step.args.size() < arity.args || step.args.size() > arity.args + arity.optional)
+                return refuse("'" + step.verb + "' takes " + std::to_string(arity.args) +
+                              (arity.optional ? " to " + std::to_string(arity.args + arity.optional) : std::string()) +
+                              " argument" + (arity.args + arity.optional == 1 ? "" : "s") + ", not " +
                               std::to_string(step.args.size()));
             std::string what;
             if (!it->second.parse(ctx, step.args, step, what)) return refuse(what);
