@@ -2,6 +2,7 @@
 // kind of answer.
 #include <gtest/gtest.h>
 
+#include "support/PanelLog.h"
 #include "notify/MailFormat.h"
 #include "notify/ScriptedTcp.h"
 #include "notify/SmtpClient.h"
@@ -10,14 +11,9 @@ namespace raid {
 namespace {
 
 using Lines = std::vector<std::string>;
-using Panels = std::vector<std::pair<int, std::string>>;
+using test::Panels;
 
-class PanelLog final : public Reporter {
-public:
-    Panels panels;
-    void panel(int index, const std::string& text) override { panels.emplace_back(index, text); }
-    void messageBox(const std::string&, const std::string&) override {}
-};
+using test::PanelLog;
 
 const std::string kGreeting = "220 mail.example ESMTP\r\n";
 const std::string kEhloLogin = "250-mail.example\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n";

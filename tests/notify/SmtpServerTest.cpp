@@ -2,6 +2,7 @@
 // 127.0.0.1, and against servers that misbehave.
 #include <gtest/gtest.h>
 
+#include "support/PanelLog.h"
 #include "notify/MailFormat.h"
 #include "notify/PythonSmtpServer.h"
 #include "notify/SmtpClient.h"
@@ -13,12 +14,7 @@ namespace {
 using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
-class PanelLog final : public Reporter {
-public:
-    std::vector<std::pair<int, std::string>> panels;
-    void panel(int index, const std::string& text) override { panels.emplace_back(index, text); }
-    void messageBox(const std::string&, const std::string&) override {}
-};
+using test::PanelLog;
 
 class SmtpServerTest : public ::testing::Test {
 protected:

@@ -9,6 +9,7 @@
 #include <optional>
 #include <thread>
 
+#include "support/PanelLog.h"
 #include "notify/PythonSmtpServer.h"
 #include "notify/TestPki.h"
 #include "notify/ScriptedTcp.h"
@@ -23,12 +24,7 @@ using raid::testing::TestPki;
 using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
-class PanelLog final : public Reporter {
-public:
-    std::vector<std::pair<int, std::string>> panels;
-    void panel(int index, const std::string& text) override { panels.emplace_back(index, text); }
-    void messageBox(const std::string&, const std::string&) override {}
-};
+using test::PanelLog;
 
 SmtpSettings baseSettings(std::uint8_t security) {
     SmtpSettings s;

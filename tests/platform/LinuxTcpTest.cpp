@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/linux/LinuxTcp.h"
+#include "support/LoopbackPeer.h"
 
 namespace raid::linuxport {
 namespace {
@@ -16,55 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A loopback socket bound to a free port; listening unless told otherwise.
-class Peer {
-public:
-    explicit Peer(bool listening = true) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        socklen_t n = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-        if (listening) {
-            EXPECT_EQ(::listen(fd_, 4), 0);
-        }
-    }
-    ~Peer() {
-        join();
-        if (conn_ >= 0) ::close(conn_);
-        ::close(fd_);
-    }
-    // Accepts one connection on a thread and runs `script` with its descriptor.
-    template <class Script>
-    void serve(Script script) {
-        worker_ = std::thread([this, script] {
-            conn_ = ::accept(fd_, nullptr, nullptr);
-            if (conn_ >= 0) script(conn_);
-        });
-    }
-    // Waits for the served script to end.
-    void join() {
-        if (worker_.joinable()) worker_.join();
-    }
-    static void write(int fd, const std::string& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return;
-            done += static_cast<std::size_t>(n);
-        }
-    }
-
-    std::uint16_t port = 0;
-
-private:
-    int fd_ = -1;
-    int conn_ = -1;
-    std::thread worker_;
-};
+using Peer = test::LoopbackPeer;
 
 TcpDeadline in(std::chrono::milliseconds ms) { return Clock::now() + ms; }
 

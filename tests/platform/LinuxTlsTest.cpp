@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/linux/LinuxTcp.h"
+#include "support/LoopbackPeer.h"
 
 namespace raid::linuxport {
 namespace {
@@ -18,55 +19,12 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A loopback listener that accepts one connection and runs a script with it.
-class Peer {
-public:
-    Peer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        socklen_t n = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-        EXPECT_EQ(::listen(fd_, 4), 0);
-    }
-    ~Peer() {
-        join();
-        ::close(fd_);
-    }
+// The loopback peer, which hangs up as soon as its script ends.
+struct Peer : test::LoopbackPeer {
     template <class Script>
     void serve(Script script) {
-        worker_ = std::thread([this, script] {
-            const int conn = ::accept(fd_, nullptr, nullptr);
-            if (conn < 0) return;
-            script(conn);
-            ::close(conn);
-        });
+        LoopbackPeer::serve(script, true);
     }
-    void join() {
-        if (worker_.joinable()) worker_.join();
-    }
-    static void write(int fd, const std::string& bytes) { ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-    // Reads what the client sends first (its ClientHello), at least a byte.
-    static std::size_t readSome(int fd) {
-        char buffer[4096];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        return n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
-    // Reads until the client closes.
-    static void drain(int fd) {
-        char buffer[4096];
-        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
-        }
-    }
-
-    std::uint16_t port = 0;
-
-private:
-    int fd_ = -1;
-    std::thread worker_;
 };
 
 TcpDeadline in(std::chrono::milliseconds ms) { return Clock::now() + ms; }
