@@ -12,6 +12,11 @@ std::vector<std::int64_t> DetectionCycle::passTimesUs() const {
     return passTimesUs_;
 }
 
+std::int64_t DetectionCycle::lastPassBeganUs() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return passTimesUs_.empty() ? -1 : passTimesUs_.back();
+}
+
 void DetectionCycle::request() {
     retryPass_ = false;
     form_.discovery().statusSearchLimit = form_.statusSearchLimit;
@@ -44,7 +49,15 @@ void DetectionCycle::tick() {
     MainForm& f = form_;
     Controls& c = f.controls();
     if (f.DeviceChangeCountdown != 0) {
-        if (f.DeviceChangeCountdown < 26) {
+        // A pass that began after the latest change saw the drives as they are now, so
+        // it is published without waiting for the machine to settle: a device that
+        // never settles would otherwise keep every pass from being published.
+        if (handOver_.phase() == DetectionPhase::Done && lastPassBeganUs() > f.LastDeviceChangeUs) {
+            if (handOver_.take() == DetectionPhase::Done) publish();
+            return;
+        }
+        const bool forced = f.DeviceChangeCountdown < 26 && f.DeviceChangesRecountDue();
+        if (f.DeviceChangeCountdown < 26 && !forced) {
             f.DeviceChangeCountdown = static_cast<std::uint8_t>(f.DeviceChangeCountdown + 1);
             return;
         }
@@ -58,6 +71,7 @@ void DetectionCycle::tick() {
         }
         f.dev.DetectionPending = true;
         f.DeviceChangeCountdown = 0;
+        f.DeviceChangeRecountUs = f.scheduler().nowUs();
         Scheduler& sched = f.scheduler();
         auto turn = [&sched] { sched.processPending(); };
         const int letters = f.discovery().EnumerateLetters(turn);
@@ -65,8 +79,12 @@ void DetectionCycle::tick() {
         if (letters == keptLogicalCount && physical == keptPhysicalCount) {
             c.setEnabled(names::Image2_Upgrade, true);
             // A pass that finished during the countdown is still the newest picture of
-            // the drives: it is published by the next tick.
-            if (handOver_.phase() != DetectionPhase::Done) f.dev.DetectionPending = false;
+            // the drives: it is published by the next tick, or at once when the machine
+            // keeps changing (the next change would come before that tick).
+            if (forced && handOver_.take() == DetectionPhase::Done)
+                publish();
+            else if (handOver_.phase() != DetectionPhase::Done)
+                f.dev.DetectionPending = false;
             return;
         }
         keptLogicalCount = letters;

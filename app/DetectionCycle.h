@@ -33,6 +33,8 @@ public:
     DetectionPhase phase() const { return handOver_.phase(); }
     // When each pass started (scheduler microseconds).
     std::vector<std::int64_t> passTimesUs() const;
+    // When the latest pass began (-1: none yet).
+    std::int64_t lastPassBeganUs() const;
 
     // Passes published or dropped as failed since start-up (engine thread).
     unsigned passesEnded() const { return passesEnded_; }

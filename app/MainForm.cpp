@@ -243,7 +243,24 @@ bool MainForm::FormClose() {
     return true;
 }
 
-void MainForm::DeviceChange() { DeviceChangeCountdown = 16; }
+void MainForm::DeviceChange() {
+    const std::int64_t now = ports_.scheduler.nowUs();
+    // After 5 s without a change the machine had settled: these changes begin anew.
+    if (LastDeviceChangeUs < 0 || now - LastDeviceChangeUs >= 5'000'000) {
+        DeviceChangeSinceUs = now;
+        DeviceChangeRecountUs = now;
+    }
+    LastDeviceChangeUs = now;
+    DeviceChangeCountdown = 16;
+}
+
+bool MainForm::DeviceChangesHoldPolling() const {
+    return DeviceChangeCountdown != 0 && ports_.scheduler.nowUs() - DeviceChangeSinceUs < kChangesHoldPollingUs;
+}
+
+bool MainForm::DeviceChangesRecountDue() const {
+    return ports_.scheduler.nowUs() - DeviceChangeRecountUs >= kChangesRecountUs;
+}
 
 void MainForm::setMaintenanceBusy(bool busy) {
     MaintenanceBusy = busy;
@@ -293,7 +310,7 @@ void MainForm::Timer2Timer() {
         }
         TickDivider = 0;
     }
-    if (DeviceChangeCountdown == 0 && !dev.DetectionPending && !MaintenanceBusy) {
+    if (!DeviceChangesHoldPolling() && !dev.DetectionPending && !MaintenanceBusy) {
         if (RequestMask & kPollingArmed)
             RequestMask |= kRequestPoll;
         else
@@ -333,7 +350,7 @@ void MainForm::RunRequest() {
 }
 
 void MainForm::PollCycle() {
-    if (DeviceChangeCountdown != 0 || dev.DetectionPending || MaintenanceBusy) return;
+    if (DeviceChangesHoldPolling() || dev.DetectionPending || MaintenanceBusy) return;
     const std::uint8_t mask = poll_->poll(statusSearchLimit);
     if (MaintenanceBusy) return;
     ++PollsDone;

@@ -130,6 +130,27 @@ public:
     // --- state (the main window's fields) ---
     std::atomic<std::uint8_t> RequestMask{0};
     std::atomic<std::uint8_t> DeviceChangeCountdown{0};
+    // A machine that never settles (a flapping enclosure, a USB stick or loop devices
+    // coming and going every few seconds) restarts the countdown for ever. It must not
+    // hold polling and re-detection back without end, so the engine remembers when the
+    // changes began (the first change after 5 s without any), when the drives were last
+    // counted again during them, and when the latest change came (scheduler
+    // microseconds; -1: none yet).
+    std::int64_t DeviceChangeSinceUs = -1;
+    std::int64_t DeviceChangeRecountUs = -1;
+    std::int64_t LastDeviceChangeUs = -1;
+    // Device changes hold polling back at most this long from their beginning: past it
+    // the polls go on with the published list while the machine is still changing.
+    // Longer than the 5 s countdown, so a single change still waits for its re-count.
+    static constexpr std::int64_t kChangesHoldPollingUs = 6'000'000;
+    // A countdown restarted again and again still ends this long after the changes
+    // began or the drives were last counted: the drives are counted again (and a pass
+    // runs when a count changed), so an enclosure that leaves among the churn is seen.
+    static constexpr std::int64_t kChangesRecountUs = 10'000'000;
+    // Device changes hold polling now.
+    bool DeviceChangesHoldPolling() const;
+    // The countdown has been restarted for kChangesRecountUs: the re-count is due.
+    bool DeviceChangesRecountDue() const;
     std::atomic<bool> MaintenanceBusy{false};
     int CurrentPage = 0;
     int StatusDevice = 0;

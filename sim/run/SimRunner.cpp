@@ -245,9 +245,10 @@ void SimRunner::applyTimed(const ScenarioStep& step) {
         form_->Click(names::statusDeviceImage[a[0] == "1" ? 0 : 1]);
     } else if (step.verb == "maintenance") {
         // Stands in for a firmware upgrade holding the first device.
+        // As an upgrade does, it takes the device check boxes away while it holds.
         const bool on = a[0] == "on";
-        form_->MaintenanceBusy = on;
-        form_->dev.HeldDevice = on ? 0 : kNoHeldDevice;
+        form_->setMaintenanceBusy(on);
+        if (on) form_->dev.HeldDevice = 0;
     } else if (step.verb == "email") {
         EmailStep parsed;
         std::string what;

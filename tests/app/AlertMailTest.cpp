@@ -244,12 +244,15 @@ TEST(AlertMailRealTime, ASilentServerHoldsUpNeitherPollingNorTheDayLog) {
                               " status=" + ok);
     kit.line("1 email host=127.0.0.1 port=" + std::to_string(silent.port) + " timeout=9 addr=a@b.org to=c@d.org");
     kit.line("5 status 1 " + pulled).line("7 status 1 " + ok).line("11 status 1 " + pulled);
-    const sim::RunOptions o = kit.realTimeOptions(17);
+    const sim::RunOptions o = kit.realTimeOptions(600);  // a safety bound: ends with the outcome
     sim::SimRunner r(o, nullptr);
     std::string error;
     ASSERT_TRUE(r.load(error)) << error;
     ASSERT_TRUE(r.start(error)) << error;
-    r.run();
+    EXPECT_TRUE(test::runUntilDone(r, [](sim::SimRunner& run) {
+        return !run.linesWith("-> failed: Connection timed out").empty() &&
+               run.linesWith("Label26 disabled").size() >= 2;
+    }));
     r.scheduler().joinWorkers();
 
     const auto failed = r.linesWith("-> failed: Connection timed out");

@@ -71,7 +71,7 @@ struct TwoPrograms : ::testing::Test {
         if (!virtualTime) {
             sim::SimRunner* r = first.get();
             runFirst = std::async(std::launch::async, [r] { r->run(); });
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
             while (first->form().dev.ActiveCount.load() == 0 && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             ASSERT_EQ(first->form().dev.ActiveCount.load(), 1);
@@ -80,8 +80,22 @@ struct TwoPrograms : ::testing::Test {
         second->useScenario(sim::Scenario{});
         ASSERT_TRUE(second->start(error)) << error;
         if (!virtualTime) {
+            // On the real clock the second runs until it has taken the enclosure over
+            // and polled it (`until` and `endAt` are only safety bounds): once it has
+            // found the drive busy, the first is ended as at a session end.
             sim::SimRunner* r = second.get();
-            runSecond = std::async(std::launch::async, [r] { r->run(); });
+            MainForm* firstForm = &first->form();
+            Scheduler* firstScheduler = &first->scheduler();
+            runSecond = std::async(std::launch::async, [r, firstForm, firstScheduler] {
+                bool askedFirst = false;
+                test::runUntilDone(*r, [&](sim::SimRunner& run) {
+                    if (!askedFirst && !run.linesWith("PhysicalDrive1 is in use by another RAID GUI").empty()) {
+                        askedFirst = true;
+                        firstScheduler->post([firstForm] { firstForm->QueryEndSession(); });
+                    }
+                    return run.form().dev.ActiveCount.load() == 1 && run.form().PollsDone > 0;
+                });
+            });
         }
     }
     std::string trace(const std::string& name) const { return kit.dir() + "/trace-" + name + ".txt"; }
@@ -139,7 +153,7 @@ TEST_F(TwoPrograms, TheSecondSendsTheEnclosureNothingSaysWhyAndTakesOverWhenTheF
 
 TEST_F(TwoPrograms, OnRealThreadsTheSecondStaysOffUntilTheFirstEndsThenTakesOver) {
     // Each program on its own engine and worker threads.
-    start(false, 2.5, 10);
+    start(false, 250, 300);
     if (HasFatalFailure()) return;
     runFirst.wait();
     runSecond.wait();

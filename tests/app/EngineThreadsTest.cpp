@@ -167,10 +167,24 @@ TEST(HotPlugsRealTime, NoFalseRemovalsOrAlertsTwentyRunsEachOfThreeAndFourEnclos
         auto run = std::make_unique<PlugRun>();
         double until = 0;
         prepareHotPlugs(*run, 1000u + static_cast<unsigned>(i), i < 20 ? 3 : 4, until);
-        startRealTime(*run, until, 15000 + 1000 * (i % 10));
+        // The run's end is a safety bound only: each run ends once its last plug has
+        // been re-detected and the watched enclosures are written into the day file.
+        startRealTime(*run, until + 300, 15000 + 1000 * (i % 10));
         if (::testing::Test::HasFatalFailure()) return;
         sim::SimRunner* r = run->runner.get();
-        done.push_back(std::async(std::launch::async, [r] { r->run(); }));
+        const std::int64_t lastPlugUs = static_cast<std::int64_t>((until - 12) * 1e6);
+        done.push_back(std::async(std::launch::async, [r, lastPlugUs] {
+            test::runUntilDone(*r, [lastPlugUs](sim::SimRunner& runner) {
+                MainForm& f = runner.form();
+                if (runner.scheduler().nowUs() < lastPlugUs || f.DeviceChangeCountdown != 0 || f.dev.DetectionPending ||
+                    f.detection().busy())
+                    return false;
+                int information = 0;
+                for (const auto& line : f.eventLog().lines())
+                    information += line == "Device1 information :" || line == "Device2 information :";
+                return information >= 2;
+            });
+        }));
         runs.push_back(std::move(run));
     }
     for (auto& d : done) d.wait();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 
 #include "monitor/TimeFormat.h"
 #include "support/ScenarioKit.h"
@@ -244,6 +245,47 @@ TEST_F(Monitor, AnUnwritableLogFolderLosesNothing) {
     const auto d = kit.dayFile("261207", std::filesystem::path(path).parent_path().string());
     EXPECT_EQ(d, r.form().eventLog().lines());
     EXPECT_EQ(withPrefix(d, "D1 HDD2 was removed, ").size(), 1u);
+}
+
+
+TEST_F(Monitor, ADeviceChurningEveryTwoSecondsHoldsNothingBack) {
+    // A disk that comes and goes every 2 s for ten minutes (a flapping USB stick or loop
+    // devices) beside two enclosures. Drive 2 of the first is pulled, the second starts a
+    // rebuild, then the second is unplugged: each is logged and alerted within 15 s.
+    kit.block("st.bin", sim::makeStatusRecord());
+    kit.block("id1.bin", sim::makeIdentityPage(sim::IdentityOptions().setModel("FIRST BOX")));
+    kit.block("id2.bin", sim::makeIdentityPage(sim::IdentityOptions().setModel("SECOND BOX")));
+    kit.line("0 disk 0").line("0 attach 1 mailbox identity=id1.bin status=st.bin");
+    kit.line("0 attach 2 mailbox identity=id2.bin status=st.bin");
+    std::map<double, std::string> steps = {
+        {100.5, "status 1 " + status("pulled.bin", sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))},
+        {200.5, "status 2 " + status("r10.bin", sim::StatusOptions().setActivity(0x01, 10))},
+        {300.5, "detach 2"}};
+    for (int t = 1; t < 600; t += 4) steps[t] = "disk 5", steps[t + 2] = "detach 5";
+    for (const auto& [t, step] : steps) kit.line(std::to_string(t) + " " + step);
+    auto& r = kit.run(620, 0, kDec7);
+    ASSERT_EQ(kit.loadError, "");
+    const auto secondsOf = [](const std::string& line) { return std::stod(line.substr(0, line.find(' '))); };
+    const auto within = [&](const std::string& dayPrefix, int from) {
+        const auto lines = withPrefix(day(), dayPrefix);
+        if (lines.size() != 1) return false;
+        for (int s = from; s <= from + 15; ++s)
+            if (lines[0] == dayPrefix + formatDateTimeC(kDec7 + s)) return true;
+        return false;
+    };
+    EXPECT_TRUE(within("D1 HDD2 was removed, ", 100)) << ::testing::PrintToString(day());
+    EXPECT_TRUE(within("D2 HDD2 --> HDD1 10%, ", 200)) << ::testing::PrintToString(day());
+    EXPECT_TRUE(within("D2 Device was removed.", 300)) << ::testing::PrintToString(day());
+    // One alert each, in time, and nothing else: the churning plain disk is no event.
+    const auto alerts = r.linesWith("Alert[");
+    ASSERT_EQ(alerts.size(), 2u) << ::testing::PrintToString(alerts);
+    EXPECT_NE(alerts[0].find("Alert[kind=1 device=0 port=1]"), std::string::npos);
+    EXPECT_LE(secondsOf(alerts[0]), 115.0);
+    EXPECT_NE(alerts[1].find("Alert[kind=2 device=1 port=0]"), std::string::npos);
+    EXPECT_LE(secondsOf(alerts[1]), 315.0);
+    EXPECT_EQ(withPrefix(day(), "    Device had changed.").size(), 1u);
+    // Polling went on all the while: about one poll per 4 s.
+    EXPECT_GE(r.form().PollsDone, 600u / 4 * 3 / 4);
 }
 
 }  // namespace

@@ -202,7 +202,7 @@ TEST_F(MonitorMail, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigte
                                "--log-dir", kit.dir() + "/logs"},
                               out, err));
     // The mail reaches the server a few seconds in.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (smtp.received().empty() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(service.stop(), 0);
@@ -238,7 +238,7 @@ TEST_F(MonitorTool, StatusBesideTheServiceReadsItsSummaryAndSendsNothing) {
     ASSERT_TRUE(service.start({"--scenario", file, "--lock-dir", locks, "--log-dir", kit.dir() + "/logs"},
                               kit.dir() + "/watch.out", kit.dir() + "/watch.err"));
     // The service's first poll leaves its summary.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (!std::filesystem::exists(locks + "/status.json") && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 

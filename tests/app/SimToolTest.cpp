@@ -120,9 +120,9 @@ TEST(SimTool, SigtermTellsTheEnclosureThenExits) {
     ASSERT_GT(pid, 0);
     const std::string trace = kit.dir() + "/t.txt";
     // The found-you command (33 58 1f 01 21) shows the program is up and polling.
-    ASSERT_TRUE(waitFor([&] { return slurpFile(trace).find("data=33581f0121") != std::string::npos; }, 20000));
+    ASSERT_TRUE(waitFor([&] { return slurpFile(trace).find("data=33581f0121") != std::string::npos; }, 120000));
     kill(pid, SIGTERM);
-    EXPECT_EQ(waitExit(pid, 10000), 0);
+    EXPECT_EQ(waitExit(pid, 60000), 0);
     const std::string t = slurpFile(trace);
     const auto bye = t.find("cdb=2a000000001400000100 data=33581f0120");
     EXPECT_NE(bye, std::string::npos);
@@ -141,15 +141,16 @@ TEST(SimTool, SigtermDuringMaintenanceIsRefused) {
     const pid_t pid = startRealTime(kit.dir(), scn);
     ASSERT_GT(pid, 0);
     const std::string out = kit.dir() + "/out.txt";
-    ASSERT_TRUE(waitFor([&] { return slurpFile(out).find("Detected OK") != std::string::npos; }, 20000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(waitFor([&] { return slurpFile(out).find("Detected OK") != std::string::npos; }, 120000));
+    // The maintenance step at 1.5 s has taken the device check boxes away.
+    ASSERT_TRUE(waitFor([&] { return slurpFile(out).find("CheckBox1 disabled") != std::string::npos; }, 120000));
     kill(pid, SIGTERM);
     EXPECT_TRUE(waitFor(
         [&] {
             return slurpFile(out).find("MessageBox[Message] Firmware is upgrading, please wait a moment.") !=
                    std::string::npos;
         },
-        5000));
+        60000));
     EXPECT_EQ(waitExit(pid, 300), -1);  // still running
     kill(pid, SIGKILL);
     waitExit(pid, 5000);

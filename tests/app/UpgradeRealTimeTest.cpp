@@ -25,7 +25,9 @@ TEST(UpgradeRealTime, OtherThreadsCannotGetInTheWay) {
     kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) +
              " status=" + kit.block("st.bin", sim::makeStatusRecord()));
     kit.line("2 upgrade fw.bin 1");
-    sim::SimRunner r(kit.realTimeOptions(14, 40), nullptr);
+    // The run's end is only a safety bound: it ends once the upgrade and the
+    // re-detection it deferred are over.
+    sim::SimRunner r(kit.realTimeOptions(900, 40), nullptr);
     std::string error;
     ASSERT_TRUE(r.load(error)) << error;
     ASSERT_TRUE(r.start(error)) << error;
@@ -47,11 +49,16 @@ TEST(UpgradeRealTime, OtherThreadsCannotGetInTheWay) {
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }
     });
-    r.run();
+    const bool over = test::runUntilDone(r, [](sim::SimRunner& run) {
+        MainForm& f = run.form();
+        return !run.linesWith("Firmware Upgrade 4/4 completed!").empty() && !f.MaintenanceBusy &&
+               f.DeviceChangeCountdown == 0 && !f.dev.DetectionPending && !f.detection().busy();
+    });
     stop = true;
     restless.join();
     r.scheduler().joinWorkers();
 
+    EXPECT_TRUE(over) << "the upgrade or the re-detection after it did not end";
     EXPECT_EQ(r.linesWith("Firmware Upgrade 4/4 completed!").size(), 1u);
     EXPECT_GT(refusedWhileBusy.load(), 0);
     EXPECT_FALSE(r.form().MaintenanceBusy);

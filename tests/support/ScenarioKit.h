@@ -2,13 +2,17 @@
 // through the scenario runner on the virtual clock.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -17,6 +21,34 @@
 #include "sim/run/SimRunner.h"
 
 namespace raid::test {
+
+// Runs `r` on the real clock until `done` holds or the run reaches its own end, which a
+// test sets far off as a mere safety bound. A real-time test waits for its outcome, not
+// for a fixed stretch of wall time: under ThreadSanitizer on a busy machine the same
+// work takes many times as long. `done` is asked on the engine thread (so it may read
+// the form) every 20 ms. True when `done` held.
+inline bool runUntilDone(sim::SimRunner& r, std::function<bool(sim::SimRunner&)> done) {
+    struct State {
+        std::atomic<bool> met{false};
+        std::atomic<bool> over{false};
+    };
+    auto state = std::make_shared<State>();
+    std::thread watch([&r, state, done] {
+        while (!state->over) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (state->over) break;
+            r.scheduler().post([&r, state, done] {
+                if (state->over || state->met || !done(r)) return;
+                state->met = true;
+                r.scheduler().quit();
+            });
+        }
+    });
+    r.run();
+    state->over = true;
+    watch.join();
+    return state->met;
+}
 
 class ScenarioKit {
 public:
