@@ -157,6 +157,20 @@ TEST_F(DayLogFiles, AMissingLogFolderIsMadeOnceItCanBe) {
     EXPECT_EQ(log.saveAtExit(), "");
 }
 
+// Another user has put a link where the log folder should be: the day is not written
+// where it points, but into the fallback folder.
+TEST_F(DayLogFiles, ALogFolderThatIsAnotherUsersLinkIsNotWrittenThrough) {
+    if (::geteuid() != 0) GTEST_SKIP() << "planting another user's link needs root";
+    const fs::path victim = base / "victim";
+    fs::create_directories(victim);
+    fs::remove_all(logs);
+    fs::create_directory_symlink(victim, logs);
+    ASSERT_EQ(::lchown(logs.c_str(), 65534, 65534), 0);
+    const auto lines = run(logs.string(), at(9), 6);
+    EXPECT_TRUE(fs::is_empty(victim));
+    EXPECT_EQ(fileLines(fs::path(EventLog::fallbackSubfolder(fallback, logs.string())) / "261207.log"), lines);
+}
+
 // What no save could write goes, at the end of the run, to the fallback folder when that
 // can be made by then; when neither folder can be written the run says how many lines
 // are lost and why.
