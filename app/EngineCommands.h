@@ -16,6 +16,14 @@ struct LogSnapshot {
     bool live = false;               // polling armed
 };
 
+// A log file the user chose to view, read as the day files are read: a regular file
+// of at most 16 MiB, never a FIFO or a device (which would block or never end).
+struct LogFileText {
+    bool ok = false;
+    std::vector<std::string> lines;  // when ok
+    std::string problem;             // otherwise: why not, for the user
+};
+
 class EngineCommands {
 public:
     virtual ~EngineCommands() = default;
@@ -35,6 +43,8 @@ public:
     // The event log window was closed / asks for the day lines it does not have yet.
     virtual void LogWindowClosed() = 0;
     virtual LogSnapshot logSnapshot(std::size_t from) const = 0;
+    // "View Log File": the chosen file's lines, or why it is not shown.
+    virtual LogFileText readLogFile(const std::string& path) = 0;
 };
 
 }  // namespace raid

@@ -40,6 +40,7 @@ void EngineHost::start(DialogPort& dialogs) {
         // Workers use the form: they stop (a running detection pass completes) before
         // the form goes with the engine thread that made it.
         scheduler_->joinWorkers();
+        eventLogLoss_ = form_->eventLog().saveAtExit();
         form_.reset();
     });
 }

@@ -43,6 +43,9 @@ public:
     // Stops the engine loop and joins the thread.
     void stop();
     bool running() const { return thread_.joinable(); }
+    // After stop(): "" when every day log line reached a disk, else what was lost (see
+    // EventLog::saveAtExit), for the program to say on standard error.
+    const std::string& eventLogLoss() const { return eventLogLoss_; }
 
     // Called on the engine thread when the engine wants the program to end (a granted
     // close or session end). Set by the window before start().
@@ -63,6 +66,7 @@ private:
     Controls controls_;
     std::unique_ptr<MainForm> form_;
     std::thread thread_;
+    std::string eventLogLoss_;  // written by the engine thread before it ends
 };
 
 }  // namespace raid

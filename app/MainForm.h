@@ -119,6 +119,7 @@ public:
     bool CloseRequest() override;
     void LogWindowClosed() override { logWindow_.closed(); }
     LogSnapshot logSnapshot(std::size_t from) const override { return logWindow_.snapshot(from); }
+    LogFileText readLogFile(const std::string& path) override { return logWindow_.readFile(path); }
 
     // Navigation handlers.
     void Image_StsClick();

@@ -73,7 +73,7 @@ void GuiSession::showLogWindow() {
         logWindow_->activateWindow();
         return;
     }
-    auto* log = new TForm5(post, window_.get());
+    auto* log = new TForm5(post, *dialogs_, window_.get());
     log->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(log, &QDialog::finished, window_.get(), [post] { post([](EngineCommands& f) { f.LogWindowClosed(); }); });
     logWindow_ = log;

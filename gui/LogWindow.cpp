@@ -1,19 +1,20 @@
 #include "gui/LogWindow.h"
 
-#include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QStringList>
 #include <QVBoxLayout>
+
+#include "gui/GuiDialogs.h"
 
 namespace raid::gui {
 
-TForm5::TForm5(ActionPoster post, QWidget* parent) : QDialog(parent), post_(std::move(post)) {
+TForm5::TForm5(ActionPoster post, GuiDialogs& dialogs, QWidget* parent)
+    : QDialog(parent), post_(std::move(post)), dialogs_(dialogs) {
     setObjectName(qname(names::TForm5));
     setWindowTitle(QStringLiteral("Event Log"));
     setWindowModality(Qt::WindowModal);
@@ -103,25 +104,38 @@ void TForm5::setLive(bool live) {
 
 void TForm5::chooseFile() {
     timer_->stop();
-    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                      QStringLiteral("Log File (*.log);;All File (*)"));
-    if (path.isEmpty()) return;
-    if (!viewFile(path))
-        QMessageBox::warning(this, QStringLiteral("Event Log"), QStringLiteral("Cannot read ") + path);
+    std::string path;
+    if (!dialogs_.chooseFile("Log File (*.log)|*.log|All File (*)|*", path)) return;
+    viewFile(QString::fromStdString(path));
 }
 
-bool TForm5::viewFile(const QString& path) {
+void TForm5::viewFile(const QString& path) {
     timer_->stop();
-    ++generation_;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes) return false;
-    QString text = QString::fromUtf8(file.readAll());
-    text.remove(QLatin1Char('\r'));
-    if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
+    const int generation = ++generation_;
+    if (!post_) return;
+    TForm5* context = this;
+    post_([context, path, generation](EngineCommands& f) {
+        LogFileText file = f.readLogFile(path.toStdString());
+        // Dropped by Qt if the window has gone meanwhile.
+        QMetaObject::invokeMethod(
+            context, [context, file = std::move(file), path, generation] { context->applyFile(file, path, generation); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TForm5::applyFile(const LogFileText& file, const QString& path, int generation) {
+    // "Real Time Log" or another file came after this request: that one is shown.
+    if (generation != generation_) return;
+    if (!file.ok) {
+        dialogs_.messageBox(file.problem, "Event Log", DialogPort::OkOnly);
+        return;
+    }
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(file.lines.size()));
+    for (const std::string& line : file.lines) lines << QString::fromStdString(line);
     text_->setPalette(normal_);
-    text_->setPlainText(text);
+    text_->setPlainText(lines.join(QLatin1Char('\n')));
     setWindowTitle(QStringLiteral("Event log - ") + QFileInfo(path).fileName());
-    return true;
 }
 
 }  // namespace raid::gui

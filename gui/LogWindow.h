@@ -3,6 +3,11 @@
 // The lines belong to the engine; every second the window asks for the ones it does
 // not have yet (MainForm::logSnapshot) and appends them. Monitoring goes on while the
 // window is open: it is modal to the main window, not to the engine.
+//
+// A chosen log file is read by the engine too (EngineCommands::readLogFile), the way
+// it reads its day files: regular files only, without blocking, at most 16 MiB. The
+// window's thread never opens it, so a FIFO or /dev/zero picked in the dialog cannot
+// freeze the window; it gets a box saying why the file is not shown.
 #pragma once
 
 #include <QDialog>
@@ -19,23 +24,25 @@ class QTimer;
 
 namespace raid::gui {
 
+class GuiDialogs;
+
 class TForm5 final : public QDialog {
     Q_OBJECT
 public:
     static inline const QString kLiveCaption = QStringLiteral("Event log - Real Time");
     static inline const QString kPausedCaption = QStringLiteral("Event log - Real Time( Paused )");
 
-    TForm5(ActionPoster post, QWidget* parent);
+    // `dialogs` asks for the file and shows why one cannot be shown.
+    TForm5(ActionPoster post, GuiDialogs& dialogs, QWidget* parent);
     ~TForm5() override;
 
-    // Loads a log file into the text area (what "View Log File" does after the file
-    // dialog). False when the file cannot be read; the text area is then unchanged.
-    bool viewFile(const QString& path);
+    // Asks the engine for a log file (what "View Log File" does after the file dialog)
+    // and returns at once. When its lines arrive they replace the text area and the
+    // caption names the file; a file that cannot be shown leaves both as they were and
+    // a box says why.
+    void viewFile(const QString& path);
     // Back to the live day log ("Real Time Log").
     void realTime();
-
-    // Largest file "View Log File" loads; a day log is a few hundred KiB at most.
-    static constexpr qint64 kMaxFileBytes = 64ll << 20;
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -43,10 +50,12 @@ protected:
 private:
     void requestLines(bool restart);
     void applySnapshot(const LogSnapshot& snap, bool restart, int generation);
+    void applyFile(const LogFileText& file, const QString& path, int generation);
     void setLive(bool live);
     void chooseFile();
 
     ActionPoster post_;
+    GuiDialogs& dialogs_;
     QPlainTextEdit* text_ = nullptr;
     QPushButton* realTime_ = nullptr;
     QPushButton* viewFile_ = nullptr;

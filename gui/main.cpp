@@ -1,4 +1,5 @@
 // raid-gui: the program on real drives, with its window.
+#include <iostream>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,10 @@ int main(int argc, char** argv) {
         rc = raid::gui::runWindow(argc, argv, host);
         // The engine uses the platform's ports until it has stopped.
         host.stop();
+        if (!host.eventLogLoss().empty()) {
+            std::cerr << "raid-gui: " << host.eventLogLoss() << '\n';
+            rc = 2;
+        }
     }
     platform->instanceLock->release();
     return rc;

@@ -34,6 +34,9 @@ std::string serialize(const std::vector<std::string>& lines, std::size_t from) {
 
 std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
 
+// The folder as the store is asked about it: "" is the current folder.
+std::string orCurrent(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
+
 std::string dayFileName(const std::string& day, int k) {
     return k == 0 ? day + ".log" : day + "-" + std::to_string(k) + ".log";
 }
@@ -112,6 +115,33 @@ bool EventLog::persisted(const Day& day) const {
 
 bool EventLog::hasUnsavedLines() const {
     return !backlog_.empty() || (!current_.lines.empty() && !persisted(current_));
+}
+
+std::size_t EventLog::unsavedLines() const {
+    // A copy we know holds the day's first `lines` lines; the rest is only here.
+    const auto missing = [](const Day& day) {
+        std::size_t kept = 0;
+        for (const Sink* sink : {&day.primary, &day.fallback})
+            if (sink->known) kept = std::max(kept, sink->lines);
+        return day.lines.size() > kept ? day.lines.size() - kept : 0;
+    };
+    std::size_t n = missing(current_);
+    for (const Day& day : backlog_) n += missing(day);
+    return n;
+}
+
+std::string EventLog::saveAtExit() {
+    if (!hasUnsavedLines()) return {};
+    // No later save will come: the back-off of the log folder's retries is over.
+    retrySkip_ = 0;
+    if (save()) return {};
+    const std::size_t lost = unsavedLines();
+    if (lost == 0) return {};
+    const std::string mine = absoluteFolder(folder_);
+    const std::string spare = fallbackDir_ ? *fallbackDir_ : fallbackFolder_;
+    return std::to_string(lost) + (lost == 1 ? " event line" : " event lines") + " could not be saved: " +
+           (spare.empty() ? mine + " cannot be written and there is no fallback folder"
+                          : "neither " + mine + " nor " + spare + " can be written");
 }
 
 void EventLog::tell(const std::string& text) {
@@ -287,7 +317,9 @@ bool EventLog::saveDay(Day& day) {
     } else if (primaryUsable) {
         if (retrySkip_ > 0) {
             --retrySkip_;
-        } else if (store_.folderWritable(folder_)) {
+        } else if (store_.makeFolder(orCurrent(folder_)) && store_.folderWritable(orCurrent(folder_))) {
+            // A log folder that was missing and could not be made at first (its parent
+            // came later) is made now.
             if (writeTo(folder_, day, day.primary)) {
                 leaveFallback();
                 return true;
@@ -311,6 +343,7 @@ bool EventLog::saveDay(Day& day) {
 bool EventLog::writeFallback(Day& day) {
     const auto& dir = fallbackDir();
     if (!dir || day.fallback.blocked || day.fallback.file.empty()) return false;
+    if (!store_.makeFolder(*dir)) return false;
     if (markerDue_) {
         // The marker goes first: a day file never stands in a subfolder that does not
         // say which log folder it belongs to.
@@ -339,7 +372,9 @@ bool EventLog::writeTo(const std::string& folder, Day& day, Sink& sink) {
         }
     }
     const std::string data = serialize(day.lines, 0);
-    if (store_.replace(path, data)) {
+    // The folder is made here, by the log's own rules (never through a planted link),
+    // rather than left to the store's writing of the file.
+    if (store_.makeFolder(orCurrent(folder)) && store_.replace(path, data)) {
         sink.known = true;
         sink.lines = n;
         sink.bytes = data.size();

@@ -23,8 +23,13 @@
 //  * Only regular files of at most kMaxReadBack bytes are read back. A FIFO, a device
 //    or a bigger file where the day file belongs is left alone; the day goes on in a
 //    file beside it ("yymmdd-1.log", then "-2" ...), and the user is told once.
+//  * A log folder that is missing is made (with the folders above it) at the first
+//    save, and again at later saves while it cannot be: a folder whose parent appears
+//    only later (a disk mounted late) is made then, and the log moves back into it.
 //  * A day that could not be written anywhere is kept and retried at every save, also
-//    after midnight: no event line is dropped.
+//    after midnight: no event line is dropped while the program runs. At its end
+//    saveAtExit() tries both folders once more and answers what is still lost, for the
+//    program to say on standard error.
 #pragma once
 
 #include <cstddef>
@@ -66,6 +71,13 @@ public:
     bool save();
     // Whether some lines exist only in memory (a save failed, or none has run yet).
     bool hasUnsavedLines() const;
+    // How many lines exist only in memory, over every day held.
+    std::size_t unsavedLines() const;
+    // The last save of a run: the log folder is tried again at once (made when missing),
+    // then the fallback folder. "" when every line is on disk, otherwise one line for
+    // the user: how many lines are lost and why ("3 event lines could not be saved:
+    // ...").
+    std::string saveAtExit();
 
     const std::vector<std::string>& lines() const { return current_.lines; }
 

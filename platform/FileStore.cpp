@@ -62,7 +62,9 @@ OpenedFile FileStore::openForRead(const std::string& path, std::size_t limit) {
     return f;
 }
 
-std::string fallbackLogFolder(std::string_view xdgStateHome, std::string_view home) {
+std::string fallbackLogFolder(std::string_view stateDirectory, std::string_view xdgStateHome, std::string_view home) {
+    const std::string_view service = stateDirectory.substr(0, stateDirectory.find(':'));
+    if (!service.empty() && fs::path(service).is_absolute()) return fs::path(service).lexically_normal().string();
     if (!xdgStateHome.empty() && fs::path(xdgStateHome).is_absolute()) {
         return (fs::path(xdgStateHome) / "raid-gui").string();
     }

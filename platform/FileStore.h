@@ -82,15 +82,23 @@ public:
     virtual bool remove(const std::string& path) = 0;
     // Whether a new file can be created in `folder` right now (an existing folder only).
     virtual bool folderWritable(const std::string& folder) = 0;
+    // Makes `folder` and the folders above it that are missing; true when it is a folder
+    // now. The real store never makes one through a link another user planted (see
+    // platform/linux/LinuxFolders.h). The default, for stores without folders of their
+    // own, answers whether `folder` can be written.
+    virtual bool makeFolder(const std::string& folder) { return folderWritable(folder); }
 };
 
 // The real store: POSIX files, never blocking on a special file.
 std::unique_ptr<FileStore> makeStdFileStore();
 
-// Where the log goes when its own folder cannot be written: $XDG_STATE_HOME/raid-gui, or
-// ~/.local/state/raid-gui when XDG_STATE_HOME is unset, empty or not absolute. The caller
-// passes the environment values (empty when unset); "" when neither gives a folder.
-std::string fallbackLogFolder(std::string_view xdgStateHome, std::string_view home);
+// Where the log goes when its own folder cannot be written. A service that systemd gives
+// a state folder (StateDirectory=, which sets $STATE_DIRECTORY, several folders apart by
+// ":") uses the first of them; otherwise $XDG_STATE_HOME/raid-gui, or
+// ~/.local/state/raid-gui when XDG_STATE_HOME is unset, empty or not absolute. Only
+// absolute folders count. The caller passes the environment values (empty when unset);
+// "" when none gives a folder.
+std::string fallbackLogFolder(std::string_view stateDirectory, std::string_view xdgStateHome, std::string_view home);
 
 // Both folders of the day log as a program started from `argv0` uses them by default:
 // `log` is the folder of the running executable (the platform is asked first, then

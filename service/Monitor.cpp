@@ -174,8 +174,15 @@ int Monitor::watch(const MonitorOptions& options) {
     removeStatusFiles(folder);
     scheduler->quit();
     scheduler->joinWorkers();
+    // Day log lines that never reached a disk get one more try (the fallback folder is
+    // the service's state folder); what is still lost is said, and the run failed.
+    const std::string lost = form->eventLog().saveAtExit();
     form.reset();
     int rc = 0;
+    if (!lost.empty()) {
+        err_ << "raid-gui-monitor: " << lost << '\n';
+        rc = 2;
+    }
     if (!machine_.finish(error)) {
         err_ << "raid-gui-monitor: " << error << '\n';
         rc = 2;

@@ -153,4 +153,22 @@ LogSnapshot LogWindowSide::snapshot(std::size_t from) const {
     return snap;
 }
 
+LogFileText LogWindowSide::readFile(const std::string& path) const {
+    LogFileText file;
+    BoundedRead read = form_.files().readBounded(path, EventLog::kMaxReadBack);
+    switch (read.status) {
+        case ReadStatus::ok:
+            file.ok = true;
+            file.lines = EventLog::splitLines(read.text);
+            break;
+        case ReadStatus::missing: file.problem = "Log file " + path + " does not exist"; break;
+        case ReadStatus::unreadable: file.problem = "Log file " + path + " cannot be read"; break;
+        case ReadStatus::notRegular: file.problem = "Log file " + path + " is not a regular file"; break;
+        case ReadStatus::tooLarge:
+            file.problem = "Log file " + path + " is larger than " + std::to_string(EventLog::kMaxReadBack >> 20) + " MiB";
+            break;
+    }
+    return file;
+}
+
 }  // namespace raid

@@ -63,6 +63,8 @@ public:
     void closed() { open_ = false; }
     bool open() const { return open_; }
     LogSnapshot snapshot(std::size_t from) const;
+    // Reads a log file for the window through the file store, bounded like the day log.
+    LogFileText readFile(const std::string& path) const;
     // Set by the front end: opens the window.
     std::function<void()> onShow;
 

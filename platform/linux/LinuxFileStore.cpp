@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "platform/FileStore.h"
+#include "platform/linux/LinuxFolders.h"
 
 namespace raid {
 namespace {
@@ -270,6 +271,8 @@ public:
         ::unlink(probe.c_str());
         return true;
     }
+
+    bool makeFolder(const std::string& folder) override { return linuxport::makeFolders(folder); }
 };
 
 }  // namespace
@@ -290,9 +293,10 @@ LogFolders defaultLogFolders(const char* argv0) {
         }
     }
     folders.log = exe.has_parent_path() ? exe.parent_path().string() : std::string(".");
+    const char* service = std::getenv("STATE_DIRECTORY");
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
-    folders.fallback = fallbackLogFolder(state ? state : "", home ? home : "");
+    folders.fallback = fallbackLogFolder(service ? service : "", state ? state : "", home ? home : "");
     return folders;
 }
 

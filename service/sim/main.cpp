@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileStore.h"
 #include "platform/linux/LinuxSettingsFile.h"
 #include "platform/linux/LinuxTcp.h"
 #include "service/MonitorMain.h"
@@ -64,6 +65,8 @@ private:
 int main(int argc, char** argv) {
     raid::sim::RunOptions sim;
     sim.untilSeconds = 0;  // no end of its own unless asked
+    // The fallback folder of the day log, as the real service finds it.
+    sim.fallbackLogDir = raid::defaultLogFolders(nullptr).fallback;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];

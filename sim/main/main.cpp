@@ -1,4 +1,5 @@
 // raid-gui-sim: the application on simulated enclosures.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -45,8 +46,14 @@ bool parseNumber(const char* text, double max, double& out) {
 constexpr double kMaxUntilSeconds = 10.0 * 365 * 86400;
 constexpr double kMaxLatencyUs = 3600.0 * 1e6;
 
+// Each line of `what` is one message of the program.
 int refuse(const std::string& what) {
-    std::cerr << "raid-gui-sim: " << what << '\n';
+    std::size_t at = 0;
+    do {
+        const std::size_t end = std::min(what.find('\n', at), what.size());
+        std::cerr << "raid-gui-sim: " << what.substr(at, end - at) << '\n';
+        at = end + 1;
+    } while (at < what.size());
     return 2;
 }
 
@@ -82,6 +89,7 @@ int runWithWindow(int argc, char** argv, raid::sim::RunOptions options) {
     };
     int rc = raid::gui::runWindow(argc, argv, host);
     host.stop();
+    if (!host.eventLogLoss().empty()) rc = refuse(host.eventLogLoss());
     if (!runner->finish(error)) rc = refuse(error);
     runner.reset();
     return rc;

@@ -289,22 +289,28 @@ void SimRunner::playUpgrade(const std::string& file, int device) {
 }
 
 bool SimRunner::finish(std::string& error) {
+    std::vector<std::string> problems;
+    // A form this runner owns ends here; one a host owns ends with the host, which
+    // answers for its day log itself (EngineHost::eventLogLoss).
+    if (ownForm_) {
+        std::string lost = ownForm_->eventLog().saveAtExit();
+        if (!lost.empty()) problems.push_back(std::move(lost));
+    }
     if (options_.dumpFlashDrive >= 0) {
         const SimEnclosure* e = platform_.enclosure(options_.dumpFlashDrive);
         if (!e) {
-            error = "--dump-flash: drive " + std::to_string(options_.dumpFlashDrive) + " is no enclosure";
-            return false;
-        }
-        if (!writeFlashFile(options_.dumpFlashPath, e->flashCopy())) {
-            error = options_.dumpFlashPath + ": cannot write the flash dump";
-            return false;
+            problems.push_back("--dump-flash: drive " + std::to_string(options_.dumpFlashDrive) + " is no enclosure");
+        } else if (!writeFlashFile(options_.dumpFlashPath, e->flashCopy())) {
+            problems.push_back(options_.dumpFlashPath + ": cannot write the flash dump");
         }
     }
-    if (!traceFile_.is_open()) return true;
-    traceFile_.flush();
-    if (traceFile_) return true;
-    error = options_.tracePath + ": cannot write the trace file";
-    return false;
+    if (traceFile_.is_open()) {
+        traceFile_.flush();
+        if (!traceFile_) problems.push_back(options_.tracePath + ": cannot write the trace file");
+    }
+    error.clear();
+    for (const std::string& p : problems) error += (error.empty() ? "" : "\n") + p;
+    return problems.empty();
 }
 
 void SimRunner::runUntil(double seconds) {

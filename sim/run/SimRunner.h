@@ -89,8 +89,10 @@ public:
     // Runs the engine until the given virtual second.
     void runUntil(double seconds);
     void run() { runUntil(options_.untilSeconds); }
-    // After the run: writes the flash dump when asked; false with a message when the
-    // trace or the dump could not be written, or the dump's drive is no enclosure.
+    // After the run: saves what the day log still holds only in memory (a form this
+    // runner started) and writes the flash dump when asked; false with one message a
+    // line when day log lines are lost, the trace or the dump could not be written, or
+    // the dump's drive is no enclosure.
     bool finish(std::string& error);
 
     MainForm& form() { return *form_; }

@@ -1,7 +1,13 @@
 // The engine on its own thread, as the window runs it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -60,6 +66,68 @@ TEST(EngineHost, AnExceptionInAHandlerIsShownAndTheEngineGoesOn) {
     std::lock_guard<std::mutex> lock(dialogs.m);
     ASSERT_FALSE(dialogs.shown.empty());
     EXPECT_EQ(dialogs.shown[0], ":something broke");
+}
+
+// The window's program ends with the engine thread. Day log lines no folder could take
+// get a last try there, and what is still lost is handed to the program to say; on the
+// way the window reads log files through the engine, which never opens a FIFO.
+TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
+    sim::SimPlatform platform;
+    platform.addPlainDisk(0);
+    QuietDialogs dialogs;
+    test::ScenarioKit kit;
+    std::ofstream(kit.dir() + "/box") << "in the way";
+    std::ofstream(kit.dir() + "/state") << "in the way";
+    ASSERT_EQ(::mkfifo((kit.dir() + "/fifo.log").c_str(), 0644), 0);
+    std::ofstream(kit.dir() + "/old.log") << "old one\r\nold two\r\n";
+    const std::string logs = kit.dir() + "/box/logs", spare = kit.dir() + "/state/raid-gui";
+    const auto runWindow = [&](std::vector<LogFileText>& viewed) {
+        std::atomic<bool> quit{false};
+        EngineHost host(makeRealScheduler(), [&](Scheduler& s, Controls& c, DialogPort& d) {
+            Ports ports{s, platform, platform, d, nullptr, nullptr, nullptr, logs, spare};
+            return std::make_unique<MainForm>(ports, c);
+        });
+        host.onQuit = [&] { quit = true; };
+        host.start(dialogs);
+        host.post([](MainForm& f) {
+            f.eventLog().prepareForPass(f.scheduler().wallSeconds(), false);
+            f.eventLog().addLine("D1 HDD2 was removed");
+            f.eventLog().save();
+        });
+        auto answers = std::make_shared<std::promise<std::vector<LogFileText>>>();
+        auto viewedFuture = answers->get_future();
+        const std::string dir = kit.dir();
+        host.command([answers, dir](EngineCommands& c) {
+            answers->set_value({c.readLogFile(dir + "/fifo.log"), c.readLogFile(dir + "/old.log")});
+        });
+        host.command([](EngineCommands& c) { c.CloseRequest(); });
+        EXPECT_EQ(viewedFuture.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+        viewed = viewedFuture.get();
+        for (int i = 0; i < 12000 && !quit; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(quit);
+        host.stop();
+        return host.eventLogLoss();
+    };
+
+    std::vector<LogFileText> viewed;
+    EXPECT_EQ(runWindow(viewed), "2 event lines could not be saved: neither " + logs + " nor " +
+                                     EventLog::fallbackSubfolder(spare, logs) + " can be written");
+    ASSERT_EQ(viewed.size(), 2u);
+    EXPECT_FALSE(viewed[0].ok);
+    EXPECT_EQ(viewed[0].problem, "Log file " + kit.dir() + "/fifo.log is not a regular file");
+    EXPECT_TRUE(viewed[1].ok);
+    EXPECT_EQ(viewed[1].lines, (std::vector<std::string>{"old one", "old two"}));
+
+    // The fallback folder can be made by the next end.
+    std::filesystem::remove(kit.dir() + "/state");
+    EXPECT_EQ(runWindow(viewed), "");
+    std::string saved;
+    for (const auto& entry : std::filesystem::directory_iterator(EventLog::fallbackSubfolder(spare, logs))) {
+        if (entry.path().extension() != ".log") continue;
+        std::ifstream copy(entry.path());
+        saved.append((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
+    }
+    EXPECT_NE(saved.find("D1 HDD2 was removed\r\n"), std::string::npos) << saved;
 }
 
 TEST(SessionEnd, WithNoEnclosureTheSessionEndsWithoutABox) {

@@ -33,9 +33,16 @@ std::string slurp(const std::string& path) {
 // raid-gui-monitor-sim in the background, as systemd runs the service, until stop().
 struct Background {
     pid_t pid = -1;
+    // The environment as the service gets it: "NAME=value" is set, "NAME" taken away.
+    std::vector<std::string> env;
     bool start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
         pid = ::fork();
         if (pid != 0) return pid > 0;
+        for (const std::string& e : env) {
+            const std::size_t eq = e.find('=');
+            if (eq == std::string::npos) ::unsetenv(e.c_str());
+            else ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+        }
         const std::string bin = std::string(RAID_BINARY_DIR) + "/raid-gui-monitor-sim";
         std::vector<char*> argv{const_cast<char*>(bin.c_str())};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -266,6 +273,58 @@ TEST_F(MonitorTool, StatusBesideTheServiceReadsItsSummaryAndSendsNothing) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.find("Reported by"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Health: healthy"), std::string::npos) << r.out;
+}
+
+// The service has no HOME. When its log folder cannot be written (here: its parent is a
+// regular file), the day's lines go to the state folder systemd gives it; with none,
+// the end of the run says on standard error how many lines were lost, and fails.
+TEST_F(MonitorTool, EventsTheLogFolderCannotTakeGoToTheStateFolderOrAreCountedAtTheEnd) {
+    healthyEnclosure();
+    const std::string file = scenario();
+    std::ofstream(kit.dir() + "/box") << "in the way";
+    const std::string logs = kit.dir() + "/box/logs", state = kit.dir() + "/state";
+    std::filesystem::create_directory(state);
+    const auto watchUntil = [&](const std::vector<std::string>& env, const std::string& shown) {
+        Background service;
+        service.env = env;
+        const std::string out = kit.dir() + "/watch.out";
+        EXPECT_TRUE(service.start({"--scenario", file, "--log-dir", logs}, out, kit.dir() + "/watch.err"));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (slurp(out).find(shown) == std::string::npos && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_NE(slurp(out).find(shown), std::string::npos) << slurp(out);
+        return service.stop();
+    };
+
+    EXPECT_EQ(watchUntil({"HOME", "XDG_STATE_HOME", "STATE_DIRECTORY"},
+                         "Log folder cannot be written, keeping events in memory"),
+              2);
+    const std::string lost = slurp(kit.dir() + "/watch.err");
+    const std::string why = " event lines could not be saved: " + logs + " cannot be written and there is no fallback folder\n";
+    ASSERT_NE(lost.find(why), std::string::npos) << lost;
+    const std::string program = "raid-gui-monitor: ";
+    const std::size_t from = lost.rfind(program, lost.find(why));
+    ASSERT_NE(from, std::string::npos) << lost;
+    EXPECT_GT(std::stoi(lost.substr(from + program.size())), 2) << lost;
+
+    // StateDirectory=raid-gui (systemd may list several folders; the first is ours).
+    EXPECT_EQ(watchUntil({"HOME", "XDG_STATE_HOME", "STATE_DIRECTORY=" + state + ":" + kit.dir() + "/other"},
+                         "Log folder cannot be written, writing to " + state + "/logs-"),
+              0);
+    EXPECT_EQ(slurp(kit.dir() + "/watch.err").find("could not be saved"), std::string::npos);
+    std::string copies;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(state))
+        if (entry.path().extension() == ".log") copies += slurp(entry.path().string());
+    EXPECT_NE(copies.find("RAID GUI v0.23.7-3 has started from"), std::string::npos) << copies;
+    EXPECT_FALSE(std::filesystem::exists(kit.dir() + "/other"));
+
+    // raid-gui-sim ends a run on the virtual clock the same way.
+    const test::ToolResult sim = test::runBuiltTool(
+        "raid-gui-sim", "--headless --until 20 --scenario " + file + " --log-dir " + logs, kit.dir(), "",
+        "env -u HOME -u XDG_STATE_HOME -u STATE_DIRECTORY");
+    EXPECT_EQ(sim.status, 2);
+    EXPECT_EQ(sim.err.rfind("raid-gui-sim: ", 0), 0u) << sim.err;
+    EXPECT_NE(sim.err.find(why), std::string::npos) << sim.err;
 }
 
 TEST_F(MonitorMail, TestMailReachesTheServerOrSaysWhyNot) {

@@ -2,6 +2,15 @@
 // while it is not, and a log file on request.
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "GuiRig.h"
 #include "gui/LogWindow.h"
@@ -50,14 +59,92 @@ TEST_F(LogWindowTest, FollowsTheDayLinesAndPausesWithPolling) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("old one\r\nold two\r\n");
     file.close();
-    ASSERT_TRUE(log->viewFile(path));
-    EXPECT_EQ(log->windowTitle(), QLatin1String("Event log - 261207.log"));
+    log->viewFile(path);
+    ASSERT_TRUE(waitFor([&] { return log->windowTitle() == QLatin1String("Event log - 261207.log"); }));
     EXPECT_EQ(text->toPlainText(), QLatin1String("old one\nold two"));
-    EXPECT_FALSE(log->viewFile(logs_.filePath(QStringLiteral("missing.log"))));
+    const QString missing = logs_.filePath(QStringLiteral("missing.log"));
+    log->viewFile(missing);
+    ASSERT_TRUE(waitFor([&] { return !dialogs().shown().empty(); }));
+    EXPECT_EQ(dialogs().shown().back().text, "Log file " + missing.toStdString() + " does not exist");
     EXPECT_EQ(text->toPlainText(), QLatin1String("old one\nold two"));
     log->realTime();
     ASSERT_TRUE(waitFor([&] { return text->toPlainText() == QLatin1String("first line\nsecond line\nthird line"); }));
     EXPECT_EQ(log->windowTitle(), TForm5::kLiveCaption);
+}
+
+// "View Log File" on files the window's thread must never open: a FIFO (opening it
+// waits for a writer), /dev/zero and a link to it (reading never ends), a file of 1 GiB.
+// Each is refused at once with a box saying why; the window stays as it was and goes on.
+TEST_F(LogWindowTest, AFileThatWouldBlockOrNeverEndIsRefusedAtOnce) {
+    startWindow(0);
+    ASSERT_TRUE(onEngine([](MainForm& f) {
+                    f.eventLog().addLine("live line");
+                    f.Click("Image0_Log");
+                    return 0;
+                }).has_value());
+    ASSERT_TRUE(waitFor([this] { return session_->logWindow() && session_->logWindow()->isVisible(); }));
+    TForm5* log = session_->logWindow();
+    auto* text = log->findChild<QPlainTextEdit*>(QStringLiteral("LogText"));
+    ASSERT_TRUE(waitFor([&] { return text->toPlainText() == QLatin1String("live line"); }));
+    const QString caption = log->windowTitle();
+    const auto refused = [&](const std::string& path, const std::string& why) {
+        const std::size_t before = dialogs().shown().size();
+        if (!waitFor([&] { return dialogs().shown().size() > before; })) return ::testing::AssertionFailure() << "no box";
+        const std::string said = dialogs().shown().back().text;
+        if (said != "Log file " + path + why) return ::testing::AssertionFailure() << said;
+        if (text->toPlainText() != QLatin1String("live line") || log->windowTitle() != caption)
+            return ::testing::AssertionFailure() << "the window changed";
+        return ::testing::AssertionSuccess();
+    };
+
+    // Should the window's thread block on the FIFO, a writer comes after a while and
+    // lets it go, so that the test fails rather than hangs.
+    const std::string fifo = logs_.filePath(QStringLiteral("fifo.log")).toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::atomic<bool> returned{false}, released{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 600 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (returned) return;
+        released = true;
+        const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
+    log->viewFile(QString::fromStdString(fifo));
+    returned = true;
+    watchdog.join();
+    ASSERT_FALSE(released) << "the window's thread blocked on the FIFO";
+    ASSERT_TRUE(refused(fifo, " is not a regular file"));
+
+    // Through the button and the file dialog, as the user does it.
+    std::string chosen;
+    dialogs().setFileHook([&](const std::string&) { return chosen; });
+    auto* button = log->findChild<QPushButton*>(QStringLiteral("ViewLogFile"));
+    ASSERT_NE(button, nullptr);
+    chosen = "/dev/zero";
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(refused(chosen, " is not a regular file"));
+    chosen = logs_.filePath(QStringLiteral("zero.log")).toStdString();
+    ASSERT_EQ(::symlink("/dev/zero", chosen.c_str()), 0);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(refused(chosen, " is not a regular file"));
+    chosen = logs_.filePath(QStringLiteral("huge.log")).toStdString();
+    {
+        QFile huge(QString::fromStdString(chosen));
+        ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(huge.resize(qint64{1} << 30));  // sparse
+    }
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(refused(chosen, " is larger than 16 MiB"));
+    chosen.clear();  // the dialog cancelled: nothing happens
+    const std::size_t boxes = dialogs().shown().size();
+    QTest::mouseClick(button, Qt::LeftButton);
+    settle();
+    EXPECT_EQ(dialogs().shown().size(), boxes);
+
+    // The window goes on: back to the day log, which has grown meanwhile.
+    ASSERT_TRUE(onEngine([](MainForm& f) { return f.eventLog().addLine("later line"), 0; }).has_value());
+    QTest::mouseClick(log->findChild<QPushButton*>(QStringLiteral("RealTimeLog")), Qt::LeftButton);
+    EXPECT_TRUE(waitFor([&] { return text->toPlainText() == QLatin1String("live line\nlater line"); }));
 }
 
 }  // namespace

@@ -128,6 +128,83 @@ TEST_F(DayLogFiles, AFreshLogFolderDoesNotTakeAnotherFoldersFallbackCopy) {
     EXPECT_EQ(fileLines(day), concat({away, back}));
 }
 
+// The log folder is missing and cannot be made at first (its parent is a regular file,
+// as a disk not mounted yet would leave it), and there is no fallback folder: the lines
+// wait in memory. Once the folder can be made, the next save makes it and writes the
+// whole day there.
+TEST_F(DayLogFiles, AMissingLogFolderIsMadeOnceItCanBe) {
+    const fs::path box = base / "box";
+    fs::remove_all(box);
+    std::ofstream(box) << "in the way";
+    EventLog log(*store, logs.string(), "", kTitle, [this](const std::string& n) { notices.push_back(n); });
+    log.prepareForPass(at(9), true);
+    log.addLine("Device1 information :");
+    EXPECT_FALSE(log.save());
+    EXPECT_EQ(notices, (std::vector<std::string>{"Log folder cannot be written, keeping events in memory"}));
+
+    fs::remove(box);
+    log.prepareForPass(at(9) + 4, false);
+    log.addLine("D1 HDD2 was removed, " + log.timestamp());
+    EXPECT_TRUE(log.save());
+    EXPECT_EQ(fileLines(day), log.lines());
+    EXPECT_EQ(log.lines().size(), 4u);
+    EXPECT_EQ(notices.back(), "Log folder is writable again, writing to " + logs.string());
+    struct stat st {};
+    ASSERT_EQ(::stat(logs.c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 07777, (::geteuid() == 0 ? 0755u : 0700u) & ~mask);
+    EXPECT_EQ(log.saveAtExit(), "");
+}
+
+// Another user has put a link where the log folder should be: the day is not written
+// where it points, but into the fallback folder.
+TEST_F(DayLogFiles, ALogFolderThatIsAnotherUsersLinkIsNotWrittenThrough) {
+    if (::geteuid() != 0) GTEST_SKIP() << "planting another user's link needs root";
+    const fs::path victim = base / "victim";
+    fs::create_directories(victim);
+    fs::remove_all(logs);
+    fs::create_directory_symlink(victim, logs);
+    ASSERT_EQ(::lchown(logs.c_str(), 65534, 65534), 0);
+    const auto lines = run(logs.string(), at(9), 6);
+    EXPECT_TRUE(fs::is_empty(victim));
+    EXPECT_EQ(fileLines(fs::path(EventLog::fallbackSubfolder(fallback, logs.string())) / "261207.log"), lines);
+}
+
+// What no save could write goes, at the end of the run, to the fallback folder when that
+// can be made by then; when neither folder can be written the run says how many lines
+// are lost and why.
+TEST_F(DayLogFiles, AtTheEndOfARunUnsavedLinesGoToTheFallbackFolderOrAreCounted) {
+    const fs::path box = base / "box", state = base / "state";
+    fs::remove_all(box);
+    std::ofstream(box) << "in the way";
+    std::ofstream(state) << "in the way";
+    const auto unsavedRun = [&](const std::string& spare, double start) {
+        auto log = std::make_unique<EventLog>(*store, logs.string(), spare, kTitle);
+        log->prepareForPass(start, true);
+        log->addLine("Device1 information :");
+        log->addLine(kRule);
+        EXPECT_FALSE(log->save());
+        return log;
+    };
+    auto first = unsavedRun(fallback, at(9));
+    fs::remove(state);
+    EXPECT_EQ(first->saveAtExit(), "");
+    const std::string copy = EventLog::fallbackSubfolder(fallback, logs.string());
+    EXPECT_EQ(fileLines(fs::path(copy) / "261207.log"), first->lines());
+
+    // The fallback folder is gone again, and then there is none at all.
+    fs::remove_all(state);
+    std::ofstream(state) << "in the way";
+    auto second = unsavedRun(fallback, at(10));
+    EXPECT_EQ(second->unsavedLines(), 4u);
+    EXPECT_EQ(second->saveAtExit(),
+              "4 event lines could not be saved: neither " + logs.string() + " nor " + copy + " can be written");
+    auto third = unsavedRun("", at(11));
+    EXPECT_EQ(third->saveAtExit(), "4 event lines could not be saved: " + logs.string() +
+                                       " cannot be written and there is no fallback folder");
+}
+
 // A special file or an oversized one stands where the day file goes: the log must not
 // hang or read it, must leave it alone, and goes on in "261207-1.log" beside it.
 class SpecialDayFile : public DayLogFiles {

@@ -363,10 +363,15 @@ TEST(StdFileStoreTest, WorksOnARealFolder) {
 }
 
 TEST(StdFileStoreTest, FallbackFolderRule) {
-    EXPECT_EQ(fallbackLogFolder("/x/state", "/home/u"), "/x/state/raid-gui");
-    EXPECT_EQ(fallbackLogFolder("relative", "/home/u"), "/home/u/.local/state/raid-gui");
-    EXPECT_EQ(fallbackLogFolder("", "/home/u"), "/home/u/.local/state/raid-gui");
-    EXPECT_EQ(fallbackLogFolder("", ""), "");
+    EXPECT_EQ(fallbackLogFolder("", "/x/state", "/home/u"), "/x/state/raid-gui");
+    EXPECT_EQ(fallbackLogFolder("", "relative", "/home/u"), "/home/u/.local/state/raid-gui");
+    EXPECT_EQ(fallbackLogFolder("", "", "/home/u"), "/home/u/.local/state/raid-gui");
+    EXPECT_EQ(fallbackLogFolder("", "", ""), "");
+    // A service's own state folder (systemd's StateDirectory=), the first of several.
+    EXPECT_EQ(fallbackLogFolder("/var/lib/raid-gui", "", ""), "/var/lib/raid-gui");
+    EXPECT_EQ(fallbackLogFolder("/var/lib/raid-gui:/var/lib/other", "/x/state", "/home/u"), "/var/lib/raid-gui");
+    EXPECT_EQ(fallbackLogFolder("relative:/var/lib/other", "", "/home/u"), "/home/u/.local/state/raid-gui");
+    EXPECT_EQ(fallbackLogFolder(":/var/lib/other", "", ""), "");
 }
 
 }  // namespace

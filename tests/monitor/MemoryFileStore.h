@@ -73,6 +73,8 @@ public:
     bool folderWritable(const std::string& folder) override {
         return writable(folder) && (!spaceLeft || *spaceLeft > 0);
     }
+    // Folders come with their files here: one can be made wherever files can be written.
+    bool makeFolder(const std::string& folder) override { return writable(folder); }
 
     static std::string parentOf(const std::string& path) {
         const auto slash = path.rfind('/');

@@ -186,14 +186,61 @@ TEST_F(PosixFileStore, PiecewiseReadsStopAtTheLengthSeenAtOpen) {
     EXPECT_FALSE(zero.reader);
 }
 
+// Folders of ours are made one name at a time, with the mode of a private folder (a
+// public one for root), and never where a link somebody else planted points.
+TEST_F(PosixFileStore, MakesMissingFoldersButNeverThroughAPlantedLink) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const mode_t expected = (::geteuid() == 0 ? 0755 : 0700) & ~mask;
+    const auto modeOf = [](const fs::path& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? st.st_mode & 07777 : mode_t{07777};
+    };
+    ASSERT_TRUE(store->makeFolder(at("a/b/c")));
+    EXPECT_EQ(modeOf(dir / "a"), expected);
+    EXPECT_EQ(modeOf(dir / "a/b/c"), expected);
+    EXPECT_TRUE(store->makeFolder(at("a/b/c")));  // already there
+    EXPECT_TRUE(store->makeFolder(at("a/./b/../b/d/")));
+    EXPECT_TRUE(fs::is_directory(dir / "a/b/d"));
+
+    // A file in the way stays a file.
+    write("file", "x");
+    EXPECT_FALSE(store->makeFolder(at("file/sub")));
+    EXPECT_TRUE(fs::is_regular_file(dir / "file"));
+
+    // The program's own links are followed, relative or absolute, also dangling ones.
+    fs::create_directory(dir / "real");
+    fs::create_directory_symlink("real", dir / "mine");
+    fs::create_directory_symlink(dir / "real" / "later", dir / "dangling");
+    EXPECT_TRUE(store->makeFolder(at("mine/sub")));
+    EXPECT_TRUE(fs::is_directory(dir / "real/sub"));
+    EXPECT_TRUE(store->makeFolder(at("dangling/x")));
+    EXPECT_TRUE(fs::is_directory(dir / "real/later/x"));
+
+    // Links of another user are not, whether their target exists or not.
+    if (::geteuid() != 0) GTEST_SKIP() << "planting another user's link needs root";
+    fs::create_directory(dir / "victim");
+    fs::create_directory_symlink(dir / "victim", dir / "planted");
+    fs::create_directory_symlink(dir / "victim" / "new", dir / "planted-dangling");
+    ASSERT_EQ(::lchown((dir / "planted").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::lchown((dir / "planted-dangling").c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(store->makeFolder(at("planted/sub")));
+    EXPECT_FALSE(store->makeFolder(at("planted-dangling")));
+    EXPECT_FALSE(store->makeFolder(at("a/../planted/sub")));
+    EXPECT_TRUE(fs::is_empty(dir / "victim"));
+}
+
 // The environment is the process's own: each case puts back what it found.
 class DefaultLogFolders : public ::testing::Test {
 protected:
     void SetUp() override {
+        save("STATE_DIRECTORY", service_);
         save("XDG_STATE_HOME", state_);
         save("HOME", home_);
+        ::unsetenv("STATE_DIRECTORY");
     }
     void TearDown() override {
+        restore("STATE_DIRECTORY", service_);
         restore("XDG_STATE_HOME", state_);
         restore("HOME", home_);
     }
@@ -209,6 +256,7 @@ private:
             ::unsetenv(name);
         }
     }
+    std::optional<std::string> service_;
     std::optional<std::string> state_;
     std::optional<std::string> home_;
 };
@@ -231,6 +279,9 @@ TEST_F(DefaultLogFolders, TheFallbackFollowsTheEnvironment) {
     EXPECT_EQ(defaultLogFolders(nullptr).fallback, "/home/u/.local/state/raid-gui");
     ::unsetenv("HOME");
     EXPECT_EQ(defaultLogFolders(nullptr).fallback, "");
+    // The service has no HOME: systemd gives it a state folder of its own.
+    ::setenv("STATE_DIRECTORY", "/var/lib/raid-gui", 1);
+    EXPECT_EQ(defaultLogFolders(nullptr).fallback, "/var/lib/raid-gui");
 }
 
 }  // namespace
