@@ -180,7 +180,7 @@ void DetectionCycle::reportDrivesAccess() {
         return drives;
     };
     // The locks tell each such thing once.
-    if (!d.LockNote.empty()) c.setText(panel, d.LockNote);
+    for (const std::string& note : d.LockNotes) c.setText(panel, note);
     if (!d.LockProblem.empty() && d.LockProblem != lockProblemShown_) {
         lockProblemShown_ = d.LockProblem;
         c.setText(panel, "Drives not locked against other RAID GUI programs: " + d.LockProblem);

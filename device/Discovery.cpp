@@ -84,7 +84,7 @@ int Discovery::IdentifyEnclosures() {
     RefusedDrives = 0;
     LockProblem.clear();
     RefusedReason.clear();
-    LockNote.clear();
+    LockNotes.clear();
     int found = 0;
     int opened = 0;
     std::uint8_t* transfer = transport_.TransferBuffer();
@@ -122,7 +122,7 @@ int Discovery::IdentifyEnclosures() {
         DriveLockResult lock{DriveLockState::Taken, {}, {}};
         if (locks_) {
             lock = locks_->take(k);
-            if (!lock.note.empty() && LockNote.empty()) LockNote = lock.note;
+            if (!lock.note.empty()) LockNotes.push_back(lock.note);
             if (lock.state == DriveLockState::Busy || lock.state == DriveLockState::Refused) {
                 if (lock.state == DriveLockState::Busy) {
                     BusyDrives = static_cast<std::uint16_t>(BusyDrives | (1u << k));

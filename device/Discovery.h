@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "device/DeviceState.h"
 #include "device/Transport.h"
@@ -42,11 +43,11 @@ public:
     void setDriveLocks(DriveLockPort* locks) { locks_ = locks; }
     // What the last IdentifyEnclosures met. Written by the pass, read by whoever
     // takes the finished pass (the detection hand-over orders the two).
-    std::uint16_t BusyDrives = 0;     // bit k: drive k is another program's, nothing was sent
-    std::uint16_t RefusedDrives = 0;  // bit k: drive k's lock could not be taken, nothing was sent
-    std::string RefusedReason;        // why, for the first of them
-    std::string LockProblem;          // the first reason the drives are used without a lock ("" none)
-    std::string LockNote;             // what the locks had to tell once ("" nothing)
+    std::uint16_t BusyDrives = 0;        // bit k: drive k is another program's, nothing was sent
+    std::uint16_t RefusedDrives = 0;     // bit k: drive k's lock could not be taken, nothing was sent
+    std::string RefusedReason;           // why, for the first of them
+    std::string LockProblem;             // the first reason drives are used without a lock ("" none)
+    std::vector<std::string> LockNotes;  // what the locks had to tell, each said once
 
 private:
     bool heldDrive(int k, std::uint32_t& heldCode) const;

@@ -51,6 +51,8 @@ OpenedFolder walk(const std::string& path, mode_t createMode) {
     if (path.empty()) return failed(ENOENT);
     UniqueFd at(::open(path.front() == '/' ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!at) return failed(errno);
+    // The folder reached so far, for the messages.
+    std::string walked = path.front() == '/' ? "" : ".";
     std::deque<std::string> rest;
     prependComponents(rest, path);
     int links = 0;
@@ -60,11 +62,19 @@ OpenedFolder walk(const std::string& path, mode_t createMode) {
         if (name == ".") continue;
         int fd = ::openat(at.get(), name.c_str(), kFolderFlags);
         if (fd < 0 && errno == ENOENT && createMode != 0) {
+            // Making a folder is writing into its parent: only into one of our own, or
+            // one with the sticky bit (/tmp), where nobody else can move our new folder.
+            struct stat parent {};
+            if (::fstat(at.get(), &parent) != 0) return failed(errno);
+            std::string why = folderRefusal(parent, walked.empty() ? "/" : walked);
+            if (!why.empty() && !(trustedOwner(parent.st_uid) && (parent.st_mode & S_ISVTX)))
+                return refused(std::move(why));
             if (::mkdirat(at.get(), name.c_str(), createMode) == 0 || errno == EEXIST)
                 fd = ::openat(at.get(), name.c_str(), kFolderFlags);
         }
         if (fd >= 0) {
             at.reset(fd);
+            walked += "/" + name;
             continue;
         }
         const int error = errno;
@@ -83,6 +93,7 @@ OpenedFolder walk(const std::string& path, mode_t createMode) {
         if (to.front() == '/') {
             at.reset(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (!at) return failed(errno);
+            walked.clear();
         }
         prependComponents(rest, to);
     }
