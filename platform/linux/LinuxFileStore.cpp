@@ -52,13 +52,6 @@ private:
     int fd_;
 };
 
-enum class Kind { missing, regular, other, error };
-
-Kind kindOf(const std::string& path, struct stat& st) {
-    if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode) ? Kind::regular : Kind::other;
-    return (errno == ENOENT || errno == ENOTDIR) ? Kind::missing : Kind::error;
-}
-
 bool writeAll(int fd, std::string_view data) {
     const char* at = data.data();
     std::size_t left = data.size();
@@ -176,8 +169,10 @@ public:
     }
 
     std::optional<std::uint64_t> size(const std::string& path) override {
+        // The file an append would write: a link is none (appends never go through one),
+        // so a caller that checks the length before appending replaces the name instead.
         struct stat st {};
-        if (kindOf(path, st) != Kind::regular) return std::nullopt;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
         return static_cast<std::uint64_t>(st.st_size);
     }
 

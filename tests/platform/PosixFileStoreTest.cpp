@@ -167,6 +167,7 @@ TEST_F(PosixFileStore, FilesAreWrittenOnlyIntoAFolderOfOurOwnAndNeverThroughALin
     // ours in the link's place.
     fs::create_symlink(at("secret"), at("261207.log"));
     EXPECT_FALSE(store->append(at("261207.log"), "line\r\n"));
+    EXPECT_FALSE(store->size(at("261207.log")).has_value());  // nothing to append to
     untouched();
     EXPECT_TRUE(store->replace(at("261207.log"), "line\r\n"));
     EXPECT_FALSE(fs::is_symlink(at("261207.log")));
