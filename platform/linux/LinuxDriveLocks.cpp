@@ -251,7 +251,8 @@ DriveLockResult FlockDriveLocks::open(const std::string& id, int& fd) {
         if (!lock && errno == EEXIST) continue;  // another program made it just now
         if (!lock) return fail("cannot open the lock file " + path + ": " + std::strerror(errno));
         struct stat st {};
-        if (::fstat(lock.get(), &st) != 0) return fail("cannot open the lock file " + path + ": " + std::strerror(errno));
+        if (::fstat(lock.get(), &st) != 0)
+            return fail("cannot open the lock file " + path + ": " + std::strerror(errno));
         if (!S_ISREG(st.st_mode)) return fail("the lock file " + path + " is no regular file");
         if (!trusted(st)) {
             // Whoever else can open the file can hold its lock for ever.

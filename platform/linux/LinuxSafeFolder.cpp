@@ -142,8 +142,7 @@ int createExclusive(int dir, const std::string& name, mode_t mode, int flags) {
     return ::openat(dir, name.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
 }
 
-int createUnique(int dir, std::string_view stem, std::string_view suffix, mode_t mode, std::string& name,
-                 int flags) {
+int createUnique(int dir, std::string_view stem, std::string_view suffix, mode_t mode, std::string& name, int flags) {
     static std::atomic<unsigned long long> counter{0};
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 64; ++attempt) {

@@ -86,9 +86,12 @@ int requestsTo(const std::string& trace, int drive) {
     bool open = false;
     int requests = 0;
     for (std::string l; std::getline(lines, l);) {
-        if (l.find(" OPEN ") != std::string::npos) open = l.find(" OPEN PhysicalDrive" + std::to_string(drive) + " ok") != std::string::npos;
-        else if (l.find(" CLOSE") != std::string::npos) open = false;
-        else if (open) ++requests;
+        if (l.find(" OPEN ") != std::string::npos)
+            open = l.find(" OPEN PhysicalDrive" + std::to_string(drive) + " ok") != std::string::npos;
+        else if (l.find(" CLOSE") != std::string::npos)
+            open = false;
+        else if (open)
+            ++requests;
     }
     return requests;
 }
@@ -367,7 +370,7 @@ TEST_F(MonitorTool, AnotherUserCanNeitherKeepTheServiceOffAnEnclosureNorMakeALoo
         ASSERT_EQ(::stat(lock.c_str(), &st), 0);
         EXPECT_EQ(st.st_uid, 0u);
         EXPECT_EQ(st.st_mode & 07777, 0600u);
-        EXPECT_NE(asOtherUser("exec 3< " + lock + " 2>/dev/null"), 0) << "the other user can still open " << lock;
+        EXPECT_NE(asOtherUser("exec 2>/dev/null; exec 3< " + lock), 0) << "the other user can still open " << lock;
     }
 
     // The other user's look while the service runs: the service's summary, and the
@@ -418,19 +421,22 @@ TEST_F(MonitorTool, AsRootItWritesNothingIntoAFolderAnotherUserCanWriteNorThroug
     for (double day : {now - 86400, now, now + 86400})
         links += "ln -s " + victim + " " + theirs + "/" + formatYymmdd(day) + ".log && ";
     ASSERT_EQ(asOtherUser(links + "true"), 0);
-    const std::size_t planted = static_cast<std::size_t>(std::distance(fs::directory_iterator(theirs), fs::directory_iterator{}));
+    const std::size_t planted =
+        static_cast<std::size_t>(std::distance(fs::directory_iterator(theirs), fs::directory_iterator{}));
 
     const std::string out = kit.dir() + "/watch.out", err = kit.dir() + "/watch.err";
     Background service;
     ASSERT_TRUE(service.start({"--scenario", file, "--lock-dir", theirs, "--log-dir", theirs}, out, err));
     const std::string refusal = "the folder " + theirs + " belongs to another user (uid 65534)";
-    EXPECT_TRUE(waitFor([&] { return slurp(err).find("no status files for --status: " + refusal) != std::string::npos; }, 120))
+    EXPECT_TRUE(
+        waitFor([&] { return slurp(err).find("no status files for --status: " + refusal) != std::string::npos; }, 120))
         << slurp(err);
     EXPECT_TRUE(waitFor([&] { return slurp(out).find("Log folder cannot be written") != std::string::npos; }, 120))
         << slurp(out);
     EXPECT_EQ(service.stop(), 0);
     const std::string watched = slurp(out);
-    EXPECT_NE(watched.find("Drives not locked against other RAID GUI programs: " + refusal), std::string::npos) << watched;
+    EXPECT_NE(watched.find("Drives not locked against other RAID GUI programs: " + refusal), std::string::npos)
+        << watched;
     EXPECT_EQ(count(slurp(err), "no status files"), 1u) << slurp(err);  // said once
 
     // The settings are not saved there either.

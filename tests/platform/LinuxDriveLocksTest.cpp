@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <barrier>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
