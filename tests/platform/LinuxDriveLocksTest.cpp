@@ -93,21 +93,23 @@ TEST(LinuxDriveLocks, ALockFollowsItsDiskToANewNumber) {
 
 TEST(LinuxDriveLocks, LocksThatCannotBeTakenAreUnavailableWithAReasonNotBusy) {
     FakeTree tree;
+    // As a root program sees them (another user's program would not use the drive).
+    constexpr bool kRoot = true;
     // A folder nobody can create (not even root: /proc takes no new entries).
-    FlockDriveLocks noFolder("/proc/self/raid-gui-locks", ids({"disk-a"}));
+    FlockDriveLocks noFolder("/proc/self/raid-gui-locks", ids({"disk-a"}), kRoot);
     DriveLockResult r = noFolder.take(0);
     EXPECT_EQ(r.state, DriveLockState::Unavailable);
     EXPECT_NE(r.reason.find("/proc/self/raid-gui-locks"), std::string::npos) << r.reason;
 
     // A file where the folder should be.
     tree.write(tree.root + "/plain", "x");
-    FlockDriveLocks fileFolder(tree.root + "/plain", ids({"disk-a"}));
+    FlockDriveLocks fileFolder(tree.root + "/plain", ids({"disk-a"}), kRoot);
     EXPECT_EQ(fileFolder.take(0).state, DriveLockState::Unavailable);
 
     // A symlink planted under the lock's name: never followed, the target stays untouched.
     const std::string folder = tree.root + "/locks";
     std::filesystem::create_directories(folder);
-    FlockDriveLocks locks(folder, ids({"disk-a", "disk-b", "disk-c", "disk-d"}));
+    FlockDriveLocks locks(folder, ids({"disk-a", "disk-b", "disk-c", "disk-d"}), kRoot);
     std::filesystem::create_symlink(tree.root + "/victim", locks.lockPath("disk-a"));
     r = locks.take(0);
     EXPECT_EQ(r.state, DriveLockState::Unavailable);
