@@ -188,17 +188,30 @@ void DetectionCycle::reportDrivesAccess() {
     Controls& c = f.controls();
     const Discovery& d = f.discovery();
     const std::string panel = panelName(4);
+    auto driveList = [](std::uint16_t mask, int& n) {
+        std::string drives;
+        n = 0;
+        for (int k = 0; k < kMaxPhysical; ++k) {
+            if (!(mask & (1u << k))) continue;
+            drives += (n++ ? ", PhysicalDrive" : "PhysicalDrive") + std::to_string(k);
+        }
+        return drives;
+    };
+    // The locks tell each such thing once.
+    for (const std::string& note : d.LockNotes) c.setText(panel, note);
     if (!d.LockProblem.empty() && d.LockProblem != lockProblemShown_) {
         lockProblemShown_ = d.LockProblem;
         c.setText(panel, "Drives not locked against other RAID GUI programs: " + d.LockProblem);
     }
-    if (d.BusyDrives != 0) {
-        std::string drives;
+    if (d.RefusedDrives != 0) {
         int n = 0;
-        for (int k = 0; k < kMaxPhysical; ++k) {
-            if (!(d.BusyDrives & (1u << k))) continue;
-            drives += (n++ ? ", PhysicalDrive" : "PhysicalDrive") + std::to_string(k);
-        }
+        const std::string text = driveList(d.RefusedDrives, n) + " not used, no lock: " + d.RefusedReason;
+        if (text != refusedShown_) c.setText(panel, text);
+        refusedShown_ = text;
+    }
+    if (d.BusyDrives != 0) {
+        int n = 0;
+        const std::string drives = driveList(d.BusyDrives, n);
         busyShown_ = drives + (n > 1 ? " are" : " is") + " in use by another RAID GUI";
         c.setText(panel, busyShown_);
         retryAtUs_ = f.scheduler().nowUs() + kLockRetryUs;

@@ -69,6 +69,7 @@ private:
     bool retryPass_ = false;       // the pass under way is such a retry
     std::string lockProblemShown_;
     std::string busyShown_;
+    std::string refusedShown_;
 };
 
 }  // namespace raid

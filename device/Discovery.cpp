@@ -81,7 +81,10 @@ bool Discovery::heldDrive(int k, std::uint32_t& heldCode) const {
 int Discovery::IdentifyEnclosures() {
     for (Sector& page : state_.freshPages) page.fill(0);
     BusyDrives = 0;
+    RefusedDrives = 0;
     LockProblem.clear();
+    RefusedReason.clear();
+    LockNotes.clear();
     int found = 0;
     int opened = 0;
     std::uint8_t* transfer = transport_.TransferBuffer();
@@ -116,11 +119,17 @@ int Discovery::IdentifyEnclosures() {
             if (++opened >= state_.PhysicalCount) break;
             continue;
         }
-        DriveLockResult lock{DriveLockState::Taken, {}};
+        DriveLockResult lock{DriveLockState::Taken, {}, {}};
         if (locks_) {
             lock = locks_->take(k);
-            if (lock.state == DriveLockState::Busy) {
-                BusyDrives = static_cast<std::uint16_t>(BusyDrives | (1u << k));
+            if (!lock.note.empty()) LockNotes.push_back(lock.note);
+            if (lock.state == DriveLockState::Busy || lock.state == DriveLockState::Refused) {
+                if (lock.state == DriveLockState::Busy) {
+                    BusyDrives = static_cast<std::uint16_t>(BusyDrives | (1u << k));
+                } else {
+                    RefusedDrives = static_cast<std::uint16_t>(RefusedDrives | (1u << k));
+                    if (RefusedReason.empty()) RefusedReason = lock.reason;
+                }
                 if (++opened >= state_.PhysicalCount) break;
                 continue;
             }

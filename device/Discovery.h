@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "device/DeviceState.h"
 #include "device/Transport.h"
@@ -36,13 +37,17 @@ public:
     std::uint32_t statusSearchLimit = 0x80000;
 
     // With drive locks every drive is locked before it is sent anything: a drive
-    // another program holds is skipped, one found to be no enclosure is let go at
-    // once, an enclosure's lock stays (its owner lets go when it leaves the list).
+    // another program holds, or whose lock this program may not take, is skipped; one
+    // found to be no enclosure is let go at once, an enclosure's lock stays (its owner
+    // lets go when it leaves the list).
     void setDriveLocks(DriveLockPort* locks) { locks_ = locks; }
     // What the last IdentifyEnclosures met. Written by the pass, read by whoever
     // takes the finished pass (the detection hand-over orders the two).
-    std::uint16_t BusyDrives = 0;  // bit k: drive k is another program's, nothing was sent
-    std::string LockProblem;       // the first reason a lock could not be taken ("" none)
+    std::uint16_t BusyDrives = 0;        // bit k: drive k is another program's, nothing was sent
+    std::uint16_t RefusedDrives = 0;     // bit k: drive k's lock could not be taken, nothing was sent
+    std::string RefusedReason;           // why, for the first of them
+    std::string LockProblem;             // the first reason drives are used without a lock ("" none)
+    std::vector<std::string> LockNotes;  // what the locks had to tell, each said once
 
 private:
     bool heldDrive(int k, std::uint32_t& heldCode) const;

@@ -14,12 +14,14 @@ namespace raid {
 enum class DriveLockState {
     Taken,        // ours (now or from before)
     Busy,         // another program holds it: send the drive nothing
-    Unavailable,  // cannot be taken at all (see reason): go on without it
+    Refused,      // this program could not take it (see reason): send the drive nothing
+    Unavailable,  // no lock can be had at all (see reason): go on without it
 };
 
 struct DriveLockResult {
     DriveLockState state = DriveLockState::Unavailable;
-    std::string reason;  // Unavailable: why, for the user
+    std::string reason;  // Refused, Unavailable: why, for the user
+    std::string note;    // Taken: something the user is told once (a lock file that was replaced)
 };
 
 class DriveLockPort {

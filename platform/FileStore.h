@@ -84,7 +84,7 @@ public:
     virtual bool folderWritable(const std::string& folder) = 0;
     // Makes `folder` and the folders above it that are missing; true when it is a folder
     // now. The real store never makes one through a link another user planted (see
-    // platform/linux/LinuxFolders.h). The default, for stores without folders of their
+    // platform/linux/LinuxSafeFolder.h). The default, for stores without folders of their
     // own, answers whether `folder` can be written.
     virtual bool makeFolder(const std::string& folder) { return folderWritable(folder); }
 };

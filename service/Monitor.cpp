@@ -149,6 +149,7 @@ int Monitor::watch(const MonitorOptions& options) {
     // run owns the enclosures.
     const std::string folder = machine_.statusFolder();
     unsigned savedPoll = 0;
+    std::string statusProblem;  // told once, and again only when it changes
     MainForm* f = form.get();
     const MonitorMachine& machine = machine_;
     const auto saver = scheduler->addTimer(1000, [&, f] {
@@ -156,7 +157,10 @@ int Monitor::watch(const MonitorOptions& options) {
         savedPoll = f->PollsDone;
         StatusSummary s = summarizeStatus(f->dev, f->LastPollMask, [&machine](int n) { return machine.driveName(n); });
         s.notes.push_back("Reported by the running raid-gui-monitor at its last poll.");
-        writeStatusFiles(folder, s);
+        const std::string problem = writeStatusFiles(folder, s);
+        if (!problem.empty() && problem != statusProblem)
+            err_ << "raid-gui-monitor: no status files for --status: " << problem << std::endl;
+        statusProblem = problem;
     });
     if (!folder.empty()) scheduler->setTimerEnabled(saver, true);
     {
@@ -209,10 +213,11 @@ int Monitor::status(const MonitorOptions& options) {
     MainForm* f = form.get();
     StatusSummary summary = runStatusCheck(
         *form, kStatusTimeoutUs, [&machine](int n) { return machine.driveName(n); }, [this, f] { machine_.created(*f); });
-    // Drives another program holds were not looked at, and a user without the rights
-    // to the drives sees none: the service's last summary (readable by everybody)
-    // answers instead, when there is a fresh one.
-    const bool someBusy = form->discovery().BusyDrives != 0 || form->driveAccessDenied();
+    // Drives another program holds, or whose locks this user may not take, were not
+    // looked at, and a user without the rights to the drives sees none: the service's
+    // last summary (readable by everybody) answers instead, when there is a fresh one.
+    const Discovery& looked = form->discovery();
+    const bool someBusy = looked.BusyDrives != 0 || looked.RefusedDrives != 0 || form->driveAccessDenied();
     scheduler->quit();
     scheduler->joinWorkers();
     form.reset();

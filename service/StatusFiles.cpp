@@ -1,72 +1,113 @@
 #include "service/StatusFiles.h"
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "platform/linux/LinuxSafeFolder.h"
 
 namespace raid::service {
 
-namespace fs = std::filesystem;
+using linuxport::OpenedFolder;
+using linuxport::UniqueFd;
 
 namespace {
 
-constexpr std::uintmax_t kLargestFile = 1 << 20;
+constexpr std::size_t kLargestFile = 1 << 20;
+constexpr const char* kJson = "status.json";
+constexpr const char* kText = "status.txt";
 
-bool replaceFile(const fs::path& path, const std::string& text) {
-    const fs::path temp = path.string() + ".new";
-    {
-        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-        if (!f || !(f << text) || !f.flush()) return false;
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
     }
-    std::error_code ec;
-    // The summary holds nothing secret (no password, no address): readable by every
-    // user, whatever the service's umask, so `--status` works without root.
-    fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
-                    ec);
-    fs::rename(temp, path, ec);
-    return !ec;
+    return true;
 }
 
-std::optional<std::string> readSmall(const fs::path& path, double maxAgeSeconds) {
-    std::error_code ec;
-    // Only a regular file of ours: a FIFO or a device planted there is never opened.
-    const fs::file_status st = fs::symlink_status(path, ec);
-    if (ec || !fs::is_regular_file(st)) return std::nullopt;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec || size > kLargestFile) return std::nullopt;
-    const auto written = fs::last_write_time(path, ec);
-    if (ec) return std::nullopt;
-    const double age = std::chrono::duration<double>(fs::file_time_type::clock::now() - written).count();
+// A new file of our own beside `name`, renamed over it. Whatever stands under any
+// other name (a link, a stale file of a crashed run) is never opened.
+std::string replaceFile(int dir, const std::string& folder, const std::string& name, const std::string& text) {
+    std::string temp;
+    UniqueFd fd(linuxport::createUnique(dir, name, ".new", 0644, temp));
+    if (!fd) return "cannot create a file in " + folder + ": " + std::strerror(errno);
+    // The summary holds nothing secret (no password, no address): readable by every
+    // user, whatever the service's umask, so `--status` works without root. The mode is
+    // set on the file made just now, never on one found.
+    bool ok = ::fchmod(fd.get(), 0644) == 0 && writeAll(fd.get(), text);
+    int error = errno;
+    if (ok && ::close(fd.release()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::renameat(dir, temp.c_str(), dir, name.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (ok) return "";
+    ::unlinkat(dir, temp.c_str(), 0);
+    return "cannot write " + folder + "/" + name + ": " + std::strerror(error);
+}
+
+std::optional<std::string> readSmall(const std::string& path, double maxAgeSeconds) {
+    // Only a regular file: a link, a FIFO or a device planted there is never followed,
+    // waited on or read.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > kLargestFile) return std::nullopt;
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const double age = static_cast<double>(now.tv_sec - st.st_mtim.tv_sec) +
+                       static_cast<double>(now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
     if (age > maxAgeSeconds || age < -5) return std::nullopt;
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    if (!f && !f.eof()) return std::nullopt;
-    return s.str();
+    std::string text;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > kLargestFile) return std::nullopt;
+    }
+    return text;
 }
 
 }  // namespace
 
-bool writeStatusFiles(const std::string& folder, const StatusSummary& summary) {
-    if (folder.empty()) return false;
+std::string writeStatusFiles(const std::string& folder, const StatusSummary& summary) {
+    if (folder.empty()) return "no folder for the status files";
+    const OpenedFolder dir = linuxport::openWritableFolder(folder, 0755);
+    if (!dir) return dir.error != 0 ? "cannot open the folder " + folder + ": " + dir.problem : dir.problem;
     // The text first: a reader that finds the new JSON finds its text beside it.
-    return replaceFile(fs::path(folder) / "status.txt", statusText(summary)) &&
-           replaceFile(fs::path(folder) / "status.json", statusJson(summary));
+    std::string error = replaceFile(dir.fd.get(), folder, kText, statusText(summary));
+    if (error.empty()) error = replaceFile(dir.fd.get(), folder, kJson, statusJson(summary));
+    return error;
 }
 
 void removeStatusFiles(const std::string& folder) {
     if (folder.empty()) return;
-    std::error_code ec;
-    fs::remove(fs::path(folder) / "status.json", ec);
-    fs::remove(fs::path(folder) / "status.txt", ec);
+    const OpenedFolder dir = linuxport::openWritableFolder(folder);
+    if (!dir) return;
+    for (const char* name : {kJson, kText}) {
+        struct stat st {};
+        if (::fstatat(dir.fd.get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(dir.fd.get(), name, 0);
+    }
 }
 
 std::optional<SavedStatus> readStatusFiles(const std::string& folder, double maxAgeSeconds) {
     if (folder.empty()) return std::nullopt;
-    const auto json = readSmall(fs::path(folder) / "status.json", maxAgeSeconds);
-    const auto text = readSmall(fs::path(folder) / "status.txt", maxAgeSeconds);
+    const auto json = readSmall(folder + "/" + kJson, maxAgeSeconds);
+    const auto text = readSmall(folder + "/" + kText, maxAgeSeconds);
     if (!json || !text) return std::nullopt;
     // The exit status as the service's summary gave it (our own format: the first
     // "exitCode" of the document).

@@ -3,7 +3,10 @@
 // talker per enclosure), so it reads what the service saw at its last poll instead.
 //
 // Two files in the lock folder (/run/raid-gui): status.json and status.txt, each
-// replaced whole (written beside and renamed), removed when the service ends.
+// replaced whole (written beside and renamed), removed when the service ends. They
+// are written only into a folder nobody but root (the service's user) can write, each
+// time into a new file of the service's own, made exclusively under a name never used
+// before: nothing planted in the folder is ever written through or made readable.
 #pragma once
 
 #include <optional>
@@ -18,8 +21,8 @@ struct SavedStatus {
     int exitCode = 2;
 };
 
-// False when the folder cannot be written (the service then just has no files).
-bool writeStatusFiles(const std::string& folder, const StatusSummary& summary);
+// "" when both were written, else why not (the service then just has no files).
+std::string writeStatusFiles(const std::string& folder, const StatusSummary& summary);
 void removeStatusFiles(const std::string& folder);
 // The files when both are there, regular, small and written within `maxAgeSeconds`.
 std::optional<SavedStatus> readStatusFiles(const std::string& folder, double maxAgeSeconds);

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/linux/LinuxSafeFolder.h"
+
 namespace raid::linuxport {
 namespace {
 
@@ -138,8 +140,9 @@ std::string stableDiskId(const std::string& sysRoot, const std::string& devRoot,
     return sanitiseLockId("name-" + kernelName);
 }
 
-FlockDriveLocks::FlockDriveLocks(std::string folder, std::function<std::optional<std::string>(int)> idOf)
-    : folder_(std::move(folder)), idOf_(std::move(idOf)) {}
+FlockDriveLocks::FlockDriveLocks(std::string folder, std::function<std::optional<std::string>(int)> idOf,
+                                 bool rootProgram)
+    : folder_(std::move(folder)), idOf_(std::move(idOf)), rootProgram_(rootProgram) {}
 
 FlockDriveLocks::~FlockDriveLocks() { releaseAll(); }
 
@@ -147,46 +150,141 @@ std::string FlockDriveLocks::lockPath(const std::string& id) const {
     return folder_ + "/" + sanitiseLockId(id) + ".lock";
 }
 
-DriveLockResult FlockDriveLocks::open(const std::string& id, int& fd) const {
-    auto unavailable = [](std::string why) { return DriveLockResult{DriveLockState::Unavailable, std::move(why)}; };
-    if (::mkdir(folder_.c_str(), 0755) != 0 && errno != EEXIST)
-        return unavailable("cannot create the lock folder " + folder_ + ": " + std::strerror(errno));
-    // The folder by a descriptor, so the file is made where the folder was checked.
-    const int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dir < 0) return unavailable("cannot open the lock folder " + folder_ + ": " + std::strerror(errno));
-    const std::string file = sanitiseLockId(id) + ".lock";
-    // O_NOFOLLOW: a link planted under the lock's name must not make us create or lock
-    // a file of someone else's choosing. O_NONBLOCK: nor may a FIFO hang us.
-    fd = ::openat(dir, file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
-    const int openError = errno;
-    ::close(dir);
-    const std::string path = folder_ + "/" + file;
-    if (fd < 0) return unavailable("cannot open the lock file " + path + ": " + std::strerror(openError));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        fd = -1;
-        return unavailable("the lock file " + path + " is no regular file");
+namespace {
+
+constexpr mode_t kLockMode = 0600;
+constexpr int kLockFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+// Taken while an untrusted lock file is replaced. No lock file's name starts with '.'.
+constexpr const char* kReplaceGuard = ".replace.guard";
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+bool trusted(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 07777) == kLockMode;
+}
+
+std::string modeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Opens `name` in `dir` for locking, making it (exactly kLockMode) when it is missing.
+// -1 with errno; EEXIST when another program made it between the two steps.
+int openOrCreate(int dir, const std::string& name) {
+    const int fd = ::openat(dir, name.c_str(), kLockFlags);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    UniqueFd made(createExclusive(dir, name, kLockMode, O_RDWR | O_NONBLOCK));
+    if (!made) return -1;
+    // The umask may have taken more than asked; the file is ours, made just now.
+    if (::fchmod(made.get(), kLockMode) != 0) {
+        const int error = errno;
+        ::unlinkat(dir, name.c_str(), 0);
+        errno = error;
+        return -1;
     }
+    return made.release();
+}
+
+bool tryLock(int fd, int& error) {
     int rc;
     do {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc < 0 && errno == EINTR);
-    if (rc == 0) return {DriveLockState::Taken, {}};
-    const int lockError = errno;
-    ::close(fd);
+    error = rc == 0 ? 0 : errno;
+    return rc == 0;
+}
+
+}  // namespace
+
+bool FlockDriveLocks::replaceUntrusted(int dir, const std::string& file, const struct stat& seen,
+                                       std::string& why) const {
+    // Two programs replacing one file at once could each delete the file the other
+    // has just made, and each would then hold a lock on a file of its own. So the
+    // replacement happens under a lock of its own, on a file only this user can open.
+    const std::string guardPath = folder_ + "/" + kReplaceGuard;
+    UniqueFd guard;
+    for (int attempt = 0; attempt < 2 && !guard; ++attempt) guard.reset(openOrCreate(dir, kReplaceGuard));
+    if (!guard) {
+        why = "cannot open " + guardPath + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(guard.get(), &st) != 0 || !trusted(st)) {
+        why = "the file " + guardPath + " has another owner or mode: remove it";
+        return false;
+    }
+    // Its holders are programs of this user that replace a file: a few calls long.
+    int error = 0;
+    for (int wait = 0; !tryLock(guard.get(), error); ++wait) {
+        if (error != EWOULDBLOCK || wait >= 500) {
+            why = "cannot lock " + guardPath + ": " + std::strerror(error);
+            return false;
+        }
+        ::usleep(10'000);
+    }
+    // Only the very file found untrusted is deleted, never one made meanwhile. It is
+    // still open here, so its inode cannot have been given to another file.
+    struct stat now {};
+    if (::fstatat(dir, file.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, seen) &&
+        ::unlinkat(dir, file.c_str(), 0) != 0) {
+        why = "cannot replace the lock file " + folder_ + "/" + file + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+DriveLockResult FlockDriveLocks::open(const std::string& id, int& fd) {
     fd = -1;
-    if (lockError == EWOULDBLOCK) return {DriveLockState::Busy, {}};
-    return unavailable("cannot lock " + path + ": " + std::strerror(lockError));
+    const DriveLockState cannot = rootProgram_ ? DriveLockState::Unavailable : DriveLockState::Refused;
+    auto fail = [cannot](std::string why) { return DriveLockResult{cannot, std::move(why), {}}; };
+    // The folder by a descriptor, so every file is made and checked where the folder was.
+    const OpenedFolder dir = openWritableFolder(folder_, 0755);
+    if (!dir) return fail(dir.error != 0 ? "cannot open the lock folder " + folder_ + ": " + dir.problem : dir.problem);
+    const std::string file = sanitiseLockId(id) + ".lock";
+    const std::string path = folder_ + "/" + file;
+    std::string note;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        // O_NOFOLLOW: a link planted under the lock's name must not make us create or lock
+        // a file of someone else's choosing. O_NONBLOCK: nor may a FIFO hang us.
+        UniqueFd lock(openOrCreate(dir.fd.get(), file));
+        if (!lock && errno == EEXIST) continue;  // another program made it just now
+        if (!lock) return fail("cannot open the lock file " + path + ": " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(lock.get(), &st) != 0)
+            return fail("cannot open the lock file " + path + ": " + std::strerror(errno));
+        if (!S_ISREG(st.st_mode)) return fail("the lock file " + path + " is no regular file");
+        if (!trusted(st)) {
+            // Whoever else can open the file can hold its lock for ever.
+            std::string why;
+            if (!replaceUntrusted(dir.fd.get(), file, st, why)) return fail(why);
+            if (replacedTold_.insert(path).second)
+                note = "Lock file " + path + " had another owner or mode (uid " + std::to_string(st.st_uid) +
+                       ", mode " + modeText(st.st_mode) + "): replaced";
+            continue;
+        }
+        int error = 0;
+        if (!tryLock(lock.get(), error)) {
+            if (error == EWOULDBLOCK) return {DriveLockState::Busy, {}, note};
+            return fail("cannot lock " + path + ": " + std::strerror(error));
+        }
+        // A file replaced by another program meanwhile is no longer under the name: its
+        // lock would exclude nobody.
+        struct stat now {};
+        if (::fstatat(dir.fd.get(), file.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !sameFile(now, st)) continue;
+        fd = lock.release();
+        return {DriveLockState::Taken, {}, note};
+    }
+    return fail("the lock file " + path + " keeps changing");
 }
 
 DriveLockResult FlockDriveLocks::take(int drive) {
     const std::optional<std::string> raw = idOf_(drive);
-    if (!raw) return {DriveLockState::Unavailable, "no drive " + std::to_string(drive)};
+    if (!raw) return {DriveLockState::Unavailable, "no drive " + std::to_string(drive), {}};
     const std::string id = sanitiseLockId(*raw);
     std::lock_guard lock(mu_);
     auto it = held_.find(drive);
-    if (it != held_.end() && it->second.id == id) return {DriveLockState::Taken, {}};
+    if (it != held_.end() && it->second.id == id) return {DriveLockState::Taken, {}, {}};
     // Drive numbers follow plug order: a disk we hold may now have another number.
     // Its lock moves with it; opening the file again would find our own lock.
     for (auto other = held_.begin(); other != held_.end(); ++other) {
@@ -195,7 +293,7 @@ DriveLockResult FlockDriveLocks::take(int drive) {
         held_.erase(other);
         if (it != held_.end()) ::close(it->second.fd);
         held_[drive] = moved;
-        return {DriveLockState::Taken, {}};
+        return {DriveLockState::Taken, {}, {}};
     }
     if (it != held_.end()) {
         // Another disk took this number: its lock is not this one.

@@ -1,12 +1,23 @@
 // System-wide drive locks on Linux: an flock() on one file per disk in a lock
 // folder (/run/raid-gui by default) that every RAID GUI program on the machine uses.
+//
+// flock() works on any descriptor, even one opened only for reading, so whoever can
+// open a lock file can hold the lock for ever and keep every program off the drive.
+// Lock files are therefore this process's user's own (root's, for the programs that
+// use the drives), mode 0600, in a folder nobody else may write; a lock file with
+// another owner or mode is not trusted: it is deleted and made anew, and the user is
+// told once.
 #pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -33,10 +44,17 @@ std::string stableDiskId(const std::string& sysRoot, const std::string& devRoot,
 // The flock implementation, for any notion of a drive's id (the real disks, the
 // simulated machine). flock locks belong to the open file description, so two
 // instances in one process exclude each other just like two programs do.
+//
+// A lock that cannot be taken for want of rights, or in a folder that is refused, is
+// Unavailable for a root program (it goes on without locks, as with no lock folder at
+// all) and Refused for any other: a user's program never talks to a drive a root
+// program may be using.
 class FlockDriveLocks final : public DriveLockPort {
 public:
     // idOf: the drive's raw id (sanitised here); nullopt when there is no such drive.
-    FlockDriveLocks(std::string folder, std::function<std::optional<std::string>(int)> idOf);
+    // rootProgram: whether a lock that cannot be had leaves the drive usable.
+    FlockDriveLocks(std::string folder, std::function<std::optional<std::string>(int)> idOf,
+                    bool rootProgram = ::geteuid() == 0);
     ~FlockDriveLocks() override;
     FlockDriveLocks(const FlockDriveLocks&) = delete;
     FlockDriveLocks& operator=(const FlockDriveLocks&) = delete;
@@ -55,12 +73,15 @@ private:
         std::string id;
         int fd = -1;
     };
-    DriveLockResult open(const std::string& id, int& fd) const;
+    DriveLockResult open(const std::string& id, int& fd);
+    bool replaceUntrusted(int dir, const std::string& file, const struct stat& seen, std::string& why) const;
 
     const std::string folder_;
     const std::function<std::optional<std::string>(int)> idOf_;
+    const bool rootProgram_;
     mutable std::mutex mu_;
     std::map<int, Held> held_;
+    std::set<std::string> replacedTold_;  // lock files whose replacement the user was told of
 };
 
 // Locks for the disk table's drives, named by stableDiskId.

@@ -3,11 +3,17 @@
 // names), opened with O_NONBLOCK, and checked again with fstat on the open handle, so
 // neither a FIFO nor a device in the log's place can block the program or feed it
 // endless data, and nothing is ever written into one.
+//
+// Files are written only into a folder that nobody but root or this process's user
+// can write (platform/linux/LinuxSafeFolder.h), and never through a link: a new file
+// is made exclusively, an existing one opened without following a link, a replaced
+// one written as a new file of ours and renamed over the name. Files are read so too
+// from a folder others can write: a link planted there is not followed, so that its
+// target's content never reaches a file this program writes.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +22,7 @@
 #include <system_error>
 
 #include "platform/FileStore.h"
-#include "platform/linux/LinuxFolders.h"
+#include "platform/linux/LinuxSafeFolder.h"
 
 namespace raid {
 namespace {
@@ -46,13 +52,6 @@ private:
     int fd_;
 };
 
-enum class Kind { missing, regular, other, error };
-
-Kind kindOf(const std::string& path, struct stat& st) {
-    if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode) ? Kind::regular : Kind::other;
-    return (errno == ENOENT || errno == ENOTDIR) ? Kind::missing : Kind::error;
-}
-
 bool writeAll(int fd, std::string_view data) {
     const char* at = data.data();
     std::size_t left = data.size();
@@ -69,43 +68,57 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-void makeParent(const std::string& path) {
-    const fs::path p(path);
-    std::error_code ec;
-    if (p.has_parent_path()) fs::create_directories(p.parent_path(), ec);
-}
+// Folders made on the way to a file: others may read them (the day logs are read by
+// whoever may read the folder), nobody else may write them.
+constexpr mode_t kFolderMode = 0755;
 
-// A new file beside `base` that nobody else can have opened: O_EXCL refuses whatever
-// already stands there (a stale temp file, a FIFO, a symlink). The mode is left to the
-// umask, as for any file the user's programs create.
-int createUnique(const std::string& base, std::string& name) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        name = base + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
+// A file's name inside its folder; empty for paths that name no file.
+std::string fileName(const std::string& path) {
+    std::string name = linuxport::nameOf(path);
+    if (name == "." || name == "..") name.clear();
+    return name;
 }
 
 // Opens `path` for reading when it is a regular file of at most `limit` bytes: checked
 // by name before the open (so a FIFO is never opened) and by handle after it (the name
 // may have changed in between). The descriptor, or -1 with `status` saying why; `st`
-// describes the open file.
-int openRegular(const std::string& path, std::size_t limit, struct stat& st, ReadStatus& status) {
-    switch (kindOf(path, st)) {
-        case Kind::missing: status = ReadStatus::missing; return -1;
-        case Kind::other: status = ReadStatus::notRegular; return -1;
-        case Kind::error: status = ReadStatus::unreadable; return -1;
-        case Kind::regular: break;
+// describes the open file. With `ownFolder` the file is looked for as the files this
+// program writes are: in a folder others can write, a link under the name is not
+// followed (notRegular).
+int openRegular(const std::string& path, std::size_t limit, struct stat& st, ReadStatus& status, bool ownFolder) {
+    linuxport::UniqueFd folder;
+    std::string name = path;
+    int noFollow = 0;
+    if (ownFolder) {
+        bool trusted = false;
+        linuxport::OpenedFolder dir = linuxport::openFolderForReading(linuxport::folderOf(path), trusted);
+        if (!dir) {
+            status = (dir.error == ENOENT || dir.error == ENOTDIR) ? ReadStatus::missing : ReadStatus::unreadable;
+            return -1;
+        }
+        folder = std::move(dir.fd);
+        name = linuxport::nameOf(path);
+        if (name.empty()) name.push_back('.');
+        if (!trusted) noFollow = O_NOFOLLOW;
+    }
+    const int at = ownFolder ? folder.get() : AT_FDCWD;
+    if (::fstatat(at, name.c_str(), &st, noFollow ? AT_SYMLINK_NOFOLLOW : 0) != 0) {
+        status = (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::missing : ReadStatus::unreadable;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        status = ReadStatus::notRegular;
+        return -1;
     }
     if (static_cast<std::uint64_t>(st.st_size) > limit) {
         status = ReadStatus::tooLarge;
         return -1;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | kOpenFlags);
+    const int fd = ::openat(at, name.c_str(), O_RDONLY | kOpenFlags | noFollow);
     if (fd < 0) {
-        status = (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::missing : ReadStatus::unreadable;
+        status = (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::missing
+                 : errno == ELOOP                      ? ReadStatus::notRegular
+                                                       : ReadStatus::unreadable;
         return -1;
     }
     status = ReadStatus::unreadable;
@@ -156,8 +169,10 @@ public:
     }
 
     std::optional<std::uint64_t> size(const std::string& path) override {
+        // The file an append would write: a link is none (appends never go through one),
+        // so a caller that checks the length before appending replaces the name instead.
         struct stat st {};
-        if (kindOf(path, st) != Kind::regular) return std::nullopt;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
         return static_cast<std::uint64_t>(st.st_size);
     }
 
@@ -170,7 +185,7 @@ public:
     BoundedRead readBounded(const std::string& path, std::size_t limit) override {
         BoundedRead r;
         struct stat st {};
-        const int fd = openRegular(path, limit, st, r.status);
+        const int fd = openRegular(path, limit, st, r.status, true);
         if (fd < 0) return r;
         Descriptor guard(fd);
         std::string text;
@@ -201,18 +216,28 @@ public:
     OpenedFile openForRead(const std::string& path, std::size_t limit) override {
         OpenedFile f;
         struct stat st {};
-        const int fd = openRegular(path, limit, st, f.status);
+        // An image the user picked: read where the user's path leads.
+        const int fd = openRegular(path, limit, st, f.status, false);
         if (fd < 0) return f;
         f.reader = std::make_unique<PosixReader>(fd, static_cast<std::uint64_t>(st.st_size));
         return f;
     }
 
     bool append(const std::string& path, std::string_view data) override {
+        const linuxport::OpenedFolder dir = linuxport::openWritableFolder(linuxport::folderOf(path), kFolderMode);
+        const std::string name = fileName(path);
+        if (!dir || name.empty()) return false;
         struct stat st {};
-        const Kind kind = kindOf(path, st);
-        if (kind == Kind::other || kind == Kind::error) return false;
-        if (kind == Kind::missing) makeParent(path);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | kOpenFlags, 0666);
+        bool created = false;
+        int fd = -1;
+        if (::fstatat(dir.fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            // A link is not written through, whatever it leads to.
+            if (!S_ISREG(st.st_mode)) return false;
+            fd = ::openat(dir.fd.get(), name.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | kOpenFlags);
+        } else if (errno == ENOENT) {
+            fd = linuxport::createExclusive(dir.fd.get(), name, 0666, O_WRONLY | O_APPEND | O_NONBLOCK);
+            created = true;
+        }
         if (fd < 0) return false;
         Descriptor guard(fd);
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -220,35 +245,50 @@ public:
         if (writeAll(fd, data) && guard.close()) return true;
         // A full disk can leave part of the data behind. Cut it off again so the file
         // keeps exactly what it held: the next save can then still just append.
-        if (kind == Kind::missing && before == 0) {
-            ::unlink(path.c_str());
+        if (created && before == 0) {
+            ::unlinkat(dir.fd.get(), name.c_str(), 0);
         } else if (guard.get() >= 0) {
             (void)::ftruncate(fd, before);
         } else {
-            (void)::truncate(path.c_str(), before);
+            Descriptor again(::openat(dir.fd.get(), name.c_str(), O_WRONLY | O_NOFOLLOW | kOpenFlags));
+            struct stat now {};
+            if (again.get() >= 0 && ::fstat(again.get(), &now) == 0 && now.st_dev == st.st_dev &&
+                now.st_ino == st.st_ino)
+                (void)::ftruncate(again.get(), before);
         }
         return false;
     }
 
     bool replace(const std::string& path, std::string_view data) override {
+        const linuxport::OpenedFolder dir = linuxport::openWritableFolder(linuxport::folderOf(path), kFolderMode);
+        const std::string name = fileName(path);
+        if (!dir || name.empty()) return false;
+        // The name itself is replaced, so a link there (one of our own: nobody else can
+        // write the folder) is replaced, never written through; what it leads to must
+        // still be a regular file or nothing.
         struct stat st {};
-        const Kind kind = kindOf(path, st);
-        if (kind == Kind::other || kind == Kind::error) return false;
-        makeParent(path);
+        bool existed = false;
+        if (::fstatat(dir.fd.get(), name.c_str(), &st, 0) == 0) {
+            if (!S_ISREG(st.st_mode)) return false;
+            existed = true;
+        } else if (errno != ENOENT) {
+            return false;
+        }
         std::string temp;
-        const int fd = createUnique(path, temp);
+        const int fd = linuxport::createUnique(dir.fd.get(), name, ".tmp", 0666, temp);
         if (fd < 0) return false;
         bool ok = false;
         {
             Descriptor guard(fd);
-            // The new content keeps the permissions the old file had.
-            if (kind == Kind::regular) (void)::fchmod(fd, st.st_mode & 07777);
+            // The new content keeps the permissions the old file had, set on our own
+            // new file (the set-id bits never).
+            if (existed) (void)::fchmod(fd, st.st_mode & 0777);
             // Flushed before the rename: after a power cut the name shows the old
             // content or the new one, never an empty file.
             ok = writeAll(fd, data) && ::fsync(fd) == 0 && guard.close();
         }
-        if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-        if (!ok) ::unlink(temp.c_str());
+        if (ok) ok = ::renameat(dir.fd.get(), temp.c_str(), dir.fd.get(), name.c_str()) == 0;
+        if (!ok) ::unlinkat(dir.fd.get(), temp.c_str(), 0);
         return ok;
     }
 
@@ -260,19 +300,26 @@ public:
     }
 
     bool folderWritable(const std::string& folder) override {
-        struct stat st {};
-        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+        // A folder others can write is not written at all.
+        const linuxport::OpenedFolder dir = linuxport::openWritableFolder(folder);
+        if (!dir) return false;
         // Permission bits say little (ACLs, read-only mounts, a full disk's reserve):
         // creating a file is the only question that gets a true answer.
         std::string probe;
-        const int fd = createUnique((fs::path(folder) / ".raid-gui-write-probe").string(), probe);
+        const int fd = linuxport::createUnique(dir.fd.get(), ".raid-gui-write-probe", ".tmp", 0600, probe);
         if (fd < 0) return false;
         ::close(fd);
-        ::unlink(probe.c_str());
+        ::unlinkat(dir.fd.get(), probe.c_str(), 0);
         return true;
     }
 
-    bool makeFolder(const std::string& folder) override { return linuxport::makeFolders(folder); }
+    bool makeFolder(const std::string& folder) override {
+        // The same walk every write takes: missing folders are made only inside one
+        // that root or this user owns and nobody else can write (or a sticky one like
+        // /tmp), never through another user's link, and the folder must pass the same
+        // check as any folder written into.
+        return static_cast<bool>(linuxport::openWritableFolder(folder, ::geteuid() == 0 ? 0755 : 0700));
+    }
 };
 
 }  // namespace

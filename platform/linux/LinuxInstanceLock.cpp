@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/linux/LinuxDriveLocks.h"
+#include "platform/linux/LinuxSafeFolder.h"
+
 namespace raid::linuxport {
 namespace {
 
@@ -37,6 +40,9 @@ std::string LinuxInstanceLock::lockPath(const std::string& name) const {
     if (runtime && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
         st.st_uid == ::geteuid())
         return std::string(runtime) + "/" + file + ".lock";
+    // Root makes no file where others can write (anyone could make the name first and
+    // keep the window from ever starting): root's own folder of the drive locks.
+    if (::geteuid() == 0) return std::string(kDefaultLockFolder) + "/" + file + "-0.lock";
     return "/tmp/" + file + "-" + std::to_string(::geteuid()) + ".lock";
 }
 
@@ -45,7 +51,16 @@ bool LinuxInstanceLock::acquire(const std::string& name) {
     const std::string path = lockPath(name);
     // O_NOFOLLOW: in a shared folder such as /tmp another user could plant a
     // symlink under our name and have us create or lock a file of their choosing.
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    constexpr int kFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+    int fd = -1;
+    if (::geteuid() == 0) {
+        // A root program's files go only into a folder nobody else can write.
+        const OpenedFolder dir = openWritableFolder(folderOf(path), 0755);
+        if (!dir) return false;
+        fd = ::openat(dir.fd.get(), nameOf(path).c_str(), kFlags, 0600);
+    } else {
+        fd = ::open(path.c_str(), kFlags, 0600);
+    }
     if (fd < 0) return false;
     struct stat st {};
     // A file someone else made in advance is not ours to trust: they could hold the

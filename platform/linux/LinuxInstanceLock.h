@@ -11,7 +11,8 @@ namespace raid::linuxport {
 // An flock() on a lock file: the kernel drops it when the holder exits in any way,
 // so a crashed instance never keeps later starts out. The file lives in
 // $XDG_RUNTIME_DIR (per user, per session) as "<name>.lock", or when that is not
-// set (or not a folder of ours) in /tmp as "<name>-<uid>.lock".
+// set (or not a folder of ours) in /tmp as "<name>-<uid>.lock"; for root, which
+// makes no file where others can write, in /run/raid-gui as "<name>-0.lock".
 class LinuxInstanceLock final : public InstanceLock {
 public:
     // directory empty: choose as described above at acquire() time; otherwise the

@@ -4,19 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 
 #include "platform/FileStore.h"
 #include "platform/RegistryText.h"
+#include "platform/linux/LinuxSafeFolder.h"
 
 namespace raid {
 
 namespace {
 
-namespace fs = std::filesystem;
 
 constexpr std::size_t kMaxSettingsFile = 1 << 20;
 
@@ -89,27 +87,21 @@ private:
         values_ = std::move(parsed.values);
     }
 
-    // The new content beside the file, flushed, then renamed over it.
+    // The new content beside the file, flushed, then renamed over it. Only into a
+    // folder nobody else can write, and only through a new file of our own.
     std::string store(const std::string& text) {
         if (refused_) return path_ + ": not a regular file";
-        const fs::path target(path_);
-        std::error_code ec;
-        if (target.has_parent_path() && !fs::exists(target.parent_path(), ec)) {
-            fs::create_directories(target.parent_path(), ec);
-            if (ec) return ec.message();
-            fs::permissions(target.parent_path(), fs::perms::owner_all, ec);
-        }
-        static std::atomic<unsigned> counter{0};
+        // A folder made for the settings is the owner's alone: the file holds the
+        // password record.
+        const linuxport::OpenedFolder dir = linuxport::openWritableFolder(linuxport::folderOf(path_), 0700);
+        if (!dir) return dir.problem;
+        const std::string name = linuxport::nameOf(path_);
+        if (name.empty() || name == "." || name == "..") return path_ + ": not a regular file";
         std::string temp;
-        int fd = -1;
-        for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-            temp = path_ + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
-            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-            if (fd < 0 && errno != EEXIST) break;
-        }
+        int fd = linuxport::createUnique(dir.fd.get(), name, ".tmp", 0600, temp);
         if (fd < 0) return errorText(errno);
         int err = 0;
-        // The umask may have widened nothing, but make sure: the file holds the password record.
+        // The umask may have widened nothing, but make sure: the file is ours, made just now.
         if (::fchmod(fd, 0600) != 0) err = errno;
         std::size_t done = 0;
         while (err == 0 && done < text.size()) {
@@ -125,23 +117,18 @@ private:
         if (::close(fd) != 0 && err == 0) err = errno;
         if (err == 0) {
             struct stat st {};
-            if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-                ::unlink(temp.c_str());
+            if (::fstatat(dir.fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+                ::unlinkat(dir.fd.get(), temp.c_str(), 0);
                 return path_ + ": not a regular file";
             }
-            if (::rename(temp.c_str(), path_.c_str()) != 0) err = errno;
+            if (::renameat(dir.fd.get(), temp.c_str(), dir.fd.get(), name.c_str()) != 0) err = errno;
         }
         if (err != 0) {
-            ::unlink(temp.c_str());
+            ::unlinkat(dir.fd.get(), temp.c_str(), 0);
             return errorText(err);
         }
         // The rename itself reaches the disk with the folder.
-        const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
-        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            (void)::fsync(dir);
-            ::close(dir);
-        }
+        (void)::fsync(dir.fd.get());
         return "";
     }
 

@@ -1,18 +1,25 @@
 // raid-gui-monitor as its users run it, on simulated enclosures (raid-gui-monitor-sim is
 // the same program with the simulated machine): set up without a window, watch and mail
 // through a real SMTP server, end on SIGTERM with the enclosure told, and answer
-// --status for scripts.
+// --status for scripts; run as root, another user of the machine can neither keep it
+// off an enclosure nor have it write through a link.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "monitor/TimeFormat.h"
 #include "notify/PythonSmtpServer.h"
 #include "support/ScenarioKit.h"
 #include "support/ToolRun.h"
@@ -62,6 +69,45 @@ struct Background {
     }
     ~Background() { stop(); }
 };
+
+// Another user of the machine (nobody), for a test that runs as root.
+const std::string kOtherUser = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+constexpr uid_t kOtherUid = 65534;
+bool otherUserAvailable() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
+int asOtherUser(const std::string& shell) { return std::system((kOtherUser + "sh -c '" + shell + "'").c_str()); }
+
+// Polls `done` until it holds or `seconds` have passed.
+template <class Done>
+bool waitFor(Done done, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+// Requests a trace shows sent to physical drive `drive` (opening and closing it are none).
+int requestsTo(const std::string& trace, int drive) {
+    std::istringstream lines(trace);
+    bool open = false;
+    int requests = 0;
+    for (std::string l; std::getline(lines, l);) {
+        if (l.find(" OPEN ") != std::string::npos)
+            open = l.find(" OPEN PhysicalDrive" + std::to_string(drive) + " ok") != std::string::npos;
+        else if (l.find(" CLOSE") != std::string::npos)
+            open = false;
+        else if (open)
+            ++requests;
+    }
+    return requests;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
 
 struct MonitorTool : ::testing::Test {
     ScenarioKit kit;
@@ -257,14 +303,7 @@ TEST_F(MonitorTool, StatusBesideTheServiceReadsItsSummaryAndSendsNothing) {
               "Reported by the running raid-gui-monitor at its last poll. healthy")
         << r.out;
     // It sent the locked drive nothing: no request but opening and closing it.
-    const std::string look = slurp(kit.dir() + "/look.trace");
-    std::istringstream lines(look);
-    bool afterOpen1 = false;
-    for (std::string l; std::getline(lines, l);) {
-        if (l.find("OPEN PhysicalDrive1") != std::string::npos) afterOpen1 = true;
-        else if (l.find("CLOSE") != std::string::npos) afterOpen1 = false;
-        else EXPECT_FALSE(afterOpen1) << l;
-    }
+    EXPECT_EQ(requestsTo(slurp(kit.dir() + "/look.trace"), 1), 0);
 
     // The service gone, its summary goes with it; the next look is a look of its own.
     EXPECT_EQ(service.stop(), 0);
@@ -325,6 +364,157 @@ TEST_F(MonitorTool, EventsTheLogFolderCannotTakeGoToTheStateFolderOrAreCountedAt
     EXPECT_EQ(sim.status, 2);
     EXPECT_EQ(sim.err.rfind("raid-gui-sim: ", 0), 0u) << sim.err;
     EXPECT_NE(sim.err.find(why), std::string::npos) << sim.err;
+}
+
+TEST_F(MonitorTool, AnotherUserCanNeitherKeepTheServiceOffAnEnclosureNorMakeALookOfTheirsTalkToIt) {
+    if (!otherUserAvailable()) GTEST_SKIP() << "needs root and setpriv";
+    healthyEnclosure();
+    kit.line("2 status 1 " +
+             kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
+    const std::string file = scenario();
+    namespace fs = std::filesystem;
+    ASSERT_EQ(::chmod(kit.dir().c_str(), 0755), 0);  // others may look in, as in /run
+    const std::string locks = kit.dir() + "/locks";
+    fs::create_directory(locks);
+    ASSERT_EQ(::chmod(locks.c_str(), 0755), 0);
+    // Lock files as earlier versions left them: root's and 0644, so that the other user
+    // can open one for reading and hold its lock; and one that user's own.
+    const std::string held = locks + "/sim-PhysicalDrive1.lock", theirs = locks + "/sim-PhysicalDrive0.lock";
+    std::ofstream(held).close();
+    std::ofstream(theirs).close();
+    ASSERT_EQ(::chmod(held.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(theirs.c_str(), 0644), 0);
+    ASSERT_EQ(::chown(theirs.c_str(), kOtherUid, kOtherUid), 0);
+    struct Holder {
+        pid_t pid = -1;
+        ~Holder() {
+            if (pid <= 0) return;
+            ::kill(-pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } holder;
+    holder.pid = ::fork();
+    if (holder.pid == 0) {
+        ::setpgid(0, 0);
+        ::execl("/usr/bin/setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "flock", "-F", "-x",
+                held.c_str(), "sleep", "600", static_cast<char*>(nullptr));
+        ::_exit(97);
+    }
+    ASSERT_GT(holder.pid, 0);
+    auto lockHeld = [&held] {
+        const int fd = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return false;
+        const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        ::close(fd);
+        return busy;
+    };
+    ASSERT_TRUE(waitFor(lockHeld, 60)) << "the other user's lock was never taken";
+
+    // The service alerts the pulled drive all the same, and says once what it replaced.
+    const std::string out = kit.dir() + "/watch.out";
+    Background service;
+    ASSERT_TRUE(service.start({"--scenario", file, "--lock-dir", locks, "--log-dir", kit.dir() + "/logs"}, out,
+                              kit.dir() + "/watch.err"));
+    EXPECT_TRUE(waitFor([&] { return slurp(out).find(" Alert[kind=") != std::string::npos; }, 120))
+        << "no alert while another user held a lock file:\n"
+        << slurp(out);
+    const std::string watched = slurp(out);
+    EXPECT_EQ(count(watched, "Lock file " + held + " had another owner or mode (uid 0, mode 0644): replaced"), 1u)
+        << watched;
+    EXPECT_EQ(count(watched, "Lock file " + theirs + " had another owner or mode (uid 65534, mode 0644): replaced"), 1u)
+        << watched;
+    EXPECT_EQ(watched.find("in use by another RAID GUI"), std::string::npos) << watched;
+    for (const std::string& lock : {held, theirs}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(lock.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_NE(asOtherUser("exec 2>/dev/null; exec 3< " + lock), 0) << "the other user can still open " << lock;
+    }
+
+    // The other user's look while the service runs: the service's summary, and the
+    // enclosure is sent nothing.
+    const std::string mine = kit.dir() + "/other";
+    fs::create_directory(mine);
+    ASSERT_EQ(::chown(mine.c_str(), kOtherUid, kOtherUid), 0);
+    const std::string look = "--status --scenario " + file + " --lock-dir " + locks + " --trace " + mine +
+                             "/look.trace --log-dir " + mine + "/logs";
+    ASSERT_TRUE(waitFor([&] { return fs::exists(locks + "/status.json"); }, 120));
+    test::ToolResult r = test::runBuiltTool("raid-gui-monitor-sim", look + " --json", mine, "", kOtherUser);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(pythonReads(r.out, "d[\"notes\"][0]"), "Reported by the running raid-gui-monitor at its last poll.")
+        << r.out;
+    EXPECT_EQ(requestsTo(slurp(mine + "/look.trace"), 1), 0);
+    EXPECT_EQ(service.stop(), 0);
+
+    // With the service gone the lock files stay root's: the look still sends the
+    // enclosure nothing, and says why.
+    r = test::runBuiltTool("raid-gui-monitor-sim", look, mine, "", kOtherUser);
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.out.find("PhysicalDrive1 not used, no lock: cannot open the lock file "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Permission denied"), std::string::npos) << r.out;
+    const std::string trace = slurp(mine + "/look.trace");
+    EXPECT_NE(trace.find(" OPEN PhysicalDrive1 ok"), std::string::npos) << trace;  // it is there
+    EXPECT_EQ(requestsTo(trace, 1), 0) << trace;
+}
+
+TEST_F(MonitorTool, AsRootItWritesNothingIntoAFolderAnotherUserCanWriteNorThroughTheirLinks) {
+    if (!otherUserAvailable()) GTEST_SKIP() << "needs root and setpriv";
+    healthyEnclosure();
+    const std::string file = scenario();
+    namespace fs = std::filesystem;
+    ASSERT_EQ(::chmod(kit.dir().c_str(), 0755), 0);
+    // A file of root's nobody else may read: a day log of another folder.
+    const std::string victim = kit.dir() + "/victim.log";
+    std::ofstream(victim, std::ios::binary) << "----\r\nroot's own line\r\n";
+    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    // The other user's folder, given as the lock folder (where the status files go) and
+    // as the log folder, with links to the victim under every name root might write.
+    const std::string theirs = kit.dir() + "/theirs";
+    fs::create_directory(theirs);
+    ASSERT_EQ(::chown(theirs.c_str(), kOtherUid, kOtherUid), 0);
+    std::string links;
+    for (const char* name : {"status.txt.new", "status.json.new", "status.txt", "status.json"})
+        links += "ln -s " + victim + " " + theirs + "/" + name + " && ";
+    const double now = static_cast<double>(std::time(nullptr));
+    for (double day : {now - 86400, now, now + 86400})
+        links += "ln -s " + victim + " " + theirs + "/" + formatYymmdd(day) + ".log && ";
+    ASSERT_EQ(asOtherUser(links + "true"), 0);
+    const std::size_t planted =
+        static_cast<std::size_t>(std::distance(fs::directory_iterator(theirs), fs::directory_iterator{}));
+
+    const std::string out = kit.dir() + "/watch.out", err = kit.dir() + "/watch.err";
+    Background service;
+    ASSERT_TRUE(service.start({"--scenario", file, "--lock-dir", theirs, "--log-dir", theirs}, out, err));
+    const std::string refusal = "the folder " + theirs + " belongs to another user (uid 65534)";
+    EXPECT_TRUE(
+        waitFor([&] { return slurp(err).find("no status files for --status: " + refusal) != std::string::npos; }, 120))
+        << slurp(err);
+    EXPECT_TRUE(waitFor([&] { return slurp(out).find("Log folder cannot be written") != std::string::npos; }, 120))
+        << slurp(out);
+    EXPECT_EQ(service.stop(), 0);
+    const std::string watched = slurp(out);
+    EXPECT_NE(watched.find("Drives not locked against other RAID GUI programs: " + refusal), std::string::npos)
+        << watched;
+    EXPECT_EQ(count(slurp(err), "no status files"), 1u) << slurp(err);  // said once
+
+    // The settings are not saved there either.
+    const test::ToolResult set = monitor("--set port=2525 --settings " + theirs + "/settings.reg");
+    EXPECT_EQ(set.status, 1) << set.out << set.err;
+    EXPECT_NE(set.err.find(refusal), std::string::npos) << set.err;
+
+    // The victim is as it was, and root made nothing in the other user's folder.
+    EXPECT_EQ(slurp(victim), "----\r\nroot's own line\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    std::size_t entries = 0;
+    for (const auto& entry : fs::directory_iterator(theirs)) {
+        ++entries;
+        ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kOtherUid) << entry.path();
+    }
+    EXPECT_EQ(entries, planted);
 }
 
 TEST_F(MonitorMail, TestMailReachesTheServerOrSaysWhyNot) {

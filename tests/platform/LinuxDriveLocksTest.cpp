@@ -1,12 +1,16 @@
 // Drive locks on Linux: two holders exclude each other (flock is per open file
 // description, so two instances in one process behave like two programs), a lock
-// that cannot be taken says why instead of passing for "busy", and disk ids from
-// hostile sysfs text stay one harmless file name.
+// that cannot be taken says why instead of passing for "busy", a lock file that
+// others could hold is replaced, a folder others can write is refused, and disk ids
+// from hostile sysfs text stay one harmless file name.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <barrier>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -48,7 +52,9 @@ TEST(LinuxDriveLocks, TwoHoldersExcludeEachOtherPerDriveUntilRelease) {
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     ASSERT_EQ(::stat(first.lockPath("disk-a").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0022, 0u);
+    // Nobody else may open it: whoever can open a lock file can hold its lock.
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
 
     first.release(0);
     EXPECT_TRUE(std::filesystem::exists(first.lockPath("disk-a")));  // never deleted
@@ -87,21 +93,23 @@ TEST(LinuxDriveLocks, ALockFollowsItsDiskToANewNumber) {
 
 TEST(LinuxDriveLocks, LocksThatCannotBeTakenAreUnavailableWithAReasonNotBusy) {
     FakeTree tree;
+    // As a root program sees them (another user's program would not use the drive).
+    constexpr bool kRoot = true;
     // A folder nobody can create (not even root: /proc takes no new entries).
-    FlockDriveLocks noFolder("/proc/self/raid-gui-locks", ids({"disk-a"}));
+    FlockDriveLocks noFolder("/proc/self/raid-gui-locks", ids({"disk-a"}), kRoot);
     DriveLockResult r = noFolder.take(0);
     EXPECT_EQ(r.state, DriveLockState::Unavailable);
     EXPECT_NE(r.reason.find("/proc/self/raid-gui-locks"), std::string::npos) << r.reason;
 
     // A file where the folder should be.
     tree.write(tree.root + "/plain", "x");
-    FlockDriveLocks fileFolder(tree.root + "/plain", ids({"disk-a"}));
+    FlockDriveLocks fileFolder(tree.root + "/plain", ids({"disk-a"}), kRoot);
     EXPECT_EQ(fileFolder.take(0).state, DriveLockState::Unavailable);
 
     // A symlink planted under the lock's name: never followed, the target stays untouched.
     const std::string folder = tree.root + "/locks";
     std::filesystem::create_directories(folder);
-    FlockDriveLocks locks(folder, ids({"disk-a", "disk-b", "disk-c", "disk-d"}));
+    FlockDriveLocks locks(folder, ids({"disk-a", "disk-b", "disk-c", "disk-d"}), kRoot);
     std::filesystem::create_symlink(tree.root + "/victim", locks.lockPath("disk-a"));
     r = locks.take(0);
     EXPECT_EQ(r.state, DriveLockState::Unavailable);
@@ -119,6 +127,85 @@ TEST(LinuxDriveLocks, LocksThatCannotBeTakenAreUnavailableWithAReasonNotBusy) {
 
     // The other drives are not affected.
     EXPECT_EQ(locks.take(3).state, DriveLockState::Taken);
+}
+
+TEST(LinuxDriveLocks, ALockFileOthersCouldHoldIsReplacedAndSaidOnce) {
+    FakeTree tree;
+    const std::string folder = tree.root + "/locks";
+    std::filesystem::create_directories(folder);
+    FlockDriveLocks mine(folder, ids({"disk-a", "disk-b"})), other(folder, ids({"disk-a", "disk-b"}));
+    // As earlier versions left it: 0644, and held through a descriptor opened only for
+    // reading, as any user can.
+    const std::string a = mine.lockPath("disk-a");
+    tree.write(a, "");
+    ASSERT_EQ(::chmod(a.c_str(), 0644), 0);
+    const int holder = ::open(a.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    DriveLockResult r = mine.take(0);
+    EXPECT_EQ(r.state, DriveLockState::Taken);
+    EXPECT_EQ(r.note, "Lock file " + a + " had another owner or mode (uid " + std::to_string(::geteuid()) +
+                          ", mode 0644): replaced");
+    struct stat st {};
+    ASSERT_EQ(::stat(a.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(other.take(0).state, DriveLockState::Busy);  // the new file excludes as before
+    mine.release(0);
+    r = mine.take(0);
+    EXPECT_EQ(r.state, DriveLockState::Taken);
+    EXPECT_EQ(r.note, "");  // ours now: nothing to say
+    ::close(holder);
+
+    if (::geteuid() == 0) {
+        // Another user's file, even one of mode 0600.
+        const std::string b = mine.lockPath("disk-b");
+        tree.write(b, "");
+        ASSERT_EQ(::chmod(b.c_str(), 0600), 0);
+        ASSERT_EQ(::chown(b.c_str(), 65534, 65534), 0);
+        r = other.take(1);
+        EXPECT_EQ(r.state, DriveLockState::Taken);
+        EXPECT_NE(r.note.find("(uid 65534, mode 0600): replaced"), std::string::npos) << r.note;
+        ASSERT_EQ(::stat(b.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u);
+    }
+}
+
+TEST(LinuxDriveLocks, AFolderOthersCanWriteIsRefusedAndOnlyARootProgramGoesOnWithout) {
+    FakeTree tree;
+    const std::string open = tree.root + "/open";
+    std::filesystem::create_directories(open);
+    ASSERT_EQ(::chmod(open.c_str(), 01777), 0);  // even with the sticky bit
+    for (bool rootProgram : {true, false}) {
+        FlockDriveLocks locks(open, ids({"disk-a"}), rootProgram);
+        const DriveLockResult r = locks.take(0);
+        EXPECT_EQ(r.state, rootProgram ? DriveLockState::Unavailable : DriveLockState::Refused);
+        EXPECT_EQ(r.reason, "the folder " + open + " can be written by other users");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(open));  // nothing made there
+    // No folder at all: a user's program sends nothing either.
+    FlockDriveLocks noFolder("/proc/self/raid-gui-locks", ids({"disk-a"}), false);
+    EXPECT_EQ(noFolder.take(0).state, DriveLockState::Refused);
+    // A link on the way is followed when we made it ...
+    const std::string mineFolder = tree.root + "/mine";
+    std::filesystem::create_directories(mineFolder);
+    std::filesystem::create_directory_symlink(mineFolder, tree.root + "/via");
+    FlockDriveLocks via(tree.root + "/via/.", ids({"disk-a"}));
+    EXPECT_EQ(via.take(0).state, DriveLockState::Taken);
+    EXPECT_TRUE(std::filesystem::exists(mineFolder + "/disk-a.lock"));
+    if (::geteuid() != 0) return;
+    // ... and not when another user did; nor is a folder of another user's used.
+    ASSERT_EQ(::lchown((tree.root + "/via").c_str(), 65534, 65534), 0);
+    FlockDriveLocks theirLink(tree.root + "/via/.", ids({"disk-a"}));
+    DriveLockResult r = theirLink.take(0);
+    EXPECT_EQ(r.state, DriveLockState::Unavailable);
+    EXPECT_NE(r.reason.find("through a link of another user (via, uid 65534)"), std::string::npos) << r.reason;
+    ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(open.c_str(), 65534, 65534), 0);
+    FlockDriveLocks theirFolder(open, ids({"disk-a"}));
+    r = theirFolder.take(0);
+    EXPECT_EQ(r.state, DriveLockState::Unavailable);
+    EXPECT_EQ(r.reason, "the folder " + open + " belongs to another user (uid 65534)");
 }
 
 TEST(LinuxDriveLocks, DiskIdsFromHostileSysfsTextAreOneBoundedFileName) {
@@ -206,4 +293,51 @@ TEST(LinuxDriveLocks, TakesAndReleasesFromManyThreadsKeepOneHolderPerDrive) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(bothHeld.load(), 0);
+}
+
+TEST(LinuxDriveLocks, ProgramsReplacingOneUntrustedFileAtOnceEndWithOneHolder) {
+    // Four programs find the same untrusted lock file at the same moment, again and
+    // again: each may replace it, but only one may hold the drive afterwards.
+    FakeTree tree;
+    constexpr int kPrograms = 4;
+    constexpr int kRounds = 150;
+    std::vector<std::unique_ptr<FlockDriveLocks>> programs;
+    for (int i = 0; i < kPrograms; ++i) programs.push_back(std::make_unique<FlockDriveLocks>(tree.root, ids({"d0"})));
+    const std::string path = programs[0]->lockPath("d0");
+    auto plant = [&] {
+        std::filesystem::remove(path);
+        tree.write(path, "");
+        ::chmod(path.c_str(), 0644);
+    };
+    plant();
+    std::atomic<int> taken{0};
+    int twoHolders = 0;
+    int replaced = 0;
+    std::barrier sync(kPrograms + 1);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kPrograms; ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < kRounds; ++round) {
+                sync.arrive_and_wait();  // the untrusted file is in place
+                if (programs[static_cast<std::size_t>(i)]->take(0).state == DriveLockState::Taken) ++taken;
+                sync.arrive_and_wait();  // counted
+                sync.arrive_and_wait();  // let go
+                programs[static_cast<std::size_t>(i)]->release(0);
+                sync.arrive_and_wait();
+            }
+        });
+    }
+    for (int round = 0; round < kRounds; ++round) {
+        sync.arrive_and_wait();
+        sync.arrive_and_wait();
+        if (taken.exchange(0) > 1) ++twoHolders;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 07777) == 0600) ++replaced;
+        sync.arrive_and_wait();
+        sync.arrive_and_wait();
+        plant();
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(twoHolders, 0);
+    EXPECT_EQ(replaced, kRounds);
 }

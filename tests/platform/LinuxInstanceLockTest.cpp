@@ -1,5 +1,5 @@
 // Single-instance lock: conflicts between open file descriptions, release,
-// a killed holder, and refusal of planted symlinks.
+// a killed holder, and refusal of planted symlinks and of folders others can write.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -75,13 +75,24 @@ TEST(LinuxInstanceLock, RefusesAPlantedSymlinkAndKeepsNamesInsideTheFolder) {
 
     EXPECT_EQ(lock.lockPath("../etc/x"), dir.root + "/.._etc_x.lock");
     EXPECT_TRUE(lock.acquire("../etc/x"));
+
+    if (::geteuid() != 0) return;
+    // As root, not in a folder others can write: they could make the name first.
+    const std::string open = dir.root + "/open";
+    std::filesystem::create_directory(open);
+    ASSERT_EQ(::chmod(open.c_str(), 01777), 0);
+    LinuxInstanceLock shared(open);
+    EXPECT_FALSE(shared.acquire("RaidGui"));
+    EXPECT_TRUE(std::filesystem::is_empty(open));
 }
 
 TEST(LinuxInstanceLock, DefaultPathIsPerSessionWithAPerUserFallback) {
     FakeTree runtime;
     const char* saved = std::getenv("XDG_RUNTIME_DIR");
     const std::string restore = saved ? saved : "";
-    const std::string fallback = "/tmp/RaidGui-" + std::to_string(::geteuid()) + ".lock";
+    // Root's never in /tmp, where others could make the name first.
+    const std::string fallback = ::geteuid() == 0 ? std::string("/run/raid-gui/RaidGui-0.lock")
+                                                  : "/tmp/RaidGui-" + std::to_string(::geteuid()) + ".lock";
     LinuxInstanceLock lock;
     ::setenv("XDG_RUNTIME_DIR", runtime.root.c_str(), 1);
     EXPECT_EQ(lock.lockPath("RaidGui"), runtime.root + "/RaidGui.lock");

@@ -138,12 +138,12 @@ TEST_F(PosixFileStore, MissingAndUnderAFileAreMissing) {
 
 TEST_F(PosixFileStore, ReplaceKeepsTheFilesPermissionsAndLeavesNoTemporaryFile) {
     write("261207.log", "old\r\n");
-    ASSERT_EQ(::chmod(at("261207.log").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(at("261207.log").c_str(), 02640), 0);
     EXPECT_TRUE(store->replace(at("261207.log"), "new\r\n"));
     EXPECT_EQ(store->readAll(at("261207.log")), "new\r\n");
     struct stat st {};
     ASSERT_EQ(::stat(at("261207.log").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);  // never a set-id bit
     // A new file gets what the umask leaves of rw for everyone, like any created file.
     const mode_t mask = ::umask(022);
     EXPECT_TRUE(store->replace(at("sub/new.log"), "a\r\n"));
@@ -151,6 +151,57 @@ TEST_F(PosixFileStore, ReplaceKeepsTheFilesPermissionsAndLeavesNoTemporaryFile) 
     ASSERT_EQ(::stat(at("sub/new.log").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 2);  // the file and sub/
+}
+
+TEST_F(PosixFileStore, FilesAreWrittenOnlyIntoAFolderOfOurOwnAndNeverThroughALink) {
+    // A file nobody else may read, and links to it where day files are expected.
+    write("secret", "secret\n");
+    ASSERT_EQ(::chmod(at("secret").c_str(), 0600), 0);
+    auto untouched = [&] {
+        struct stat st {};
+        EXPECT_EQ(::stat(at("secret").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+        EXPECT_EQ(store->readAll(at("secret")), "secret\n");
+    };
+    // In our own folder: an append never goes through a link; a replace puts a file of
+    // ours in the link's place.
+    fs::create_symlink(at("secret"), at("261207.log"));
+    EXPECT_FALSE(store->append(at("261207.log"), "line\r\n"));
+    EXPECT_FALSE(store->size(at("261207.log")).has_value());  // nothing to append to
+    untouched();
+    EXPECT_TRUE(store->replace(at("261207.log"), "line\r\n"));
+    EXPECT_FALSE(fs::is_symlink(at("261207.log")));
+    untouched();
+
+    // In a folder others can write (even with the sticky bit): nothing is written or
+    // made, and a link there is not read either, so its target never reaches a copy.
+    fs::create_directory(at("open"));
+    ASSERT_EQ(::chmod(at("open").c_str(), 01777), 0);
+    fs::create_symlink(at("secret"), at("open/261208.log"));
+    EXPECT_FALSE(store->append(at("open/261208.log"), "line\r\n"));
+    EXPECT_FALSE(store->replace(at("open/261208.log"), "line\r\n"));
+    EXPECT_FALSE(store->append(at("open/261209.log"), "line\r\n"));
+    EXPECT_FALSE(store->folderWritable(at("open")));
+    ASSERT_EQ(::chmod(at("open").c_str(), 0777), 0);
+    EXPECT_FALSE(store->replace(at("open/sub/261209.log"), "line\r\n"));
+    EXPECT_EQ(store->readBounded(at("open/261208.log"), 1 << 20).status, ReadStatus::notRegular);
+    EXPECT_EQ(std::distance(fs::directory_iterator(at("open")), fs::directory_iterator{}), 1);
+    untouched();
+    // Our own link to it is read as before.
+    EXPECT_EQ(store->readBounded(at("261207.log"), 1 << 20).text, "line\r\n");
+
+    if (::geteuid() != 0) return;
+    // A folder of another user's, and a link of another user's on the way to ours.
+    ASSERT_EQ(::chmod(at("open").c_str(), 0755), 0);
+    ASSERT_EQ(::chown(at("open").c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(store->replace(at("open/261209.log"), "line\r\n"));
+    EXPECT_FALSE(store->folderWritable(at("open")));
+    fs::create_directory(at("mine"));
+    fs::create_directory_symlink(at("mine"), at("theirs"));
+    ASSERT_EQ(::lchown(at("theirs").c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(store->append(at("theirs/261209.log"), "line\r\n"));
+    EXPECT_TRUE(fs::is_empty(at("mine")));
+    untouched();
 }
 
 TEST_F(PosixFileStore, AppendGoesOnAtTheEndOfWhatIsThere) {

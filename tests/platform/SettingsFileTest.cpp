@@ -160,6 +160,12 @@ TEST_F(SettingsFileTest, AFailingWriteGivesTheSystemsTextAndKeepsTheEarlierFile)
     EXPECT_EQ(blocked->write("Port", RegValue::sz("25")), "Not a directory");
     EXPECT_FALSE(blocked->keyExists());
     EXPECT_EQ(slurp(path), before);
+    // A folder others can write is refused, with the reason.
+    fs::create_directory(dir + "/open");
+    ASSERT_EQ(::chmod((dir + "/open").c_str(), 0777), 0);
+    auto open = makeSettingsFile(dir + "/open/settings.reg");
+    EXPECT_EQ(open->write("Port", RegValue::sz("25")), "the folder " + dir + "/open can be written by other users");
+    EXPECT_TRUE(fs::is_empty(dir + "/open"));
 }
 
 TEST_F(SettingsFileTest, SpecialFilesAreNeverOpenedNorReplaced) {

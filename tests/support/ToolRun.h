@@ -17,13 +17,14 @@ struct ToolResult {
 
 // `program` (a file of the build folder) with `args` as typed on the command line;
 // output goes to files in `dir` unless `stdoutTo` names another place (then `out`
-// stays empty). `env` is a command that runs it in another environment ("env -u HOME").
+// stays empty). `prefix` comes before the command as typed in a shell: more of the
+// environment ("XDG_STATE_HOME=/x", "env -u HOME"), or another user ("setpriv ...").
 inline ToolResult runBuiltTool(const std::string& program, const std::string& args, const std::string& dir,
-                               const std::string& stdoutTo = "", const std::string& env = "") {
+                               const std::string& stdoutTo = "", const std::string& prefix = "") {
     const std::string out = stdoutTo.empty() ? dir + "/out.txt" : stdoutTo, err = dir + "/err.txt";
     // The tool keeps its settings under the test's folder, never in the user's own.
-    const std::string cmd = "QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir + "/config " + env + " timeout 120 " + std::string(RAID_BINARY_DIR) +
-                            "/" + program + " " + args + " >" + out + " 2>" + err;
+    const std::string cmd = "QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=" + dir + "/config " + prefix + " timeout 120 " +
+                            std::string(RAID_BINARY_DIR) + "/" + program + " " + args + " >" + out + " 2>" + err;
     const int rc = std::system(cmd.c_str());
     ToolResult r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
