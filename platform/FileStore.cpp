@@ -62,6 +62,11 @@ OpenedFile FileStore::openForRead(const std::string& path, std::size_t limit) {
     return f;
 }
 
+CreateResult FileStore::createNew(const std::string& path, std::string_view data, unsigned) {
+    if (exists(path)) return CreateResult::exists;
+    return replace(path, data) ? CreateResult::created : CreateResult::failed;
+}
+
 std::string fallbackLogFolder(std::string_view xdgStateHome, std::string_view home) {
     if (!xdgStateHome.empty() && fs::path(xdgStateHome).is_absolute()) {
         return (fs::path(xdgStateHome) / "raid-gui").string();

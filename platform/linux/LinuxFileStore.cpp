@@ -251,6 +251,23 @@ public:
         return ok;
     }
 
+    CreateResult createNew(const std::string& path, std::string_view data, unsigned mode) override {
+        // O_EXCL refuses whatever stands at the name, a link included (even one whose
+        // target is missing); O_NOFOLLOW says the same for a link as the last part.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                              mode == 0644 ? 0644 : 0600);
+        if (fd < 0) return errno == EEXIST ? CreateResult::exists : CreateResult::failed;
+        bool ok = false;
+        {
+            Descriptor guard(fd);
+            ok = writeAll(fd, data) && ::fsync(fd) == 0 && guard.close();
+        }
+        if (ok) return CreateResult::created;
+        // The file is this call's own: a half-written one would pass for a whole one.
+        ::unlink(path.c_str());
+        return CreateResult::failed;
+    }
+
     bool remove(const std::string& path) override {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
