@@ -119,7 +119,8 @@ int GuiDialogs::exec(QWidget* parent, const std::string& text, const std::string
     // Engine texts are plain: a device name or file path must not be read as markup.
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text));
-    if (caption.empty() || caption == "Error")
+    // "Warning:" is the caption of a firmware file that cannot be read: an error.
+    if (caption.empty() || caption == "Error" || caption == "Warning:")
         box.setIcon(QMessageBox::Critical);
     else if (caption.rfind("Warning", 0) == 0 || caption == "Firmware Upgrade Message")
         box.setIcon(QMessageBox::Warning);

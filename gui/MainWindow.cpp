@@ -310,6 +310,11 @@ void TForm1::applyText(Entry& e, const QString& text) {
         if (okValue && okMax && maximum > 0) {
             bar->setMaximum(maximum);
             bar->setValue(std::clamp(value, 0, maximum));
+        } else if (okValue && okMax && maximum == 0) {
+            // Nothing to count (an update of no sub-code): an empty bar, not the last
+            // upgrade's picture. A range of 0..0 would be Qt's busy animation instead.
+            bar->setMaximum(1);
+            bar->setValue(0);
         }
     } else if (auto* l = qobject_cast<QLabel*>(w)) {
         l->setText(text);

@@ -25,7 +25,7 @@ namespace {
 // the window's thread reads it through a socket notifier and does the real work.
 int g_pipe[2] = {-1, -1};
 bool g_pipeTaken = false;
-struct sigaction g_oldTerm, g_oldHup;
+struct sigaction g_oldTerm, g_oldHup, g_oldInt;
 
 extern "C" void onSessionSignal(int) {
     const int saved = errno;
@@ -116,6 +116,12 @@ void SessionEnd::installSignals() {
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &sa, &g_oldTerm);
     ::sigaction(SIGHUP, &sa, &g_oldHup);
+    // Ctrl-C in the terminal the window was started from: the same request to end,
+    // refused while the flash is written, never an end in the middle of it. A program
+    // started in the background by a shell without job control has SIGINT ignored,
+    // so that Ctrl-C meant for the shell's foreground leaves it alone: that stays so.
+    ::sigaction(SIGINT, &sa, &g_oldInt);
+    if (g_oldInt.sa_handler == SIG_IGN) ::sigaction(SIGINT, &g_oldInt, nullptr);
     notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &SessionEnd::onSignalReadable);
     signalsInstalled_ = true;
@@ -127,6 +133,7 @@ void SessionEnd::removeSignals() {
     if (!signalsInstalled_) return;
     ::sigaction(SIGTERM, &g_oldTerm, nullptr);
     ::sigaction(SIGHUP, &g_oldHup, nullptr);
+    ::sigaction(SIGINT, &g_oldInt, nullptr);
     delete notifier_;
     notifier_ = nullptr;
     ::close(g_pipe[0]);

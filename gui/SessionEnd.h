@@ -1,5 +1,5 @@
-// The desktop session is ending: SIGTERM, SIGHUP, or the session manager's quit
-// request. Each asks the engine (QueryEndSession) whether the program may end.
+// The desktop session is ending: SIGTERM, SIGHUP, SIGINT (Ctrl-C in the terminal the
+// program was started from), or the session manager's quit request. Each asks the engine (QueryEndSession) whether the program may end.
 //
 // Waiting for that answer is the one place the window waits on the engine. It waits
 // in a nested event loop, so the window keeps painting and a box the engine raises
@@ -31,7 +31,7 @@ public:
     bool query();
     bool asking() const { return asking_; }
 
-    // SIGTERM / SIGHUP reach query(). Only one SessionEnd in a process can hold the
+    // SIGTERM / SIGHUP / SIGINT reach query(). Only one SessionEnd in a process can hold the
     // signals; false when another one does (or the platform has no such signals).
     bool signalsInstalled() const { return signalsInstalled_; }
 

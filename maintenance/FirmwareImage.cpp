@@ -65,7 +65,9 @@ std::uint32_t byteSum(std::span<const std::uint8_t> bytes) {
 }
 
 bool FirmwareImage::valid() const {
-    if (bytes_.size() < kFlashSize) return false;
+    // Shorter files lack part of the flash; longer ones have their record somewhere
+    // else than the version byte, and the controller would run from a junk record.
+    if (bytes_.size() != kFlashSize) return false;
     if (!std::equal(kSignature.begin(), kSignature.end(), bytes_.begin())) return false;
     const std::uint8_t version = bytes_[kVersionOffset];
     return version == 0xA0 || version == 0xB0 || version == 0xC0;
@@ -78,8 +80,9 @@ std::optional<ConfigRecord> FirmwareImage::configRecord() const {
 }
 
 bool FirmwareImage::subCodeFits(const SubCodeEntry& entry) const {
+    if (bytes_.size() < kRecordAreaSize) return false;
     // The offset is 24-bit, so the sum cannot overflow.
-    return std::size_t{entry.offset} + kSlotSize <= bytes_.size();
+    return std::size_t{entry.offset} + kSlotSize <= bytes_.size() - kRecordAreaSize;
 }
 
 std::optional<std::span<const std::uint8_t>> FirmwareImage::subCode(const SubCodeEntry& entry) const {
@@ -100,18 +103,6 @@ std::vector<DirectoryItem> imageDirectory(const FirmwareImage& image) {
         items.push_back(item);
     }
     return items;
-}
-
-bool walkSubCodes(const FirmwareImage& image, const std::function<bool(const DirectoryItem&)>& write,
-                  const std::function<void(const DirectoryItem&)>& offsetError) {
-    for (const DirectoryItem& item : imageDirectory(image)) {
-        if (!item.usable()) {
-            offsetError(item);
-            continue;
-        }
-        if (!write(item)) return false;
-    }
-    return true;
 }
 
 }  // namespace raid

@@ -7,14 +7,17 @@
 //
 // An image file is outside input: whatever it holds, no value in it may steer a read
 // outside its bytes. Every reader here is bounds-checked, a directory entry whose
-// sub-code would reach past the end of the image is an offset error like any other bad
-// offset, and a file too short to hold a record area has no record at all.
+// sub-code would reach into the record area or past the end of the image is an offset
+// error like any other bad offset, and a file too short to hold a record area has no
+// record at all.
+//
+// Only a file of exactly the flash's size is an image: the version byte is checked at
+// 0x78001 and the record read at size - 0x8000, which are the same place only then.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -125,12 +128,13 @@ public:
 
     std::uint8_t byteAt(std::size_t offset) const { return offset < bytes_.size() ? bytes_[offset] : 0; }
 
-    // Signature "FIPS" at 0, at least 512 KiB, and 0xA0, 0xB0 or 0xC0 at 0x78001.
+    // Signature "FIPS" at 0, exactly 512 KiB, and 0xA0, 0xB0 or 0xC0 at 0x78001.
     bool valid() const;
     // The image's record at size - 0x8000; nullopt when the file is shorter than the
     // record area.
     std::optional<ConfigRecord> configRecord() const;
-    // Whether the slot-sized sub-code of `entry` lies wholly inside the image.
+    // Whether the slot-sized sub-code of `entry` lies wholly inside the image and ends
+    // before its record area (where the record, not code, is).
     bool subCodeFits(const SubCodeEntry& entry) const;
     // The sub-code's bytes (one slot from the entry's offset), or nullopt when they do
     // not lie wholly inside the image.
@@ -144,18 +148,13 @@ private:
 struct DirectoryItem {
     std::size_t index = 0;  // 0..9
     SubCodeEntry entry;
-    // Offset acceptable and the sub-code inside the image; set only then.
+    // Offset acceptable and the sub-code inside the image before its record area; set
+    // only then.
     std::optional<std::span<const std::uint8_t>> subCode;
     bool usable() const { return subCode.has_value(); }
 };
 
 // The present entries of the image's directory in order; empty without a record.
 std::vector<DirectoryItem> imageDirectory(const FirmwareImage& image);
-
-// Walks the image's present entries in order. A usable one goes to `write`, which
-// returns false to end the walk; any other goes to `offsetError` (where the upgrade
-// shows kFileOffsetErrorText) and the walk goes on. Returns false when `write` ended it.
-bool walkSubCodes(const FirmwareImage& image, const std::function<bool(const DirectoryItem&)>& write,
-                  const std::function<void(const DirectoryItem&)>& offsetError);
 
 }  // namespace raid

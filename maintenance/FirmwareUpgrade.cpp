@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "device/StatusRead.h"
-#include "monitor/TimeFormat.h"
 
 namespace raid {
 
@@ -29,27 +28,6 @@ std::string backupNote(const std::string& path) {
 }
 
 }  // namespace
-
-std::string firmwareBackupName(const std::string& model, double wallSeconds) {
-    std::string name;
-    for (char c : model) {
-        const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                          c == '_' || c == '.';
-        if (keep)
-            name += c;
-        else if (!name.empty() && name.back() != '_')
-            name += '_';
-        if (name.size() >= 40) break;
-    }
-    while (!name.empty() && (name.back() == '_' || name.back() == '.')) name.pop_back();
-    while (!name.empty() && name.front() == '.') name.erase(name.begin());
-    if (name.empty()) name = "enclosure";
-    char stamp[32] = "00000000-000000";
-    if (const auto t = localTimeParts(wallSeconds))
-        std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", t->year, t->month, t->day, t->hour, t->minute,
-                      t->second);
-    return name + "-flash-" + stamp + ".bin";
-}
 
 FlashDirectory readFlashDirectory(std::span<const std::uint8_t> area) {
     const std::size_t slots = std::min(area.size() / firmware::kRecordSize, firmware::kRecordSlots);
@@ -92,7 +70,7 @@ bool FirmwareUpgrade::step(bool ok, const char* good, const char* bad) {
 
 UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
     UpgradeOutcome outcome;
-    if (!image.loaded() || image.size() < firmware::kFlashSize) {
+    if (!image.valid()) {
         p_.messageBox("Please Load Firmware File First ", "Message");
         return outcome;
     }
@@ -149,15 +127,22 @@ bool FirmwareUpgrade::FullUpgrade(const FirmwareImage& image, UpgradeOutcome& ou
     p_.progress = 0;
     // The bar's maximum is what the steps count, so a finished upgrade fills it.
     p_.display.beginProgress(kTitle, keepCopy ? "Saving the current firmware" : "Process 1 / 4",
-                             upgrade::kFullUpgradeUnits + (keepCopy ? upgrade::kFlashReadUnits : 0));
+                             upgrade::kFullUpgradeUnits + (keepCopy ? 2 * upgrade::kFlashReadUnits : 0));
 
     bool ok = true;
     if (keepCopy) {
-        std::vector<std::uint8_t> before(size);
-        ok = spi.SpiRead(0, size, before.data());
+        // A read that went wrong unnoticed would be kept as the way back and found out
+        // only when it is needed: the copy is kept only when a second read agrees.
+        std::vector<std::uint8_t> before(size), again(size);
+        ok = spi.SpiRead(0, size, before.data()) && spi.SpiRead(0, size, again.data());
         if (ok) {
             std::string error;
-            if (auto path = p_.saveBackup(before, error)) {
+            std::optional<std::string> path;
+            if (before != again)
+                error = "two reads of the flash differ";
+            else
+                path = p_.saveBackup(before, error);
+            if (path) {
                 outcome.backupPath = *path;
             } else {
                 // Without the copy a bad image could not be undone: nothing is erased.
@@ -236,38 +221,39 @@ bool FirmwareUpgrade::appendRecord(ConfigRecord record, const FlashDirectory& fl
 bool FirmwareUpgrade::SubCodeUpdate(const FirmwareImage& image, const FlashDirectory& flash, UpgradeOutcome&) {
     const std::vector<DirectoryItem> items = imageDirectory(image);
     const std::size_t n = items.size();
-    std::size_t writable = 0;
-    for (const DirectoryItem& item : items) writable += item.usable() ? 1 : 0;
+    // The new record is the image's with the slots this update fills: an entry it
+    // cannot take would stay in it as the image has it, and the controller would look
+    // for code where none was written. So one such entry stops the update here,
+    // before the first erase, with the flash as it was.
+    if (std::any_of(items.begin(), items.end(), [](const DirectoryItem& item) { return !item.usable(); })) {
+        p_.reporter.panel(4, kFileOffsetErrorText);
+        p_.messageBox(kFileOffsetErrorText, kFileOffsetErrorCaption);
+        endUpgradeMode();
+        return false;
+    }
     p_.progress = 0;
-    p_.display.beginProgress(kTitle, "", static_cast<std::uint32_t>(writable) * upgrade::kSubCodeUnits);
+    p_.display.beginProgress(kTitle, "", static_cast<std::uint32_t>(n) * upgrade::kSubCodeUnits);
 
     std::uint32_t slot = flash.low > 0 ? upgrade::kHighBank : upgrade::kLowBank;
     ConfigRecord record = image.configRecord().value_or(ConfigRecord());
-    std::size_t k = 0, u = 0;
-    auto next = [&] {
-        ++k;
-        p_.display.panelText("Process " + std::to_string(k) + " / " + std::to_string(n));
-    };
-    const bool ok = walkSubCodes(
-        image,
-        [&](const DirectoryItem& item) {
-            next();
-            if (!writeSubCode(item, slot)) return false;
-            record.setEntryOffset(item.index, slot);
-            slot += static_cast<std::uint32_t>(firmware::kSlotSize);
-            ++u;
-            return true;
-        },
-        [&](const DirectoryItem&) {
-            next();
-            p_.messageBox(kFileOffsetErrorText, kFileOffsetErrorCaption);
-        });
+    std::size_t u = 0;
+    bool ok = true;
+    for (const DirectoryItem& item : items) {
+        p_.display.panelText("Process " + std::to_string(u + 1) + " / " + std::to_string(n));
+        if (!writeSubCode(item, slot)) {
+            ok = false;
+            break;
+        }
+        record.setEntryOffset(item.index, slot);
+        slot += static_cast<std::uint32_t>(firmware::kSlotSize);
+        ++u;
+    }
     bool written = ok;
     if (ok) {
         record.setNextSlot(slot);
         written = appendRecord(record, flash);
         // The record's own requests are not part of the bar: it is full now.
-        if (written) p_.progress = static_cast<std::uint32_t>(writable) * upgrade::kSubCodeUnits;
+        if (written) p_.progress = static_cast<std::uint32_t>(n) * upgrade::kSubCodeUnits;
     }
     p_.display.endProgress();
     if (written)

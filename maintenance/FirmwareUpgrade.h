@@ -8,9 +8,13 @@
 // work run before every request, so the window stays live and the caller's busy flag
 // keeps polling, re-detection, navigation and closing away meanwhile.
 //
-// Before a full upgrade the whole flash is read and kept as a file (see
-// UpgradePorts::saveBackup), so that an image that turns out bad can be undone by
-// loading that file.
+// Before a full upgrade the whole flash is read twice and, when both reads agree, kept
+// as a file (see UpgradePorts::saveBackup), so that an image that turns out bad can be
+// undone by loading that file. Without a good copy nothing is erased.
+//
+// A sub-code update writes a record that sends the controller to the slots it names,
+// so it names only slots it has just filled: one directory entry the update cannot
+// take ends it before anything is written.
 #pragma once
 
 #include <cstdint>
@@ -64,11 +68,6 @@ UpgradeKind chooseUpgrade(const FlashDirectory& flash, std::size_t imageEntries)
 // The sequence number of the record after `current` (0 after 127).
 std::uint8_t nextRecordSequence(std::size_t current);
 
-// The file name of the copy kept before a full upgrade: the enclosure's model (letters,
-// digits, '-', '_' and '.' only, so no name can leave the folder) and the local time,
-// "MODEL-flash-YYYYMMDD-HHMMSS.bin".
-std::string firmwareBackupName(const std::string& model, double wallSeconds);
-
 struct UpgradePorts {
     SpiFlash& spi;
     Transport& transport;
@@ -83,8 +82,8 @@ struct UpgradePorts {
     std::function<void(std::int64_t ms)> wait;
     // The progress counter the page's timer copies.
     std::uint32_t& progress;
-    // Keeps the flash as it was before a full upgrade; returns the file's path, or
-    // nullopt with `error` set. Without it no copy is kept.
+    // Keeps the flash as it was before a full upgrade (both reads agreed); returns the
+    // file's path, or nullopt with `error` set. Without it no copy is kept.
     std::function<std::optional<std::string>(std::span<const std::uint8_t> flash, std::string& error)> saveBackup;
     // Where the status-record search of a VU device may look.
     std::uint32_t statusSearchLimit = 0x80000;

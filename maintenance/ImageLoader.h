@@ -41,7 +41,8 @@ constexpr int kFilePanel = 4;
 struct ImageLoadPorts {
     FileStore& files;
     // The three boxes of a load, all OK boxes. The port carries no icon: the captions
-    // "Error" and "Warning:" are what the window shows them by.
+    // "Error" and "Warning:" are what the window shows them by (both with its error
+    // icon).
     DialogPort& dialogs;
     // Panel 4 "File:" + path, panel 0 "Chksum:" + 8 hex digits. Widening panel 4 to the
     // room the other panels leave is the window's own layout.

@@ -62,6 +62,11 @@ OpenedFile FileStore::openForRead(const std::string& path, std::size_t limit) {
     return f;
 }
 
+CreateResult FileStore::createNew(const std::string& path, std::string_view data, unsigned) {
+    if (exists(path)) return CreateResult::exists;
+    return replace(path, data) ? CreateResult::created : CreateResult::failed;
+}
+
 std::string fallbackLogFolder(std::string_view stateDirectory, std::string_view xdgStateHome, std::string_view home) {
     const std::string_view service = stateDirectory.substr(0, stateDirectory.find(':'));
     if (!service.empty() && fs::path(service).is_absolute()) return fs::path(service).lexically_normal().string();

@@ -51,6 +51,12 @@ struct OpenedFile {
     std::unique_ptr<FileReader> reader;
 };
 
+enum class CreateResult {
+    created,  // the new file holds the data
+    exists,   // something already stands at that name (a file, a link, a FIFO ...): untouched
+    failed,   // nothing was made (no room, no rights, a missing folder)
+};
+
 class FileStore {
 public:
     virtual ~FileStore() = default;
@@ -77,6 +83,13 @@ public:
     // then renamed over it, so a failure at any point leaves the earlier file untouched.
     // Missing parent folders are created. Refuses to replace anything but a regular file.
     virtual bool replace(const std::string& path, std::string_view data) = 0;
+    // Creates a new file holding `data`, only when nothing at all stands at `path`: it
+    // never replaces a file and never follows a link, so a name someone planted cannot
+    // steer the write anywhere. `mode` is 0600 or 0644 (anything else counts as 0600),
+    // less what the umask takes. The content is on the disk when it returns `created`;
+    // after a failure nothing is left behind. The parent folder must exist. The
+    // default, for in-memory stores, is built from exists and replace.
+    virtual CreateResult createNew(const std::string& path, std::string_view data, unsigned mode);
     // Deletes a regular file; true when it is gone (or was never there). Refuses
     // anything but a regular file.
     virtual bool remove(const std::string& path) = 0;

@@ -2,11 +2,12 @@
 
 #include "app/MainForm.h"
 #include "maintenance/FirmwareUpgrade.h"
+#include "maintenance/FlashBackup.h"
 #include "maintenance/ImageLoader.h"
 #include "monitor/StatusRecord.h"
-#include "monitor/TimeFormat.h"
 
 #include <cstdio>
+#include <exception>
 
 namespace raid {
 
@@ -37,7 +38,6 @@ void UpgradePage::Image2_UpgradeClick() {
     // A detection pass owns the drives until it is published (the image is disabled
     // meanwhile; a click queued before that waits for nobody).
     if (f.MaintenanceBusy || f.dev.DetectionPending) return;
-    f.setMaintenanceBusy(true);
     Scheduler& sched = f.scheduler();
     SpiFlash spi(SpiPorts{f.transport(), f.dev, f.reporter(), [&sched] { sched.processPending(); }, f.ProgressValue});
     UpgradePorts ports{spi,
@@ -51,8 +51,35 @@ void UpgradePage::Image2_UpgradeClick() {
                        f.ProgressValue,
                        [this](std::span<const std::uint8_t> flash, std::string& error) { return saveBackup(flash, error); },
                        f.statusSearchLimit};
+    // Whatever throws inside, the upgrade ends as a failed one does: the controller
+    // leaves its upgrade mode, the progress panel goes, and the busy flag no longer
+    // keeps polling, re-detection and closing away for good.
+    struct EndAnyway {
+        UpgradePage& page;
+        SpiFlash& spi;
+        const int exceptions = std::uncaught_exceptions();
+        ~EndAnyway() {
+            MainForm& f = page.form_;
+            if (std::uncaught_exceptions() > exceptions) {
+                // Nothing may escape from here while the first exception is on its way.
+                try {
+                    f.transport().CloseCurrent();
+                    if (f.dev.HeldDevice != kNoHeldDevice) spi.SpiModeCommand(spimode::kUpgradeOff);
+                    if (page.model_.view().panelShown) page.endProgress();
+                } catch (...) {
+                }
+            }
+            f.dev.UpgradeHoldsDevice = false;
+            try {
+                f.setMaintenanceBusy(false);
+            } catch (...) {
+                f.MaintenanceBusy = false;
+                f.dev.HeldDevice = kNoHeldDevice;
+            }
+        }
+    } endAnyway{*this, spi};
+    f.setMaintenanceBusy(true);
     FirmwareUpgrade(ports).run(f.firmwareImage(), f.UpgradeDevice);
-    f.setMaintenanceBusy(false);
 }
 
 std::optional<std::string> UpgradePage::saveBackup(std::span<const std::uint8_t> flash, std::string& error) {
@@ -64,13 +91,9 @@ std::optional<std::string> UpgradePage::saveBackup(std::span<const std::uint8_t>
         error = "no folder to write it in";
         return std::nullopt;
     }
-    const std::string path = (folder.back() == '/' ? folder : folder + "/") +
-                             firmwareBackupName(enclosureModel(identityOf(f.dev, f.UpgradeDevice)), f.scheduler().wallSeconds());
-    if (!f.files().replace(path, std::string_view(reinterpret_cast<const char*>(flash.data()), flash.size()))) {
-        error = "cannot write " + path;
-        return std::nullopt;
-    }
-    return path;
+    const Sector& identity = identityOf(f.dev, f.UpgradeDevice);
+    return keepFlashCopy(f.files(), folder, enclosureModel(identity), enclosureSerial(identity),
+                         f.scheduler().wallSeconds(), flash, error);
 }
 
 void UpgradePage::show() {

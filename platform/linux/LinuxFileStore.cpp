@@ -292,6 +292,26 @@ public:
         return ok;
     }
 
+    CreateResult createNew(const std::string& path, std::string_view data, unsigned mode) override {
+        // Only into a folder nobody else can write, reached without another user's link;
+        // the file is made exclusively, so whatever stands at the name (a file, a FIFO, a
+        // link, even one whose target is missing) is left alone.
+        const linuxport::OpenedFolder dir = linuxport::openWritableFolder(linuxport::folderOf(path));
+        if (!dir) return CreateResult::failed;
+        const std::string name = linuxport::nameOf(path);
+        const int fd = linuxport::createExclusive(dir.fd.get(), name, mode == 0644 ? 0644 : 0600);
+        if (fd < 0) return errno == EEXIST ? CreateResult::exists : CreateResult::failed;
+        bool ok = false;
+        {
+            Descriptor guard(fd);
+            ok = writeAll(fd, data) && ::fsync(fd) == 0 && guard.close();
+        }
+        if (ok) return CreateResult::created;
+        // The file is this call's own: a half-written one would pass for a whole one.
+        ::unlinkat(dir.fd.get(), name.c_str(), 0);
+        return CreateResult::failed;
+    }
+
     bool remove(const std::string& path) override {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;

@@ -223,9 +223,13 @@ int main(int argc, char** argv) {
         std::cerr << error << '\n';
         return 2;
     }
-    // The end of the desktop session reaches a headless run as a signal.
-    std::signal(SIGTERM, [](int) { raid::sim::SimRunner::sessionEndSignal = true; });
-    std::signal(SIGHUP, [](int) { raid::sim::SimRunner::sessionEndSignal = true; });
+    // The end of the desktop session reaches a headless run as a signal; Ctrl-C in its
+    // terminal is the same request (refused during an upgrade, like the others). A
+    // SIGINT ignored from the start (a background job) stays ignored.
+    const auto sessionEnd = [](int) { raid::sim::SimRunner::sessionEndSignal = true; };
+    std::signal(SIGTERM, sessionEnd);
+    std::signal(SIGHUP, sessionEnd);
+    if (std::signal(SIGINT, sessionEnd) == SIG_IGN) std::signal(SIGINT, SIG_IGN);
     runner.run();
     // A run whose trace or output could not be written has not done what was asked.
     if (!runner.finish(error)) return refuse(error);

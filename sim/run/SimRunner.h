@@ -40,7 +40,7 @@ struct RunOptions {
     int dumpFlashDrive = -1;      // drive whose flash finish() writes to dumpFlashPath; -1: none
     std::string dumpFlashPath;
     bool keepLines = true;        // keep every output line for lines() (a long real-time run keeps none)
-    bool watchSignals = true;     // take SIGTERM/SIGHUP (sessionEndSignal) up as a session end
+    bool watchSignals = true;     // take SIGTERM/SIGHUP/SIGINT (sessionEndSignal) up as a session end
     std::string lockDir;          // folder of the drive locks other runs see; empty: no locking
 };
 
@@ -121,7 +121,7 @@ public:
     //                     and presses Upgrade
     static const std::vector<std::string>& extraVerbs();
 
-    // Set from a signal handler (SIGTERM, SIGHUP): a session end to take up.
+    // Set from a signal handler (SIGTERM, SIGHUP, SIGINT): a session end to take up.
     static std::atomic<bool> sessionEndSignal;
     // The program was asked to end (a granted session end or close).
     bool quitRequested() const { return quitRequested_; }

@@ -22,15 +22,18 @@ TEST_P(Upgrade, AFullUpgradeLeavesTheFlashEqualToTheImageAndKeepsTheOldOne) {
                          0),
               0u)
         << text;
-    // The copy of the flash as it was lies beside the day logs, under its model's name.
+    // The copy of the flash as it was lies beside the day logs, under its model's name
+    // and serial.
     const std::string backup = backupIn(text);
-    EXPECT_NE(backup.find("/SIM_DUAL_BAY_RAID_ENCLOSURE-flash-20261207-"), std::string::npos) << text;
+    EXPECT_NE(backup.find("/SIM_DUAL_BAY_RAID_ENCLOSURE-SIMENC00000000000001-flash-20261207-"), std::string::npos)
+        << text;
     EXPECT_EQ(readFile(backup), before);
 
     EXPECT_EQ(controls.text(panelName(4)), "SPI Verify OK");
     EXPECT_EQ(controls.text(names::UpgradeTitle), "Firmware Update...");
     ASSERT_FALSE(barTexts.empty());
-    const std::string full = std::to_string(upgrade::kFullUpgradeUnits + upgrade::kFlashReadUnits);
+    // The copy is read twice.
+    const std::string full = std::to_string(upgrade::kFullUpgradeUnits + 2 * upgrade::kFlashReadUnits);
     EXPECT_EQ(barTexts.back(), full + "/" + full);
     EXPECT_GT(barTexts.size(), 3u);  // the timer showed it moving
     if (GetParam() == Path::Vu1 || GetParam() == Path::Vu2) {

@@ -94,7 +94,7 @@ TEST(SimToolFlash, AnUpgradeStepWritesTheImageAndShowsItsProgress) {
                                       d);
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* line : {" UpgradeTitle Firmware Update...", " UpgradePanel shown", " UpgradePanel Process 1 / 4",
-                             " UpgradePanel Process 4 / 4", " ProgressBar1 3212/3212", " UpgradePanel hidden",
+                             " UpgradePanel Process 4 / 4", " ProgressBar1 4236/4236", " UpgradePanel hidden",
                              " CheckBox1 disabled", " CheckBox1 enabled",
                              " MessageBox[Firmware Upgrade Message] Firmware Upgrade 4/4 completed!"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out.substr(r.out.find("UpgradeTitle"), 1500);

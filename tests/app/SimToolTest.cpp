@@ -7,6 +7,8 @@
 #include <functional>
 #include <sys/wait.h>
 
+#include "sim/FirmwareImages.h"
+#include "sim/SimEnclosure.h"
 #include "support/ScenarioKit.h"
 #include "support/ToolRun.h"
 
@@ -76,13 +78,14 @@ std::string slurpFile(const std::string& p) {
 }
 
 // Starts raid-gui-sim in real time; stdout goes to <dir>/out.txt.
-pid_t startRealTime(const std::string& dir, const std::string& scenario) {
+pid_t startRealTime(const std::string& dir, const std::string& scenario, std::vector<std::string> more = {"--until", "60"}) {
     const pid_t pid = fork();
     if (pid == 0) {
         const std::string bin = std::string(RAID_BINARY_DIR) + "/raid-gui-sim";
         const std::string out = dir + "/out.txt", trace = dir + "/t.txt";
         if (!freopen(out.c_str(), "w", stdout)) _exit(127);
-        std::vector<std::string> args = {bin, "--headless", "--real-time", "--until", "60", "--trace", trace};
+        std::vector<std::string> args = {bin, "--headless", "--real-time", "--log-dir", dir, "--trace", trace};
+        args.insert(args.end(), more.begin(), more.end());
         if (!scenario.empty()) {
             args.push_back("--scenario");
             args.push_back(scenario);
@@ -155,6 +158,64 @@ TEST(SimTool, SigtermDuringMaintenanceIsRefused) {
     kill(pid, SIGKILL);
     waitExit(pid, 5000);
     EXPECT_EQ(slurpFile(kit.dir() + "/t.txt").find("data=33581f0120"), std::string::npos);
+}
+
+// Ctrl-C in the terminal is the same request to end as SIGTERM: refused while the
+// flash is being written (the upgrade goes on to the end), granted afterwards.
+TEST(SimTool, CtrlCDuringAnUpgradeIsRefusedAndTheFlashIsWritten) {
+    test::ScenarioKit kit;
+    const std::string d = kit.dir();
+    ASSERT_EQ(test::runSimTool("--write-image " + d + "/fw.bin 5", d).status, 0);
+    kit.block("id.bin", sim::makeIdentityPage());
+    kit.block("st.bin", sim::makeStatusRecord());
+    std::ofstream(d + "/u.scn") << "0 disk 0\n0 attach 1 mailbox identity=id.bin status=st.bin\n3 upgrade fw.bin 1\n";
+    const pid_t pid =
+        startRealTime(d, d + "/u.scn", {"--until", "3600", "--latency-us", "1000", "--dump-flash", "1", d + "/dump.bin"});
+    ASSERT_GT(pid, 0);
+    const std::string out = d + "/out.txt";
+    int status = -1;
+    // A failed check must not leave the program running.
+    struct Reaper {
+        pid_t pid;
+        int& status;
+        ~Reaper() {
+            if (status >= 0) return;
+            kill(pid, SIGKILL);
+            waitExit(pid, 10000);
+        }
+    } reaper{pid, status};
+    auto tail = [&] {
+        const std::string text = slurpFile(out);
+        return "exit " + std::to_string(status) + ", output ends:\n" + text.substr(text.size() > 1500 ? text.size() - 1500 : 0);
+    };
+    // Waits for a line while the program runs; false when it ended or the bound passed.
+    auto seen = [&](const std::string& line) {
+        return waitFor(
+            [&] {
+                if (status < 0) {
+                    int s = 0;
+                    if (waitpid(pid, &s, WNOHANG) == pid) status = WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s);
+                }
+                return status >= 0 || slurpFile(out).find(line) != std::string::npos;
+            },
+            120000) &&
+               status < 0;
+    };
+    ASSERT_TRUE(seen(" UpgradePanel Process 3 / 4")) << tail();
+    kill(pid, SIGINT);
+    ASSERT_TRUE(seen(" MessageBox[Message] Firmware is upgrading, please wait a moment.")) << tail();
+    ASSERT_TRUE(seen(" MessageBox[Firmware Upgrade Message] Firmware Upgrade 4/4 completed!")) << tail();
+    kill(pid, SIGINT);
+    status = waitExit(pid, 120000);
+    EXPECT_EQ(status, 0) << tail();
+    std::vector<std::uint8_t> image, dumped;
+    std::string err;
+    ASSERT_TRUE(sim::readFlashFile(d + "/fw.bin", sim::kFlashSize, image, err)) << err;
+    ASSERT_TRUE(sim::readFlashFile(d + "/dump.bin", sim::kFlashSize, dumped, err)) << err;
+    EXPECT_TRUE(dumped == image);
+    // The enclosure was told of the end only after the upgrade.
+    const std::string t = slurpFile(d + "/t.txt");
+    EXPECT_NE(t.find("data=33581f0120"), std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 // a request failing at each step, an enclosure pulled out, a read-back that differs,
 // and the record area's sector rules. Each time the user is told in the controller's
 // words and the program is back to normal afterwards.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "maintenance/FlashBackup.h"
 #include "support/UpgradeRig.h"
 
 namespace raid {
@@ -10,12 +14,24 @@ namespace {
 using namespace raid::test;
 using Faults = UpgradeRig;
 using sim::FaultKind;
+using sim::SubCodeOptions;
 
 TEST_P(Faults, RefusalsBeforeAnythingIsWritten) {
     const auto before = flash();
     // Nothing loaded.
     EXPECT_EQ(press(), std::vector<std::string>{"Message:Please Load Firmware File First "});
     EXPECT_FALSE(form->MaintenanceBusy);
+
+    // Files longer than the flash are no images: the record would be looked for
+    // somewhere else than the version byte (a junk record). Nothing stays loaded.
+    for (const std::size_t extra : {std::size_t{1}, std::size_t{0x1000}}) {
+        auto longer = sim::makeFirmwareImage();
+        longer.resize(longer.size() + extra, 0xFF);
+        loadFile(longer);
+        EXPECT_FALSE(form->firmwareImage().loaded()) << extra;
+        EXPECT_EQ(dialogs.shown, std::vector<std::string>{"Error:The firmware file is not correct.\nPlease check it."});
+        EXPECT_EQ(press(), std::vector<std::string>{"Message:Please Load Firmware File First "});
+    }
 
     load(sim::makeFirmwareImage());
     sim::Block busy = sim::makeStatusRecord();
@@ -136,21 +152,114 @@ TEST_P(Faults, AnEnclosurePulledOutHalfWay) {
     EXPECT_EQ(form->dev.ActiveCount, 0);
 }
 
-TEST_P(Faults, EntriesTheUpgradeCannotTakeAreSkipped) {
-    sim::FirmwareImageOptions o;
-    o.subCodes = {{0x31, std::nullopt, true}, {0x33, 0x10000, true}, {0x35, 0x7C000, true}};
-    load(sim::makeFirmwareImage(o));
+// A record that names a slot the update did not fill would send the controller into
+// whatever lies there: one entry the update cannot take stops it before anything is
+// written, with one box.
+TEST_P(Faults, AnEntryTheUpdateCannotTakeStopsItBeforeAnythingIsWritten) {
+    const SubCodeOptions bad[] = {
+        {0x33, 0xC001, true},   // no whole slot
+        {0x35, 0x7C000, true},  // reaching past the end of the file
+        {0x35, 0x74000, true},  // inside the record area
+    };
+    for (const SubCodeOptions& entry : bad) {
+        SCOPED_TRACE(entry.offset.value_or(0));
+        sim::FirmwareImageOptions o;
+        o.subCodes = {{0x31, std::nullopt, true}, entry, {0x32, std::nullopt, true}};
+        load(sim::makeFirmwareImage(o));
+        const auto before = flash();
+        barTexts.clear();
+        const auto shown = press();
+        EXPECT_EQ(shown, std::vector<std::string>{"Error:FileOffset Error of bin file!!"});
+        EXPECT_EQ(controls.text(panelName(4)), "FileOffset Error of bin file!!");
+        EXPECT_TRUE(flash() == before) << "the flash was written";
+        EXPECT_TRUE(enclosure->flashRefusals().empty());
+        const sim::FlashModes modes = enclosure->flashModes();
+        EXPECT_FALSE(modes.upgrade || modes.primitive || modes.lowArea);
+        EXPECT_FALSE(form->MaintenanceBusy);
+        EXPECT_FALSE(controls.visible(names::UpgradePanel));
+    }
+    expectIdleAgain();
+}
+
+// Whatever throws inside the upgrade, it ends the way a failed step does: the upgrade
+// mode is left, the panel goes, and the busy flag no longer keeps polling and closing
+// away for good.
+TEST_P(Faults, AnExceptionInsideEndsTheUpgradeLikeAFailure) {
+    load(sim::makeFirmwareImage(fullImage()));
+    bool armed = true;
+    controls.addListener([&](const ControlChange& c) {
+        if (armed && c.control == names::UpgradePanel && c.prop == Prop::Text && c.state.text == "Process 3 / 4") {
+            armed = false;
+            throw std::runtime_error("out of memory");
+        }
+    });
+    press();
+    EXPECT_FALSE(armed);
+    const sim::FlashModes modes = enclosure->flashModes();
+    EXPECT_FALSE(modes.upgrade || modes.primitive || modes.lowArea);
+    expectIdleAgain();
+    // The next upgrade runs as usual.
     const auto shown = press();
-    ASSERT_EQ(shown.size(), 3u);
-    EXPECT_EQ(shown[0], "Error:FileOffset Error of bin file!!");
-    EXPECT_EQ(shown[1], "Error:FileOffset Error of bin file!!");  // a sub-code reaching past the file's end
-    EXPECT_EQ(shown[2].rfind("Firmware Upgrade Message:Firmware Upgrade 1/3completed!", 0), 0u) << shown[2];
-    const auto after = flash();
-    EXPECT_EQ(after[0xC000], sim::subCodeByte(0x31, 0));
-    const FlashDirectory dir = readFlashDirectory(std::span(after).subspan(kArea, 0x8000));
-    EXPECT_EQ(dir.record.entry(0).offset, 0xC000u);
-    EXPECT_EQ(dir.record.entry(1).offset, 0x10000u);  // left as the image has it
-    EXPECT_EQ(barTexts.back(), std::to_string(upgrade::kSubCodeUnits) + "/" + std::to_string(upgrade::kSubCodeUnits));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].rfind("Firmware Upgrade Message:Firmware Upgrade 4/4 completed!", 0), 0u) << shown[0];
+}
+
+// The copy kept before a full upgrade is what undoes a bad one: it is kept only when two
+// reads of the flash agree, and it never takes the place of a file already there (an
+// earlier copy of the same second, or a link or FIFO someone planted).
+TEST_P(Faults, TheKeptCopyIsReadTwiceAndNeverTakesAnotherFilesPlace) {
+    const auto original = flash();
+    load(sim::makeFirmwareImage(fullImage()));
+    when("Saving the current firmware", [this] { enclosure->flipBitOfRead(300); });
+    auto shown = press();
+    EXPECT_EQ(shown, std::vector<std::string>{"Message:The current firmware could not be saved (two reads of the "
+                                              "flash differ): nothing was written."});
+    EXPECT_TRUE(flash() == original) << "erased without a good copy";
+    expectIdleAgain();
+
+    // Two upgrades within one second (no latency: the clock stands still).
+    platform.setLatencyUs(0);
+    triggers.clear();
+    const double now = sched->wallSeconds();
+    auto copy = [&](unsigned n) {
+        return kit.dir() + "/" + firmwareBackupName("SIM DUAL BAY RAID ENCLOSURE", "SIMENC00000000000001", now, n);
+    };
+    const std::string victim = kit.dir() + "/victim";
+    std::ofstream(victim) << "precious";
+    ASSERT_EQ(::symlink(victim.c_str(), copy(1).c_str()), 0);
+    ASSERT_EQ(::mkfifo(copy(2).c_str(), 0600), 0);
+    const auto first = sim::makeFirmwareImage(fullImage());
+    sim::FirmwareImageOptions o = fullImage();
+    o.kind = 0xB0;
+    const auto second = sim::makeFirmwareImage(o);
+    const std::string secondPath = kit.dir() + "/second.bin";
+    std::ofstream(secondPath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(second.data()), static_cast<std::streamsize>(second.size()));
+    dialogs.shown.clear();
+    sched->post([&] {
+        form->Click(names::Image2_Upgrade);
+        form->upgradePage().loadImage(secondPath);
+        form->Click(names::Image2_Upgrade);
+    });
+    sched->run(sched->nowUs() + 30'000'000);
+    shown = dialogs.shown;
+    ASSERT_EQ(shown.size(), 2u);
+    for (const auto& text : shown)
+        EXPECT_EQ(text.rfind("Firmware Upgrade Message:Firmware Upgrade 4/4 completed!", 0), 0u) << text;
+    EXPECT_EQ(backupIn(shown[0]), copy(3));
+    EXPECT_EQ(backupIn(shown[1]), copy(4));
+    EXPECT_TRUE(readFile(copy(3)) == original);
+    EXPECT_TRUE(readFile(copy(4)) == first);
+    EXPECT_TRUE(flash() == second);
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+    struct stat st {};
+    ASSERT_EQ(::lstat(copy(1).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::lstat(copy(2).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(::stat(copy(3).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u) << "a copy of the flash is its owner's alone";
 }
 
 TEST_P(Faults, TheRecordAreaKeepsOnlyItsNewestSector) {

@@ -86,6 +86,30 @@ TEST(GuiDialogsTest, EmptyCaptionShowsAsErrorAndEscapeIsTheCautiousAnswer) {
     EXPECT_EQ(dialogs.shown()[0].caption, "Error");
 }
 
+// The icon follows the caption: errors (a firmware file that cannot be read included)
+// show the error icon, the upgrade's closing words the warning icon.
+TEST(GuiDialogsTest, TheCaptionChoosesTheIcon) {
+    const std::pair<const char*, QMessageBox::Icon> cases[] = {
+        {"Error", QMessageBox::Critical},
+        {"Warning:", QMessageBox::Critical},
+        {"Firmware Upgrade Message", QMessageBox::Warning},
+        {"Message", QMessageBox::Information},
+    };
+    GuiDialogs dialogs;
+    for (const auto& [caption, icon] : cases) {
+        QMessageBox::Icon seen = QMessageBox::NoIcon;
+        whenBoxOpens([&seen](QMessageBox* box) {
+            seen = box->icon();
+            box->button(QMessageBox::Ok)->click();
+        });
+        std::future<int> answer = std::async(std::launch::async, [&dialogs, caption = caption] {
+            return dialogs.messageBox("Error read from Source file. ByteCount = 7", caption, DialogPort::OkOnly);
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ready(answer); }, 10000));
+        EXPECT_EQ(seen, icon) << caption;
+    }
+}
+
 TEST(GuiDialogsTest, ShutdownReleasesAWaitingAskerAndAnswersLaterOnesAtOnce) {
     GuiDialogs dialogs;
     std::future<int> answer;

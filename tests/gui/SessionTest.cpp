@@ -1,4 +1,4 @@
-// Session end: SIGTERM / SIGHUP ask the engine, the window keeps working while it
+// Session end: SIGTERM / SIGHUP / SIGINT ask the engine, the window keeps working while it
 // waits, and the programs built on runWindow end cleanly.
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -32,36 +32,42 @@ TEST_F(SessionTest, TerminateSignalEndsTheProgramThroughTheEngine) {
     EXPECT_TRUE(window().close()) << "the application may now close the window";
 }
 
-TEST_F(SessionTest, HangUpDuringUpgradeIsRefusedWithTheBoxShownMeanwhile) {
+// SIGHUP when the terminal goes, SIGINT from Ctrl-C in it: both are the session's end,
+// refused while the flash is written.
+TEST_F(SessionTest, HangUpOrCtrlCDuringUpgradeIsRefusedWithTheBoxShownMeanwhile) {
     startWindow(1);
     ASSERT_TRUE(waitForDetection());
     ASSERT_TRUE(session_->sessionEnd().signalsInstalled());
     ASSERT_TRUE(onEngine([](MainForm& f) { return f.MaintenanceBusy = true; }).has_value());
     // Shown for real: the engine asks while the window is waiting for its answer.
     dialogs().setTestHook(nullptr);
-    QString seenText, seenTitle;
-    bool askingWhileShown = false;
-    auto* clicker = new QTimer(&window());
-    QObject::connect(clicker, &QTimer::timeout, [&, clicker] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible()) return;
-        clicker->stop();
-        seenText = box->text();
-        seenTitle = box->windowTitle();
-        askingWhileShown = session_->sessionEnd().asking();
-        box->button(QMessageBox::Ok)->click();
-    });
-    clicker->start(10);
+    for (const int signal : {SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        QString seenText, seenTitle;
+        bool askingWhileShown = false;
+        auto* clicker = new QTimer(&window());
+        QObject::connect(clicker, &QTimer::timeout, [&, clicker] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            clicker->stop();
+            clicker->deleteLater();
+            seenText = box->text();
+            seenTitle = box->windowTitle();
+            askingWhileShown = session_->sessionEnd().asking();
+            box->button(QMessageBox::Ok)->click();
+        });
+        clicker->start(10);
 
-    std::raise(SIGHUP);
-    ASSERT_TRUE(waitFor([&] { return !seenText.isEmpty() && !session_->sessionEnd().asking(); }));
-    EXPECT_EQ(seenText, QLatin1String("Firmware is upgrading, please wait a moment."));
-    EXPECT_EQ(seenTitle, QLatin1String("Message"));
-    EXPECT_TRUE(askingWhileShown) << "the box was shown while the session end waited for the engine";
-    settle();
-    EXPECT_EQ(quits_.load(), 0);
-    EXPECT_TRUE(window().isVisible());
-    EXPECT_FALSE(window().close()) << "a refused session end does not let the window close";
+        std::raise(signal);
+        ASSERT_TRUE(waitFor([&] { return !seenText.isEmpty() && !session_->sessionEnd().asking(); }));
+        EXPECT_EQ(seenText, QLatin1String("Firmware is upgrading, please wait a moment."));
+        EXPECT_EQ(seenTitle, QLatin1String("Message"));
+        EXPECT_TRUE(askingWhileShown) << "the box was shown while the session end waited for the engine";
+        settle();
+        EXPECT_EQ(quits_.load(), 0);
+        EXPECT_TRUE(window().isVisible());
+        EXPECT_FALSE(window().close()) << "a refused session end does not let the window close";
+    }
     ASSERT_TRUE(onEngine([](MainForm& f) { return f.MaintenanceBusy = false; }).has_value());
 }
 

@@ -40,7 +40,6 @@ TEST_F(UpgradeLoadTest, TheChosenFileIsLoadedAndShown) {
     ASSERT_TRUE(waitFor([this, path] { return widget<QLineEdit>(names::Edit9)->text() == path; }));
     EXPECT_EQ(askedWith, "Binary code (*.bin)|*.bin|All files (*.*)|*.*");
     EXPECT_TRUE(onEngine([](MainForm& f) { return f.firmwareImage().loaded(); }).value_or(false));
-    QFile::remove(path);
 
     // Upgrade: the window shows the progress and ends with the bar full and the panel gone.
     std::mutex m;
@@ -64,6 +63,37 @@ TEST_F(UpgradeLoadTest, TheChosenFileIsLoadedAndShown) {
     EXPECT_EQ(bar->value(), bar->maximum());
     EXPECT_FALSE(widget<QLabel>(names::UpgradePanel)->isVisible());
     EXPECT_EQ(widget<QLabel>(names::UpgradeTitle)->text(), QStringLiteral("Firmware Update..."));
+
+    // An image that lists no sub-code has nothing to count: the bar must not keep the
+    // full picture of the upgrade before.
+    {
+        sim::FirmwareImageOptions none;
+        none.subCodes.clear();
+        const auto bytes = sim::makeFirmwareImage(none);
+        std::ofstream(path.toStdString(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    QTest::mouseClick(load, Qt::LeftButton, {}, load->rect().center());
+    ASSERT_TRUE(waitFor([this] {
+        return onEngine([](MainForm& f) {
+                   const auto record = f.firmwareImage().configRecord();
+                   return record && !record->entry(0).present();
+               })
+            .value_or(false);
+    }));
+    {
+        std::lock_guard<std::mutex> lock(m);
+        boxes.clear();
+    }
+    QTest::mouseClick(upgrade, Qt::LeftButton, {}, upgrade->rect().center());
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard<std::mutex> lock(m);
+        return !boxes.empty();
+    }));
+    settle();
+    EXPECT_EQ(boxes[0].rfind("Firmware Upgrade Message:Firmware Upgrade 0/0completed!", 0), 0u) << boxes[0];
+    EXPECT_EQ(bar->value(), bar->minimum()) << bar->value() << "/" << bar->maximum();
+    QFile::remove(path);
 }
 
 }  // namespace

@@ -71,10 +71,13 @@ TEST(FirmwareImage, ValidationNeedsSignatureVersionAndLength) {
     bytes = makeFirmwareImage();
     bytes.pop_back();
     EXPECT_FALSE(FirmwareImage(bytes).valid());
-    // Longer files pass; the record is then looked for at size - 0x8000.
-    bytes = makeFirmwareImage();
-    bytes.resize(kFlashSize + 0x1000, 0xFF);
-    EXPECT_TRUE(FirmwareImage(bytes).valid());
+    // Longer files are refused too: the version byte is read at 0x78001 and the record
+    // at size - 0x8000, which are one place only in an image of exactly the flash's size.
+    for (const std::size_t extra : {std::size_t{1}, std::size_t{0x1000}}) {
+        bytes = makeFirmwareImage();
+        bytes.resize(kFlashSize + extra, 0xFF);
+        EXPECT_FALSE(FirmwareImage(bytes).valid()) << extra;
+    }
 
     EXPECT_FALSE(FirmwareImage().valid());
     EXPECT_FALSE(FirmwareImage(std::vector<std::uint8_t>{'F', 'I', 'P', 'S'}).valid());
@@ -94,15 +97,15 @@ TEST(FirmwareImage, ShortFilesHaveNoRecord) {
 }
 
 // Offsets at and past the end of the image: whatever the directory claims, a sub-code
-// must lie inside the file, and it goes to the offset error otherwise.
-TEST(FirmwareImage, EntriesAtAndPastTheEndAreOffsetErrors) {
+// must lie inside the file and before its record area, and is unusable otherwise.
+TEST(FirmwareImage, EntriesReachingTheRecordAreaOrPastTheEndAreUnusable) {
     FirmwareImageOptions o;
     o.subCodes = {
         {0x31, 0x6C000, true},   // last slot before the record area: fits
-        {0x32, 0x78000, true},   // a multiple of 0xC000 whose slot runs past the end
-        {0x35, 0x74000, true},   // any offset for 0x35: ends exactly at the end
-        {0x35, 0x74001, true},   // one byte past it
-        {0x35, 0xFFFFFF, true},  // far past it
+        {0x32, 0x78000, true},   // a multiple of 0xC000 whose slot is the record area and beyond
+        {0x35, 0x74000, true},   // any offset for 0x35, but this one covers the record area
+        {0x35, 0x6C001, true},   // one byte into it
+        {0x35, 0xFFFFFF, true},  // far past the end
         {0x33, 0x10000, true},   // not a multiple of 0xC000
         {0x34, 0, true},         // zero is no slot
         {0x35, 0, true},         // ... but 0x35 takes it
@@ -110,30 +113,19 @@ TEST(FirmwareImage, EntriesAtAndPastTheEndAreOffsetErrors) {
     };
     const FirmwareImage image = built(o);
     ASSERT_TRUE(image.valid());
-    std::vector<std::size_t> written, refused;
-    const bool finished = walkSubCodes(
-        image,
-        [&](const DirectoryItem& item) {
-            written.push_back(item.index);
-            // Every byte a writer reads is inside the image.
-            EXPECT_LE(item.entry.offset + item.subCode->size(), image.size());
-            return true;
-        },
-        [&](const DirectoryItem& item) { refused.push_back(item.index); });
-    EXPECT_TRUE(finished);
-    EXPECT_EQ(written, (std::vector<std::size_t>{0, 2, 7, 8}));
-    EXPECT_EQ(refused, (std::vector<std::size_t>{1, 3, 4, 5, 6}));
-    EXPECT_FALSE(image.subCode(SubCodeEntry{0x35, 0x74001, kPresentMarker}));
-}
-
-TEST(FirmwareImage, TheWalkStopsWhenAWriteFails) {
-    FirmwareImageOptions o;
-    o.subCodes = {{0x31, 0x10000, true}, {0x32, std::nullopt, true}, {0x33, std::nullopt, true}};
-    int writes = 0, errors = 0;
-    EXPECT_FALSE(walkSubCodes(
-        built(o), [&](const DirectoryItem&) { return ++writes < 1; }, [&](const DirectoryItem&) { ++errors; }));
-    EXPECT_EQ(writes, 1);
-    EXPECT_EQ(errors, 1);
+    std::vector<std::size_t> usable, unusable;
+    for (const DirectoryItem& item : imageDirectory(image)) {
+        if (!item.usable()) {
+            unusable.push_back(item.index);
+            continue;
+        }
+        usable.push_back(item.index);
+        // Every byte a writer reads lies before the record area.
+        EXPECT_LE(item.entry.offset + item.subCode->size(), kRecordAreaStart);
+    }
+    EXPECT_EQ(usable, (std::vector<std::size_t>{0, 7, 8}));
+    EXPECT_EQ(unusable, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_FALSE(image.subCode(SubCodeEntry{0x35, 0x6C001, kPresentMarker}));
 }
 
 TEST(ConfigRecordTest, ChecksumCoversBytesUpTo253LowByteFirst) {

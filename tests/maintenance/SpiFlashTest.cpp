@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "maintenance/FirmwareUpgrade.h"
+#include "maintenance/FlashBackup.h"
 #include "maintenance/SpiFlash.h"
 #include "support/CapturePort.h"
 
@@ -194,13 +195,18 @@ TEST(UpgradeRules, RecordSearchChoiceAndNames) {
     area[22 * 256 + 2 + 5] = 0xFF;  // one bank again, but a hybrid controller
     EXPECT_EQ(chooseUpgrade(readFlashDirectory(area), 1), UpgradeKind::Full);
 
-    // A model from the device is text from outside: it never leaves the folder.
-    const std::string name = firmwareBackupName("../../etc/pass wd\n\x1b[31m", 0);
+    // Model and serial from the device are text from outside: they never leave the folder.
+    const std::string name = firmwareBackupName("../../etc/pass wd\n\x1b[31m", "../x/\r\n", 0, 1);
     EXPECT_EQ(name.find('/'), std::string::npos);
     EXPECT_EQ(name.find('\n'), std::string::npos);
-    EXPECT_NE(name.rfind(".bin"), std::string::npos);
-    EXPECT_EQ(name.front(), '_');
-    EXPECT_EQ(firmwareBackupName("", 0).rfind("enclosure-flash-", 0), 0u);
+    EXPECT_EQ(name.find('\r'), std::string::npos);
+    EXPECT_NE(name.front(), '.');
+    EXPECT_NE(name.rfind("-flash-"), std::string::npos);
+    EXPECT_EQ(name.substr(name.size() - 4), ".bin");
+    EXPECT_EQ(firmwareBackupName("", "", 0, 1).rfind("enclosure-flash-", 0), 0u);
+    const std::string third = firmwareBackupName("QX 5080", "S 1", 0, 3);
+    EXPECT_EQ(third.rfind("QX_5080-S_1-flash-", 0), 0u) << third;
+    EXPECT_EQ(third.substr(third.size() - 6), "-3.bin") << third;
 }
 
 }  // namespace

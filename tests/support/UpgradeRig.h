@@ -65,12 +65,17 @@ struct UpgradeRig : ::testing::TestWithParam<Path> {
         sched->run(6'000'000);
         ASSERT_EQ(form->dev.ActiveCount, 1);
     }
-    void load(const std::vector<std::uint8_t>& bytes) {
+    // The user loads these bytes as a file; the boxes of the load are in dialogs.shown.
+    void loadFile(const std::vector<std::uint8_t>& bytes) {
         const std::string path = kit.dir() + "/fw.bin";
         std::ofstream(path, std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        dialogs.shown.clear();
         form->Click(names::Image_FWUpg);
         form->upgradePage().loadImage(path);
+    }
+    void load(const std::vector<std::uint8_t>& bytes) {
+        loadFile(bytes);
         ASSERT_TRUE(form->firmwareImage().loaded());
     }
     // Presses Upgrade while the engine runs (its clock moving with every request) and
