@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "notify/MailFormat.h"
 #include "notify/PythonSmtpServer.h"
 #include "notify/TestPki.h"
 #include "support/ScenarioKit.h"
@@ -270,6 +271,35 @@ TEST(AlertMailRealTime, ASilentServerHoldsUpNeitherPollingNorTheDayLog) {
 
 namespace raid {
 namespace {
+
+// A server that quotes the login exchange back in its refusal: neither the password nor
+// its Base64 form reaches the day log, an output line or the status bar, whether the
+// alert mail or the test mail meets it.
+TEST_F(AlertMail, ALoginRefusalThatQuotesTheExchangeLeaksNoPassword) {
+    PythonSmtpServer echo;
+    ASSERT_TRUE(echo.start(python, {"--mode", "echo-auth", "--auth"}));
+    const std::string password = "Pw0rd-Secret1";
+    scenario(server(echo.port) + " addr=ann@example.org login=on password=" + password + " to=a@x.org", 20);
+    kit.line("30 testmail");
+    sim::SimRunner& r = kit.run(100);
+    ASSERT_EQ(kit.loadError, "");
+    EXPECT_TRUE(echo.received().empty());
+
+    const std::string secrets[] = {password, base64(password)};
+    const auto failed = r.linesWith("-> failed: ");
+    ASSERT_GE(failed.size(), 2u);  // the alert and the test mail
+    for (const auto& l : failed) EXPECT_NE(l.find("AUTH LOGIN refused (535)"), std::string::npos) << l;
+    for (const auto& l : r.lines())
+        for (const auto& secret : secrets) EXPECT_EQ(l.find(secret), std::string::npos) << l;
+    const auto day = r.form().eventLog().lines();
+    bool logged = false;
+    for (const auto& l : day) {
+        logged = logged || l.rfind("Alert mail failed: AUTH LOGIN refused (535)", 0) == 0;
+        for (const auto& secret : secrets) EXPECT_EQ(l.find(secret), std::string::npos) << l;
+    }
+    EXPECT_TRUE(logged);
+    EXPECT_FALSE(r.linesWith("Panel4 AUTH LOGIN refused (535)").empty());
+}
 
 TEST_F(AlertMail, TwoAlertsInOneTurnAreTwoMails) {
     PythonSmtpServer smtp;
