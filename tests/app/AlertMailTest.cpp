@@ -336,10 +336,12 @@ TEST(AlertSettings, ABrokenSettingsFileIsReportedOnceAndTheRestIsUsed) {
     EXPECT_NE(boxes[0].find("Settings value \"Port\" is a dword where a string belongs"), std::string::npos) << boxes[0];
     EXPECT_EQ(r.form().settings().smtpHost(), "mail.example");
     EXPECT_EQ(r.form().settings().recipients, std::vector<std::string>{"a@b"});
-    // EMailSend was missing: start-up wrote it, and the broken line stays out of the file.
+    // EMailSend was missing: start-up added it, and kept the broken line as it stands.
     std::ifstream f(kit.dir() + "/settings.reg");
     const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("\"EMailSend\"=dword:00000000"), std::string::npos) << text;
+    EXPECT_EQ(text, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI]\n\"SMTP\"=\"mail.example\"\n"
+                    "\"Port\"=dword:00000019\nthis line is broken\n\"ToAddrCount\"=dword:00000001\n\"ToAddr_00\"=\"a@b\"\n"
+                    "\"EMailSend\"=dword:00000000\n");
 }
 
 }  // namespace
