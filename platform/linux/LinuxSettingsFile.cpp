@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxSettingsFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,39 @@ std::string lowerName(std::string s) {
 
 std::string errorText(int err) { return std::strerror(err); }
 
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An exclusive flock on the settings folder while a save reads, edits and renames, so
+// that two programs saving at once do not both start from the same text. It waits a
+// few seconds at most: a lock someone else holds on for good must not stop the save
+// (without the lock it is only as exposed as between two quick saves).
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder) {
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+            if (errno != EWOULDBLOCK && errno != EINTR) break;
+            ::usleep(50'000);
+        }
+        ::close(fd_);
+        fd_ = -1;
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 class SettingsFile final : public SettingsPort {
 public:
     explicit SettingsFile(std::string path) : path_(std::move(path)) { load(); }
@@ -47,6 +81,12 @@ public:
     }
 
     std::string update(const std::vector<SettingsUpdate>& updates) override {
+        // One save at a time across programs, from reading to renaming.
+        const FolderLock lock(folderOf(path_));
+        // Never through a link: what is at the path is what is replaced.
+        struct stat st {};
+        if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return path_ + ": not a regular file; it is not written over, and nothing was saved";
         // The file as it is now: another program may have saved since it was read.
         const BoundedRead r = makeStdFileStore()->readBounded(path_, kMaxSettingsFile);
         if (r.status != ReadStatus::ok && r.status != ReadStatus::missing)

@@ -322,6 +322,21 @@ TEST_F(MonitorTool, TwoProgramsSavingOneFileKeepEachOthersValues) {
     EXPECT_EQ(s.recipients, std::vector<std::string>{"b@x.org"});
     EXPECT_EQ(s.smtpPort(), "2526");
     EXPECT_EQ(s.password(), "Secret1");
+
+    // Two programs saving at the same moment, over and over: neither loses the other's.
+    const std::string bin = std::string(RAID_BINARY_DIR) + "/raid-gui-monitor-sim --settings " + file + " --log-dir " +
+                            kit.dir() + " --set ";
+    const auto saves = [&](const std::string& word) {
+        return "(for i in 1 2 3 4 5 6 7 8 9 10 11 12; do " + bin + word + "$i >/dev/null 2>&1 || echo " + word +
+               "$i >>" + kit.dir() + "/failed; done)";
+    };
+    const std::string loop = saves("host=a") + " & " + saves("name=b") + " & wait";
+    ASSERT_EQ(std::system(loop.c_str()), 0);
+    EXPECT_EQ(slurp(kit.dir() + "/failed"), "");
+    const std::string both = slurp(file);
+    EXPECT_NE(both.find("\"SMTP\"=\"a12\""), std::string::npos) << both;
+    EXPECT_NE(both.find("\"UserName\"=\"b12\""), std::string::npos) << both;
+    EXPECT_NE(both.find("\"Security\"=dword:00000001"), std::string::npos) << both;
 }
 
 TEST_F(MonitorMail, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigterm) {
