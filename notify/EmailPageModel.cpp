@@ -90,8 +90,10 @@ void EmailPageModel::fill(const NotificationSettings& s, bool boxes) {
     // keep what they were compared with.
     const SettingsEdits before = shown_;
     shown_ = edits();
-    if (!s.SettingsKeyExists) shown_.security = kSecurityNone;
-    else shown_.security = std::min(s.security, kSecurityTls);
+    if (!s.SettingsKeyExists)
+        shown_.security = kSecurityNone;
+    else
+        shown_.security = std::min(s.security, kSecurityTls);
     if (!boxes) {
         shown_.noMailKind1 = before.noMailKind1;
         shown_.noMailKind2 = before.noMailKind2;

@@ -40,15 +40,13 @@ std::string joinedLines(const std::vector<std::string>& lines) {
 }
 
 // The labels the page shows for the connection fields, in their order.
-const char* const kFieldLabels[6] = {"Port", "E-Mail Host (SMTP)", "Name", "E-Mail Address", "Time Out",
-                                     "SMTP Login Authentication password"};
-const std::size_t kFieldLimits[6] = {kPortLimit, kHostLimit, kNameLimit, kAddressLimit, kTimeoutLimit,
-                                     kPasswordLimit};
+const char* const kFieldLabels[6] = {"Port",           "E-Mail Host (SMTP)", "Name",
+                                     "E-Mail Address", "Time Out",           "SMTP Login Authentication password"};
+const std::size_t kFieldLimits[6] = {kPortLimit, kHostLimit, kNameLimit, kAddressLimit, kTimeoutLimit, kPasswordLimit};
 
 // Why a value this save writes may not be saved; "" when it may.
 std::string refusal(const std::string& label, const std::string& value, std::size_t limit, bool lines = false) {
-    if (value.size() > limit)
-        return label + " takes at most " + std::to_string(limit) + " bytes; nothing was saved";
+    if (value.size() > limit) return label + " takes at most " + std::to_string(limit) + " bytes; nothing was saved";
     if (hasControlCharacter(value, lines)) return label + " holds a control character; nothing was saved";
     return "";
 }
@@ -329,8 +327,10 @@ std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e, const
     };
 
     for (std::size_t i = 0; i < 5; ++i) {
-        if (e.fields[i] != shown.fields[i]) updates.push_back(SettingsUpdate::set(kTextValues[i], RegValue::sz(e.fields[i])));
-        else unchanged(kTextValues[i], RegValue::sz(e.fields[i]));
+        if (e.fields[i] != shown.fields[i])
+            updates.push_back(SettingsUpdate::set(kTextValues[i], RegValue::sz(e.fields[i])));
+        else
+            unchanged(kTextValues[i], RegValue::sz(e.fields[i]));
     }
     // The page shows two bits of the mask: only those the user changed are set, on the
     // mask as the store holds it now.
@@ -340,7 +340,8 @@ std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e, const
     if (changedBits != 0 || !existed) {
         const std::uint32_t own = (s.suppressMask & ~3u) | wanted;
         updates.push_back({"EMailSend", [own, wanted, changedBits](const std::optional<RegValue>& now) {
-                               if (!now || now->type != RegType::Dword) return std::optional<RegValue>(RegValue::number(own));
+                               if (!now || now->type != RegType::Dword)
+                                   return std::optional<RegValue>(RegValue::number(own));
                                if (changedBits == 0) return std::optional<RegValue>();
                                return std::optional<RegValue>(
                                    RegValue::number((now->dword & ~changedBits) | (wanted & changedBits)));
@@ -376,22 +377,27 @@ std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e, const
     std::vector<TextFile> texts;
     for (int k = 1; k <= 2; ++k) {
         const auto idx = static_cast<std::size_t>(k - 1);
-        if (e.subject[idx] != shown.subject[idx]) texts.push_back({subjectFile(s, k), e.subject[idx], e.subject[idx].empty(), {}});
+        if (e.subject[idx] != shown.subject[idx])
+            texts.push_back({subjectFile(s, k), e.subject[idx], e.subject[idx].empty(), {}});
         if (e.contents[idx] != shown.contents[idx])
             texts.push_back({contentsFile(s, k), e.contents[idx], e.contents[idx].empty(), {}});
     }
     const auto putBack = [this](const std::vector<TextFile>& done) {
         for (const TextFile& t : done) {
-            if (t.before.status == ReadStatus::ok) files_.replace(t.path, t.before.text);
-            else if (t.before.status == ReadStatus::missing && files_.exists(t.path)) files_.remove(t.path);
+            if (t.before.status == ReadStatus::ok)
+                files_.replace(t.path, t.before.text);
+            else if (t.before.status == ReadStatus::missing && files_.exists(t.path))
+                files_.remove(t.path);
         }
     };
     std::vector<TextFile> done;
     for (TextFile& t : texts) {
         t.before = files_.readBounded(t.path, kMaxTextFile);
         std::string error;
-        if (!t.remove && !writeLines(t.path, t.text)) error = t.path + ": cannot be written; nothing was saved";
-        else if (t.remove && files_.exists(t.path) && !files_.remove(t.path)) error = t.path + ": cannot be deleted; nothing was saved";
+        if (!t.remove && !writeLines(t.path, t.text))
+            error = t.path + ": cannot be written; nothing was saved";
+        else if (t.remove && files_.exists(t.path) && !files_.remove(t.path))
+            error = t.path + ": cannot be deleted; nothing was saved";
         if (!error.empty()) {
             putBack(done);
             return error;
@@ -406,7 +412,8 @@ std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e, const
     for (int k = 1; k <= 2; ++k) {
         const auto idx = static_cast<std::size_t>(k - 1);
         if (e.subject[idx] != shown.subject[idx])
-            s.subjects[idx] = e.subject[idx].empty() ? std::vector<std::string>{} : std::vector<std::string>{e.subject[idx]};
+            s.subjects[idx] =
+                e.subject[idx].empty() ? std::vector<std::string>{} : std::vector<std::string>{e.subject[idx]};
         if (e.contents[idx] != shown.contents[idx]) s.contents[idx] = splitLines(e.contents[idx]);
     }
     if (const auto mask = port_.read("EMailSend"); mask && mask->type == RegType::Dword) s.suppressMask = mask->dword;

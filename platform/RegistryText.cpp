@@ -194,7 +194,6 @@ std::string hexList(const std::vector<std::uint8_t>& bytes) {
     return s;
 }
 
-
 // One line as the reader takes it: continued lines joined, blanks trimmed, and where
 // its bytes are in the text (the line ends included).
 struct Logical {
@@ -349,9 +348,7 @@ std::string valueLine(const std::string& name, const RegValue& v) {
             s += b;
             break;
         }
-        case RegType::Binary:
-            s += "hex:" + hexList(v.bytes);
-            break;
+        case RegType::Binary: s += "hex:" + hexList(v.bytes); break;
     }
     return s;
 }
@@ -374,7 +371,8 @@ std::string editRegistryText(std::string_view text, const std::vector<std::pair<
     const Reading reading = readLines(lines);
     // New lines end as the file's first line does.
     const std::size_t firstEnd = text.find('\n');
-    const std::string eol = firstEnd != std::string_view::npos && firstEnd > 0 && text[firstEnd - 1] == '\r' ? "\r\n" : "\n";
+    const std::string eol =
+        firstEnd != std::string_view::npos && firstEnd > 0 && text[firstEnd - 1] == '\r' ? "\r\n" : "\n";
 
     // Each name once, its last change winning.
     std::vector<std::pair<std::string, const RegValue*>> wanted;  // lower-case name, value

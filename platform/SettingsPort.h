@@ -53,7 +53,8 @@ struct SettingsUpdate {
 
     // The value set as given.
     static SettingsUpdate set(std::string name, RegValue v) {
-        return {std::move(name), [v = std::move(v)](const std::optional<RegValue>&) { return std::optional<RegValue>(v); }};
+        return {std::move(name),
+                [v = std::move(v)](const std::optional<RegValue>&) { return std::optional<RegValue>(v); }};
     }
     // The value set only where the store holds none.
     static SettingsUpdate ifMissing(std::string name, RegValue v) {
@@ -78,7 +79,9 @@ public:
     // was written.
     virtual std::string update(const std::vector<SettingsUpdate>& updates) = 0;
     // One value, set as given.
-    std::string write(const std::string& name, const RegValue& value) { return update({SettingsUpdate::set(name, value)}); }
+    std::string write(const std::string& name, const RegValue& value) {
+        return update({SettingsUpdate::set(name, value)});
+    }
     // What went wrong reading the store (an unreadable file, a broken line), each
     // problem once: the caller reports them and carries on with what could be read.
     virtual std::vector<std::string> takeProblems() = 0;

@@ -147,9 +147,7 @@ private:
             case ReadStatus::notRegular:
                 report(path_ + ": not a regular file; the settings are not read from it");
                 return;
-            case ReadStatus::tooLarge:
-                report(path_ + ": larger than 1 MiB; the settings are not read from it");
-                return;
+            case ReadStatus::tooLarge: report(path_ + ": larger than 1 MiB; the settings are not read from it"); return;
             case ReadStatus::ok: break;
         }
         adopt(parseRegistryText(r.text), true, true);

@@ -339,9 +339,10 @@ TEST(AlertSettings, ABrokenSettingsFileIsReportedOnceAndTheRestIsUsed) {
     // EMailSend was missing: start-up added it, and kept the broken line as it stands.
     std::ifstream f(kit.dir() + "/settings.reg");
     const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI]\n\"SMTP\"=\"mail.example\"\n"
-                    "\"Port\"=dword:00000019\nthis line is broken\n\"ToAddrCount\"=dword:00000001\n\"ToAddr_00\"=\"a@b\"\n"
-                    "\"EMailSend\"=dword:00000000\n");
+    EXPECT_EQ(text,
+              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI]\n\"SMTP\"=\"mail.example\"\n"
+              "\"Port\"=dword:00000019\nthis line is broken\n\"ToAddrCount\"=dword:00000001\n\"ToAddr_00\"=\"a@b\"\n"
+              "\"EMailSend\"=dword:00000000\n");
 }
 
 }  // namespace

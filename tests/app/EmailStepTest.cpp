@@ -102,8 +102,10 @@ TEST(EmailStep, EveryValueIsBoundedWhereItIsEntered) {
         const std::string& l = s.contents[0][i];
         bytes += l.size() + 1;
         // Only the last line may be cut, and never inside a character.
-        if (i + 1 < s.contents[0].size()) EXPECT_EQ(l, whole);
-        else EXPECT_TRUE(l == whole || l.size() <= 5) << "a character cut in two: " << l;
+        if (i + 1 < s.contents[0].size())
+            EXPECT_EQ(l, whole);
+        else
+            EXPECT_TRUE(l == whole || l.size() <= 5) << "a character cut in two: " << l;
     }
     EXPECT_LE(bytes, 65536u + 1);
     EXPECT_GT(bytes, 60000u);

@@ -195,7 +195,8 @@ TEST_F(MonitorTool, SetSavesExactlyWhatThePageSaves) {
 TEST_F(MonitorTool, SetChecksEveryWordFirstAndSavesAllOrNothing) {
     const std::string file = kit.dir() + "/set.reg";
     ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org login=on password=Secret1 to=a@x.org "
-                      "to=b@x.org --settings " + file)
+                      "to=b@x.org --settings " +
+                      file)
                   .status,
               0);
     const std::string before = slurp(file);
@@ -226,7 +227,8 @@ TEST_F(MonitorTool, SetChecksEveryWordFirstAndSavesAllOrNothing) {
     // Ten recipients and the longest values are taken, and read back as given.
     std::string ten;
     for (int i = 1; i <= 10; ++i) ten += " to=r" + std::to_string(i) + "@x.org";
-    const test::ToolResult r = monitor("--set host=" + std::string(255, 'h') + " port=65535" + ten + " --settings " + file);
+    const test::ToolResult r =
+        monitor("--set host=" + std::string(255, 'h') + " port=65535" + ten + " --settings " + file);
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string after = slurp(file);
     EXPECT_NE(after.find("\"ToAddr_09\"=\"r10@x.org\""), std::string::npos) << after;
@@ -244,8 +246,7 @@ TEST_F(MonitorTool, ASettingsFileNotReadWholeIsNeverWrittenOver) {
     ASSERT_EQ(::chown(open.c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(kit.dir().c_str(), 0755), 0);
     const std::string file = open + "/settings.reg";
-    ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org password=Secret1 to=a@x.org --settings " +
-                      file)
+    ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org password=Secret1 to=a@x.org --settings " + file)
                   .status,
               0);
     const std::string good = slurp(file);
@@ -276,8 +277,8 @@ TEST_F(MonitorTool, ASettingsFileNotReadWholeIsNeverWrittenOver) {
     { std::ofstream(file, std::ios::trunc) << good; }
     ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
     const std::string cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(RAID_BINARY_DIR) +
-                            "/raid-gui-monitor-sim --set port=26 --settings " + file + " --log-dir " + open +
-                            " >" + open + "/out.txt 2>" + open + "/err.txt";
+                            "/raid-gui-monitor-sim --set port=26 --settings " + file + " --log-dir " + open + " >" +
+                            open + "/out.txt 2>" + open + "/err.txt";
     const int rc = std::system(cmd.c_str());
     EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << rc;
     EXPECT_NE(slurp(open + "/err.txt").find("cannot be read"), std::string::npos) << slurp(open + "/err.txt");
@@ -299,7 +300,8 @@ TEST_F(MonitorTool, ASettingsFileNotReadWholeIsNeverWrittenOver) {
 TEST_F(MonitorTool, TwoProgramsSavingOneFileKeepEachOthersValues) {
     const std::string file = kit.dir() + "/shared.reg";
     ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org login=on password=Secret1 to=a@x.org "
-                      "--settings " + file)
+                      "--settings " +
+                      file)
                   .status,
               0);
     // The window starts and reads the file; meanwhile --set changes it; then the

@@ -41,7 +41,8 @@ void checkEdit(std::string_view text, const RegistryText& first) {
         {"Fuzz_New", RegValue::sz(str)},
         {"EMailSend", RegValue::number(static_cast<std::uint32_t>(text.size()))},
     };
-    if (!first.values.empty()) changes.emplace_back(first.values.front().first, RegValue::binary({bytes.begin(), bytes.end()}));
+    if (!first.values.empty())
+        changes.emplace_back(first.values.front().first, RegValue::binary({bytes.begin(), bytes.end()}));
     // A key that holds more values than a key may is refused by the save's read-back.
     if (first.values.size() + changes.size() >= 4000) return;
     const RegistryText again = parseRegistryText(editRegistryText(text, changes));
@@ -49,7 +50,8 @@ void checkEdit(std::string_view text, const RegistryText& first) {
     for (std::size_t i = 0; i < changes.size(); ++i) {
         // Of two changes to one name the later wins.
         bool later = false;
-        for (std::size_t j = i + 1; j < changes.size(); ++j) later = later || sameName(changes[i].first, changes[j].first);
+        for (std::size_t j = i + 1; j < changes.size(); ++j)
+            later = later || sameName(changes[i].first, changes[j].first);
         if (later) continue;
         const RegValue* got = find(again, changes[i].first);
         if (!got || !(*got == changes[i].second)) std::abort();

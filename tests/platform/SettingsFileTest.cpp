@@ -112,9 +112,11 @@ TEST(RegistryText, AnEditChangesItsValuesAndKeepsEveryOtherByte) {
                              "\"ProductID\"=hex:01,02,\\\r\n  03\r\n"
                              "not a value line\r\n"
                              "\r\n[HKEY_CURRENT_USER\\Other]\r\n\"Elsewhere\"=\"y\"\r\n";
-    const std::string edited = editRegistryText(
-        text, {{"Port", RegValue::sz("2525")}, {"Gone", RegValue::sz("back")}, {"Broken", RegValue::number(1)},
-               {"ProductID", RegValue::binary({9})}, {"New", RegValue::sz("n")}});
+    const std::string edited = editRegistryText(text, {{"Port", RegValue::sz("2525")},
+                                                       {"Gone", RegValue::sz("back")},
+                                                       {"Broken", RegValue::number(1)},
+                                                       {"ProductID", RegValue::binary({9})},
+                                                       {"New", RegValue::sz("n")}});
     EXPECT_EQ(edited, head +
                           "\"Port\"=\"25\"\r\n"
                           "\"port\"=\"2525\"\r\n"
@@ -248,8 +250,8 @@ TEST_F(SettingsFileTest, ASaveReadsTheFileAgainAndWritesOnlyItsValues) {
     EXPECT_EQ(service->read("Port")->text, "25");  // it was there by then
     ASSERT_EQ(window->write("SMTP", RegValue::sz("mail.example")), "");
     EXPECT_EQ(window->read("Security")->dword, 1u);  // the window now sees it too
-    EXPECT_EQ(slurp(path), "REGEDIT4\n\n" + key() +
-                               "\"Port\"=\"25\"\n\"Security\"=dword:00000001\n\"SMTP\"=\"mail.example\"\n");
+    EXPECT_EQ(slurp(path),
+              "REGEDIT4\n\n" + key() + "\"Port\"=\"25\"\n\"Security\"=dword:00000001\n\"SMTP\"=\"mail.example\"\n");
 
     // A save that would make the file larger than a start reads: refused, nothing written.
     const std::string before = slurp(path);
