@@ -109,12 +109,16 @@ bool checkEmailStep(const EmailStep& step, std::string& error, const std::string
         error = valueRefusal(key, value, k->limit, who);
         if (!error.empty()) return false;
     }
-    if (step.to.size() > kMaxRecipients) {
-        error = who + ": at most " + std::to_string(kMaxRecipients) + " recipients (" + std::to_string(step.to.size()) +
+    // An empty "to=" adds nothing: given alone, it empties the list.
+    const auto given = static_cast<std::size_t>(
+        std::count_if(step.to.begin(), step.to.end(), [](const std::string& a) { return !a.empty(); }));
+    if (given > kMaxRecipients) {
+        error = who + ": at most " + std::to_string(kMaxRecipients) + " recipients (" + std::to_string(given) +
                 " given)";
         return false;
     }
     for (const auto& address : step.to) {
+        if (address.empty()) continue;
         error = valueRefusal("to", address, kAddressLimit, who);
         if (!error.empty()) return false;
     }

@@ -234,6 +234,9 @@ TEST_F(MonitorTool, SetChecksEveryWordFirstAndSavesAllOrNothing) {
     EXPECT_NE(after.find("\"ToAddr_09\"=\"r10@x.org\""), std::string::npos) << after;
     EXPECT_NE(after.find("\"SMTP\"=\"" + std::string(255, 'h') + "\""), std::string::npos);
     EXPECT_NE(after.find("\"Port\"=\"65535\""), std::string::npos);
+    // "to=" alone empties the list.
+    ASSERT_EQ(monitor("--set to= --settings " + file).status, 0);
+    EXPECT_NE(slurp(file).find("\"ToAddrCount\"=dword:00000000"), std::string::npos) << slurp(file);
 }
 
 // A file that could not be read whole is never written over: too large, or unreadable
