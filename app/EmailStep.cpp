@@ -16,16 +16,16 @@ struct Key {
 };
 
 const std::array<Key, 14> kKeys = {{
-    {"port", names::Edit1, 5},
-    {"host", names::Edit2, 0},
-    {"name", names::Edit3, 0},
+    {"port", names::Edit1, kPortLimit},
+    {"host", names::Edit2, kHostLimit},
+    {"name", names::Edit3, kNameLimit},
     {"addr", names::Edit4, kAddressLimit},
     {"timeout", names::Edit5, kTimeoutLimit},
     {"password", names::Edit8, kPasswordLimit},
-    {"subject1", names::Edit10, 0},
-    {"contents1", names::Memo6, 0},
-    {"subject2", names::Edit11, 0},
-    {"contents2", names::Memo4, 0},
+    {"subject1", names::Edit10, kSubjectLimit},
+    {"contents1", names::Memo6, kContentsLimit},
+    {"subject2", names::Edit11, kSubjectLimit},
+    {"contents2", names::Memo4, kContentsLimit},
     {"login", names::CheckBox8, 0},
     {"nomail1", names::CheckBox2, 0},
     {"nomail2", names::CheckBox4, 0},
@@ -79,15 +79,51 @@ bool addField(EmailStep& out, std::vector<std::string>& seen, const std::string&
         error = who + ": " + key + " takes a number";
         return false;
     }
-    if (k->limit && value.size() > k->limit) {
-        error = who + ": " + key + " takes at most " + std::to_string(k->limit) + " characters";
-        return false;
-    }
     out.fields.emplace_back(key, value);
     return true;
 }
 
+// Why a value cannot go into its field; "" when it can.
+std::string valueRefusal(const std::string& key, const std::string& value, std::size_t limit, const std::string& who) {
+    if (limit && value.size() > limit) return who + ": " + key + " takes at most " + std::to_string(limit) + " bytes";
+    const bool contents = key.rfind("contents", 0) == 0;
+    if (hasControlCharacter(value, contents)) return who + ": " + key + " holds a control character";
+    const bool address = key == "to" || key == "addr";
+    if (address && !(key == "addr" && value.empty()) && !isPlainAddress(value))
+        return who + ": '" + value + "' is no address (" + key +
+               " takes one with an \"@\" and no blanks or angle brackets)";
+    if (key == "port" && !value.empty()) {
+        // Digits only, at most five of them (checked above).
+        const long port = std::stol(value);
+        if (port < 1 || port > 65535) return who + ": port takes a number from 1 to 65535";
+    }
+    return "";
+}
+
 }  // namespace
+
+bool checkEmailStep(const EmailStep& step, std::string& error, const std::string& who) {
+    for (const auto& [key, value] : step.fields) {
+        const Key* k = findKey(key);
+        if (!k || isSwitch(*k) || key == "security") continue;
+        error = valueRefusal(key, value, k->limit, who);
+        if (!error.empty()) return false;
+    }
+    // An empty "to=" adds nothing: given alone, it empties the list.
+    const auto given = static_cast<std::size_t>(
+        std::count_if(step.to.begin(), step.to.end(), [](const std::string& a) { return !a.empty(); }));
+    if (given > kMaxRecipients) {
+        error = who + ": at most " + std::to_string(kMaxRecipients) + " recipients (" + std::to_string(given) +
+                " given)";
+        return false;
+    }
+    for (const auto& address : step.to) {
+        if (address.empty()) continue;
+        error = valueRefusal("to", address, kAddressLimit, who);
+        if (!error.empty()) return false;
+    }
+    return true;
+}
 
 bool parseEmailStep(const std::string& text, EmailStep& out, std::string& error) {
     out = EmailStep{};
@@ -146,7 +182,7 @@ bool parseEmailStep(const std::string& text, EmailStep& out, std::string& error)
         error = "email takes at least one key=value";
         return false;
     }
-    return true;
+    return checkEmailStep(out, error, "email");
 }
 
 bool parseEmailSettings(const std::vector<std::string>& words, EmailStep& out, std::string& error,

@@ -1,6 +1,7 @@
 #include "notify/EmailPageModel.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace raid {
 
@@ -25,13 +26,34 @@ std::string joined(const std::vector<std::string>& lines) {
 
 std::size_t emailFieldLimit(EmailField field) {
     switch (field) {
+        case EmailField::Port: return kPortLimit;
+        case EmailField::Host: return kHostLimit;
+        case EmailField::Name: return kNameLimit;
         case EmailField::Timeout: return kTimeoutLimit;
         case EmailField::Password: return kPasswordLimit;
         case EmailField::Address:
         case EmailField::NewAddress1:
         case EmailField::NewAddress2: return kAddressLimit;
+        case EmailField::Subject1:
+        case EmailField::Subject2: return kSubjectLimit;
+        case EmailField::Contents1:
+        case EmailField::Contents2: return kContentsLimit;
         default: return 0;
     }
+}
+
+std::string enteredText(EmailField field, const std::string& text) {
+    const std::size_t limit = emailFieldLimit(field);
+    if (limit == 0) return text;  // the lists and the choice: not typed
+    const bool memo = field == EmailField::Contents1 || field == EmailField::Contents2;
+    std::string clean;
+    clean.reserve(std::min(text.size(), limit + 1));
+    for (const char c : text) {
+        // A memo keeps its line breaks (as line feeds) and tabs.
+        if (!hasControlCharacter(std::string_view(&c, 1), memo)) clean += c;
+        if (clean.size() > limit) break;
+    }
+    return cutToLimit(clean, limit);
 }
 
 void EmailPageModel::setField(EmailField field, const std::string& text) {
@@ -48,7 +70,37 @@ void EmailPageModel::redrawGrids() {
     view_.setText(EmailField::Grid, joined(working_));
 }
 
+SettingsEdits EmailPageModel::edits() {
+    SettingsEdits e;
+    for (std::size_t i = 0; i < 6; ++i) e.fields[i] = view_.text(kConnection[i]);
+    e.loginOn = view_.checked(EmailBox::Login);
+    e.noMailKind1 = view_.checked(EmailBox::NoMail1);
+    e.noMailKind2 = view_.checked(EmailBox::NoMail2);
+    e.working = working_;
+    e.security = securityFromName(view_.text(EmailField::Security)).value_or(shown_.security);
+    e.subject = {view_.text(EmailField::Subject1), view_.text(EmailField::Subject2)};
+    e.contents = {view_.text(EmailField::Contents1), view_.text(EmailField::Contents2)};
+    e.dirty = dirty_;
+    return e;
+}
+
 void EmailPageModel::fill(const NotificationSettings& s, bool boxes) {
+    fillFields(s, boxes);
+    // What a save compares with: the page as now shown. Boxes that kept their state
+    // keep what they were compared with.
+    const SettingsEdits before = shown_;
+    shown_ = edits();
+    if (!s.SettingsKeyExists)
+        shown_.security = kSecurityNone;
+    else
+        shown_.security = std::min(s.security, kSecurityTls);
+    if (!boxes) {
+        shown_.noMailKind1 = before.noMailKind1;
+        shown_.noMailKind2 = before.noMailKind2;
+    }
+}
+
+void EmailPageModel::fillFields(const NotificationSettings& s, bool boxes) {
     if (s.SettingsKeyExists) {
         for (std::size_t i = 0; i < 6; ++i) setField(kConnection[i], s.connection[i]);
         if (boxes) {
@@ -86,7 +138,8 @@ void EmailPageModel::addAddress(int subPage) {
     const EmailField field = subPage == kHddFailPage ? EmailField::NewAddress1 : EmailField::NewAddress2;
     const std::string address = view_.text(field);
     if (address.empty() || working_.size() >= kMaxRecipients) return;
-    if (address.find('@') != std::string::npos) {
+    // No control character may reach the mail dialogue inside "RCPT to:<...>".
+    if (address.find('@') != std::string::npos && !hasControlCharacter(address) && address.size() <= kAddressLimit) {
         working_.push_back(address);
         redrawGrids();
     } else {
@@ -117,24 +170,16 @@ void EmailPageModel::loginSwitched(bool on) { view_.setPasswordVisible(on); }
 std::string EmailPageModel::save(NotificationSettings& s, SettingsStore& store) {
     if (view_.text(EmailField::Port).empty()) setField(EmailField::Port, "25");
     if (view_.text(EmailField::Timeout).empty()) setField(EmailField::Timeout, "0");
-    SettingsEdits e;
-    for (std::size_t i = 0; i < 6; ++i) {
-        e.fields[i] = view_.text(kConnection[i]);
-        const std::size_t limit = emailFieldLimit(kConnection[i]);
-        if (limit && e.fields[i].size() > limit) e.fields[i].resize(limit);
-    }
-    e.loginOn = view_.checked(EmailBox::Login);
-    e.noMailKind1 = view_.checked(EmailBox::NoMail1);
-    e.noMailKind2 = view_.checked(EmailBox::NoMail2);
-    e.working = working_;
-    // A name the page does not offer keeps what is stored.
-    e.security = securityFromName(view_.text(EmailField::Security)).value_or(s.security);
-    e.subject = {view_.text(EmailField::Subject1), view_.text(EmailField::Subject2)};
-    e.contents = {view_.text(EmailField::Contents1), view_.text(EmailField::Contents2)};
-    e.dirty = dirty_;
-    const std::string error = store.save(s, e);
+    // A name the page does not offer keeps what was shown.
+    SettingsEdits e = edits();
+    const std::string error = store.save(s, e, shown_);
     dirty_ = e.dirty;
-    if (!error.empty()) view_.message(error, "");
+    if (!error.empty()) {
+        view_.message(error, "E-Mail Message");
+        return error;
+    }
+    // What the store now holds for the page's values: the next save compares with it.
+    shown_ = e;
     return error;
 }
 

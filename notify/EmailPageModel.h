@@ -48,8 +48,11 @@ public:
 // Sub-pages of the E-mail page.
 enum EmailSubPageIndex { kSetupPage = 0, kHddFailPage = 1, kDeviceRemovePage = 2 };
 
-// How many characters a field takes (0: no limit of its own).
+// How many bytes a field takes (0: no limit of its own).
 std::size_t emailFieldLimit(EmailField field);
+// Text typed or pasted into a field as the field takes it: control characters left
+// out (a memo keeps line feeds and tabs), cut to the field's limit.
+std::string enteredText(EmailField field, const std::string& text);
 
 class EmailPageModel {
 public:
@@ -82,6 +85,9 @@ public:
 
 private:
     void fill(const NotificationSettings& s, bool boxes);
+    void fillFields(const NotificationSettings& s, bool boxes);
+    // The page's values as a save takes them.
+    SettingsEdits edits();
     void setField(EmailField field, const std::string& text);
     void redrawGrids();
 
@@ -89,6 +95,7 @@ private:
     std::vector<std::string> working_;
     std::uint8_t dirty_ = 0;
     std::array<int, 2> rows_{};
+    SettingsEdits shown_;  // the page as filled, or as last saved
 };
 
 }  // namespace raid

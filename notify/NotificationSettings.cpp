@@ -33,7 +33,87 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+std::string joinedLines(const std::vector<std::string>& lines) {
+    std::string t;
+    for (std::size_t i = 0; i < lines.size(); ++i) t += (i ? "\n" : "") + lines[i];
+    return t;
+}
+
+// The labels the page shows for the connection fields, in their order.
+const char* const kFieldLabels[6] = {"Port",           "E-Mail Host (SMTP)", "Name",
+                                     "E-Mail Address", "Time Out",           "SMTP Login Authentication password"};
+const std::size_t kFieldLimits[6] = {kPortLimit, kHostLimit, kNameLimit, kAddressLimit, kTimeoutLimit, kPasswordLimit};
+
+// Why a value this save writes may not be saved; "" when it may.
+std::string refusal(const std::string& label, const std::string& value, std::size_t limit, bool lines = false) {
+    if (value.size() > limit) return label + " takes at most " + std::to_string(limit) + " bytes; nothing was saved";
+    if (hasControlCharacter(value, lines)) return label + " holds a control character; nothing was saved";
+    return "";
+}
+
+std::string checkEdits(const SettingsEdits& e, const SettingsEdits& shown) {
+    for (std::size_t i = 0; i < 6; ++i) {
+        if (e.fields[i] == shown.fields[i]) continue;
+        if (auto why = refusal(kFieldLabels[i], e.fields[i], kFieldLimits[i]); !why.empty()) return why;
+    }
+    if (e.working != shown.working) {
+        if (e.working.size() > kMaxRecipients)
+            return "At most " + std::to_string(kMaxRecipients) + " recipients; nothing was saved";
+        for (const auto& address : e.working)
+            if (auto why = refusal("A recipient address", address, kAddressLimit); !why.empty()) return why;
+    }
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (e.subject[k] != shown.subject[k])
+            if (auto why = refusal("Subject", e.subject[k], kSubjectLimit); !why.empty()) return why;
+        if (e.contents[k] != shown.contents[k])
+            if (auto why = refusal("Contents", e.contents[k], kContentsLimit, true); !why.empty()) return why;
+    }
+    return "";
+}
+
 }  // namespace
+
+bool hasControlCharacter(std::string_view text, bool lines) {
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (lines && (b == '\n' || b == '\t')) continue;
+        if (b < 0x20 || b == 0x7F) return true;
+    }
+    return false;
+}
+
+bool isPlainAddress(std::string_view address) {
+    if (address.find('@') == std::string_view::npos) return false;
+    for (const char c : address)
+        if (c == ' ' || c == '<' || c == '>') return false;
+    return !hasControlCharacter(address);
+}
+
+std::string cutToLimit(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return std::string(text);
+    std::size_t end = limit;
+    // Back to the first byte of the character the limit falls in.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return std::string(text.substr(0, end));
+}
+
+SettingsEdits shownEdits(const NotificationSettings& s) {
+    SettingsEdits e;
+    if (!s.SettingsKeyExists) {
+        e.fields[kPort] = "25";
+        e.fields[kTimeout] = "0";
+        return e;
+    }
+    e.fields = s.connection;
+    e.loginOn = (s.authState & 1) != 0;
+    e.noMailKind1 = (s.suppressMask & 1) != 0;
+    e.noMailKind2 = (s.suppressMask & 2) != 0;
+    e.security = std::min(s.security, kSecurityTls);
+    e.working = s.recipients;
+    e.subject = {s.subjectLine(1), s.subjectLine(2)};
+    e.contents = {joinedLines(s.contents[0]), joinedLines(s.contents[1])};
+    return e;
+}
 
 std::string NotificationSettings::subjectLine(int kind) const {
     if (kind < 1 || kind > 4) return "";
@@ -135,7 +215,8 @@ bool SettingsStore::startUp(NotificationSettings& s, const std::string& defaultF
         return l == "emailsend";
     });
     if (!hasSend) {
-        const std::string error = port_.write("EMailSend", RegValue::number(0));
+        // Only where it is still missing when written: another program may have set it.
+        const std::string error = port_.update({SettingsUpdate::ifMissing("EMailSend", RegValue::number(0))});
         if (!error.empty() && report_) report_("Settings: " + error);
     }
     s.suppressMask = 0;
@@ -225,7 +306,7 @@ bool SettingsStore::writeLines(const std::string& path, const std::string& text)
     return files_.replace(path, data);
 }
 
-std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e) {
+std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e, const SettingsEdits& shown) {
     if (e.fields[kPort].empty()) {
         e.fields[kPort] = "25";
         e.dirty |= kDirtyPort;
@@ -234,55 +315,109 @@ std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e) {
         e.fields[kTimeout] = "0";
         e.dirty |= kDirtyTimeout;
     }
+    if (e.loginOn != ((s.authState & 1) != 0)) e.dirty |= kDirtyPassword;
+    if (auto why = checkEdits(e, shown); !why.empty()) return why;
     const std::size_t m = e.working.size();
+    // The first save makes the key: what it does not change it writes where the store
+    // holds nothing yet.
     const bool existed = s.SettingsKeyExists;
-    const auto write = [this](const std::string& name, const RegValue& v) { return port_.write(name, v); };
+    std::vector<SettingsUpdate> updates;
+    const auto unchanged = [&](const std::string& name, RegValue v) {
+        if (!existed) updates.push_back(SettingsUpdate::ifMissing(name, std::move(v)));
+    };
 
     for (std::size_t i = 0; i < 5; ++i) {
-        if (existed && !(e.dirty & (1u << i))) continue;
-        if (auto error = write(kTextValues[i], RegValue::sz(e.fields[i])); !error.empty()) return error;
+        if (e.fields[i] != shown.fields[i])
+            updates.push_back(SettingsUpdate::set(kTextValues[i], RegValue::sz(e.fields[i])));
+        else
+            unchanged(kTextValues[i], RegValue::sz(e.fields[i]));
     }
-    s.suppressMask = (s.suppressMask & ~3u) | (e.noMailKind1 ? 1u : 0u) | (e.noMailKind2 ? 2u : 0u);
-    if (auto error = write("EMailSend", RegValue::number(s.suppressMask)); !error.empty()) return error;
+    // The page shows two bits of the mask: only those the user changed are set, on the
+    // mask as the store holds it now.
+    const std::uint32_t wanted = (e.noMailKind1 ? 1u : 0u) | (e.noMailKind2 ? 2u : 0u);
+    const std::uint32_t changedBits =
+        (e.noMailKind1 != shown.noMailKind1 ? 1u : 0u) | (e.noMailKind2 != shown.noMailKind2 ? 2u : 0u);
+    if (changedBits != 0 || !existed) {
+        const std::uint32_t own = (s.suppressMask & ~3u) | wanted;
+        updates.push_back({"EMailSend", [own, wanted, changedBits](const std::optional<RegValue>& now) {
+                               if (!now || now->type != RegType::Dword)
+                                   return std::optional<RegValue>(RegValue::number(own));
+                               if (changedBits == 0) return std::optional<RegValue>();
+                               return std::optional<RegValue>(
+                                   RegValue::number((now->dword & ~changedBits) | (wanted & changedBits)));
+                           }});
+    }
     // Written only when it changes, so a store that never had it stays as it was.
-    if (e.security != s.security) {
-        if (auto error = write("Security", RegValue::number(e.security)); !error.empty()) return error;
-        s.security = e.security;
-    }
+    if (e.security != shown.security) updates.push_back(SettingsUpdate::set("Security", RegValue::number(e.security)));
 
-    if (e.loginOn != ((s.authState & 1) != 0)) e.dirty |= kDirtyPassword;
-    if (e.dirty != 0 || !existed) {
-        const ScrambledPassword r = scramble(e.fields[kPassword], s.keyByte, e.loginOn);
-        if (auto error = write("ProductID", RegValue::binary({r.begin(), r.end()})); !error.empty()) return error;
-    }
+    const ScrambledPassword record = scramble(e.fields[kPassword], s.keyByte, e.loginOn);
+    const RegValue recordValue = RegValue::binary({record.begin(), record.end()});
+    if (e.fields[kPassword] != shown.fields[kPassword] || e.loginOn != shown.loginOn)
+        updates.push_back(SettingsUpdate::set("ProductID", recordValue));
+    else
+        unchanged("ProductID", recordValue);
 
-    if (e.working != s.recipients) {
-        if (auto error = write("ToAddrCount", RegValue::number(static_cast<std::uint32_t>(m))); !error.empty())
-            return error;
+    if (e.working != shown.working) {
+        updates.push_back(SettingsUpdate::set("ToAddrCount", RegValue::number(static_cast<std::uint32_t>(m))));
         for (std::size_t i = 0; i < m; ++i)
-            if (auto error = write(recipientValueName(i), RegValue::sz(e.working[i])); !error.empty()) return error;
-    } else if (!existed) {
-        if (auto error = write("ToAddrCount", RegValue::number(static_cast<std::uint32_t>(m))); !error.empty())
-            return error;
+            updates.push_back(SettingsUpdate::set(recipientValueName(i), RegValue::sz(e.working[i])));
+    } else {
+        unchanged("ToAddrCount", RegValue::number(static_cast<std::uint32_t>(m)));
     }
-    if (auto error = write("FilePath", RegValue::sz(s.filePath)); !error.empty()) return error;
+    // The page does not edit the folder: it is written where the store has none.
+    updates.push_back(SettingsUpdate::ifMissing("FilePath", RegValue::sz(s.filePath)));
+
+    // The text files this save changes, each with what it held, to be put back when
+    // the values cannot be saved.
+    struct TextFile {
+        std::string path, text;  // text "" with `remove`: the file goes
+        bool remove = false;
+        BoundedRead before;
+    };
+    std::vector<TextFile> texts;
+    for (int k = 1; k <= 2; ++k) {
+        const auto idx = static_cast<std::size_t>(k - 1);
+        if (e.subject[idx] != shown.subject[idx])
+            texts.push_back({subjectFile(s, k), e.subject[idx], e.subject[idx].empty(), {}});
+        if (e.contents[idx] != shown.contents[idx])
+            texts.push_back({contentsFile(s, k), e.contents[idx], e.contents[idx].empty(), {}});
+    }
+    const auto putBack = [this](const std::vector<TextFile>& done) {
+        for (const TextFile& t : done) {
+            if (t.before.status == ReadStatus::ok)
+                files_.replace(t.path, t.before.text);
+            else if (t.before.status == ReadStatus::missing && files_.exists(t.path))
+                files_.remove(t.path);
+        }
+    };
+    std::vector<TextFile> done;
+    for (TextFile& t : texts) {
+        t.before = files_.readBounded(t.path, kMaxTextFile);
+        std::string error;
+        if (!t.remove && !writeLines(t.path, t.text))
+            error = t.path + ": cannot be written; nothing was saved";
+        else if (t.remove && files_.exists(t.path) && !files_.remove(t.path))
+            error = t.path + ": cannot be deleted; nothing was saved";
+        if (!error.empty()) {
+            putBack(done);
+            return error;
+        }
+        done.push_back(t);
+    }
+    if (const std::string error = port_.update(updates); !error.empty()) {
+        putBack(done);
+        return error;
+    }
 
     for (int k = 1; k <= 2; ++k) {
         const auto idx = static_cast<std::size_t>(k - 1);
-        const std::string subjectPath = subjectFile(s, k);
-        if (!e.subject[idx].empty()) {
-            s.subjects[idx] = {e.subject[idx]};
-            if (!writeLines(subjectPath, e.subject[idx])) return subjectPath + ": cannot be written";
-        } else if (files_.exists(subjectPath) && !files_.remove(subjectPath)) {
-            return subjectPath + ": cannot be deleted";
-        }
-        const std::string contentsPath = contentsFile(s, k);
-        if (!e.contents[idx].empty()) {
-            if (!writeLines(contentsPath, e.contents[idx])) return contentsPath + ": cannot be written";
-        } else if (files_.exists(contentsPath) && !files_.remove(contentsPath)) {
-            return contentsPath + ": cannot be deleted";
-        }
+        if (e.subject[idx] != shown.subject[idx])
+            s.subjects[idx] =
+                e.subject[idx].empty() ? std::vector<std::string>{} : std::vector<std::string>{e.subject[idx]};
+        if (e.contents[idx] != shown.contents[idx]) s.contents[idx] = splitLines(e.contents[idx]);
     }
+    if (const auto mask = port_.read("EMailSend"); mask && mask->type == RegType::Dword) s.suppressMask = mask->dword;
+    if (e.security != shown.security) s.security = e.security;
     s.loaded = false;
     s.SettingsKeyExists = true;
     return "";

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/FileStore.h"
@@ -21,10 +22,28 @@ namespace raid {
 inline constexpr std::array<const char*, 4> kAlertKindNames = {"Hard Disks Fail", "Device Removed", "Over Heat",
                                                                "Fan Fail"};
 inline constexpr std::size_t kMaxRecipients = 10;
+// What each value takes at most, in bytes (UTF-8). Together they stay far inside the
+// size a settings file or a text file may have to be read at all (1 MiB), so whatever
+// is saved reads back.
 inline constexpr std::size_t kPasswordLimit = 15;
 inline constexpr std::size_t kTimeoutLimit = 2;
-// The sender address also gives the login name; the field takes at most this much.
+inline constexpr std::size_t kPortLimit = 5;
+inline constexpr std::size_t kHostLimit = 255;  // the longest name the DNS has
+inline constexpr std::size_t kNameLimit = 255;
+// An address (the sender's, which also gives the login name, and each recipient's).
 inline constexpr std::size_t kAddressLimit = 254;
+inline constexpr std::size_t kSubjectLimit = 1000;
+inline constexpr std::size_t kContentsLimit = 64 * 1024;
+
+// Whether `text` holds a control character (a byte below 0x20, or DEL). Where `lines`
+// is set (the contents) line feeds and tabs are text. A CR or LF in any value that
+// reaches the mail dialogue would end a command line early and start one of its own.
+bool hasControlCharacter(std::string_view text, bool lines = false);
+// An address as the mail dialogue carries it in angle brackets: an "@", and no blank,
+// angle bracket or control character.
+bool isPlainAddress(std::string_view address);
+// `text` cut to at most `limit` bytes, never inside a UTF-8 character.
+std::string cutToLimit(std::string_view text, std::size_t limit);
 
 // The six connection fields, in the order the page and the mail client take them.
 enum ConnectionField : std::size_t { kPort, kHost, kSenderName, kSenderAddress, kTimeout, kPassword };
@@ -96,6 +115,9 @@ struct SettingsEdits {
     std::uint8_t dirty = 0;
 };
 
+// The page as it shows `s` when opened: what a save compares its fields with.
+SettingsEdits shownEdits(const NotificationSettings& s);
+
 class SettingsStore {
 public:
     // `report` is told each problem once (an unreadable store, a broken line, a value of
@@ -110,9 +132,14 @@ public:
     // LoadNotificationSettings: every value and text file. `turn` lets the engine run
     // its pending work between the kinds' files.
     void load(NotificationSettings& s, const std::function<void()>& turn = {});
-    // The save of the E-mail page's OK, in its order. Returns "" or the error text of
-    // the write that failed (the save ends there; what was written stays).
-    std::string save(NotificationSettings& s, SettingsEdits& edits);
+    // The save of the E-mail page's OK. It writes the values that differ from `shown`
+    // (what the page showed when it was filled), and only those: a value another
+    // program saved meanwhile stays, unless this save changes that very value. The
+    // first save also writes every value the store does not hold yet. Each value it
+    // writes is checked first; then the text files and the values are saved all or
+    // nothing. Returns "" or why nothing was saved.
+    std::string save(NotificationSettings& s, SettingsEdits& edits, const SettingsEdits& shown);
+    std::string save(NotificationSettings& s, SettingsEdits& edits) { return save(s, edits, shownEdits(s)); }
 
 private:
     std::optional<RegValue> typed(const std::string& name, RegType type, std::size_t size = 0);

@@ -33,11 +33,11 @@ bool plainAddress(std::string_view address) {
     return true;
 }
 
-// The error for a reply with another code than the one expected: its text, or what
-// it was when it had none (an empty line is a reply too).
-std::string unexpected(const SmtpReply& reply) {
-    std::string text = reply.text();
-    return text.find_first_not_of(' ') == std::string::npos ? "Empty reply" : text;
+// Every occurrence of `secret` in `text` masked.
+void mask(std::string& text, const std::string& secret) {
+    if (secret.empty()) return;
+    for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 5))
+        text.replace(at, secret.size(), "*****");
 }
 
 }  // namespace
@@ -92,6 +92,17 @@ std::string SmtpClient::heloName() {
     return name.empty() ? "localhost" : name;
 }
 
+// The error for a reply with another code than the one expected: its text, or what
+// it was when it had none (an empty line is a reply too). Once the password has gone
+// out, a server may repeat it in any later reply: it is masked there.
+std::string SmtpClient::unexpected(const SmtpReply& reply) const {
+    SmtpReply masked = reply;
+    for (std::string& line : masked.lines)
+        for (const std::string& secret : secrets_) mask(line, secret);
+    std::string text = masked.text();
+    return text.find_first_not_of(' ') == std::string::npos ? "Empty reply" : text;
+}
+
 bool SmtpClient::command(const std::string& line, int expected, SmtpReply& reply, std::string& error) {
     if (!connection_->send(line + "\r\n", deadline(), error)) return false;
     if (!readSmtpReply(*connection_, deadline(), reply, error)) return false;
@@ -100,6 +111,18 @@ bool SmtpClient::command(const std::string& line, int expected, SmtpReply& reply
         return false;
     }
     return true;
+}
+
+bool SmtpClient::loginStep(const std::string& line, int expected, std::string& error) {
+    SmtpReply reply;
+    // The connection's own failures name no byte of the exchange.
+    if (!connection_->send(line + "\r\n", deadline(), error)) return false;
+    if (!readSmtpReply(*connection_, deadline(), reply, error)) return false;
+    if (reply.code == expected) return true;
+    // Only the code: servers quote the lines they were sent (the Base64 password) in
+    // their refusal, and this text goes to the status bar, the day log and the journal.
+    error = "AUTH LOGIN refused (" + std::to_string(reply.code) + ")";
+    return false;
 }
 
 bool SmtpClient::command(const std::string& line, int expected, std::string& error) {
@@ -128,6 +151,7 @@ void SmtpClient::cancel() {
 bool SmtpClient::open(const SmtpSettings& settings, std::uint16_t port, std::string& error) {
     authMethods_.clear();
     loggedIn_ = false;
+    secrets_.clear();
     if (cancelled_) {
         error = "The program is closing";
         return false;
@@ -190,9 +214,10 @@ bool SmtpClient::greet(const std::string& name, std::string& error) {
 bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& message, std::string& error) {
     if (!command("Rset", -1, error)) return false;
     if (loginEnabled_ && !loggedIn_ && authMethods_.count("LOGIN") != 0) {
-        if (!command("auth LOGIN", 334, error)) return false;
-        if (!command(base64(loginName(settings.senderAddress)), 334, error)) return false;
-        if (!command(base64(settings.password), 235, error)) return false;
+        if (!loginStep("auth LOGIN", 334, error)) return false;
+        if (!loginStep(base64(loginName(settings.senderAddress)), 334, error)) return false;
+        secrets_ = {base64(settings.password), settings.password};
+        if (!loginStep(base64(settings.password), 235, error)) return false;
         loggedIn_ = true;
     }
     if (!command("Mail from:<" + settings.senderAddress + ">", 250, error)) return false;

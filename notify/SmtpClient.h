@@ -113,6 +113,9 @@ private:
     // Sends `line` + CR LF and reads the whole reply; `expected` < 0 takes any code.
     bool command(const std::string& line, int expected, SmtpReply& reply, std::string& error);
     bool command(const std::string& line, int expected, std::string& error);
+    // One line of the AUTH LOGIN exchange: a refusal is told by its code alone.
+    bool loginStep(const std::string& line, int expected, std::string& error);
+    std::string unexpected(const SmtpReply& reply) const;
     // "Quit" without waiting for its reply, then the connection is closed.
     void quitAndClose();
     TcpDeadline deadline() const;
@@ -129,6 +132,9 @@ private:
     bool loggedIn_ = false;
     std::set<std::string> authMethods_;
     bool startTlsOffered_ = false;  // the last EHLO reply announced STARTTLS
+    // Once the password has been sent on this connection: its forms, masked in any
+    // reply text that becomes an error.
+    std::vector<std::string> secrets_;
 };
 
 }  // namespace raid

@@ -194,44 +194,71 @@ std::string hexList(const std::vector<std::uint8_t>& bytes) {
     return s;
 }
 
-}  // namespace
+// One line as the reader takes it: continued lines joined, blanks trimmed, and where
+// its bytes are in the text (the line ends included).
+struct Logical {
+    std::string text;
+    std::size_t line = 0;   // number of its first line
+    std::size_t begin = 0;  // first byte
+    std::size_t end = 0;    // past its last line end
+    bool endsText = false;  // no line end after it: the text ends there
+};
 
-RegistryText parseRegistryText(std::string_view text) {
-    RegistryText out;
-    // Lines, with continued hex lines joined to their first line.
-    struct Logical {
-        std::string text;
-        std::size_t line;
-    };
+std::vector<Logical> logicalLines(std::string_view text) {
     std::vector<Logical> lines;
     std::size_t lineNo = 0, at = 0;
     bool continuing = false;
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") at = 3;  // a byte-order mark
     while (at <= text.size()) {
         std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) end = text.size();
+        const bool last = end == std::string_view::npos;
+        if (last) end = text.size();
         std::string_view raw = text.substr(at, end - at);
         ++lineNo;
-        at = end + 1;
+        const std::size_t begin = at;
+        at = last ? end : end + 1;
         if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         std::string_view t = trim(raw);
         const bool more = !t.empty() && t.back() == '\\';
         if (more) t.remove_suffix(1);
         if (continuing && !lines.empty()) {
             lines.back().text += std::string(t);
+            lines.back().end = at;
+            lines.back().endsText = last;
         } else {
-            lines.push_back({std::string(t), lineNo});
+            lines.push_back({std::string(t), lineNo, begin, at, last});
         }
         continuing = more;
-        if (end == text.size()) break;
+        if (last) break;
     }
+    return lines;
+}
 
+// What the reader makes of each line; `mention` names the value a line inside the key
+// sets or deletes, whether or not its value can be read ("" for any other line).
+struct Reading {
+    RegistryText result;
+    std::vector<std::string> mention;  // per logical line, the name in lower case
+    std::vector<std::string> spelled;  // the same as the line spells it
+    std::vector<bool> inKey;           // per logical line: inside the key's section
+    bool anyLine = false;              // a line that is neither blank nor a comment
+};
+
+Reading readLines(const std::vector<Logical>& lines) {
+    Reading r;
+    RegistryText& out = r.result;
+    r.mention.assign(lines.size(), std::string());
+    r.spelled.assign(lines.size(), std::string());
+    r.inKey.assign(lines.size(), false);
     bool header = false;
     bool inKey = false;
-    for (const Logical& l : lines) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Logical& l = lines[i];
         const std::string_view t = l.text;
         const std::string where = "line " + std::to_string(l.line) + ": ";
+        r.inKey[i] = inKey;
         if (t.empty() || t.front() == ';') continue;
+        r.anyLine = true;
         if (!header) {
             if (t == "REGEDIT4" || t == "Windows Registry Editor Version 5.00") {
                 header = true;
@@ -244,10 +271,12 @@ RegistryText parseRegistryText(std::string_view text) {
             if (t.back() != ']') {
                 out.problems.push_back(where + "a key line without its closing bracket");
                 inKey = false;
+                r.inKey[i] = false;
                 continue;
             }
             const std::string key = lower(t.substr(1, t.size() - 2));
             inKey = key == lower(kSettingsKey);
+            r.inKey[i] = inKey;
             if (inKey) {
                 out.hasKey = true;
             } else {
@@ -266,6 +295,8 @@ RegistryText parseRegistryText(std::string_view text) {
             out.problems.push_back(where + "a line that is not \"name\"=value");
             continue;
         }
+        r.mention[i] = lower(name);
+        r.spelled[i] = name;
         const std::string_view rest = trim(t.substr(end));
         if (rest.empty() || rest.front() != '=') {
             out.problems.push_back(where + "a line that is not \"name\"=value");
@@ -286,46 +317,136 @@ RegistryText parseRegistryText(std::string_view text) {
             put(out.values, std::move(name), std::move(v));
         }
     }
-    return out;
+    return r;
 }
+
+std::string quote(const std::string& t) {
+    std::string q = "\"";
+    for (char c : t) {
+        if (c == '\\' || c == '"') q += '\\';
+        q += c;
+    }
+    return q + "\"";
+}
+
+// "name"=value, without a line end.
+std::string valueLine(const std::string& name, const RegValue& v) {
+    std::string s = quote(name) + "=";
+    switch (v.type) {
+        case RegType::Sz:
+            if (v.text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+                std::vector<std::uint8_t> bytes(v.text.begin(), v.text.end());
+                bytes.push_back(0);
+                s += "hex(1):" + hexList(bytes);
+            } else {
+                s += quote(v.text);
+            }
+            break;
+        case RegType::Dword: {
+            char b[16];
+            std::snprintf(b, sizeof b, "dword:%08x", static_cast<unsigned>(v.dword));
+            s += b;
+            break;
+        }
+        case RegType::Binary: s += "hex:" + hexList(v.bytes); break;
+    }
+    return s;
+}
+
+}  // namespace
+
+RegistryText parseRegistryText(std::string_view text) { return readLines(logicalLines(text)).result; }
 
 std::string formatRegistryText(const std::vector<std::pair<std::string, RegValue>>& values) {
     std::string s = "REGEDIT4\n\n[";
     s += kSettingsKey;
     s += "]\n";
-    const auto quote = [](const std::string& t) {
-        std::string q = "\"";
-        for (char c : t) {
-            if (c == '\\' || c == '"') q += '\\';
-            q += c;
-        }
-        return q + "\"";
-    };
-    for (const auto& [name, v] : values) {
-        s += quote(name) + "=";
-        switch (v.type) {
-            case RegType::Sz:
-                if (v.text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-                    std::vector<std::uint8_t> bytes(v.text.begin(), v.text.end());
-                    bytes.push_back(0);
-                    s += "hex(1):" + hexList(bytes);
-                } else {
-                    s += quote(v.text);
-                }
-                break;
-            case RegType::Dword: {
-                char b[16];
-                std::snprintf(b, sizeof b, "dword:%08x", static_cast<unsigned>(v.dword));
-                s += b;
-                break;
-            }
-            case RegType::Binary:
-                s += "hex:" + hexList(v.bytes);
-                break;
-        }
-        s += "\n";
-    }
+    for (const auto& [name, v] : values) s += valueLine(name, v) + "\n";
     return s;
+}
+
+std::string editRegistryText(std::string_view text, const std::vector<std::pair<std::string, RegValue>>& changes) {
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) return formatRegistryText(changes);
+    const std::vector<Logical> lines = logicalLines(text);
+    const Reading reading = readLines(lines);
+    // New lines end as the file's first line does.
+    const std::size_t firstEnd = text.find('\n');
+    const std::string eol =
+        firstEnd != std::string_view::npos && firstEnd > 0 && text[firstEnd - 1] == '\r' ? "\r\n" : "\n";
+
+    // Each name once, its last change winning.
+    std::vector<std::pair<std::string, const RegValue*>> wanted;  // lower-case name, value
+    std::vector<std::string> spelled;
+    for (const auto& [name, v] : changes) {
+        const std::string l = lower(name);
+        auto it = std::find_if(wanted.begin(), wanted.end(), [&](const auto& w) { return w.first == l; });
+        if (it != wanted.end()) {
+            it->second = &v;
+            spelled[static_cast<std::size_t>(it - wanted.begin())] = name;
+        } else {
+            wanted.emplace_back(l, &v);
+            spelled.push_back(name);
+        }
+    }
+    // A name's last line decides its value: that line takes the new value.
+    std::vector<std::ptrdiff_t> target(wanted.size(), -1);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (reading.mention[i].empty()) continue;
+        for (std::size_t w = 0; w < wanted.size(); ++w)
+            if (reading.mention[i] == wanted[w].first) target[w] = static_cast<std::ptrdiff_t>(i);
+    }
+    // Names the text does not hold yet go after the last line of the key's last section.
+    std::ptrdiff_t anchor = -1;
+    bool keySeen = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!reading.inKey[i]) continue;
+        keySeen = true;
+        if (!lines[i].text.empty()) anchor = static_cast<std::ptrdiff_t>(i);
+    }
+    std::string added;
+    for (std::size_t w = 0; w < wanted.size(); ++w)
+        if (target[w] < 0) added += valueLine(spelled[w], *wanted[w].second) + eol;
+
+    std::string out;
+    out.reserve(text.size() + added.size() + 256);
+    std::size_t copied = 0;
+    // Ends `out` with a line end that ends any continued line before new lines follow.
+    const auto closeLine = [&] {
+        if (!out.empty() && out.back() != '\n') out += eol;
+        std::string_view last(out);
+        last.remove_suffix(1);
+        if (!last.empty() && last.back() == '\r') last.remove_suffix(1);
+        const std::size_t from = last.rfind('\n');
+        const std::string_view t = trim(from == std::string_view::npos ? last : last.substr(from + 1));
+        if (!t.empty() && t.back() == '\\') out += eol;
+    };
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::ptrdiff_t w = -1;
+        for (std::size_t k = 0; k < wanted.size(); ++k)
+            if (target[k] == static_cast<std::ptrdiff_t>(i)) w = static_cast<std::ptrdiff_t>(k);
+        if (w >= 0) {
+            out.append(text.substr(copied, lines[i].begin - copied));
+            // The name as the file spells it: a hand edit's spelling stays.
+            out += valueLine(reading.spelled[i], *wanted[static_cast<std::size_t>(w)].second) + eol;
+            copied = lines[i].end;
+        }
+        if (static_cast<std::ptrdiff_t>(i) == anchor && !added.empty()) {
+            out.append(text.substr(copied, lines[i].end - copied));
+            copied = lines[i].end;
+            closeLine();
+            out += added;
+            added.clear();
+        }
+    }
+    out.append(text.substr(copied));
+    if (!added.empty()) {
+        // No line of the key to follow: its section, at the end.
+        closeLine();
+        if (!reading.anyLine) out += "REGEDIT4" + eol;
+        if (!keySeen) out += eol + "[" + kSettingsKey + "]" + eol;
+        out += added;
+    }
+    return out;
 }
 
 std::vector<std::string> MemorySettings::valueNames() {
@@ -340,11 +461,21 @@ std::optional<RegValue> MemorySettings::read(const std::string& name) {
     return std::nullopt;
 }
 
-std::string MemorySettings::write(const std::string& name, const RegValue& value) {
-    if (!failOn.empty() && name == failOn) return failText;
-    ++writes;
+std::string MemorySettings::update(const std::vector<SettingsUpdate>& updates) {
+    std::vector<std::pair<std::string, RegValue>> next = values;
+    int written = 0;
+    for (const SettingsUpdate& u : updates) {
+        std::optional<RegValue> v = u.value(read(u.name));
+        // Worked out against the values before this save, as a store read again would be.
+        if (!v) continue;
+        if (!failOn.empty() && u.name == failOn) return failText;
+        put(next, u.name, std::move(*v));
+        ++written;
+    }
+    if (written == 0) return "";
+    values = std::move(next);
+    writes += written;
     exists = true;
-    put(values, name, value);
     return "";
 }
 

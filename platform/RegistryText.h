@@ -36,5 +36,10 @@ struct RegistryText {
 
 RegistryText parseRegistryText(std::string_view text);
 std::string formatRegistryText(const std::vector<std::pair<std::string, RegValue>>& values);
+// `text` with `changes` made and every other byte as it was: a value's last line (the
+// one that decides it, even when it cannot be read) takes the new value; a value the
+// text does not hold goes after the last line of the key. Comments, the lines of other
+// keys and lines that cannot be read stay as they stand, so a hand edit is never lost.
+std::string editRegistryText(std::string_view text, const std::vector<std::pair<std::string, RegValue>>& changes);
 
 }  // namespace raid

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,26 @@ struct RegValue {
     }
 };
 
+// One value of a save. Its new value is worked out from what the store holds at the
+// moment of the save (`now`, nullopt when it holds no such value), so a value another
+// program wrote since the last read is seen; nullopt leaves the value as it is.
+struct SettingsUpdate {
+    std::string name;
+    std::function<std::optional<RegValue>(const std::optional<RegValue>& now)> value;
+
+    // The value set as given.
+    static SettingsUpdate set(std::string name, RegValue v) {
+        return {std::move(name),
+                [v = std::move(v)](const std::optional<RegValue>&) { return std::optional<RegValue>(v); }};
+    }
+    // The value set only where the store holds none.
+    static SettingsUpdate ifMissing(std::string name, RegValue v) {
+        return {std::move(name), [v = std::move(v)](const std::optional<RegValue>& now) {
+                    return now ? std::nullopt : std::optional<RegValue>(v);
+                }};
+    }
+};
+
 class SettingsPort {
 public:
     virtual ~SettingsPort() = default;
@@ -50,9 +71,17 @@ public:
     virtual bool keyExists() = 0;
     virtual std::vector<std::string> valueNames() = 0;
     virtual std::optional<RegValue> read(const std::string& name) = 0;
-    // Writes one value, creating the key when needed. "" on success, else the system's
-    // error text; values written before a failure stay written.
-    virtual std::string write(const std::string& name, const RegValue& value) = 0;
+    // One save, all or nothing: the store is read again, the updates are worked out
+    // against what it holds now and made (the key is created when needed), and every
+    // other value stays as the store holds it - values another program wrote since,
+    // lines that cannot be read. A store that cannot be read whole is never written
+    // over. "" when saved (read() then gives the store as saved), else why nothing
+    // was written.
+    virtual std::string update(const std::vector<SettingsUpdate>& updates) = 0;
+    // One value, set as given.
+    std::string write(const std::string& name, const RegValue& value) {
+        return update({SettingsUpdate::set(name, value)});
+    }
     // What went wrong reading the store (an unreadable file, a broken line), each
     // problem once: the caller reports them and carries on with what could be read.
     virtual std::vector<std::string> takeProblems() = 0;
@@ -64,14 +93,14 @@ public:
     bool exists = false;
     std::vector<std::pair<std::string, RegValue>> values;  // in the order written
     std::vector<std::string> problems;
-    // When set, writing this value fails with `failText`.
+    // When set, a save that would write this value fails with `failText`, writing nothing.
     std::string failOn, failText = "Access is denied.";
-    int writes = 0;
+    int writes = 0;  // values written
 
     bool keyExists() override { return exists; }
     std::vector<std::string> valueNames() override;
     std::optional<RegValue> read(const std::string& name) override;
-    std::string write(const std::string& name, const RegValue& value) override;
+    std::string update(const std::vector<SettingsUpdate>& updates) override;
     std::vector<std::string> takeProblems() override {
         auto p = std::move(problems);
         problems.clear();

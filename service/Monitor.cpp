@@ -278,6 +278,11 @@ int Monitor::set(const MonitorOptions& options) {
         err_ << "raid-gui-monitor: " << error << '\n';
         return 2;
     }
+    // Every value is checked before anything is typed: a refused one saves nothing.
+    if (!checkEmailStep(step, error)) {
+        err_ << "raid-gui-monitor: " << escapeText(error) << "; nothing was saved\n";
+        return 1;
+    }
     SettingsForm s(machine_, options, err_);
     const std::size_t before = s.output.boxes();
     playEmailStep(*s.form, step);

@@ -88,10 +88,11 @@ void EmailPage::selectSubPage(int index) {
 bool EmailPage::editChanged(const std::string& control) {
     for (const auto& f : kFields) {
         if (control != f.control) continue;
-        // The field's own limit holds whatever sends the text (a paste, a scenario).
-        const std::size_t limit = emailFieldLimit(f.field);
+        // The field's own rules hold whatever sends the text (a paste, a scenario): no
+        // control character, no more than the field takes.
         const std::string t = form_.controls().text(control);
-        if (limit && t.size() > limit) form_.controls().setText(control, t.substr(0, limit));
+        const std::string entered = enteredText(f.field, t);
+        if (entered != t) form_.controls().setText(control, entered);
         model_.fieldChanged(f.field);
         return true;
     }

@@ -16,15 +16,17 @@ namespace {
 
 void buildSetupSubPage(PageBuilder& b, QWidget* page) {
     b.caption(page, QStringLiteral("E-Mail Host (SMTP)"), QRect(8, 4, 200, 18));
-    b.edit(page, qname(names::Edit2), QRect(8, 22, 220, 24));
+    // Each field takes what its value may hold in the settings (the engine bounds the
+    // bytes of what arrives; a field counts characters).
+    b.edit(page, qname(names::Edit2), QRect(8, 22, 220, 24))->setMaxLength(static_cast<int>(kHostLimit));
     b.caption(page, QStringLiteral("Port"), QRect(236, 4, 50, 18));
-    b.edit(page, qname(names::Edit1), QRect(236, 22, 46, 24));
+    b.edit(page, qname(names::Edit1), QRect(236, 22, 46, 24))->setMaxLength(static_cast<int>(kPortLimit));
     b.caption(page, QStringLiteral("( Default 25 )"), QRect(288, 22, 86, 24), 11);
 
     b.caption(page, QStringLiteral("Local Information"), QRect(8, 54, 200, 18), 13, true);
     b.rule(page, QRect(144, 63, 226, 1));
     b.caption(page, QStringLiteral("Name"), QRect(8, 74, 160, 18));
-    b.edit(page, qname(names::Edit3), QRect(8, 92, 170, 24));
+    b.edit(page, qname(names::Edit3), QRect(8, 92, 170, 24))->setMaxLength(static_cast<int>(kNameLimit));
     b.caption(page, QStringLiteral("E-Mail Address"), QRect(188, 74, 180, 18));
     // The sender address also gives the login name: it takes what an address can hold.
     b.edit(page, qname(names::Edit4), QRect(188, 92, 182, 24))->setMaxLength(static_cast<int>(kAddressLimit));
@@ -32,13 +34,13 @@ void buildSetupSubPage(PageBuilder& b, QWidget* page) {
     b.caption(page, QStringLiteral("Time Out"), QRect(8, 126, 120, 18));
     b.caption(page, QStringLiteral("Connect E-mail Host"), QRect(8, 146, 140, 20), 11);
     QLineEdit* timeout = b.edit(page, qname(names::Edit5), QRect(150, 144, 36, 24));
-    timeout->setMaxLength(2);
+    timeout->setMaxLength(static_cast<int>(kTimeoutLimit));
     b.caption(page, QStringLiteral("(Sec)"), QRect(192, 144, 40, 24));
 
     b.checkBox(page, qname(names::CheckBox8), QStringLiteral("SMTP Login Authentication"), QRect(8, 184, 214, 24));
     QLineEdit* password = b.edit(page, qname(names::Edit8), QRect(226, 184, 144, 24));
     password->setEchoMode(QLineEdit::Password);
-    password->setMaxLength(15);
+    password->setMaxLength(static_cast<int>(kPasswordLimit));
     password->hide();
 
     b.caption(page, QStringLiteral("Security"), QRect(8, 212, 60, 24));
@@ -61,13 +63,13 @@ struct RecipientNames {
 
 void buildRecipientSubPage(PageBuilder& b, QWidget* page, const RecipientNames& n, const QString& autoAddLine) {
     b.caption(page, QStringLiteral("E-Mail Address"), QRect(6, 2, 170, 18));
-    b.edit(page, qname(n.edit), QRect(6, 20, 126, 24));
+    b.edit(page, qname(n.edit), QRect(6, 20, 126, 24))->setMaxLength(static_cast<int>(kAddressLimit));
     b.image(page, qname(n.plus), Artwork::signButton(true, QSize(22, 22)), {136, 21});
     b.image(page, qname(n.minus), Artwork::signButton(false, QSize(22, 22)), {160, 21});
     b.grid(page, qname(n.grid), QRect(6, 50, 176, 164));
 
     b.caption(page, QStringLiteral("Subject"), QRect(192, 2, 178, 18));
-    b.edit(page, qname(n.subject), QRect(192, 20, 180, 24));
+    b.edit(page, qname(n.subject), QRect(192, 20, 180, 24))->setMaxLength(static_cast<int>(kSubjectLimit));
     b.caption(page, QStringLiteral("Contents"), QRect(192, 48, 178, 18));
     b.memo(page, qname(n.contents), QRect(192, 66, 180, 82));
     b.caption(page, QStringLiteral("Auto Add :"), QRect(192, 150, 178, 16), 11, true);

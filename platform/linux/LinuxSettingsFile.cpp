@@ -1,9 +1,12 @@
 #include "platform/linux/LinuxSettingsFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -25,6 +28,39 @@ std::string lowerName(std::string s) {
 
 std::string errorText(int err) { return std::strerror(err); }
 
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// An exclusive flock on the settings folder while a save reads, edits and renames, so
+// that two programs saving at once do not both start from the same text. It waits a
+// few seconds at most: a lock someone else holds on for good must not stop the save
+// (without the lock it is only as exposed as between two quick saves).
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder) {
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+            if (errno != EWOULDBLOCK && errno != EINTR) break;
+            ::usleep(50'000);
+        }
+        ::close(fd_);
+        fd_ = -1;
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 class SettingsFile final : public SettingsPort {
 public:
     explicit SettingsFile(std::string path) : path_(std::move(path)) { load(); }
@@ -43,19 +79,47 @@ public:
         return std::nullopt;
     }
 
-    std::string write(const std::string& name, const RegValue& value) override {
-        auto next = values_;
-        bool found = false;
-        for (auto& e : next)
-            if (lowerName(e.first) == lowerName(name)) {
-                e.second = value;
-                found = true;
-            }
-        if (!found) next.emplace_back(name, value);
-        const std::string error = store(formatRegistryText(next));
+    std::string update(const std::vector<SettingsUpdate>& updates) override {
+        // One save at a time across programs, from reading to renaming.
+        const FolderLock lock(folderOf(path_));
+        // Never through a link: what is at the path is what is replaced.
+        struct stat st {};
+        if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return path_ + ": not a regular file; it is not written over, and nothing was saved";
+        // The file as it is now: another program may have saved since it was read.
+        const BoundedRead r = makeStdFileStore()->readBounded(path_, kMaxSettingsFile);
+        if (r.status != ReadStatus::ok && r.status != ReadStatus::missing)
+            return path_ + ": " + unreadable(r.status) + "; it is not written over, and nothing was saved";
+        const std::string& text = r.text;
+        const RegistryText now = parseRegistryText(text);
+        const auto current = [&now](const std::string& name) -> std::optional<RegValue> {
+            for (const auto& e : now.values)
+                if (lowerName(e.first) == lowerName(name)) return e.second;
+            return std::nullopt;
+        };
+        std::vector<std::pair<std::string, RegValue>> changes;
+        for (const SettingsUpdate& u : updates) {
+            const std::optional<RegValue> was = current(u.name);
+            std::optional<RegValue> v = u.value(was);
+            if (v && !(was && *was == *v)) changes.emplace_back(u.name, std::move(*v));
+        }
+        if (changes.empty()) {
+            adopt(now, r.status == ReadStatus::ok);
+            return "";
+        }
+        const std::string next = editRegistryText(text, changes);
+        // What is written must read back: never a file the next start refuses.
+        if (next.size() > kMaxSettingsFile)
+            return path_ + ": the settings would grow larger than 1 MiB; nothing was saved";
+        const RegistryText saved = parseRegistryText(next);
+        for (const auto& [name, v] : changes) {
+            bool back = false;
+            for (const auto& e : saved.values) back = back || (lowerName(e.first) == lowerName(name) && e.second == v);
+            if (!back) return path_ + ": \"" + name + "\" would not read back from the file; nothing was saved";
+        }
+        const std::string error = store(next);
         if (!error.empty()) return error;
-        values_ = std::move(next);
-        exists_ = true;
+        adopt(saved, true);
         return "";
     }
 
@@ -66,31 +130,46 @@ public:
     }
 
 private:
+    static std::string unreadable(ReadStatus status) {
+        switch (status) {
+            case ReadStatus::notRegular: return "not a regular file";
+            case ReadStatus::tooLarge: return "larger than 1 MiB";
+            default: return "cannot be read";
+        }
+    }
+
     void load() {
         const BoundedRead r = makeStdFileStore()->readBounded(path_, kMaxSettingsFile);
         switch (r.status) {
             case ReadStatus::missing: return;
-            case ReadStatus::unreadable: problems_.push_back(path_ + ": the settings cannot be read"); return;
+            case ReadStatus::unreadable: report(path_ + ": the settings cannot be read"); return;
             case ReadStatus::notRegular:
-                problems_.push_back(path_ + ": not a regular file; the settings are not read from it");
-                refused_ = true;
+                report(path_ + ": not a regular file; the settings are not read from it");
                 return;
-            case ReadStatus::tooLarge:
-                problems_.push_back(path_ + ": larger than 1 MiB; the settings are not read from it");
-                refused_ = true;
-                return;
+            case ReadStatus::tooLarge: report(path_ + ": larger than 1 MiB; the settings are not read from it"); return;
             case ReadStatus::ok: break;
         }
-        RegistryText parsed = parseRegistryText(r.text);
-        for (auto& p : parsed.problems) problems_.push_back(path_ + ": " + p);
-        exists_ = parsed.hasKey;
-        values_ = std::move(parsed.values);
+        adopt(parseRegistryText(r.text), true, true);
+    }
+
+    // The store's values from now on. What a save finds wrong in the file it keeps as it
+    // stands; the start-up has told it (a line's number may move with a save).
+    void adopt(const RegistryText& parsed, bool exists, bool tell = false) {
+        if (tell)
+            for (const auto& p : parsed.problems) report(path_ + ": " + p);
+        exists_ = exists && parsed.hasKey;
+        values_ = parsed.values;
+    }
+
+    void report(const std::string& problem) {
+        if (std::find(reported_.begin(), reported_.end(), problem) != reported_.end()) return;
+        reported_.push_back(problem);
+        problems_.push_back(problem);
     }
 
     // The new content beside the file, flushed, then renamed over it. Only into a
     // folder nobody else can write, and only through a new file of our own.
     std::string store(const std::string& text) {
-        if (refused_) return path_ + ": not a regular file";
         // A folder made for the settings is the owner's alone: the file holds the
         // password record.
         const linuxport::OpenedFolder dir = linuxport::openWritableFolder(linuxport::folderOf(path_), 0700);
@@ -134,7 +213,7 @@ private:
 
     std::string path_;
     bool exists_ = false;
-    bool refused_ = false;
+    std::vector<std::string> reported_;  // every problem reported, so each is told once
     std::vector<std::pair<std::string, RegValue>> values_;
     std::vector<std::string> problems_;
 };

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "notify/MailFormat.h"
 #include "notify/PythonSmtpServer.h"
 #include "notify/TestPki.h"
 #include "support/ScenarioKit.h"
@@ -274,6 +275,35 @@ TEST(AlertMailRealTime, ASilentServerHoldsUpNeitherPollingNorTheDayLog) {
 namespace raid {
 namespace {
 
+// A server that quotes the login exchange back in its refusal: neither the password nor
+// its Base64 form reaches the day log, an output line or the status bar, whether the
+// alert mail or the test mail meets it.
+TEST_F(AlertMail, ALoginRefusalThatQuotesTheExchangeLeaksNoPassword) {
+    PythonSmtpServer echo;
+    ASSERT_TRUE(echo.start(python, {"--mode", "echo-auth", "--auth"}));
+    const std::string password = "Pw0rd-Secret1";
+    scenario(server(echo.port) + " addr=ann@example.org login=on password=" + password + " to=a@x.org", 20);
+    kit.line("30 testmail");
+    sim::SimRunner& r = kit.run(100);
+    ASSERT_EQ(kit.loadError, "");
+    EXPECT_TRUE(echo.received().empty());
+
+    const std::string secrets[] = {password, base64(password)};
+    const auto failed = r.linesWith("-> failed: ");
+    ASSERT_GE(failed.size(), 2u);  // the alert and the test mail
+    for (const auto& l : failed) EXPECT_NE(l.find("AUTH LOGIN refused (535)"), std::string::npos) << l;
+    for (const auto& l : r.lines())
+        for (const auto& secret : secrets) EXPECT_EQ(l.find(secret), std::string::npos) << l;
+    const auto day = r.form().eventLog().lines();
+    bool logged = false;
+    for (const auto& l : day) {
+        logged = logged || l.rfind("Alert mail failed: AUTH LOGIN refused (535)", 0) == 0;
+        for (const auto& secret : secrets) EXPECT_EQ(l.find(secret), std::string::npos) << l;
+    }
+    EXPECT_TRUE(logged);
+    EXPECT_FALSE(r.linesWith("Panel4 AUTH LOGIN refused (535)").empty());
+}
+
 TEST_F(AlertMail, TwoAlertsInOneTurnAreTwoMails) {
     PythonSmtpServer smtp;
     ASSERT_TRUE(smtp.start(python, {}));
@@ -309,10 +339,13 @@ TEST(AlertSettings, ABrokenSettingsFileIsReportedOnceAndTheRestIsUsed) {
     EXPECT_NE(boxes[0].find("Settings value \"Port\" is a dword where a string belongs"), std::string::npos) << boxes[0];
     EXPECT_EQ(r.form().settings().smtpHost(), "mail.example");
     EXPECT_EQ(r.form().settings().recipients, std::vector<std::string>{"a@b"});
-    // EMailSend was missing: start-up wrote it, and the broken line stays out of the file.
+    // EMailSend was missing: start-up added it, and kept the broken line as it stands.
     std::ifstream f(kit.dir() + "/settings.reg");
     const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("\"EMailSend\"=dword:00000000"), std::string::npos) << text;
+    EXPECT_EQ(text,
+              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI]\n\"SMTP\"=\"mail.example\"\n"
+              "\"Port\"=dword:00000019\nthis line is broken\n\"ToAddrCount\"=dword:00000001\n\"ToAddr_00\"=\"a@b\"\n"
+              "\"EMailSend\"=dword:00000000\n");
 }
 
 }  // namespace

@@ -12,13 +12,13 @@ TEST(EmailStep, ValuesWithBlanksQuotesAndLineBreaks) {
     EmailStep s;
     std::string error;
     ASSERT_TRUE(parseEmailStep(
-        R"(host=mail.example name="Ann \"The\" Admin" contents1="one\ntwo \\ three" to=a@b to="c d@e" login=on)", s,
+        R"(host=mail.example name="Ann \"The\" Admin" contents1="one\ntwo \\ three" to=a@b to="c@d.e" login=on)", s,
         error))
         << error;
     ASSERT_EQ(s.fields.size(), 4u);
     EXPECT_EQ(s.fields[1].second, "Ann \"The\" Admin");
     EXPECT_EQ(s.fields[2].second, "one\ntwo \\ three");
-    EXPECT_EQ(s.to, (std::vector<std::string>{"a@b", "c d@e"}));
+    EXPECT_EQ(s.to, (std::vector<std::string>{"a@b", "c@d.e"}));
     EXPECT_TRUE(s.replaceList);
 }
 
@@ -29,8 +29,8 @@ TEST(EmailStep, MalformedStepsAreRefusedWithAReason) {
         {"colour=red", "unknown key 'colour'"},
         {"login=yes", "login takes on or off"},
         {"port=25a", "port takes a number"},
-        {"timeout=100", "at most 2 characters"},
-        {"password=1234567890123456", "at most 15 characters"},
+        {"timeout=100", "timeout takes at most 2 bytes"},
+        {"password=1234567890123456", "password takes at most 15 bytes"},
         {"name=\"open", "no closing quote"},
         {"name=\"a\"b", "a blank must follow"},
         {"name=\"a\\tb\"", "unknown escape"},
@@ -43,6 +43,72 @@ TEST(EmailStep, MalformedStepsAreRefusedWithAReason) {
         EXPECT_FALSE(parseEmailStep(text, s, error)) << text;
         EXPECT_NE(error.find(why), std::string::npos) << text << " -> " << error;
     }
+}
+
+// Each value is bounded where it is entered, so what is saved always reads back: the
+// step refuses what --set refuses, and the page's fields take no more than the file
+// can hold and no control character that could reach the mail server's dialogue.
+TEST(EmailStep, EveryValueIsBoundedWhereItIsEntered) {
+    std::string eleven;
+    for (int i = 0; i < 11; ++i) eleven += " to=r" + std::to_string(i) + "@x.org";
+    const std::pair<std::string, std::string> bad[] = {
+        {"host=" + std::string(256, 'h'), "host takes at most 255 bytes"},
+        {"name=" + std::string(256, 'n'), "name takes at most 255 bytes"},
+        {"contents1=" + std::string(65537, 'c'), "contents1 takes at most 65536 bytes"},
+        {"port=0", "port takes a number from 1 to 65535"},
+        {"name=\"Ops\\nDesk\"", "name holds a control character"},
+        {"subject2=\"a\\nb\"", "subject2 holds a control character"},
+        {"to=\"c d@e\"", "'c d@e' is no address"},
+        {"to=a@b" + eleven, "at most 10 recipients (12 given)"},
+    };
+    for (const auto& [text, why] : bad) {
+        EmailStep s;
+        std::string error;
+        EXPECT_FALSE(parseEmailStep(text, s, error)) << text;
+        EXPECT_NE(error.find(why), std::string::npos) << text.substr(0, 80) << " -> " << error;
+    }
+
+    // The page: typed or pasted text, however long, is cut to what the field takes.
+    test::ScenarioKit kit;
+    kit.line("0 disk 0");
+    sim::SimRunner& r = kit.run(1);
+    ASSERT_EQ(kit.loadError, "");
+    MainForm& f = r.form();
+    f.Click(names::Image_Email);
+    f.EditChange(names::Edit2, std::string(2 << 20, 'h'));
+    f.EditChange(names::Edit3, "Ops\r\nRSET \xC3\xA9quipe");
+    f.EditChange(names::Edit10, std::string(3000, 's'));
+    std::string body;
+    while (body.size() < (1u << 20)) body += "line \xE2\x82\xAC\n";
+    f.EditChange(names::Memo6, body);
+    f.Click(names::Image3_OK);
+    r.runUntil(3);
+    EXPECT_TRUE(r.linesWith("MessageBox[E-Mail Message]").empty());
+
+    // The next start reads every value back.
+    test::ScenarioKit next;
+    next.settingsPath = kit.dir() + "/settings.reg";
+    next.line("0 disk 0");
+    sim::SimRunner& again = next.run(2);
+    ASSERT_EQ(next.loadError, "");
+    EXPECT_TRUE(again.linesWith("MessageBox[E-Mail Message]").empty());
+    const NotificationSettings& s = again.form().settings();
+    EXPECT_EQ(s.smtpHost(), std::string(255, 'h'));
+    EXPECT_EQ(s.senderName(), "OpsRSET \xC3\xA9quipe");
+    EXPECT_EQ(s.subjectLine(1), std::string(1000, 's'));
+    std::size_t bytes = 0;
+    const std::string whole = "line \xE2\x82\xAC";
+    for (std::size_t i = 0; i < s.contents[0].size(); ++i) {
+        const std::string& l = s.contents[0][i];
+        bytes += l.size() + 1;
+        // Only the last line may be cut, and never inside a character.
+        if (i + 1 < s.contents[0].size())
+            EXPECT_EQ(l, whole);
+        else
+            EXPECT_TRUE(l == whole || l.size() <= 5) << "a character cut in two: " << l;
+    }
+    EXPECT_LE(bytes, 65536u + 1);
+    EXPECT_GT(bytes, 60000u);
 }
 
 TEST(EmailStep, TheStepSavesThroughThePageAndAHashInQuotesIsNoComment) {

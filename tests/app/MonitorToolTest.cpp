@@ -242,6 +242,163 @@ TEST_F(MonitorTool, SetSavesExactlyWhatThePageSaves) {
     EXPECT_FALSE(fifo.err.empty());
 }
 
+// Every word is checked before anything is saved: a refused --set exits 1 with the
+// reason and leaves the file exactly as it was, the recipient list included.
+TEST_F(MonitorTool, SetChecksEveryWordFirstAndSavesAllOrNothing) {
+    const std::string file = kit.dir() + "/set.reg";
+    ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org login=on password=Secret1 to=a@x.org "
+                      "to=b@x.org --settings " +
+                      file)
+                  .status,
+              0);
+    const std::string before = slurp(file);
+    std::string eleven;
+    for (int i = 1; i <= 11; ++i) eleven += " to=r" + std::to_string(i) + "@x.org";
+    const std::string crlf = "\r\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"port=0", "port takes a number from 1 to 65535"},
+        {"port=65536", "port takes a number from 1 to 65535"},
+        {"to=c@x.org port=99999", "port takes a number from 1 to 65535"},
+        {"'host=mail.example.org" + crlf + "RSET'", "host holds a control character"},
+        {"'name=Ops" + crlf + "Desk'", "name holds a control character"},
+        {"'addr=ops@x.org>" + crlf + "RCPT TO:<evil@x.org'", "addr holds a control character"},
+        {"'to=a b@x.org'", "'a b@x.org' is no address"},
+        {"'to=<a@x.org>'", "'<a@x.org>' is no address"},
+        {"to=c@x.org to=nobody", "'nobody' is no address"},
+        {"host=" + std::string(256, 'h'), "host takes at most 255 bytes"},
+        {"subject1=" + std::string(1001, 's'), "subject1 takes at most 1000 bytes"},
+        {eleven, "at most 10 recipients (11 given)"},
+    };
+    for (const auto& [words, says] : cases) {
+        const test::ToolResult r = monitor("--set " + words + " --settings " + file);
+        EXPECT_EQ(r.status, 1) << words;
+        EXPECT_NE(r.err.find(says), std::string::npos) << words << ": " << r.err;
+        EXPECT_EQ(r.out.find("Settings saved"), std::string::npos) << words;
+        EXPECT_EQ(slurp(file), before) << words;
+    }
+    // Ten recipients and the longest values are taken, and read back as given.
+    std::string ten;
+    for (int i = 1; i <= 10; ++i) ten += " to=r" + std::to_string(i) + "@x.org";
+    const test::ToolResult r =
+        monitor("--set host=" + std::string(255, 'h') + " port=65535" + ten + " --settings " + file);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string after = slurp(file);
+    EXPECT_NE(after.find("\"ToAddr_09\"=\"r10@x.org\""), std::string::npos) << after;
+    EXPECT_NE(after.find("\"SMTP\"=\"" + std::string(255, 'h') + "\""), std::string::npos);
+    EXPECT_NE(after.find("\"Port\"=\"65535\""), std::string::npos);
+    // "to=" alone empties the list.
+    ASSERT_EQ(monitor("--set to= --settings " + file).status, 0);
+    EXPECT_NE(slurp(file).find("\"ToAddrCount\"=dword:00000000"), std::string::npos) << slurp(file);
+}
+
+// A file that could not be read whole is never written over: too large, or unreadable
+// for the user who runs --set in a folder he may write. A line that cannot be read
+// stays in the file as it was.
+TEST_F(MonitorTool, ASettingsFileNotReadWholeIsNeverWrittenOver) {
+    if (!otherUserAvailable()) GTEST_SKIP() << "needs root and setpriv";
+    // Root's folder for root's saves (a root program writes into no other user's
+    // folder); later the unprivileged user's own (his home, say), the file in it root's.
+    const std::string open = kit.dir() + "/home";
+    ASSERT_EQ(::mkdir(open.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(kit.dir().c_str(), 0755), 0);
+    const std::string file = open + "/settings.reg";
+    ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org password=Secret1 to=a@x.org --settings " + file)
+                  .status,
+              0);
+    const std::string good = slurp(file);
+
+    // Larger than a settings file may be: refused for that reason.
+    {
+        std::ofstream f(file, std::ios::app);
+        f << std::string(1 << 20, ';') << "\n";
+    }
+    const std::string big = slurp(file);
+    test::ToolResult r = monitor("--set port=26 --settings " + file);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("larger than 1 MiB"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("not a regular file"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(file), big);
+    // The window says the same in its box and keeps the file too.
+    ScenarioKit window;
+    window.settingsPath = file;
+    window.line("0 disk 0").line("1 email port=26");
+    sim::SimRunner& w = window.run(3);
+    ASSERT_EQ(window.loadError, "");
+    const auto boxes = w.linesWith("MessageBox[E-Mail Message]");
+    EXPECT_EQ(boxes.size(), 2u);  // what start-up found, then the refused save
+    for (const auto& b : boxes) EXPECT_NE(b.find("larger than 1 MiB"), std::string::npos) << b;
+    EXPECT_EQ(slurp(file), big);
+
+    // Unreadable for the user who runs --set, though he may replace it in that folder.
+    { std::ofstream(file, std::ios::trunc) << good; }
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    ASSERT_EQ(::chown(open.c_str(), 65534, 65534), 0);
+    const std::string cmd = "setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(RAID_BINARY_DIR) +
+                            "/raid-gui-monitor-sim --set port=26 --settings " + file + " --log-dir " + open + " >" +
+                            open + "/out.txt 2>" + open + "/err.txt";
+    const int rc = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << rc;
+    EXPECT_NE(slurp(open + "/err.txt").find("cannot be read"), std::string::npos) << slurp(open + "/err.txt");
+    EXPECT_EQ(slurp(file), good);
+    ASSERT_EQ(::chown(open.c_str(), 0, 0), 0);
+
+    // A line that cannot be read is reported, kept as it was, and the rest is saved.
+    { std::ofstream(file, std::ios::app) << "\"Port\"=25 ; a hand edit\n"; }
+    r = monitor("--set timeout=9 --settings " + file);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string mended = slurp(file);
+    EXPECT_NE(mended.find("\"Port\"=25 ; a hand edit\n"), std::string::npos) << mended;
+    EXPECT_NE(mended.find("\"TimeOut\"=\"9\""), std::string::npos) << mended;
+    EXPECT_NE(mended.find("\"SMTP\"=\"mail.example.org\""), std::string::npos) << mended;
+    EXPECT_EQ(mended.find("\"TimeOut\"=\"0\""), std::string::npos) << mended;
+}
+
+// The window and --set on one file: each save writes only what it changed, so neither
+// undoes the other - least of all the connection's protection.
+TEST_F(MonitorTool, TwoProgramsSavingOneFileKeepEachOthersValues) {
+    const std::string file = kit.dir() + "/shared.reg";
+    ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org login=on password=Secret1 to=a@x.org "
+                      "--settings " +
+                      file)
+                  .status,
+              0);
+    // The window starts and reads the file; meanwhile --set changes it; then the
+    // window's user changes the port and presses OK.
+    ScenarioKit window;
+    window.settingsPath = file;
+    window.line("0 disk 0").line("2 email port=2526 nomail1=on");
+    window.run(1);
+    ASSERT_EQ(window.loadError, "");
+    ASSERT_EQ(monitor("--set security=starttls to=b@x.org nomail2=on --settings " + file).status, 0);
+    window.runner().runUntil(4);
+    const std::string text = slurp(file);
+    EXPECT_NE(text.find("\"Security\"=dword:00000001"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"ToAddr_00\"=\"b@x.org\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"EMailSend\"=dword:00000003"), std::string::npos) << text;  // a bit from each
+    EXPECT_NE(text.find("\"Port\"=\"2526\""), std::string::npos) << text;
+    // The window's reload after its save sees both.
+    const NotificationSettings& s = window.runner().form().settings();
+    EXPECT_EQ(s.security, kSecurityStartTls);
+    EXPECT_EQ(s.recipients, std::vector<std::string>{"b@x.org"});
+    EXPECT_EQ(s.smtpPort(), "2526");
+    EXPECT_EQ(s.password(), "Secret1");
+
+    // Two programs saving at the same moment, over and over: neither loses the other's.
+    const std::string bin = std::string(RAID_BINARY_DIR) + "/raid-gui-monitor-sim --settings " + file + " --log-dir " +
+                            kit.dir() + " --set ";
+    const auto saves = [&](const std::string& word) {
+        return "(for i in 1 2 3 4 5 6 7 8 9 10 11 12; do " + bin + word + "$i >/dev/null 2>&1 || echo " + word +
+               "$i >>" + kit.dir() + "/failed; done)";
+    };
+    const std::string loop = saves("host=a") + " & " + saves("name=b") + " & wait";
+    ASSERT_EQ(std::system(loop.c_str()), 0);
+    EXPECT_EQ(slurp(kit.dir() + "/failed"), "");
+    const std::string both = slurp(file);
+    EXPECT_NE(both.find("\"SMTP\"=\"a12\""), std::string::npos) << both;
+    EXPECT_NE(both.find("\"UserName\"=\"b12\""), std::string::npos) << both;
+    EXPECT_NE(both.find("\"Security\"=dword:00000001"), std::string::npos) << both;
+}
+
 TEST_F(MonitorMail, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigterm) {
     healthyEnclosure();
     kit.line("2 status 1 " +

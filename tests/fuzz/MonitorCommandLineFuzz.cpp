@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/EmailStep.h"
+#include "notify/NotificationSettings.h"
 #include "service/Monitor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -24,9 +25,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     raid::EmailStep step;
     std::string why;
     if (raid::parseEmailSettings(words, step, why)) {
-        // Every key it took is one the page has; no value is over its field's limit.
         for (const auto& [key, value] : step.fields)
             if (key.empty() || value.size() > size) std::abort();
+        if (raid::checkEmailStep(step, why)) {
+            // What is saved reads back and cannot reach the mail dialogue as a command:
+            // bounded, no control character outside the contents, plain addresses, a
+            // port a connection can use.
+            std::size_t total = 0;
+            for (const auto& [key, value] : step.fields) {
+                total += value.size();
+                if (value.size() > raid::kContentsLimit) std::abort();
+                if (raid::hasControlCharacter(value, key.rfind("contents", 0) == 0)) std::abort();
+                if (key == "port" && !value.empty() && (std::stol(value) < 1 || std::stol(value) > 65535)) std::abort();
+                if (key == "addr" && !value.empty() && !raid::isPlainAddress(value)) std::abort();
+            }
+            std::size_t given = 0;
+            for (const auto& address : step.to) {
+                if (address.empty()) continue;  // adds nothing
+                ++given;
+                total += address.size();
+                if (!raid::isPlainAddress(address) || address.size() > raid::kAddressLimit) std::abort();
+            }
+            if (given > raid::kMaxRecipients || total > (1u << 20) / 4) std::abort();
+        } else if (why.empty()) {
+            std::abort();
+        }
     } else if (why.empty()) {
         std::abort();
     }

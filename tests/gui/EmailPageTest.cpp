@@ -39,6 +39,22 @@ TEST_F(EmailPageTest, TypedSettingsAndRecipientsAreSavedByOk) {
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
     EXPECT_EQ(password->maxLength(), 15);
     EXPECT_EQ(widget<QLineEdit>(names::Edit5)->maxLength(), 2);
+    // Every field takes no more than its value may hold, so what is saved reads back.
+    for (const auto& [name, most] : {std::pair{names::Edit1, 5},
+                                     {names::Edit2, 255},
+                                     {names::Edit3, 255},
+                                     {names::Edit4, 254},
+                                     {names::Edit6, 254},
+                                     {names::Edit7, 254},
+                                     {names::Edit10, 1000},
+                                     {names::Edit11, 1000}})
+        EXPECT_EQ(widget<QLineEdit>(name)->maxLength(), most) << name;
+    // A pasted line break never reaches the engine's field.
+    type(names::Edit3, QStringLiteral("Ops"));
+    widget<QLineEdit>(names::Edit3)->insert(QStringLiteral("\nRSET"));
+    ASSERT_TRUE(waitFor([this] {
+        return onEngine([](MainForm& f) { return f.controls().text(names::Edit3); }).value_or("") == "OpsRSET";
+    }));
 
     type(names::Edit2, QStringLiteral("mail.example.org"));
     type(names::Edit4, QStringLiteral("ops@example.org"));

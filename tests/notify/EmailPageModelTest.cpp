@@ -133,19 +133,28 @@ TEST_F(EmailPageTest, SaveFillsTheDefaultsAndReportsAFailedWrite) {
     model.open(s);
     page.texts[EmailField::Port] = "";
     page.texts[EmailField::Timeout] = "";
-    page.texts[EmailField::Password] = std::string(20, 'p');  // more than the field takes
+    // More than the field takes, put there past its entry: refused, nothing saved.
+    page.texts[EmailField::Password] = std::string(20, 'p');
+    EXPECT_EQ(model.save(s, store), "SMTP Login Authentication password takes at most 15 bytes; nothing was saved");
+    EXPECT_EQ(key.writes, 0);
+    // Typed, the field takes what it can hold.
+    type(EmailField::Password, enteredText(EmailField::Password, std::string(20, 'p')));
     ASSERT_EQ(model.save(s, store), "");
     EXPECT_EQ(page.texts[EmailField::Port], "25");
     EXPECT_EQ(page.texts[EmailField::Timeout], "0");
     EXPECT_EQ(model.dirty() & (kDirtyPort | kDirtyTimeout), kDirtyPort | kDirtyTimeout);
     store.load(s);
     EXPECT_EQ(s.password(), std::string(15, 'p'));
+    // Entry leaves out control characters and never cuts a character in two.
+    EXPECT_EQ(enteredText(EmailField::Host, "mail\r\nRSET"), "mailRSET");
+    EXPECT_EQ(enteredText(EmailField::Contents1, "a\r\nb\tc\x1b"), "a\nb\tc");
+    EXPECT_EQ(enteredText(EmailField::Name, std::string(254, 'n') + "\xC3\xA9"), std::string(254, 'n'));
 
     key.failOn = "SMTP";
     type(EmailField::Host, "mail.example");
     EXPECT_EQ(model.save(s, store), "Access is denied.");
-    ASSERT_EQ(page.messages.size(), 1u);
-    EXPECT_EQ(page.messages[0], ": Access is denied.");
+    ASSERT_EQ(page.messages.size(), 2u);
+    EXPECT_EQ(page.messages[1], "E-Mail Message: Access is denied.");
 }
 
 }  // namespace

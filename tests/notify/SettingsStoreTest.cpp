@@ -135,12 +135,12 @@ TEST_F(Store, ShrinkingTheListLeavesTheOldTailUnread) {
     EXPECT_EQ(text("ToAddr_04"), "5@a");
     store.load(s);
     EXPECT_EQ(s.recipients, (std::vector<std::string>{"1@a", "2@a", "3@a"}));
-    // An unchanged list writes no recipient value at all.
+    // A save that changes nothing writes nothing.
     const int afterShrink = key.writes;
     SettingsEdits same = edits({"1@a", "2@a", "3@a"});
     same.dirty = 0;
     ASSERT_EQ(store.save(s, same), "");
-    EXPECT_EQ(key.writes - afterShrink, 2);  // EMailSend and FilePath only
+    EXPECT_EQ(key.writes, afterShrink);
     EXPECT_GT(afterShrink, before);
 }
 
@@ -161,19 +161,22 @@ TEST_F(Store, ClearingASubjectDeletesItsFile) {
     EXPECT_TRUE(files.files.count("/c/EmailSubject Device Removed.txt"));
 }
 
-TEST_F(Store, AFailingWriteEndsTheSaveThere) {
+TEST_F(Store, AFailingSaveWritesNothing) {
     key.exists = true;
     store.startUp(s, "/c/");
-    key.failOn = "EMailSend";
+    files.files["/c/EmailSubject Hard Disks Fail.txt"] = "Old subject\r\n";
+    key.failOn = "SMTP";
     SettingsEdits e = edits();
+    e.subject = {"New subject", "Other"};
     EXPECT_EQ(store.save(s, e), "Access is denied.");
-    EXPECT_EQ(text("Port"), "25");  // written before the failure
-    EXPECT_FALSE(key.read("ProductID"));
-    EXPECT_FALSE(key.read("FilePath"));
+    EXPECT_EQ(writtenNames(), std::vector<std::string>{"EMailSend"});  // only start-up's
+    // The text files it had written are as they were.
+    EXPECT_EQ(files.files.at("/c/EmailSubject Hard Disks Fail.txt"), "Old subject\r\n");
+    EXPECT_FALSE(files.files.count("/c/EmailSubject Device Removed.txt"));
     files.readOnlyTrees.insert("/c");
     key.failOn.clear();
-    e.subject = {"x", ""};
-    EXPECT_EQ(store.save(s, e), "/c/EmailSubject Hard Disks Fail.txt: cannot be written");
+    EXPECT_EQ(store.save(s, e), "/c/EmailSubject Hard Disks Fail.txt: cannot be written; nothing was saved");
+    EXPECT_EQ(writtenNames(), std::vector<std::string>{"EMailSend"});
 }
 
 TEST_F(Store, DamagedValuesAreReportedOnceAndReadAsMissing) {

@@ -15,6 +15,8 @@ Modes:
            refused with 550
   silent   accepts connections and never says a word
   endless  greets with a line that never ends
+  echo-auth  offers AUTH LOGIN (with --auth) and refuses every login with a reply
+           that quotes what the client sent: the Base64 lines and the password
   deaf     accepts connections, never reads and never says a word
 
 Protection (--tls, with --cert/--key: the server's certificate chain and key, PEM;
@@ -39,7 +41,7 @@ import socket
 import ssl
 import sys
 
-from aiosmtpd.smtp import SMTP, AuthResult
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult
 
 
 def write_port(path, port):
@@ -141,6 +143,23 @@ class DropInData(SMTP):
         self.transport.close()
 
 
+class EchoAuth(SMTP):
+    """Refuses every login, quoting the exchange back, as some careless servers do."""
+
+    async def auth_LOGIN(self, _, args):
+        login = await self.challenge_auth("Username:")
+        if login is MISSING:
+            return AuthResult(success=False)
+        password = await self.challenge_auth("Password:")
+        if password is MISSING:
+            return AuthResult(success=False)
+        encoded = [base64.b64encode(v).decode("ascii") for v in (login, password)]
+        await self.push("535-5.7.8 You sent %s" % encoded[0])
+        await self.push("535-5.7.8 and %s" % encoded[1])
+        await self.push("535 5.7.8 that is %s, which is wrong" % password.decode("utf-8", "replace"))
+        return AuthResult(success=False, handled=True)
+
+
 class LongReply(SMTP):
     """Answers EHLO with one line of 100 kB."""
 
@@ -212,7 +231,8 @@ async def main(args):
             if args.auth or args.no_login:
                 options["auth_require_tls"] = True
 
-        base = {"smtp": SMTP, "no-ehlo": NoEhlo, "drop-in-data": DropInData, "long-reply": LongReply}[args.mode]
+        base = {"smtp": SMTP, "no-ehlo": NoEhlo, "drop-in-data": DropInData, "long-reply": LongReply,
+                "echo-auth": EchoAuth}[args.mode]
         Recording.transcript = args.transcript
         kind = type("Recording" + base.__name__, (Recording, base), {})
 
@@ -227,7 +247,8 @@ async def main(args):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=["smtp", "silent", "endless", "deaf", "no-ehlo", "drop-in-data", "long-reply"],
+    parser.add_argument("--mode", choices=["smtp", "silent", "endless", "deaf", "no-ehlo", "drop-in-data", "long-reply",
+                                               "echo-auth"],
                         default="smtp")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--port-file", required=True)

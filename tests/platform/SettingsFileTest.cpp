@@ -100,6 +100,48 @@ TEST(RegistryText, WhatAnEditorExportOrAHandEditMayHold) {
     EXPECT_FALSE(parseRegistryText("").hasKey);
 }
 
+// A save edits the file's text: the values it sets change, every other byte stays -
+// comments, other keys, earlier lines for the same name and lines it cannot read.
+TEST(RegistryText, AnEditChangesItsValuesAndKeepsEveryOtherByte) {
+    const std::string head = "\xEF\xBB\xBFREGEDIT4\r\n\r\n; by hand\r\n[hkey_local_machine\\software\\qx_raid_gui]\r\n";
+    const std::string text = head +
+                             "\"Port\"=\"25\"\r\n"
+                             "\"port\"=\"587\"\r\n"
+                             "\"Gone\"=-\r\n"
+                             "\"Broken\"=dword:123456789\r\n"
+                             "\"ProductID\"=hex:01,02,\\\r\n  03\r\n"
+                             "not a value line\r\n"
+                             "\r\n[HKEY_CURRENT_USER\\Other]\r\n\"Elsewhere\"=\"y\"\r\n";
+    const std::string edited = editRegistryText(text, {{"Port", RegValue::sz("2525")},
+                                                       {"Gone", RegValue::sz("back")},
+                                                       {"Broken", RegValue::number(1)},
+                                                       {"ProductID", RegValue::binary({9})},
+                                                       {"New", RegValue::sz("n")}});
+    EXPECT_EQ(edited, head +
+                          "\"Port\"=\"25\"\r\n"
+                          "\"port\"=\"2525\"\r\n"
+                          "\"Gone\"=\"back\"\r\n"
+                          "\"Broken\"=dword:00000001\r\n"
+                          "\"ProductID\"=hex:09\r\n"
+                          "not a value line\r\n"
+                          "\"New\"=\"n\"\r\n"
+                          "\r\n[HKEY_CURRENT_USER\\Other]\r\n\"Elsewhere\"=\"y\"\r\n");
+    const RegistryText back = parseRegistryText(edited);
+    ASSERT_EQ(back.problems.size(), 3u);  // the line that is no value, the other key and its value
+    EXPECT_EQ(back.problems[0].rfind("line 10: ", 0), 0u) << back.problems[0];
+
+    // No key yet: its section at the end; only comments: a header first. A last line
+    // that continues is ended before anything follows it.
+    EXPECT_EQ(editRegistryText("", {{"A", RegValue::sz("b")}}), formatRegistryText({{"A", RegValue::sz("b")}}));
+    EXPECT_EQ(editRegistryText("; notes", {{"A", RegValue::sz("b")}}),
+              "; notes\nREGEDIT4\n\n" + key() + "\"A\"=\"b\"\n");
+    const std::string cont = "REGEDIT4\n" + key() + "\"P\"=\"x\"\\";
+    const RegistryText more = parseRegistryText(editRegistryText(cont, {{"A", RegValue::sz("b")}}));
+    ASSERT_EQ(more.values.size(), 2u);
+    EXPECT_EQ(more.values[1].second.text, "b");
+    EXPECT_TRUE(more.problems.empty());
+}
+
 struct SettingsFileTest : ::testing::Test {
     std::string dir;
     void SetUp() override {
@@ -199,6 +241,36 @@ TEST_F(SettingsFileTest, SpecialFilesAreNeverOpenedNorReplaced) {
     EXPECT_NE(huge->takeProblems().at(0).find("larger than 1 MiB"), std::string::npos);
     EXPECT_NE(huge->write("Port", RegValue::sz("25")), "");
     EXPECT_GT(fs::file_size(big), 2u << 20);  // left as it was
+}
+
+// Two programs on one file: a save reads the file again and changes only its own
+// values, and never writes what would not read back.
+TEST_F(SettingsFileTest, ASaveReadsTheFileAgainAndWritesOnlyItsValues) {
+    const std::string path = dir + "/settings.reg";
+    auto window = makeSettingsFile(path);
+    auto service = makeSettingsFile(path);
+    ASSERT_EQ(window->write("Port", RegValue::sz("25")), "");
+    ASSERT_EQ(service->update({SettingsUpdate::set("Security", RegValue::number(1)),
+                               SettingsUpdate::ifMissing("Port", RegValue::sz("2525"))}),
+              "");
+    EXPECT_EQ(service->read("Port")->text, "25");  // it was there by then
+    ASSERT_EQ(window->write("SMTP", RegValue::sz("mail.example")), "");
+    EXPECT_EQ(window->read("Security")->dword, 1u);  // the window now sees it too
+    EXPECT_EQ(slurp(path),
+              "REGEDIT4\n\n" + key() + "\"Port\"=\"25\"\n\"Security\"=dword:00000001\n\"SMTP\"=\"mail.example\"\n");
+
+    // A save that would make the file larger than a start reads: refused, nothing written.
+    const std::string before = slurp(path);
+    const std::string error = window->write("UserName", RegValue::sz(std::string(1 << 20, 'n')));
+    EXPECT_NE(error.find("larger than 1 MiB; nothing was saved"), std::string::npos) << error;
+    EXPECT_EQ(slurp(path), before);
+    EXPECT_FALSE(window->read("UserName"));
+    // A file grown too large since: never written over.
+    { std::ofstream(path, std::ios::app) << std::string(2 << 20, ';') << "\n"; }
+    const std::string grown = slurp(path);
+    EXPECT_NE(window->write("Port", RegValue::sz("26")).find("larger than 1 MiB; it is not written over"),
+              std::string::npos);
+    EXPECT_EQ(slurp(path), grown);
 }
 
 TEST(SettingsPaths, UserFolderFollowsTheXdgRules) {
