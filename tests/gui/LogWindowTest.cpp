@@ -18,18 +18,27 @@
 namespace raid::gui::test {
 namespace {
 
-using LogWindowTest = GuiRig;
+struct LogWindowTest : GuiRig {
+    // The window with no enclosure, `line` in the day log and the event log window opened
+    // by its image; nullptr when it did not open.
+    TForm5* openLogWith(const char* line) {
+        startWindow(0);  // no enclosure: polling is never armed
+        if (!waitFor([this] { return widget<QLabel>("StaticText1")->text() == QLatin1String("No Drive found! "); }))
+            return nullptr;
+        const bool clicked = onEngine([line](MainForm& f) {
+                                 f.eventLog().addLine(line);
+                                 f.Click("Image0_Log");
+                                 return 0;
+                             }).has_value();
+        if (!clicked || !waitFor([this] { return session_->logWindow() && session_->logWindow()->isVisible(); }))
+            return nullptr;
+        return session_->logWindow();
+    }
+};
 
 TEST_F(LogWindowTest, FollowsTheDayLinesAndPausesWithPolling) {
-    startWindow(0);  // no enclosure: polling is never armed
-    ASSERT_TRUE(waitFor([this] { return widget<QLabel>("StaticText1")->text() == QLatin1String("No Drive found! "); }));
-    ASSERT_TRUE(onEngine([](MainForm& f) {
-                    f.eventLog().addLine("first line");
-                    f.Click("Image0_Log");
-                    return 0;
-                }).has_value());
-    ASSERT_TRUE(waitFor([this] { return session_->logWindow() && session_->logWindow()->isVisible(); }));
-    TForm5* log = session_->logWindow();
+    TForm5* log = openLogWith("first line");
+    ASSERT_NE(log, nullptr);
     auto* text = log->findChild<QPlainTextEdit*>(QStringLiteral("LogText"));
     ASSERT_NE(text, nullptr);
     // Opening shows what there is, even while paused.
@@ -76,14 +85,8 @@ TEST_F(LogWindowTest, FollowsTheDayLinesAndPausesWithPolling) {
 // waits for a writer), /dev/zero and a link to it (reading never ends), a file of 1 GiB.
 // Each is refused at once with a box saying why; the window stays as it was and goes on.
 TEST_F(LogWindowTest, AFileThatWouldBlockOrNeverEndIsRefusedAtOnce) {
-    startWindow(0);
-    ASSERT_TRUE(onEngine([](MainForm& f) {
-                    f.eventLog().addLine("live line");
-                    f.Click("Image0_Log");
-                    return 0;
-                }).has_value());
-    ASSERT_TRUE(waitFor([this] { return session_->logWindow() && session_->logWindow()->isVisible(); }));
-    TForm5* log = session_->logWindow();
+    TForm5* log = openLogWith("live line");
+    ASSERT_NE(log, nullptr);
     auto* text = log->findChild<QPlainTextEdit*>(QStringLiteral("LogText"));
     ASSERT_TRUE(waitFor([&] { return text->toPlainText() == QLatin1String("live line"); }));
     const QString caption = log->windowTitle();
