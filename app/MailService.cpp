@@ -89,9 +89,14 @@ void MailService::finished(OutgoingMail mail, SmtpResult result) {
     MainForm& f = form_;
     // A test is answered once, at once: the owner is looking at the status bar.
     const bool test = mail.kind == kTestMailKind;
-    const bool retry = !test && !result.sent && mail.attempt <= kMailRetries;
+    const bool retry = !test && !result.sent && !result.permanent && mail.attempt <= kMailRetries;
     if (f.onMail) f.onMail(mail, result, retry);
-    if (result.sent) return;
+    if (result.sent) {
+        // The reason of an earlier failure no longer holds: it would stand beside
+        // "Send mail Success!" as if this mail had not arrived.
+        f.controls().setText(panelName(4), "");
+        return;
+    }
     f.controls().setText(panelName(3), "Send mail Fail!");
     f.controls().setText(panelName(4), result.error);
     if (test) return;

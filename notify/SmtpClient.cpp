@@ -1,5 +1,7 @@
 #include "notify/SmtpClient.h"
 
+#include <algorithm>
+
 #include "device/DeviceText.h"
 #include "notify/MailFormat.h"
 
@@ -31,6 +33,27 @@ bool plainAddress(std::string_view address) {
     for (const char c : address)
         if (!isPrintableDeviceByte(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) return false;
     return true;
+}
+
+// A domain name of two labels or more: letters, digits and inner hyphens, the last
+// label not all digits (that would be an address posing as a name).
+bool fullyQualified(std::string_view name) {
+    if (name.empty() || name.size() > 253 || name.find('.') == std::string_view::npos) return false;
+    std::size_t from = 0;
+    bool allDigits = true;
+    while (from <= name.size()) {
+        const std::size_t dot = std::min(name.find('.', from), name.size());
+        const std::string_view label = name.substr(from, dot - from);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+        allDigits = true;
+        for (const char c : label) {
+            const bool digit = c >= '0' && c <= '9';
+            if (!digit && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && c != '-') return false;
+            allDigits = allDigits && digit;
+        }
+        from = dot + 1;
+    }
+    return !allDigits;
 }
 
 // Every occurrence of `secret` in `text` masked.
@@ -89,6 +112,13 @@ std::string SmtpClient::heloName() {
     std::string name;
     for (const char c : tcp_.localHostName())
         if (c > ' ' && c < 0x7F) name += c;
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    // Many servers refuse a name that is not fully qualified; a machine without one
+    // introduces itself by the address of this connection instead.
+    if (fullyQualified(name)) return name;
+    const std::string address = connection_ ? connection_->localAddress() : std::string();
+    if (!address.empty() && address.find_first_not_of("0123456789abcdefABCDEF.:") == std::string::npos)
+        return address.find(':') != std::string::npos ? "[IPv6:" + address + "]" : "[" + address + "]";
     return name.empty() ? "localhost" : name;
 }
 
@@ -107,21 +137,23 @@ bool SmtpClient::command(const std::string& line, int expected, SmtpReply& reply
     if (!connection_->send(line + "\r\n", deadline(), error)) return false;
     if (!readSmtpReply(*connection_, deadline(), reply, error)) return false;
     if (expected >= 0 && reply.code != expected) {
+        refusedCode_ = reply.code;
         error = unexpected(reply);
         return false;
     }
     return true;
 }
 
-bool SmtpClient::loginStep(const std::string& line, int expected, std::string& error) {
+bool SmtpClient::loginStep(const std::string& line, int expected, const char* method, std::string& error) {
     SmtpReply reply;
     // The connection's own failures name no byte of the exchange.
     if (!connection_->send(line + "\r\n", deadline(), error)) return false;
     if (!readSmtpReply(*connection_, deadline(), reply, error)) return false;
     if (reply.code == expected) return true;
+    refusedCode_ = reply.code;
     // Only the code: servers quote the lines they were sent (the Base64 password) in
     // their refusal, and this text goes to the status bar, the day log and the journal.
-    error = "AUTH LOGIN refused (" + std::to_string(reply.code) + ")";
+    error = std::string(method) + " refused (" + std::to_string(reply.code) + ")";
     return false;
 }
 
@@ -175,6 +207,7 @@ bool SmtpClient::open(const SmtpSettings& settings, std::uint16_t port, std::str
     if (settings.security == kSmtpSecurityTls) ok = connection_->startTls(settings.smtpHost, deadline(), error);
     ok = ok && readSmtpReply(*connection_, deadline(), reply, error);
     if (ok && reply.code != 220) {
+        refusedCode_ = reply.code;
         error = unexpected(reply);
         ok = false;
     }
@@ -213,11 +246,27 @@ bool SmtpClient::greet(const std::string& name, std::string& error) {
 
 bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& message, std::string& error) {
     if (!command("Rset", -1, error)) return false;
-    if (loginEnabled_ && !loggedIn_ && authMethods_.count("LOGIN") != 0) {
-        if (!loginStep("auth LOGIN", 334, error)) return false;
-        if (!loginStep(base64(loginName(settings.senderAddress)), 334, error)) return false;
-        secrets_ = {base64(settings.password), settings.password};
-        if (!loginStep(base64(settings.password), 235, error)) return false;
+    if (loginEnabled_ && !loggedIn_) {
+        if (authMethods_.count("LOGIN") != 0) {
+            if (!loginStep("auth LOGIN", 334, "AUTH LOGIN", error)) return false;
+            if (!loginStep(base64(loginName(settings.senderAddress)), 334, "AUTH LOGIN", error)) return false;
+            secrets_ = {base64(settings.password), settings.password};
+            if (!loginStep(base64(settings.password), 235, "AUTH LOGIN", error)) return false;
+        } else if (authMethods_.count("PLAIN") != 0) {
+            // One line: no identity to act for, the login name and the password, each
+            // after a NUL, in Base64.
+            const std::string plain = base64(std::string(1, '\0') + loginName(settings.senderAddress) +
+                                             std::string(1, '\0') + settings.password);
+            secrets_ = {plain, base64(settings.password), settings.password};
+            if (!loginStep("AUTH PLAIN " + plain, 235, "AUTH PLAIN", error)) return false;
+        } else {
+            // Going on without the login would hand the mail to a server that most
+            // likely refuses it for a reason that hides the real one, or relays it
+            // from a host the owner meant to authenticate.
+            error = "The server offers no login method this program can use (AUTH LOGIN or PLAIN)";
+            noLoginMethod_ = true;
+            return false;
+        }
         loggedIn_ = true;
     }
     if (!command("Mail from:<" + settings.senderAddress + ">", 250, error)) return false;
@@ -241,8 +290,19 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
 }
 
 SmtpResult SmtpClient::SendAlertMail(const SmtpSettings& settings, const SmtpMessage& message) {
+    SmtpResult result = submit(settings, message);
+    // Only a refusal the server means for good ends the tries; a 4yz reply, a
+    // connection that failed or a reply that never came may go better later.
+    // A server without a login method we know will not grow one by the next try.
+    result.permanent = !result.sent && ((refusedCode_ >= 500 && refusedCode_ <= 599) || noLoginMethod_);
+    return result;
+}
+
+SmtpResult SmtpClient::submit(const SmtpSettings& settings, const SmtpMessage& message) {
     SmtpResult result;
     std::string error;
+    refusedCode_ = 0;
+    noLoginMethod_ = false;
     const std::optional<std::uint16_t> port = parseSmtpPort(settings.smtpPort, error);
     if (!port) {
         result.error = error;

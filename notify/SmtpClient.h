@@ -1,5 +1,5 @@
 // SMTP submission of one alert mail: connect, greeting, EHLO (HELO when that is
-// refused), optional AUTH LOGIN, the envelope, the message, QUIT. With security
+// refused), optional login (AUTH LOGIN, else AUTH PLAIN), the envelope, the message, QUIT. With security
 // set, TLS comes first (implicit TLS) or right after the EHLO reply (STARTTLS, then
 // EHLO again), and a connection that cannot be protected carries neither the login
 // nor the mail.
@@ -47,7 +47,7 @@ constexpr int kSmtpDefaultTimeoutSeconds = 30;
 struct SmtpSettings {
     std::string smtpHost;
     std::string smtpPort;  // decimal text as typed ("25")
-    std::uint8_t authState = 0;  // bit 0: log in with AUTH LOGIN
+    std::uint8_t authState = 0;  // bit 0: log in (AUTH LOGIN, else AUTH PLAIN; neither: no mail)
     std::string senderName;
     std::string senderAddress;  // also gives the login name (before the first "@")
     std::string password;
@@ -67,6 +67,9 @@ struct SmtpMessage {
 struct SmtpResult {
     bool sent = false;
     std::string error;  // why not; printable ASCII, at most a few hundred characters
+    // The server refused for good (a 5yz reply): sending the same mail again would
+    // only be refused again, so it is not tried again.
+    bool permanent = false;
 };
 
 // The port setting read as a decimal number in 1..65535 (blanks around it allowed).
@@ -106,6 +109,7 @@ private:
     void IdSMTP1WorkBegin();
     void IdSMTP1WorkEnd();
 
+    SmtpResult submit(const SmtpSettings& settings, const SmtpMessage& message);
     bool open(const SmtpSettings& settings, std::uint16_t port, std::string& error);
     // EHLO (HELO when that is refused); keeps what the reply announces.
     bool greet(const std::string& name, std::string& error);
@@ -113,8 +117,9 @@ private:
     // Sends `line` + CR LF and reads the whole reply; `expected` < 0 takes any code.
     bool command(const std::string& line, int expected, SmtpReply& reply, std::string& error);
     bool command(const std::string& line, int expected, std::string& error);
-    // One line of the AUTH LOGIN exchange: a refusal is told by its code alone.
-    bool loginStep(const std::string& line, int expected, std::string& error);
+    // One line of the login exchange (`method` names it in a refusal): a refusal is
+    // told by its code alone.
+    bool loginStep(const std::string& line, int expected, const char* method, std::string& error);
     std::string unexpected(const SmtpReply& reply) const;
     // "Quit" without waiting for its reply, then the connection is closed.
     void quitAndClose();
@@ -132,6 +137,8 @@ private:
     bool loggedIn_ = false;
     std::set<std::string> authMethods_;
     bool startTlsOffered_ = false;  // the last EHLO reply announced STARTTLS
+    int refusedCode_ = 0;  // the code of the reply that ended this submission, if one did
+    bool noLoginMethod_ = false;  // login is on and the server offers no method we know
     // Once the password has been sent on this connection: its forms, masked in any
     // reply text that becomes an error.
     std::vector<std::string> secrets_;

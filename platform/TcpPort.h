@@ -42,6 +42,9 @@ public:
     // program that is closing while its peer says nothing.
     virtual void abort() {}
     virtual bool isOpen() const = 0;
+    // This end's address as numeric text ("192.0.2.1", "2001:db8::1"); "" when
+    // unknown. A peer that wants a name we do not have takes it as a literal.
+    virtual std::string localAddress() const { return {}; }
 
     // Switches the stream to TLS as a client, before the first byte (port 465 style)
     // or after a protocol's own "start TLS" exchange. The peer's certificate must
@@ -70,7 +73,8 @@ public:
     // the reason of the last attempt.
     virtual std::unique_ptr<TcpConnection> connect(const std::string& host, std::uint16_t port,
                                                    std::chrono::milliseconds timeout, std::string& error) = 0;
-    // This machine's name as it introduces itself to a peer ("" when unknown).
+    // This machine's name as it introduces itself to a peer: the fully qualified one
+    // when the machine has one, else the bare name ("" when unknown).
     virtual std::string localHostName() = 0;
 };
 

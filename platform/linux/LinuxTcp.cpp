@@ -2,6 +2,7 @@
 
 #include "platform/linux/LinuxTls.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -46,13 +47,14 @@ struct AddrInfoFree {
 };
 using AddrList = std::unique_ptr<addrinfo, AddrInfoFree>;
 
-AddrList resolve(const std::string& host, std::uint16_t port, TcpDeadline deadline, std::string& error) {
+AddrList resolve(const std::string& host, std::uint16_t port, TcpDeadline deadline, std::string& error,
+                 int extraFlags = 0) {
     auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, host, service = std::to_string(port)] {
+    std::thread([lookup, host, service = std::to_string(port), extraFlags] {
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+        hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV | extraFlags;
         addrinfo* result = nullptr;
         const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
         const int savedErrno = errno;
@@ -197,6 +199,27 @@ public:
 
     bool isOpen() const override { return fd_ >= 0; }
 
+    std::string localAddress() const override {
+        sockaddr_storage local{};
+        socklen_t size = sizeof local;
+        if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size) != 0) return {};
+        char text[INET6_ADDRSTRLEN] = {};
+        if (local.ss_family == AF_INET) {
+            const auto* v4 = reinterpret_cast<const sockaddr_in*>(&local);
+            if (!::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text)) return {};
+        } else if (local.ss_family == AF_INET6) {
+            const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&local);
+            if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+                if (!::inet_ntop(AF_INET, &v6->sin6_addr.s6_addr[12], text, sizeof text)) return {};
+            } else if (!::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text)) {
+                return {};
+            }
+        } else {
+            return {};
+        }
+        return text;
+    }
+
 private:
     static std::string tooLongText() {
         return "Line longer than " + std::to_string(kTcpMaxLineBytes) + " bytes";
@@ -279,7 +302,14 @@ std::unique_ptr<TcpConnection> LinuxTcpPort::connect(const std::string& host, st
 std::string LinuxTcpPort::localHostName() {
     char name[HOST_NAME_MAX + 1] = {};
     if (::gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
+    const std::string bare = name;
+    if (bare.empty() || bare.find('.') != std::string::npos) return bare;
+    // A bare name ("vm") may have a full one in /etc/hosts or the DNS. The lookup is
+    // bounded: a resolver that does not answer leaves the bare name.
+    std::string error;
+    const AddrList list = resolve(bare, 0, Clock::now() + std::chrono::seconds(3), error, AI_CANONNAME);
+    if (list && list->ai_canonname && std::strchr(list->ai_canonname, '.')) return list->ai_canonname;
+    return bare;
 }
 
 std::unique_ptr<TcpPort> makeTcpPort() { return std::make_unique<LinuxTcpPort>(); }

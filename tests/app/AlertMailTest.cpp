@@ -87,20 +87,34 @@ TEST_F(AlertMail, APulledDriveArrivesAsOneMailToEveryRecipient) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST_F(AlertMail, NoLoginAnnouncedMeansNoAuthAndAnOldServerGetsHelo) {
-    PythonSmtpServer noLogin, old;
-    ASSERT_TRUE(noLogin.start(python, {"--no-login"}));
+// With login on, a server without AUTH LOGIN gets AUTH PLAIN; one that offers no login
+// at all (an old HELO-only server here) gets no mail and the owner learns why, at once.
+TEST_F(AlertMail, LoginFallsBackToPlainAndNeverSilentlyAway) {
+    PythonSmtpServer plainOnly, old;
+    ASSERT_TRUE(plainOnly.start(python, {"--no-login", "--expect-login", "ann:pw"}));
     ASSERT_TRUE(old.start(python, {"--mode", "no-ehlo"}));
-    scenario(server(noLogin.port) + " addr=ann@example.org login=on password=pw to=a@x.org", 20);
+    scenario(server(plainOnly.port) + " addr=ann@example.org login=on password=pw to=a@x.org", 20);
     kit.line("25 email " + server(old.port));
     kit.line("30 status 1 ok.bin");
     kit.line("40 status 1 pulled.bin");
-    sim::SimRunner& r = kit.run(60);
+    kit.line("45 email login=off");
+    kit.line("50 status 1 ok.bin");
+    kit.line("60 status 1 pulled.bin");
+    sim::SimRunner& r = kit.run(400);
     ASSERT_EQ(kit.loadError, "");
-    ASSERT_EQ(noLogin.received().size(), 1u);
-    EXPECT_EQ(noLogin.received()[0].login, "");  // sent without "auth LOGIN"
+    ASSERT_EQ(plainOnly.received().size(), 1u);
+    EXPECT_EQ(plainOnly.received()[0].login, "ann");
+    EXPECT_EQ(plainOnly.received()[0].password, "pw");
+    // Login on, nothing to log in with: no mail, the reason, given up at the first attempt.
+    const auto none = r.linesWith("-> failed: The server offers no login method this program can use (AUTH LOGIN or PLAIN) (given up)");
+    ASSERT_EQ(none.size(), 1u);
+    EXPECT_NE(none[0].find("attempt=1]"), std::string::npos) << none[0];
+    EXPECT_FALSE(r.linesWith("Panel4 The server offers no login method").empty());
+    // Login off: the old server gets the next alert through HELO.
     ASSERT_EQ(old.received().size(), 1u);
+    EXPECT_EQ(old.received()[0].login, "");
     EXPECT_EQ(r.linesWith("-> sent").size(), 2u);
+    EXPECT_TRUE(r.linesWith("attempt=2]").empty());
 }
 
 // The setting as the page saves it decides the connection: STARTTLS and implicit TLS
@@ -188,10 +202,10 @@ TEST_F(AlertMail, FailingServersAreReportedPollingGoesOnAndTheRetryDelivers) {
                               " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
     const std::string pulled =
         kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent)));
-    const std::string steps[][2] = {{server(refusedPort) + " timeout=1 addr=ann@example.org to=a@x.org", "refused"},
+    const std::string steps[][2] = {{server(rcpt.port) + " addr=ann@example.org to=nobody@x.org", "550"},
+                                    {server(refusedPort) + " timeout=1 to=a@x.org", "refused"},
                                     {server(silent.port), "silent"},
-                                    {server(rcpt.port) + " to=nobody@x.org", "550"},
-                                    {server(drop.port) + " to=a@x.org", "drop"},
+                                    {server(drop.port), "drop"},
                                     {server(longReply.port), "long"}};
     int t = 2;
     for (const auto& s : steps) {
@@ -207,21 +221,35 @@ TEST_F(AlertMail, FailingServersAreReportedPollingGoesOnAndTheRetryDelivers) {
 
     const auto first = r.linesWith(" attempt=1] ");
     ASSERT_EQ(first.size(), 5u);
-    EXPECT_NE(first[0].find("-> failed: Connection refused (tried again later)"), std::string::npos) << first[0];
-    EXPECT_NE(first[1].find("-> failed: Connection timed out"), std::string::npos) << first[1];
-    EXPECT_NE(first[2].find("-> failed: 550 5.1.1 <nobody@x.org>: Recipient address rejected"), std::string::npos)
-        << first[2];
+    // A refusal for good is not repeated: given up at once, with the server's reason.
+    EXPECT_NE(first[0].find("-> failed: 550 5.1.1 <nobody@x.org>: Recipient address rejected (given up)"),
+              std::string::npos)
+        << first[0];
+    EXPECT_NE(first[1].find("-> failed: Connection refused (tried again later)"), std::string::npos) << first[1];
+    EXPECT_NE(first[2].find("-> failed: Connection timed out"), std::string::npos) << first[2];
     EXPECT_NE(first[3].find("-> failed: "), std::string::npos) << first[3];
     EXPECT_NE(first[4].find("-> failed: Line longer than 65536 bytes"), std::string::npos) << first[4];
     // Every alert was still noticed and logged while the mail failed.
     const auto day = r.form().eventLog().lines();
     EXPECT_EQ(std::count_if(day.begin(), day.end(), [](const std::string& l) { return l.rfind("D1 HDD2 was removed, ", 0) == 0; }), 5);
-    EXPECT_GE(std::count_if(day.begin(), day.end(), [](const std::string& l) { return l.rfind("Alert mail failed: ", 0) == 0; }), 5);
+    EXPECT_GE(std::count_if(day.begin(), day.end(), [](const std::string& l) { return l.rfind("Alert mail failed: ", 0) == 0; }), 4);
     EXPECT_FALSE(r.linesWith("StatusBar1.Panel3 Send mail Fail!").empty());
-    // The retries after the last save go to the working server and deliver all five.
-    EXPECT_EQ(rcpt.received().size(), 5u);
-    EXPECT_EQ(r.linesWith("-> sent").size(), 5u);
-    EXPECT_TRUE(r.linesWith("(given up)").empty());
+    EXPECT_EQ(std::count_if(day.begin(), day.end(),
+                            [](const std::string& l) {
+                                return l.rfind("Alert mail given up: 550 5.1.1 <nobody@x.org>: Recipient address rejected, ", 0) == 0;
+                            }),
+              1);
+    // The retries after the last save go to the working server and deliver the other four.
+    EXPECT_EQ(rcpt.received().size(), 4u);
+    EXPECT_EQ(r.linesWith("-> sent").size(), 4u);
+    EXPECT_EQ(r.linesWith("(given up)").size(), 1u);
+    EXPECT_EQ(r.linesWith("to=nobody@x.org attempt=2]").size(), 0u);
+    // Once a retry has gone through, the reason of the failure before it is gone.
+    const auto lines = r.lines();
+    std::string panel4 = "(never set)";
+    for (const auto& l : lines)
+        if (const std::size_t at = l.find("Panel4"); at != std::string::npos) panel4 = l.substr(at + 6);
+    EXPECT_EQ(panel4.find_first_not_of(' '), std::string::npos) << "panel 4 still shows:" << panel4;
 }
 
 }  // namespace
@@ -297,11 +325,14 @@ TEST_F(AlertMail, ALoginRefusalThatQuotesTheExchangeLeaksNoPassword) {
     const auto day = r.form().eventLog().lines();
     bool logged = false;
     for (const auto& l : day) {
-        logged = logged || l.rfind("Alert mail failed: AUTH LOGIN refused (535)", 0) == 0;
+        logged = logged || l.rfind("Alert mail given up: AUTH LOGIN refused (535)", 0) == 0;
         for (const auto& secret : secrets) EXPECT_EQ(l.find(secret), std::string::npos) << l;
     }
     EXPECT_TRUE(logged);
     EXPECT_FALSE(r.linesWith("Panel4 AUTH LOGIN refused (535)").empty());
+    // A refused login is refused again: the alert is given up at its first attempt.
+    EXPECT_EQ(r.linesWith("AUTH LOGIN refused (535) (given up)").size(), 2u);
+    EXPECT_TRUE(r.linesWith("attempt=2]").empty());
 }
 
 TEST_F(AlertMail, TwoAlertsInOneTurnAreTwoMails) {

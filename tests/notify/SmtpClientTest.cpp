@@ -127,13 +127,27 @@ TEST_F(SmtpClientTest, LoginOnlyWhenEnabledAndAnnounced) {
     EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "Mail from:<alice@example.com>",
                                  "RCPT to:<ops@example.com>", "Data", ".", "Quit"}));
 
-    // Switched on, but the server offers other methods only: unauthenticated.
+    // Switched on, no LOGIN but PLAIN: one line with the name and the password.
     tcp.script = std::make_shared<testing::TcpScript>();
     settings.authState = 1;
-    script(kGreeting + kEhloPlainOnly + transaction(false));
+    script(kGreeting + kEhloPlainOnly + kOk + "235 2.7.0 Ok\r\n" + transaction(false).substr(kOk.size()));
     EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
-    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "Mail from:<alice@example.com>",
-                                 "RCPT to:<ops@example.com>", "Data", ".", "Quit"}));
+    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "AUTH PLAIN " + base64(std::string("\0alice\0s3cret", 13)),
+                                 "Mail from:<alice@example.com>", "RCPT to:<ops@example.com>", "Data", ".", "Quit"}));
+    // Refused: by the code alone, and for good.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    script(kGreeting + kEhloPlainOnly + kOk + "535 5.7.8 no such " + base64(std::string("\0alice\0s3cret", 13)) + "\r\n");
+    SmtpResult refused = client.SendAlertMail(settings, message);
+    EXPECT_EQ(refused.error, "AUTH PLAIN refused (535)");
+    EXPECT_TRUE(refused.permanent);
+    // Neither offered: nothing of the mail goes out, and the reason says why.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    script(kGreeting + "250-mail.example\r\n250 AUTH CRAM-MD5\r\n" + transaction(false));
+    refused = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(refused.sent);
+    EXPECT_TRUE(refused.permanent);
+    EXPECT_EQ(refused.error, "The server offers no login method this program can use (AUTH LOGIN or PLAIN)");
+    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "Quit"}));
 
     // A stored record that could not be read (state 2) counts as off.
     tcp.script = std::make_shared<testing::TcpScript>();
@@ -149,6 +163,7 @@ TEST_F(SmtpClientTest, LoginOnlyWhenEnabledAndAnnounced) {
     script(kGreeting + kEhloLogin + kOk + "334 VXNlcm5hbWU6\r\n334 UGFzc3dvcmQ6\r\n535 5.7.8 bad credentials\r\n");
     const SmtpResult r = client.SendAlertMail(settings, message);
     EXPECT_FALSE(r.sent);
+    EXPECT_TRUE(r.permanent);
     EXPECT_EQ(r.error, "AUTH LOGIN refused (535)");  // the code alone: the text may quote the exchange
     EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "auth LOGIN", base64("alice"), base64("s3cret"), "Quit"}));
 
@@ -161,7 +176,6 @@ TEST_F(SmtpClientTest, LoginOnlyWhenEnabledAndAnnounced) {
 
 TEST_F(SmtpClientTest, EhloRefusedFallsBackToHelo) {
     script(kGreeting + "500 5.5.1 command unrecognized\r\n250 mail.example\r\n" + transaction(false));
-    settings.authState = 1;  // no EHLO, no announced methods, no login
     EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
     EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Helo alerthost", "Rset", "Mail from:<alice@example.com>",
                                  "RCPT to:<ops@example.com>", "Data", ".", "Quit"}));

@@ -105,15 +105,54 @@ TEST_F(SmtpServerTest, EncodedWordsAndFoldingSurviveAStandardParser) {
         EXPECT_LE(end - pos, kMailFoldWidth) << d.substr(pos, end - pos);
 }
 
-TEST_F(SmtpServerTest, LoginNotOfferedSendsUnauthenticated) {
-    SERVE_OR_SKIP({"--no-login"});
+TEST_F(SmtpServerTest, WithoutLoginOfferedPlainLogsIn) {
+    SERVE_OR_SKIP({"--no-login", "--expect-login", "alice:s3cret"});
     settings.authState = 1;
-    const SmtpResult r = client.SendAlertMail(settings, message);
+    SmtpResult r = client.SendAlertMail(settings, message);
     ASSERT_TRUE(r.sent) << r.error;
     EXPECT_EQ(client.announcedAuthMethods(), (std::set<std::string>{"PLAIN"}));
-    const auto mails = server.received();
+    auto mails = server.received();
     ASSERT_EQ(mails.size(), 1u);
-    EXPECT_EQ(mails[0].login, "");
+    EXPECT_EQ(mails[0].login, "alice");
+    EXPECT_EQ(mails[0].password, "s3cret");
+    // A wrong password is refused by the server: the code alone, for good.
+    settings.password = "wrong";
+    r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_EQ(r.error, "AUTH PLAIN refused (535)");
+    EXPECT_TRUE(r.permanent);
+    EXPECT_EQ(server.received().size(), 1u);
+}
+
+// A port that gives the machine the name a test wants and connects for real.
+struct NamedTcpPort final : TcpPort {
+    linuxport::LinuxTcpPort real;
+    std::string name;
+    std::unique_ptr<TcpConnection> connect(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout,
+                                           std::string& error) override {
+        return real.connect(host, port, timeout, error);
+    }
+    std::string localHostName() override { return name; }
+};
+
+// A server that insists on a fully qualified name gets one, or the address of the
+// connection as a literal when the machine has no such name.
+TEST_F(SmtpServerTest, EhloNameIsFullyQualifiedOrAnAddressLiteral) {
+    SERVE_OR_SKIP({"--mode", "fqdn"});
+    NamedTcpPort named;
+    SmtpClient namedClient{named, *sched, log};
+    for (const char* name : {"vm", "vm.example.org.", "", "bad name\r\nRSET", "10.0.0.1", "-x.example"}) {
+        named.name = name;
+        const SmtpResult r = namedClient.SendAlertMail(settings, message);
+        EXPECT_TRUE(r.sent) << name << ": " << r.error;
+    }
+    Lines names;
+    for (const auto& l : server.transcript())
+        if (l.rfind("NAME ", 0) == 0) names.push_back(l.substr(5));
+    EXPECT_EQ(names, (Lines{"[127.0.0.1]", "vm.example.org", "[127.0.0.1]", "[127.0.0.1]", "[127.0.0.1]", "[127.0.0.1]"}));
+    EXPECT_EQ(server.received().size(), 6u);
+    // The machine's own name, whatever it is, is taken too.
+    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
 }
 
 TEST_F(SmtpServerTest, RefusedRecipientIsAnError) {

@@ -11,13 +11,16 @@ From address, the To header and the Date as Unix seconds.
 
 Modes:
   smtp     an ordinary server; --auth offers AUTH LOGIN and PLAIN without TLS,
-           --no-login offers PLAIN only; recipients starting with "nobody@" are
+           --no-login offers PLAIN only; --expect-login NAME:PASSWORD refuses
+           every other login with 535; recipients starting with "nobody@" are
            refused with 550
   silent   accepts connections and never says a word
   endless  greets with a line that never ends
   echo-auth  offers AUTH LOGIN (with --auth) and refuses every login with a reply
            that quotes what the client sent: the Base64 lines and the password
   deaf     accepts connections, never reads and never says a word
+  fqdn     refuses with 504 an EHLO or HELO name that is neither fully qualified nor
+           an address literal; notes each name as "NAME <name>" in the transcript
 
 Protection (--tls, with --cert/--key: the server's certificate chain and key, PEM;
 implicit works with every mode):
@@ -37,6 +40,7 @@ import email
 import email.policy
 import logging
 import os
+import re
 import socket
 import ssl
 import sys
@@ -92,7 +96,12 @@ class Capture:
         return "250 2.0.0 Message accepted"
 
 
+EXPECTED_LOGIN = None  # (login, password) as bytes when --expect-login is given
+
+
 def authenticator(server, session, envelope, mechanism, auth_data):
+    if EXPECTED_LOGIN is not None and (auth_data.login, auth_data.password) != EXPECTED_LOGIN:
+        return AuthResult(success=False, handled=False)
     return AuthResult(success=True, auth_data=auth_data)
 
 
@@ -158,6 +167,32 @@ class EchoAuth(SMTP):
         await self.push("535-5.7.8 and %s" % encoded[1])
         await self.push("535 5.7.8 that is %s, which is wrong" % password.decode("utf-8", "replace"))
         return AuthResult(success=False, handled=True)
+
+
+class Fqdn(SMTP):
+    """Takes only a fully qualified name or an address literal in EHLO and HELO, as a
+    server with reject_non_fqdn_helo_hostname does; writes each name given to the
+    transcript as "NAME <name>"."""
+
+    def _qualified(self, name):
+        with open(Recording.transcript, "a") as f:
+            f.write("NAME %s\n" % name)
+        if re.fullmatch(r"\[(\d{1,3}(\.\d{1,3}){3}|IPv6:[0-9A-Fa-f:.]+)\]", name or ""):
+            return True
+        labels = (name or "").split(".")
+        return len(labels) >= 2 and all(re.fullmatch(r"[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?", l) for l in labels)
+
+    async def smtp_EHLO(self, hostname):
+        if not self._qualified(hostname):
+            await self.push("504 5.5.2 <%s>: Helo command rejected: need fully-qualified hostname" % hostname)
+            return
+        await super().smtp_EHLO(hostname)
+
+    async def smtp_HELO(self, hostname):
+        if not self._qualified(hostname):
+            await self.push("504 5.5.2 <%s>: Helo command rejected: need fully-qualified hostname" % hostname)
+            return
+        await super().smtp_HELO(hostname)
 
 
 class LongReply(SMTP):
@@ -232,7 +267,7 @@ async def main(args):
                 options["auth_require_tls"] = True
 
         base = {"smtp": SMTP, "no-ehlo": NoEhlo, "drop-in-data": DropInData, "long-reply": LongReply,
-                "echo-auth": EchoAuth}[args.mode]
+                "echo-auth": EchoAuth, "fqdn": Fqdn}[args.mode]
         Recording.transcript = args.transcript
         kind = type("Recording" + base.__name__, (Recording, base), {})
 
@@ -248,20 +283,25 @@ async def main(args):
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--mode", choices=["smtp", "silent", "endless", "deaf", "no-ehlo", "drop-in-data", "long-reply",
-                                               "echo-auth"],
+                                               "echo-auth", "fqdn"],
                         default="smtp")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--capture", default=os.devnull)
     parser.add_argument("--auth", action="store_true")
     parser.add_argument("--no-login", action="store_true")
+    parser.add_argument("--expect-login")
     parser.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--transcript", default=os.devnull)
     # aiosmtpd warns about its own use of a deprecated field on every login.
     logging.getLogger("mail.log").setLevel(logging.ERROR)
+    parsed = parser.parse_args()
+    if parsed.expect_login is not None:
+        name, _, password = parsed.expect_login.partition(":")
+        EXPECTED_LOGIN = (name.encode("utf-8"), password.encode("utf-8"))
     try:
-        asyncio.run(main(parser.parse_args()))
+        asyncio.run(main(parsed))
     except KeyboardInterrupt:
         sys.exit(0)
