@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "device/DeviceText.h"
 
@@ -133,6 +134,28 @@ std::string mailDateValue(const LocalTimeParts& time) {
     return text;
 }
 
+std::string messageIdValue(double wallSeconds, std::uint64_t random, std::string_view host) {
+    // The right side is a dot-atom: letters, digits and the atom specials, dots only
+    // between atoms.
+    std::string right;
+    for (const char c : host) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool atom = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+                          std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+        if (atom || (c == '.' && !right.empty() && right.back() != '.')) right += c;
+        if (right.size() >= 200) break;
+    }
+    while (!right.empty() && right.back() == '.') right.pop_back();
+    if (right.empty()) right = "localhost";
+    const auto seconds = static_cast<std::time_t>(std::clamp(wallSeconds, 0.0, 253402300799.0));
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "<%04d%02d%02d%02d%02d%02d.%016llx@", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<unsigned long long>(random));
+    return text + right + ">";
+}
+
 std::vector<std::string> foldHeaderLine(std::string_view line) {
     std::vector<std::string> lines;
     const std::size_t colon = line.find(':');
@@ -178,6 +201,7 @@ std::vector<std::string> mailHeaderLines(const MailFields& fields) {
         {"Subject", subjectHeaderValue(fields.subject)},
         {"To", to},
         {"Date", mailDateValue(fields.date)},
+        {"Message-ID", fields.messageId},
         {"X-Priority", "3"},
         {"X-Library", "Indy 8.0.25"},
     };

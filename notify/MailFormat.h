@@ -4,6 +4,7 @@
 // Everything here is pure text work; SmtpClient sends what it builds.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,10 @@ std::string fromHeaderValue(std::string_view senderName, std::string_view sender
 std::string subjectHeaderValue(std::string_view subject);
 // "Date" value: "Tue, 7 Dec 2026 14:03:05 +0100".
 std::string mailDateValue(const LocalTimeParts& time);
+// "Message-ID" value: "<" + the UTC time as YYYYMMDDHHMMSS + "." + `random` as 16 hex
+// digits + "@" + `host` + ">". Only the characters a message id allows are kept of
+// the host name ("localhost" when none is left).
+std::string messageIdValue(double wallSeconds, std::uint64_t random, std::string_view host);
 
 // One header line folded at blanks so that no physical line exceeds kMailFoldWidth
 // where a blank allows it; continuation lines begin with the blank they were folded
@@ -55,10 +60,11 @@ struct MailFields {
     std::string subject;
     std::vector<std::string> recipients;
     LocalTimeParts date;
+    std::string messageId;  // with its angle brackets; a new one for every attempt
 };
 
-// The header lines in their order ("From", "Subject", "To", "Date", "X-Priority",
-// "X-Library"), each "Name: value" and unfolded; headers with an empty value are left
+// The header lines in their order ("From", "Subject", "To", "Date", "Message-ID",
+// "X-Priority", "X-Library"), each "Name: value" and unfolded; headers with an empty value are left
 // out.
 std::vector<std::string> mailHeaderLines(const MailFields& fields);
 

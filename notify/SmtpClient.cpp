@@ -61,8 +61,8 @@ int smtpTimeoutSeconds(std::string_view text) {
     return static_cast<int>(*value);
 }
 
-SmtpClient::SmtpClient(TcpPort& tcp, Scheduler& scheduler, Reporter& reporter)
-    : tcp_(tcp), scheduler_(scheduler), reporter_(reporter) {}
+SmtpClient::SmtpClient(TcpPort& tcp, Scheduler& scheduler, Reporter& reporter, std::uint32_t messageIdSeed)
+    : tcp_(tcp), scheduler_(scheduler), reporter_(reporter), messageIds_(messageIdSeed) {}
 
 SmtpClient::~SmtpClient() {
     if (connection_) connection_->close();
@@ -230,7 +230,11 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
     fields.senderAddress = settings.senderAddress;
     fields.subject = message.subject;
     fields.recipients = settings.recipients;
-    fields.date = localTimeParts(scheduler_.wallSeconds()).value_or(LocalTimeParts{});
+    const double now = scheduler_.wallSeconds();
+    fields.date = localTimeParts(now).value_or(LocalTimeParts{});
+    // A new id for every attempt: a retry is a message of its own to the server.
+    const std::uint64_t high = messageIds_.next();
+    fields.messageId = messageIdValue(now, high << 32 | messageIds_.next(), heloName());
     IdSMTP1WorkBegin();
     if (!connection_->send(mailDataText(fields, message.body), deadline(), error)) return false;
     IdSMTP1WorkEnd();

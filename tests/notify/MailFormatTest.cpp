@@ -132,6 +132,14 @@ TEST(MailFormat, DateHasTheFixedFormat) {
     EXPECT_EQ(mailDateValue(t), "Sun, 31 Jan 2026 01:02:03 +0000");
 }
 
+TEST(MailFormat, MessageIdKeepsOnlyWhatAnIdMayHold) {
+    EXPECT_EQ(messageIdValue(1796601600.0, 0x0123456789abcdefull, "vm.example.org"),
+              "<20261207000000.0123456789abcdef@vm.example.org>");
+    // A host name with blanks, brackets, control characters or stray dots.
+    EXPECT_EQ(messageIdValue(0, 1, ".K\xc3\xb6ln <box>..a\r\n."), "<19700101000000.0000000000000001@Klnbox.a>");
+    EXPECT_EQ(messageIdValue(-5, 2, " @ "), "<19700101000000.0000000000000002@localhost>");
+}
+
 TEST(MailFormat, LocalTimePartsCarryTheOffsetOfThatMoment) {
     const char* old = std::getenv("TZ");
     const std::string saved = old ? old : "";

@@ -81,6 +81,19 @@ TEST_F(SmtpServerTest, AlertWithLoginArrivesAsSent) {
                           "\n=========== [System Information] ==============\r\n\nSystem Name : box\r\n"),
               std::string::npos)
         << m.data;
+
+    // Every message and every attempt has an id of its own, in a form a strict
+    // reader takes.
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    const auto again = server.received();
+    ASSERT_EQ(again.size(), 2u);
+    for (const auto& mail : again) {
+        EXPECT_EQ(mail.messageId.substr(0, 16), "<20261207000000.") << mail.messageId;
+        EXPECT_EQ(mail.messageId.back(), '>') << mail.messageId;
+        EXPECT_NE(mail.messageId.find('@'), std::string::npos) << mail.messageId;
+        EXPECT_EQ(mail.defects.find("Message-ID"), std::string::npos) << mail.defects;
+    }
+    EXPECT_NE(again[0].messageId, again[1].messageId);
 }
 
 TEST_F(SmtpServerTest, EncodedWordsAndFoldingSurviveAStandardParser) {
