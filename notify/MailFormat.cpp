@@ -190,16 +190,73 @@ std::string dotStuffed(std::string_view line) {
     return out;
 }
 
-std::vector<std::string> mailHeaderLines(const MailFields& fields) {
+std::vector<std::string> quotedPrintableLines(std::string_view line) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    constexpr std::size_t kWidth = 76;
+    std::vector<std::string> lines;
+    std::string current;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        const bool last = i + 1 == line.size();
+        // Blanks stay blanks unless they end the line, where transports drop them.
+        const bool literal = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last);
+        std::string piece;
+        if (literal) {
+            piece = static_cast<char>(c);
+        } else {
+            piece = {'=', kHex[c >> 4], kHex[c & 15]};
+        }
+        // Room for the piece and, unless it is the line's last, a soft break after it.
+        if (current.size() + piece.size() + (last ? 0 : 1) > kWidth) {
+            lines.push_back(current + "=");
+            current.clear();
+        }
+        current += piece;
+    }
+    lines.push_back(std::move(current));
+    return lines;
+}
+
+MailBody encodeMailBody(const std::vector<std::string>& body, bool eightBitMime) {
+    bool ascii = true;
+    for (const auto& line : body)
+        for (const char c : line) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    MailBody out;
+    if (ascii) {
+        out.lines = body;
+        return out;
+    }
+    std::string all;
+    for (const auto& line : body) all += line;
+    out.charset = validUtf8(all) ? "UTF-8" : "windows-1252";
+    if (eightBitMime) {
+        out.transfer = BodyTransfer::EightBit;
+        out.lines = body;
+        return out;
+    }
+    out.transfer = BodyTransfer::QuotedPrintable;
+    for (const auto& line : body)
+        for (auto& encoded : quotedPrintableLines(line)) out.lines.push_back(std::move(encoded));
+    return out;
+}
+
+std::vector<std::string> mailHeaderLines(const MailFields& fields, const MailBody& body) {
     std::string to;
     for (const auto& address : fields.recipients) {
         if (!to.empty()) to += ", ";
         to += address;
     }
+    const bool declared = !body.charset.empty();
+    const char* transfer = body.transfer == BodyTransfer::QuotedPrintable ? "quoted-printable"
+                           : body.transfer == BodyTransfer::EightBit      ? "8bit"
+                                                                          : "7bit";
     const std::pair<const char*, std::string> headers[] = {
         {"From", fromHeaderValue(fields.senderName, fields.senderAddress)},
         {"Subject", subjectHeaderValue(fields.subject)},
         {"To", to},
+        {"Content-Type", declared ? "text/plain; charset=" + body.charset : ""},
+        {"MIME-Version", declared ? "1.0" : ""},
+        {"Content-Transfer-Encoding", declared ? transfer : ""},
         {"Date", mailDateValue(fields.date)},
         {"Message-ID", fields.messageId},
         {"X-Priority", "3"},
@@ -211,12 +268,12 @@ std::vector<std::string> mailHeaderLines(const MailFields& fields) {
     return lines;
 }
 
-std::string mailDataText(const MailFields& fields, const std::vector<std::string>& body) {
+std::string mailDataText(const MailFields& fields, const MailBody& body) {
     std::string text;
-    for (const auto& header : mailHeaderLines(fields))
+    for (const auto& header : mailHeaderLines(fields, body))
         for (const auto& line : foldHeaderLine(header)) text += line + "\r\n";
     text += "\r\n";
-    for (const auto& line : body) text += dotStuffed(line) + "\r\n";
+    for (const auto& line : body.lines) text += dotStuffed(line) + "\r\n";
     return text;
 }
 

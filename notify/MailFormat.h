@@ -54,6 +54,26 @@ std::vector<std::string> foldHeaderLine(std::string_view line);
 // end the message early on a server that reads them as line ends.
 std::string dotStuffed(std::string_view line);
 
+// How the body travels: as it is in 7-bit text (plain ASCII, no MIME headers), as
+// 8-bit text where the server announced 8BITMIME (MAIL FROM then says
+// BODY=8BITMIME), or quoted-printable.
+enum class BodyTransfer { SevenBit, EightBit, QuotedPrintable };
+
+// Body lines as they go out, before their dots are doubled; none holds a CR or LF.
+struct MailBody {
+    BodyTransfer transfer = BodyTransfer::SevenBit;
+    std::string charset;  // "" for plain ASCII; else "UTF-8" (or "windows-1252")
+    std::vector<std::string> lines;
+};
+
+// Quoted-printable form of one line of text (RFC 2045): lines of at most 76
+// characters, all but the last ending in a soft break "=".
+std::vector<std::string> quotedPrintableLines(std::string_view line);
+// The body in the form the server takes: plain ASCII in short lines goes as it is;
+// other text is declared (text/plain with its charset) and goes as 8-bit text when
+// `eightBitMime` and quoted-printable otherwise.
+MailBody encodeMailBody(const std::vector<std::string>& body, bool eightBitMime);
+
 struct MailFields {
     std::string senderName;
     std::string senderAddress;
@@ -63,13 +83,14 @@ struct MailFields {
     std::string messageId;  // with its angle brackets; a new one for every attempt
 };
 
-// The header lines in their order ("From", "Subject", "To", "Date", "Message-ID",
-// "X-Priority", "X-Library"), each "Name: value" and unfolded; headers with an empty value are left
-// out.
-std::vector<std::string> mailHeaderLines(const MailFields& fields);
+// The header lines in their order ("From", "Subject", "To", "Content-Type",
+// "MIME-Version", "Content-Transfer-Encoding" (for a declared body), "Date",
+// "Message-ID", "X-Priority", "X-Library"), each "Name: value" and unfolded; headers
+// with an empty value are left out.
+std::vector<std::string> mailHeaderLines(const MailFields& fields, const MailBody& body = {});
 
 // What follows the server's 354: the folded header lines, an empty line and the
-// body lines, each with CR LF; the final "." is not included.
-std::string mailDataText(const MailFields& fields, const std::vector<std::string>& body);
+// body lines with their dots doubled, each with CR LF; the final "." is not included.
+std::string mailDataText(const MailFields& fields, const MailBody& body);
 
 }  // namespace raid

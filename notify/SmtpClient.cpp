@@ -203,11 +203,13 @@ bool SmtpClient::open(const SmtpSettings& settings, std::uint16_t port, std::str
 bool SmtpClient::greet(const std::string& name, std::string& error) {
     authMethods_.clear();
     startTlsOffered_ = false;
+    eightBitMime_ = false;
     SmtpReply reply;
     if (!command("ehlo " + name, -1, reply, error)) return false;
     if (reply.code != 250) return command("Helo " + name, 250, error);
     authMethods_ = smtpAuthMethods(reply);
     startTlsOffered_ = smtpAnnounces(reply, "STARTTLS");
+    eightBitMime_ = smtpAnnounces(reply, "8BITMIME");
     return true;
 }
 
@@ -220,7 +222,10 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
         if (!loginStep(base64(settings.password), 235, error)) return false;
         loggedIn_ = true;
     }
-    if (!command("Mail from:<" + settings.senderAddress + ">", 250, error)) return false;
+    // 8-bit text only where the server said it takes it, and then declared as such.
+    const MailBody body = encodeMailBody(message.body, eightBitMime_);
+    const char* declared = body.transfer == BodyTransfer::EightBit ? " BODY=8BITMIME" : "";
+    if (!command("Mail from:<" + settings.senderAddress + ">" + declared, 250, error)) return false;
     for (const auto& address : settings.recipients)
         if (!command("RCPT to:<" + address + ">", 250, error)) return false;
     if (!command("Data", 354, error)) return false;
@@ -236,7 +241,7 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
     const std::uint64_t high = messageIds_.next();
     fields.messageId = messageIdValue(now, high << 32 | messageIds_.next(), heloName());
     IdSMTP1WorkBegin();
-    if (!connection_->send(mailDataText(fields, message.body), deadline(), error)) return false;
+    if (!connection_->send(mailDataText(fields, body), deadline(), error)) return false;
     IdSMTP1WorkEnd();
     if (!command(".", 250, error)) return false;
     // Only an accepted message is a success; a refusal after the last line is not.

@@ -134,6 +134,7 @@ private:
     bool loggedIn_ = false;
     std::set<std::string> authMethods_;
     bool startTlsOffered_ = false;  // the last EHLO reply announced STARTTLS
+    bool eightBitMime_ = false;     // the last EHLO reply announced 8BITMIME
     // Once the password has been sent on this connection: its forms, masked in any
     // reply text that becomes an error.
     std::vector<std::string> secrets_;

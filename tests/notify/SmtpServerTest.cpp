@@ -118,6 +118,56 @@ TEST_F(SmtpServerTest, EncodedWordsAndFoldingSurviveAStandardParser) {
         EXPECT_LE(end - pos, kMailFoldWidth) << d.substr(pos, end - pos);
 }
 
+// The body text as a reader gets it: the lines, each ended by a line feed.
+std::string textOf(const Lines& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return text;
+}
+
+TEST_F(SmtpServerTest, NonAsciiTextIsDeclaredAndTakenByServersThatEnforceTheRules) {
+    SERVE_OR_SKIP({"--mode", "strict8bit"});
+    message.subject = "[RAID GUI v0.23.7-3 Message] Gr\xc3\xbc\xc3\x9f" "e";
+    message.body = {"Device1 P1 Hard Disk Drive fail.", "Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln", ".", "",
+                    ".Gr\xc3\xbc\xc3\x9f" "e = 100 % \xe2\x82\xac, trailing blank ", "\xe2\x9c\x93\t"};
+    // Announced: 8-bit text, declared in the envelope and the header.
+    SmtpResult r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    auto mails = server.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].mailOptions, "BODY=8BITMIME");
+    EXPECT_NE(mails[0].data.find("\r\nContent-Type: text/plain; charset=UTF-8\r\nMIME-Version: 1.0\r\n"
+                                 "Content-Transfer-Encoding: 8bit\r\n"),
+              std::string::npos)
+        << mails[0].data;
+    EXPECT_EQ(mails[0].defects, "");
+    EXPECT_EQ(mails[0].text, textOf(message.body));
+    EXPECT_EQ(mails[0].subject, message.subject);
+
+    // Not announced: quoted-printable, only ASCII on the wire, decoded exactly as written.
+    testing::PythonSmtpServer plain;
+    ASSERT_TRUE(plain.start(testing::PythonSmtpServer::python(), {"--mode", "no8bitmime"}));
+    settings.smtpPort = std::to_string(plain.port);
+    r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    mails = plain.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].mailOptions, "");
+    EXPECT_NE(mails[0].data.find("\r\nContent-Transfer-Encoding: quoted-printable\r\n"), std::string::npos);
+    for (const char c : mails[0].data) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+    EXPECT_EQ(mails[0].defects, "");
+    EXPECT_EQ(mails[0].text, textOf(message.body));
+
+    // Plain ASCII in short lines needs no declaration at all.
+    message.body = {"Device1 P1 Hard Disk Drive fail.", ".", "plain"};
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    mails = plain.received();
+    ASSERT_EQ(mails.size(), 2u);
+    EXPECT_EQ(mails[1].data.find("MIME-Version"), std::string::npos) << mails[1].data;
+    EXPECT_EQ(mails[1].defects, "");
+    EXPECT_EQ(mails[1].text, textOf(message.body));
+}
+
 TEST_F(SmtpServerTest, LoginNotOfferedSendsUnauthenticated) {
     SERVE_OR_SKIP({"--no-login"});
     settings.authState = 1;
