@@ -218,24 +218,43 @@ std::vector<std::string> quotedPrintableLines(std::string_view line) {
 }
 
 MailBody encodeMailBody(const std::vector<std::string>& body, bool eightBitMime) {
+    // A line feed inside a line is a line break of the text (the host information
+    // lines begin with one): it goes out as the line end CR LF.
+    std::vector<std::string> lines;
+    for (const auto& line : body) {
+        std::size_t at = 0;
+        for (std::size_t lf = line.find('\n'); lf != std::string::npos; lf = line.find('\n', at)) {
+            lines.push_back(line.substr(at, lf - at));
+            at = lf + 1;
+        }
+        lines.push_back(line.substr(at));
+    }
     bool ascii = true;
-    for (const auto& line : body)
-        for (const char c : line) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    // As it is, a line may hold no CR (only CR LF ends a line), no NUL, and at most
+    // 998 octets once a leading dot is doubled.
+    bool asItIs = true;
+    for (const auto& line : lines) {
+        if (line.size() + (!line.empty() && line.front() == '.') > kMaxBodyLine) asItIs = false;
+        for (const char c : line) {
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+            asItIs = asItIs && c != '\r' && c != '\0';
+        }
+    }
     MailBody out;
-    if (ascii) {
-        out.lines = body;
+    if (ascii && asItIs) {
+        out.lines = std::move(lines);
         return out;
     }
     std::string all;
-    for (const auto& line : body) all += line;
+    for (const auto& line : lines) all += line;
     out.charset = validUtf8(all) ? "UTF-8" : "windows-1252";
-    if (eightBitMime) {
+    if (asItIs && eightBitMime) {
         out.transfer = BodyTransfer::EightBit;
-        out.lines = body;
+        out.lines = std::move(lines);
         return out;
     }
     out.transfer = BodyTransfer::QuotedPrintable;
-    for (const auto& line : body)
+    for (const auto& line : lines)
         for (auto& encoded : quotedPrintableLines(line)) out.lines.push_back(std::move(encoded));
     return out;
 }

@@ -59,6 +59,9 @@ std::string dotStuffed(std::string_view line);
 // BODY=8BITMIME), or quoted-printable.
 enum class BodyTransfer { SevenBit, EightBit, QuotedPrintable };
 
+// The longest line on the wire, in octets, without its CR LF.
+constexpr std::size_t kMaxBodyLine = 998;
+
 // Body lines as they go out, before their dots are doubled; none holds a CR or LF.
 struct MailBody {
     BodyTransfer transfer = BodyTransfer::SevenBit;
@@ -69,9 +72,11 @@ struct MailBody {
 // Quoted-printable form of one line of text (RFC 2045): lines of at most 76
 // characters, all but the last ending in a soft break "=".
 std::vector<std::string> quotedPrintableLines(std::string_view line);
-// The body in the form the server takes: plain ASCII in short lines goes as it is;
-// other text is declared (text/plain with its charset) and goes as 8-bit text when
-// `eightBitMime` and quoted-printable otherwise.
+// The body in the form the server takes, which decodes to the lines given, each
+// ended by a line break (a line feed inside a line is a line break too). Plain ASCII
+// in short lines goes as it is; other text is declared (text/plain with its
+// charset) and goes as 8-bit text when `eightBitMime`, quoted-printable otherwise or
+// when a line holds a CR or NUL or is longer than kMaxBodyLine.
 MailBody encodeMailBody(const std::vector<std::string>& body, bool eightBitMime);
 
 struct MailFields {

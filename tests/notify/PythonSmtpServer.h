@@ -2,6 +2,7 @@
 // reads back what it received.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -131,6 +132,8 @@ public:
             m.login = fields[2], m.password = fields[3], m.data = fields[4], m.subject = fields[5];
             m.fromName = fields[6], m.fromAddress = fields[7], m.to = fields[8], m.dateSeconds = fields[9];
             m.defects = fields[10], m.text = fields[11], m.messageId = fields[12], m.mailOptions = fields[13];
+            // Every message a test receives must read cleanly under the strict rules.
+            EXPECT_EQ(m.defects, "") << m.data;
             mails.push_back(std::move(m));
         }
         return mails;

@@ -280,14 +280,14 @@ TEST_F(SmtpClientTest, HeadersInOrderWithEscapesAndDate) {
     EXPECT_EQ(headers()[1], "To: ops@example.com");
 }
 
-TEST_F(SmtpClientTest, BodyLinesAreDotStuffedAndNotReencoded) {
+TEST_F(SmtpClientTest, BodyLinesAreDotStuffedAndTheirLineFeedsBreakLines) {
     message.body = {".", ".hidden", "\nIP Address  : 10.0.0.7", "plain", ""};
     script(kGreeting + kEhloLogin + transaction(false));
     ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
     const std::string& s = tcp.script->sent;
     const std::size_t start = s.find("\r\n\r\n") + 4;
     const std::size_t end = s.find("\r\n.\r\nQuit\r\n");
-    EXPECT_EQ(s.substr(start, end + 5 - start), "..\r\n..hidden\r\n\nIP Address  : 10.0.0.7\r\nplain\r\n\r\n.\r\n");
+    EXPECT_EQ(s.substr(start, end + 5 - start), "..\r\n..hidden\r\n\r\nIP Address  : 10.0.0.7\r\nplain\r\n\r\n.\r\n");
 }
 
 TEST_F(SmtpClientTest, ServerTextNeverReachesUsRaw) {

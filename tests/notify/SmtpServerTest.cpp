@@ -76,9 +76,10 @@ TEST_F(SmtpServerTest, AlertWithLoginArrivesAsSent) {
     EXPECT_EQ(m.to, "one@example.com, two@example.com, three@example.com");
     EXPECT_EQ(m.dateSeconds, "1796601600");
     EXPECT_NE(m.data.find("\r\nX-Priority: 3\r\nX-Library: Indy 8.0.25\r\n\r\n"), std::string::npos);
-    // The body as written: dots back to what they were, bare line feeds untouched.
+    // The body as written: dots back to what they were, the line feeds that begin
+    // the host information lines sent as line breaks.
     EXPECT_NE(m.data.find("\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\n.\r\n..twice\r\n"
-                          "\n=========== [System Information] ==============\r\n\nSystem Name : box\r\n"),
+                          "\r\n=========== [System Information] ==============\r\n\r\nSystem Name : box\r\n"),
               std::string::npos)
         << m.data;
 
@@ -158,7 +159,30 @@ TEST_F(SmtpServerTest, NonAsciiTextIsDeclaredAndTakenByServersThatEnforceTheRule
     EXPECT_EQ(mails[0].defects, "");
     EXPECT_EQ(mails[0].text, textOf(message.body));
 
+    // Lines longer than a server takes, a CR that is no line end, a NUL: quoted-
+    // printable too, in short lines, and decoded exactly as written, dots and all.
+    for (const char* mode : {"strict8bit", "no8bitmime"}) {
+        testing::PythonSmtpServer strict;
+        ASSERT_TRUE(strict.start(testing::PythonSmtpServer::python(), {"--mode", mode}));
+        settings.smtpPort = std::to_string(strict.port);
+        std::string huge;
+        for (int i = 0; i < 300; ++i) huge += "K\xc3\xb6ln . =" + std::string(i % 7, ' ');
+        message.body = {std::string(997, 'x') + ".", "." + std::string(998, '.'), huge, "bare\rCR", "CR LF\r\nin a line",
+                        std::string("N\0L", 3), ".\r.", "\r", "", "ends in a blank "};
+        r = client.SendAlertMail(settings, message);
+        ASSERT_TRUE(r.sent) << r.error;
+        mails = strict.received();
+        ASSERT_EQ(mails.size(), 1u);
+        EXPECT_NE(mails[0].data.find("\r\nContent-Transfer-Encoding: quoted-printable\r\n"), std::string::npos);
+        EXPECT_EQ(mails[0].defects, "");
+        EXPECT_EQ(mails[0].text, textOf(message.body)) << mails[0].data;
+        const std::string& d = mails[0].data;
+        for (std::size_t pos = 0, end; (end = d.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+            EXPECT_LE(end - pos, 78u) << d.substr(pos, end - pos);
+    }
+
     // Plain ASCII in short lines needs no declaration at all.
+    settings.smtpPort = std::to_string(plain.port);
     message.body = {"Device1 P1 Hard Disk Drive fail.", ".", "plain"};
     ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
     mails = plain.received();
