@@ -103,9 +103,7 @@ std::string encodedWords(std::string_view text) {
 std::string fromHeaderValue(std::string_view senderName, std::string_view senderAddress) {
     if (senderName.empty()) return std::string(senderAddress);
     std::string name;
-    if (needsEncodedWords(senderName)) {
-        name = encodedWords(senderName);
-    } else {
+    if (!needsEncodedWords(senderName)) {
         name = "\"";
         for (const char c : senderName) {
             if (c == '\\' || c == '"') name += '\\';
@@ -113,6 +111,8 @@ std::string fromHeaderValue(std::string_view senderName, std::string_view sender
         }
         name += '"';
     }
+    // The escapes can make a word too long to fold after all: encoded words then.
+    if (name.empty() || needsEncodedWords(name)) name = encodedWords(senderName);
     return name + " <" + std::string(senderAddress) + ">";
 }
 

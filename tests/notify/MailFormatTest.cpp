@@ -65,6 +65,13 @@ TEST(MailFormat, FromQuotesOrEncodesTheName) {
     EXPECT_EQ(fromHeaderValue("a\r\nBcc: x", "o@x"), "=?UTF-8?B?YQ0KQmNjOiB4?= <o@x>");
     // Bytes that are not UTF-8 are taken as the Windows code page they most likely came from.
     EXPECT_EQ(fromHeaderValue("S\xfc" "d", "o@x"), "=?windows-1252?B?U/xk?= <o@x>");
+    // Escaping may double a word past what a line can hold: then encoded words too.
+    const std::string slashes(600, '\\');
+    const std::string from = fromHeaderValue(slashes, "o@x");
+    ASSERT_EQ(from.substr(0, 10), "=?UTF-8?B?");
+    std::string decoded;
+    for (const auto& [charset, bytes] : decodeWords(from.substr(0, from.size() - 6))) decoded += bytes;
+    EXPECT_EQ(decoded, slashes);
     EXPECT_EQ(subjectHeaderValue("[RAID GUI v0.23.7-3 Message] "), "[RAID GUI v0.23.7-3 Message] ");
     EXPECT_EQ(subjectHeaderValue("\xe2\x82\xac"), "=?UTF-8?B?4oKs?=");
 }
