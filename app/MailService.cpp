@@ -22,8 +22,8 @@ std::vector<std::string> testMailBody(const std::string& title, const std::vecto
     return body;
 }
 
-void MailService::startClient(TcpPort* tcp, Scheduler& scheduler, Reporter& reporter) {
-    if (tcp) smtp_ = std::make_unique<SmtpClient>(*tcp, scheduler, reporter);
+void MailService::startClient(TcpPort* tcp, Scheduler& scheduler, Reporter& reporter, std::uint32_t messageIdSeed) {
+    if (tcp) smtp_ = std::make_unique<SmtpClient>(*tcp, scheduler, reporter, messageIdSeed);
 }
 
 void MailService::queueAlertMails() {

@@ -31,7 +31,7 @@ public:
 
     // Before the workers start: the client TEmailThread sends with (none without a
     // network port: every mail then fails with its reason).
-    void startClient(TcpPort* tcp, Scheduler& scheduler, Reporter& reporter);
+    void startClient(TcpPort* tcp, Scheduler& scheduler, Reporter& reporter, std::uint32_t messageIdSeed);
     // Engine thread: a mail for each raised alert (when there is anyone to mail).
     void queueAlertMails();
     // Engine thread: one mail to every recipient of the saved settings, now; its

@@ -223,7 +223,8 @@ void MainForm::startWorkers() {
     sched.startWorker("TRaidThread", 50, kWorkerIdleMs,
                       [this] { return !detection_.busy() && (RequestMask & (kRequestPoll | kRequestAction)) != 0; },
                       [this] { RaidThreadWake(); });
-    mail_.startClient(ports_.tcp, sched, *reporter_);
+    RandomPort& random = ports_.random ? *ports_.random : static_cast<RandomPort&>(ownRandom_);
+    mail_.startClient(ports_.tcp, sched, *reporter_, random.next());
     // A mail waiting for its next try is due at a time of its own: the one-second
     // wake-up finds it, at most a second late.
     sched.startWorker("TEmailThread", 200, kWorkerIdleMs,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "device/DeviceText.h"
 
@@ -102,9 +103,7 @@ std::string encodedWords(std::string_view text) {
 std::string fromHeaderValue(std::string_view senderName, std::string_view senderAddress) {
     if (senderName.empty()) return std::string(senderAddress);
     std::string name;
-    if (needsEncodedWords(senderName)) {
-        name = encodedWords(senderName);
-    } else {
+    if (!needsEncodedWords(senderName)) {
         name = "\"";
         for (const char c : senderName) {
             if (c == '\\' || c == '"') name += '\\';
@@ -112,6 +111,8 @@ std::string fromHeaderValue(std::string_view senderName, std::string_view sender
         }
         name += '"';
     }
+    // The escapes can make a word too long to fold after all: encoded words then.
+    if (name.empty() || needsEncodedWords(name)) name = encodedWords(senderName);
     return name + " <" + std::string(senderAddress) + ">";
 }
 
@@ -131,6 +132,28 @@ std::string mailDateValue(const LocalTimeParts& time) {
     std::snprintf(text, sizeof text, "%s, %d %s %d %s %s", kDays[std::clamp(time.weekday, 0, 6)], time.day,
                   kMonths[std::clamp(time.month, 1, 12) - 1], time.year, clock, zone);
     return text;
+}
+
+std::string messageIdValue(double wallSeconds, std::uint64_t random, std::string_view host) {
+    // The right side is a dot-atom: letters, digits and the atom specials, dots only
+    // between atoms.
+    std::string right;
+    for (const char c : host) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool atom = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+                          std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+        if (atom || (c == '.' && !right.empty() && right.back() != '.')) right += c;
+        if (right.size() >= 200) break;
+    }
+    while (!right.empty() && right.back() == '.') right.pop_back();
+    if (right.empty()) right = "localhost";
+    const auto seconds = static_cast<std::time_t>(std::clamp(wallSeconds, 0.0, 253402300799.0));
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "<%04d%02d%02d%02d%02d%02d.%016llx@", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<unsigned long long>(random));
+    return text + right + ">";
 }
 
 std::vector<std::string> foldHeaderLine(std::string_view line) {
@@ -167,17 +190,94 @@ std::string dotStuffed(std::string_view line) {
     return out;
 }
 
-std::vector<std::string> mailHeaderLines(const MailFields& fields) {
+std::vector<std::string> quotedPrintableLines(std::string_view line) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    constexpr std::size_t kWidth = 76;
+    std::vector<std::string> lines;
+    std::string current;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        const bool last = i + 1 == line.size();
+        // Blanks stay blanks unless they end the line, where transports drop them.
+        const bool literal = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last);
+        std::string piece;
+        if (literal) {
+            piece = static_cast<char>(c);
+        } else {
+            piece = {'=', kHex[c >> 4], kHex[c & 15]};
+        }
+        // Room for the piece and, unless it is the line's last, a soft break after it.
+        if (current.size() + piece.size() + (last ? 0 : 1) > kWidth) {
+            lines.push_back(current + "=");
+            current.clear();
+        }
+        current += piece;
+    }
+    lines.push_back(std::move(current));
+    return lines;
+}
+
+MailBody encodeMailBody(const std::vector<std::string>& body, bool eightBitMime) {
+    // A line feed inside a line is a line break of the text (the host information
+    // lines begin with one): it goes out as the line end CR LF.
+    std::vector<std::string> lines;
+    for (const auto& line : body) {
+        std::size_t at = 0;
+        for (std::size_t lf = line.find('\n'); lf != std::string::npos; lf = line.find('\n', at)) {
+            lines.push_back(line.substr(at, lf - at));
+            at = lf + 1;
+        }
+        lines.push_back(line.substr(at));
+    }
+    bool ascii = true;
+    // As it is, a line may hold no CR (only CR LF ends a line), no NUL, and at most
+    // 998 octets once a leading dot is doubled.
+    bool asItIs = true;
+    for (const auto& line : lines) {
+        if (line.size() + (!line.empty() && line.front() == '.') > kMaxBodyLine) asItIs = false;
+        for (const char c : line) {
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+            asItIs = asItIs && c != '\r' && c != '\0';
+        }
+    }
+    MailBody out;
+    if (ascii && asItIs) {
+        out.lines = std::move(lines);
+        return out;
+    }
+    std::string all;
+    for (const auto& line : lines) all += line;
+    out.charset = validUtf8(all) ? "UTF-8" : "windows-1252";
+    if (asItIs && eightBitMime) {
+        out.transfer = BodyTransfer::EightBit;
+        out.lines = std::move(lines);
+        return out;
+    }
+    out.transfer = BodyTransfer::QuotedPrintable;
+    for (const auto& line : lines)
+        for (auto& encoded : quotedPrintableLines(line)) out.lines.push_back(std::move(encoded));
+    return out;
+}
+
+std::vector<std::string> mailHeaderLines(const MailFields& fields, const MailBody& body) {
     std::string to;
     for (const auto& address : fields.recipients) {
         if (!to.empty()) to += ", ";
         to += address;
     }
+    const bool declared = !body.charset.empty();
+    const char* transfer = body.transfer == BodyTransfer::QuotedPrintable ? "quoted-printable"
+                           : body.transfer == BodyTransfer::EightBit      ? "8bit"
+                                                                          : "7bit";
     const std::pair<const char*, std::string> headers[] = {
         {"From", fromHeaderValue(fields.senderName, fields.senderAddress)},
         {"Subject", subjectHeaderValue(fields.subject)},
         {"To", to},
+        {"Content-Type", declared ? "text/plain; charset=" + body.charset : ""},
+        {"MIME-Version", declared ? "1.0" : ""},
+        {"Content-Transfer-Encoding", declared ? transfer : ""},
         {"Date", mailDateValue(fields.date)},
+        {"Message-ID", fields.messageId},
         {"X-Priority", "3"},
         {"X-Library", "Indy 8.0.25"},
     };
@@ -187,12 +287,12 @@ std::vector<std::string> mailHeaderLines(const MailFields& fields) {
     return lines;
 }
 
-std::string mailDataText(const MailFields& fields, const std::vector<std::string>& body) {
+std::string mailDataText(const MailFields& fields, const MailBody& body) {
     std::string text;
-    for (const auto& header : mailHeaderLines(fields))
+    for (const auto& header : mailHeaderLines(fields, body))
         for (const auto& line : foldHeaderLine(header)) text += line + "\r\n";
     text += "\r\n";
-    for (const auto& line : body) text += dotStuffed(line) + "\r\n";
+    for (const auto& line : body.lines) text += dotStuffed(line) + "\r\n";
     return text;
 }
 

@@ -4,6 +4,7 @@
 // Everything here is pure text work; SmtpClient sends what it builds.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,10 @@ std::string fromHeaderValue(std::string_view senderName, std::string_view sender
 std::string subjectHeaderValue(std::string_view subject);
 // "Date" value: "Tue, 7 Dec 2026 14:03:05 +0100".
 std::string mailDateValue(const LocalTimeParts& time);
+// "Message-ID" value: "<" + the UTC time as YYYYMMDDHHMMSS + "." + `random` as 16 hex
+// digits + "@" + `host` + ">". Only the characters a message id allows are kept of
+// the host name ("localhost" when none is left).
+std::string messageIdValue(double wallSeconds, std::uint64_t random, std::string_view host);
 
 // One header line folded at blanks so that no physical line exceeds kMailFoldWidth
 // where a blank allows it; continuation lines begin with the blank they were folded
@@ -49,21 +54,48 @@ std::vector<std::string> foldHeaderLine(std::string_view line);
 // end the message early on a server that reads them as line ends.
 std::string dotStuffed(std::string_view line);
 
+// How the body travels: as it is in 7-bit text (plain ASCII, no MIME headers), as
+// 8-bit text where the server announced 8BITMIME (MAIL FROM then says
+// BODY=8BITMIME), or quoted-printable.
+enum class BodyTransfer { SevenBit, EightBit, QuotedPrintable };
+
+// The longest line on the wire, in octets, without its CR LF.
+constexpr std::size_t kMaxBodyLine = 998;
+
+// Body lines as they go out, before their dots are doubled; none holds a CR or LF.
+struct MailBody {
+    BodyTransfer transfer = BodyTransfer::SevenBit;
+    std::string charset;  // "" for plain ASCII; else "UTF-8" (or "windows-1252")
+    std::vector<std::string> lines;
+};
+
+// Quoted-printable form of one line of text (RFC 2045): lines of at most 76
+// characters, all but the last ending in a soft break "=".
+std::vector<std::string> quotedPrintableLines(std::string_view line);
+// The body in the form the server takes, which decodes to the lines given, each
+// ended by a line break (a line feed inside a line is a line break too). Plain ASCII
+// in short lines goes as it is; other text is declared (text/plain with its
+// charset) and goes as 8-bit text when `eightBitMime`, quoted-printable otherwise or
+// when a line holds a CR or NUL or is longer than kMaxBodyLine.
+MailBody encodeMailBody(const std::vector<std::string>& body, bool eightBitMime);
+
 struct MailFields {
     std::string senderName;
     std::string senderAddress;
     std::string subject;
     std::vector<std::string> recipients;
     LocalTimeParts date;
+    std::string messageId;  // with its angle brackets; a new one for every attempt
 };
 
-// The header lines in their order ("From", "Subject", "To", "Date", "X-Priority",
-// "X-Library"), each "Name: value" and unfolded; headers with an empty value are left
-// out.
-std::vector<std::string> mailHeaderLines(const MailFields& fields);
+// The header lines in their order ("From", "Subject", "To", "Content-Type",
+// "MIME-Version", "Content-Transfer-Encoding" (for a declared body), "Date",
+// "Message-ID", "X-Priority", "X-Library"), each "Name: value" and unfolded; headers
+// with an empty value are left out.
+std::vector<std::string> mailHeaderLines(const MailFields& fields, const MailBody& body = {});
 
 // What follows the server's 354: the folded header lines, an empty line and the
-// body lines, each with CR LF; the final "." is not included.
-std::string mailDataText(const MailFields& fields, const std::vector<std::string>& body);
+// body lines with their dots doubled, each with CR LF; the final "." is not included.
+std::string mailDataText(const MailFields& fields, const MailBody& body);
 
 }  // namespace raid

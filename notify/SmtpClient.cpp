@@ -84,8 +84,8 @@ int smtpTimeoutSeconds(std::string_view text) {
     return static_cast<int>(*value);
 }
 
-SmtpClient::SmtpClient(TcpPort& tcp, Scheduler& scheduler, Reporter& reporter)
-    : tcp_(tcp), scheduler_(scheduler), reporter_(reporter) {}
+SmtpClient::SmtpClient(TcpPort& tcp, Scheduler& scheduler, Reporter& reporter, std::uint32_t messageIdSeed)
+    : tcp_(tcp), scheduler_(scheduler), reporter_(reporter), messageIds_(messageIdSeed) {}
 
 SmtpClient::~SmtpClient() {
     if (connection_) connection_->close();
@@ -236,11 +236,13 @@ bool SmtpClient::open(const SmtpSettings& settings, std::uint16_t port, std::str
 bool SmtpClient::greet(const std::string& name, std::string& error) {
     authMethods_.clear();
     startTlsOffered_ = false;
+    eightBitMime_ = false;
     SmtpReply reply;
     if (!command("ehlo " + name, -1, reply, error)) return false;
     if (reply.code != 250) return command("Helo " + name, 250, error);
     authMethods_ = smtpAuthMethods(reply);
     startTlsOffered_ = smtpAnnounces(reply, "STARTTLS");
+    eightBitMime_ = smtpAnnounces(reply, "8BITMIME");
     return true;
 }
 
@@ -269,7 +271,10 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
         }
         loggedIn_ = true;
     }
-    if (!command("Mail from:<" + settings.senderAddress + ">", 250, error)) return false;
+    // 8-bit text only where the server said it takes it, and then declared as such.
+    const MailBody body = encodeMailBody(message.body, eightBitMime_);
+    const char* declared = body.transfer == BodyTransfer::EightBit ? " BODY=8BITMIME" : "";
+    if (!command("Mail from:<" + settings.senderAddress + ">" + declared, 250, error)) return false;
     for (const auto& address : settings.recipients)
         if (!command("RCPT to:<" + address + ">", 250, error)) return false;
     if (!command("Data", 354, error)) return false;
@@ -279,9 +284,13 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
     fields.senderAddress = settings.senderAddress;
     fields.subject = message.subject;
     fields.recipients = settings.recipients;
-    fields.date = localTimeParts(scheduler_.wallSeconds()).value_or(LocalTimeParts{});
+    const double now = scheduler_.wallSeconds();
+    fields.date = localTimeParts(now).value_or(LocalTimeParts{});
+    // A new id for every attempt: a retry is a message of its own to the server.
+    const std::uint64_t high = messageIds_.next();
+    fields.messageId = messageIdValue(now, high << 32 | messageIds_.next(), heloName());
     IdSMTP1WorkBegin();
-    if (!connection_->send(mailDataText(fields, message.body), deadline(), error)) return false;
+    if (!connection_->send(mailDataText(fields, body), deadline(), error)) return false;
     IdSMTP1WorkEnd();
     if (!command(".", 250, error)) return false;
     // Only an accepted message is a success; a refusal after the last line is not.

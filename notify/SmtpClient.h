@@ -24,6 +24,7 @@
 
 #include "device/Reporter.h"
 #include "notify/SmtpReply.h"
+#include "platform/Random.h"
 #include "platform/Scheduler.h"
 #include "platform/TcpPort.h"
 
@@ -83,8 +84,9 @@ public:
     // `reporter` gets panel 2 "Connect" when the connection is up, panel 3 "Mail is
     // Sending..." when the message starts and panel 3 "Send mail Success!" once the
     // server has accepted it. The scheduler gives the 500 ms waits and the time of
-    // the "Date" header.
-    SmtpClient(TcpPort& tcp, Scheduler& scheduler, Reporter& reporter);
+    // the "Date" header. `messageIdSeed` (from the platform's random port) starts the
+    // generator of the "Message-ID" headers, which this thread uses alone.
+    SmtpClient(TcpPort& tcp, Scheduler& scheduler, Reporter& reporter, std::uint32_t messageIdSeed = 0);
     ~SmtpClient();
     SmtpClient(const SmtpClient&) = delete;
     SmtpClient& operator=(const SmtpClient&) = delete;
@@ -139,9 +141,11 @@ private:
     bool startTlsOffered_ = false;  // the last EHLO reply announced STARTTLS
     int refusedCode_ = 0;  // the code of the reply that ended this submission, if one did
     bool noLoginMethod_ = false;  // login is on and the server offers no method we know
+    bool eightBitMime_ = false;     // the last EHLO reply announced 8BITMIME
     // Once the password has been sent on this connection: its forms, masked in any
     // reply text that becomes an error.
     std::vector<std::string> secrets_;
+    XorShiftRandom messageIds_;
 };
 
 }  // namespace raid

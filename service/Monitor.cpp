@@ -1,5 +1,7 @@
 #include "service/Monitor.h"
 
+#include <chrono>
+
 #include "app/EmailStep.h"
 #include "platform/linux/LinuxSettingsFile.h"
 #include "app/HeadlessOutput.h"
@@ -234,11 +236,18 @@ int Monitor::status(const MonitorOptions& options) {
 
 namespace {
 
+// The machine's clock now, in seconds since the Unix epoch.
+double realWallSeconds() {
+    using namespace std::chrono;
+    return static_cast<double>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count()) / 1000.0;
+}
+
 // A form on no drives with the machine's settings: the E-mail page and the mail
-// service work as in the window.
+// service work as in the window. Its clock starts at the machine's real time: the
+// test mail it sends is dated by it.
 struct SettingsForm {
     SettingsForm(MonitorMachine& machine, const MonitorOptions& options, std::ostream& err)
-        : scheduler(makeVirtualScheduler(0)), output(*scheduler, &err, nullptr, false) {
+        : scheduler(makeVirtualScheduler(realWallSeconds())), output(*scheduler, &err, nullptr, false) {
         path = options.settingsPath.empty() ? machine.defaultSettingsPath() : options.settingsPath;
         settings = makeSettingsFile(path);
         Ports ports{*scheduler, drives, drives, output, nullptr, nullptr, nullptr, {}, {}};

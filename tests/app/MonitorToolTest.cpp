@@ -681,6 +681,10 @@ TEST_F(MonitorMail, TestMailReachesTheServerOrSaysWhyNot) {
     const auto mails = smtp.received();
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_NE(mails[0].subject.find("Message] Test"), std::string::npos) << mails[0].subject;
+    // Dated by the machine's clock, not by a clock of the program's own from 1970.
+    ASSERT_FALSE(mails[0].dateSeconds.empty());
+    EXPECT_LE(std::abs(std::stoll(mails[0].dateSeconds) - static_cast<long long>(std::time(nullptr))), 60)
+        << mails[0].dateSeconds;
 
     // The server gone: the reason, and no retry.
     smtp.stop();

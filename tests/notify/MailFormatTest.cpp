@@ -65,6 +65,13 @@ TEST(MailFormat, FromQuotesOrEncodesTheName) {
     EXPECT_EQ(fromHeaderValue("a\r\nBcc: x", "o@x"), "=?UTF-8?B?YQ0KQmNjOiB4?= <o@x>");
     // Bytes that are not UTF-8 are taken as the Windows code page they most likely came from.
     EXPECT_EQ(fromHeaderValue("S\xfc" "d", "o@x"), "=?windows-1252?B?U/xk?= <o@x>");
+    // Escaping may double a word past what a line can hold: then encoded words too.
+    const std::string slashes(600, '\\');
+    const std::string from = fromHeaderValue(slashes, "o@x");
+    ASSERT_EQ(from.substr(0, 10), "=?UTF-8?B?");
+    std::string decoded;
+    for (const auto& [charset, bytes] : decodeWords(from.substr(0, from.size() - 6))) decoded += bytes;
+    EXPECT_EQ(decoded, slashes);
     EXPECT_EQ(subjectHeaderValue("[RAID GUI v0.23.7-3 Message] "), "[RAID GUI v0.23.7-3 Message] ");
     EXPECT_EQ(subjectHeaderValue("\xe2\x82\xac"), "=?UTF-8?B?4oKs?=");
 }
@@ -130,6 +137,14 @@ TEST(MailFormat, DateHasTheFixedFormat) {
     EXPECT_EQ(mailDateValue(t), "Sun, 6 Dec 2026 01:02:03 -0330");
     t.utcOffsetMinutes = 0, t.month = 1, t.day = 31;
     EXPECT_EQ(mailDateValue(t), "Sun, 31 Jan 2026 01:02:03 +0000");
+}
+
+TEST(MailFormat, MessageIdKeepsOnlyWhatAnIdMayHold) {
+    EXPECT_EQ(messageIdValue(1796601600.0, 0x0123456789abcdefull, "vm.example.org"),
+              "<20261207000000.0123456789abcdef@vm.example.org>");
+    // A host name with blanks, brackets, control characters or stray dots.
+    EXPECT_EQ(messageIdValue(0, 1, ".K\xc3\xb6ln <box>..a\r\n."), "<19700101000000.0000000000000001@Klnbox.a>");
+    EXPECT_EQ(messageIdValue(-5, 2, " @ "), "<19700101000000.0000000000000002@localhost>");
 }
 
 TEST(MailFormat, LocalTimePartsCarryTheOffsetOfThatMoment) {

@@ -2,6 +2,7 @@
 // reads back what it received.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -28,6 +29,12 @@ struct ReceivedMail {
     std::string data;  // the message bytes as they arrived (dots already unstuffed)
     // What Python's mail parser reads from the headers.
     std::string subject, fromName, fromAddress, to, dateSeconds;
+    // What a strict reading (Python's email.policy.strict, lines of at most 998
+    // octets, CR and LF only as line ends) finds wrong: empty when nothing.
+    std::string defects;
+    std::string text;  // the body decoded, its lines ended by "\n"
+    std::string messageId;
+    std::string mailOptions;  // the parameters of MAIL FROM, upper-cased ("BODY=8BITMIME")
 };
 
 inline std::string unbase64(const std::string& text) {
@@ -117,13 +124,16 @@ public:
             std::stringstream s(line);
             std::string field;
             while (std::getline(s, field, '\t')) fields.push_back(unbase64(field));
-            fields.resize(10);
+            fields.resize(14);
             ReceivedMail m;
             m.mailFrom = fields[0];
             std::stringstream r(fields[1]);
             while (std::getline(r, field)) m.rcptTos.push_back(field);
             m.login = fields[2], m.password = fields[3], m.data = fields[4], m.subject = fields[5];
             m.fromName = fields[6], m.fromAddress = fields[7], m.to = fields[8], m.dateSeconds = fields[9];
+            m.defects = fields[10], m.text = fields[11], m.messageId = fields[12], m.mailOptions = fields[13];
+            // Every message a test receives must read cleanly under the strict rules.
+            EXPECT_EQ(m.defects, "") << m.data;
             mails.push_back(std::move(m));
         }
         return mails;

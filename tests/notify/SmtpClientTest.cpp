@@ -274,14 +274,15 @@ TEST_F(SmtpClientTest, HeadersInOrderWithEscapesAndDate) {
     script(kGreeting + kEhloLogin + transaction(false));
     ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
     const Lines h = headers();
-    ASSERT_EQ(h.size(), 6u);
+    ASSERT_EQ(h.size(), 7u);
     EXPECT_EQ(h[0], "From: \"Ops \\\"night\\\" desk\" <alice@example.com>");
     EXPECT_EQ(h[1], "Subject: [RAID GUI v0.23.7-3 Message] ");  // the trailing blank stays
     EXPECT_EQ(h[2], "To: ops@example.com");
     // The clock port's time in the local zone, whatever that is here.
     EXPECT_EQ(h[3], "Date: " + mailDateValue(*localTimeParts(1796601600.0)));
-    EXPECT_EQ(h[4], "X-Priority: 3");
-    EXPECT_EQ(h[5], "X-Library: Indy 8.0.25");
+    EXPECT_EQ(h[4].substr(0, 28), "Message-ID: <20261207000000.");
+    EXPECT_EQ(h[5], "X-Priority: 3");
+    EXPECT_EQ(h[6], "X-Library: Indy 8.0.25");
 
     // An empty subject and sender name: no Subject header, From is the bare address.
     tcp.script = std::make_shared<testing::TcpScript>();
@@ -293,14 +294,14 @@ TEST_F(SmtpClientTest, HeadersInOrderWithEscapesAndDate) {
     EXPECT_EQ(headers()[1], "To: ops@example.com");
 }
 
-TEST_F(SmtpClientTest, BodyLinesAreDotStuffedAndNotReencoded) {
+TEST_F(SmtpClientTest, BodyLinesAreDotStuffedAndTheirLineFeedsBreakLines) {
     message.body = {".", ".hidden", "\nIP Address  : 10.0.0.7", "plain", ""};
     script(kGreeting + kEhloLogin + transaction(false));
     ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
     const std::string& s = tcp.script->sent;
     const std::size_t start = s.find("\r\n\r\n") + 4;
     const std::size_t end = s.find("\r\n.\r\nQuit\r\n");
-    EXPECT_EQ(s.substr(start, end + 5 - start), "..\r\n..hidden\r\n\nIP Address  : 10.0.0.7\r\nplain\r\n\r\n.\r\n");
+    EXPECT_EQ(s.substr(start, end + 5 - start), "..\r\n..hidden\r\n\r\nIP Address  : 10.0.0.7\r\nplain\r\n\r\n.\r\n");
 }
 
 TEST_F(SmtpClientTest, ServerTextNeverReachesUsRaw) {

@@ -76,11 +76,25 @@ TEST_F(SmtpServerTest, AlertWithLoginArrivesAsSent) {
     EXPECT_EQ(m.to, "one@example.com, two@example.com, three@example.com");
     EXPECT_EQ(m.dateSeconds, "1796601600");
     EXPECT_NE(m.data.find("\r\nX-Priority: 3\r\nX-Library: Indy 8.0.25\r\n\r\n"), std::string::npos);
-    // The body as written: dots back to what they were, bare line feeds untouched.
+    // The body as written: dots back to what they were, the line feeds that begin
+    // the host information lines sent as line breaks.
     EXPECT_NE(m.data.find("\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\n.\r\n..twice\r\n"
-                          "\n=========== [System Information] ==============\r\n\nSystem Name : box\r\n"),
+                          "\r\n=========== [System Information] ==============\r\n\r\nSystem Name : box\r\n"),
               std::string::npos)
         << m.data;
+
+    // Every message and every attempt has an id of its own, in a form a strict
+    // reader takes.
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    const auto again = server.received();
+    ASSERT_EQ(again.size(), 2u);
+    for (const auto& mail : again) {
+        EXPECT_EQ(mail.messageId.substr(0, 16), "<20261207000000.") << mail.messageId;
+        EXPECT_EQ(mail.messageId.back(), '>') << mail.messageId;
+        EXPECT_NE(mail.messageId.find('@'), std::string::npos) << mail.messageId;
+        EXPECT_EQ(mail.defects.find("Message-ID"), std::string::npos) << mail.defects;
+    }
+    EXPECT_NE(again[0].messageId, again[1].messageId);
 }
 
 TEST_F(SmtpServerTest, EncodedWordsAndFoldingSurviveAStandardParser) {
@@ -103,6 +117,79 @@ TEST_F(SmtpServerTest, EncodedWordsAndFoldingSurviveAStandardParser) {
     const std::string& d = mails[0].data;
     for (std::size_t pos = 0, end; (end = d.find("\r\n", pos)) != std::string::npos && end != pos; pos = end + 2)
         EXPECT_LE(end - pos, kMailFoldWidth) << d.substr(pos, end - pos);
+}
+
+// The body text as a reader gets it: the lines, each ended by a line feed.
+std::string textOf(const Lines& lines) {
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    return text;
+}
+
+TEST_F(SmtpServerTest, NonAsciiTextIsDeclaredAndTakenByServersThatEnforceTheRules) {
+    SERVE_OR_SKIP({"--mode", "strict8bit"});
+    message.subject = "[RAID GUI v0.23.7-3 Message] Gr\xc3\xbc\xc3\x9f" "e";
+    message.body = {"Device1 P1 Hard Disk Drive fail.", "Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln", ".", "",
+                    ".Gr\xc3\xbc\xc3\x9f" "e = 100 % \xe2\x82\xac, trailing blank ", "\xe2\x9c\x93\t"};
+    // Announced: 8-bit text, declared in the envelope and the header.
+    SmtpResult r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    auto mails = server.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].mailOptions, "BODY=8BITMIME");
+    EXPECT_NE(mails[0].data.find("\r\nContent-Type: text/plain; charset=UTF-8\r\nMIME-Version: 1.0\r\n"
+                                 "Content-Transfer-Encoding: 8bit\r\n"),
+              std::string::npos)
+        << mails[0].data;
+    EXPECT_EQ(mails[0].defects, "");
+    EXPECT_EQ(mails[0].text, textOf(message.body));
+    EXPECT_EQ(mails[0].subject, message.subject);
+
+    // Not announced: quoted-printable, only ASCII on the wire, decoded exactly as written.
+    testing::PythonSmtpServer plain;
+    ASSERT_TRUE(plain.start(testing::PythonSmtpServer::python(), {"--mode", "no8bitmime"}));
+    settings.smtpPort = std::to_string(plain.port);
+    r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    mails = plain.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].mailOptions, "");
+    EXPECT_NE(mails[0].data.find("\r\nContent-Transfer-Encoding: quoted-printable\r\n"), std::string::npos);
+    for (const char c : mails[0].data) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+    EXPECT_EQ(mails[0].defects, "");
+    EXPECT_EQ(mails[0].text, textOf(message.body));
+
+    // Lines longer than a server takes, a CR that is no line end, a NUL: quoted-
+    // printable too, in short lines, and decoded exactly as written, dots and all.
+    for (const char* mode : {"strict8bit", "no8bitmime"}) {
+        testing::PythonSmtpServer strict;
+        ASSERT_TRUE(strict.start(testing::PythonSmtpServer::python(), {"--mode", mode}));
+        settings.smtpPort = std::to_string(strict.port);
+        std::string huge;
+        for (int i = 0; i < 300; ++i) huge += "K\xc3\xb6ln . =" + std::string(i % 7, ' ');
+        message.body = {std::string(997, 'x') + ".", "." + std::string(998, '.'), huge, "bare\rCR", "CR LF\r\nin a line",
+                        std::string("N\0L", 3), ".\r.", "\r", "", "ends in a blank "};
+        r = client.SendAlertMail(settings, message);
+        ASSERT_TRUE(r.sent) << r.error;
+        mails = strict.received();
+        ASSERT_EQ(mails.size(), 1u);
+        EXPECT_NE(mails[0].data.find("\r\nContent-Transfer-Encoding: quoted-printable\r\n"), std::string::npos);
+        EXPECT_EQ(mails[0].defects, "");
+        EXPECT_EQ(mails[0].text, textOf(message.body)) << mails[0].data;
+        const std::string& d = mails[0].data;
+        for (std::size_t pos = 0, end; (end = d.find("\r\n", pos)) != std::string::npos; pos = end + 2)
+            EXPECT_LE(end - pos, 78u) << d.substr(pos, end - pos);
+    }
+
+    // Plain ASCII in short lines needs no declaration at all.
+    settings.smtpPort = std::to_string(plain.port);
+    message.body = {"Device1 P1 Hard Disk Drive fail.", ".", "plain"};
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    mails = plain.received();
+    ASSERT_EQ(mails.size(), 2u);
+    EXPECT_EQ(mails[1].data.find("MIME-Version"), std::string::npos) << mails[1].data;
+    EXPECT_EQ(mails[1].defects, "");
+    EXPECT_EQ(mails[1].text, textOf(message.body));
 }
 
 TEST_F(SmtpServerTest, WithoutLoginOfferedPlainLogsIn) {

@@ -7,7 +7,10 @@ appended to --capture as one line of tab-separated fields, each Base64 of its UT
 text (easy to read from C++): envelope sender, recipients (one per line), login,
 password, the message bytes exactly as they arrived, and what Python's own mail
 parser makes of the message: the decoded Subject, the decoded From display name, the
-From address, the To header and the Date as Unix seconds.
+From address, the To header and the Date as Unix seconds; then what a strict reading
+finds wrong (email.policy.strict, plus lines over 998 octets and a CR or LF that is
+not part of a line end; empty when nothing), the body text decoded (line ends as
+"\n"), the Message-ID and the parameters of MAIL FROM.
 
 Modes:
   smtp     an ordinary server; --auth offers AUTH LOGIN and PLAIN without TLS,
@@ -21,6 +24,10 @@ Modes:
   deaf     accepts connections, never reads and never says a word
   fqdn     refuses with 504 an EHLO or HELO name that is neither fully qualified nor
            an address literal; notes each name as "NAME <name>" in the transcript
+  strict8bit  as smtp, but a message with 8-bit data sent without BODY=8BITMIME is
+           refused with 550 5.6.0
+  no8bitmime  as smtp, but 8BITMIME is not announced: BODY=8BITMIME and 8-bit data
+           are refused
 
 Protection (--tls, with --cert/--key: the server's certificate chain and key, PEM;
 implicit works with every mode):
@@ -55,9 +62,36 @@ def write_port(path, port):
     os.replace(tmp, path)
 
 
+def strict_reading(raw):
+    """What a strict reader finds wrong with the message, and its body text."""
+    problems = []
+    for number, line in enumerate(raw.split(b"\r\n")[:-1] if raw.endswith(b"\r\n") else raw.split(b"\r\n")):
+        if len(line) > 998:
+            problems.append("line %d has %d octets" % (number + 1, len(line)))
+        if b"\r" in line or b"\n" in line:
+            problems.append("line %d holds a bare CR or LF" % (number + 1))
+    body = ""
+    try:
+        message = email.message_from_bytes(raw, policy=email.policy.strict)
+        problems += [repr(d) for d in message.defects]
+        for name in message.keys():
+            problems += ["%s: %r" % (name, d) for d in message[name].defects]
+        body = message.get_content().replace("\r\n", "\n")
+    except Exception as e:  # strict raises on the first defect
+        problems.append("%s: %s" % (type(e).__name__, e))
+    return "\n".join(problems), body
+
+
 class Capture:
-    def __init__(self, path):
+    def __init__(self, path, mode="smtp"):
         self.path = path
+        self.mode = mode
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.mode == "no8bitmime":
+            responses = [r for r in responses if r[4:] != "8BITMIME"]
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower().startswith("nobody@"):
@@ -70,6 +104,12 @@ class Capture:
         if session.authenticated and session.auth_data is not None:
             login, password = session.auth_data.login, session.auth_data.password
         raw = envelope.original_content
+        declared = "BODY=8BITMIME" in envelope.mail_options
+        if self.mode == "no8bitmime" and declared:
+            return "555 5.5.4 BODY=8BITMIME was not offered"
+        if self.mode in ("strict8bit", "no8bitmime") and not declared and any(b >= 0x80 for b in raw):
+            return "550 5.6.0 improper use of 8-bit data in message body"
+        problems, text = strict_reading(raw)
         message = email.message_from_bytes(raw, policy=email.policy.default)
         sender = message["From"]
         date = message["Date"]
@@ -90,6 +130,10 @@ class Capture:
             sender.addresses[0].addr_spec if sender is not None else "",
             str(message["To"] or ""),
             str(int(date.datetime.timestamp())) if date is not None else "",
+            problems,
+            text,
+            str(message["Message-ID"] or ""),
+            " ".join(envelope.mail_options),
         ]
         with open(self.path, "a") as f:
             f.write("\t".join(field(v) for v in fields) + "\n")
@@ -254,7 +298,7 @@ async def main(args):
     elif args.mode == "deaf":
         factory = Deaf
     else:
-        handler = Capture(args.capture)
+        handler = Capture(args.capture, args.mode)
         options = {"hostname": "testhost", "loop": loop}
         if args.auth or args.no_login:
             options.update(authenticator=authenticator, auth_require_tls=False)
@@ -267,7 +311,7 @@ async def main(args):
                 options["auth_require_tls"] = True
 
         base = {"smtp": SMTP, "no-ehlo": NoEhlo, "drop-in-data": DropInData, "long-reply": LongReply,
-                "echo-auth": EchoAuth, "fqdn": Fqdn}[args.mode]
+                "echo-auth": EchoAuth, "fqdn": Fqdn, "strict8bit": SMTP, "no8bitmime": SMTP}[args.mode]
         Recording.transcript = args.transcript
         kind = type("Recording" + base.__name__, (Recording, base), {})
 
@@ -283,7 +327,7 @@ async def main(args):
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--mode", choices=["smtp", "silent", "endless", "deaf", "no-ehlo", "drop-in-data", "long-reply",
-                                               "echo-auth", "fqdn"],
+                                               "echo-auth", "fqdn", "strict8bit", "no8bitmime"],
                         default="smtp")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--port-file", required=True)
