@@ -37,12 +37,19 @@ void MailService::queueAlertMails() {
         if (!send) continue;
         OutgoingMail mail;
         mail.kind = alert.kind;
+        mail.alert = alertName(alert.kind, alert.deviceIndex, alert.port) + ", event " + formatDateTimeC(alert.wallSeconds);
         mail.settings = smtpSettings(s);
         mail.message.subject = alertSubject(s, kAppTitle, alert.kind);
-        mail.message.body = alertBody(s, alert.kind, alert.lines, f.SystemInfoLines);
+        mail.message.body = alertBody(s, alert.kind, alert.lines, f.SystemInfoLines, eventTimeLine(alert.wallSeconds));
         mail.dueUs = f.scheduler().nowUs();
-        if (!outbox_.push(std::move(mail))) reportFailure("the oldest waiting alert mail was dropped: too many are waiting");
+        queue(std::move(mail));
     }
+}
+
+void MailService::queue(OutgoingMail mail) {
+    std::optional<OutgoingMail> dropped = outbox_.push(std::move(mail));
+    if (dropped && dropped->kind != kTestMailKind)
+        reportFailure("Alert mail given up: [" + dropped->alert + "] too many alert mails are waiting");
 }
 
 void MailService::sendTestMail() {
@@ -60,14 +67,17 @@ void MailService::sendTestMail() {
     mail.message.body = testMailBody(kAppTitle, f.SystemInfoLines);
     mail.dueUs = f.scheduler().nowUs();
     f.controls().setText(panelName(3), "Mail is Sending...");
-    outbox_.push(std::move(mail));
+    queue(std::move(mail));
 }
 
 // On TEmailThread: the dialogue with the mail server happens here, beside the engine.
 // Its status texts and its outcome reach the engine as posted work.
 void MailService::sendDue() {
     Scheduler& sched = form_.scheduler();
-    std::optional<OutgoingMail> mail = outbox_.takeDue(sched.nowUs());
+    if (!outbox_.hasDue(sched.nowUs())) return;
+    std::optional<OutgoingMail> mail;
+    // Taken on the engine thread, which alone reads the settings.
+    sched.invokeSync([this, &mail] { mail = takeDue(); });
     if (!mail) return;
     SmtpResult result;
     if (!smtp_) {
@@ -79,6 +89,19 @@ void MailService::sendDue() {
     MailService* self = this;
     auto done = std::make_shared<std::pair<OutgoingMail, SmtpResult>>(std::move(*mail), std::move(result));
     sched.post([self, done] { self->finished(std::move(done->first), std::move(done->second)); });
+}
+
+std::optional<OutgoingMail> MailService::takeDue() {
+    MainForm& f = form_;
+    std::optional<OutgoingMail> mail = outbox_.takeDue(f.scheduler().nowUs());
+    if (!mail) return mail;
+    // Every try goes with the settings the store holds at this moment: an owner who
+    // has just mended the server's port - on the page, or with raid-gui-monitor --set
+    // while the service runs - gets this very try through it, not the one after.
+    f.LoadNotificationSettings();
+    const NotificationSettings& s = f.settings();
+    if (s.loaded && s.recipientCount != 0) mail->settings = smtpSettings(s);
+    return mail;
 }
 
 void MailService::cancel() {
@@ -100,14 +123,11 @@ void MailService::finished(OutgoingMail mail, SmtpResult result) {
     f.controls().setText(panelName(3), "Send mail Fail!");
     f.controls().setText(panelName(4), result.error);
     if (test) return;
-    reportFailure((retry ? "Alert mail failed: " : "Alert mail given up: ") + result.error);
+    reportFailure(std::string(retry ? "Alert mail failed: " : "Alert mail given up: ") + "[" + mail.alert + "] " +
+                  result.error);
     if (!retry) return;
-    // The next try goes with the settings as they are then: an owner who has just
-    // mended the server's name gets the waiting alerts through it.
-    const NotificationSettings& s = f.settings();
-    if (s.loaded && s.recipientCount != 0) mail.settings = smtpSettings(s);
     mail.dueUs = f.scheduler().nowUs() + kMailRetryDelayUs[mail.attempt - 1];
-    outbox_.push(std::move(mail));
+    queue(std::move(mail));
 }
 
 void MailService::reportFailure(const std::string& what) {

@@ -37,7 +37,8 @@ public:
     // Engine thread: one mail to every recipient of the saved settings, now; its
     // outcome shows in the status bar, and it is not tried again.
     void sendTestMail();
-    // TEmailThread: the first mail whose time has come goes to the server.
+    // TEmailThread: the first mail whose time has come goes to the server, with the
+    // settings the store holds at that moment.
     void sendDue();
     // From any thread: a submission under way ends now (the program is closing).
     void cancel();
@@ -45,6 +46,10 @@ public:
     MailOutbox& outbox() { return outbox_; }
 
 private:
+    // Into the outbox; a mail it had to drop for room is reported as given up.
+    void queue(OutgoingMail mail);
+    // Engine thread: the first mail whose time has come, with the settings as saved now.
+    std::optional<OutgoingMail> takeDue();
     void finished(OutgoingMail mail, SmtpResult result);
     void reportFailure(const std::string& what);
 

@@ -412,6 +412,7 @@ void MainForm::LoadNotificationSettings() {
 }
 
 void MainForm::settingsSaved() {
+    shownSettingsProblems_.clear();
     alerts_->suppressMask = static_cast<std::uint8_t>(settings_.suppressMask & 0xFF);
     MailRequestFlags |= kMailLoadSettings;
 }
@@ -423,11 +424,15 @@ void MainForm::showSettingsProblems() {
     std::string text;
     for (const auto& p : settingsProblems_) text += (text.empty() ? "" : "\n") + p;
     settingsProblems_.clear();
+    // Every mail attempt loads the settings again; a file whose problems have been
+    // shown once does not bring the same box up at each of them. A save shows them anew.
+    if (text == shownSettingsProblems_) return;
+    shownSettingsProblems_ = text;
     messageBox(text, "E-Mail Message");
 }
 
 void MainForm::raiseAlert(int kind, int deviceIndex, int port) {
-    alerts_->raiseAlert(kind, deviceIndex, port);
+    alerts_->raiseAlert(kind, deviceIndex, port, ports_.scheduler.wallSeconds());
     if (onAlertRaised) onAlertRaised(kind, deviceIndex, port);
 }
 

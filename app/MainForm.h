@@ -269,6 +269,7 @@ private:
     NotificationSettings settings_;
     std::unique_ptr<SettingsStore> settingsStore_;
     std::vector<std::string> settingsProblems_;
+    std::string shownSettingsProblems_;  // the last box of them, not shown twice running
     MailService mail_{*this};
     void showSettingsProblems();
     DetectionCycle detection_{*this};

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "monitor/TimeFormat.h"
+
 namespace raid {
 
 std::string alertSubject(const NotificationSettings& s, const std::string& title, int kind) {
@@ -9,7 +11,7 @@ std::string alertSubject(const NotificationSettings& s, const std::string& title
 }
 
 std::vector<std::string> alertBody(const NotificationSettings& s, int kind, const std::vector<std::string>& alertLines,
-                                   const std::vector<std::string>& systemInfo) {
+                                   const std::vector<std::string>& systemInfo, const std::string& eventLine) {
     std::vector<std::string> body;
     const auto add = [&body](const std::string& line) {
         std::size_t at = 0;
@@ -23,11 +25,14 @@ std::vector<std::string> alertBody(const NotificationSettings& s, int kind, cons
         }
     };
     for (const auto& l : alertLines) add(l);
+    if (!eventLine.empty()) add(eventLine);
     for (const auto& l : systemInfo) add(l);
     if (kind >= 1 && kind <= 4)
         for (const auto& l : s.contents[static_cast<std::size_t>(kind - 1)]) add(l);
     return body;
 }
+
+std::string eventTimeLine(double wallSeconds) { return "Time of the event: " + formatDateTimeC(wallSeconds); }
 
 SmtpSettings smtpSettings(const NotificationSettings& s) {
     SmtpSettings out;
@@ -43,15 +48,20 @@ SmtpSettings smtpSettings(const NotificationSettings& s) {
     return out;
 }
 
-bool MailOutbox::push(OutgoingMail mail) {
+std::optional<OutgoingMail> MailOutbox::push(OutgoingMail mail) {
     std::lock_guard<std::mutex> lock(mu_);
-    bool kept = true;
+    std::optional<OutgoingMail> dropped;
     if (mails_.size() >= kOutboxLimit) {
+        dropped = std::move(mails_.front());
         mails_.pop_front();
-        kept = false;
     }
     mails_.push_back(std::move(mail));
-    return kept;
+    return dropped;
+}
+
+bool MailOutbox::hasDue(std::int64_t nowUs) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return std::any_of(mails_.begin(), mails_.end(), [nowUs](const OutgoingMail& m) { return m.dueUs <= nowUs; });
 }
 
 std::optional<OutgoingMail> MailOutbox::takeDue(std::int64_t nowUs) {

@@ -27,15 +27,22 @@ inline constexpr std::size_t kOutboxLimit = 64;
 
 // "[" + title + " Message] " + the kind's subject line.
 std::string alertSubject(const NotificationSettings& s, const std::string& title, int kind);
-// The alert's detail lines, the host information, the kind's contents. A line that
-// holds line feeds (the host information lines each begin with one) becomes one line
-// per part, so every line of the mail ends in CR LF.
+// The alert's detail lines, the line with the time of the event (`eventLine`, none when
+// empty), the host information, the kind's contents. A line that holds line feeds (the
+// host information lines each begin with one) becomes one line per part, so every line
+// of the mail ends in CR LF.
 std::vector<std::string> alertBody(const NotificationSettings& s, int kind, const std::vector<std::string>& alertLines,
-                                   const std::vector<std::string>& systemInfo);
+                                   const std::vector<std::string>& systemInfo, const std::string& eventLine = {});
+// "Time of the event: " + the event's time as the day log writes it. A mail that goes
+// out late, after tries, still says when it happened.
+std::string eventTimeLine(double wallSeconds);
 SmtpSettings smtpSettings(const NotificationSettings& s);
 
 struct OutgoingMail {
     int kind = 1;
+    // Which alert it tells of, for the reports of its fate: "Device1 P1 Hard Disk
+    // Drive fail, event 12/10/26 03:40:12". Empty for the test mail.
+    std::string alert;
     SmtpSettings settings;
     SmtpMessage message;
     int attempt = 0;        // tries made so far
@@ -45,8 +52,10 @@ struct OutgoingMail {
 // Thread-safe: the engine puts mails in, TEmailThread takes them out.
 class MailOutbox {
 public:
-    // Returns false when the outbox was full and the oldest waiting mail was dropped.
-    bool push(OutgoingMail mail);
+    // When the outbox was full, the oldest waiting mail is dropped and returned.
+    std::optional<OutgoingMail> push(OutgoingMail mail);
+    // Whether a mail's time has come (without taking it).
+    bool hasDue(std::int64_t nowUs) const;
     // The first mail whose time has come, if any.
     std::optional<OutgoingMail> takeDue(std::int64_t nowUs);
     std::size_t size() const;

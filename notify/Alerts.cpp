@@ -5,7 +5,17 @@
 
 namespace raid {
 
-void AlertState::raiseAlert(int kind, int deviceIndex, int port) {
+std::string alertName(int kind, int deviceIndex, int port) {
+    const std::string n = std::to_string(deviceIndex + 1);
+    switch (kind) {
+    case 1: return "Device" + n + " P" + std::to_string(port) + " Hard Disk Drive fail";
+    case 2: return "Device" + n + " RAID system fail";
+    case 3: return "Device" + n + " over heat";
+    default: return "Device" + n + " fan fail";
+    }
+}
+
+void AlertState::raiseAlert(int kind, int deviceIndex, int port, double wallSeconds) {
     AlertInfoLines.clear();
     // Only the four kinds exist; anything else would shift the mask out of range and
     // queue a mail with no subject or contents of its own.
@@ -16,12 +26,7 @@ void AlertState::raiseAlert(int kind, int deviceIndex, int port) {
         const std::string n = std::to_string(deviceIndex + 1);
         const Sector& identity = identityOf(dev_, deviceIndex);
         const StatusRecord rec(statusOf(dev_, deviceIndex), raidLayout());
-        switch (kind) {
-        case 1: AlertInfoLines.push_back("Device" + n + " P" + std::to_string(port) + " Hard Disk Drive fail."); break;
-        case 2: AlertInfoLines.push_back("Device" + n + " RAID system fail."); break;
-        case 3: AlertInfoLines.push_back("Device" + n + " over heat."); break;
-        default: AlertInfoLines.push_back("Device" + n + " fan fail."); break;
-        }
+        AlertInfoLines.push_back(alertName(kind, deviceIndex, port) + ".");
         AlertInfoLines.push_back("Device" + n + " information :");
         AlertInfoLines.push_back("Model# " + enclosureModel(identity));
         AlertInfoLines.push_back(firmwareLine(raidModeText(rec.raidMode()), identity, rec));
@@ -52,7 +57,7 @@ void AlertState::raiseAlert(int kind, int deviceIndex, int port) {
 
     pendingKind = kind;
     if (raised.size() >= kRaisedLimit) raised.pop_front();
-    raised.push_back({kind, AlertInfoLines});
+    raised.push_back({kind, AlertInfoLines, deviceIndex, port, wallSeconds});
     MailRequestFlags.fetch_or(kMailSendAlert);
 }
 

@@ -87,6 +87,38 @@ TEST_F(AlertMail, APulledDriveArrivesAsOneMailToEveryRecipient) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// A try goes with the settings saved by its own moment: the port mended half a minute
+// after a failure carries the very next try. Every report of the mail's fate names
+// the alert and when it happened, and the mail says when, however late it arrives.
+TEST_F(AlertMail, EachTryTakesTheSettingsOfItsMomentAndNamesTheAlert) {
+    PythonSmtpServer smtp, gone;
+    ASSERT_TRUE(smtp.start(python, {}));
+    ASSERT_TRUE(gone.start(python, {}));
+    const std::uint16_t refusedPort = gone.port;
+    gone.stop();
+    scenario(server(refusedPort) + " addr=ann@example.org to=a@x.org", 20);
+    kit.line("50 email port=" + std::to_string(smtp.port));
+    sim::SimRunner& r = kit.run(200);
+    ASSERT_EQ(kit.loadError, "");
+
+    const auto day = r.form().eventLog().lines();
+    const auto removed = std::find_if(day.begin(), day.end(), [](const std::string& l) { return l.rfind("D1 HDD2 was removed, ", 0) == 0; });
+    ASSERT_NE(removed, day.end());
+    const std::string eventTime = removed->substr(std::string("D1 HDD2 was removed, ").size());
+    const std::string failed = "Alert mail failed: [Device1 P1 Hard Disk Drive fail, event " + eventTime + "] Connection refused, ";
+    EXPECT_EQ(std::count_if(day.begin(), day.end(), [&](const std::string& l) { return l.rfind(failed, 0) == 0; }), 1)
+        << failed;
+    const auto second = r.linesWith("attempt=2]");
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_NE(second[0].find("-> sent"), std::string::npos) << second[0];
+    EXPECT_LT(std::stod(second[0]), 100.0);  // the first retry, a minute after the failure
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_NE(mails[0].data.find("\r\nTime of the event: " + eventTime + "\r\n\r\n=========== [System Information]"),
+              std::string::npos)
+        << mails[0].data;
+}
+
 // With login on, a server without AUTH LOGIN gets AUTH PLAIN; one that offers no login
 // at all (an old HELO-only server here) gets no mail and the owner learns why, at once.
 TEST_F(AlertMail, LoginFallsBackToPlainAndNeverSilentlyAway) {
@@ -173,6 +205,7 @@ TEST_F(AlertMail, TheTestMailReachesEveryRecipientOnceWithTheHostInformation) {
     EXPECT_EQ(mails[0].subject, "[" + kAppTitle + " Message] Test");
     EXPECT_NE(mails[0].data.find("This is a test mail from " + kAppTitle + "."), std::string::npos);
     EXPECT_NE(mails[0].data.find("\r\nSystem Name : "), std::string::npos) << mails[0].data;
+    EXPECT_EQ(mails[0].data.find("Time of the event"), std::string::npos);  // a test tells of no event
     const auto none = r.linesWith("Panel4 No recipient to send the test mail to");
     ASSERT_EQ(none.size(), 1u);
     EXPECT_LT(std::stod(none[0]), 2.0);
@@ -232,11 +265,12 @@ TEST_F(AlertMail, FailingServersAreReportedPollingGoesOnAndTheRetryDelivers) {
     // Every alert was still noticed and logged while the mail failed.
     const auto day = r.form().eventLog().lines();
     EXPECT_EQ(std::count_if(day.begin(), day.end(), [](const std::string& l) { return l.rfind("D1 HDD2 was removed, ", 0) == 0; }), 5);
-    EXPECT_GE(std::count_if(day.begin(), day.end(), [](const std::string& l) { return l.rfind("Alert mail failed: ", 0) == 0; }), 4);
+    EXPECT_GE(std::count_if(day.begin(), day.end(), [](const std::string& l) { return l.rfind("Alert mail failed: [Device1 P1 ", 0) == 0; }), 4);
     EXPECT_FALSE(r.linesWith("StatusBar1.Panel3 Send mail Fail!").empty());
     EXPECT_EQ(std::count_if(day.begin(), day.end(),
                             [](const std::string& l) {
-                                return l.rfind("Alert mail given up: 550 5.1.1 <nobody@x.org>: Recipient address rejected, ", 0) == 0;
+                                return l.find("] 550 5.1.1 <nobody@x.org>: Recipient address rejected, ") != std::string::npos &&
+                                       l.rfind("Alert mail given up: [Device1 P1 Hard Disk Drive fail, event ", 0) == 0;
                             }),
               1);
     // The retries after the last save go to the working server and deliver the other four.
@@ -325,7 +359,7 @@ TEST_F(AlertMail, ALoginRefusalThatQuotesTheExchangeLeaksNoPassword) {
     const auto day = r.form().eventLog().lines();
     bool logged = false;
     for (const auto& l : day) {
-        logged = logged || l.rfind("Alert mail given up: AUTH LOGIN refused (535)", 0) == 0;
+        logged = logged || (l.rfind("Alert mail given up: [Device1 P1 ", 0) == 0 && l.find("] AUTH LOGIN refused (535), ") != std::string::npos);
         for (const auto& secret : secrets) EXPECT_EQ(l.find(secret), std::string::npos) << l;
     }
     EXPECT_TRUE(logged);
