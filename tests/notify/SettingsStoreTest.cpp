@@ -333,6 +333,13 @@ TEST(SettingsFromWindows, TheTextFilesStayInTheDefaultFolderAndEveryValueIsRead)
     EXPECT_EQ(s.filePath, folder);
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_NE(reports[1].find("relative/dir/"), std::string::npos) << reports[1];
+    // Junk is named in a line a box can show.
+    ASSERT_EQ(port->update({SettingsUpdate::set("FilePath", RegValue::sz("\t" + std::string(100000, 'j')))}), "");
+    store.load(s);
+    EXPECT_EQ(s.filePath, folder);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_LT(reports[2].size(), 400u);
+    EXPECT_FALSE(hasControlCharacter(reports[2])) << reports[2];
 }
 
 }  // namespace
