@@ -71,6 +71,16 @@ std::string checkEdits(const SettingsEdits& e, const SettingsEdits& shown) {
     return "";
 }
 
+// A stored text as a message may show it: control characters as "?", and cut short
+// (a value may be as long as the file).
+std::string shownText(const std::string& text) {
+    constexpr std::size_t kShown = 200;
+    std::string t = cutToLimit(text, kShown);
+    for (char& c : t)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return t.size() < text.size() ? t + "..." : t;
+}
+
 }  // namespace
 
 bool hasControlCharacter(std::string_view text, bool lines) {
@@ -263,8 +273,21 @@ void SettingsStore::load(NotificationSettings& s, const std::function<void()>& t
     }
     const std::string path = readText("FilePath");
     // Without a folder of their own the text files stay beside the settings, never in
-    // whatever folder the program happens to run in.
-    s.filePath = path.empty() ? defaultFilePath_ : path;
+    // whatever folder the program happens to run in. A folder that does not start at
+    // the root (a Windows "C:\..." read here, a relative one) would be just that: the
+    // default is taken instead, and said once for each such value, not at every load.
+    // The value itself stays in the store as it was written.
+    if (path.empty() || isAbsolutePath(path)) {
+        s.filePath = path.empty() ? defaultFilePath_ : path;
+        refusedFilePath_.reset();
+    } else {
+        s.filePath = defaultFilePath_;
+        if (refusedFilePath_ != path && report_)
+            report_("Settings value \"FilePath\" is \"" + shownText(path) +
+                    "\", not a full path; the subject and contents files are kept in " +
+                    defaultFilePath_);
+        refusedFilePath_ = path;
+    }
 
     for (auto& field : s.connection) field.clear();
     for (std::size_t i = 0; i < 5; ++i) s.connection[i] = readText(kTextValues[i]);

@@ -152,6 +152,7 @@ private:
     FileStore& files_;
     std::function<void(const std::string&)> report_;
     std::string defaultFilePath_;
+    std::optional<std::string> refusedFilePath_;  // the FilePath last reported as unusable
 };
 
 }  // namespace raid

@@ -67,6 +67,8 @@ CreateResult FileStore::createNew(const std::string& path, std::string_view data
     return replace(path, data) ? CreateResult::created : CreateResult::failed;
 }
 
+bool isAbsolutePath(std::string_view path) { return !path.empty() && fs::path(path).is_absolute(); }
+
 std::string fallbackLogFolder(std::string_view stateDirectory, std::string_view xdgStateHome, std::string_view home) {
     const std::string_view service = stateDirectory.substr(0, stateDirectory.find(':'));
     if (!service.empty() && fs::path(service).is_absolute()) return fs::path(service).lexically_normal().string();

@@ -102,6 +102,12 @@ public:
     virtual bool makeFolder(const std::string& folder) { return folderWritable(folder); }
 };
 
+// Whether `path` names its place from the root, in the spelling of the platform the
+// program is built for (std::filesystem's rule): "/srv/texts/" here, "C:\texts\" or a
+// "\\server\share" name on Windows. Any other path starts from whatever folder the
+// program happens to run in.
+bool isAbsolutePath(std::string_view path);
+
 // The real store: POSIX files, never blocking on a special file.
 std::unique_ptr<FileStore> makeStdFileStore();
 

@@ -194,6 +194,28 @@ std::string hexList(const std::vector<std::uint8_t>& bytes) {
     return s;
 }
 
+// Whether a trimmed line sets a value in hex bytes ("name"=hex:..., "name"=hex(N):...,
+// @=hex...): the only lines the registry editor continues over a trailing backslash.
+// The name is only skipped here, however it is spelled; the reader judges it.
+bool startsHexValue(std::string_view t) {
+    std::size_t i = 0;
+    if (!t.empty() && t.front() == '@') {
+        i = 1;
+    } else if (!t.empty() && t.front() == '"') {
+        for (i = 1; i < t.size() && t[i] != '"'; ++i)
+            if (t[i] == '\\') ++i;
+        if (i >= t.size()) return false;
+        ++i;
+    } else {
+        return false;
+    }
+    std::string_view rest = trim(t.substr(i));
+    if (rest.empty() || rest.front() != '=') return false;
+    rest = trim(rest.substr(1));
+    const std::string head = lower(rest.substr(0, std::min<std::size_t>(rest.size(), 4)));
+    return head == "hex:" || head == "hex(";
+}
+
 // One line as the reader takes it: continued lines joined, blanks trimmed, and where
 // its bytes are in the text (the line ends included).
 struct Logical {
@@ -202,8 +224,12 @@ struct Logical {
     std::size_t begin = 0;  // first byte
     std::size_t end = 0;    // past its last line end
     bool endsText = false;  // no line end after it: the text ends there
+    bool open = false;      // the text ends while this line was to go on
 };
 
+// A trailing backslash continues a hex value on the next line, and only that: a
+// comment or a Windows path in a string often ends in one, and must not take the next
+// line (and the value on it) along. Elsewhere the backslash stays part of the line.
 std::vector<Logical> logicalLines(std::string_view text) {
     std::vector<Logical> lines;
     std::size_t lineNo = 0, at = 0;
@@ -219,7 +245,7 @@ std::vector<Logical> logicalLines(std::string_view text) {
         at = last ? end : end + 1;
         if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         std::string_view t = trim(raw);
-        const bool more = !t.empty() && t.back() == '\\';
+        const bool more = !t.empty() && t.back() == '\\' && (continuing || startsHexValue(t));
         if (more) t.remove_suffix(1);
         if (continuing && !lines.empty()) {
             lines.back().text += std::string(t);
@@ -228,6 +254,10 @@ std::vector<Logical> logicalLines(std::string_view text) {
         } else {
             lines.push_back({std::string(t), lineNo, begin, at, last});
         }
+        // At the end of the text the line is still open when it was to go on: after its
+        // backslash, or after the line end that followed it, since whatever is added
+        // next would be read as its next line.
+        lines.back().open = last && (more || (continuing && begin == text.size()));
         continuing = more;
         if (last) break;
     }
@@ -410,15 +440,13 @@ std::string editRegistryText(std::string_view text, const std::vector<std::pair<
     std::string out;
     out.reserve(text.size() + added.size() + 256);
     std::size_t copied = 0;
-    // Ends `out` with a line end that ends any continued line before new lines follow.
+    // Ends `out` with a line end, and with a blank line where its last line is a hex
+    // value still going on, before new lines follow.
     const auto closeLine = [&] {
+        const std::vector<Logical> sofar = logicalLines(out);
+        const bool open = !sofar.empty() && sofar.back().open;
         if (!out.empty() && out.back() != '\n') out += eol;
-        std::string_view last(out);
-        last.remove_suffix(1);
-        if (!last.empty() && last.back() == '\r') last.remove_suffix(1);
-        const std::size_t from = last.rfind('\n');
-        const std::string_view t = trim(from == std::string_view::npos ? last : last.substr(from + 1));
-        if (!t.empty() && t.back() == '\\') out += eol;
+        if (open) out += eol;
     };
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::ptrdiff_t w = -1;

@@ -11,8 +11,9 @@
 // break or a zero byte is written as hex(1): with its bytes and a closing zero, so every
 // value stays on its line. Reading accepts what a hand edit or the registry editor may
 // produce: either header, ";" comments, blank lines, continued hex lines (a trailing
-// "\"), names in any case for the key, hex(1)/hex(4)/hex(3)/hex(0) typed values, and
-// "name"=- for a deleted value. Anything else is a problem reported with its line
+// "\" on a hex value's line goes on with the next line; on any other line, a comment
+// or a string, it is just a character), names in any case for the key,
+// hex(1)/hex(4)/hex(3)/hex(0) typed values, and "name"=- for a deleted value. Anything else is a problem reported with its line
 // number; the rest of the file is still read. A later line for the same name wins, as
 // on import.
 #pragma once

@@ -1,12 +1,17 @@
 // The mail settings against an in-memory key and file store: start-up, the save in its
 // order, the password record and the text files, and what a damaged store gives.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include "monitor/MemoryFileStore.h"
 #include "notify/AlertMail.h"
 #include "notify/NotificationSettings.h"
+#include "platform/linux/LinuxSettingsFile.h"
 
 namespace raid {
 namespace {
@@ -246,6 +251,95 @@ TEST_F(Store, SecurityIsWrittenOnlyWhenItChangesAndAnUnknownValueIsNoClearText) 
     EXPECT_NE(reports[0].find("\"Security\" is 7"), std::string::npos);
     EXPECT_EQ(securityFromName("STARTTLS"), kSecurityStartTls);
     EXPECT_FALSE(securityFromName("starttls"));
+}
+
+// A settings file brought over from Windows, on disk: its FilePath names a Windows
+// folder, which on this system would be a file name in whatever folder the program runs
+// in, and a comment above a value ends in a backslash. The text files stay in the
+// default folder, the folder is named once however often the settings load, the value
+// after the comment is read and the password record continued over two lines too.
+TEST(SettingsFromWindows, TheTextFilesStayInTheDefaultFolderAndEveryValueIsRead) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/raid-winsettings-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, cwd = dir + "/cwd", folder = dir + "/";
+    fs::create_directory(cwd);
+    const fs::path before = fs::current_path();
+    ASSERT_EQ(chdir(cwd.c_str()), 0);
+    struct Back {
+        fs::path to;
+        std::string dir;
+        ~Back() {
+            std::error_code ec;
+            fs::current_path(to, ec);
+            fs::remove_all(dir, ec);
+        }
+    } back{before, dir};
+
+    const ScrambledPassword record = scramble("pw", 0, true);
+    std::string hex;
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        char b[16];
+        std::snprintf(b, sizeof b, "%02x%s", record[i], i + 1 == record.size() ? "" : i == 8 ? ",\\\r\n  " : ",");
+        hex += b;
+    }
+    const std::string windowsFilePath = R"("FilePath"="C:\\WINDOWS\\system32\\")";
+    const std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI]\r\n"
+                             "; the mail texts live in C:\\WINDOWS\\system32\\\r\n"
+                             "\"Port\"=\"587\"\r\n" +
+                             windowsFilePath + "\r\n\"ProductID\"=hex:" + hex +
+                             "\r\n\"ToAddrCount\"=dword:00000001\r\n\"ToAddr_00\"=\"a@x\"\r\n"
+                             "\"EMailSend\"=dword:00000000\r\n";
+    { std::ofstream(dir + "/settings.reg", std::ios::binary) << text; }
+    { std::ofstream(dir + "/EmailSubject Over Heat.txt", std::ios::binary) << "Too hot\r\n"; }
+
+    const auto port = makeSettingsFile(dir + "/settings.reg");
+    const auto files = makeStdFileStore();
+    std::vector<std::string> reports;
+    SettingsStore store(*port, *files, [&](const std::string& r) { reports.push_back(r); });
+    NotificationSettings s;
+    ASSERT_TRUE(store.startUp(s, folder));
+    for (int i = 0; i < 3; ++i) store.load(s);
+    EXPECT_EQ(s.smtpPort(), "587");
+    EXPECT_EQ(s.password(), "pw");
+    EXPECT_EQ(s.authState, 1);
+    EXPECT_EQ(s.recipients, std::vector<std::string>{"a@x"});
+    EXPECT_EQ(s.filePath, folder);
+    EXPECT_EQ(s.subjectLine(3), "Too hot");
+    ASSERT_EQ(reports.size(), 1u) << (reports.empty() ? "" : reports[0]);
+    EXPECT_NE(reports[0].find("\"FilePath\" is \"C:\\WINDOWS\\system32\\\""), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find(folder), std::string::npos) << reports[0];
+
+    // A save writes the texts there and leaves the value as Windows wrote it.
+    SettingsEdits e = shownEdits(s);
+    e.subject[0] = "Disk trouble";
+    ASSERT_EQ(store.save(s, e), "");
+    store.load(s);
+    EXPECT_EQ(s.subjectLine(1), "Disk trouble");
+    EXPECT_TRUE(fs::exists(folder + "EmailSubject Hard Disks Fail.txt"));
+    EXPECT_TRUE(fs::is_empty(cwd));
+    std::ifstream saved(dir + "/settings.reg", std::ios::binary);
+    const std::string after{std::istreambuf_iterator<char>(saved), std::istreambuf_iterator<char>()};
+    EXPECT_NE(after.find(windowsFilePath + "\r\n"), std::string::npos) << after;
+    EXPECT_EQ(reports.size(), 1u);
+
+    // Mended, the folder is taken as it stands; broken again, it is named again.
+    ASSERT_EQ(port->update({SettingsUpdate::set("FilePath", RegValue::sz(cwd + "/"))}), "");
+    store.load(s);
+    EXPECT_EQ(s.filePath, cwd + "/");
+    ASSERT_EQ(port->update({SettingsUpdate::set("FilePath", RegValue::sz("relative/dir/"))}), "");
+    store.load(s);
+    store.load(s);
+    EXPECT_EQ(s.filePath, folder);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_NE(reports[1].find("relative/dir/"), std::string::npos) << reports[1];
+    // Junk is named in a line a box can show.
+    ASSERT_EQ(port->update({SettingsUpdate::set("FilePath", RegValue::sz("\t" + std::string(100000, 'j')))}), "");
+    store.load(s);
+    EXPECT_EQ(s.filePath, folder);
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_LT(reports[2].size(), 400u);
+    EXPECT_FALSE(hasControlCharacter(reports[2])) << reports[2];
 }
 
 }  // namespace

@@ -135,11 +135,73 @@ TEST(RegistryText, AnEditChangesItsValuesAndKeepsEveryOtherByte) {
     EXPECT_EQ(editRegistryText("", {{"A", RegValue::sz("b")}}), formatRegistryText({{"A", RegValue::sz("b")}}));
     EXPECT_EQ(editRegistryText("; notes", {{"A", RegValue::sz("b")}}),
               "; notes\nREGEDIT4\n\n" + key() + "\"A\"=\"b\"\n");
-    const std::string cont = "REGEDIT4\n" + key() + "\"P\"=\"x\"\\";
+    const std::string cont = "REGEDIT4\n" + key() + "\"P\"=hex:01,\\\n  02\\";
     const RegistryText more = parseRegistryText(editRegistryText(cont, {{"A", RegValue::sz("b")}}));
     ASSERT_EQ(more.values.size(), 2u);
+    EXPECT_EQ(more.values[0].second.bytes, (std::vector<std::uint8_t>{1, 2}));
     EXPECT_EQ(more.values[1].second.text, "b");
     EXPECT_TRUE(more.problems.empty());
+    // A comment that ends in a backslash continues nothing: no blank line is needed.
+    EXPECT_EQ(editRegistryText("REGEDIT4\n" + key() + "; C:\\", {{"A", RegValue::sz("b")}}),
+              "REGEDIT4\n" + key() + "; C:\\\n\"A\"=\"b\"\n");
+}
+
+// Only a hex value goes on over a line that ends in a backslash, as the registry editor
+// writes long ones. A Windows comment or path often ends in one and must not take the
+// next line with it; a string or dword that ends in one is a broken line of its own.
+TEST(RegistryText, OnlyHexValuesContinueOnTheNextLine) {
+    const std::string text = R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\QX_RAID_GUI]
+; the mail texts live in C:\WINDOWS\system32\
+"Port"="587"
+"FilePath"="C:\\WINDOWS\\system32\\"
+"ProductID"=hex:01,02,\
+  03,04
+"Blob"=hex(3):0a,\
+  0b,\
+  0c
+@=hex:ff,\
+  ee
+"SMTP"="mail.example"\
+"UserName"="Ann"
+"EMailSend"=dword:00000001\
+"TimeOut"="10"
+;\
+"After"="x\\"
+)";
+    const RegistryText r = parseRegistryText(text);
+    const auto find = [&](const std::string& n) -> const RegValue* {
+        for (const auto& e : r.values)
+            if (e.first == n) return &e.second;
+        return nullptr;
+    };
+    ASSERT_TRUE(find("Port"));
+    EXPECT_EQ(find("Port")->text, "587");
+    ASSERT_TRUE(find("FilePath"));
+    EXPECT_EQ(find("FilePath")->text, "C:\\WINDOWS\\system32\\");
+    ASSERT_TRUE(find("ProductID"));
+    EXPECT_EQ(find("ProductID")->bytes, (std::vector<std::uint8_t>{1, 2, 3, 4}));
+    ASSERT_TRUE(find("Blob"));
+    EXPECT_EQ(find("Blob")->bytes, (std::vector<std::uint8_t>{10, 11, 12}));
+    EXPECT_EQ(find("SMTP"), nullptr);
+    ASSERT_TRUE(find("UserName"));
+    EXPECT_EQ(find("UserName")->text, "Ann");
+    EXPECT_EQ(find("EMailSend"), nullptr);
+    ASSERT_TRUE(find("TimeOut"));
+    EXPECT_EQ(find("TimeOut")->text, "10");
+    ASSERT_TRUE(find("After"));
+    EXPECT_EQ(find("After")->text, "x\\");
+    ASSERT_EQ(r.problems.size(), 2u);
+    EXPECT_EQ(r.problems[0].rfind("line 14: ", 0), 0u) << r.problems[0];
+    EXPECT_EQ(r.problems[1].rfind("line 16: ", 0), 0u) << r.problems[1];
+
+    // A save keeps those lines as they stand and the values after them readable.
+    const std::string edited = editRegistryText(text, {{"Port", RegValue::sz("25")}, {"New", RegValue::sz("n")}});
+    EXPECT_NE(edited.find("; the mail texts live in C:\\WINDOWS\\system32\\\n\"Port\"=\"25\"\n"), std::string::npos);
+    const RegistryText back = parseRegistryText(edited);
+    EXPECT_EQ(back.problems, r.problems);
+    EXPECT_EQ(back.values.size(), r.values.size() + 1);
 }
 
 struct SettingsFileTest : ::testing::Test {
