@@ -94,7 +94,7 @@ bool needsSmtpUtf8(std::string_view address) {
 }
 
 bool sendableAddress(std::string_view address) {
-    if (!validUtf8(address)) return false;
+    if (address.size() > kMaxAddressOctets || !validUtf8(address)) return false;
     for (std::size_t i = 0, length = 0; i < address.size(); i += length) {
         const std::uint32_t c = codePointAt(address, i, length);
         if (blankOrControl(c) || c == '<' || c == '>') return false;

@@ -26,10 +26,13 @@ std::string loginName(std::string_view senderAddress);
 // Whether an address holds a byte outside ASCII: such an address (RFC 6531) travels
 // only to a server that offers SMTPUTF8, and then with SMTPUTF8 on MAIL FROM.
 bool needsSmtpUtf8(std::string_view address);
+// The longest address a path of the mail dialogue holds (RFC 5321 4.5.3.1.3: 256
+// octets with the angle brackets).
+constexpr std::size_t kMaxAddressOctets = 254;
 // Whether an address can stand between the angle brackets of the mail dialogue and in
-// a header: no control character (C0, DEL or C1), no blank of any kind, no angle
-// bracket, and well-formed UTF-8 where it is not ASCII. The empty address passes
-// (MAIL FROM:<> is the null sender).
+// a header: at most kMaxAddressOctets, no control character (C0, DEL or C1), no blank
+// of any kind, no angle bracket, and well-formed UTF-8 where it is not ASCII. The
+// empty address passes (MAIL FROM:<> is the null sender).
 bool sendableAddress(std::string_view address);
 
 // Whether a display name or subject has to travel as encoded words: it holds a byte
