@@ -289,8 +289,8 @@ bool SmtpClient::offerRecipients(const std::vector<std::string>& recipients, std
 }
 
 bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& message, std::string& error) {
-    // An address outside ASCII needs SMTPUTF8 (RFC 6531); without it no server could
-    // even answer to this sender.
+    // An address outside ASCII needs SMTPUTF8 (RFC 6531): a server without it cannot
+    // take this sender, whoever the mail is for.
     if (needsSmtpUtf8(settings.senderAddress) && !smtpUtf8_) {
         error = "the server does not offer SMTPUTF8, which the sender address needs";
         forGood_ = true;
@@ -344,7 +344,6 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
         // refusal was for the time being (4yz).
         error = noRecipientText(refused_);
         forGood_ = std::all_of(refused_.begin(), refused_.end(), refusedForGood);
-        refusedCode_ = 0;
         return false;
     }
     if (!command("Data", 354, error)) return false;
