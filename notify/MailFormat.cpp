@@ -49,6 +49,23 @@ bool validUtf8(std::string_view text) {
     return true;
 }
 
+// The code point of the UTF-8 character at `i` (valid UTF-8 assumed) and its length.
+std::uint32_t codePointAt(std::string_view text, std::size_t i, std::size_t& length) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+    std::uint32_t value = length == 1 ? c : c & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) value = (value << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+    return value;
+}
+
+// Blanks and line breaks of every script (Unicode's space separators, line and
+// paragraph separators) and the C1 controls: a reader takes them for the end of the
+// address or cannot see them at all.
+bool blankOrControl(std::uint32_t c) {
+    return c <= 0x20 || (c >= 0x7F && c <= 0xA0) || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
+           c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
 bool hasNonBlank(std::string_view text) { return text.find_first_not_of(' ') != std::string_view::npos; }
 
 }  // namespace
@@ -70,6 +87,19 @@ std::string base64(std::string_view bytes) {
 
 std::string loginName(std::string_view senderAddress) {
     return std::string(senderAddress.substr(0, senderAddress.find('@')));
+}
+
+bool needsSmtpUtf8(std::string_view address) {
+    return std::any_of(address.begin(), address.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+bool sendableAddress(std::string_view address) {
+    if (address.size() > kMaxAddressOctets || !validUtf8(address)) return false;
+    for (std::size_t i = 0, length = 0; i < address.size(); i += length) {
+        const std::uint32_t c = codePointAt(address, i, length);
+        if (blankOrControl(c) || c == '<' || c == '>') return false;
+    }
+    return true;
 }
 
 bool needsEncodedWords(std::string_view text) {
@@ -262,6 +292,9 @@ MailBody encodeMailBody(const std::vector<std::string>& body, bool eightBitMime)
 std::vector<std::string> mailHeaderLines(const MailFields& fields, const MailBody& body) {
     std::string to;
     for (const auto& address : fields.recipients) {
+        // An address outside ASCII has no 7-bit form (encoded words are not allowed
+        // in an address): without SMTPUTF8 it is not written at all.
+        if (!fields.utf8 && needsSmtpUtf8(address)) continue;
         if (!to.empty()) to += ", ";
         to += address;
     }

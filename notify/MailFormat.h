@@ -23,6 +23,18 @@ std::string base64(std::string_view bytes);
 // whole address when it has none).
 std::string loginName(std::string_view senderAddress);
 
+// Whether an address holds a byte outside ASCII: such an address (RFC 6531) travels
+// only to a server that offers SMTPUTF8, and then with SMTPUTF8 on MAIL FROM.
+bool needsSmtpUtf8(std::string_view address);
+// The longest address a path of the mail dialogue holds (RFC 5321 4.5.3.1.3: 256
+// octets with the angle brackets).
+constexpr std::size_t kMaxAddressOctets = 254;
+// Whether an address can stand between the angle brackets of the mail dialogue and in
+// a header: at most kMaxAddressOctets, no control character (C0, DEL or C1), no blank
+// of any kind, no angle bracket, and well-formed UTF-8 where it is not ASCII. The
+// empty address passes (MAIL FROM:<> is the null sender).
+bool sendableAddress(std::string_view address);
+
 // Whether a display name or subject has to travel as encoded words: it holds a byte
 // outside printable ASCII, or a run of non-blanks too long to fold into a line a
 // server accepts (a header line may not exceed 998 characters).
@@ -84,6 +96,11 @@ struct MailFields {
     std::string senderAddress;
     std::string subject;
     std::vector<std::string> recipients;
+    // SMTPUTF8 is in use for this message: addresses outside ASCII go raw (UTF-8,
+    // RFC 6532). Without it such an address never appears in a header: To: leaves
+    // it out (the client never offers one to such a server), and the client fails a
+    // mail whose sender address needs it before anything is composed.
+    bool utf8 = false;
     LocalTimeParts date;
     std::string messageId;  // with its angle brackets; a new one for every attempt
 };
@@ -91,7 +108,8 @@ struct MailFields {
 // The header lines in their order ("From", "Subject", "To", "Content-Type",
 // "MIME-Version", "Content-Transfer-Encoding" (for a declared body), "Date",
 // "Message-ID", "X-Priority", "X-Library"), each "Name: value" and unfolded; headers
-// with an empty value are left out.
+// with an empty value are left out. To: lists `recipients` (those outside ASCII only
+// with `utf8`).
 std::vector<std::string> mailHeaderLines(const MailFields& fields, const MailBody& body = {});
 
 // What follows the server's 354: the folded header lines, an empty line and the

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "notify/MailFormat.h"
+
 namespace raid {
 
 namespace {
@@ -93,10 +95,9 @@ bool hasControlCharacter(std::string_view text, bool lines) {
 }
 
 bool isPlainAddress(std::string_view address) {
-    if (address.find('@') == std::string_view::npos) return false;
-    for (const char c : address)
-        if (c == ' ' || c == '<' || c == '>') return false;
-    return !hasControlCharacter(address);
+    // Whether the server takes an address outside ASCII is known only when sending
+    // (SMTPUTF8); a well-formed one is taken here, broken UTF-8 never.
+    return address.find('@') != std::string_view::npos && sendableAddress(address);
 }
 
 std::string cutToLimit(std::string_view text, std::size_t limit) {

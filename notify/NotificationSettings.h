@@ -39,8 +39,9 @@ inline constexpr std::size_t kContentsLimit = 64 * 1024;
 // is set (the contents) line feeds and tabs are text. A CR or LF in any value that
 // reaches the mail dialogue would end a command line early and start one of its own.
 bool hasControlCharacter(std::string_view text, bool lines = false);
-// An address as the mail dialogue carries it in angle brackets: an "@", and no blank,
-// angle bracket or control character.
+// An address as the mail dialogue carries it in angle brackets: an "@", no blank,
+// angle bracket or control character, and well-formed UTF-8 (an address outside
+// ASCII goes only to a server that offers SMTPUTF8, which is known when sending).
 bool isPlainAddress(std::string_view address);
 // `text` cut to at most `limit` bytes, never inside a UTF-8 character.
 std::string cutToLimit(std::string_view text, std::size_t limit);

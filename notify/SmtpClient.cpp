@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "device/DeviceText.h"
 #include "notify/MailFormat.h"
 
 namespace raid {
@@ -27,12 +26,25 @@ std::optional<long> decimal(std::string_view text) {
     return value;
 }
 
-// A CR or LF in an address would end the command line early and let the rest be read
-// as a command of its own; no control character belongs in an address.
-bool plainAddress(std::string_view address) {
-    for (const char c : address)
-        if (!isPrintableDeviceByte(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) return false;
-    return true;
+// A refusal that repeating the same mail cannot mend: a 5yz reply, or an address
+// never offered.
+bool refusedForGood(const SmtpRefusal& refusal) { return refusal.code == 0 || refusal.code / 100 == 5; }
+
+// "No recipient was accepted: a@x (550 ...), b@y (...)", short enough for a status
+// bar and a log line whatever the server said.
+std::string noRecipientText(const std::vector<SmtpRefusal>& refused) {
+    constexpr std::size_t kMaxText = 480;
+    std::string text = "No recipient was accepted: ";
+    for (std::size_t i = 0; i < refused.size(); ++i) {
+        std::string entry = (i ? ", " : "") + printableSmtpText(refused[i].address, 100) + " (" +
+                            printableSmtpText(refused[i].reason, 120) + ")";
+        if (text.size() + entry.size() > kMaxText) {
+            text += ", and " + std::to_string(refused.size() - i) + " more";
+            break;
+        }
+        text += entry;
+    }
+    return text;
 }
 
 // A domain name of two labels or more: letters, digits and inner hyphens, the last
@@ -237,16 +249,53 @@ bool SmtpClient::greet(const std::string& name, std::string& error) {
     authMethods_.clear();
     startTlsOffered_ = false;
     eightBitMime_ = false;
+    smtpUtf8_ = false;
     SmtpReply reply;
     if (!command("ehlo " + name, -1, reply, error)) return false;
     if (reply.code != 250) return command("Helo " + name, 250, error);
     authMethods_ = smtpAuthMethods(reply);
     startTlsOffered_ = smtpAnnounces(reply, "STARTTLS");
     eightBitMime_ = smtpAnnounces(reply, "8BITMIME");
+    smtpUtf8_ = smtpAnnounces(reply, "SMTPUTF8");
+    return true;
+}
+
+bool SmtpClient::offerRecipients(const std::vector<std::string>& recipients, std::vector<std::string>& accepted,
+                                 std::string& error) {
+    for (const auto& address : recipients) {
+        if (!sendableAddress(address)) {
+            refused_.push_back({address, 0, "not a valid address"});
+            continue;
+        }
+        if (needsSmtpUtf8(address) && !smtpUtf8_) {
+            refused_.push_back({address, 0, kSmtpUtf8Missing});
+            continue;
+        }
+        SmtpReply reply;
+        if (!command("RCPT to:<" + address + ">", -1, reply, error)) return false;
+        // 251: the server forwards it; taken all the same.
+        if (reply.code == 250 || reply.code == 251) {
+            accepted.push_back(address);
+        } else if ((reply.code / 100 == 4 || reply.code / 100 == 5) && reply.code != 421) {
+            refused_.push_back({address, reply.code, unexpected(reply)});
+        } else {
+            // 421 closes the channel; any other code means the dialogue is out of step.
+            refusedCode_ = reply.code;
+            error = unexpected(reply);
+            return false;
+        }
+    }
     return true;
 }
 
 bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& message, std::string& error) {
+    // An address outside ASCII needs SMTPUTF8 (RFC 6531): a server without it cannot
+    // take this sender, whoever the mail is for.
+    if (needsSmtpUtf8(settings.senderAddress) && !smtpUtf8_) {
+        error = "the server does not offer SMTPUTF8, which the sender address needs";
+        forGood_ = true;
+        return false;
+    }
     if (!command("Rset", -1, error)) return false;
     if (loginEnabled_ && !loggedIn_) {
         if (authMethods_.count("LOGIN") != 0) {
@@ -271,19 +320,42 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
         }
         loggedIn_ = true;
     }
+    // SMTPUTF8 exactly when an address needs it and the server takes it; a recipient
+    // that needs it where the server does not is not offered at all.
+    const auto& to = settings.recipients;
+    const auto offerable = [&](const std::string& a) { return sendableAddress(a) && (smtpUtf8_ || !needsSmtpUtf8(a)); };
+    const bool utf8 = smtpUtf8_ && (needsSmtpUtf8(settings.senderAddress) ||
+                                    std::any_of(to.begin(), to.end(), [&](const auto& a) {
+                                        return offerable(a) && needsSmtpUtf8(a);
+                                    }));
     // 8-bit text only where the server said it takes it, and then declared as such.
+    // Addresses in UTF-8 make the header 8-bit too.
     const MailBody body = encodeMailBody(message.body, eightBitMime_);
-    const char* declared = body.transfer == BodyTransfer::EightBit ? " BODY=8BITMIME" : "";
-    if (!command("Mail from:<" + settings.senderAddress + ">" + declared, 250, error)) return false;
-    for (const auto& address : settings.recipients)
-        if (!command("RCPT to:<" + address + ">", 250, error)) return false;
+    const bool eightBit = body.transfer == BodyTransfer::EightBit || (utf8 && eightBitMime_);
+    const std::string parameters = std::string(eightBit ? " BODY=8BITMIME" : "") + (utf8 ? " SMTPUTF8" : "");
+    // With nobody to offer it to, the server hears nothing of this mail.
+    if (std::any_of(to.begin(), to.end(), offerable) &&
+        !command("Mail from:<" + settings.senderAddress + ">" + parameters, 250, error))
+        return false;
+    std::vector<std::string> accepted;
+    if (!offerRecipients(to, accepted, error)) return false;
+    if (accepted.empty()) {
+        // Nobody to send to; the same mail tried later may still reach someone when a
+        // refusal was for the time being (4yz).
+        error = noRecipientText(refused_);
+        forGood_ = std::all_of(refused_.begin(), refused_.end(), refusedForGood);
+        return false;
+    }
     if (!command("Data", 354, error)) return false;
 
     MailFields fields;
     fields.senderName = settings.senderName;
     fields.senderAddress = settings.senderAddress;
     fields.subject = message.subject;
-    fields.recipients = settings.recipients;
+    // Only those who get it: an address the server refused is no recipient of this
+    // message, and one outside ASCII cannot be written without SMTPUTF8.
+    fields.recipients = accepted;
+    fields.utf8 = utf8;
     const double now = scheduler_.wallSeconds();
     fields.date = localTimeParts(now).value_or(LocalTimeParts{});
     // A new id for every attempt: a retry is a message of its own to the server.
@@ -303,7 +375,10 @@ SmtpResult SmtpClient::SendAlertMail(const SmtpSettings& settings, const SmtpMes
     // Only a refusal the server means for good ends the tries; a 4yz reply, a
     // connection that failed or a reply that never came may go better later.
     // A server without a login method we know will not grow one by the next try.
-    result.permanent = !result.sent && ((refusedCode_ >= 500 && refusedCode_ <= 599) || noLoginMethod_);
+    result.permanent =
+        !result.sent && ((refusedCode_ >= 500 && refusedCode_ <= 599) || noLoginMethod_ || forGood_);
+    result.refused = std::move(refused_);
+    refused_.clear();
     return result;
 }
 
@@ -312,6 +387,8 @@ SmtpResult SmtpClient::submit(const SmtpSettings& settings, const SmtpMessage& m
     std::string error;
     refusedCode_ = 0;
     noLoginMethod_ = false;
+    forGood_ = false;
+    refused_.clear();
     const std::optional<std::uint16_t> port = parseSmtpPort(settings.smtpPort, error);
     if (!port) {
         result.error = error;
@@ -321,15 +398,20 @@ SmtpResult SmtpClient::submit(const SmtpSettings& settings, const SmtpMessage& m
         result.error = "No recipient address";
         return result;
     }
-    if (!plainAddress(settings.senderAddress)) {
+    // A control character would end the command line early and let the rest be read
+    // as a command of its own; a blank or an angle bracket would add parameters.
+    if (!sendableAddress(settings.senderAddress)) {
         result.error = "Invalid address: " + printableSmtpText(settings.senderAddress, 128);
+        forGood_ = true;
         return result;
     }
-    for (const auto& address : settings.recipients) {
-        if (!plainAddress(address)) {
-            result.error = "Invalid address: " + printableSmtpText(address, 128);
-            return result;
-        }
+    // Such a recipient is left out (and reported); the others still get the mail.
+    if (std::none_of(settings.recipients.begin(), settings.recipients.end(),
+                     [](const auto& a) { return sendableAddress(a); })) {
+        for (const auto& address : settings.recipients) refused_.push_back({address, 0, "not a valid address"});
+        result.error = noRecipientText(refused_);
+        forGood_ = true;
+        return result;
     }
     if (settings.security > kSmtpSecurityTls) {
         result.error = "Unknown connection security setting";

@@ -65,13 +65,27 @@ struct SmtpMessage {
     std::vector<std::string> body;
 };
 
-struct SmtpResult {
-    bool sent = false;
-    std::string error;  // why not; printable ASCII, at most a few hundred characters
-    // The server refused for good (a 5yz reply): sending the same mail again would
-    // only be refused again, so it is not tried again.
-    bool permanent = false;
+// A recipient the server did not take (or that could not be offered to it).
+struct SmtpRefusal {
+    std::string address;  // as configured (printable form for reports: printableSmtpText)
+    int code = 0;         // the RCPT reply code; 0 when it was never offered (e.g. it needs SMTPUTF8)
+    std::string reason;   // printable reply text, or why it was not offered
 };
+
+struct SmtpResult {
+    // The server accepted the message for at least one recipient.
+    bool sent = false;
+    std::string error;  // why not (sent == false); printable ASCII, at most a few hundred characters
+    // The server refused for good (a 5yz reply): sending the same mail again would
+    // only be refused again, so it is not tried again. With every recipient refused:
+    // true when every refusal is for good (5yz, or never offered).
+    bool permanent = false;
+    // Recipients not reached, in their configured order, also when sent == true.
+    std::vector<SmtpRefusal> refused;
+};
+
+// Why a recipient outside ASCII is not offered to a server without SMTPUTF8.
+inline constexpr const char* kSmtpUtf8Missing = "the server does not offer SMTPUTF8, which this address needs";
 
 // The port setting read as a decimal number in 1..65535 (blanks around it allowed).
 // nullopt with `error` set otherwise.
@@ -91,7 +105,9 @@ public:
     SmtpClient(const SmtpClient&) = delete;
     SmtpClient& operator=(const SmtpClient&) = delete;
 
-    // Submits `message` to every recipient; returns when the dialogue is over. The
+    // Submits `message` to every recipient the server takes; returns when the
+    // dialogue is over. A recipient refused (or one that cannot be offered) does not
+    // keep the others from getting the mail; it comes back in `refused`. The
     // connection is opened for this call and closed before it returns, whatever
     // happened.
     SmtpResult SendAlertMail(const SmtpSettings& settings, const SmtpMessage& message);
@@ -116,6 +132,10 @@ private:
     // EHLO (HELO when that is refused); keeps what the reply announces.
     bool greet(const std::string& name, std::string& error);
     bool transmit(const SmtpSettings& settings, const SmtpMessage& message, std::string& error);
+    // RCPT for each recipient that can be offered; the accepted ones are returned,
+    // the others go to refused_. false: the dialogue itself failed.
+    bool offerRecipients(const std::vector<std::string>& recipients, std::vector<std::string>& accepted,
+                         std::string& error);
     // Sends `line` + CR LF and reads the whole reply; `expected` < 0 takes any code.
     bool command(const std::string& line, int expected, SmtpReply& reply, std::string& error);
     bool command(const std::string& line, int expected, std::string& error);
@@ -142,6 +162,11 @@ private:
     int refusedCode_ = 0;  // the code of the reply that ended this submission, if one did
     bool noLoginMethod_ = false;  // login is on and the server offers no method we know
     bool eightBitMime_ = false;     // the last EHLO reply announced 8BITMIME
+    bool smtpUtf8_ = false;         // the last EHLO reply announced SMTPUTF8
+    // This submission failed for a reason that a second try cannot mend (every
+    // recipient refused for good, an address that cannot be sent).
+    bool forGood_ = false;
+    std::vector<SmtpRefusal> refused_;  // this submission's recipients not reached
     // Once the password has been sent on this connection: its forms, masked in any
     // reply text that becomes an error.
     std::vector<std::string> secrets_;

@@ -2,14 +2,17 @@
 // enclosure's own texts: outside input. This target composes a message from the input
 // and reads it back as a receiving server would.
 //
-// Input: byte 0 says whether the server announced 8BITMIME (bit 0); the rest is the
-// body, its lines separated by 0x1E (a line may hold CR, LF, NUL, anything); the
-// first line is also the subject.
+// Input: byte 0 says whether the server announced 8BITMIME (bit 0) and whether the
+// message goes with SMTPUTF8 (bit 1); the rest is the body, its lines separated by
+// 0x1E (a line may hold CR, LF, NUL, anything); the first line is also the subject,
+// the last, when it is an address the dialogue can carry, also a recipient.
 //
 // On the wire: CR and LF only as the pair CR LF, no line over 998 octets, no byte
-// above 0x7F unless the body went as 8-bit text, which only a server that announced
-// 8BITMIME gets. Read back (dots undoubled, quoted-printable decoded), the body is
-// exactly the text given: its lines, each ended by a line feed.
+// above 0x7F in the body unless it went as 8-bit text, which only a server that
+// announced 8BITMIME gets, none in the header unless SMTPUTF8 is used. To: lists the
+// recipients, those outside ASCII only with SMTPUTF8. Read back (dots undoubled,
+// quoted-printable decoded), the body is exactly the text given: its lines, each
+// ended by a line feed.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -66,6 +69,7 @@ std::string decodeQuotedPrintable(const std::vector<std::string>& lines) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const bool eightBitMime = (data[0] & 1) != 0;
+    const bool utf8 = (data[0] & 2) != 0;
     const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
     std::vector<std::string> body;
     std::size_t at = 0;
@@ -82,6 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fields.senderAddress = "alice@example.com";
     fields.subject = body.front();
     fields.recipients = {"ops@example.com"};
+    // Three times: long addresses make a To: header that has to fold.
+    if (!body.back().empty() && sendableAddress(body.back())) fields.recipients.resize(4, body.back());
+    fields.utf8 = utf8;
+    std::string to;
+    for (const std::string& address : fields.recipients)
+        if (utf8 || !needsSmtpUtf8(address)) to += (to.empty() ? "" : ", ") + address;
     fields.messageId = messageIdValue(1796601600.0, 42, body.front());
     const MailBody encoded = encodeMailBody(body, eightBitMime);
     const std::string wire = mailDataText(fields, encoded);
@@ -99,15 +109,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     check(start == wire.size());
-    if (encoded.transfer != BodyTransfer::EightBit)
-        for (const char c : wire) check(static_cast<unsigned char>(c) < 0x80);
     if (encoded.transfer == BodyTransfer::EightBit) check(eightBitMime);
     const bool declared = wire.find("\r\nMIME-Version: 1.0\r\n") != std::string::npos;
     check(declared == (encoded.transfer != BodyTransfer::SevenBit));
 
-    // The body as the server reads it: after the empty line, each leading dot undoubled.
+    // The header: 8-bit only with SMTPUTF8; To: unfolded is the list of recipients.
     std::size_t blank = 0;
-    while (!lines[blank].empty()) ++blank;
+    std::string unfoldedTo;
+    bool inTo = false;
+    while (!lines[blank].empty()) {
+        const std::string& line = lines[blank++];
+        if (!utf8)
+            for (const char c : line) check(static_cast<unsigned char>(c) < 0x80);
+        inTo = line.rfind("To: ", 0) == 0 || (inTo && line.front() == ' ');
+        if (inTo) unfoldedTo += line;
+    }
+    check(unfoldedTo == (to.empty() ? "" : "To: " + to));
+    if (encoded.transfer != BodyTransfer::EightBit)
+        for (std::size_t i = blank; i < lines.size(); ++i)
+            for (const char c : lines[i]) check(static_cast<unsigned char>(c) < 0x80);
+
+    // The body as the server reads it: after the empty line, each leading dot undoubled.
     std::vector<std::string> received;
     for (std::size_t i = blank + 1; i < lines.size(); ++i) {
         std::string line = lines[i];

@@ -6,7 +6,10 @@
 // bounds, its text is printable and short, and announced login methods are
 // upper-case words. After the submission: the connection is closed, the error text
 // is printable, success is shown exactly when the mail was accepted, and with TLS
-// asked for neither the login nor the mail went out before the switch to TLS.
+// asked for neither the login nor the mail went out before the switch to TLS. A
+// recipient outside ASCII reaches the wire only after SMTPUTF8 on MAIL FROM, and
+// every recipient not reached is reported with a printable reason.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -63,7 +66,7 @@ void readReplies(const std::string& stream) {
     check(!error.empty());
 }
 
-void submit(const std::string& stream, bool login, std::uint8_t security) {
+void submit(const std::string& stream, bool login, std::uint8_t security, bool nonAscii) {
     testing::ScriptedTcp tcp;
     tcp.script->replies = stream;
     tcp.script->closeWhenDry = true;
@@ -78,6 +81,7 @@ void submit(const std::string& stream, bool login, std::uint8_t security) {
     settings.senderAddress = "alice@example.com";
     settings.password = "pw";
     settings.recipients = {"a@example.com", "b@example.com"};
+    if (nonAscii) settings.recipients.insert(settings.recipients.begin() + 1, "j\xc3\xb6rg@example.com");
     settings.security = security;
     SmtpMessage message{"[RAID GUI v0.23.7-3 Message] ", {".", "\nSystem Name : box"}};
     const SmtpResult result = client.SendAlertMail(settings, message);
@@ -87,6 +91,17 @@ void submit(const std::string& stream, bool login, std::uint8_t security) {
     check(client.SmtpSendState == kSmtpNotConnected);
     check(tcp.script->connects == 1 && tcp.script->closes == 1);
     const std::string& sent = tcp.script->sent;
+    const auto eightBit = [](char c) { return static_cast<unsigned char>(c) >= 0x80; };
+    const auto firstEightBit = static_cast<std::size_t>(std::find_if(sent.begin(), sent.end(), eightBit) - sent.begin());
+    if (firstEightBit < sent.size()) {
+        const std::size_t utf8 = sent.find(" SMTPUTF8\r\n");
+        check(utf8 != std::string::npos && utf8 < firstEightBit);
+    }
+    check(result.refused.size() <= settings.recipients.size());
+    for (const auto& refusal : result.refused) {
+        check(printable(refusal.reason) && !refusal.reason.empty());
+        check(refusal.code == 0 || (refusal.code >= 400 && refusal.code <= 599 && refusal.code != 421));
+    }
     if (security == kSmtpSecurityNone) {
         check(tcp.script->tlsAt == std::string::npos);
     } else {
@@ -106,8 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::string stream(reinterpret_cast<const char*>(data) + 1, size - 1);
     readReplies(stream);
-    // Bit 0: log in; bits 1-2: how the connection is protected (3 counts as 0).
+    // Bit 0: log in; bits 1-2: how the connection is protected (3 counts as 0); bit 3:
+    // a recipient outside ASCII among the others.
     const std::uint8_t security = static_cast<std::uint8_t>((data[0] >> 1) & 3);
-    submit(stream, (data[0] & 1) != 0, security == 3 ? kSmtpSecurityNone : security);
+    submit(stream, (data[0] & 1) != 0, security == 3 ? kSmtpSecurityNone : security, (data[0] & 8) != 0);
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "support/PanelLog.h"
 #include "notify/MailFormat.h"
+#include "notify/NotificationSettings.h"
 #include "notify/ScriptedTcp.h"
 #include "notify/SmtpClient.h"
 
@@ -242,15 +243,52 @@ TEST_F(SmtpClientTest, ThreeRecipientsThreeRcptOneToHeader) {
     EXPECT_EQ(std::count(h.begin(), h.end(), "To: a@example.com, b@example.com, c@example.com"), 1);
 }
 
-TEST_F(SmtpClientTest, RefusedRecipientEndsTheTransaction) {
+TEST_F(SmtpClientTest, RefusedRecipientIsLeftOutAndTheRestGetTheMail) {
     settings.recipients = {"a@example.com", "nobody@example.com", "c@example.com"};
-    script(kGreeting + kEhloLogin + kOk + kOk + kOk + "550 5.1.1 <nobody@example.com>: Recipient unknown\r\n");
-    const SmtpResult r = client.SendAlertMail(settings, message);
+    script(kGreeting + kEhloLogin + kOk + kOk + kOk + "550 5.1.1 <nobody@example.com>: Recipient unknown\r\n" +
+           "251 2.1.5 will forward\r\n" + kData + kOk);
+    SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_TRUE(r.sent) << r.error;
+    ASSERT_EQ(r.refused.size(), 1u);
+    EXPECT_EQ(r.refused[0].address, "nobody@example.com");
+    EXPECT_EQ(r.refused[0].code, 550);
+    EXPECT_EQ(r.refused[0].reason, "550 5.1.1 <nobody@example.com>: Recipient unknown");
+    EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "Mail from:<alice@example.com>", "RCPT to:<a@example.com>",
+                                 "RCPT to:<nobody@example.com>", "RCPT to:<c@example.com>", "Data", ".", "Quit"}));
+    EXPECT_EQ(headers()[2], "To: a@example.com, c@example.com");
+    EXPECT_EQ(log.panels.back(), (std::pair<int, std::string>{3, "Send mail Success!"}));
+
+    // Nobody taken: no message at all, and the reason names each of them, briefly.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    log.panels.clear();
+    settings.recipients.clear();
+    std::string replies = kGreeting + kEhloLogin + kOk + kOk;
+    for (int i = 0; i < 10; ++i) {
+        settings.recipients.push_back("user" + std::to_string(i) + "@example.com");
+        replies += "550 5.1.1 " + std::string(300, 'x') + "\r\n";
+    }
+    script(replies);
+    r = client.SendAlertMail(settings, message);
     EXPECT_FALSE(r.sent);
-    EXPECT_EQ(r.error, "550 5.1.1 <nobody@example.com>: Recipient unknown");
-    EXPECT_EQ(sent(), (Lines{"ehlo alerthost", "Rset", "Mail from:<alice@example.com>", "RCPT to:<a@example.com>",
-                             "RCPT to:<nobody@example.com>", "Quit"}));
+    EXPECT_TRUE(r.permanent);
+    EXPECT_EQ(r.refused.size(), 10u);
+    EXPECT_EQ(r.error.substr(0, 58), "No recipient was accepted: user0@example.com (550 5.1.1 xx");
+    EXPECT_LE(r.error.size(), 500u);
+    EXPECT_EQ(r.error.substr(r.error.size() - 12), ", and 7 more") << r.error;
+    const Lines lines = sent();
+    EXPECT_EQ(lines.back(), "Quit");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Data"), 0);
     EXPECT_EQ(log.panels, (Panels{{2, "Connect"}}));
+
+    // 421 closes the channel: the whole mail fails, worth another try.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    settings.recipients = {"a@example.com", "c@example.com"};
+    script(kGreeting + kEhloLogin + kOk + kOk + "421 4.3.2 shutting down\r\n");
+    r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_FALSE(r.permanent);
+    EXPECT_EQ(r.error, "421 4.3.2 shutting down");
+    EXPECT_EQ(sent().back(), "Quit");
     EXPECT_EQ(tcp.script->closes, 1);
 }
 
@@ -324,17 +362,44 @@ TEST_F(SmtpClientTest, ServerTextNeverReachesUsRaw) {
 }
 
 TEST_F(SmtpClientTest, AddressesThatWouldInjectCommandsAreRefused) {
-    settings.recipients = {"ops@example.com", "x@example.com>\r\nRCPT to:<spy@evil.example"};
+    // Refused at entry: an address the dialogue cannot carry. One outside ASCII is
+    // taken there; whether the server takes it is known only when sending.
+    for (const char* bad : {"x@example.com>\r\nRCPT to:<spy@evil.example", "a b@example.com", "<a@example.com>",
+                            "j\xf6rg@example.com", "a\xc2\xa0@example.com", "a\xc2\x85@example.com",
+                            "a\xe2\x80\xa8@example.com", "a\x7f@example.com", "no-at-sign", "\xed\xa0\x80@x"})
+        EXPECT_FALSE(isPlainAddress(bad)) << bad;
+    for (const char* good : {"ops@example.com", "@", "j\xc3\xb6rg@b\xc3\xbc" "cher.example", "\xe7\x94\xa8@\xe4\xbe\x8b.cn"})
+        EXPECT_TRUE(isPlainAddress(good)) << good;
+
+    // Sending: such a recipient is left out and reported, the others get the mail, and
+    // nothing of it reaches the wire.
+    settings.recipients = {"ops@example.com", "x@example.com>\r\nRCPT to:<spy@evil.example", "j\xf6rg@example.com"};
+    script(kGreeting + kEhloLogin + kOk + kOk + kOk + kData + kOk);
     SmtpResult r = client.SendAlertMail(settings, message);
+    EXPECT_TRUE(r.sent) << r.error;
+    ASSERT_EQ(r.refused.size(), 2u);
+    EXPECT_EQ(r.refused[1].address, "j\xf6rg@example.com");
+    for (const auto& refusal : r.refused) {
+        EXPECT_EQ(refusal.code, 0);
+        EXPECT_EQ(refusal.reason, "not a valid address");
+    }
+    EXPECT_EQ(tcp.script->sent.find("spy"), std::string::npos);
+    EXPECT_EQ(tcp.script->sent.find("rg@"), std::string::npos);
+    // Nobody valid, or a sender that is no address: nothing is even connected, for good.
+    settings.recipients = {"x@example.com>\r\nRCPT to:<spy@evil.example"};
+    r = client.SendAlertMail(settings, message);
     EXPECT_FALSE(r.sent);
-    EXPECT_EQ(r.error, "Invalid address: x@example.com>  RCPT to:<spy@evil.example");
+    EXPECT_TRUE(r.permanent);
+    EXPECT_EQ(r.error, "No recipient was accepted: x@example.com>  RCPT to:<spy@evil.example (not a valid address)");
     settings.recipients = {"ops@example.com"};
     settings.senderAddress = "a@b\n";
-    EXPECT_EQ(client.SendAlertMail(settings, message).error, "Invalid address: a@b ");
+    r = client.SendAlertMail(settings, message);
+    EXPECT_EQ(r.error, "Invalid address: a@b ");
+    EXPECT_TRUE(r.permanent);
     settings.senderAddress = "alice@example.com";
     settings.recipients.clear();
     EXPECT_EQ(client.SendAlertMail(settings, message).error, "No recipient address");
-    EXPECT_EQ(tcp.script->connects, 0);
+    EXPECT_EQ(tcp.script->connects, 1);
 }
 
 TEST_F(SmtpClientTest, SilenceAndBrokenLinesEndWithinTheTimeOut) {

@@ -242,19 +242,108 @@ TEST_F(SmtpServerTest, EhloNameIsFullyQualifiedOrAnAddressLiteral) {
     EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
 }
 
-TEST_F(SmtpServerTest, RefusedRecipientIsAnError) {
-    SERVE_OR_SKIP({});
-    settings.recipients = {"one@example.com", "nobody@example.com"};
-    const SmtpResult r = client.SendAlertMail(settings, message);
+// One refused recipient does not keep the mail from the others; a mail nobody can get
+// is given up for good only when every refusal is for good.
+TEST_F(SmtpServerTest, RefusedRecipientsAreReportedAndTheOthersGetTheMail) {
+    SERVE_OR_SKIP({"--refuse-rcpt", "two@example.com", "--defer-rcpt", "busy@example.com"});
+    SmtpResult r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    EXPECT_EQ(r.error, "");
+    EXPECT_FALSE(r.permanent);
+    ASSERT_EQ(r.refused.size(), 1u);
+    EXPECT_EQ(r.refused[0].address, "two@example.com");
+    EXPECT_EQ(r.refused[0].code, 550);
+    EXPECT_EQ(r.refused[0].reason, "550 5.1.1 <two@example.com>: Recipient address rejected");
+    EXPECT_EQ(log.panels.back(), (std::pair<int, std::string>{3, "Send mail Success!"}));
+    auto mails = server.received();
+    ASSERT_EQ(mails.size(), 1u);  // one message, for the two the server took
+    EXPECT_EQ(mails[0].rcptTos, (Lines{"one@example.com", "three@example.com"}));
+    EXPECT_EQ(mails[0].to, "one@example.com, three@example.com");
+
+    // Every recipient refused for good: no message, and not worth another try.
+    log.panels.clear();
+    settings.recipients = {"two@example.com", "nobody@example.com"};
+    r = client.SendAlertMail(settings, message);
     EXPECT_FALSE(r.sent);
-    EXPECT_EQ(r.error, "550 5.1.1 <nobody@example.com>: Recipient address rejected");
-    EXPECT_TRUE(server.received().empty());
+    EXPECT_TRUE(r.permanent);
+    EXPECT_EQ(r.error,
+              "No recipient was accepted: two@example.com (550 5.1.1 <two@example.com>: Recipient address rejected), "
+              "nobody@example.com (550 5.1.1 <nobody@example.com>: Recipient address rejected)");
+    EXPECT_EQ(r.refused.size(), 2u);
     for (const auto& [panel, text] : log.panels) EXPECT_NE(text, "Send mail Success!");
 
-    // The server is still fine for the next alert.
-    settings.recipients = {"one@example.com"};
-    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
+    // One of them only busy for now: a later try may still reach it.
+    settings.recipients = {"busy@example.com", "two@example.com"};
+    r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_FALSE(r.permanent);
+    ASSERT_EQ(r.refused.size(), 2u);
+    EXPECT_EQ(r.refused[0].code, 450);
+    EXPECT_EQ(r.refused[1].code, 550);
     EXPECT_EQ(server.received().size(), 1u);
+}
+
+// An address outside ASCII (RFC 6531) goes raw with SMTPUTF8 where the server offers
+// it; where it does not, that recipient is left out and the others get the mail.
+TEST_F(SmtpServerTest, AddressesOutsideAsciiGoWithSmtpUtf8OrNotAtAll) {
+    SERVE_OR_SKIP({"--smtputf8"});
+    const std::string joerg = "j\xc3\xb6rg@b\xc3\xbc" "cher.example";
+    const std::string juergen = "j\xc3\xbcrgen@example.com";
+    settings.senderAddress = juergen;
+    settings.recipients = {"one@example.com", joerg};
+    message.subject = "[RAID GUI v0.23.7-3 Message] Gr\xc3\xbc\xc3\x9f" "e";
+    message.body = {"Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln"};
+    SmtpResult r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    EXPECT_TRUE(r.refused.empty());
+    auto mails = server.received();  // read as UTF-8 under the strict rules, no defect
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].mailOptions, "BODY=8BITMIME SMTPUTF8");
+    EXPECT_EQ(mails[0].mailFrom, juergen);
+    EXPECT_EQ(mails[0].rcptTos, (Lines{"one@example.com", joerg}));
+    EXPECT_EQ(mails[0].fromAddress, juergen);
+    EXPECT_EQ(mails[0].to, "one@example.com, " + joerg);
+    EXPECT_EQ(mails[0].subject, message.subject);
+    EXPECT_EQ(mails[0].text, message.body[0] + "\n");
+    // Only what needs it says SMTPUTF8.
+    settings.senderAddress = "alice@example.com";
+    settings.recipients = {"one@example.com"};
+    ASSERT_TRUE(client.SendAlertMail(settings, message).sent);
+    EXPECT_EQ(server.received().at(1).mailOptions, "BODY=8BITMIME");
+
+    // A server without SMTPUTF8 is never offered the address; the others get the mail,
+    // and no header shows it raw.
+    testing::PythonSmtpServer plain;
+    ASSERT_TRUE(plain.start(testing::PythonSmtpServer::python(), {}));
+    settings.smtpPort = std::to_string(plain.port);
+    settings.recipients = {"one@example.com", joerg, "two@example.com"};
+    message.body = {"plain"};
+    r = client.SendAlertMail(settings, message);
+    ASSERT_TRUE(r.sent) << r.error;
+    ASSERT_EQ(r.refused.size(), 1u);
+    EXPECT_EQ(r.refused[0].address, joerg);
+    EXPECT_EQ(r.refused[0].code, 0);
+    EXPECT_EQ(r.refused[0].reason, "the server does not offer SMTPUTF8, which this address needs");
+    mails = plain.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].rcptTos, (Lines{"one@example.com", "two@example.com"}));
+    EXPECT_EQ(mails[0].mailOptions, "");
+    EXPECT_EQ(mails[0].to, "one@example.com, two@example.com");
+    for (const char c : mails[0].data) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+    // Nobody left, or a sender that needs it: no mail, for good.
+    settings.recipients = {joerg};
+    r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_TRUE(r.permanent);
+    EXPECT_EQ(r.error, "No recipient was accepted: j  rg@b  cher.example (the server does not offer SMTPUTF8, which "
+                       "this address needs)");
+    settings.senderAddress = juergen;
+    settings.recipients = {"one@example.com"};
+    r = client.SendAlertMail(settings, message);
+    EXPECT_FALSE(r.sent);
+    EXPECT_TRUE(r.permanent);
+    EXPECT_EQ(r.error, "the server does not offer SMTPUTF8, which the sender address needs");
+    EXPECT_EQ(plain.received().size(), 1u);
 }
 
 TEST_F(SmtpServerTest, ServerThatNeverAnswersIsGivenUpOn) {

@@ -36,6 +36,13 @@ implicit works with every mode):
   implicit  TLS on the socket from the first byte (port 465 style); AUTH offered
 Without --tls the server announces no STARTTLS at all.
 
+Recipients (any mode that takes mail): --refuse-rcpt ADDR answers 550 to that
+address, --defer-rcpt ADDR 450 (each may be given more than once). --smtputf8
+announces SMTPUTF8 and, as RFC 6531 asks, refuses with 553 an address outside ASCII
+in MAIL or RCPT unless MAIL FROM carried SMTPUTF8; without it a command line outside
+ASCII gets aiosmtpd's own 500. A message sent with SMTPUTF8 is read as UTF-8 under a
+utf8 clone of the strict policy, where a local part outside ASCII is no defect.
+
 --transcript: one line per EHLO, STARTTLS, AUTH, MAIL and DATA the server took,
 "VERB 1" when it came inside TLS, "VERB 0" when in clear text.
 """
@@ -44,6 +51,7 @@ import argparse
 import asyncio
 import base64
 import email
+import email.errors
 import email.policy
 import logging
 import os
@@ -62,7 +70,15 @@ def write_port(path, port):
     os.replace(tmp, path)
 
 
-def strict_reading(raw):
+def parse(raw, policy, utf8):
+    """The message as a reader of its kind sees it: one sent with SMTPUTF8 is UTF-8
+    text (RFC 6532), any other is bytes."""
+    if utf8:
+        return email.message_from_string(raw.decode("utf-8"), policy=policy.clone(utf8=True))
+    return email.message_from_bytes(raw, policy=policy)
+
+
+def strict_reading(raw, utf8=False):
     """What a strict reader finds wrong with the message, and its body text."""
     problems = []
     for number, line in enumerate(raw.split(b"\r\n")[:-1] if raw.endswith(b"\r\n") else raw.split(b"\r\n")):
@@ -72,10 +88,18 @@ def strict_reading(raw):
             problems.append("line %d holds a bare CR or LF" % (number + 1))
     body = ""
     try:
-        message = email.message_from_bytes(raw, policy=email.policy.strict)
+        message = parse(raw, email.policy.strict, utf8)
         problems += [repr(d) for d in message.defects]
         for name in message.keys():
-            problems += ["%s: %r" % (name, d) for d in message[name].defects]
+            # Python's parser flags every local part outside ASCII, which RFC 6532
+            # allows in a message sent with SMTPUTF8.
+            problems += ["%s: %r" % (name, d) for d in message[name].defects
+                         if not (utf8 and isinstance(d, email.errors.NonASCIILocalPartDefect))]
+        if utf8:
+            # The headers are read from the text, the body from the bytes: a body
+            # taken from text loses its 8-bit characters in Python's decoder.
+            message = email.message_from_bytes(raw, policy=email.policy.strict.clone(utf8=True))
+            problems += [repr(d) for d in message.defects]
         body = message.get_content().replace("\r\n", "\n")
     except Exception as e:  # strict raises on the first defect
         problems.append("%s: %s" % (type(e).__name__, e))
@@ -83,9 +107,19 @@ def strict_reading(raw):
 
 
 class Capture:
-    def __init__(self, path, mode="smtp"):
+    def __init__(self, path, mode="smtp", refuse=(), defer=(), smtputf8=False):
         self.path = path
         self.mode = mode
+        self.refuse = {a.lower() for a in refuse}
+        self.defer = {a.lower() for a in defer}
+        self.smtputf8 = smtputf8
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.smtputf8 and not address.isascii() and "SMTPUTF8" not in mail_options:
+            return "553 5.6.7 <%s>: SMTPUTF8 is required for this address" % address
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
@@ -94,8 +128,12 @@ class Capture:
         return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if address.lower().startswith("nobody@"):
+        if address.lower().startswith("nobody@") or address.lower() in self.refuse:
             return "550 5.1.1 <%s>: Recipient address rejected" % address
+        if address.lower() in self.defer:
+            return "450 4.2.1 <%s>: Mailbox busy, try again later" % address
+        if self.smtputf8 and not address.isascii() and not envelope.smtp_utf8:
+            return "553 5.6.7 <%s>: SMTPUTF8 is required for this address" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -109,8 +147,9 @@ class Capture:
             return "555 5.5.4 BODY=8BITMIME was not offered"
         if self.mode in ("strict8bit", "no8bitmime") and not declared and any(b >= 0x80 for b in raw):
             return "550 5.6.0 improper use of 8-bit data in message body"
-        problems, text = strict_reading(raw)
-        message = email.message_from_bytes(raw, policy=email.policy.default)
+        utf8 = "SMTPUTF8" in envelope.mail_options
+        problems, text = strict_reading(raw, utf8)
+        message = parse(raw, email.policy.default, utf8)
         sender = message["From"]
         date = message["Date"]
 
@@ -298,8 +337,8 @@ async def main(args):
     elif args.mode == "deaf":
         factory = Deaf
     else:
-        handler = Capture(args.capture, args.mode)
-        options = {"hostname": "testhost", "loop": loop}
+        handler = Capture(args.capture, args.mode, args.refuse_rcpt, args.defer_rcpt, args.smtputf8)
+        options = {"hostname": "testhost", "loop": loop, "enable_SMTPUTF8": args.smtputf8}
         if args.auth or args.no_login:
             options.update(authenticator=authenticator, auth_require_tls=False)
             if args.no_login:
@@ -339,6 +378,9 @@ if __name__ == "__main__":
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--transcript", default=os.devnull)
+    parser.add_argument("--refuse-rcpt", action="append", default=[])
+    parser.add_argument("--defer-rcpt", action="append", default=[])
+    parser.add_argument("--smtputf8", action="store_true")
     # aiosmtpd warns about its own use of a deprecated field on every login.
     logging.getLogger("mail.log").setLevel(logging.ERROR)
     parsed = parser.parse_args()
