@@ -84,7 +84,8 @@ void HeadlessOutput::watchForm(MainForm& form) {
         std::string to;
         for (const auto& r : mail.settings.recipients) to += (to.empty() ? "" : ",") + r;
         std::string outcome = result.sent ? "sent" : "failed: " + result.error;
-        if (!result.sent) outcome += retry ? " (tried again later)" : " (given up)";
+        if (result.sent && !result.refused.empty()) outcome += ", " + smtpRefusalsText("not to ", result.refused);
+        if (!result.sent || !result.refused.empty()) outcome += retry ? " (tried again later)" : " (given up)";
         output("Mail[kind=" + std::to_string(mail.kind) + " to=" + to + " attempt=" + std::to_string(mail.attempt) + "]",
                mail.message.subject + " -> " + outcome);
     };

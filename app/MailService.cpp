@@ -1,5 +1,7 @@
 #include "app/MailService.h"
 
+#include <algorithm>
+
 #include "app/MainForm.h"
 #include "monitor/TimeFormat.h"
 
@@ -93,15 +95,24 @@ void MailService::sendDue() {
 
 std::optional<OutgoingMail> MailService::takeDue() {
     MainForm& f = form_;
-    std::optional<OutgoingMail> mail = outbox_.takeDue(f.scheduler().nowUs());
-    if (!mail) return mail;
-    // Every try goes with the settings the store holds at this moment: an owner who
-    // has just mended the server's port - on the page, or with raid-gui-monitor --set
-    // while the service runs - gets this very try through it, not the one after.
-    f.LoadNotificationSettings();
-    const NotificationSettings& s = f.settings();
-    if (s.loaded && s.recipientCount != 0) mail->settings = smtpSettings(s);
-    return mail;
+    for (std::optional<OutgoingMail> mail; (mail = outbox_.takeDue(f.scheduler().nowUs()));) {
+        // Every try goes with the settings the store holds at this moment: an owner who
+        // has just mended the server's port - on the page, or with raid-gui-monitor --set
+        // while the service runs - gets this very try through it, not the one after.
+        f.LoadNotificationSettings();
+        const NotificationSettings& s = f.settings();
+        if (s.loaded && s.recipientCount != 0) mail->settings = smtpSettings(s);
+        // Those who have it, or refused it for good, are not asked again; an address
+        // added or mended since is.
+        auto& to = mail->settings.recipients;
+        to.erase(std::remove_if(to.begin(), to.end(),
+                                [&mail](const std::string& a) {
+                                    return std::find(mail->done.begin(), mail->done.end(), a) != mail->done.end();
+                                }),
+                 to.end());
+        if (!to.empty()) return mail;
+    }
+    return std::nullopt;
 }
 
 void MailService::cancel() {
@@ -112,20 +123,38 @@ void MailService::finished(OutgoingMail mail, SmtpResult result) {
     MainForm& f = form_;
     // A test is answered once, at once: the owner is looking at the status bar.
     const bool test = mail.kind == kTestMailKind;
-    const bool retry = !test && !result.sent && !result.permanent && mail.attempt <= kMailRetries;
+    const bool triesLeft = !test && mail.attempt <= kMailRetries;
+    const auto passing = [](const SmtpRefusal& r) { return !smtpRefusedForGood(r); };
+    // A delivered mail is tried again only for the recipients the server put off (4yz).
+    const bool retry = triesLeft && (result.sent ? std::any_of(result.refused.begin(), result.refused.end(), passing)
+                                                 : !result.permanent);
     if (f.onMail) f.onMail(mail, result, retry);
     if (result.sent) {
         // The reason of an earlier failure no longer holds: it would stand beside
-        // "Send mail Success!" as if this mail had not arrived.
-        f.controls().setText(panelName(4), "");
-        return;
+        // "Send mail Success!" as if this mail had not arrived. Recipients it did not
+        // reach are named there instead.
+        f.controls().setText(panelName(4),
+                             result.refused.empty() ? "" : smtpRefusalsText("Not delivered to ", result.refused));
+        if (test) return;
+        for (const SmtpRefusal& r : result.refused)
+            reportFailure(std::string(retry && passing(r) ? "Alert mail failed for " : "Alert mail given up for ") +
+                          printableSmtpText(r.address, 100) + ": [" + mail.alert + "] " + printableSmtpText(r.reason, 200));
+        if (!retry) return;
+        for (const std::string& a : mail.settings.recipients) {
+            const auto refusal = std::find_if(result.refused.begin(), result.refused.end(),
+                                              [&a](const SmtpRefusal& r) { return r.address == a; });
+            if (refusal == result.refused.end() || !passing(*refusal)) mail.done.push_back(a);
+        }
+    } else {
+        f.controls().setText(panelName(3), "Send mail Fail!");
+        f.controls().setText(panelName(4), result.error);
+        if (test) return;
+        reportFailure(std::string(retry ? "Alert mail failed: " : "Alert mail given up: ") + "[" + mail.alert + "] " +
+                      result.error);
+        if (!retry) return;
+        for (const SmtpRefusal& r : result.refused)
+            if (!passing(r)) mail.done.push_back(r.address);
     }
-    f.controls().setText(panelName(3), "Send mail Fail!");
-    f.controls().setText(panelName(4), result.error);
-    if (test) return;
-    reportFailure(std::string(retry ? "Alert mail failed: " : "Alert mail given up: ") + "[" + mail.alert + "] " +
-                  result.error);
-    if (!retry) return;
     mail.dueUs = f.scheduler().nowUs() + kMailRetryDelayUs[mail.attempt - 1];
     queue(std::move(mail));
 }

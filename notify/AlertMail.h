@@ -43,8 +43,10 @@ struct OutgoingMail {
     // Which alert it tells of, for the reports of its fate: "Device1 P1 Hard Disk
     // Drive fail, event 12/10/26 03:40:12". Empty for the test mail.
     std::string alert;
-    SmtpSettings settings;
+    SmtpSettings settings;  // as of its latest try
     SmtpMessage message;
+    // Recipients that have it, or refused it for good: a later try leaves them out.
+    std::vector<std::string> done;
     int attempt = 0;        // tries made so far
     std::int64_t dueUs = 0;  // scheduler time of the next try
 };

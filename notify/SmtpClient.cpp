@@ -26,26 +26,6 @@ std::optional<long> decimal(std::string_view text) {
     return value;
 }
 
-// A refusal that repeating the same mail cannot mend: a 5yz reply, or an address
-// never offered.
-bool refusedForGood(const SmtpRefusal& refusal) { return refusal.code == 0 || refusal.code / 100 == 5; }
-
-// "No recipient was accepted: a@x (550 ...), b@y (...)", short enough for a status
-// bar and a log line whatever the server said.
-std::string noRecipientText(const std::vector<SmtpRefusal>& refused) {
-    constexpr std::size_t kMaxText = 480;
-    std::string text = "No recipient was accepted: ";
-    for (std::size_t i = 0; i < refused.size(); ++i) {
-        std::string entry = (i ? ", " : "") + printableSmtpText(refused[i].address, 100) + " (" +
-                            printableSmtpText(refused[i].reason, 120) + ")";
-        if (text.size() + entry.size() > kMaxText) {
-            text += ", and " + std::to_string(refused.size() - i) + " more";
-            break;
-        }
-        text += entry;
-    }
-    return text;
-}
 
 // A domain name of two labels or more: letters, digits and inner hyphens, the last
 // label not all digits (that would be an address posing as a name).
@@ -76,6 +56,23 @@ void mask(std::string& text, const std::string& secret) {
 }
 
 }  // namespace
+
+bool smtpRefusedForGood(const SmtpRefusal& refusal) { return refusal.code == 0 || refusal.code / 100 == 5; }
+
+std::string smtpRefusalsText(const std::string& lead, const std::vector<SmtpRefusal>& refused) {
+    constexpr std::size_t kMaxText = 480;
+    std::string text = lead;
+    for (std::size_t i = 0; i < refused.size(); ++i) {
+        std::string entry = (i ? ", " : "") + printableSmtpText(refused[i].address, 100) + " (" +
+                            printableSmtpText(refused[i].reason, 120) + ")";
+        if (text.size() + entry.size() > kMaxText) {
+            text += ", and " + std::to_string(refused.size() - i) + " more";
+            break;
+        }
+        text += entry;
+    }
+    return text;
+}
 
 std::optional<std::uint16_t> parseSmtpPort(std::string_view text, std::string& error) {
     const std::optional<long> value = decimal(trimBlanks(text));
@@ -342,8 +339,8 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
     if (accepted.empty()) {
         // Nobody to send to; the same mail tried later may still reach someone when a
         // refusal was for the time being (4yz).
-        error = noRecipientText(refused_);
-        forGood_ = std::all_of(refused_.begin(), refused_.end(), refusedForGood);
+        error = smtpRefusalsText("No recipient was accepted: ", refused_);
+        forGood_ = std::all_of(refused_.begin(), refused_.end(), smtpRefusedForGood);
         return false;
     }
     if (!command("Data", 354, error)) return false;
@@ -409,7 +406,7 @@ SmtpResult SmtpClient::submit(const SmtpSettings& settings, const SmtpMessage& m
     if (std::none_of(settings.recipients.begin(), settings.recipients.end(),
                      [](const auto& a) { return sendableAddress(a); })) {
         for (const auto& address : settings.recipients) refused_.push_back({address, 0, "not a valid address"});
-        result.error = noRecipientText(refused_);
+        result.error = smtpRefusalsText("No recipient was accepted: ", refused_);
         forGood_ = true;
         return result;
     }

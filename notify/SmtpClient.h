@@ -84,6 +84,13 @@ struct SmtpResult {
     std::vector<SmtpRefusal> refused;
 };
 
+// A refusal that repeating the same mail cannot mend: a 5yz reply, or an address
+// never offered.
+bool smtpRefusedForGood(const SmtpRefusal& refusal);
+// `lead` + "a@x (550 ...), b@y (...)", short enough for a status bar and a log line
+// whatever the server said ("..., and N more" past that).
+std::string smtpRefusalsText(const std::string& lead, const std::vector<SmtpRefusal>& refused);
+
 // Why a recipient outside ASCII is not offered to a server without SMTPUTF8.
 inline constexpr const char* kSmtpUtf8Missing = "the server does not offer SMTPUTF8, which this address needs";
 

@@ -309,10 +309,12 @@ int Monitor::testMail(const MonitorOptions& options) {
     bool answered = false;
     bool sent = false;
     std::string reason;
+    std::string missed;
     s.form->onMail = [&](const OutgoingMail&, const SmtpResult& result, bool) {
         answered = true;
         sent = result.sent;
         reason = result.error;
+        if (!result.refused.empty()) missed = smtpRefusalsText("", result.refused);
     };
     s.form->Click(names::Image3_TestMail);
     // Each step of the dialogue has the server's timeout; the whole one is bounded too.
@@ -326,6 +328,11 @@ int Monitor::testMail(const MonitorOptions& options) {
         return 1;
     }
     out_ << "Test mail sent\n";
+    // A test is to show that every recipient gets the alerts: one that did not is a failure.
+    if (!missed.empty()) {
+        err_ << "raid-gui-monitor: the test mail did not reach " << escapeText(missed) << '\n';
+        return 1;
+    }
     return 0;
 }
 
