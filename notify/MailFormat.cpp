@@ -72,6 +72,10 @@ std::string loginName(std::string_view senderAddress) {
     return std::string(senderAddress.substr(0, senderAddress.find('@')));
 }
 
+std::string loginName(std::string_view configured, std::string_view senderAddress) {
+    return configured.empty() ? loginName(senderAddress) : std::string(configured);
+}
+
 bool needsEncodedWords(std::string_view text) {
     std::size_t run = 0;
     for (const char c : text) {

@@ -22,6 +22,8 @@ std::string base64(std::string_view bytes);
 // The SMTP login name: the sender address up to, not including, its first "@" (the
 // whole address when it has none).
 std::string loginName(std::string_view senderAddress);
+// The login name set of its own (`configured`), else the one the sender address gives.
+std::string loginName(std::string_view configured, std::string_view senderAddress);
 
 // Whether a display name or subject has to travel as encoded words: it holds a byte
 // outside printable ASCII, or a run of non-blanks too long to fold into a line a
