@@ -32,7 +32,7 @@
     X(Edit1) X(Edit2) X(Edit3) X(Edit4) X(Edit5) X(Edit8) X(CheckBox8)                              \
     X(Edit7) X(Image3_1P) X(Image3_1M) X(StringGrid1) X(Edit10) X(Memo6) X(CheckBox2)               \
     X(Edit6) X(Image3_2P) X(Image3_2M) X(StringGrid2) X(Edit11) X(Memo4) X(CheckBox4)               \
-    X(ComboBox1) X(Image3_TestMail)                                                                 \
+    X(ComboBox1) X(Image3_TestMail) X(Edit12)                                                       \
     /* About page */                                                                                \
     X(Label63) X(Label65)                                                                           \
     /* hidden text holders */                                                                       \

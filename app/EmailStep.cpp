@@ -12,16 +12,17 @@ namespace {
 struct Key {
     const char* key;
     const char* control;  // the field, or "" for the switches and the list
-    std::size_t limit;    // characters the field takes (0: any)
+    std::size_t limit;    // bytes the field takes (0: any)
 };
 
-const std::array<Key, 14> kKeys = {{
+const std::array<Key, 15> kKeys = {{
     {"port", names::Edit1, kPortLimit},
     {"host", names::Edit2, kHostLimit},
     {"name", names::Edit3, kNameLimit},
     {"addr", names::Edit4, kAddressLimit},
     {"timeout", names::Edit5, kTimeoutLimit},
     {"password", names::Edit8, kPasswordLimit},
+    {"login-name", names::Edit12, kLoginNameLimit},
     {"subject1", names::Edit10, kSubjectLimit},
     {"contents1", names::Memo6, kContentsLimit},
     {"subject2", names::Edit11, kSubjectLimit},
@@ -85,7 +86,10 @@ bool addField(EmailStep& out, std::vector<std::string>& seen, const std::string&
 
 // Why a value cannot go into its field; "" when it can.
 std::string valueRefusal(const std::string& key, const std::string& value, std::size_t limit, const std::string& who) {
-    if (limit && value.size() > limit) return who + ": " + key + " takes at most " + std::to_string(limit) + " bytes";
+    // Bytes, as the settings hold them: a character outside ASCII takes two to four.
+    if (limit && value.size() > limit)
+        return who + ": " + key + " takes at most " + std::to_string(limit) + " bytes (UTF-8), not " +
+               std::to_string(value.size());
     const bool contents = key.rfind("contents", 0) == 0;
     if (hasControlCharacter(value, contents)) return who + ": " + key + " holds a control character";
     const bool address = key == "to" || key == "addr";

@@ -2,9 +2,9 @@
 // "email key=value ..." and raid-gui-monitor's --set key=value ... Both type into the
 // page's fields and press OK, so the settings are saved exactly as the page saves them.
 //
-// Keys: port, host, name, addr, timeout, login, password, to (repeatable: the list
-// becomes exactly these addresses), subject1, contents1, subject2, contents2, nomail1,
-// nomail2, security. login and nomail take on|off, security none|starttls|tls; port
+// Keys: port, host, name, addr, timeout, login, password, login-name, to (repeatable:
+// the list becomes exactly these addresses), subject1, contents1, subject2, contents2,
+// nomail1, nomail2, security. login and nomail take on|off, security none|starttls|tls; port
 // and timeout are numbers as typed in the field. A value with blanks is written in
 // double quotes, where \n is a line break, \" a quote and \\ a backslash. Each value is
 // bounded as the page's field is (checkEmailStep).

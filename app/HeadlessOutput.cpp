@@ -6,6 +6,17 @@
 
 namespace raid {
 
+namespace {
+
+// Characters of UTF-8 text: every byte but those that continue a character.
+std::size_t characters(const std::string& text) {
+    std::size_t n = 0;
+    for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return n;
+}
+
+}  // namespace
+
 std::string escapeText(const std::string& text) {
     std::string out;
     out.reserve(text.size());
@@ -55,7 +66,7 @@ void HeadlessOutput::watchControls(Controls& controls) {
         const ControlState& s = change.state;
         switch (change.prop) {
             case Prop::Text:
-                output(change.control, change.control == names::Edit8 ? std::string(s.text.size(), '*') : s.text);
+                output(change.control, change.control == names::Edit8 ? std::string(characters(s.text), '*') : s.text);
                 break;
             case Prop::Visible: output(change.control, s.visible ? "shown" : "hidden"); break;
             case Prop::Enabled: output(change.control, s.enabled ? "enabled" : "disabled"); break;

@@ -102,7 +102,8 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     }
     ControlState hiddenPanel;
     hiddenPanel.visible = false;
-    for (const char* name : {names::Panel11, names::UpgradePanel, names::Edit8}) controls_.declare(name, hiddenPanel);
+    for (const char* name : {names::Panel11, names::UpgradePanel, names::Edit8, names::Edit12})
+        controls_.declare(name, hiddenPanel);
     ControlState box;
     box.text = "Device1";
     controls_.declare(names::CheckBox1, box);
@@ -504,8 +505,9 @@ void MainForm::CheckBoxClick(const std::string& control, bool checked) {
 // Typed text goes into the engine's picture of the control, where the handlers read
 // it back; the E-mail page marks its fields as changed.
 void MainForm::EditChange(const std::string& control, const std::string& text) {
+    const std::string before = controls_.text(control);
     controls_.setText(control, text);
-    emailPage_.editChanged(control);
+    emailPage_.editChanged(control, before);
 }
 
 void MainForm::SelectCell(const std::string& control, int row) {

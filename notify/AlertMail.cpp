@@ -43,6 +43,7 @@ SmtpSettings smtpSettings(const NotificationSettings& s) {
     out.senderName = s.senderName();
     out.senderAddress = s.senderAddress();
     out.password = s.password();
+    out.loginName = s.loginName;
     out.timeout = s.timeout();
     out.recipients = s.recipients;
     return out;

@@ -13,7 +13,7 @@ constexpr EmailField kConnection[6] = {EmailField::Port,    EmailField::Host,   
 std::uint8_t dirtyBit(EmailField f) {
     for (std::size_t i = 0; i < 6; ++i)
         if (kConnection[i] == f) return static_cast<std::uint8_t>(1u << i);
-    return 0;
+    return f == EmailField::LoginName ? kDirtyLoginName : 0;
 }
 
 std::string joined(const std::vector<std::string>& lines) {
@@ -31,6 +31,7 @@ std::size_t emailFieldLimit(EmailField field) {
         case EmailField::Name: return kNameLimit;
         case EmailField::Timeout: return kTimeoutLimit;
         case EmailField::Password: return kPasswordLimit;
+        case EmailField::LoginName: return kLoginNameLimit;
         case EmailField::Address:
         case EmailField::NewAddress1:
         case EmailField::NewAddress2: return kAddressLimit;
@@ -56,6 +57,24 @@ std::string enteredText(EmailField field, const std::string& text) {
     return cutToLimit(clean, limit);
 }
 
+std::string entryRefusal(EmailField field, const std::string& text) {
+    if (field != EmailField::Password) return "";
+    const auto bytes = static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return !hasControlCharacter(std::string_view(&c, 1)); }));
+    if (bytes <= kPasswordLimit) return "";
+    return "SMTP Login Authentication password takes at most " + std::to_string(kPasswordLimit) +
+           " bytes (UTF-8), not " + std::to_string(bytes) + "; it was not changed";
+}
+
+std::string EmailPageModel::typed(EmailField field, const std::string& before, const std::string& text) {
+    if (const std::string why = entryRefusal(field, text); !why.empty()) {
+        view_.message(why, "E-Mail Message");
+        return before;
+    }
+    fieldChanged(field);
+    return enteredText(field, text);
+}
+
 void EmailPageModel::setField(EmailField field, const std::string& text) {
     // A change of a connection field marks it, whoever made it; the same text is no change.
     if (view_.text(field) == text) return;
@@ -78,6 +97,7 @@ SettingsEdits EmailPageModel::edits() {
     e.noMailKind2 = view_.checked(EmailBox::NoMail2);
     e.working = working_;
     e.security = securityFromName(view_.text(EmailField::Security)).value_or(shown_.security);
+    e.loginName = view_.text(EmailField::LoginName);
     e.subject = {view_.text(EmailField::Subject1), view_.text(EmailField::Subject2)};
     e.contents = {view_.text(EmailField::Contents1), view_.text(EmailField::Contents2)};
     e.dirty = dirty_;
@@ -103,6 +123,7 @@ void EmailPageModel::fill(const NotificationSettings& s, bool boxes) {
 void EmailPageModel::fillFields(const NotificationSettings& s, bool boxes) {
     if (s.SettingsKeyExists) {
         for (std::size_t i = 0; i < 6; ++i) setField(kConnection[i], s.connection[i]);
+        setField(EmailField::LoginName, s.loginName);
         if (boxes) {
             view_.setChecked(EmailBox::NoMail1, (s.suppressMask & 1) != 0);
             view_.setChecked(EmailBox::NoMail2, (s.suppressMask & 2) != 0);
@@ -110,7 +131,7 @@ void EmailPageModel::fillFields(const NotificationSettings& s, bool boxes) {
         view_.setText(EmailField::Security, kSecurityNames[std::min<std::size_t>(s.security, kSecurityTls)]);
         const bool login = (s.authState & 1) != 0;
         view_.setChecked(EmailBox::Login, login);
-        view_.setPasswordVisible(login);
+        view_.setLoginFieldsVisible(login);
         view_.setText(EmailField::Subject1, s.subjectLine(1));
         view_.setText(EmailField::Subject2, s.subjectLine(2));
         view_.setText(EmailField::Contents1, joined(s.contents[0]));
@@ -122,7 +143,7 @@ void EmailPageModel::fillFields(const NotificationSettings& s, bool boxes) {
         setField(EmailField::Timeout, "0");
         view_.setText(EmailField::Security, kSecurityNames[kSecurityNone]);
         view_.setChecked(EmailBox::Login, false);
-        view_.setPasswordVisible(false);
+        view_.setLoginFieldsVisible(false);
     }
 }
 
@@ -165,7 +186,7 @@ void EmailPageModel::selectRow(int grid, int row) {
     view_.setText(grid == 1 ? EmailField::NewAddress2 : EmailField::NewAddress1, text);
 }
 
-void EmailPageModel::loginSwitched(bool on) { view_.setPasswordVisible(on); }
+void EmailPageModel::loginSwitched(bool on) { view_.setLoginFieldsVisible(on); }
 
 std::string EmailPageModel::save(NotificationSettings& s, SettingsStore& store) {
     if (view_.text(EmailField::Port).empty()) setField(EmailField::Port, "25");

@@ -30,6 +30,7 @@ enum class EmailField {
     Grid,       // both grids: the working list, one row per line
     Working,    // the hidden list holding the working copy
     Security,   // ComboBox1: one of kSecurityNames
+    LoginName,  // Edit12, shown with the password; "" logs in with the address before "@"
 };
 
 enum class EmailBox { Login, NoMail1, NoMail2 };  // CheckBox8, CheckBox2, CheckBox4
@@ -41,7 +42,8 @@ public:
     virtual void setText(EmailField field, const std::string& text) = 0;
     virtual bool checked(EmailBox box) = 0;
     virtual void setChecked(EmailBox box, bool on) = 0;
-    virtual void setPasswordVisible(bool visible) = 0;
+    // The password and the login name, shown only while login is on.
+    virtual void setLoginFieldsVisible(bool visible) = 0;
     virtual void message(const std::string& text, const std::string& caption) = 0;
 };
 
@@ -53,6 +55,9 @@ std::size_t emailFieldLimit(EmailField field);
 // Text typed or pasted into a field as the field takes it: control characters left
 // out (a memo keeps line feeds and tabs), cut to the field's limit.
 std::string enteredText(EmailField field, const std::string& text);
+// Why `text` may not go into `field` at all ("" when it may): a password longer than
+// the record holds. A cut would store, and send, another password than the one typed.
+std::string entryRefusal(EmailField field, const std::string& text);
 
 class EmailPageModel {
 public:
@@ -74,6 +79,10 @@ public:
     void loginSwitched(bool on);
     // A connection field's text changed (the user's typing or the system's).
     void fieldChanged(EmailField field);
+    // The user typed or pasted `text` into `field`, which held `before`: what the field
+    // is to hold now. Text the field cannot take whole is cut (enteredText); where a
+    // cut is no answer (entryRefusal) the field keeps `before` and a box says why.
+    std::string typed(EmailField field, const std::string& before, const std::string& text);
     // Image3_OKClick. Returns "" or the error text the save ended with (shown already).
     std::string save(NotificationSettings& s, SettingsStore& store);
     // Image3_IgnoreClick.

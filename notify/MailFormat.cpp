@@ -85,6 +85,10 @@ std::string base64(std::string_view bytes) {
     return out;
 }
 
+std::string loginName(std::string_view configured, std::string_view senderAddress) {
+    return configured.empty() ? loginName(senderAddress) : std::string(configured);
+}
+
 std::string loginName(std::string_view senderAddress) {
     return std::string(senderAddress.substr(0, senderAddress.find('@')));
 }

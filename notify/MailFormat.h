@@ -22,6 +22,8 @@ std::string base64(std::string_view bytes);
 // The SMTP login name: the sender address up to, not including, its first "@" (the
 // whole address when it has none).
 std::string loginName(std::string_view senderAddress);
+// The login name set of its own (`configured`), else the one the sender address gives.
+std::string loginName(std::string_view configured, std::string_view senderAddress);
 
 // Whether an address holds a byte outside ASCII: such an address (RFC 6531) travels
 // only to a server that offers SMTPUTF8, and then with SMTPUTF8 on MAIL FROM.

@@ -48,7 +48,8 @@ const std::size_t kFieldLimits[6] = {kPortLimit, kHostLimit, kNameLimit, kAddres
 
 // Why a value this save writes may not be saved; "" when it may.
 std::string refusal(const std::string& label, const std::string& value, std::size_t limit, bool lines = false) {
-    if (value.size() > limit) return label + " takes at most " + std::to_string(limit) + " bytes; nothing was saved";
+    if (value.size() > limit)
+        return label + " takes at most " + std::to_string(limit) + " bytes (UTF-8); nothing was saved";
     if (hasControlCharacter(value, lines)) return label + " holds a control character; nothing was saved";
     return "";
 }
@@ -58,6 +59,8 @@ std::string checkEdits(const SettingsEdits& e, const SettingsEdits& shown) {
         if (e.fields[i] == shown.fields[i]) continue;
         if (auto why = refusal(kFieldLabels[i], e.fields[i], kFieldLimits[i]); !why.empty()) return why;
     }
+    if (e.loginName != shown.loginName)
+        if (auto why = refusal("Login Name", e.loginName, kLoginNameLimit); !why.empty()) return why;
     if (e.working != shown.working) {
         if (e.working.size() > kMaxRecipients)
             return "At most " + std::to_string(kMaxRecipients) + " recipients; nothing was saved";
@@ -120,6 +123,7 @@ SettingsEdits shownEdits(const NotificationSettings& s) {
     e.noMailKind1 = (s.suppressMask & 1) != 0;
     e.noMailKind2 = (s.suppressMask & 2) != 0;
     e.security = std::min(s.security, kSecurityTls);
+    e.loginName = s.loginName;
     e.working = s.recipients;
     e.subject = {s.subjectLine(1), s.subjectLine(2)};
     e.contents = {joinedLines(s.contents[0]), joinedLines(s.contents[1])};
@@ -160,7 +164,9 @@ Unscrambled unscramble(const ScrambledPassword& r) {
 
 ScrambledPassword scramble(const std::string& password, std::uint8_t key, bool loginOn) {
     ScrambledPassword r{};
-    const std::size_t n = std::min(password.size(), kPasswordLimit);
+    // The entry refuses longer passwords; one read from a record of another program
+    // may hold 16 bytes, and is then cut where a character begins.
+    const std::size_t n = cutToLimit(password, kPasswordLimit).size();
     unsigned sum = 0;
     for (std::size_t i = 0; i < 16; ++i) {
         const auto v = static_cast<std::uint8_t>(i < n ? static_cast<std::uint8_t>(password[i]) + i : i);
@@ -292,6 +298,7 @@ void SettingsStore::load(NotificationSettings& s, const std::function<void()>& t
 
     for (auto& field : s.connection) field.clear();
     for (std::size_t i = 0; i < 5; ++i) s.connection[i] = readText(kTextValues[i]);
+    s.loginName = readText("LoginName");
 
     const auto record = typed("ProductID", RegType::Binary, 18);
     if (record) {
@@ -373,6 +380,7 @@ std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e, const
     }
     // Written only when it changes, so a store that never had it stays as it was.
     if (e.security != shown.security) updates.push_back(SettingsUpdate::set("Security", RegValue::number(e.security)));
+    if (e.loginName != shown.loginName) updates.push_back(SettingsUpdate::set("LoginName", RegValue::sz(e.loginName)));
 
     const ScrambledPassword record = scramble(e.fields[kPassword], s.keyByte, e.loginOn);
     const RegValue recordValue = RegValue::binary({record.begin(), record.end()});
@@ -442,6 +450,7 @@ std::string SettingsStore::save(NotificationSettings& s, SettingsEdits& e, const
     }
     if (const auto mask = port_.read("EMailSend"); mask && mask->type == RegType::Dword) s.suppressMask = mask->dword;
     if (e.security != shown.security) s.security = e.security;
+    if (e.loginName != shown.loginName) s.loginName = e.loginName;
     s.loaded = false;
     s.SettingsKeyExists = true;
     return "";

@@ -25,6 +25,8 @@ inline constexpr std::size_t kMaxRecipients = 10;
 // What each value takes at most, in bytes (UTF-8). Together they stay far inside the
 // size a settings file or a text file may have to be read at all (1 MiB), so whatever
 // is saved reads back.
+// The password record holds 15 bytes of password: a longer one is refused where it is
+// entered, never cut (a cut would send another password than the user typed).
 inline constexpr std::size_t kPasswordLimit = 15;
 inline constexpr std::size_t kTimeoutLimit = 2;
 inline constexpr std::size_t kPortLimit = 5;
@@ -32,6 +34,8 @@ inline constexpr std::size_t kHostLimit = 255;  // the longest name the DNS has
 inline constexpr std::size_t kNameLimit = 255;
 // An address (the sender's, which also gives the login name, and each recipient's).
 inline constexpr std::size_t kAddressLimit = 254;
+// A login name of its own: servers whose accounts are addresses take a whole one.
+inline constexpr std::size_t kLoginNameLimit = kAddressLimit;
 inline constexpr std::size_t kSubjectLimit = 1000;
 inline constexpr std::size_t kContentsLimit = 64 * 1024;
 
@@ -51,7 +55,7 @@ enum ConnectionField : std::size_t { kPort, kHost, kSenderName, kSenderAddress, 
 
 // dirty bits.
 constexpr std::uint8_t kDirtyPort = 0x01, kDirtyHost = 0x02, kDirtyName = 0x04, kDirtyAddress = 0x08,
-                       kDirtyTimeout = 0x10, kDirtyPassword = 0x20;
+                       kDirtyTimeout = 0x10, kDirtyPassword = 0x20, kDirtyLoginName = 0x40;
 
 // How the mail connection is protected ("Security", a dword: 0 none, 1 STARTTLS, 2 TLS
 // from the first byte). A store without the value reads as 0, the dialogue of old.
@@ -66,6 +70,9 @@ struct NotificationSettings {
     std::uint8_t authState = 0;             // 0 off, 1 on, 2 stored record invalid (off)
     std::uint32_t suppressMask = 0;         // bit k-1: no mail for alerts of kind k
     std::uint32_t security = kSecurityNone;
+    // The SMTP login name ("LoginName"); "" (and a store without the value) means the
+    // sender address up to its "@".
+    std::string loginName;
     std::int32_t recipientCount = 0;
     std::vector<std::string> recipients;
     std::string filePath;                             // ends in the folder separator
@@ -110,6 +117,7 @@ struct SettingsEdits {
     bool noMailKind1 = false;           // CheckBox2
     bool noMailKind2 = false;           // CheckBox4
     std::uint32_t security = kSecurityNone;  // ComboBox1
+    std::string loginName;              // Edit12, shown with the password
     std::vector<std::string> working;   // the working recipient list
     std::array<std::string, 2> subject;   // Edit10, Edit11
     std::array<std::string, 2> contents;  // Memo6, Memo4 (lines joined with "\n")

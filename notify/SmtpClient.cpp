@@ -297,14 +297,16 @@ bool SmtpClient::transmit(const SmtpSettings& settings, const SmtpMessage& messa
     if (loginEnabled_ && !loggedIn_) {
         if (authMethods_.count("LOGIN") != 0) {
             if (!loginStep("auth LOGIN", 334, "AUTH LOGIN", error)) return false;
-            if (!loginStep(base64(loginName(settings.senderAddress)), 334, "AUTH LOGIN", error)) return false;
+            if (!loginStep(base64(loginName(settings.loginName, settings.senderAddress)), 334, "AUTH LOGIN", error))
+                return false;
             secrets_ = {base64(settings.password), settings.password};
             if (!loginStep(base64(settings.password), 235, "AUTH LOGIN", error)) return false;
         } else if (authMethods_.count("PLAIN") != 0) {
             // One line: no identity to act for, the login name and the password, each
             // after a NUL, in Base64.
-            const std::string plain = base64(std::string(1, '\0') + loginName(settings.senderAddress) +
-                                             std::string(1, '\0') + settings.password);
+            const std::string plain =
+                base64(std::string(1, '\0') + loginName(settings.loginName, settings.senderAddress) +
+                       std::string(1, '\0') + settings.password);
             secrets_ = {plain, base64(settings.password), settings.password};
             if (!loginStep("AUTH PLAIN " + plain, 235, "AUTH PLAIN", error)) return false;
         } else {

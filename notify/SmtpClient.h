@@ -50,7 +50,8 @@ struct SmtpSettings {
     std::string smtpPort;  // decimal text as typed ("25")
     std::uint8_t authState = 0;  // bit 0: log in (AUTH LOGIN, else AUTH PLAIN; neither: no mail)
     std::string senderName;
-    std::string senderAddress;  // also gives the login name (before the first "@")
+    std::string senderAddress;  // also gives the login name (before the first "@")...
+    std::string loginName;      // ... unless this one is set
     std::string password;
     std::string timeout;  // seconds as typed; "" or "0": kSmtpDefaultTimeoutSeconds
     std::vector<std::string> recipients;

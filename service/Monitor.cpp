@@ -103,9 +103,9 @@ std::string monitorUsage(const std::string& program) {
            "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
            "       " + program + " --set key=value ... [--settings FILE]\n"
            "       " + program + " --test-mail [--settings FILE]\n"
-           "Keys of --set: host port name addr timeout login password to (repeat it: the list becomes\n"
-           "these addresses) security (none, starttls, tls) subject1 contents1 subject2 contents2\n"
-           "nomail1 nomail2; login and nomail take on or off.\n";
+           "Keys of --set: host port name addr timeout login password login-name to (repeat it: the\n"
+           "list becomes these addresses) security (none, starttls, tls) subject1 contents1 subject2\n"
+           "contents2 nomail1 nomail2; login and nomail take on or off.\n";
 }
 
 int Monitor::run(const MonitorOptions& options) {

@@ -18,7 +18,7 @@ constexpr FieldName kFields[] = {
     {EmailField::Subject1, names::Edit10},     {EmailField::Subject2, names::Edit11},
     {EmailField::Contents1, names::Memo6},     {EmailField::Contents2, names::Memo4},
     {EmailField::Grid, names::StringGrid1},    {EmailField::Working, names::Memo7},
-    {EmailField::Security, names::ComboBox1},
+    {EmailField::Security, names::ComboBox1},  {EmailField::LoginName, names::Edit12},
 };
 
 const char* boxControl(EmailBox box) {
@@ -65,7 +65,10 @@ bool EmailPage::checked(EmailBox box) { return form_.controls().checked(boxContr
 
 void EmailPage::setChecked(EmailBox box, bool on) { form_.controls().setChecked(boxControl(box), on); }
 
-void EmailPage::setPasswordVisible(bool visible) { form_.controls().setVisible(names::Edit8, visible); }
+void EmailPage::setLoginFieldsVisible(bool visible) {
+    form_.controls().setVisible(names::Edit8, visible);
+    form_.controls().setVisible(names::Edit12, visible);
+}
 
 void EmailPage::message(const std::string& t, const std::string& caption) { form_.messageBox(t, caption); }
 
@@ -85,15 +88,14 @@ void EmailPage::selectSubPage(int index) {
     model_.showSubPage();
 }
 
-bool EmailPage::editChanged(const std::string& control) {
+bool EmailPage::editChanged(const std::string& control, const std::string& before) {
     for (const auto& f : kFields) {
         if (control != f.control) continue;
         // The field's own rules hold whatever sends the text (a paste, a scenario): no
         // control character, no more than the field takes.
         const std::string t = form_.controls().text(control);
-        const std::string entered = enteredText(f.field, t);
+        const std::string entered = model_.typed(f.field, before, t);
         if (entered != t) form_.controls().setText(control, entered);
-        model_.fieldChanged(f.field);
         return true;
     }
     return false;

@@ -25,7 +25,8 @@ public:
     void selectSubPage(int index);
     // The window's typing, check boxes and grid rows on this page. False when the
     // control is not one of the page's.
-    bool editChanged(const std::string& control);
+    // `before`: the control's text before this change.
+    bool editChanged(const std::string& control, const std::string& before);
     bool checkBoxClicked(const std::string& control, bool checked);
     bool cellSelected(const std::string& control, int row);
 
@@ -37,7 +38,7 @@ private:
     void setText(EmailField field, const std::string& text) override;
     bool checked(EmailBox box) override;
     void setChecked(EmailBox box, bool on) override;
-    void setPasswordVisible(bool visible) override;
+    void setLoginFieldsVisible(bool visible) override;
     void message(const std::string& text, const std::string& caption) override;
 
     void okClick();

@@ -60,6 +60,10 @@ TEST(EmailStep, EveryValueIsBoundedWhereItIsEntered) {
         {"subject2=\"a\\nb\"", "subject2 holds a control character"},
         {"to=\"c d@e\"", "'c d@e' is no address"},
         {"to=a@b" + eleven, "at most 10 recipients (12 given)"},
+        // Bytes, not characters: 12 Cyrillic letters are 24 bytes.
+        {"password=парольпароль", "password takes at most 15 bytes (UTF-8), not 24"},
+        {"login-name=" + std::string(255, 'n'), "login-name takes at most 254 bytes (UTF-8), not 255"},
+        {"login-name=\"ops\nx\"", "login-name holds a control character"},
     };
     for (const auto& [text, why] : bad) {
         EmailStep s;
@@ -81,9 +85,19 @@ TEST(EmailStep, EveryValueIsBoundedWhereItIsEntered) {
     std::string body;
     while (body.size() < (1u << 20)) body += "line \xE2\x82\xAC\n";
     f.EditChange(names::Memo6, body);
+    // A password is never cut: one longer than its 15 bytes is refused whole, and the
+    // field keeps what it held.
+    f.EditChange(names::Edit8, "пароль1");
+    f.EditChange(names::Edit8, "парольпароль");
+    EXPECT_EQ(f.controls().text(names::Edit8), "пароль1");
     f.Click(names::Image3_OK);
     r.runUntil(3);
-    EXPECT_TRUE(r.linesWith("MessageBox[E-Mail Message]").empty());
+    const auto boxes = r.linesWith("MessageBox[E-Mail Message]");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("MessageBox[E-Mail Message] SMTP Login Authentication password takes at most 15 bytes "
+                            "(UTF-8), not 24; it was not changed"),
+              std::string::npos)
+        << boxes[0];
 
     // The next start reads every value back.
     test::ScenarioKit next;
@@ -96,6 +110,7 @@ TEST(EmailStep, EveryValueIsBoundedWhereItIsEntered) {
     EXPECT_EQ(s.smtpHost(), std::string(255, 'h'));
     EXPECT_EQ(s.senderName(), "OpsRSET \xC3\xA9quipe");
     EXPECT_EQ(s.subjectLine(1), std::string(1000, 's'));
+    EXPECT_EQ(s.password(), "пароль1");
     std::size_t bytes = 0;
     const std::string whole = "line \xE2\x82\xAC";
     for (std::size_t i = 0; i < s.contents[0].size(); ++i) {
@@ -114,7 +129,7 @@ TEST(EmailStep, EveryValueIsBoundedWhereItIsEntered) {
 TEST(EmailStep, TheStepSavesThroughThePageAndAHashInQuotesIsNoComment) {
     test::ScenarioKit kit;
     kit.line("0 disk 0");
-    kit.line(R"(1 email host=mail.example port=2525 name="Ops # night shift" addr=ops@example.org login=on password=s3cret to=a@x to=b@x subject1="Disk # 1" nomail2=on # the comment)");
+    kit.line(R"(1 email host=mail.example port=2525 name="Ops # night shift" addr=ops@example.org login=on password=пароль1 login-name=ops@example.org to=a@x to=b@x subject1="Disk # 1" nomail2=on # the comment)");
     kit.line("2 email to=c@x");  // the list becomes exactly this
     sim::SimRunner& r = kit.run(3);
     ASSERT_EQ(kit.loadError, "");
@@ -123,12 +138,19 @@ TEST(EmailStep, TheStepSavesThroughThePageAndAHashInQuotesIsNoComment) {
     EXPECT_EQ(s.smtpHost(), "mail.example");
     EXPECT_EQ(s.smtpPort(), "2525");
     EXPECT_EQ(s.senderName(), "Ops # night shift");
-    EXPECT_EQ(s.password(), "s3cret");
+    EXPECT_EQ(s.password(), "пароль1");
+    EXPECT_EQ(s.loginName, "ops@example.org");
     EXPECT_EQ(s.authState, 1);
     EXPECT_EQ(s.suppressMask, 2u);
     EXPECT_EQ(s.recipients, std::vector<std::string>{"c@x"});
     EXPECT_EQ(s.subjectLine(1), "Disk # 1");
-    for (const auto& l : r.lines()) EXPECT_EQ(l.find("s3cret"), std::string::npos) << l;
+    for (const auto& l : r.lines()) EXPECT_EQ(l.find("пароль"), std::string::npos) << l;
+    // The masked field shows a star per character, not per byte; the login name field
+    // shows with the password.
+    EXPECT_FALSE(r.linesWith("Edit8 *******").empty());
+    EXPECT_TRUE(r.linesWith("Edit8 ********").empty());
+    EXPECT_FALSE(r.linesWith("Edit12 shown").empty());
+    EXPECT_FALSE(r.linesWith("Edit12 ops@example.org").empty());
 }
 
 TEST(EmailStep, ARefusedStepNamesItsLine) {

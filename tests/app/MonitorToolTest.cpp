@@ -268,6 +268,8 @@ TEST_F(MonitorTool, SetChecksEveryWordFirstAndSavesAllOrNothing) {
         {"host=" + std::string(256, 'h'), "host takes at most 255 bytes"},
         {"subject1=" + std::string(1001, 's'), "subject1 takes at most 1000 bytes"},
         {eleven, "at most 10 recipients (11 given)"},
+        {"password=парольпароль", "password takes at most 15 bytes (UTF-8), not 24"},
+        {"'login-name=ops" + crlf + "AUTH PLAIN'", "login-name holds a control character"},
     };
     for (const auto& [words, says] : cases) {
         const test::ToolResult r = monitor("--set " + words + " --settings " + file);
@@ -672,6 +674,39 @@ TEST_F(MonitorTool, AsRootItWritesNothingIntoAFolderAnotherUserCanWriteNorThroug
         EXPECT_EQ(st.st_uid, kOtherUid) << entry.path();
     }
     EXPECT_EQ(entries, planted);
+}
+
+// A server whose accounts are whole addresses refuses the name the sender address gives;
+// the login name of its own is taken, and a password outside ASCII arrives as typed. A
+// file that never had the new value stays as it was until the value is set.
+TEST_F(MonitorTool, ALoginNameOfItsOwnAndAPasswordOutsideAsciiReachTheServer) {
+    const std::string python = PythonSmtpServer::python();
+    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd is not installed";
+    PythonSmtpServer smtp;
+    ASSERT_TRUE(smtp.start(python, {"--auth", "--expect-login", "ops@example.org:пароль1"}));
+    const std::string file = kit.dir() + "/settings.reg", port = std::to_string(smtp.port);
+    test::ToolResult r = monitor("--set host=127.0.0.1 port=" + port +
+                                 " addr=ops@example.org login=on password=пароль1 to=owner@example.org --settings " +
+                                 file);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string before = slurp(file);
+    EXPECT_EQ(before.find("LoginName"), std::string::npos) << before;
+    ASSERT_EQ(monitor("--set login-name= port=" + port + " --settings " + file).status, 0);
+    EXPECT_EQ(slurp(file), before);
+
+    r = monitor("--test-mail --settings " + file);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("AUTH LOGIN refused (535)"), std::string::npos) << r.err;
+    EXPECT_TRUE(smtp.received().empty());
+
+    ASSERT_EQ(monitor("--set login-name=ops@example.org --settings " + file).status, 0);
+    EXPECT_NE(slurp(file).find("\"LoginName\"=\"ops@example.org\""), std::string::npos) << slurp(file);
+    r = monitor("--test-mail --settings " + file);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].login, "ops@example.org");
+    EXPECT_EQ(mails[0].password, "пароль1");
 }
 
 TEST_F(MonitorMail, TestMailReachesTheServerOrSaysWhyNot) {

@@ -38,6 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (raid::hasControlCharacter(value, key.rfind("contents", 0) == 0)) std::abort();
                 if (key == "port" && !value.empty() && (std::stol(value) < 1 || std::stol(value) > 65535)) std::abort();
                 if (key == "addr" && !value.empty() && !raid::isPlainAddress(value)) std::abort();
+                // The password record holds 15 bytes: what is taken fits whole.
+                if (key == "password" && value.size() > raid::kPasswordLimit) std::abort();
+                if (key == "login-name" && value.size() > raid::kLoginNameLimit) std::abort();
             }
             std::size_t given = 0;
             for (const auto& address : step.to) {

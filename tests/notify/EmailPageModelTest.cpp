@@ -19,7 +19,7 @@ struct Page final : EmailPageView {
     void setText(EmailField f, const std::string& t) override { texts[f] = t; }
     bool checked(EmailBox b) override { return boxes[b]; }
     void setChecked(EmailBox b, bool on) override { boxes[b] = on; }
-    void setPasswordVisible(bool v) override { passwordVisible = v; }
+    void setLoginFieldsVisible(bool v) override { passwordVisible = v; }
     void message(const std::string& t, const std::string& c) override { messages.push_back(c + ": " + t); }
 };
 
@@ -48,6 +48,7 @@ TEST_F(EmailPageTest, OpeningFillsEveryFieldFromTheSettings) {
     s.SettingsKeyExists = true;
     s.connection = {"587", "mail.example", "Ann", "ann@example.org", "15", "pw"};
     s.authState = 1;
+    s.loginName = "ann@example.org";
     s.suppressMask = 2;
     s.recipients = {"a@x", "b@x"};
     s.subjects[0] = {"first line", "second line"};
@@ -55,6 +56,7 @@ TEST_F(EmailPageTest, OpeningFillsEveryFieldFromTheSettings) {
     model.open(s);
     EXPECT_EQ(page.texts[EmailField::Host], "mail.example");
     EXPECT_EQ(page.texts[EmailField::Password], "pw");
+    EXPECT_EQ(page.texts[EmailField::LoginName], "ann@example.org");
     EXPECT_TRUE(page.boxes[EmailBox::Login]);
     EXPECT_TRUE(page.passwordVisible);
     EXPECT_FALSE(page.boxes[EmailBox::NoMail1]);
@@ -135,16 +137,31 @@ TEST_F(EmailPageTest, SaveFillsTheDefaultsAndReportsAFailedWrite) {
     page.texts[EmailField::Timeout] = "";
     // More than the field takes, put there past its entry: refused, nothing saved.
     page.texts[EmailField::Password] = std::string(20, 'p');
-    EXPECT_EQ(model.save(s, store), "SMTP Login Authentication password takes at most 15 bytes; nothing was saved");
+    EXPECT_EQ(model.save(s, store),
+              "SMTP Login Authentication password takes at most 15 bytes (UTF-8); nothing was saved");
     EXPECT_EQ(key.writes, 0);
-    // Typed, the field takes what it can hold.
-    type(EmailField::Password, enteredText(EmailField::Password, std::string(20, 'p')));
+    // Typed, a password is counted in bytes, as the record holds it, and one that does
+    // not fit is refused whole: "парольпароль" is 12 characters, 24 bytes. A cut one
+    // would be another password.
+    page.texts[EmailField::Password] = "";
+    EXPECT_EQ(model.typed(EmailField::Password, "", "парольпароль"), "");
+    ASSERT_EQ(page.messages.size(), 2u);
+    EXPECT_EQ(page.messages[1],
+              "E-Mail Message: SMTP Login Authentication password takes at most 15 bytes (UTF-8), not 24; it was "
+              "not changed");
+    EXPECT_EQ(model.dirty() & kDirtyPassword, 0);
+    type(EmailField::Password, model.typed(EmailField::Password, "", "пароль1"));  // 13 bytes
+    // The login name of its own is a field like the others.
+    type(EmailField::LoginName, model.typed(EmailField::LoginName, "", "ops\r\n@example.org"));
+    EXPECT_EQ(page.texts[EmailField::LoginName], "ops@example.org");
     ASSERT_EQ(model.save(s, store), "");
     EXPECT_EQ(page.texts[EmailField::Port], "25");
     EXPECT_EQ(page.texts[EmailField::Timeout], "0");
-    EXPECT_EQ(model.dirty() & (kDirtyPort | kDirtyTimeout), kDirtyPort | kDirtyTimeout);
+    EXPECT_EQ(model.dirty() & (kDirtyPort | kDirtyTimeout | kDirtyPassword | kDirtyLoginName),
+              kDirtyPort | kDirtyTimeout | kDirtyPassword | kDirtyLoginName);
     store.load(s);
-    EXPECT_EQ(s.password(), std::string(15, 'p'));
+    EXPECT_EQ(s.password(), "пароль1");
+    EXPECT_EQ(s.loginName, "ops@example.org");
     // Entry leaves out control characters and never cuts a character in two.
     EXPECT_EQ(enteredText(EmailField::Host, "mail\r\nRSET"), "mailRSET");
     EXPECT_EQ(enteredText(EmailField::Contents1, "a\r\nb\tc\x1b"), "a\nb\tc");
@@ -153,8 +170,8 @@ TEST_F(EmailPageTest, SaveFillsTheDefaultsAndReportsAFailedWrite) {
     key.failOn = "SMTP";
     type(EmailField::Host, "mail.example");
     EXPECT_EQ(model.save(s, store), "Access is denied.");
-    ASSERT_EQ(page.messages.size(), 2u);
-    EXPECT_EQ(page.messages[1], "E-Mail Message: Access is denied.");
+    ASSERT_EQ(page.messages.size(), 3u);
+    EXPECT_EQ(page.messages[2], "E-Mail Message: Access is denied.");
 }
 
 }  // namespace

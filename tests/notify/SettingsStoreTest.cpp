@@ -99,6 +99,10 @@ TEST_F(Store, PasswordRecordKeepsFifteenCharactersAndTheLoginSwitchInByte17) {
     // Longer input is cut to the field's limit; an empty password reads back empty.
     EXPECT_EQ(unscramble(scramble(pw + "XYZ", 0, true)).password, pw);
     EXPECT_EQ(unscramble(scramble("", 0, false)).password, "");
+    // Bytes of UTF-8, as the page and --set count them; a character is never cut in
+    // two, even in a password of 16 bytes from a record of another program.
+    EXPECT_EQ(unscramble(scramble("пароль1", 0x37, true)).password, "пароль1");
+    EXPECT_EQ(unscramble(scramble("abcdefghijklmn\xC3\xA9", 0, true)).password, "abcdefghijklmn");
     // A record whose check byte fits neither state.
     ScrambledPassword broken = on;
     broken[17] ^= 0x40;
@@ -226,22 +230,35 @@ TEST_F(Store, TextFilesThatAreNotRegularOrHugeAreNotRead) {
     EXPECT_EQ(reports.size(), 2u);
 }
 
-TEST_F(Store, SecurityIsWrittenOnlyWhenItChangesAndAnUnknownValueIsNoClearText) {
+TEST_F(Store, SecurityAndLoginNameAreWrittenOnlyWhenTheyChangeAndAnUnknownSecurityIsNoClearText) {
     store.startUp(s, "/tmp/");
     store.load(s, {});
     EXPECT_EQ(s.security, kSecurityNone);  // an older store has no such value
+    EXPECT_EQ(s.loginName, "");            // nor this one: the address gives the name
     SettingsEdits e = edits();
     ASSERT_EQ(store.save(s, e), "");
     EXPECT_FALSE(key.read("Security"));  // unchanged 0: the store stays as older versions wrote it
+    EXPECT_FALSE(key.read("LoginName"));
     e = edits();
     e.security = kSecurityStartTls;
+    e.loginName = "ann@example.org";
     ASSERT_EQ(store.save(s, e), "");
     ASSERT_TRUE(key.read("Security"));
     EXPECT_EQ(key.read("Security")->dword, kSecurityStartTls);
+    EXPECT_EQ(text("LoginName"), "ann@example.org");
     NotificationSettings again;
     store.load(again, {});
     EXPECT_EQ(again.security, kSecurityStartTls);
     EXPECT_EQ(smtpSettings(again).security, kSmtpSecurityStartTls);
+    EXPECT_EQ(smtpSettings(again).loginName, "ann@example.org");
+    // Bounded like the other values; a refused one saves nothing.
+    const int writes = key.writes;
+    SettingsEdits bad = shownEdits(again);
+    bad.loginName = "ann\r\nRSET";
+    EXPECT_EQ(store.save(again, bad), "Login Name holds a control character; nothing was saved");
+    bad.loginName = std::string(kLoginNameLimit + 1, 'n');
+    EXPECT_EQ(store.save(again, bad), "Login Name takes at most 254 bytes (UTF-8); nothing was saved");
+    EXPECT_EQ(key.writes, writes);
 
     key.write("Security", RegValue::number(7));
     reports.clear();

@@ -135,6 +135,13 @@ TEST_F(SmtpClientTest, LoginOnlyWhenEnabledAndAnnounced) {
     EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
     EXPECT_EQ(commands(), (Lines{"ehlo alerthost", "Rset", "AUTH PLAIN " + base64(std::string("\0alice\0s3cret", 13)),
                                  "Mail from:<alice@example.com>", "RCPT to:<ops@example.com>", "Data", ".", "Quit"}));
+    // A login name of its own takes the place of the address's name part.
+    tcp.script = std::make_shared<testing::TcpScript>();
+    settings.loginName = "alice@example.com";
+    script(kGreeting + kEhloPlainOnly + kOk + "235 2.7.0 Ok\r\n" + transaction(false).substr(kOk.size()));
+    EXPECT_TRUE(client.SendAlertMail(settings, message).sent);
+    EXPECT_EQ(commands().at(2), "AUTH PLAIN " + base64(std::string("\0alice@example.com\0s3cret", 25)));
+    settings.loginName.clear();
     // Refused: by the code alone, and for good.
     tcp.script = std::make_shared<testing::TcpScript>();
     script(kGreeting + kEhloPlainOnly + kOk + "535 5.7.8 no such " + base64(std::string("\0alice\0s3cret", 13)) + "\r\n");

@@ -386,7 +386,8 @@ if __name__ == "__main__":
     parsed = parser.parse_args()
     if parsed.expect_login is not None:
         name, _, password = parsed.expect_login.partition(":")
-        EXPECTED_LOGIN = (name.encode("utf-8"), password.encode("utf-8"))
+        # The bytes as given, whatever the locale makes of them.
+        EXPECTED_LOGIN = (os.fsencode(name), os.fsencode(password))
     try:
         asyncio.run(main(parsed))
     except KeyboardInterrupt:
