@@ -119,6 +119,39 @@ TEST_F(AlertMail, EachTryTakesTheSettingsOfItsMomentAndNamesTheAlert) {
         << mails[0].data;
 }
 
+// One mistyped address stops nobody else's alert: the others get it at once, the
+// refusal is named by address, and a recipient the server only put off (450) gets the
+// next try, alone.
+TEST_F(AlertMail, ARefusedRecipientIsNamedAndTheOthersGetTheAlert) {
+    PythonSmtpServer smtp;
+    ASSERT_TRUE(smtp.start(python, {"--refuse-rcpt", "b@x.org", "--defer-rcpt", "c@x.org", "--defer-times", "1"}));
+    scenario(server(smtp.port) + " addr=ann@example.org to=a@x.org to=b@x.org to=c@x.org to=d@x.org", 20);
+    sim::SimRunner& r = kit.run(300);
+    ASSERT_EQ(kit.loadError, "");
+
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 2u);
+    EXPECT_EQ(mails[0].rcptTos, (std::vector<std::string>{"a@x.org", "d@x.org"}));
+    EXPECT_EQ(mails[1].rcptTos, std::vector<std::string>{"c@x.org"});
+    const std::string refused = "b@x.org (550 5.1.1 <b@x.org>: Recipient address rejected)";
+    const std::string putOff = "c@x.org (450 4.2.1 <c@x.org>: Mailbox busy, try again later)";
+    EXPECT_EQ(r.linesWith("attempt=1] [RAID GUI v0.23.7-3 Message]  -> sent, not to " + refused + ", " + putOff +
+                          " (tried again later)")
+                  .size(),
+              1u);
+    EXPECT_EQ(r.linesWith("Mail[kind=1 to=c@x.org attempt=2]").size(), 1u);
+    EXPECT_TRUE(r.linesWith("attempt=3]").empty());
+    EXPECT_FALSE(r.linesWith("Panel4 Not delivered to " + refused + ", " + putOff).empty());
+    const auto day = r.form().eventLog().lines();
+    const auto logged = [&day](const std::string& lead, const std::string& reason) {
+        return std::count_if(day.begin(), day.end(), [&](const std::string& l) {
+            return l.rfind(lead + ": [Device1 P1 Hard Disk Drive fail, event ", 0) == 0 && l.find("] " + reason + ", ") != std::string::npos;
+        });
+    };
+    EXPECT_EQ(logged("Alert mail given up for b@x.org", "550 5.1.1 <b@x.org>: Recipient address rejected"), 1);
+    EXPECT_EQ(logged("Alert mail failed for c@x.org", "450 4.2.1 <c@x.org>: Mailbox busy, try again later"), 1);
+}
+
 // With login on, a server without AUTH LOGIN gets AUTH PLAIN; one that offers no login
 // at all (an old HELO-only server here) gets no mail and the owner learns why, at once.
 TEST_F(AlertMail, LoginFallsBackToPlainAndNeverSilentlyAway) {
@@ -255,7 +288,8 @@ TEST_F(AlertMail, FailingServersAreReportedPollingGoesOnAndTheRetryDelivers) {
     const auto first = r.linesWith(" attempt=1] ");
     ASSERT_EQ(first.size(), 5u);
     // A refusal for good is not repeated: given up at once, with the server's reason.
-    EXPECT_NE(first[0].find("-> failed: 550 5.1.1 <nobody@x.org>: Recipient address rejected (given up)"),
+    EXPECT_NE(first[0].find("-> failed: No recipient was accepted: nobody@x.org (550 5.1.1 <nobody@x.org>: Recipient "
+                            "address rejected) (given up)"),
               std::string::npos)
         << first[0];
     EXPECT_NE(first[1].find("-> failed: Connection refused (tried again later)"), std::string::npos) << first[1];
@@ -269,7 +303,8 @@ TEST_F(AlertMail, FailingServersAreReportedPollingGoesOnAndTheRetryDelivers) {
     EXPECT_FALSE(r.linesWith("StatusBar1.Panel3 Send mail Fail!").empty());
     EXPECT_EQ(std::count_if(day.begin(), day.end(),
                             [](const std::string& l) {
-                                return l.find("] 550 5.1.1 <nobody@x.org>: Recipient address rejected, ") != std::string::npos &&
+                                return l.find("] No recipient was accepted: nobody@x.org (550 5.1.1 <nobody@x.org>: Recipient address "
+                                              "rejected), ") != std::string::npos &&
                                        l.rfind("Alert mail given up: [Device1 P1 Hard Disk Drive fail, event ", 0) == 0;
                             }),
               1);

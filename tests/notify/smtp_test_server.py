@@ -37,7 +37,8 @@ implicit works with every mode):
 Without --tls the server announces no STARTTLS at all.
 
 Recipients (any mode that takes mail): --refuse-rcpt ADDR answers 550 to that
-address, --defer-rcpt ADDR 450 (each may be given more than once). --smtputf8
+address, --defer-rcpt ADDR 450 (each may be given more than once; with --defer-times N
+only the first N times an address is asked for). --smtputf8
 announces SMTPUTF8 and, as RFC 6531 asks, refuses with 553 an address outside ASCII
 in MAIL or RCPT unless MAIL FROM carried SMTPUTF8; without it a command line outside
 ASCII gets aiosmtpd's own 500. A message sent with SMTPUTF8 is read as UTF-8 under a
@@ -107,8 +108,9 @@ def strict_reading(raw, utf8=False):
 
 
 class Capture:
-    def __init__(self, path, mode="smtp", refuse=(), defer=(), smtputf8=False):
+    def __init__(self, path, mode="smtp", refuse=(), defer=(), smtputf8=False, defer_times=-1):
         self.path = path
+        self.defer_left = {a.lower(): defer_times for a in defer}
         self.mode = mode
         self.refuse = {a.lower() for a in refuse}
         self.defer = {a.lower() for a in defer}
@@ -130,7 +132,8 @@ class Capture:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower().startswith("nobody@") or address.lower() in self.refuse:
             return "550 5.1.1 <%s>: Recipient address rejected" % address
-        if address.lower() in self.defer:
+        if address.lower() in self.defer and self.defer_left[address.lower()] != 0:
+            self.defer_left[address.lower()] -= 1
             return "450 4.2.1 <%s>: Mailbox busy, try again later" % address
         if self.smtputf8 and not address.isascii() and not envelope.smtp_utf8:
             return "553 5.6.7 <%s>: SMTPUTF8 is required for this address" % address
@@ -337,7 +340,7 @@ async def main(args):
     elif args.mode == "deaf":
         factory = Deaf
     else:
-        handler = Capture(args.capture, args.mode, args.refuse_rcpt, args.defer_rcpt, args.smtputf8)
+        handler = Capture(args.capture, args.mode, args.refuse_rcpt, args.defer_rcpt, args.smtputf8, args.defer_times)
         options = {"hostname": "testhost", "loop": loop, "enable_SMTPUTF8": args.smtputf8}
         if args.auth or args.no_login:
             options.update(authenticator=authenticator, auth_require_tls=False)
@@ -380,6 +383,7 @@ if __name__ == "__main__":
     parser.add_argument("--transcript", default=os.devnull)
     parser.add_argument("--refuse-rcpt", action="append", default=[])
     parser.add_argument("--defer-rcpt", action="append", default=[])
+    parser.add_argument("--defer-times", type=int, default=-1)
     parser.add_argument("--smtputf8", action="store_true")
     # aiosmtpd warns about its own use of a deprecated field on every login.
     logging.getLogger("mail.log").setLevel(logging.ERROR)
