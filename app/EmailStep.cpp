@@ -95,7 +95,7 @@ std::string valueRefusal(const std::string& key, const std::string& value, std::
     const bool address = key == "to" || key == "addr";
     if (address && !(key == "addr" && value.empty()) && !isPlainAddress(value))
         return who + ": '" + value + "' is no address (" + key +
-               " takes one with an \"@\" and no blanks or angle brackets)";
+               " takes one with an \"@\", in UTF-8, and no blanks or angle brackets)";
     if (key == "port" && !value.empty()) {
         // Digits only, at most five of them (checked above).
         const long port = std::stol(value);

@@ -159,8 +159,10 @@ void EmailPageModel::addAddress(int subPage) {
     const EmailField field = subPage == kHddFailPage ? EmailField::NewAddress1 : EmailField::NewAddress2;
     const std::string address = view_.text(field);
     if (address.empty() || working_.size() >= kMaxRecipients) return;
-    // No control character may reach the mail dialogue inside "RCPT to:<...>".
-    if (address.find('@') != std::string::npos && !hasControlCharacter(address) && address.size() <= kAddressLimit) {
+    // Nothing that cannot stand inside "RCPT to:<...>" is taken: no control character,
+    // blank or angle bracket, no broken UTF-8. Whether the server takes an address
+    // outside ASCII is known only when sending.
+    if (isPlainAddress(address) && address.size() <= kAddressLimit) {
         working_.push_back(address);
         redrawGrids();
     } else {
