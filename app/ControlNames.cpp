@@ -7,6 +7,12 @@ namespace raid::names {
 
 std::string yellowPicture(const std::string& image) { return image + "_Yellow"; }
 std::string whitePicture(const std::string& image) { return image + "_White"; }
+std::string caption(const std::string& control) {
+    for (const Caption& c : captions)
+        if (control == c.control) return c.text;
+    return {};
+}
+
 std::string panel(int index) { return std::string(StatusBar1) + ".Panel" + std::to_string(index); }
 
 const std::vector<std::string>& all() {

@@ -64,6 +64,23 @@ inline constexpr std::array<const char*, 3> emailSubPageImages = {Image3_Setup, 
 inline constexpr std::array<const char*, 5> pushImages = {Image3_OK, Image3_Ignore, Image0_Log, Image2_Load,
                                                           Image2_Upgrade};
 
+// The captions of the controls that carry one. They are part of the engine's picture
+// like any text it sets, so every renderer draws the same labels, and a resend of
+// the whole picture restores them rather than blanking them.
+struct Caption {
+    const char* control;
+    const char* text;
+};
+inline constexpr std::array<Caption, 5> captions = {{
+    {CheckBox1, "Device1"},
+    {CheckBox3, "Device2"},
+    {CheckBox8, "SMTP Login Authentication"},
+    {CheckBox2, "Don't send EMail for this event."},
+    {CheckBox4, "Don't send EMail for this event."},
+}};
+// The caption of `control`, or an empty text when it has none.
+std::string caption(const std::string& control);
+
 // Picture sources of a navigation or tab image: name + "_Yellow" / "_White".
 std::string yellowPicture(const std::string& image);
 std::string whitePicture(const std::string& image);

@@ -18,6 +18,8 @@ const char* propName(Prop p) {
 
 Controls::Controls() {
     for (const std::string& name : names::all()) map_.emplace(name, ControlState{});
+    // A control with a caption shows it from the start.
+    for (const names::Caption& c : names::captions) map_[c.control].text = c.text;
 }
 
 ControlState& Controls::at(const std::string& name) {

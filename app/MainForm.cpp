@@ -76,8 +76,8 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     emailPage_.registerHandlers(handlers_);
     logWindow_.registerHandlers(handlers_);
 
-    // Initial looks: the navigation pictures sit in their own slots, the device check
-    // boxes carry their captions.
+    // Initial looks: the navigation pictures sit in their own slots (the captions are
+    // Controls' own from the start).
     for (std::size_t p = 0; p < names::navigationImages.size(); ++p) {
         const std::string image = names::navigationImages[p];
         ControlState nav;
@@ -104,11 +104,6 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     hiddenPanel.visible = false;
     for (const char* name : {names::Panel11, names::UpgradePanel, names::Edit8, names::Edit12})
         controls_.declare(name, hiddenPanel);
-    ControlState box;
-    box.text = "Device1";
-    controls_.declare(names::CheckBox1, box);
-    box.text = "Device2";
-    controls_.declare(names::CheckBox3, box);
 }
 
 MainForm::~MainForm() {

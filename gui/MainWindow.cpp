@@ -92,8 +92,8 @@ TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std:
 
     // Device check boxes sit above the navigation: they choose what both the Status
     // and the Upgrade page show.
-    b.checkBox(this, qname(names::CheckBox1), QStringLiteral("Device1"), QRect(22, 78, 80, 22))->hide();
-    b.checkBox(this, qname(names::CheckBox3), QStringLiteral("Device2"), QRect(106, 78, 80, 22))->hide();
+    b.checkBox(this, qname(names::CheckBox1), QRect(22, 78, 80, 22))->hide();
+    b.checkBox(this, qname(names::CheckBox3), QRect(106, 78, 80, 22))->hide();
 
     // The start-up message ("Drive detecting", "No Drive found! ") is the one thing to
     // read while there is no enclosure, so it sits in the middle of the page card.

@@ -116,7 +116,7 @@ void buildSetupSubPage(PageBuilder& b, QWidget* page) {
     loginName->hide();
     new CaptionFollows(loginName, loginCaption);
 
-    b.checkBox(page, qname(names::CheckBox8), QStringLiteral("SMTP Login Authentication"), QRect(8, 184, 214, 24));
+    b.checkBox(page, qname(names::CheckBox8), QRect(8, 184, 214, 24));
     QLineEdit* password = b.edit(page, qname(names::Edit8), QRect(226, 184, 144, 24));
     password->setEchoMode(QLineEdit::Password);
     // Refused rather than cut: a cut password is another password.
@@ -157,7 +157,7 @@ void buildRecipientSubPage(PageBuilder& b, QWidget* page, const RecipientNames& 
     QLabel* tail = b.caption(page, QStringLiteral("system info. in front of E-Mail contents."),
                              QRect(192, 181, 180, 30), 11, false, Qt::AlignLeft | Qt::AlignTop);
     tail->setWordWrap(true);
-    b.checkBox(page, qname(n.checkBox), QStringLiteral("Don't send EMail for this event."), QRect(6, 216, 366, 22));
+    b.checkBox(page, qname(n.checkBox), QRect(6, 216, 366, 22));
 }
 
 }  // namespace

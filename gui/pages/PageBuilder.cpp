@@ -112,8 +112,8 @@ QLabel* PageBuilder::caption(QWidget* parent, const QString& text, const QRect& 
     return l;
 }
 
-QCheckBox* PageBuilder::checkBox(QWidget* parent, const QString& name, const QString& text, const QRect& r) {
-    auto* cb = new QCheckBox(text, parent);
+QCheckBox* PageBuilder::checkBox(QWidget* parent, const QString& name, const QRect& r) {
+    auto* cb = new QCheckBox(QString::fromStdString(names::caption(name.toStdString())), parent);
     cb->setObjectName(name);
     cb->setGeometry(r);
     const std::string n = name.toStdString();

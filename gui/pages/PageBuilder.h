@@ -59,7 +59,8 @@ public:
     // A fixed caption of the page (not a control).
     QLabel* caption(QWidget* parent, const QString& text, const QRect& r, int pixelSize = 13, bool bold = false,
                     int align = 0);
-    QCheckBox* checkBox(QWidget* parent, const QString& name, const QString& text, const QRect& r);
+    // A check box with the caption the engine publishes for it (app/ControlNames.h).
+    QCheckBox* checkBox(QWidget* parent, const QString& name, const QRect& r);
     QLineEdit* edit(QWidget* parent, const QString& name, const QRect& r);
     QPlainTextEdit* memo(QWidget* parent, const QString& name, const QRect& r);
     // A drop-down list: the user's choice reaches the engine as the control's new text.

@@ -6,7 +6,7 @@
 //
 // The one allowed difference: lines the engine now publishes at start-up for a control's
 // caption. Such a line has the time stamp of the first line, and its control and text are
-// exactly a control and its caption (the table below); it is dropped before comparing.
+// exactly a control and its caption (names::captions); it is dropped before comparing.
 //
 // To record again (only when a change of what the user sees is intended):
 //     RAID_RECORD_BASELINE=1 build/tests/test_app --gtest_filter='Baseline*'
@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/ControlNames.h"
 #include "sim/Records.h"
 #include "support/ToolRun.h"
 
@@ -34,15 +35,13 @@ namespace fs = std::filesystem;
 const fs::path kBaselineDir = fs::path(RAID_SOURCE_DIR) / "tests" / "app" / "baseline";
 const fs::path kDocsDir = fs::path(RAID_SOURCE_DIR) / "docs" / "scenarios";
 
-// Controls and the captions start-up may publish for them.
+// Controls and the captions start-up may publish for them: the engine's caption table.
 const std::set<std::pair<std::string, std::string>>& captions() {
-    static const std::set<std::pair<std::string, std::string>> table = {
-        {"CheckBox1", "Device1"},
-        {"CheckBox3", "Device2"},
-        {"CheckBox8", "SMTP Login Authentication"},
-        {"CheckBox2", "Don't send EMail for this event."},
-        {"CheckBox4", "Don't send EMail for this event."},
-    };
+    static const std::set<std::pair<std::string, std::string>> table = [] {
+        std::set<std::pair<std::string, std::string>> t;
+        for (const names::Caption& c : names::captions) t.emplace(c.control, c.text);
+        return t;
+    }();
     return table;
 }
 

@@ -1,5 +1,6 @@
 // The main window as the user meets it: layout, start-up with and without an
 // enclosure, navigation, and what the window forwards to the engine.
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QProgressBar>
 #include <QStackedWidget>
@@ -73,6 +74,54 @@ TEST_F(WindowTest, LayoutAndEveryControlTheEngineFills) {
     ASSERT_EQ(sub->count(), 3);
     EXPECT_EQ(sub->widget(1)->property("pageCaption").toString(), QLatin1String("HDD_Fail"));
     for (const char* hidden : {"Memo1", "Memo2", "Memo7"}) EXPECT_TRUE(widget(hidden)->isHidden()) << hidden;
+}
+
+// The captions are the engine's to publish like any other text: once start-up has
+// settled (the engine has resent its whole picture), every captioned control still
+// reads its caption, on every page and sub-page the user can open.
+TEST_F(WindowTest, EveryCaptionShowsAfterStartUpOnEveryPageAndSubPage) {
+    const std::map<std::string, QString> captions = {
+        {names::CheckBox1, QStringLiteral("Device1")},
+        {names::CheckBox3, QStringLiteral("Device2")},
+        {names::CheckBox8, QStringLiteral("SMTP Login Authentication")},
+        {names::CheckBox2, QStringLiteral("Don't send EMail for this event.")},
+        {names::CheckBox4, QStringLiteral("Don't send EMail for this event.")},
+    };
+    startWindow(1);
+    ASSERT_TRUE(waitForDetection());
+    ASSERT_TRUE(waitFor([this] { return onEngine([](MainForm& f) { return !f.dev.FirstPass; }).value_or(false); }));
+    settle();
+    std::set<std::string> seen;
+    auto look = [&](const char* where) {
+        settle();
+        for (const auto& [name, caption] : captions) {
+            auto* box = widget<QAbstractButton>(name.c_str());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text().toStdString(), caption.toStdString()) << name << " on " << where;
+            if (box->isVisible()) seen.insert(name);
+        }
+    };
+    auto click = [this](const char* name) {
+        QTest::mouseClick(widget(name), Qt::LeftButton, {}, centre(widget(name)));
+    };
+    look("the Status page");
+    click(names::Image_FWUpg);
+    ASSERT_TRUE(waitFor([this] { return currentPage() == 2; }));
+    look("the Upgrade page");
+    click(names::Image_About);
+    ASSERT_TRUE(waitFor([this] { return currentPage() == 4; }));
+    look("the About page");
+    click(names::Image_Email);
+    ASSERT_TRUE(waitFor([this] { return currentPage() == 3; }));
+    auto* sub = widget<QStackedWidget>(names::Notebook2);
+    for (int i = 2; i >= 0; --i) {
+        click(names::emailSubPageImages[static_cast<std::size_t>(i)]);
+        ASSERT_TRUE(waitFor([&] { return sub->currentIndex() == i; }));
+        look(sub->currentWidget()->property("pageCaption").toString().toLatin1().constData());
+    }
+    // Each caption was on the screen somewhere (the second device's box waits for a
+    // second enclosure).
+    EXPECT_EQ(seen, (std::set<std::string>{names::CheckBox1, names::CheckBox8, names::CheckBox2, names::CheckBox4}));
 }
 
 TEST_F(WindowTest, WithoutEnclosureNavigationStaysDisabled) {
