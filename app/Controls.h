@@ -1,10 +1,12 @@
 // The engine's picture of the window: every control by its name, with the
-// properties the handlers read and write (text, visible, enabled, checked, ...).
+// properties renderers draw (text, visible, enabled, checked, ...), captions included.
 //
-// The engine is the only writer. Whoever shows the window - the Qt window, or the
+// The engine is the only writer, and it only writes: what it needs to know (which
+// devices are watched, what the start-up text and the status bar say) it keeps in its
+// own fields and publishes here. Whoever shows the window - the Qt window, or the
 // headless runner that prints each change - listens to the changes and renders them;
-// the engine itself reads its own state back (for example whether a device check box
-// is ticked, or what StaticText1 currently says) without asking the window.
+// the getters are for them, the scenario runner's simulated user and tests (a test
+// fails when engine code reads a property back).
 #pragma once
 
 #include <functional>

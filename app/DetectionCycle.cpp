@@ -92,7 +92,7 @@ void DetectionCycle::tick() {
         // A finished but unpublished pass is dropped here: it saw the drives before
         // this change.
         request();
-        if (f.dev.ActiveCount == 0) c.setText(names::StaticText1, "Drive detecting");
+        if (f.dev.ActiveCount == 0) setBannerText("Drive detecting");
         return;
     }
     switch (handOver_.take()) {
@@ -109,8 +109,17 @@ void DetectionCycle::tick() {
         retryPass_ = true;
         return;
     }
-    if (handOver_.busy() && c.text(names::StaticText1) == "Drive detecting")
-        c.setVisible(names::StaticText1, !c.visible(names::StaticText1));
+    if (handOver_.busy() && bannerText_ == "Drive detecting") setBannerVisible(!bannerVisible_);
+}
+
+void DetectionCycle::setBannerText(const std::string& text) {
+    bannerText_ = text;
+    form_.controls().setText(names::StaticText1, text);
+}
+
+void DetectionCycle::setBannerVisible(bool visible) {
+    bannerVisible_ = visible;
+    form_.controls().setVisible(names::StaticText1, visible);
 }
 
 void DetectionCycle::dropFailedPass() {
@@ -129,8 +138,8 @@ void DetectionCycle::dropFailedPass() {
     if (f.dev.ActiveCount > 0) {
         f.controls().setEnabled(names::Image2_Upgrade, true);
     } else {
-        f.controls().setVisible(names::StaticText1, true);
-        f.controls().setText(names::StaticText1, "No Drive found! ");
+        setBannerVisible(true);
+        setBannerText("No Drive found! ");
     }
     holdPublishedLocks(true);
     retryPass_ = false;
@@ -185,9 +194,7 @@ void DetectionCycle::holdPublishedLocks(bool retake) {
 
 void DetectionCycle::reportDrivesAccess() {
     MainForm& f = form_;
-    Controls& c = f.controls();
     const Discovery& d = f.discovery();
-    const std::string panel = panelName(4);
     auto driveList = [](std::uint16_t mask, int& n) {
         std::string drives;
         n = 0;
@@ -198,30 +205,30 @@ void DetectionCycle::reportDrivesAccess() {
         return drives;
     };
     // The locks tell each such thing once.
-    for (const std::string& note : d.LockNotes) c.setText(panel, note);
+    for (const std::string& note : d.LockNotes) f.setPanel(4, note);
     if (!d.LockProblem.empty() && d.LockProblem != lockProblemShown_) {
         lockProblemShown_ = d.LockProblem;
-        c.setText(panel, "Drives not locked against other RAID GUI programs: " + d.LockProblem);
+        f.setPanel(4, "Drives not locked against other RAID GUI programs: " + d.LockProblem);
     }
     if (d.RefusedDrives != 0) {
         int n = 0;
         const std::string text = driveList(d.RefusedDrives, n) + " not used, no lock: " + d.RefusedReason;
-        if (text != refusedShown_) c.setText(panel, text);
+        if (text != refusedShown_) f.setPanel(4, text);
         refusedShown_ = text;
     }
     if (d.BusyDrives != 0) {
         int n = 0;
         const std::string drives = driveList(d.BusyDrives, n);
         busyShown_ = drives + (n > 1 ? " are" : " is") + " in use by another RAID GUI";
-        c.setText(panel, busyShown_);
+        f.setPanel(4, busyShown_);
         retryAtUs_ = f.scheduler().nowUs() + kLockRetryUs;
     } else {
-        if (!busyShown_.empty() && c.text(panel) == busyShown_) c.setText(panel, " ");
+        if (!busyShown_.empty() && f.panelText(4) == busyShown_) f.setPanel(4, " ");
         busyShown_.clear();
         retryAtUs_ = -1;
     }
     if (f.dev.ActiveCount == 0 && f.driveAccessDenied())
-        c.setText(panel, "No access to the drives: run RAID GUI as administrator (pkexec raid-gui)");
+        f.setPanel(4, "No access to the drives: run RAID GUI as administrator (pkexec raid-gui)");
 }
 
 void DetectionCycle::publishList() {
@@ -230,13 +237,13 @@ void DetectionCycle::publishList() {
     DeviceState& dev = f.dev;
     Scheduler& sched = f.scheduler();
     ++passesEnded_;
-    c.setText(panelName(1), "Detected OK");
-    c.setText(panelName(2), " ");
+    f.setPanel(1, "Detected OK");
+    f.setPanel(2, " ");
     for (int i = 0; i < 2; ++i) {
         const bool present = i < dev.FoundCount;
         const auto idx = static_cast<std::size_t>(i);
         c.setVisible(names::deviceCheckBox[idx], present);
-        c.setChecked(names::deviceCheckBox[idx], present);
+        f.setWatched(i, present);
         c.setVisible(names::statusDeviceImage[idx], present);
         c.setVisible(names::upgradeDeviceImage[idx], present);
     }
@@ -262,8 +269,8 @@ void DetectionCycle::publishList() {
         f.RequestMask |= kRequestPoll | kPollingArmed;
         sched.setTimerEnabled(f.Timer2, true);
         sched.setTimerEnabled(f.Timer3, true);
-        c.setVisible(names::StaticText1, false);
-        c.setText(names::StaticText1, " ");
+        setBannerVisible(false);
+        setBannerText(" ");
         if (dev.FirstPass && f.AnnounceToEnclosure) {
             f.ActionCode = 0x21;
             f.ActionArg1 = 0;
@@ -276,8 +283,8 @@ void DetectionCycle::publishList() {
         for (const char* name : names::navigationImages) c.setEnabled(name, false);
         sched.setTimerEnabled(f.Timer3, false);
         dev.DetectionPending = false;
-        c.setVisible(names::StaticText1, true);
-        c.setText(names::StaticText1, "No Drive found! ");
+        setBannerVisible(true);
+        setBannerText("No Drive found! ");
     }
 }
 

@@ -30,6 +30,10 @@ public:
 
     // A pass is requested or running: it owns the drives.
     bool busy() const { return handOver_.busy(); }
+    // The start-up text ("Drive detecting", "No Drive found! "): what it says and whether
+    // it shows are kept here and published to StaticText1 (engine thread).
+    void setBannerText(const std::string& text);
+    void setBannerVisible(bool visible);
     DetectionPhase phase() const { return handOver_.phase(); }
     // When each pass started (scheduler microseconds).
     std::vector<std::int64_t> passTimesUs() const;
@@ -70,6 +74,8 @@ private:
     std::string lockProblemShown_;
     std::string busyShown_;
     std::string refusedShown_;
+    std::string bannerText_;
+    bool bannerVisible_ = true;
 };
 
 }  // namespace raid

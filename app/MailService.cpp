@@ -58,8 +58,8 @@ void MailService::sendTestMail() {
     MainForm& f = form_;
     const NotificationSettings& s = f.settings();
     if (!s.loaded || s.recipients.empty()) {
-        f.controls().setText(panelName(3), "Send mail Fail!");
-        f.controls().setText(panelName(4), "No recipient to send the test mail to: add one and press OK first");
+        f.setPanel(3, "Send mail Fail!");
+        f.setPanel(4, "No recipient to send the test mail to: add one and press OK first");
         return;
     }
     OutgoingMail mail;
@@ -68,7 +68,7 @@ void MailService::sendTestMail() {
     mail.message.subject = testMailSubject(kAppTitle);
     mail.message.body = testMailBody(kAppTitle, f.SystemInfoLines);
     mail.dueUs = f.scheduler().nowUs();
-    f.controls().setText(panelName(3), "Mail is Sending...");
+    f.setPanel(3, "Mail is Sending...");
     queue(std::move(mail));
 }
 
@@ -133,8 +133,7 @@ void MailService::finished(OutgoingMail mail, SmtpResult result) {
         // The reason of an earlier failure no longer holds: it would stand beside
         // "Send mail Success!" as if this mail had not arrived. Recipients it did not
         // reach are named there instead.
-        f.controls().setText(panelName(4),
-                             result.refused.empty() ? "" : smtpRefusalsText("Not delivered to ", result.refused));
+        f.setPanel(4, result.refused.empty() ? "" : smtpRefusalsText("Not delivered to ", result.refused));
         if (test) return;
         for (const SmtpRefusal& r : result.refused)
             reportFailure(std::string(retry && passing(r) ? "Alert mail failed for " : "Alert mail given up for ") +
@@ -146,8 +145,8 @@ void MailService::finished(OutgoingMail mail, SmtpResult result) {
             if (refusal == result.refused.end() || !passing(*refusal)) mail.done.push_back(a);
         }
     } else {
-        f.controls().setText(panelName(3), "Send mail Fail!");
-        f.controls().setText(panelName(4), result.error);
+        f.setPanel(3, "Send mail Fail!");
+        f.setPanel(4, result.error);
         if (test) return;
         reportFailure(std::string(retry ? "Alert mail failed: " : "Alert mail given up: ") + "[" + mail.alert + "] " +
                       result.error);

@@ -17,10 +17,10 @@ public:
     explicit FormReporter(MainForm& form) : form_(form) {}
     void panel(int index, const std::string& text) override {
         if (form_.scheduler().isEngineThread()) {
-            form_.controls().setText(panelName(index), text);
+            form_.setPanel(index, text);
         } else {
             MainForm* f = &form_;
-            form_.scheduler().post([f, index, text] { f->controls().setText(panelName(index), text); });
+            form_.scheduler().post([f, index, text] { f->setPanel(index, text); });
         }
     }
     void messageBox(const std::string& text, const std::string& caption) override {
@@ -51,7 +51,7 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     }
     files_ = files;
     log_ = std::make_unique<EventLog>(*files, ports_.logFolder, ports_.fallbackLogFolder, kAppTitle,
-                                      [this](const std::string& text) { controls_.setText(panelName(4), text); });
+                                      [this](const std::string& text) { setPanel(4, text); });
     alerts_ = std::make_unique<AlertState>(dev, MailRequestFlags);
     SettingsPort& settingsPort = ports_.settings ? *ports_.settings : static_cast<SettingsPort&>(ownSettings_);
     settingsStore_ = std::make_unique<SettingsStore>(
@@ -62,9 +62,8 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
         [this](int device) { return statusPage_.model().scanCapable(device); }});
     poll_ = std::make_unique<StatusPoll>(
         *transport_, dev, *decoder_,
-        PollHost{[this](int i) { return controls_.checked(names::deviceCheckBox[static_cast<std::size_t>(i)]); },
-                 [this](int i) { controls_.setChecked(names::deviceCheckBox[static_cast<std::size_t>(i)], false); },
-                 [this](const std::string& text) { controls_.setText(panelName(4), text); },
+        PollHost{[this](int i) { return watched(i); }, [this](int i) { setWatched(i, false); },
+                 [this](const std::string& text) { setPanel(4, text); },
                  [this] { return MaintenanceBusy.load(); }});
 
     handlers_.on(names::Image_Sts, [this] { Image_StsClick(); });
@@ -84,24 +83,27 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
         nav.slot = static_cast<int>(p);
         nav.text = names::whitePicture(image);
         controls_.declare(image, nav);
+        // Picture sources are hidden (they only hold pictures).
         ControlState picture;
         picture.slot = static_cast<int>(p);
+        picture.visible = false;
         controls_.declare(names::yellowPicture(image), picture);
         controls_.declare(names::whitePicture(image), picture);
     }
-    // Hidden until something shows them: the picture sources (they only hold pictures),
-    // the fan and temperature panel (until a drawing finds its values valid), the
-    // upgrade's progress panel and the password field (until login is switched on).
-    for (const std::string& name : names::all()) {
-        const bool source = name.size() > 7 && (name.rfind("_Yellow") == name.size() - 7 ||
-                                                name.rfind("_White") == name.size() - 6);
-        if (!source) continue;
-        ControlState hidden = controls_.get(name);
-        hidden.visible = false;
-        controls_.declare(name, hidden);
-    }
+    // Hidden until something shows them: the other picture sources, the fan and
+    // temperature panel (until a drawing finds its values valid), the upgrade's progress
+    // panel and the password field (until login is switched on).
     ControlState hiddenPanel;
     hiddenPanel.visible = false;
+    for (const auto& images : {names::statusDeviceImage, names::upgradeDeviceImage})
+        for (const char* image : images) {
+            controls_.declare(names::yellowPicture(image), hiddenPanel);
+            controls_.declare(names::whitePicture(image), hiddenPanel);
+        }
+    for (const char* image : names::emailSubPageImages) {
+        controls_.declare(names::yellowPicture(image), hiddenPanel);
+        controls_.declare(names::whitePicture(image), hiddenPanel);
+    }
     for (const char* name : {names::Panel11, names::UpgradePanel, names::Edit8, names::Edit12})
         controls_.declare(name, hiddenPanel);
 }
@@ -115,8 +117,16 @@ int MainForm::messageBox(const std::string& text, const std::string& caption, in
     return ports_.dialogs.messageBox(text, caption, buttons);
 }
 
-bool MainForm::anyDeviceChecked() const {
-    return controls_.checked(names::CheckBox1) || controls_.checked(names::CheckBox3);
+bool MainForm::anyDeviceChecked() const { return watched(0) || watched(1); }
+
+void MainForm::setWatched(int index, bool on) {
+    watched_[index == 0 ? 0 : 1] = on;
+    controls_.setChecked(deviceCheckBox(index), on);
+}
+
+void MainForm::setPanel(int index, const std::string& text) {
+    panels_[static_cast<std::size_t>(index)] = text;
+    controls_.setText(panelName(index), text);
 }
 
 void MainForm::FormCreate() {
@@ -135,7 +145,7 @@ void MainForm::FormCreate() {
     dev.ActiveCount = 0;
     dev.FoundCount = 0;
 
-    controls_.setText(names::StaticText1, "Drive detecting");
+    detection_.setBannerText("Drive detecting");
 
     auto turn = [&sched] { sched.processPending(); };
     detection_.keptLogicalCount = discovery_->EnumerateLetters(turn);
@@ -268,7 +278,8 @@ void MainForm::setMaintenanceBusy(bool busy) {
 void MainForm::ApplyPresentation() {
     LayoutNavigation(0x1D);
     controls_.setText(names::Label63, "RAID Management Sofeware");
-    controls_.setText(names::Image_Background, controls_.text(names::Image_Background_RAID));
+    // Image_Background takes the picture of Image_Background_RAID: the window draws
+    // that picture itself, the engine has no picture text for it (both stay empty).
     controls_.setVisible(names::Image_Background_OEM, false);
     controls_.setText(names::TForm1, kAppTitle);
 }
@@ -279,7 +290,8 @@ void MainForm::LayoutNavigation(std::uint8_t mask) {
     for (std::size_t p = 0; p < names::navigationImages.size(); ++p) {
         const char* image = names::navigationImages[p];
         if (mask & (1u << p)) {
-            controls_.setSlot(image, controls_.get(names::yellowPicture(names::navigationImages[next])).slot);
+            // The slot the _Yellow picture of the next navigation image sits in.
+            controls_.setSlot(image, static_cast<int>(next));
             ++next;
         } else {
             controls_.setVisible(image, false);
@@ -363,7 +375,7 @@ void MainForm::PollCycle() {
 bool MainForm::SendAction() {
     if (dev.HeldDevice != kNoHeldDevice) return false;
     if (dev.ActiveCount == 0) {
-        controls_.setText(panelName(4), "Device not found!!!");
+        setPanel(4, "Device not found!!!");
         messageBox("No Device found !", "Message");
         return false;
     }
@@ -386,14 +398,14 @@ bool MainForm::SendAction() {
     for (int i = 0; i < 6; ++i) m[13 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(ActionArg2 >> (8 * i));
     transport_->MailboxChecksum();
     const bool ok = transport_->WriteSectors(handle, 20, m.data(), 1);
-    if (!ok) controls_.setText(panelName(4), "Error code 201");
+    if (!ok) setPanel(4, "Error code 201");
     transport_->CloseCurrent();
     if (!ActionAbort && StatusDevice >= 0 && StatusDevice < 2) UserAbort[static_cast<std::size_t>(StatusDevice)] = true;
     return ok;
 }
 
 void MainForm::ServiceMailRequests() {
-    controls_.setText(panelName(2), "Email=" + std::to_string(MailRequestFlags.load()));
+    setPanel(2, "Email=" + std::to_string(MailRequestFlags.load()));
     if (MailRequestFlags & kMailLoadSettings) LoadNotificationSettings();
     if (!(MailRequestFlags & kMailSendAlert)) return;
     mail_.queueAlertMails();
@@ -490,7 +502,13 @@ void MainForm::CheckBoxClick(const std::string& control, bool checked) {
     if (MaintenanceBusy)
         for (const char* box : names::deviceCheckBox)
             if (control == box) return;
-    controls_.setChecked(control, checked);
+    bool device = false;
+    for (int i = 0; i < 2; ++i)
+        if (control == names::deviceCheckBox[static_cast<std::size_t>(i)]) {
+            setWatched(i, checked);
+            device = true;
+        }
+    if (!device) controls_.setChecked(control, checked);
     for (int i = 0; i < 2; ++i)
         if (control == names::deviceCheckBox[static_cast<std::size_t>(i)]) statusPage_.checkBoxClick(i, checked);
     emailPage_.checkBoxClicked(control, checked);

@@ -204,6 +204,13 @@ public:
     // The firmware image the Load image read (size 0: none).
     FirmwareImage& firmwareImage() { return firmwareImage_; }
     bool anyDeviceChecked() const;
+    // Whether the user watches device index 0 or 1 (its check box shows it). Any thread.
+    bool watched(int index) const { return watched_[index == 0 ? 0 : 1].load(); }
+    // Engine thread: sets it and ticks or clears the check box.
+    void setWatched(int index, bool on);
+    // The status bar's panels 0..4: what the engine last said there (engine thread).
+    void setPanel(int index, const std::string& text);
+    const std::string& panelText(int index) const { return panels_[static_cast<std::size_t>(index)]; }
     // The check box of device index 0 or 1.
     static const char* deviceCheckBox(int index) { return names::deviceCheckBox[index == 0 ? 0 : 1]; }
 
@@ -253,7 +260,10 @@ private:
     void startWorkers();
 
     Ports ports_;
+    // Published only: the engine never reads its state back from here.
     Controls& controls_;
+    std::array<std::atomic<bool>, 2> watched_{};
+    std::array<std::string, 5> panels_;
     std::unique_ptr<Reporter> reporter_;
     XorShiftRandom ownRandom_;
     std::unique_ptr<Transport> transport_;

@@ -20,13 +20,12 @@ StatusSummary runStatusCheck(MainForm& form, std::int64_t timeoutUs, const std::
 
     // What the program itself would have told the user in the status bar's error panel
     // (a device it could not read, drives it may not use).
-    const Controls& c = form.controls();
     auto note = [&summary](std::string text) {
         const std::size_t end = text.find_last_not_of(' ');
         text.erase(end == std::string::npos ? 0 : end + 1);
         if (!text.empty()) summary.notes.push_back(text);
     };
-    note(c.text(panelName(4)));
+    note(form.panelText(4));
     if (!done)
         summary.notes.push_back("The check did not complete within " + std::to_string(timeoutUs / 1000000) + " s.");
     form.FormClose();

@@ -30,7 +30,7 @@ void StatusPage::checkBoxClick(int index, bool checked) {
     Controls& c = f.controls();
     const auto me = static_cast<std::size_t>(index);
     const int other = 1 - index;
-    const bool otherOn = c.checked(names::deviceCheckBox[static_cast<std::size_t>(other)]);
+    const bool otherOn = f.watched(other);
     if (checked) {
         c.setVisible(names::statusDeviceImage[me], true);
         c.setVisible(names::upgradeDeviceImage[me], true);
@@ -117,7 +117,7 @@ void StatusPage::apply(const StatusDrawing& d) {
         if (d.bays) c.setText(names::Image0_Bays, encodeBays(*d.bays));
         if (d.ssdMessage) f.messageBox(kSsdRemovalMessage, "Message");
         if (d.panels)
-            for (int p = 0; p < 3; ++p) c.setText(panelName(p + 1), (*d.panels)[static_cast<std::size_t>(p)]);
+            for (int p = 0; p < 3; ++p) f.setPanel(p + 1, (*d.panels)[static_cast<std::size_t>(p)]);
         if (d.mailOptOutEnabled) c.setEnabled(names::CheckBox2, *d.mailOptOutEnabled);
         if (d.showLogImage) c.setVisible(names::Image0_Log, true);
     } else {
@@ -140,7 +140,7 @@ void StatusPage::Timer5Timer() {
                          f.dev.HeldDevice != kNoHeldDevice;
     const auto texts = model_.timerTexts(statusOf(f.dev, f.StatusDevice), blocked);
     if (!texts) return;
-    for (int p = 0; p < 3; ++p) f.controls().setText(panelName(p + 1), (*texts)[static_cast<std::size_t>(p)]);
+    for (int p = 0; p < 3; ++p) f.setPanel(p + 1, (*texts)[static_cast<std::size_t>(p)]);
 }
 
 }  // namespace raid

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -47,6 +49,77 @@ TEST(ControlNames, EachNameIsListedOnceAndSpelledNowhereElseInTheProgram) {
             }
         }
     }
+}
+
+// Controls is what the engine publishes for renderers, never a store it reads: the
+// engine keeps its own state (which devices are watched, what the start-up text says,
+// what the status bar says) and only writes the picture. A read of a control's
+// property - text(), visible(), enabled(), checked(), get(), all() - on a Controls
+// object anywhere in the engine's folders fails here. The renderers (gui/, the
+// headless lines) and the simulated user of the scenario runner (sim/) read it; so do
+// tests.
+TEST(ControlNames, NoEngineCodeReadsAPropertyBackFromControls) {
+    namespace fs = std::filesystem;
+    const fs::path root = RAID_SOURCE_DIR;
+    // The publishing side itself.
+    const std::set<std::string> publishing = {"app/Controls.h", "app/Controls.cpp", "app/HeadlessOutput.cpp"};
+    // Reads still to go, each by its file and the text of its line. TO BE EMPTIED: the
+    // E-mail page's save and its typed-text check read the page's fields (to become the
+    // page's working copy and a typed save operation); the upgrade's failure reason and
+    // `--test-mail`'s reason are read from panel 4 (to become error values and the
+    // test mail's typed result).
+    std::map<std::string, std::vector<std::string>> pending = {
+        {"app/pages/EmailPage.cpp",
+         {"return form_.controls().text(emailControl(field));", "return form_.controls().checked(boxControl(box));",
+          "const std::string t = form_.controls().text(control);"}},
+        {"app/MainForm.cpp", {"const std::string before = controls_.text(control);"}},
+        {"app/pages/Pages.cpp", {"[&f] { return f.controls().text(panelName(4)); },"}},
+        {"service/Monitor.cpp", {"s.controls.text(panelName(4))"}},
+    };
+    const std::regex declared(R"(\bControls\s*[&*]\s*(\w+))");
+    const std::string reads = R"(\s*(\.|->)\s*(text|visible|enabled|checked|get|all)\s*\()";
+    std::set<std::string> stillPending;
+    for (const char* folder : {"app", "device", "maintenance", "monitor", "notify", "platform", "service"}) {
+        if (!fs::exists(root / folder)) continue;
+        for (const auto& entry : fs::recursive_directory_iterator(root / folder)) {
+            const fs::path& p = entry.path();
+            if (!entry.is_regular_file() || (p.extension() != ".cpp" && p.extension() != ".h")) continue;
+            const std::string rel = p.lexically_relative(root).generic_string();
+            if (publishing.count(rel)) continue;
+            std::ifstream in(p);
+            std::stringstream whole;
+            whole << in.rdbuf();
+            const std::string text = whole.str();
+            // Whatever names a Controls in this file: its members and accessors by their
+            // usual names, and every variable declared as one.
+            std::string receivers = R"(controls_|controls\(\)|\.controls|->controls)";
+            for (std::sregex_iterator m(text.begin(), text.end(), declared), end; m != end; ++m)
+                receivers += "|\\b" + (*m)[1].str() + "\\b";
+            const std::regex read("(" + receivers + ")" + reads);
+            // The status bar's texts are the engine's own (MainForm::panelText), so they
+            // are written through MainForm::setPanel only.
+            const std::regex panelWrite(R"(setText\s*\(\s*(panelName|names::panel)\s*\()");
+            std::istringstream lines(text);
+            std::string line;
+            for (int n = 1; std::getline(lines, line); ++n) {
+                if (rel != "app/MainForm.cpp") {
+                    EXPECT_FALSE(std::regex_search(line, panelWrite))
+                        << rel << ":" << n << " writes a panel past setPanel: " << line;
+                }
+                if (!std::regex_search(line, read)) continue;
+                bool allowed = false;
+                for (const std::string& known : pending[rel])
+                    if (line.find(known) != std::string::npos) {
+                        allowed = true;
+                        stillPending.insert(rel + ": " + known);
+                    }
+                EXPECT_TRUE(allowed) << rel << ":" << n << " reads the engine's picture back: " << line;
+            }
+        }
+    }
+    // A pending read that is gone comes off the list.
+    for (const auto& [file, known] : pending)
+        for (const std::string& k : known) EXPECT_TRUE(stillPending.count(file + ": " + k)) << "no longer read, take it off the list: " << file << ": " << k;
 }
 
 }  // namespace
