@@ -368,8 +368,7 @@ void MainForm::PollCycle() {
 bool MainForm::SendAction() {
     if (dev.HeldDevice != kNoHeldDevice) return false;
     if (dev.ActiveCount == 0) {
-        controls_.setText(panelName(4), "Device not found!!!");
-        messageBox("No Device found !", "Message");
+        presentDeviceResult(*reporter_, noDevice(), DeviceSite::action);
         return false;
     }
     if (!anyDeviceChecked()) return false;
@@ -377,11 +376,11 @@ bool MainForm::SendAction() {
     const std::uint32_t code = dev.ActiveDevices[static_cast<std::size_t>(StatusDevice) % kMaxActive];
     const DriveHandle handle = transport_->OpenDrive(static_cast<std::uint8_t>(code & kCodeDriveMask));
     if (handle == kInvalidHandle) {
-        messageBox("Invalid Drive", "");
+        presentDeviceResult(*reporter_, invalidDrive(), DeviceSite::action);
         return false;
     }
     const DeviceResult r = pathOf(code).action(*transport_, DeviceAction{ActionCode, ActionAbort, ActionArg1, ActionArg2});
-    if (!r) controls_.setText(panelName(4), r.lastWords());
+    presentDeviceResult(*reporter_, r, DeviceSite::action);
     transport_->CloseCurrent();
     if (!ActionAbort && StatusDevice >= 0 && StatusDevice < 2) UserAbort[static_cast<std::size_t>(StatusDevice)] = true;
     return r.ok();
