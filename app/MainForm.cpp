@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "device/DevicePath.h"
 #include "monitor/TimeFormat.h"
 
 namespace raid {
@@ -181,7 +182,6 @@ void MainForm::FormCreate() {
     controls_.setEnabled(names::Image2_Load, false);
     controls_.setEnabled(names::Image2_Upgrade, false);
 
-    transport_->ShortVendorPrefix = true;
     dev.FirstPass = true;
     ApplyPresentation();
 
@@ -375,8 +375,7 @@ void MainForm::PollCycle() {
 bool MainForm::SendAction() {
     if (dev.HeldDevice != kNoHeldDevice) return false;
     if (dev.ActiveCount == 0) {
-        setPanel(4, "Device not found!!!");
-        messageBox("No Device found !", "Message");
+        presentDeviceResult(*reporter_, noDevice(), DeviceSite::action);
         return false;
     }
     if (!anyDeviceChecked()) return false;
@@ -384,24 +383,14 @@ bool MainForm::SendAction() {
     const std::uint32_t code = dev.ActiveDevices[static_cast<std::size_t>(StatusDevice) % kMaxActive];
     const DriveHandle handle = transport_->OpenDrive(static_cast<std::uint8_t>(code & kCodeDriveMask));
     if (handle == kInvalidHandle) {
-        messageBox("Invalid Drive", "");
+        presentDeviceResult(*reporter_, invalidDrive(), DeviceSite::action);
         return false;
     }
-    Sector& m = transport_->MailboxCommand();
-    m[0] = '3';
-    m[1] = 'X';
-    m[2] = (ActionCode & 0x20) ? 0x1F : 0x24;
-    m[3] = ActionAbort ? 0 : 1;
-    m[4] = ActionCode;
-    for (int i = 0; i < 5; ++i) m[7 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(ActionArg1 >> (8 * i));
-    m[12] = 0;
-    for (int i = 0; i < 6; ++i) m[13 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(ActionArg2 >> (8 * i));
-    transport_->MailboxChecksum();
-    const bool ok = transport_->WriteSectors(handle, 20, m.data(), 1);
-    if (!ok) setPanel(4, "Error code 201");
+    const DeviceResult r = pathOf(code).action(*transport_, DeviceAction{ActionCode, ActionAbort, ActionArg1, ActionArg2});
+    presentDeviceResult(*reporter_, r, DeviceSite::action);
     transport_->CloseCurrent();
     if (!ActionAbort && StatusDevice >= 0 && StatusDevice < 2) UserAbort[static_cast<std::size_t>(StatusDevice)] = true;
-    return ok;
+    return r.ok();
 }
 
 void MainForm::ServiceMailRequests() {

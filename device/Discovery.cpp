@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "device/DevicePath.h"
 #include "device/StatusRead.h"
 
 namespace raid {
@@ -148,37 +149,31 @@ int Discovery::IdentifyEnclosures() {
         if (!transport_.ReadSectors(handle, 58, page, 1)) {
             report.panel(4, "Error code 580");
         } else if (page[258] == '3' && page[259] == 'X') {
-            code |= kCodeMailbox;
+            code |= mailboxPathBits();
         }
 
         report.panel(2, "Mode 2");
         std::uint8_t regs[7] = {0, 0, 0, 0, 0, 0xE0, 0xEC};
         if (transport_.SendAta(handle, regs, transfer, 1) && transfer[258] == '3' && transfer[259] == 'X') {
-            code |= kCodeAta;
+            code |= ataPathBits();
             // On the ATA path the enclosure's identity is its IDENTIFY answer (firmware at
             // 46, model at 54). Sector 58 is then ordinary data; keeping it would leave
             // the enclosure without model, firmware and capabilities everywhere.
             if (!(page[258] == '3' && page[259] == 'X')) std::copy(transfer, transfer + 512, page);
         }
 
-        if ((code & kCodeEnclosureBits) == 0 && transport_.Inquiry(handle, page) && page[4] == 0x1F) {
-            auto tryVu = [&]() {
-                if (transport_.SendVu(kVuIdentify, page, 0) && page[258] == '3' && page[259] == 'X') return true;
-                transfer[0] = 0;
-                return transport_.SendVuTable(3) && transfer[0] == 0x50 && transfer[1] == 0x8B;
-            };
-            transport_.ShortVendorPrefix = true;
+        if (!isEnclosureCode(code) && transport_.Inquiry(handle, page) && page[4] == 0x1F) {
             report.panel(2, "Mode 3");
-            if (tryVu()) code |= kCodeVu | kCodeShortPrefix;
-            if (!(code & kCodeVu)) {
-                transport_.ShortVendorPrefix = false;
+            if (probeVu(transport_, page, true)) {
+                code |= vuPathBits(true);
+            } else {
                 report.panel(2, "Mode 4");
-                if (tryVu()) code |= kCodeVu;
+                if (probeVu(transport_, page, false)) code |= vuPathBits(false);
             }
         }
         transport_.CloseCurrent();
 
-        if (code & kCodeEnclosureBits) {
+        if (isEnclosureCode(code)) {
             state_.LastProbedCode = code;
             // A failed read leaves the snapshot as it was; the drive is listed anyway.
             Sector snapshot = state_.statusSnapshots[static_cast<std::size_t>(k)];

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "device/DeviceResult.h"
+
 namespace raid {
 
 class Reporter {
@@ -16,6 +18,15 @@ public:
     // An OK box. `caption` empty = the platform's default caption ("Error").
     virtual void messageBox(const std::string& text, const std::string& caption) = 0;
 };
+
+// Where a device failure was met: the box of a drive that cannot be opened has its
+// own caption in each.
+enum class DeviceSite { status, flash, action };
+
+// Shows a failed result as the user sees it: the panel-4 line of every failure in
+// the order they happened, or the box of a missing device or drive. Nothing for a
+// success.
+void presentDeviceResult(Reporter& reporter, const DeviceResult& result, DeviceSite site);
 
 // A reporter that drops everything (tools and tests that don't look).
 class NullReporter final : public Reporter {

@@ -154,18 +154,18 @@ bool Transport::Inquiry(DriveHandle handle, std::uint8_t* buffer36) {
     return sendScsi(handle, cdb, true, buffer36, 36, kInquiryTimeoutSeconds);
 }
 
-bool Transport::SendVu(int kind, std::uint8_t* buffer, std::uint32_t parameter) {
+bool Transport::SendVu(int kind, std::uint8_t* buffer, std::uint32_t parameter, bool shortPrefix) {
     std::uint8_t cdb[10];
     bool dataIn = false;
     std::uint32_t length = 0;
-    if (!vuKindShape(kind, dataIn, length) || !buildVuCdb(cdb, kind, parameter, ShortVendorPrefix)) return false;
+    if (!vuKindShape(kind, dataIn, length) || !buildVuCdb(cdb, kind, parameter, shortPrefix)) return false;
     return sendScsi(current_, cdb, dataIn, buffer, length, kTimeoutSeconds);
 }
 
-bool Transport::SendVuTable(int index) {
+bool Transport::SendVuTable(int index, bool shortPrefix) {
     if (index < 0 || static_cast<std::size_t>(index) >= kVuTable.size()) return false;
     std::uint8_t cdb[10];
-    buildVuTableCdb(cdb, kVuTable[static_cast<std::size_t>(index)].opcode, ShortVendorPrefix);
+    buildVuTableCdb(cdb, kVuTable[static_cast<std::size_t>(index)].opcode, shortPrefix);
     return sendScsi(current_, cdb, true, transfer_.data(), kVuTable[static_cast<std::size_t>(index)].length,
                     kTimeoutSeconds);
 }

@@ -70,10 +70,11 @@ public:
     bool ReadSectors(DriveHandle handle, std::uint32_t lba, std::uint8_t* buffer, std::uint8_t count);
     bool WriteSectors(DriveHandle handle, std::uint32_t lba, const std::uint8_t* buffer, std::uint8_t count);
     bool Inquiry(DriveHandle handle, std::uint8_t* buffer36);
-    // VU command to the current handle. `buffer` holds at least the kind's length.
-    bool SendVu(int kind, std::uint8_t* buffer, std::uint32_t parameter);
+    // VU command to the current handle, with the one-byte or the two-byte prefix.
+    // `buffer` holds at least the kind's length.
+    bool SendVu(int kind, std::uint8_t* buffer, std::uint32_t parameter, bool shortPrefix);
     // VU table command to the current handle; the answer lands in the transfer buffer.
-    bool SendVuTable(int index);
+    bool SendVuTable(int index, bool shortPrefix);
     // ATA command. The seven registers are copied back whether or not it worked; on
     // success sectors*512 bytes land in `out`. An IDENTIFY is preceded by a bus rescan
     // and a 500 ms settle pause.
@@ -86,8 +87,6 @@ public:
 
     Sector& MailboxCommand() { return mailbox_; }
     std::uint8_t* TransferBuffer() { return transfer_.data(); }
-
-    bool ShortVendorPrefix = true;
 
     RandomPort& random() { return random_; }
     Reporter& reporter() { return reporter_; }

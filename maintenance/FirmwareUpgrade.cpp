@@ -5,17 +5,11 @@
 #include <cstring>
 
 #include "device/StatusRead.h"
+#include "monitor/StatusRecord.h"
 
 namespace raid {
 
 namespace {
-
-constexpr std::uint8_t kKindRaid = 0xA0;
-constexpr std::uint8_t kKindSecond = 0xB0;
-constexpr std::uint8_t kKindHybrid = 0xC0;
-// Bits 0-1 of these bytes are set while the controller rebuilds or scans.
-constexpr std::size_t kRaidWorkByte = 105;
-constexpr std::size_t kSecondWorkByte = 203;
 
 const char* const kTitle = "Firmware Update...";
 const char* const kPowerCycle =
@@ -53,7 +47,7 @@ FlashDirectory readFlashDirectory(std::span<const std::uint8_t> area) {
 
 UpgradeKind chooseUpgrade(const FlashDirectory& flash, std::size_t imageEntries) {
     if ((flash.low > 0 && flash.high > 0) || flash.total() > static_cast<int>(upgrade::kMaxSubCodeEntries) ||
-        imageEntries > upgrade::kMaxSubCodeEntries || flash.record.kind() == kKindHybrid)
+        imageEntries > upgrade::kMaxSubCodeEntries || flash.record.kind() == kControllerHybrid)
         return UpgradeKind::Full;
     return UpgradeKind::SubCode;
 }
@@ -63,9 +57,10 @@ std::uint8_t nextRecordSequence(std::size_t current) {
     return s > firmware::kRecordSlots - 1 ? 0 : static_cast<std::uint8_t>(s);
 }
 
-bool FirmwareUpgrade::step(bool ok, const char* good, const char* bad) {
-    p_.reporter.panel(4, ok ? good : bad);
-    return ok;
+DeviceResult FirmwareUpgrade::step(DeviceResult r, const char* good, const char* bad) {
+    r.within(bad);
+    p_.reporter.panel(4, r ? good : bad);
+    return r;
 }
 
 UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
@@ -86,13 +81,16 @@ UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
         endUpgradeMode();
         return outcome;
     }
-    const std::uint8_t kind = record[1];
-    if (kind != kKindRaid && kind != kKindSecond && kind != kKindHybrid) {
+    const StatusRecord status(record);
+    const std::uint8_t kind = status.kind();
+    if (kind != kControllerRaid && kind != kControllerSecond && kind != kControllerHybrid) {
         p_.messageBox("SPI Configuration Version Error", "Error");
         endUpgradeMode();
         return outcome;
     }
-    if ((kind == kKindRaid && (record[kRaidWorkByte] & 3)) || (kind == kKindSecond && (record[kSecondWorkByte] & 3))) {
+    // Bits 0-1 of the activity byte are set while the controller rebuilds or scans
+    // (a hybrid controller's are not looked at).
+    if (kind != kControllerHybrid && (status.activity() & 3)) {
         p_.messageBox("Don't upgrade new firmware when device is rebuilding or scanning.", "Error");
         endUpgradeMode();
         return outcome;
@@ -102,9 +100,10 @@ UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
     // not be read says nothing: writing sub-codes and a record from a guess could
     // leave the controller without firmware, so the upgrade stops here.
     std::vector<std::uint8_t> area(firmware::kSlotSize, 0xFF);
-    if (!p_.spi.SpiRead(static_cast<std::uint32_t>(firmware::kRecordAreaStart),
-                        static_cast<std::uint32_t>(firmware::kRecordAreaSize), area.data())) {
-        p_.messageBox(p_.panelText(), "Message");
+    const DeviceResult readArea = p_.spi.SpiRead(static_cast<std::uint32_t>(firmware::kRecordAreaStart),
+                                                 static_cast<std::uint32_t>(firmware::kRecordAreaSize), area.data());
+    if (!readArea) {
+        p_.messageBox(readArea.lastWords(), "Message");
         endUpgradeMode();
         return outcome;
     }
@@ -129,13 +128,14 @@ bool FirmwareUpgrade::FullUpgrade(const FirmwareImage& image, UpgradeOutcome& ou
     p_.display.beginProgress(kTitle, keepCopy ? "Saving the current firmware" : "Process 1 / 4",
                              upgrade::kFullUpgradeUnits + (keepCopy ? 2 * upgrade::kFlashReadUnits : 0));
 
-    bool ok = true;
+    DeviceResult r;
     if (keepCopy) {
         // A read that went wrong unnoticed would be kept as the way back and found out
         // only when it is needed: the copy is kept only when a second read agrees.
         std::vector<std::uint8_t> before(size), again(size);
-        ok = spi.SpiRead(0, size, before.data()) && spi.SpiRead(0, size, again.data());
-        if (ok) {
+        r = spi.SpiRead(0, size, before.data());
+        if (r) r = spi.SpiRead(0, size, again.data());
+        if (r) {
             std::string error;
             std::optional<std::string> path;
             if (before != again)
@@ -146,54 +146,64 @@ bool FirmwareUpgrade::FullUpgrade(const FirmwareImage& image, UpgradeOutcome& ou
                 outcome.backupPath = *path;
             } else {
                 // Without the copy a bad image could not be undone: nothing is erased.
-                p_.reporter.panel(4, "The current firmware could not be saved (" + error + "): nothing was written.");
-                ok = false;
+                r = DeviceResult::failure(DeviceFault::refused, "The current firmware could not be saved (" + error +
+                                                                    "): nothing was written.");
+                p_.reporter.panel(4, r.lastWords());
             }
         }
-        if (ok) p_.display.panelText("Process 1 / 4");
+        if (r) p_.display.panelText("Process 1 / 4");
     }
-    ok = ok && step(spi.SpiErase(upgrade::kTestArea, upgrade::kTestLength), "SPI test OK", "SPI Test Fail.");
-    if (ok) {
+    if (r) r = step(spi.SpiErase(upgrade::kTestArea, upgrade::kTestLength), "SPI test OK", "SPI Test Fail.");
+    if (r) {
         p_.display.panelText("Process 2 / 4");
-        ok = step(spi.SpiErase(0, size), "SPI Erase OK", "SPI Erase Fail.");
+        r = step(spi.SpiErase(0, size), "SPI Erase OK", "SPI Erase Fail.");
     }
-    if (ok) {
+    if (r) {
         p_.display.panelText("Process 3 / 4");
-        ok = step(spi.SpiProgram(0, size, image.bytes().data()), "SPI Program OK", "SPI Program Fail.");
+        r = step(spi.SpiProgram(0, size, image.bytes().data()), "SPI Program OK", "SPI Program Fail.");
     }
-    if (ok) {
+    if (r) {
         p_.display.panelText("Process 4 / 4");
         std::vector<std::uint8_t> back(size);
-        ok = spi.SpiRead(0, size, back.data());
-        if (ok) ok = step(std::equal(back.begin(), back.end(), image.bytes().begin()), "SPI Verify OK", "SPI Verify fail !!!");
+        r = spi.SpiRead(0, size, back.data());
+        if (r) {
+            const bool same = std::equal(back.begin(), back.end(), image.bytes().begin());
+            r = step(same ? DeviceResult() : DeviceResult::failure(DeviceFault::verify), "SPI Verify OK",
+                     "SPI Verify fail !!!");
+        }
     }
-    endUpgradeMode();
+    // Leaving the upgrade mode can fail too: its words are then the last the user met.
+    const DeviceResult off = endUpgradeMode();
+    if (!r) r.also(off);
     p_.display.endProgress();
-    if (ok)
+    if (r)
         p_.messageBox(std::string("Firmware Upgrade 4/4 completed!\n") + kPowerCycle + backupNote(outcome.backupPath),
                       kUpgradeCaption);
     else
-        p_.messageBox(p_.panelText() + backupNote(outcome.backupPath), "Message");
-    return ok;
+        p_.messageBox(r.lastWords() + backupNote(outcome.backupPath), "Message");
+    return r.ok();
 }
 
-bool FirmwareUpgrade::writeSubCode(const DirectoryItem& item, std::uint32_t slot) {
+DeviceResult FirmwareUpgrade::writeSubCode(const DirectoryItem& item, std::uint32_t slot) {
     SpiFlash& spi = p_.spi;
     const std::span<const std::uint8_t> code = *item.subCode;
     const auto length = static_cast<std::uint32_t>(firmware::kSlotSize);
-    if (!step(spi.SpiErase(slot, length), "SPI Erase OK", "SPI Erase fail")) return false;
-    if (!step(spi.SpiProgram(slot, length, code.data()), "SPI Page Program OK", "SPI Page Program fail")) return false;
+    DeviceResult r = step(spi.SpiErase(slot, length), "SPI Erase OK", "SPI Erase fail");
+    if (!r) return r;
+    r = step(spi.SpiProgram(slot, length, code.data()), "SPI Page Program OK", "SPI Page Program fail");
+    if (!r) return r;
     p_.wait(1000);
     std::uint8_t* back = p_.transport.TransferBuffer();
-    if (!step(spi.SpiRead(slot - 512, upgrade::kReadBackLength, back), "SPI Read OK", "SPI Read fail")) return false;
+    r = step(spi.SpiRead(slot - 512, upgrade::kReadBackLength, back), "SPI Read OK", "SPI Read fail");
+    if (!r) return r;
     const bool same = std::equal(code.begin(), code.end(), back + 512);
     char text[48];
     std::snprintf(text, sizeof text, "CodeType 0x%02X%s", item.entry.codeType, same ? " Verify OK." : " Verify Fail");
     p_.reporter.panel(4, text);
-    return same;
+    return same ? DeviceResult() : DeviceResult::failure(DeviceFault::verify, text);
 }
 
-bool FirmwareUpgrade::appendRecord(ConfigRecord record, const FlashDirectory& flash) {
+DeviceResult FirmwareUpgrade::appendRecord(ConfigRecord record, const FlashDirectory& flash) {
     SpiFlash& spi = p_.spi;
     const std::uint8_t s = nextRecordSequence(flash.currentIndex);
     record.setSequence(s);
@@ -202,20 +212,22 @@ bool FirmwareUpgrade::appendRecord(ConfigRecord record, const FlashDirectory& fl
     if (s % 16 == 0) {
         Sector head{};
         head.fill(0xFF);
-        const bool read = spi.SpiRead(at, 512, head.data());
+        const bool read = spi.SpiRead(at, 512, head.data()).ok();
         if (!read || head[0] != 0xFF || head[1] != 0xFF || head[2] != 0xFF) {
-            if (!spi.SpiErase(at, 4096)) return false;
+            DeviceResult erased = spi.SpiErase(at, 4096);
+            if (!erased) return erased;
         }
     }
     // The record is what makes the controller run the new sub-codes: a record that
     // did not reach the flash is a failed upgrade, not a completed one.
-    if (!spi.SpiProgram(at, 256, record.bytes().data())) return false;
+    DeviceResult programmed = spi.SpiProgram(at, 256, record.bytes().data());
+    if (!programmed) return programmed;
     // Only the newest sector keeps records: the one before it goes (the last one
     // when the area starts again at slot 0). Older records are no longer needed, so
     // a failure here leaves the upgrade complete.
     const std::uint32_t e = s == 0 ? static_cast<std::uint32_t>(firmware::kRecordAreaSize) : std::uint32_t{s} * 256;
     if (e % 4096 == 0) spi.SpiErase(static_cast<std::uint32_t>(firmware::kRecordAreaStart) + e - 4096, 4096);
-    return true;
+    return {};
 }
 
 bool FirmwareUpgrade::SubCodeUpdate(const FirmwareImage& image, const FlashDirectory& flash, UpgradeOutcome&) {
@@ -237,32 +249,29 @@ bool FirmwareUpgrade::SubCodeUpdate(const FirmwareImage& image, const FlashDirec
     std::uint32_t slot = flash.low > 0 ? upgrade::kHighBank : upgrade::kLowBank;
     ConfigRecord record = image.configRecord().value_or(ConfigRecord());
     std::size_t u = 0;
-    bool ok = true;
+    DeviceResult r;
     for (const DirectoryItem& item : items) {
         p_.display.panelText("Process " + std::to_string(u + 1) + " / " + std::to_string(n));
-        if (!writeSubCode(item, slot)) {
-            ok = false;
-            break;
-        }
+        r = writeSubCode(item, slot);
+        if (!r) break;
         record.setEntryOffset(item.index, slot);
         slot += static_cast<std::uint32_t>(firmware::kSlotSize);
         ++u;
     }
-    bool written = ok;
-    if (ok) {
+    if (r) {
         record.setNextSlot(slot);
-        written = appendRecord(record, flash);
+        r = appendRecord(record, flash);
         // The record's own requests are not part of the bar: it is full now.
-        if (written) p_.progress = static_cast<std::uint32_t>(n) * upgrade::kSubCodeUnits;
+        if (r) p_.progress = static_cast<std::uint32_t>(n) * upgrade::kSubCodeUnits;
     }
     p_.display.endProgress();
-    if (written)
+    if (r)
         p_.messageBox("Firmware Upgrade " + std::to_string(u) + "/" + std::to_string(n) + "completed!\n" + kPowerCycle,
                       kUpgradeCaption);
     else
-        p_.messageBox(p_.panelText(), kUpgradeCaption);
+        p_.messageBox(r.lastWords(), kUpgradeCaption);
     endUpgradeMode();
-    return written;
+    return r.ok();
 }
 
 }  // namespace raid

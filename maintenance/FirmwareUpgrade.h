@@ -76,8 +76,6 @@ struct UpgradePorts {
     UpgradeDisplay& display;
     // A box of the engine (blocks until answered).
     std::function<void(const std::string& text, const std::string& caption)> messageBox;
-    // Status bar panel 4 as it stands: the text a failed step left there.
-    std::function<std::string()> panelText;
     // A pause that keeps the engine's pending work going.
     std::function<void(std::int64_t ms)> wait;
     // The progress counter the page's timer copies.
@@ -109,11 +107,11 @@ public:
     bool SubCodeUpdate(const FirmwareImage& image, const FlashDirectory& flash, UpgradeOutcome& outcome);
 
 private:
-    // Status panel 4 and the result of a step.
-    bool step(bool ok, const char* good, const char* bad);
-    bool writeSubCode(const DirectoryItem& item, std::uint32_t slot);
-    bool appendRecord(ConfigRecord record, const FlashDirectory& flash);
-    void endUpgradeMode() { p_.spi.SpiModeCommand(spimode::kUpgradeOff); }
+    // Status panel 4 says how a step went; a failed step's result gets its words as context.
+    DeviceResult step(DeviceResult r, const char* good, const char* bad);
+    DeviceResult writeSubCode(const DirectoryItem& item, std::uint32_t slot);
+    DeviceResult appendRecord(ConfigRecord record, const FlashDirectory& flash);
+    DeviceResult endUpgradeMode() { return p_.spi.SpiModeCommand(spimode::kUpgradeOff); }
 
     UpgradePorts p_;
 };

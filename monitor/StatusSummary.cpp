@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "device/DevicePath.h"
 #include "monitor/StatusPageModel.h"
 #include "monitor/StatusRecord.h"
 
@@ -18,10 +19,7 @@ std::string trimmed(std::string s) {
 }
 
 const char* accessName(std::uint32_t code) {
-    if (code & kCodeMailbox) return "mailbox";
-    if (code & kCodeAta) return "ata";
-    if (code & kCodeVu) return "vu";
-    return "";
+    return isEnclosureCode(code) ? pathOf(code).name() : "";
 }
 
 // The bay's state as the Status page draws it (drive 2's inserted bit is never read).

@@ -46,7 +46,6 @@ void UpgradePage::Image2_UpgradeClick() {
                        f.reporter(),
                        *this,
                        [&f](const std::string& text, const std::string& caption) { f.messageBox(text, caption); },
-                       [&f] { return f.controls().text(panelName(4)); },
                        [&sched](std::int64_t ms) { sched.pumpUntil([] { return false; }, ms * 1000); },
                        f.ProgressValue,
                        [this](std::span<const std::uint8_t> flash, std::string& error) { return saveBackup(flash, error); },

@@ -60,16 +60,13 @@ TEST_F(TransportFixture, WriteInquiryAndTheirDirections) {
 TEST_F(TransportFixture, VuCommandsForEveryKindAndBothPrefixes) {
     std::uint8_t buf[512];
     ASSERT_NE(t.OpenDrive(1), kInvalidHandle);
-    t.ShortVendorPrefix = true;
-    t.SendVu(kVuProbe, buf, 0x78100);
-    t.ShortVendorPrefix = false;
-    t.SendVu(kVuProbe, buf, 0x78100);
-    t.ShortVendorPrefix = true;
-    t.SendVu(kVuRead, buf, 0x012345);
-    t.SendVu(kVuProgram, buf, 0x07F000);
-    t.SendVu(kVuErase, buf, 0x0C000);
-    t.SendVu(kVuIdentify, buf, 0);
-    EXPECT_FALSE(t.SendVu(5, buf, 0));  // no such kind: nothing sent
+    t.SendVu(kVuProbe, buf, 0x78100, true);
+    t.SendVu(kVuProbe, buf, 0x78100, false);
+    t.SendVu(kVuRead, buf, 0x012345, true);
+    t.SendVu(kVuProgram, buf, 0x07F000, true);
+    t.SendVu(kVuErase, buf, 0x0C000, true);
+    t.SendVu(kVuIdentify, buf, 0, true);
+    EXPECT_FALSE(t.SendVu(5, buf, 0, true));  // no such kind: nothing sent
     ASSERT_EQ(port.log.size(), 6u);
     EXPECT_EQ(cdbOf(port.log[0]), (Bytes{0xFE, 0x85, 0, 0x07, 0x81, 0, 0, 1, 0, 0}));
     EXPECT_EQ(cdbOf(port.log[1]), (Bytes{0xFE, 0xFE, 0x85, 0, 0x07, 0x81, 0, 0, 1, 0}));
@@ -90,11 +87,9 @@ TEST_F(TransportFixture, VuTableCommandGoesIntoTheTransferBuffer) {
         data[1] = 0x8B;
         return true;
     };
-    t.ShortVendorPrefix = true;
-    ASSERT_TRUE(t.SendVuTable(3));
-    t.ShortVendorPrefix = false;
-    ASSERT_TRUE(t.SendVuTable(3));
-    EXPECT_FALSE(t.SendVuTable(9));
+    ASSERT_TRUE(t.SendVuTable(3, true));
+    ASSERT_TRUE(t.SendVuTable(3, false));
+    EXPECT_FALSE(t.SendVuTable(9, true));
     EXPECT_EQ(cdbOf(port.log[0]), (Bytes{0xFE, 0x78, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(cdbOf(port.log[1]), (Bytes{0xFE, 0xFE, 0x78, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(le32(port.log[0].block, spt::kDataTransferLength), 20u);
@@ -174,7 +169,7 @@ TEST_F(TransportFixture, OpenDriveTargetsAndSingleHandle) {
     port.openOk = false;
     EXPECT_EQ(t.OpenDrive(1), kInvalidHandle);
     std::uint8_t buf[512];
-    EXPECT_FALSE(t.SendVu(kVuRead, buf, 0));  // nothing reaches a device without a handle
+    EXPECT_FALSE(t.SendVu(kVuRead, buf, 0, true));  // nothing reaches a device without a handle
     EXPECT_EQ(port.log.size(), 0u);
 }
 

@@ -141,7 +141,6 @@ void subCodeUpdate(const FirmwareImage& image) {
                        panel,
                        page,
                        [&](const std::string& text, const std::string& caption) { boxes.push_back(caption + ":" + text); },
-                       [&] { return panel.text; },
                        [](std::int64_t) {},
                        progress,
                        nullptr};

@@ -165,6 +165,55 @@ TEST_F(Wire, DeviceErrorsComeBeforeAnyRequest) {
     EXPECT_EQ(texts.panels.back(), "Error code " + std::to_string(sector) + "1");
 }
 
+// A failure is a value: the fault, the controller's own words, every failure met while
+// the primitive cleaned up after it, and the context a caller adds. What is shown is
+// exactly what the value carries, in the order it happened.
+TEST_F(Wire, FailuresAreValuesCarryingTheirWordsAndContext) {
+    device(kCodeMailbox | 1);
+    // Only the command sector refuses: the erase fails, the modes around it still go.
+    port.onScsi = [](const std::uint8_t* block, std::uint8_t*) { return block[spt::kCdb + 5] != 20; };
+    DeviceResult r = spi.SpiErase(0x4000, 0x1000);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.fault(), DeviceFault::request);
+    EXPECT_EQ(r.error().text, "Error code 201");
+    EXPECT_EQ(r.errors().size(), 1u);
+    EXPECT_EQ(r.lastWords(), "Error code 201");
+    r.within("SPI Erase Fail.");
+    EXPECT_EQ(r.lastWords(), "SPI Erase Fail.");
+    EXPECT_EQ(r.context(), (std::vector<std::string>{"SPI Erase Fail."}));
+    EXPECT_EQ(texts.panels, (std::vector<std::string>{"Error code 201"}));
+
+    // When switching the low area back fails as well, that failure follows the erase's
+    // in the value, and it is the last thing the user read.
+    texts.panels.clear();
+    port.onScsi = [](const std::uint8_t* block, std::uint8_t* data) {
+        return block[spt::kCdb + 5] != 20 && !(data[2] == 0x04 && data[3] == 0x00);
+    };
+    r = spi.SpiErase(0x4000, 0x1000);
+    ASSERT_EQ(r.errors().size(), 2u);
+    EXPECT_EQ(r.error().text, "Error code 201");
+    EXPECT_EQ(r.errors()[1].text.rfind("Error code ", 0), 0u);
+    EXPECT_EQ(r.lastWords(), r.errors()[1].text);
+    EXPECT_EQ(texts.panels, (std::vector<std::string>{r.errors()[0].text, r.errors()[1].text}));
+
+    // The path is the code's: a VU code with the short prefix sends one 0xFE, the long
+    // one two, and a successful result carries nothing.
+    device(kCodeVu | 4);
+    port.log.clear();
+    port.onScsi = [](const std::uint8_t*, std::uint8_t*) { return true; };
+    std::vector<std::uint8_t> page(512, 0);
+    r = spi.SpiRead(0x1000, 512, page.data());
+    EXPECT_TRUE(r);
+    EXPECT_TRUE(r.errors().empty());
+    EXPECT_EQ(r.lastWords(), "");
+    ASSERT_EQ(port.log.size(), 1u);
+    EXPECT_EQ(cdb(port.log[0], 1), 0xFE);
+    EXPECT_EQ(cdb(port.log[0], 2), 0x85);
+    EXPECT_STREQ(pathOf(kCodeVu | kCodeShortPrefix).name(), "vu");
+    EXPECT_STREQ(pathOf(kCodeMailbox | kCodeAta).name(), "mailbox");
+    EXPECT_STREQ(pathOf(kCodeAta).name(), "ata");
+}
+
 TEST(UpgradeRules, RecordSearchChoiceAndNames) {
     std::vector<std::uint8_t> area(0x8000, 0xFF);
     EXPECT_EQ(readFlashDirectory(area).currentIndex, 127u);
