@@ -1,6 +1,7 @@
-// The E-mail page's engine side: its handlers, the page's fields over the window's
-// controls, and the settings it edits. The page's rules are notify/EmailPageModel's;
-// the settings and their store are notify/NotificationSettings'.
+// The E-mail page's engine side: its handlers, which turn clicks into the mail
+// operations (app/MailOperations) and present their outcomes, and the page's values,
+// held by notify/EmailPageModel and published to the window's controls. The settings
+// and their store are notify/NotificationSettings'.
 #pragma once
 
 #include <memory>
@@ -33,16 +34,15 @@ public:
     const EmailPageModel& model() const { return model_; }
 
 private:
-    // EmailPageView over the window's controls.
-    std::string text(EmailField field) override;
+    // EmailPageView: the model's values published to the window's controls.
     void setText(EmailField field, const std::string& text) override;
-    bool checked(EmailBox box) override;
     void setChecked(EmailBox box, bool on) override;
     void setLoginFieldsVisible(bool visible) override;
     void message(const std::string& text, const std::string& caption) override;
 
     void okClick();
     void ignoreClick();
+    void testMailClick();
 
     MainForm& form_;
     EmailPageModel model_{*this};
