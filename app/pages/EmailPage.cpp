@@ -84,16 +84,14 @@ void EmailPage::selectSubPage(int index) {
     model_.showSubPage();
 }
 
-bool EmailPage::editChanged(const std::string& control, const std::string& before) {
+bool EmailPage::editChanged(const std::string& control, const std::string& text) {
     for (const auto& f : kFields) {
         if (control != f.control) continue;
         // The field's own rules hold whatever sends the text (a paste, a scenario): no
-        // control character, no more than the field takes. The text arrives in the
-        // control (MainForm::EditChange); from here on the model holds it.
-        (void)before;
-        const std::string t = form_.controls().text(control);
-        const std::string entered = model_.typed(f.field, model_.text(f.field), t);
-        if (entered != t) form_.controls().setText(control, entered);
+        // control character, no more than the field takes. The model holds what the
+        // field took; the control is told when that is not what was typed.
+        const std::string entered = model_.typed(f.field, model_.text(f.field), text);
+        if (entered != text) form_.controls().setText(control, entered);
         return true;
     }
     return false;

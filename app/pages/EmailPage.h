@@ -26,8 +26,8 @@ public:
     void selectSubPage(int index);
     // The window's typing, check boxes and grid rows on this page. False when the
     // control is not one of the page's.
-    // `before`: the control's text before this change.
-    bool editChanged(const std::string& control, const std::string& before);
+    // `text`: what was typed or pasted into the control.
+    bool editChanged(const std::string& control, const std::string& text);
     bool checkBoxClicked(const std::string& control, bool checked);
     bool cellSelected(const std::string& control, int row);
 
