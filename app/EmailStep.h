@@ -20,10 +20,6 @@ using EmailStep = EmailSettingsWords;
 
 // False with `error` for a malformed step, or one whose values the fields cannot take.
 bool parseEmailStep(const std::string& text, EmailStep& out, std::string& error);
-// The scenario step's name for checkEmailSettings.
-inline bool checkEmailStep(const EmailStep& step, std::string& error, const std::string& who = "--set") {
-    return checkEmailSettings(step, error, who);
-}
 // Plays the step through the window's commands, as the user's typing and clicks.
 void playEmailStep(MainForm& form, const EmailStep& step);
 
