@@ -9,125 +9,23 @@ namespace raid {
 
 namespace {
 
-struct Key {
-    const char* key;
-    const char* control;  // the field, or "" for the switches and the list
-    std::size_t limit;    // bytes the field takes (0: any)
-};
-
-const std::array<Key, 15> kKeys = {{
-    {"port", names::Edit1, kPortLimit},
-    {"host", names::Edit2, kHostLimit},
-    {"name", names::Edit3, kNameLimit},
-    {"addr", names::Edit4, kAddressLimit},
-    {"timeout", names::Edit5, kTimeoutLimit},
-    {"password", names::Edit8, kPasswordLimit},
-    {"login-name", names::Edit12, kLoginNameLimit},
-    {"subject1", names::Edit10, kSubjectLimit},
-    {"contents1", names::Memo6, kContentsLimit},
-    {"subject2", names::Edit11, kSubjectLimit},
-    {"contents2", names::Memo4, kContentsLimit},
-    {"login", names::CheckBox8, 0},
-    {"nomail1", names::CheckBox2, 0},
-    {"nomail2", names::CheckBox4, 0},
-    {"security", names::ComboBox1, 0},
-}};
-
-// The scenario's words for the Setup sub-page's choices.
-const char* securityChoice(const std::string& word) {
-    if (word == "none") return kSecurityNames[kSecurityNone];
-    if (word == "starttls") return kSecurityNames[kSecurityStartTls];
-    if (word == "tls") return kSecurityNames[kSecurityTls];
-    return nullptr;
-}
-
-const Key* findKey(const std::string& k) {
-    for (const Key& key : kKeys)
-        if (k == key.key) return &key;
-    return nullptr;
-}
-
-bool isSwitch(const Key& k) { return std::string(k.key) == "login" || std::string(k.key).rfind("nomail", 0) == 0; }
-
-// One key and its value into the step; false with `error` (starting with `who`).
-bool addField(EmailStep& out, std::vector<std::string>& seen, const std::string& key, const std::string& value,
-              std::string& error, const std::string& who) {
-    if (key == "to") {
-        out.to.push_back(value);
-        out.replaceList = true;
-        return true;
-    }
-    const Key* k = findKey(key);
-    if (!k) {
-        error = who + ": unknown key '" + key + "'";
-        return false;
-    }
-    if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
-        error = who + ": " + key + " is given twice";
-        return false;
-    }
-    seen.push_back(key);
-    if (isSwitch(*k) && value != "on" && value != "off") {
-        error = who + ": " + key + " takes on or off";
-        return false;
-    }
-    if (key == "security" && !securityChoice(value)) {
-        error = who + ": security takes none, starttls or tls";
-        return false;
-    }
-    if ((key == "port" || key == "timeout") &&
-        !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        error = who + ": " + key + " takes a number";
-        return false;
-    }
-    out.fields.emplace_back(key, value);
-    return true;
-}
-
-// Why a value cannot go into its field; "" when it can.
-std::string valueRefusal(const std::string& key, const std::string& value, std::size_t limit, const std::string& who) {
-    // Bytes, as the settings hold them: a character outside ASCII takes two to four.
-    if (limit && value.size() > limit)
-        return who + ": " + key + " takes at most " + std::to_string(limit) + " bytes (UTF-8), not " +
-               std::to_string(value.size());
-    const bool contents = key.rfind("contents", 0) == 0;
-    if (hasControlCharacter(value, contents)) return who + ": " + key + " holds a control character";
-    const bool address = key == "to" || key == "addr";
-    if (address && !(key == "addr" && value.empty()) && !isPlainAddress(value))
-        return who + ": '" + value + "' is no address (" + key +
-               " takes one with an \"@\", in UTF-8, and no blanks or angle brackets)";
-    if (key == "port" && !value.empty()) {
-        // Digits only, at most five of them (checked above).
-        const long port = std::stol(value);
-        if (port < 1 || port > 65535) return who + ": port takes a number from 1 to 65535";
-    }
+// The field or box each key types into ("" for the list).
+const char* keyControl(const std::string& key) {
+    static const std::pair<const char*, const char*> kControls[] = {
+        {"port", names::Edit1},        {"host", names::Edit2},         {"name", names::Edit3},
+        {"addr", names::Edit4},        {"timeout", names::Edit5},      {"password", names::Edit8},
+        {"login-name", names::Edit12}, {"subject1", names::Edit10},    {"contents1", names::Memo6},
+        {"subject2", names::Edit11},   {"contents2", names::Memo4},    {"login", names::CheckBox8},
+        {"nomail1", names::CheckBox2}, {"nomail2", names::CheckBox4}, {"security", names::ComboBox1},
+    };
+    for (const auto& [k, control] : kControls)
+        if (key == k) return control;
     return "";
 }
 
-}  // namespace
+bool isSwitch(const std::string& k) { return k == "login" || k.rfind("nomail", 0) == 0; }
 
-bool checkEmailStep(const EmailStep& step, std::string& error, const std::string& who) {
-    for (const auto& [key, value] : step.fields) {
-        const Key* k = findKey(key);
-        if (!k || isSwitch(*k) || key == "security") continue;
-        error = valueRefusal(key, value, k->limit, who);
-        if (!error.empty()) return false;
-    }
-    // An empty "to=" adds nothing: given alone, it empties the list.
-    const auto given = static_cast<std::size_t>(
-        std::count_if(step.to.begin(), step.to.end(), [](const std::string& a) { return !a.empty(); }));
-    if (given > kMaxRecipients) {
-        error = who + ": at most " + std::to_string(kMaxRecipients) + " recipients (" + std::to_string(given) +
-                " given)";
-        return false;
-    }
-    for (const auto& address : step.to) {
-        if (address.empty()) continue;
-        error = valueRefusal("to", address, kAddressLimit, who);
-        if (!error.empty()) return false;
-    }
-    return true;
-}
+}  // namespace
 
 bool parseEmailStep(const std::string& text, EmailStep& out, std::string& error) {
     out = EmailStep{};
@@ -180,41 +78,13 @@ bool parseEmailStep(const std::string& text, EmailStep& out, std::string& error)
             value = text.substr(i, end == std::string::npos ? std::string::npos : end - i);
             i = end == std::string::npos ? text.size() : end;
         }
-        if (!addField(out, seen, key, value, error, "email")) return false;
+        if (!addEmailSetting(out, seen, key, value, error, "email")) return false;
     }
     if (out.fields.empty() && !out.replaceList) {
         error = "email takes at least one key=value";
         return false;
     }
-    return checkEmailStep(out, error, "email");
-}
-
-bool parseEmailSettings(const std::vector<std::string>& words, EmailStep& out, std::string& error,
-                        const std::string& who) {
-    out = EmailStep{};
-    std::vector<std::string> seen;
-    for (const std::string& word : words) {
-        const std::size_t eq = word.find('=');
-        if (eq == std::string::npos || eq == 0) {
-            error = who + " takes key=value words ('" + word + "' is none)";
-            return false;
-        }
-        std::string value;
-        for (std::size_t i = eq + 1; i < word.size(); ++i) {
-            if (word[i] == '\\' && i + 1 < word.size() && word[i + 1] == 'n') {
-                value += '\n';
-                ++i;
-            } else {
-                value += word[i];
-            }
-        }
-        if (!addField(out, seen, word.substr(0, eq), value, error, who)) return false;
-    }
-    if (out.fields.empty() && !out.replaceList) {
-        error = who + " takes at least one key=value";
-        return false;
-    }
-    return true;
+    return checkEmailSettings(out, error, "email");
 }
 
 void playEmailStep(MainForm& form, const EmailStep& step) {
@@ -223,13 +93,13 @@ void playEmailStep(MainForm& form, const EmailStep& step) {
     form.emailPage().load();
     form.emailPage().refreshSubPage();
     for (const auto& [key, value] : step.fields) {
-        const Key& k = *findKey(key);
-        if (isSwitch(k))
-            form.CheckBoxClick(k.control, value == "on");
+        const char* control = keyControl(key);
+        if (isSwitch(key))
+            form.CheckBoxClick(control, value == "on");
         else if (key == "security")
-            form.EditChange(k.control, securityChoice(value));
+            form.EditChange(control, kSecurityNames[*securityFromWord(value)]);
         else
-            form.EditChange(k.control, value);
+            form.EditChange(control, value);
     }
     if (step.replaceList) {
         form.emailPage().selectSubPage(kHddFailPage);

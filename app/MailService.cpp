@@ -50,26 +50,30 @@ void MailService::queueAlertMails() {
 
 void MailService::queue(OutgoingMail mail) {
     std::optional<OutgoingMail> dropped = outbox_.push(std::move(mail));
-    if (dropped && dropped->kind != kTestMailKind)
+    if (!dropped) return;
+    if (dropped->kind != kTestMailKind)
         reportFailure("Alert mail given up: [" + dropped->alert + "] too many alert mails are waiting");
+    // A caller waiting for a test mail that will never go is told so.
+    if (dropped->onOutcome) {
+        SmtpResult gone;
+        gone.error = "too many mails are waiting";
+        dropped->onOutcome(gone);
+    }
 }
 
-void MailService::sendTestMail() {
+std::string MailService::sendTestMail(std::function<void(const SmtpResult&)> done) {
     MainForm& f = form_;
     const NotificationSettings& s = f.settings();
-    if (!s.loaded || s.recipients.empty()) {
-        f.setPanel(3, "Send mail Fail!");
-        f.setPanel(4, "No recipient to send the test mail to: add one and press OK first");
-        return;
-    }
+    if (!s.loaded || s.recipients.empty()) return "No recipient to send the test mail to: add one and press OK first";
     OutgoingMail mail;
+    mail.onOutcome = std::move(done);
     mail.kind = kTestMailKind;
     mail.settings = smtpSettings(s);
     mail.message.subject = testMailSubject(kAppTitle);
     mail.message.body = testMailBody(kAppTitle, f.SystemInfoLines);
     mail.dueUs = f.scheduler().nowUs();
-    f.setPanel(3, "Mail is Sending...");
     queue(std::move(mail));
+    return "";
 }
 
 // On TEmailThread: the dialogue with the mail server happens here, beside the engine.
@@ -129,6 +133,7 @@ void MailService::finished(OutgoingMail mail, SmtpResult result) {
     const bool retry = triesLeft && (result.sent ? std::any_of(result.refused.begin(), result.refused.end(), passing)
                                                  : !result.permanent);
     if (f.onMail) f.onMail(mail, result, retry);
+    if (mail.onOutcome && !retry) mail.onOutcome(result);
     if (result.sent) {
         // The reason of an earlier failure no longer holds: it would stand beside
         // "Send mail Success!" as if this mail had not arrived. Recipients it did not

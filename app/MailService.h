@@ -35,8 +35,9 @@ public:
     // Engine thread: a mail for each raised alert (when there is anyone to mail).
     void queueAlertMails();
     // Engine thread: one mail to every recipient of the saved settings, now; its
-    // outcome shows in the status bar, and it is not tried again.
-    void sendTestMail();
+    // outcome shows in the status bar and goes to `done`, and it is not tried again.
+    // Returns "" or why no mail goes out.
+    std::string sendTestMail(std::function<void(const SmtpResult&)> done = {});
     // TEmailThread: the first mail whose time has come goes to the server, with the
     // settings the store holds at that moment.
     void sendDue();

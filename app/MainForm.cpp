@@ -504,12 +504,11 @@ void MainForm::CheckBoxClick(const std::string& control, bool checked) {
     if (onCheckBox) onCheckBox(control, checked);
 }
 
-// Typed text goes into the engine's picture of the control, where the handlers read
-// it back; the E-mail page marks its fields as changed.
+// Typed text goes into the engine's picture of the control; the E-mail page takes it
+// into its model (and marks its fields as changed).
 void MainForm::EditChange(const std::string& control, const std::string& text) {
-    const std::string before = controls_.text(control);
     controls_.setText(control, text);
-    emailPage_.editChanged(control, before);
+    emailPage_.editChanged(control, text);
 }
 
 void MainForm::SelectCell(const std::string& control, int row) {

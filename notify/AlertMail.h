@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -49,6 +50,8 @@ struct OutgoingMail {
     std::vector<std::string> done;
     int attempt = 0;        // tries made so far
     std::int64_t dueUs = 0;  // scheduler time of the next try
+    // Told the outcome of the last try, on the engine thread (the test mail's caller).
+    std::function<void(const SmtpResult&)> onOutcome;
 };
 
 // Thread-safe: the engine puts mails in, TEmailThread takes them out.

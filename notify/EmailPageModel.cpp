@@ -69,37 +69,50 @@ std::string entryRefusal(EmailField field, const std::string& text) {
 std::string EmailPageModel::typed(EmailField field, const std::string& before, const std::string& text) {
     if (const std::string why = entryRefusal(field, text); !why.empty()) {
         view_.message(why, "E-Mail Message");
+        text_[static_cast<std::size_t>(field)] = before;
         return before;
     }
     fieldChanged(field);
-    return enteredText(field, text);
+    std::string entered = enteredText(field, text);
+    text_[static_cast<std::size_t>(field)] = entered;
+    return entered;
 }
 
-void EmailPageModel::setField(EmailField field, const std::string& text) {
-    // A change of a connection field marks it, whoever made it; the same text is no change.
-    if (view_.text(field) == text) return;
+void EmailPageModel::put(EmailField field, const std::string& text) {
+    text_[static_cast<std::size_t>(field)] = text;
     view_.setText(field, text);
+}
+
+void EmailPageModel::putChecked(EmailBox box, bool on) {
+    box_[static_cast<std::size_t>(box)] = on;
+    view_.setChecked(box, on);
+}
+
+void EmailPageModel::setField(EmailField field, const std::string& t) {
+    // A change of a connection field marks it, whoever made it; the same text is no change.
+    if (text(field) == t) return;
+    put(field, t);
     fieldChanged(field);
 }
 
 void EmailPageModel::fieldChanged(EmailField field) { dirty_ |= dirtyBit(field); }
 
 void EmailPageModel::redrawGrids() {
-    view_.setText(EmailField::Working, joined(working_));
-    view_.setText(EmailField::Grid, joined(working_));
+    put(EmailField::Working, joined(working_));
+    put(EmailField::Grid, joined(working_));
 }
 
-SettingsEdits EmailPageModel::edits() {
+SettingsEdits EmailPageModel::values() const {
     SettingsEdits e;
-    for (std::size_t i = 0; i < 6; ++i) e.fields[i] = view_.text(kConnection[i]);
-    e.loginOn = view_.checked(EmailBox::Login);
-    e.noMailKind1 = view_.checked(EmailBox::NoMail1);
-    e.noMailKind2 = view_.checked(EmailBox::NoMail2);
+    for (std::size_t i = 0; i < 6; ++i) e.fields[i] = text(kConnection[i]);
+    e.loginOn = checked(EmailBox::Login);
+    e.noMailKind1 = checked(EmailBox::NoMail1);
+    e.noMailKind2 = checked(EmailBox::NoMail2);
     e.working = working_;
-    e.security = securityFromName(view_.text(EmailField::Security)).value_or(shown_.security);
-    e.loginName = view_.text(EmailField::LoginName);
-    e.subject = {view_.text(EmailField::Subject1), view_.text(EmailField::Subject2)};
-    e.contents = {view_.text(EmailField::Contents1), view_.text(EmailField::Contents2)};
+    e.security = securityFromName(text(EmailField::Security)).value_or(shown_.security);
+    e.loginName = text(EmailField::LoginName);
+    e.subject = {text(EmailField::Subject1), text(EmailField::Subject2)};
+    e.contents = {text(EmailField::Contents1), text(EmailField::Contents2)};
     e.dirty = dirty_;
     return e;
 }
@@ -109,7 +122,7 @@ void EmailPageModel::fill(const NotificationSettings& s, bool boxes) {
     // What a save compares with: the page as now shown. Boxes that kept their state
     // keep what they were compared with.
     const SettingsEdits before = shown_;
-    shown_ = edits();
+    shown_ = values();
     if (!s.SettingsKeyExists)
         shown_.security = kSecurityNone;
     else
@@ -125,24 +138,24 @@ void EmailPageModel::fillFields(const NotificationSettings& s, bool boxes) {
         for (std::size_t i = 0; i < 6; ++i) setField(kConnection[i], s.connection[i]);
         setField(EmailField::LoginName, s.loginName);
         if (boxes) {
-            view_.setChecked(EmailBox::NoMail1, (s.suppressMask & 1) != 0);
-            view_.setChecked(EmailBox::NoMail2, (s.suppressMask & 2) != 0);
+            putChecked(EmailBox::NoMail1, (s.suppressMask & 1) != 0);
+            putChecked(EmailBox::NoMail2, (s.suppressMask & 2) != 0);
         }
-        view_.setText(EmailField::Security, kSecurityNames[std::min<std::size_t>(s.security, kSecurityTls)]);
+        put(EmailField::Security, kSecurityNames[std::min<std::size_t>(s.security, kSecurityTls)]);
         const bool login = (s.authState & 1) != 0;
-        view_.setChecked(EmailBox::Login, login);
+        putChecked(EmailBox::Login, login);
         view_.setLoginFieldsVisible(login);
-        view_.setText(EmailField::Subject1, s.subjectLine(1));
-        view_.setText(EmailField::Subject2, s.subjectLine(2));
-        view_.setText(EmailField::Contents1, joined(s.contents[0]));
-        view_.setText(EmailField::Contents2, joined(s.contents[1]));
+        put(EmailField::Subject1, s.subjectLine(1));
+        put(EmailField::Subject2, s.subjectLine(2));
+        put(EmailField::Contents1, joined(s.contents[0]));
+        put(EmailField::Contents2, joined(s.contents[1]));
         working_ = s.recipients;
         redrawGrids();
     } else {
         setField(EmailField::Port, "25");
         setField(EmailField::Timeout, "0");
-        view_.setText(EmailField::Security, kSecurityNames[kSecurityNone]);
-        view_.setChecked(EmailBox::Login, false);
+        put(EmailField::Security, kSecurityNames[kSecurityNone]);
+        putChecked(EmailBox::Login, false);
         view_.setLoginFieldsVisible(false);
     }
 }
@@ -150,14 +163,14 @@ void EmailPageModel::fillFields(const NotificationSettings& s, bool boxes) {
 void EmailPageModel::open(const NotificationSettings& s) { fill(s, true); }
 
 void EmailPageModel::showSubPage() {
-    view_.setText(EmailField::NewAddress1, "");
-    view_.setText(EmailField::NewAddress2, "");
+    put(EmailField::NewAddress1, "");
+    put(EmailField::NewAddress2, "");
 }
 
 void EmailPageModel::addAddress(int subPage) {
     if (subPage != kHddFailPage && subPage != kDeviceRemovePage) return;
     const EmailField field = subPage == kHddFailPage ? EmailField::NewAddress1 : EmailField::NewAddress2;
-    const std::string address = view_.text(field);
+    const std::string address = text(field);
     if (address.empty() || working_.size() >= kMaxRecipients) return;
     // Nothing that cannot stand inside "RCPT to:<...>" is taken: no control character,
     // blank or angle bracket, no broken UTF-8. Whether the server takes an address
@@ -168,7 +181,7 @@ void EmailPageModel::addAddress(int subPage) {
     } else {
         view_.message("E-Mail Address formula error!", "E-Mail Message");
     }
-    view_.setText(field, "");
+    put(field, "");
 }
 
 void EmailPageModel::removeAddress(int subPage) {
@@ -177,32 +190,45 @@ void EmailPageModel::removeAddress(int subPage) {
     const int r = rows_[static_cast<std::size_t>(grid)];
     if (r < 0 || static_cast<std::size_t>(r) >= working_.size()) return;
     working_.erase(working_.begin() + r);
-    view_.setText(grid == 0 ? EmailField::NewAddress1 : EmailField::NewAddress2, "");
+    put(grid == 0 ? EmailField::NewAddress1 : EmailField::NewAddress2, "");
     redrawGrids();
 }
 
 void EmailPageModel::selectRow(int grid, int row) {
     if (row < 0 || row >= static_cast<int>(kMaxRecipients)) return;
     rows_[grid == 1 ? 1 : 0] = row;
-    const std::string text = static_cast<std::size_t>(row) < working_.size() ? working_[static_cast<std::size_t>(row)] : "";
-    view_.setText(grid == 1 ? EmailField::NewAddress2 : EmailField::NewAddress1, text);
+    const std::string shownRow = static_cast<std::size_t>(row) < working_.size() ? working_[static_cast<std::size_t>(row)] : "";
+    put(grid == 1 ? EmailField::NewAddress2 : EmailField::NewAddress1, shownRow);
 }
 
-void EmailPageModel::loginSwitched(bool on) { view_.setLoginFieldsVisible(on); }
+void EmailPageModel::loginSwitched(bool on) {
+    box_[static_cast<std::size_t>(EmailBox::Login)] = on;
+    view_.setLoginFieldsVisible(on);
+}
+
+void EmailPageModel::boxClicked(EmailBox box, bool on) {
+    if (box == EmailBox::Login) loginSwitched(on);
+    else box_[static_cast<std::size_t>(box)] = on;
+}
+
+SettingsEdits EmailPageModel::valuesToSave() {
+    if (text(EmailField::Port).empty()) setField(EmailField::Port, "25");
+    if (text(EmailField::Timeout).empty()) setField(EmailField::Timeout, "0");
+    // A name the page does not offer keeps what was shown.
+    return values();
+}
+
+void EmailPageModel::saveEnded(const SettingsEdits& e, bool saved) {
+    dirty_ = e.dirty;
+    // What the store now holds for the page's values: the next save compares with it.
+    if (saved) shown_ = e;
+}
 
 std::string EmailPageModel::save(NotificationSettings& s, SettingsStore& store) {
-    if (view_.text(EmailField::Port).empty()) setField(EmailField::Port, "25");
-    if (view_.text(EmailField::Timeout).empty()) setField(EmailField::Timeout, "0");
-    // A name the page does not offer keeps what was shown.
-    SettingsEdits e = edits();
+    SettingsEdits e = valuesToSave();
     const std::string error = store.save(s, e, shown_);
-    dirty_ = e.dirty;
-    if (!error.empty()) {
-        view_.message(error, "E-Mail Message");
-        return error;
-    }
-    // What the store now holds for the page's values: the next save compares with it.
-    shown_ = e;
+    saveEnded(e, error.empty());
+    if (!error.empty()) view_.message(error, "E-Mail Message");
     return error;
 }
 

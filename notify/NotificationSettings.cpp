@@ -64,8 +64,13 @@ std::string checkEdits(const SettingsEdits& e, const SettingsEdits& shown) {
     if (e.working != shown.working) {
         if (e.working.size() > kMaxRecipients)
             return "At most " + std::to_string(kMaxRecipients) + " recipients; nothing was saved";
-        for (const auto& address : e.working)
+        for (const auto& address : e.working) {
             if (auto why = refusal("A recipient address", address, kAddressLimit); !why.empty()) return why;
+            // The page takes no other (addAddress), but a save may come from another
+            // front end: what cannot stand inside "RCPT TO:<...>" is never stored.
+            if (!isPlainAddress(address))
+                return "A recipient address needs an \"@\" and no blanks or angle brackets; nothing was saved";
+        }
     }
     for (std::size_t k = 0; k < 2; ++k) {
         if (e.subject[k] != shown.subject[k])

@@ -1,12 +1,14 @@
 #include "service/Monitor.h"
 
 #include <chrono>
+#include <optional>
 
-#include "app/EmailStep.h"
+#include "app/MailOperations.h"
 #include "platform/linux/LinuxSettingsFile.h"
 #include "app/HeadlessOutput.h"
 #include "app/StatusCheck.h"
 #include "notify/AlertMail.h"
+#include "notify/EmailSettingsWords.h"
 #include "service/StatusFiles.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
@@ -281,22 +283,27 @@ struct SettingsForm {
 }  // namespace
 
 int Monitor::set(const MonitorOptions& options) {
-    EmailStep step;
+    EmailSettingsWords words;
     std::string error;
-    if (!parseEmailSettings(options.setWords, step, error)) {
+    if (!parseEmailSettings(options.setWords, words, error)) {
         err_ << "raid-gui-monitor: " << error << '\n';
         return 2;
     }
-    // Every value is checked before anything is typed: a refused one saves nothing.
-    if (!checkEmailStep(step, error)) {
+    // Every value is checked before anything is saved: a refused one saves nothing.
+    if (!checkEmailSettings(words, error)) {
         err_ << "raid-gui-monitor: " << escapeText(error) << "; nothing was saved\n";
         return 1;
     }
     SettingsForm s(machine_, options, err_);
-    const std::size_t before = s.output.boxes();
-    playEmailStep(*s.form, step);
-    // The page answers a save it could not make with a box; it is on standard error.
-    if (s.output.boxes() != before) {
+    // The words over the settings as the E-mail page would show them: what they do
+    // not name stays as saved.
+    const SettingsEdits shown = shownEdits(s.form->settings());
+    SettingsEdits values = shown;
+    applyEmailSettings(words, values);
+    const MailSaveResult saved = saveMailSettings(*s.form, std::move(values), shown);
+    if (!saved.saved) {
+        // The page's box, on standard error, then what it means here.
+        s.form->messageBox(saved.problem, "E-Mail Message");
         err_ << "raid-gui-monitor: the settings were not saved to " << s.path << '\n';
         return 1;
     }
@@ -306,31 +313,27 @@ int Monitor::set(const MonitorOptions& options) {
 
 int Monitor::testMail(const MonitorOptions& options) {
     SettingsForm s(machine_, options, err_);
-    bool answered = false;
-    bool sent = false;
-    std::string reason;
-    std::string missed;
-    s.form->onMail = [&](const OutgoingMail&, const SmtpResult& result, bool) {
-        answered = true;
-        sent = result.sent;
-        reason = result.error;
-        if (!result.refused.empty()) missed = smtpRefusalsText("", result.refused);
-    };
-    s.form->Click(names::Image3_TestMail);
-    // Each step of the dialogue has the server's timeout; the whole one is bounded too.
-    if (s.form->outbox().size() != 0) s.scheduler->pumpUntil([&] { return answered; }, 600'000'000);
-    if (!answered) {
-        err_ << "raid-gui-monitor: no test mail was sent: " << s.controls.text(panelName(4)) << '\n';
+    std::optional<SmtpResult> outcome;
+    const TestMailStart start = sendTestMail(*s.form, [&outcome](const SmtpResult& r) { outcome = r; });
+    if (!start.sending) {
+        err_ << "raid-gui-monitor: no test mail was sent: " << start.problem << '\n';
         return 1;
     }
-    if (!sent) {
-        err_ << "raid-gui-monitor: the test mail failed: " << escapeText(reason) << '\n';
+    // Each step of the dialogue has the server's timeout; the whole one is bounded too.
+    s.scheduler->pumpUntil([&outcome] { return outcome.has_value(); }, 600'000'000);
+    if (!outcome) {
+        err_ << "raid-gui-monitor: no test mail was sent: the mail server did not answer in time\n";
+        return 1;
+    }
+    if (!outcome->sent) {
+        err_ << "raid-gui-monitor: the test mail failed: " << escapeText(outcome->error) << '\n';
         return 1;
     }
     out_ << "Test mail sent\n";
     // A test is to show that every recipient gets the alerts: one that did not is a failure.
-    if (!missed.empty()) {
-        err_ << "raid-gui-monitor: the test mail did not reach " << escapeText(missed) << '\n';
+    if (!outcome->refused.empty()) {
+        err_ << "raid-gui-monitor: the test mail did not reach " << escapeText(smtpRefusalsText("", outcome->refused))
+             << '\n';
         return 1;
     }
     return 0;

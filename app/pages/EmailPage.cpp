@@ -1,5 +1,6 @@
 #include "app/pages/EmailPage.h"
 
+#include "app/MailOperations.h"
 #include "app/MainForm.h"
 
 namespace raid {
@@ -49,19 +50,14 @@ void EmailPage::registerHandlers(HandlerTable& table) {
     table.on(names::Image3_2M, [this] { model_.removeAddress(form_.EmailSubPage); });
     table.on(names::Image3_OK, [this] { okClick(); });
     table.on(names::Image3_Ignore, [this] { ignoreClick(); });
-    // Sends with the settings as saved: what an alert would go out with.
-    table.on(names::Image3_TestMail, [this] { form_.mail().sendTestMail(); });
+    table.on(names::Image3_TestMail, [this] { testMailClick(); });
 }
-
-std::string EmailPage::text(EmailField field) { return form_.controls().text(emailControl(field)); }
 
 void EmailPage::setText(EmailField field, const std::string& t) {
     Controls& c = form_.controls();
     c.setText(emailControl(field), t);
     if (field == EmailField::Grid) c.setText(names::StringGrid2, t);
 }
-
-bool EmailPage::checked(EmailBox box) { return form_.controls().checked(boxControl(box)); }
 
 void EmailPage::setChecked(EmailBox box, bool on) { form_.controls().setChecked(boxControl(box), on); }
 
@@ -88,25 +84,26 @@ void EmailPage::selectSubPage(int index) {
     model_.showSubPage();
 }
 
-bool EmailPage::editChanged(const std::string& control, const std::string& before) {
+bool EmailPage::editChanged(const std::string& control, const std::string& text) {
     for (const auto& f : kFields) {
         if (control != f.control) continue;
         // The field's own rules hold whatever sends the text (a paste, a scenario): no
-        // control character, no more than the field takes.
-        const std::string t = form_.controls().text(control);
-        const std::string entered = model_.typed(f.field, before, t);
-        if (entered != t) form_.controls().setText(control, entered);
+        // control character, no more than the field takes. The model holds what the
+        // field took; the control is told when that is not what was typed.
+        const std::string entered = model_.typed(f.field, model_.text(f.field), text);
+        if (entered != text) form_.controls().setText(control, entered);
         return true;
     }
     return false;
 }
 
 bool EmailPage::checkBoxClicked(const std::string& control, bool on) {
-    if (control == names::CheckBox8) {
-        model_.loginSwitched(on);
+    for (const EmailBox box : {EmailBox::Login, EmailBox::NoMail1, EmailBox::NoMail2}) {
+        if (control != boxControl(box)) continue;
+        model_.boxClicked(box, on);
         return true;
     }
-    return control == names::CheckBox2 || control == names::CheckBox4;
+    return false;
 }
 
 bool EmailPage::cellSelected(const std::string& control, int row) {
@@ -117,10 +114,21 @@ bool EmailPage::cellSelected(const std::string& control, int row) {
 }
 
 void EmailPage::okClick() {
-    MainForm& f = form_;
-    const std::string error = model_.save(f.settings(), f.settingsStore());
-    if (!error.empty()) return;
-    f.settingsSaved();
+    const MailSaveResult r = saveMailSettings(form_, model_.valuesToSave(), model_.shown());
+    model_.saveEnded(r.values, r.saved);
+    if (!r.saved) form_.messageBox(r.problem, "E-Mail Message");
+}
+
+void EmailPage::testMailClick() {
+    // Sends with the settings as saved: what an alert would go out with. Its outcome
+    // comes to the status bar from the mail service, as an alert mail's does.
+    const TestMailStart start = sendTestMail(form_);
+    if (start.sending) {
+        form_.setPanel(3, kTestMailSending);
+    } else {
+        form_.setPanel(3, kTestMailFailed);
+        form_.setPanel(4, start.problem);
+    }
 }
 
 void EmailPage::ignoreClick() {

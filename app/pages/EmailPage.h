@@ -1,6 +1,7 @@
-// The E-mail page's engine side: its handlers, the page's fields over the window's
-// controls, and the settings it edits. The page's rules are notify/EmailPageModel's;
-// the settings and their store are notify/NotificationSettings'.
+// The E-mail page's engine side: its handlers, which turn clicks into the mail
+// operations (app/MailOperations) and present their outcomes, and the page's values,
+// held by notify/EmailPageModel and published to the window's controls. The settings
+// and their store are notify/NotificationSettings'.
 #pragma once
 
 #include <memory>
@@ -25,24 +26,23 @@ public:
     void selectSubPage(int index);
     // The window's typing, check boxes and grid rows on this page. False when the
     // control is not one of the page's.
-    // `before`: the control's text before this change.
-    bool editChanged(const std::string& control, const std::string& before);
+    // `text`: what was typed or pasted into the control.
+    bool editChanged(const std::string& control, const std::string& text);
     bool checkBoxClicked(const std::string& control, bool checked);
     bool cellSelected(const std::string& control, int row);
 
     const EmailPageModel& model() const { return model_; }
 
 private:
-    // EmailPageView over the window's controls.
-    std::string text(EmailField field) override;
+    // EmailPageView: the model's values published to the window's controls.
     void setText(EmailField field, const std::string& text) override;
-    bool checked(EmailBox box) override;
     void setChecked(EmailBox box, bool on) override;
     void setLoginFieldsVisible(bool visible) override;
     void message(const std::string& text, const std::string& caption) override;
 
     void okClick();
     void ignoreClick();
+    void testMailClick();
 
     MainForm& form_;
     EmailPageModel model_{*this};

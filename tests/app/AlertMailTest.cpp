@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <fstream>
 
+#include <future>
+#include <thread>
+
+#include "app/MailOperations.h"
 #include "notify/MailFormat.h"
 #include "notify/PythonSmtpServer.h"
 #include "notify/TestPki.h"
@@ -453,6 +457,58 @@ TEST(AlertSettings, ABrokenSettingsFileIsReportedOnceAndTheRestIsUsed) {
 
 namespace raid {
 namespace {
+
+// The test mail as an operation, on the real threads: the engine saves and sends,
+// TEmailThread talks to the server, and a caller on a thread of its own learns the SMTP
+// outcome - refused recipient and all - through the future the completion fulfils.
+TEST(AlertMailRealTime, TheTestMailOperationTellsItsOutcomeToAWaitingThread) {
+    const std::string python = testing::PythonSmtpServer::python();
+    if (python.empty()) GTEST_SKIP() << "python3 with aiosmtpd (Debian's python3-aiosmtpd) is not installed";
+    testing::PythonSmtpServer smtp;
+    ASSERT_TRUE(smtp.start(python, {"--refuse-rcpt", "no@x.org"}));
+    test::ScenarioKit kit;
+    kit.line("0 disk 0");
+    sim::SimRunner r(kit.realTimeOptions(150), nullptr);
+    std::string error;
+    ASSERT_TRUE(r.load(error)) << error;
+    ASSERT_TRUE(r.start(error)) << error;
+
+    std::promise<SmtpResult> outcome;
+    std::future<SmtpResult> answer = outcome.get_future();
+    bool saved = false;
+    TestMailStart start;
+    MainForm& f = r.form();
+    r.scheduler().post([&] {
+        SettingsEdits v = shownEdits(f.settings());
+        v.fields[kHost] = "127.0.0.1";
+        v.fields[kPort] = std::to_string(smtp.port);
+        v.fields[kSenderAddress] = "ops@example.org";
+        v.working = {"a@x.org", "no@x.org"};
+        saved = saveMailSettings(f, v).saved;
+        f.LoadNotificationSettings();  // what the engine's next turn does after a save
+        start = sendTestMail(f, [&outcome](const SmtpResult& result) { outcome.set_value(result); });
+    });
+    // The waiter ends the run once it has the answer; the run's own end is the bound.
+    std::future_status waited = std::future_status::timeout;
+    std::thread waiter([&] {
+        waited = answer.wait_for(std::chrono::seconds(120));
+        r.scheduler().post([&f] { f.QueryEndSession(); });
+    });
+    r.run();
+    waiter.join();
+    r.scheduler().joinWorkers();
+    EXPECT_TRUE(saved);
+    EXPECT_TRUE(start.sending) << start.problem;
+    ASSERT_EQ(waited, std::future_status::ready);
+    const SmtpResult result = answer.get();
+    EXPECT_TRUE(result.sent) << result.error;
+    ASSERT_EQ(result.refused.size(), 1u);
+    EXPECT_EQ(result.refused[0].address, "no@x.org");
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].rcptTos, std::vector<std::string>{"a@x.org"});
+    EXPECT_EQ(mails[0].subject, "[" + kAppTitle + " Message] Test");
+}
 
 TEST(AlertMailRealTime, ClosingDoesNotWaitForASilentServer) {
     const std::string python = testing::PythonSmtpServer::python();

@@ -1,8 +1,15 @@
 // The scenario step that fills the E-mail page: what it accepts, what it refuses, and
-// that it saves through the page exactly as the user's typing and clicks would.
+// that it saves through the page exactly as the user's typing and clicks would; and
+// the save operation under it, called with typed values as another front end does.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include "app/EmailStep.h"
+#include "app/MailOperations.h"
 #include "support/ScenarioKit.h"
 
 namespace raid {
@@ -151,6 +158,77 @@ TEST(EmailStep, TheStepSavesThroughThePageAndAHashInQuotesIsNoComment) {
     EXPECT_TRUE(r.linesWith("Edit8 ********").empty());
     EXPECT_FALSE(r.linesWith("Edit12 shown").empty());
     EXPECT_FALSE(r.linesWith("Edit12 ops@example.org").empty());
+}
+
+// A front end hands the save operation values no page would let through, and a
+// settings path someone replaced by a link or a FIFO: each answer is a value saying
+// why nothing was saved, nothing is shown, nothing is written through the link.
+TEST(MailOperations, ASaveAnswersWithWhatItSavedOrWhyNot) {
+    test::ScenarioKit kit;
+    const std::string victim = kit.dir() + "/victim.reg";
+    std::ofstream(victim) << "precious";
+    const auto slurp = [](const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        std::stringstream text;
+        text << f.rdbuf();
+        return text.str();
+    };
+    kit.settingsPath = kit.dir() + "/settings.reg";
+    kit.line("0 disk 0");
+    sim::SimRunner& r = kit.run(1);
+    ASSERT_EQ(kit.loadError, "");
+    MainForm& f = r.form();
+    const std::size_t boxes = r.linesWith("MessageBox").size();
+    const SettingsEdits shown = shownEdits(f.settings());
+    SettingsEdits good = shown;
+    good.fields[kHost] = "mail.example";
+    good.fields[kPort] = "";  // saved as its default
+    good.fields[kSenderAddress] = "ops@example.org";
+    good.working = {"a@x.org"};
+
+    const std::pair<SettingsEdits, std::string> refused[] = {
+        {[&] { SettingsEdits v = good; v.fields[kPassword] = std::string(20, 'p'); v.loginOn = true; return v; }(),
+         "SMTP Login Authentication password takes at most 15 bytes (UTF-8); nothing was saved"},
+        {[&] { SettingsEdits v = good; v.working.assign(11, "a@x.org"); return v; }(),
+         "At most 10 recipients; nothing was saved"},
+        {[&] { SettingsEdits v = good; v.fields[kHost] = "mail\r\nRSET"; return v; }(), "nothing was saved"},
+        {[&] { SettingsEdits v = good; v.working = {"a b@x.org"}; return v; }(),
+         "A recipient address needs an \"@\" and no blanks or angle brackets; nothing was saved"},
+        {[&] { SettingsEdits v = good; v.contents[0] = std::string(70000, 'c'); return v; }(), "nothing was saved"},
+    };
+    for (const auto& [values, why] : refused) {
+        const MailSaveResult out = saveMailSettings(f, values, shown);
+        EXPECT_FALSE(out.saved);
+        EXPECT_NE(out.problem.find(why), std::string::npos) << out.problem;
+    }
+    struct stat st {};
+    EXPECT_NE(::lstat(kit.settingsPath.c_str(), &st), 0) << "a refused save wrote the file";
+
+    // Planted where the settings go: a link to another file, then a FIFO.
+    ASSERT_EQ(::symlink(victim.c_str(), kit.settingsPath.c_str()), 0);
+    MailSaveResult out = saveMailSettings(f, good, shown);
+    EXPECT_FALSE(out.saved);
+    EXPECT_EQ(out.problem, kit.settingsPath + ": not a regular file; it is not written over, and nothing was saved");
+    EXPECT_EQ(slurp(victim), "precious");
+    ASSERT_EQ(::unlink(kit.settingsPath.c_str()), 0);
+    ASSERT_EQ(::mkfifo(kit.settingsPath.c_str(), 0600), 0);
+    out = saveMailSettings(f, good, shown);
+    EXPECT_FALSE(out.saved);
+    EXPECT_EQ(out.problem, kit.settingsPath + ": not a regular file; it is not written over, and nothing was saved");
+    EXPECT_FALSE(f.settings().SettingsKeyExists);
+    // The operation shows nothing itself: presenting is the caller's.
+    EXPECT_EQ(r.linesWith("MessageBox").size(), boxes);
+
+    ASSERT_EQ(::unlink(kit.settingsPath.c_str()), 0);
+    out = saveMailSettings(f, good);
+    ASSERT_TRUE(out.saved) << out.problem;
+    EXPECT_EQ(out.problem, "");
+    EXPECT_EQ(out.values.fields[kPort], "25");
+    EXPECT_EQ(out.values.working, good.working);
+    EXPECT_NE(slurp(kit.settingsPath).find("mail.example"), std::string::npos);
+    r.runUntil(2);  // the engine's next turn reads the saved settings
+    EXPECT_EQ(f.settings().smtpHost(), "mail.example");
+    EXPECT_EQ(f.settings().recipients, good.working);
 }
 
 TEST(EmailStep, ARefusedStepNamesItsLine) {

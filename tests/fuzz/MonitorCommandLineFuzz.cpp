@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/EmailStep.h"
+#include "notify/EmailSettingsWords.h"
 #include "notify/NotificationSettings.h"
 #include "service/Monitor.h"
 
@@ -22,12 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!ok && error.empty()) std::abort();  // a refusal always says why
     if (ok && options.mode == raid::service::MonitorOptions::Mode::Set && options.setWords.empty()) std::abort();
 
-    raid::EmailStep step;
+    raid::EmailSettingsWords step;
     std::string why;
     if (raid::parseEmailSettings(words, step, why)) {
         for (const auto& [key, value] : step.fields)
             if (key.empty() || value.size() > size) std::abort();
-        if (raid::checkEmailStep(step, why)) {
+        if (raid::checkEmailSettings(step, why)) {
             // What is saved reads back and cannot reach the mail dialogue as a command:
             // bounded, no control character outside the contents, plain addresses, a
             // port a connection can use.
@@ -50,6 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (!raid::isPlainAddress(address) || address.size() > raid::kAddressLimit) std::abort();
             }
             if (given > raid::kMaxRecipients || total > (1u << 20) / 4) std::abort();
+            // The values the save gets hold exactly what was given.
+            raid::SettingsEdits values;
+            raid::applyEmailSettings(step, values);
+            if (step.replaceList && values.working.size() != given) std::abort();
         } else if (why.empty()) {
             std::abort();
         }
