@@ -91,16 +91,17 @@ UpgradeOutcome startUpgrade(MainForm& f, UpgradeWatch watch) {
                               follow();
                           },
                           f.ProgressValue});
-    UpgradePorts ports{spi,
-                       f.transport(),
-                       f.dev,
-                       f.reporter(),
-                       page,
-                       [&f](const std::string& text, const std::string& caption) { f.messageBox(text, caption); },
-                       [&sched](std::int64_t ms) { sched.pumpUntil([] { return false; }, ms * 1000); },
-                       f.ProgressValue,
-                       [&f](std::span<const std::uint8_t> flash, std::string& error) { return saveBackup(f, flash, error); },
-                       f.statusSearchLimit};
+    UpgradePorts ports{
+        spi,
+        f.transport(),
+        f.dev,
+        f.reporter(),
+        page,
+        [&f](const std::string& text, const std::string& caption) { f.messageBox(text, caption); },
+        [&sched](std::int64_t ms) { sched.pumpUntil([] { return false; }, ms * 1000); },
+        f.ProgressValue,
+        [&f](std::span<const std::uint8_t> flash, std::string& error) { return saveBackup(f, flash, error); },
+        f.statusSearchLimit};
     // Whatever throws inside, the upgrade ends as a failed one does: the controller
     // leaves its upgrade mode, the progress panel goes, and the busy flag no longer
     // keeps polling, re-detection and closing away for good.

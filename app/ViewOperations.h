@@ -39,9 +39,9 @@ enum class DeviceTabs { status, upgrade };
 struct DeviceSelection {
     bool selected = false;
     ViewRefusal refusal = ViewRefusal::none;
-    int device = 0;                // the device these tabs show now
-    std::string name;              // its name, as its tab's hint shows it
-    std::string firmwareVersion;   // the Upgrade page's "Firmware Version:" ("" on the Status page)
+    int device = 0;               // the device these tabs show now
+    std::string name;             // its name, as its tab's hint shows it
+    std::string firmwareVersion;  // the Upgrade page's "Firmware Version:" ("" on the Status page)
 };
 
 DeviceSelection selectShownDevice(MainForm& form, DeviceTabs tabs, int index);

@@ -2,6 +2,8 @@
 // the window would call them, on a simulated enclosure: every outcome says in values
 // what the window shows (the boxes, the status bar, the file name, the version, the
 // bar), and while an upgrade runs the other operations are refused, each saying why.
+#include <sys/stat.h>
+
 #include "app/UpgradeOperations.h"
 #include "app/ViewOperations.h"
 #include "support/UpgradeRig.h"
@@ -82,12 +84,20 @@ TEST_P(Operations, OutcomesAreWhatTheWindowShows) {
     EXPECT_EQ(controls.text(panelName(0)), ImageLoader::checksumText(*loaded.checksum));
     EXPECT_EQ(loaded.fileName, kit.dir() + "/fw.bin");
     EXPECT_EQ(controls.text(names::Edit9), loaded.fileName);
-    dialogs.shown.clear();
-    loaded = loadFirmwareImage(*form, kit.dir() + "/missing.bin");
-    EXPECT_EQ(loaded.result, ImageLoadResult::openFailed);
-    EXPECT_FALSE(loaded.checksum);
-    EXPECT_EQ(dialogs.shown, std::vector<std::string>{"Error:" + loaded.problem});
-    EXPECT_EQ(controls.text(names::Edit9), loaded.fileName);
+    // What cannot be a file to read is refused at once, a name with control characters
+    // and other scripts shown as it is.
+    ASSERT_EQ(mkfifo((kit.dir() + "/fifo.bin").c_str(), 0600), 0);
+    for (const std::string& path :
+         {kit.dir() + "/missing\n\x01\xC3\xA9.bin", kit.dir() + "/fifo.bin", std::string("/dev/zero"), kit.dir()}) {
+        dialogs.shown.clear();
+        loaded = loadFirmwareImage(*form, path);
+        EXPECT_EQ(loaded.result, ImageLoadResult::openFailed) << path;
+        EXPECT_FALSE(loaded.checksum);
+        EXPECT_EQ(loaded.problem, "Fail to open firmware file");
+        EXPECT_EQ(dialogs.shown, std::vector<std::string>{"Error:" + loaded.problem});
+        EXPECT_EQ(loaded.fileName, path);
+        EXPECT_EQ(controls.text(names::Edit9), loaded.fileName);
+    }
 
     const auto image = sim::makeFirmwareImage(fullImage());
     load(image);
