@@ -32,7 +32,8 @@ std::string UpgradePage::firmwareVersion() const {
 void UpgradePage::refresh() { form_.controls().setText(names::FirmwareVersion, firmwareVersion()); }
 
 void UpgradePage::Image2_UpgradeClick() {
-    // What the user is told of the outcome the procedure has shown as it went.
+    // The procedure has shown each step, its refusal or its end as it went: the
+    // outcome holds nothing the page has still to show.
     startUpgrade(form_);
 }
 
