@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/ViewOperations.h"
 #include "device/DevicePath.h"
 #include "monitor/TimeFormat.h"
 
@@ -438,37 +439,13 @@ void MainForm::DeviceRefresh() { statusPage_.deviceRefresh(); }
 // ---------------------------------------------------------------------------
 // Navigation and user actions
 
-void MainForm::Image_StsClick() {
-    if (dev.HeldDevice != kNoHeldDevice || dev.FirstPass) return;
-    CurrentPage = 0;
-    ShowPage();
-    dev.CurrentDevice = static_cast<std::uint32_t>(StatusDevice);
-    DeviceRefresh();
-    statusPage_.refresh(false);
-}
+void MainForm::Image_StsClick() { switchPage(*this, ShownPage::status); }
 
-void MainForm::Image_FWUpgClick() {
-    if (dev.HeldDevice != kNoHeldDevice) return;
-    CurrentPage = 2;
-    ShowPage();
-    dev.CurrentDevice = static_cast<std::uint32_t>(UpgradeDevice);
-    DeviceRefresh();
-    upgradePage_.refresh();
-}
+void MainForm::Image_FWUpgClick() { switchPage(*this, ShownPage::upgrade); }
 
-void MainForm::Image_EmailClick() {
-    if (dev.HeldDevice != kNoHeldDevice || dev.FirstPass) return;
-    CurrentPage = 3;
-    ShowPage();
-    emailPage_.load();
-    emailPage_.refreshSubPage();
-}
+void MainForm::Image_EmailClick() { switchPage(*this, ShownPage::email); }
 
-void MainForm::Image_AboutClick() {
-    if (dev.HeldDevice != kNoHeldDevice || dev.FirstPass) return;
-    CurrentPage = 4;
-    ShowPage();
-}
+void MainForm::Image_AboutClick() { switchPage(*this, ShownPage::about); }
 
 void MainForm::StatusBar1DblClick() {
     std::string text;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "app/MainForm.h"
+#include "app/UpgradeOperations.h"
 #include "sim/FirmwareImages.h"
 #include "sim/Records.h"
 #include "sim/SimPlatform.h"
@@ -41,7 +42,7 @@ void BM_FullUpgrade(benchmark::State& st) {
     form.FormCreate();
     sched->run(6'000'000);
     form.Click(names::Image_FWUpg);
-    form.upgradePage().loadImage(image);
+    loadFirmwareImage(form, image);
     std::remove(image.c_str());
 
     std::uint64_t upgradeRequests = 0;

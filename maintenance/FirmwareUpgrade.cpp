@@ -21,6 +21,15 @@ std::string backupNote(const std::string& path) {
     return path.empty() ? std::string() : "\n\nThe firmware as it was before is kept in\n" + path;
 }
 
+// A refusal before any procedure ran: why, and the words of the box that said so.
+UpgradeOutcome& refused(UpgradeOutcome& outcome, UpgradeRefusal why, DeviceResult failure) {
+    outcome.refusal = why;
+    outcome.failure = std::move(failure);
+    return outcome;
+}
+
+DeviceResult refusedFor(const char* text) { return DeviceResult::failure(DeviceFault::refused, text); }
+
 }  // namespace
 
 FlashDirectory readFlashDirectory(std::span<const std::uint8_t> area) {
@@ -66,11 +75,12 @@ DeviceResult FirmwareUpgrade::step(DeviceResult r, const char* good, const char*
 UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
     UpgradeOutcome outcome;
     if (!image.valid()) {
-        p_.messageBox("Please Load Firmware File First ", "Message");
-        return outcome;
+        p_.messageBox(kNoImageText, "Message");
+        return refused(outcome, UpgradeRefusal::noImage, refusedFor(kNoImageText));
     }
     p_.dev.HeldDevice = static_cast<std::uint32_t>(device);
-    if (!p_.spi.SpiModeCommand(spimode::kUpgradeOn)) return outcome;
+    if (DeviceResult on = p_.spi.SpiModeCommand(spimode::kUpgradeOn); !on)
+        return refused(outcome, UpgradeRefusal::noUpgradeMode, std::move(on));
 
     Sector record{};
     p_.dev.UpgradeHoldsDevice = true;
@@ -79,21 +89,22 @@ UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
     if (!gotRecord) {
         p_.messageBox("Get SPI Record fail ", "Message");
         endUpgradeMode();
-        return outcome;
+        return refused(outcome, UpgradeRefusal::noRecord,
+                       DeviceResult::failure(DeviceFault::request, "Get SPI Record fail "));
     }
     const StatusRecord status(record);
     const std::uint8_t kind = status.kind();
     if (kind != kControllerRaid && kind != kControllerSecond && kind != kControllerHybrid) {
         p_.messageBox("SPI Configuration Version Error", "Error");
         endUpgradeMode();
-        return outcome;
+        return refused(outcome, UpgradeRefusal::wrongKind, refusedFor("SPI Configuration Version Error"));
     }
     // Bits 0-1 of the activity byte are set while the controller rebuilds or scans
     // (a hybrid controller's are not looked at).
     if (kind != kControllerHybrid && (status.activity() & 3)) {
-        p_.messageBox("Don't upgrade new firmware when device is rebuilding or scanning.", "Error");
+        p_.messageBox(kRebuildingText, "Error");
         endUpgradeMode();
-        return outcome;
+        return refused(outcome, UpgradeRefusal::rebuilding, refusedFor(kRebuildingText));
     }
 
     // The record area tells which slots the controller uses now. An area that could
@@ -105,7 +116,7 @@ UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
     if (!readArea) {
         p_.messageBox(readArea.lastWords(), "Message");
         endUpgradeMode();
-        return outcome;
+        return refused(outcome, UpgradeRefusal::unreadableArea, readArea);
     }
     const FlashDirectory flash =
         readFlashDirectory(std::span<const std::uint8_t>(area).first(firmware::kRecordAreaSize));
@@ -181,6 +192,7 @@ bool FirmwareUpgrade::FullUpgrade(const FirmwareImage& image, UpgradeOutcome& ou
                       kUpgradeCaption);
     else
         p_.messageBox(r.lastWords() + backupNote(outcome.backupPath), "Message");
+    outcome.failure = r;
     return r.ok();
 }
 
@@ -230,7 +242,7 @@ DeviceResult FirmwareUpgrade::appendRecord(ConfigRecord record, const FlashDirec
     return {};
 }
 
-bool FirmwareUpgrade::SubCodeUpdate(const FirmwareImage& image, const FlashDirectory& flash, UpgradeOutcome&) {
+bool FirmwareUpgrade::SubCodeUpdate(const FirmwareImage& image, const FlashDirectory& flash, UpgradeOutcome& outcome) {
     const std::vector<DirectoryItem> items = imageDirectory(image);
     const std::size_t n = items.size();
     // The new record is the image's with the slots this update fills: an entry it
@@ -241,6 +253,7 @@ bool FirmwareUpgrade::SubCodeUpdate(const FirmwareImage& image, const FlashDirec
         p_.reporter.panel(4, kFileOffsetErrorText);
         p_.messageBox(kFileOffsetErrorText, kFileOffsetErrorCaption);
         endUpgradeMode();
+        outcome.failure = refusedFor(kFileOffsetErrorText);
         return false;
     }
     p_.progress = 0;
@@ -271,6 +284,7 @@ bool FirmwareUpgrade::SubCodeUpdate(const FirmwareImage& image, const FlashDirec
     else
         p_.messageBox(r.lastWords(), kUpgradeCaption);
     endUpgradeMode();
+    outcome.failure = r;
     return r.ok();
 }
 

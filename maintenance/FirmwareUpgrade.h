@@ -87,11 +87,30 @@ struct UpgradePorts {
     std::uint32_t statusSearchLimit = 0x80000;
 };
 
+inline constexpr const char* kNoImageText = "Please Load Firmware File First ";
+inline constexpr const char* kRebuildingText = "Don't upgrade new firmware when device is rebuilding or scanning.";
+
+// Why an upgrade did not begin: each refusal before a procedure runs.
+enum class UpgradeRefusal {
+    none,
+    busy,            // an upgrade runs already, or a detection pass owns the drives
+    noImage,         // no firmware image is loaded
+    noUpgradeMode,   // the controller did not enter its upgrade mode
+    noRecord,        // its status record could not be read
+    wrongKind,       // the record is of a controller kind no image is for
+    rebuilding,      // the controller rebuilds or scans
+    unreadableArea,  // the flash's record area could not be read
+};
+
 struct UpgradeOutcome {
     bool started = false;  // a procedure ran (the refusals before it leave this false)
     bool ok = false;
     UpgradeKind kind = UpgradeKind::Full;
     std::string backupPath;  // the copy of the flash kept before a full upgrade
+    UpgradeRefusal refusal = UpgradeRefusal::none;
+    // Why it did not succeed, refused or failed: the fault, the words the user was last
+    // shown of it and the context around them. Ok after a completed upgrade.
+    DeviceResult failure;
 };
 
 class FirmwareUpgrade {

@@ -18,6 +18,7 @@ std::string ImageLoader::checksumText(std::uint32_t sum) {
 }
 
 ImageLoadResult ImageLoader::load(const std::string& path, FirmwareImage& image) {
+    checksum_.reset();
     ports_.reporter.panel(kFilePanel, "File:" + path);
     if (ports_.showFileName) ports_.showFileName(path);
     image.clear();
@@ -63,7 +64,8 @@ ImageLoadResult ImageLoader::load(const std::string& path, FirmwareImage& image)
     file.reader.reset();
 
     FirmwareImage loaded(std::move(bytes));
-    ports_.reporter.panel(kChecksumPanel, checksumText(byteSum(loaded.bytes())));
+    checksum_ = byteSum(loaded.bytes());
+    ports_.reporter.panel(kChecksumPanel, checksumText(*checksum_));
     if (!loaded.valid()) {
         ports_.dialogs.messageBox(kNotFirmwareText, kNotFirmwareCaption, DialogPort::OkOnly);
         return ImageLoadResult::rejected;

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/DialogPort.h"
@@ -72,11 +73,15 @@ public:
     // image is held.
     ImageLoadResult load(const std::string& path, FirmwareImage& image);
 
+    // The byte sum of the file the last load read whole (nullopt when it read none).
+    const std::optional<std::uint32_t>& checksum() const { return checksum_; }
+
     // "Chksum:" + the sum as 8 upper-case hexadecimal digits.
     static std::string checksumText(std::uint32_t sum);
 
 private:
     ImageLoadPorts ports_;
+    std::optional<std::uint32_t> checksum_;
 };
 
 }  // namespace raid

@@ -1,13 +1,9 @@
 #include "app/pages/Pages.h"
 
 #include "app/MainForm.h"
-#include "maintenance/FirmwareUpgrade.h"
-#include "maintenance/FlashBackup.h"
-#include "maintenance/ImageLoader.h"
+#include "app/UpgradeOperations.h"
+#include "app/ViewOperations.h"
 #include "monitor/StatusRecord.h"
-
-#include <cstdio>
-#include <exception>
 
 namespace raid {
 
@@ -20,79 +16,25 @@ void selectTab(MainForm& form, const char* const* images, std::size_t count, std
 
 void UpgradePage::registerHandlers(HandlerTable& table) {
     for (int i = 0; i < 2; ++i)
-        table.on(names::upgradeDeviceImage[static_cast<std::size_t>(i)], [this, i] { selectDevice(i); });
+        table.on(names::upgradeDeviceImage[static_cast<std::size_t>(i)],
+                 [this, i] { selectShownDevice(form_, DeviceTabs::upgrade, i); });
     table.on(names::Image2_Load, [this] { Image2_LoadClick(); });
     table.on(names::Image2_Upgrade, [this] { Image2_UpgradeClick(); });
 }
 
-void UpgradePage::refresh() {
+std::string UpgradePage::firmwareVersion() const {
     MainForm& f = form_;
     const int device = f.UpgradeDevice;
-    std::string version;
-    if (deviceSlot(f.dev, device) >= 0) version = firmwareVersionText(identityOf(f.dev, device), statusOf(f.dev, device));
-    f.controls().setText(names::FirmwareVersion, version);
+    if (deviceSlot(f.dev, device) < 0) return {};
+    return firmwareVersionText(identityOf(f.dev, device), statusOf(f.dev, device));
 }
+
+void UpgradePage::refresh() { form_.controls().setText(names::FirmwareVersion, firmwareVersion()); }
 
 void UpgradePage::Image2_UpgradeClick() {
-    MainForm& f = form_;
-    // A detection pass owns the drives until it is published (the image is disabled
-    // meanwhile; a click queued before that waits for nobody).
-    if (f.MaintenanceBusy || f.dev.DetectionPending) return;
-    Scheduler& sched = f.scheduler();
-    SpiFlash spi(SpiPorts{f.transport(), f.dev, f.reporter(), [&sched] { sched.processPending(); }, f.ProgressValue});
-    UpgradePorts ports{spi,
-                       f.transport(),
-                       f.dev,
-                       f.reporter(),
-                       *this,
-                       [&f](const std::string& text, const std::string& caption) { f.messageBox(text, caption); },
-                       [&sched](std::int64_t ms) { sched.pumpUntil([] { return false; }, ms * 1000); },
-                       f.ProgressValue,
-                       [this](std::span<const std::uint8_t> flash, std::string& error) { return saveBackup(flash, error); },
-                       f.statusSearchLimit};
-    // Whatever throws inside, the upgrade ends as a failed one does: the controller
-    // leaves its upgrade mode, the progress panel goes, and the busy flag no longer
-    // keeps polling, re-detection and closing away for good.
-    struct EndAnyway {
-        UpgradePage& page;
-        SpiFlash& spi;
-        const int exceptions = std::uncaught_exceptions();
-        ~EndAnyway() {
-            MainForm& f = page.form_;
-            if (std::uncaught_exceptions() > exceptions) {
-                // Nothing may escape from here while the first exception is on its way.
-                try {
-                    f.transport().CloseCurrent();
-                    if (f.dev.HeldDevice != kNoHeldDevice) spi.SpiModeCommand(spimode::kUpgradeOff);
-                    if (page.model_.view().panelShown) page.endProgress();
-                } catch (...) {
-                }
-            }
-            f.dev.UpgradeHoldsDevice = false;
-            try {
-                f.setMaintenanceBusy(false);
-            } catch (...) {
-                f.MaintenanceBusy = false;
-                f.dev.HeldDevice = kNoHeldDevice;
-            }
-        }
-    } endAnyway{*this, spi};
-    f.setMaintenanceBusy(true);
-    FirmwareUpgrade(ports).run(f.firmwareImage(), f.UpgradeDevice);
-}
-
-std::optional<std::string> UpgradePage::saveBackup(std::span<const std::uint8_t> flash, std::string& error) {
-    MainForm& f = form_;
-    const EventLog& log = f.eventLog();
-    std::string folder = log.folder();
-    if (!f.files().folderWritable(folder.empty() ? "." : folder)) folder = log.fallbackFolder();
-    if (folder.empty() || !f.files().folderWritable(folder)) {
-        error = "no folder to write it in";
-        return std::nullopt;
-    }
-    const Sector& identity = identityOf(f.dev, f.UpgradeDevice);
-    return keepFlashCopy(f.files(), folder, enclosureModel(identity), enclosureSerial(identity),
-                         f.scheduler().wallSeconds(), flash, error);
+    // The procedure has shown each step, its refusal or its end as it went: the
+    // outcome holds nothing the page has still to show.
+    startUpgrade(form_);
 }
 
 void UpgradePage::show() {
@@ -132,24 +74,23 @@ void UpgradePage::Image2_LoadClick() {
     if (f.MaintenanceBusy) return;
     std::string path;
     if (!f.dialogs().chooseFile("Binary code (*.bin)|*.bin|All files (*.*)|*.*", path)) return;
-    loadImage(path);
+    // The load's boxes and status-bar texts have come up as it went.
+    loadFirmwareImage(f, path);
 }
 
-void UpgradePage::loadImage(const std::string& path) {
-    MainForm& f = form_;
-    if (f.MaintenanceBusy) return;
-    ImageLoader loader(ImageLoadPorts{f.files(), f.dialogs(), f.reporter(),
-                                      [&f](const std::string& name) { f.controls().setText(names::Edit9, name); }});
-    loader.load(path, f.firmwareImage());
+void UpgradePage::showFileName(const std::string& path) {
+    fileName_ = path;
+    form_.controls().setText(names::Edit9, path);
 }
 
-void UpgradePage::selectDevice(int index) {
+bool UpgradePage::selectDevice(int index) {
     MainForm& f = form_;
-    if (f.dev.HeldDevice != kNoHeldDevice) return;
+    if (f.dev.HeldDevice != kNoHeldDevice) return false;
     f.UpgradeDevice = index;
     selectTab(f, names::upgradeDeviceImage.data(), 2, static_cast<std::size_t>(index));
     f.DeviceRefresh();
     refresh();
+    return true;
 }
 
 // ---- Event log window

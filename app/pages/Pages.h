@@ -13,6 +13,7 @@
 #include "app/pages/HandlerTable.h"
 #include "app/pages/EmailPage.h"
 #include "app/pages/StatusPage.h"
+#include "device/DeviceResult.h"
 #include "maintenance/UpgradePageModel.h"
 
 namespace raid {
@@ -26,13 +27,15 @@ class UpgradePage final : public UpgradeDisplay {
 public:
     explicit UpgradePage(MainForm& form) : form_(form) {}
     void registerHandlers(HandlerTable& table);
-    // The chosen device's firmware version on the page ("" while it is not watched).
+    // The chosen device's firmware version on the page.
     void refresh();
-    void selectDevice(int index);
+    // The chosen device's firmware version ("" while it is not watched).
+    std::string firmwareVersion() const;
+    // Image2_D1Click / Image2_D2Click: the device the page shows and upgrades; nothing
+    // while a device is held.
+    bool selectDevice(int index);
     // Image2_LoadClick: the open-file dialog, then the file read as the firmware image.
     void Image2_LoadClick();
-    // The file read as the firmware image, as the Load image does after its dialog.
-    void loadImage(const std::string& path);
     // Image2_UpgradeClick: the loaded image into the chosen device's flash. Runs to
     // the end inside the click; the engine's other work goes on between requests.
     void Image2_UpgradeClick();
@@ -40,17 +43,25 @@ public:
     void Timer1Timer();
     const UpgradePageModel& model() const { return model_; }
 
+    // The file the page names as the image (its file-name field): the path last loaded.
+    const std::string& fileName() const { return fileName_; }
+    void showFileName(const std::string& path);
+    // The last upgrade's failure, with its fault, words and context: ok after one that
+    // completed and before any. Set by each upgrade that was not refused as busy.
+    const DeviceResult& lastUpgradeFailure() const { return lastFailure_; }
+    void upgradeEnded(DeviceResult failure) { lastFailure_ = std::move(failure); }
+
     // UpgradeDisplay
     void beginProgress(const std::string& title, const std::string& panelText, std::uint32_t maximum) override;
     void panelText(const std::string& text) override;
     void endProgress() override;
 
 private:
-    // Keeps the flash before a full upgrade beside the day logs.
-    std::optional<std::string> saveBackup(std::span<const std::uint8_t> flash, std::string& error);
     void show();
     MainForm& form_;
     UpgradePageModel model_;
+    std::string fileName_;
+    DeviceResult lastFailure_;
 };
 
 // The event log window (TForm5). The window itself belongs to the front end: the

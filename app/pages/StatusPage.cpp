@@ -1,12 +1,14 @@
 #include "app/pages/StatusPage.h"
 
 #include "app/MainForm.h"
+#include "app/ViewOperations.h"
 
 namespace raid {
 
 void StatusPage::registerHandlers(HandlerTable& table) {
     for (int i = 0; i < 2; ++i)
-        table.on(names::statusDeviceImage[static_cast<std::size_t>(i)], [this, i] { selectDevice(i); });
+        table.on(names::statusDeviceImage[static_cast<std::size_t>(i)],
+                 [this, i] { selectShownDevice(form_, DeviceTabs::status, i); });
 }
 
 void StatusPage::select(int index) {

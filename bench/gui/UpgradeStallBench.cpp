@@ -16,6 +16,7 @@
 #include "WindowStall.h"
 #include "app/EngineHost.h"
 #include "app/MainForm.h"
+#include "app/UpgradeOperations.h"
 #include "gui/GuiApp.h"
 #include "gui/GuiDialogs.h"
 #include "gui/MainWindow.h"
@@ -71,7 +72,7 @@ int main(int argc, char** argv) {
     std::atomic<double> upgradeSeconds{0};
     host.post([&](raid::MainForm& f) {
         f.Click(raid::names::Image_FWUpg);
-        f.upgradePage().loadImage(image);
+        loadFirmwareImage(f, image);
         const long before = requests;
         const auto start = std::chrono::steady_clock::now();
         f.Click(raid::names::Image2_Upgrade);

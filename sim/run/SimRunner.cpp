@@ -7,6 +7,7 @@
 #include "platform/linux/LinuxSettingsFile.h"
 #include "platform/linux/LinuxTcp.h"
 #include "app/EmailStep.h"
+#include "app/UpgradeOperations.h"
 
 #include <algorithm>
 #include <chrono>
@@ -280,7 +281,7 @@ void SimRunner::playUpgrade(const std::string& file, int device) {
         output("Step[upgrade]", "Image2_Load is disabled");
         return;
     }
-    form_->upgradePage().loadImage(path);
+    loadFirmwareImage(*form_, path);
     if (!controls_->enabled(names::Image2_Upgrade)) {
         output("Step[upgrade]", "Image2_Upgrade is disabled");
         return;

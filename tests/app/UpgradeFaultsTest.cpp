@@ -238,7 +238,7 @@ TEST_P(Faults, TheKeptCopyIsReadTwiceAndNeverTakesAnotherFilesPlace) {
     dialogs.shown.clear();
     sched->post([&] {
         form->Click(names::Image2_Upgrade);
-        form->upgradePage().loadImage(secondPath);
+        loadFirmwareImage(*form, secondPath);
         form->Click(names::Image2_Upgrade);
     });
     sched->run(sched->nowUs() + 30'000'000);

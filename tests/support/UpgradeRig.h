@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/MainForm.h"
+#include "app/UpgradeOperations.h"
 #include "maintenance/FirmwareUpgrade.h"
 #include "sim/FirmwareImages.h"
 #include "sim/Records.h"
@@ -72,7 +73,7 @@ struct UpgradeRig : ::testing::TestWithParam<Path> {
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         dialogs.shown.clear();
         form->Click(names::Image_FWUpg);
-        form->upgradePage().loadImage(path);
+        loadFirmwareImage(*form, path);
     }
     void load(const std::vector<std::uint8_t>& bytes) {
         loadFile(bytes);
