@@ -74,7 +74,8 @@ UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
 
     Sector record{};
     p_.dev.UpgradeHoldsDevice = true;
-    const bool gotRecord = ReadStatus(p_.transport, p_.dev, record.data(), p_.statusSearchLimit);
+    const DeviceResult gotRecord = readStatusRecord(p_.transport, p_.dev, record.data(), p_.statusSearchLimit);
+    p_.transport.report().result(gotRecord, DeviceSite::status);
     p_.dev.UpgradeHoldsDevice = false;
     if (!gotRecord) {
         p_.messageBox("Get SPI Record fail ", "Message");

@@ -39,7 +39,7 @@ void UpgradePage::Image2_UpgradeClick() {
     // meanwhile; a click queued before that waits for nobody).
     if (f.MaintenanceBusy || f.dev.DetectionPending) return;
     Scheduler& sched = f.scheduler();
-    SpiFlash spi(SpiPorts{f.transport(), f.dev, f.reporter(), [&sched] { sched.processPending(); }, f.ProgressValue});
+    SpiFlash spi(SpiPorts{f.transport(), f.dev, [&sched] { sched.processPending(); }, f.ProgressValue});
     UpgradePorts ports{spi,
                        f.transport(),
                        f.dev,
