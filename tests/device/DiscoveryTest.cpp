@@ -175,6 +175,9 @@ TEST_F(Bench, EachDriveIsAskedTheWaysInOrderAndWhatItMeetsIsAValue) {
     EXPECT_EQ(reporter.panels[0], "4:Error code 580");
     EXPECT_EQ(reporter.panels[1], "2:Mode 2");
     EXPECT_TRUE(reporter.boxes.empty());
+    // A request whose block cannot be allocated is told in a box of its own.
+    presenter.result(outOfMemory(), DeviceSite::request);
+    EXPECT_EQ(reporter.boxes, (std::vector<std::string>{"Error:Menory Alloc Error!!"}));
 }
 
 // Device work shows nothing itself: no status-bar line or box is written in device/,
