@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/DevicePresenter.h"
 #include "app/ViewOperations.h"
 #include "device/DevicePath.h"
 #include "monitor/TimeFormat.h"
@@ -12,8 +13,9 @@ namespace {
 
 constexpr int kWorkerIdleMs = 1000;
 
-// Forwards what device routines report to the window. Off the engine thread (the
-// detection pass) the texts are queued for the engine thread in order.
+// Forwards what the engine's routines report (device results through the presenter,
+// the mail client and the image loader directly) to the window. Off the engine thread
+// (the detection pass) the texts are queued for the engine thread in order.
 class FormReporter final : public Reporter {
 public:
     explicit FormReporter(MainForm& form) : form_(form) {}
@@ -42,8 +44,9 @@ private:
 
 MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(controls) {
     reporter_ = std::make_unique<FormReporter>(*this);
+    presenter_ = std::make_unique<DevicePresenter>(*reporter_);
     RandomPort& random = ports_.random ? *ports_.random : static_cast<RandomPort&>(ownRandom_);
-    transport_ = std::make_unique<Transport>(ports_.storage, ports_.scheduler, random, *reporter_);
+    transport_ = std::make_unique<Transport>(ports_.storage, ports_.scheduler, random, *presenter_);
     discovery_ = std::make_unique<Discovery>(*transport_, ports_.volumes, dev);
     discovery_->setDriveLocks(ports_.locks);
     FileStore* files = ports_.files;
@@ -376,7 +379,7 @@ void MainForm::PollCycle() {
 bool MainForm::SendAction() {
     if (dev.HeldDevice != kNoHeldDevice) return false;
     if (dev.ActiveCount == 0) {
-        presentDeviceResult(*reporter_, noDevice(), DeviceSite::action);
+        presenter_->result(noDevice(), DeviceSite::action);
         return false;
     }
     if (!anyDeviceChecked()) return false;
@@ -384,11 +387,11 @@ bool MainForm::SendAction() {
     const std::uint32_t code = dev.ActiveDevices[static_cast<std::size_t>(StatusDevice) % kMaxActive];
     const DriveHandle handle = transport_->OpenDrive(static_cast<std::uint8_t>(code & kCodeDriveMask));
     if (handle == kInvalidHandle) {
-        presentDeviceResult(*reporter_, invalidDrive(), DeviceSite::action);
+        presenter_->result(invalidDrive(), DeviceSite::action);
         return false;
     }
     const DeviceResult r = pathOf(code).action(*transport_, DeviceAction{ActionCode, ActionAbort, ActionArg1, ActionArg2});
-    presentDeviceResult(*reporter_, r, DeviceSite::action);
+    presenter_->result(r, DeviceSite::action);
     transport_->CloseCurrent();
     if (!ActionAbort && StatusDevice >= 0 && StatusDevice < 2) UserAbort[static_cast<std::size_t>(StatusDevice)] = true;
     return r.ok();

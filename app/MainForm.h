@@ -265,6 +265,8 @@ private:
     std::array<std::atomic<bool>, 2> watched_{};
     std::array<std::string, 5> panels_;
     std::unique_ptr<Reporter> reporter_;
+    // Turns device results into what reporter_ shows; the transport's report.
+    std::unique_ptr<DeviceReport> presenter_;
     XorShiftRandom ownRandom_;
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<Discovery> discovery_;

@@ -85,7 +85,7 @@ UpgradeOutcome startUpgrade(MainForm& f, UpgradeWatch watch) {
         told = now;
         watch(now);
     };
-    SpiFlash spi(SpiPorts{f.transport(), f.dev, f.reporter(),
+    SpiFlash spi(SpiPorts{f.transport(), f.dev,
                           [&] {
                               sched.processPending();
                               follow();

@@ -48,8 +48,8 @@ void BM_EngineTimePerRequest(benchmark::State& st) {
     InstantPort port;
     NoVolumes volumes;
     XorShiftRandom random;
-    NullReporter reporter;
-    Transport t(port, *sched, random, reporter);
+    NullDeviceReport report;
+    Transport t(port, *sched, random, report);
     DeviceState state;
     Discovery d(t, volumes, state);
     d.EnumerateLetters();
@@ -77,8 +77,8 @@ void BM_DetectionPassOnSimulator(benchmark::State& st) {
     platform.attach(3, sim::Path::Vu2, sim::makeIdentityPage(sim::IdentityOptions().setModel("C")), status);
     platform.attach(4, sim::Path::Ata, sim::makeIdentityPage(sim::IdentityOptions().setModel("D")), status);
     XorShiftRandom random;
-    NullReporter reporter;
-    Transport t(platform, *sched, random, reporter);
+    NullDeviceReport report;
+    Transport t(platform, *sched, random, report);
     DeviceState state;
     Discovery d(t, platform, state);
     d.EnumerateLetters();

@@ -1,5 +1,6 @@
 #include "device/DevicePath.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -33,12 +34,20 @@ constexpr std::uint32_t kProgramUnit = 256;
 constexpr std::uint32_t kCommandSector = 20;
 constexpr std::uint32_t kFlashAnswerSector = 60;
 
+// Where the mailbox controller answers with its identification page.
+constexpr std::uint32_t kIdentitySector = 58;
+// The INQUIRY peripheral byte of a vendor-unique bridge.
+constexpr std::uint8_t kVendorUniqueDevice = 0x1F;
+
 // The ATA vendor command and its read form.
 constexpr std::uint8_t kAtaVendor = 0x88;
 constexpr std::uint8_t kAtaReadFeatures = 0x01;
 constexpr std::uint8_t kAtaDriveHead = 0xE0;
 
 DeviceResult good() { return {}; }
+
+// An identification page carries "3X" at 258: it comes from one of our controllers.
+bool carriesMark(const std::uint8_t* page) { return page[258] == '3' && page[259] == 'X'; }
 DeviceResult failed(std::string text) { return DeviceResult::failure(DeviceFault::request, std::move(text)); }
 
 // Mailbox code and sub-code of each mode command.
@@ -110,6 +119,11 @@ public:
 class MailboxPath final : public SectorPath {
 public:
     const char* name() const override { return "mailbox"; }
+    std::uint32_t codeBits() const override { return kCodeMailbox; }
+    ProbeAnswer probe(Recognition& r) const override {
+        if (!r.transport.ReadSectors(r.handle, kIdentitySector, r.page, 1)) return {false, identityUnread()};
+        return {carriesMark(r.page), {}};
+    }
     DeviceResult flashRead(Transport& t, std::uint32_t address, std::uint8_t* destination) const override {
         mailboxHead(t, kMbRead, kMbReadSub, address);
         DeviceResult sent = oneOffMailbox(t);
@@ -129,6 +143,19 @@ public:
 class AtaPath final : public SectorPath {
 public:
     const char* name() const override { return "ata"; }
+    std::uint32_t codeBits() const override { return kCodeAta; }
+    ProbeAnswer probe(Recognition& r) const override {
+        // Asked whatever the mailbox said: a drive may answer both ways.
+        r.step("Mode 2");
+        std::uint8_t* identify = r.transport.TransferBuffer();
+        std::array<std::uint8_t, 7> regs{0, 0, 0, 0, 0, kAtaDriveHead, 0xEC};
+        if (!r.transport.SendAta(r.handle, regs.data(), identify, 1) || !carriesMark(identify)) return {};
+        // On the ATA way the enclosure's identity is its IDENTIFY answer (firmware at
+        // 46, model at 54). Sector 58 is then ordinary data; keeping it would leave the
+        // enclosure without model, firmware and capabilities everywhere.
+        if (!carriesMark(r.page)) std::copy(identify, identify + 512, r.page);
+        return {true, {}};
+    }
     DeviceResult flashRead(Transport& t, std::uint32_t address, std::uint8_t* destination) const override {
         std::array<std::uint8_t, 7> regs{kAtaReadFeatures,
                                          0,
@@ -149,10 +176,26 @@ public:
     }
 };
 
+// The VU identification of the current handle with one prefix length: the identity
+// page into `page`, or the table command's answer. True when it is an enclosure.
+bool probeVu(Transport& t, std::uint8_t* page, bool shortPrefix) {
+    if (t.SendVu(kVuIdentify, page, 0, shortPrefix) && carriesMark(page)) return true;
+    std::uint8_t* transfer = t.TransferBuffer();
+    transfer[0] = 0;
+    return t.SendVuTable(3, shortPrefix) && transfer[0] == 0x50 && transfer[1] == 0x8B;
+}
+
 class VuPath final : public DevicePath {
 public:
     explicit VuPath(bool shortPrefix) : short_(shortPrefix) {}
     const char* name() const override { return "vu"; }
+    std::uint32_t codeBits() const override { return short_ ? kCodeVu | kCodeShortPrefix : kCodeVu; }
+    ProbeAnswer probe(Recognition& r) const override {
+        // Only a drive no other way reached, and only a vendor-unique one, is asked.
+        if (r.found != 0 || !r.vendorUnique()) return {};
+        r.step(short_ ? "Mode 3" : "Mode 4");
+        return {probeVu(r.transport, r.page, short_), {}};
+    }
 
     DeviceResult readStatus(Transport& t, std::uint8_t* buffer, std::uint32_t searchLimit) const override {
         // Skip the erased slots before the records, then the used ones; the slot
@@ -201,6 +244,10 @@ const AtaPath kAta;
 const VuPath kVuShort(true);
 const VuPath kVuLong(false);
 
+// The probe order. The mailbox and the ATA way are asked of every drive; the VU ways
+// only of a drive neither answered, the short prefix first.
+const auto kProbeOrder = std::to_array<const DevicePath*>({&kMailbox, &kAta, &kVuShort, &kVuLong});
+
 }  // namespace
 
 DeviceResult DevicePath::action(Transport& t, const DeviceAction& action) const {
@@ -218,22 +265,31 @@ DeviceResult DevicePath::action(Transport& t, const DeviceAction& action) const 
     return failed("Error code 201");
 }
 
+bool Recognition::vendorUnique() {
+    if (vendorUnique_ < 0)
+        vendorUnique_ = transport.Inquiry(handle, page) && page[4] == kVendorUniqueDevice ? 1 : 0;
+    return vendorUnique_ == 1;
+}
+
 const DevicePath& pathOf(std::uint32_t code) {
-    if (code & kCodeVu) return (code & kCodeShortPrefix) ? static_cast<const DevicePath&>(kVuShort) : kVuLong;
-    if (code & kCodeMailbox) return kMailbox;
+    for (const DevicePath* path : kProbeOrder)
+        if ((code & path->codeBits()) == path->codeBits()) return *path;
     return kAta;
 }
 
-std::uint32_t mailboxPathBits() { return kCodeMailbox; }
-std::uint32_t ataPathBits() { return kCodeAta; }
-std::uint32_t vuPathBits(bool shortPrefix) { return shortPrefix ? kCodeVu | kCodeShortPrefix : kCodeVu; }
-bool isEnclosureCode(std::uint32_t code) { return (code & kCodeEnclosureBits) != 0; }
+std::uint32_t recognize(Recognition& r) {
+    for (const DevicePath* path : kProbeOrder) {
+        const ProbeAnswer answer = path->probe(r);
+        r.transport.report().result(answer.problem, DeviceSite::detection);
+        if (answer.speaks) r.found |= path->codeBits();
+    }
+    return r.found;
+}
 
-bool probeVu(Transport& t, std::uint8_t* page, bool shortPrefix) {
-    if (t.SendVu(kVuIdentify, page, 0, shortPrefix) && page[258] == '3' && page[259] == 'X') return true;
-    std::uint8_t* transfer = t.TransferBuffer();
-    transfer[0] = 0;
-    return t.SendVuTable(3, shortPrefix) && transfer[0] == 0x50 && transfer[1] == 0x8B;
+bool isEnclosureCode(std::uint32_t code) {
+    for (const DevicePath* path : kProbeOrder)
+        if (code & path->codeBits()) return true;
+    return false;
 }
 
 }  // namespace raid

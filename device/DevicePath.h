@@ -2,13 +2,16 @@
 //
 // A bridge controller is reached one of four ways: the sector mailbox (commands
 // written to reserved sectors, answers read from others), the ATA vendor command 0x88,
-// or vendor-unique CDBs with a one-byte or a two-byte 0xFE prefix. Recognition
-// (Discovery) finds which, and the enclosure's DeviceCode records it; pathOf() gives
-// the path object for a code, so no caller tests the code's bits. Every request of a
-// path goes to the transport's current handle: the caller opens the enclosure's drive
-// before and closes it after, so one open serves a whole flash primitive.
+// or vendor-unique CDBs with a one-byte or a two-byte 0xFE prefix. Each way is one path
+// object, and each offers its own probe. Recognition (Discovery, through recognize())
+// asks the probes of a drive in one fixed order and records the ways that answered in
+// the enclosure's DeviceCode; pathOf() gives the path object for a code, so no caller
+// tests the code's bits. Every request of a path goes to the transport's current
+// handle: the caller opens the enclosure's drive before and closes it after, so one
+// open serves a whole flash primitive.
 //
-// Adding a way to reach a controller is one class here plus its recognition.
+// Adding a way to reach a controller is one class in DevicePath.cpp plus its entry in
+// the probe order there (and the DeviceCode bit that records it, device/DeviceState.h).
 #pragma once
 
 #include <cstdint>
@@ -45,6 +48,33 @@ struct DeviceAction {
     std::uint64_t arg2 = 0;  // 6 bytes reach the controller
 };
 
+// One drive under recognition: its open handle, the identity page the probes fill,
+// and what the earlier probes found. The transport's report hears the steps.
+class Recognition {
+public:
+    Recognition(Transport& t, DriveHandle h, std::uint8_t* identity) : transport(t), handle(h), page(identity) {}
+
+    Transport& transport;
+    const DriveHandle handle;
+    std::uint8_t* const page;  // 512 bytes: the identity the drive answers with
+    std::uint32_t found = 0;   // the DeviceCode bits of the ways that answered so far
+
+    // Tells the user what is tried now ("Mode 2").
+    void step(const char* text) { transport.report().step(text); }
+    // Whether the drive's INQUIRY answer names a vendor-unique device. Asked once,
+    // by the first probe that wants to know, into `page`.
+    bool vendorUnique();
+
+private:
+    int vendorUnique_ = -1;  // -1: not asked yet
+};
+
+// What a probe found out about a drive.
+struct ProbeAnswer {
+    bool speaks = false;   // the drive is an enclosure reached this way
+    DeviceResult problem;  // a failure met while asking: shown, recognition goes on
+};
+
 class DevicePath {
 public:
     virtual ~DevicePath() = default;
@@ -67,20 +97,25 @@ public:
 
     // The action command: the same mailbox command on every path.
     DeviceResult action(Transport& t, const DeviceAction& action) const;
+
+    // Recognition: asks the drive under `r` whether it is reached this way; may fill
+    // r.page with the identity the drive gives this way.
+    virtual ProbeAnswer probe(Recognition& r) const = 0;
+    // The DeviceCode bits that record this way.
+    virtual std::uint32_t codeBits() const = 0;
 };
 
-// The path recorded in a DeviceCode.
+// The path recorded in a DeviceCode: the first way in the probe order whose bits the
+// code carries (a drive that answers both the mailbox and the ATA way is spoken to
+// through the mailbox). A code without path bits names the ATA vendor way.
 const DevicePath& pathOf(std::uint32_t deviceCode);
 
-// The DeviceCode bits of each path, set by recognition.
-std::uint32_t mailboxPathBits();
-std::uint32_t ataPathBits();
-std::uint32_t vuPathBits(bool shortPrefix);
+// Asks every way's probe, in the fixed probe order, about the drive under `r`; the
+// problems met are handed to the transport's report. Returns the DeviceCode bits of
+// the ways that answered (0: no enclosure).
+std::uint32_t recognize(Recognition& r);
+
 // Whether a code names an enclosure at all.
 bool isEnclosureCode(std::uint32_t deviceCode);
-
-// The VU identification of the current handle with one prefix length: the identity
-// page into `page`, or the table command's answer. True when it is an enclosure.
-bool probeVu(Transport& t, std::uint8_t* page, bool shortPrefix);
 
 }  // namespace raid

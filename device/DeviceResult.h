@@ -21,6 +21,8 @@ enum class DeviceFault {
     request,        // a request was sent and failed
     verify,         // what was read back differs from what was written
     refused,        // the step was refused before anything was sent
+    tooManyDrives,  // more volumes than the drive table has rows: the rest are left out
+    outOfMemory,    // a request's block could not be allocated: nothing was sent
 };
 
 struct DeviceError {
@@ -84,5 +86,11 @@ private:
 inline DeviceResult noDevice() { return DeviceResult::failure(DeviceFault::noDevice, "Device not found!!!"); }
 inline DeviceResult noUpgradeMode() { return DeviceResult::failure(DeviceFault::noUpgradeMode, "No Upgrade Mode!!!"); }
 inline DeviceResult invalidDrive() { return DeviceResult::failure(DeviceFault::invalidDrive, "Invalid Drive"); }
+// Recognition's own failures.
+inline DeviceResult tooManyDrives() {
+    return DeviceResult::failure(DeviceFault::tooManyDrives, "Drive Count Must less than 20.");
+}
+inline DeviceResult identityUnread() { return DeviceResult::failure(DeviceFault::request, "Error code 580"); }
+inline DeviceResult outOfMemory() { return DeviceResult::failure(DeviceFault::outOfMemory, "Menory Alloc Error!!"); }
 
 }  // namespace raid

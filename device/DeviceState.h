@@ -23,13 +23,13 @@ constexpr int kMaxFound = 10;
 constexpr int kMaxActive = 8;
 constexpr std::uint32_t kNoHeldDevice = 256;
 
-// DeviceCode bits.
+// DeviceCode bits: the physical drive, and the ways recognition found it answers
+// (each path object records its own, device/DevicePath).
 constexpr std::uint32_t kCodeDriveMask = 0x0F;
 constexpr std::uint32_t kCodeAta = 0x10;
 constexpr std::uint32_t kCodeVu = 0x20;
 constexpr std::uint32_t kCodeMailbox = 0x40;
 constexpr std::uint32_t kCodeShortPrefix = 0x80;
-constexpr std::uint32_t kCodeEnclosureBits = 0xF0;
 
 struct DriveEntry {
     char letter = 0;

@@ -50,7 +50,7 @@ int Discovery::CountPhysicalDrives(const std::function<void()>& messageTurn) {
 void Discovery::BuildDriveTable() {
     for (int i = 0; i < state_.LogicalCount; ++i) {
         if (i >= kMaxDriveEntries) {
-            transport_.reporter().messageBox("Drive Count Must less than 20.", "");
+            transport_.report().result(tooManyDrives(), DeviceSite::detection);
             return;
         }
         DriveEntry& row = state_.drives[static_cast<std::size_t>(i)];
@@ -88,8 +88,6 @@ int Discovery::IdentifyEnclosures() {
     LockNotes.clear();
     int found = 0;
     int opened = 0;
-    std::uint8_t* transfer = transport_.TransferBuffer();
-    Reporter& report = transport_.reporter();
 
     auto addEntry = [&](int k, std::uint32_t code) {
         const Sector& page = state_.freshPages[static_cast<std::size_t>(k)];
@@ -143,42 +141,17 @@ int Discovery::IdentifyEnclosures() {
         // Without the lock the drive is still ours to use (a user without rights to
         // the lock folder keeps their enclosure); the reason is told after the pass.
         if (lock.state == DriveLockState::Unavailable && LockProblem.empty()) LockProblem = lock.reason;
-        std::uint32_t code = static_cast<std::uint32_t>(k);
-        std::uint8_t* page = state_.freshPages[static_cast<std::size_t>(k)].data();
-
-        if (!transport_.ReadSectors(handle, 58, page, 1)) {
-            report.panel(4, "Error code 580");
-        } else if (page[258] == '3' && page[259] == 'X') {
-            code |= mailboxPathBits();
-        }
-
-        report.panel(2, "Mode 2");
-        std::uint8_t regs[7] = {0, 0, 0, 0, 0, 0xE0, 0xEC};
-        if (transport_.SendAta(handle, regs, transfer, 1) && transfer[258] == '3' && transfer[259] == 'X') {
-            code |= ataPathBits();
-            // On the ATA path the enclosure's identity is its IDENTIFY answer (firmware at
-            // 46, model at 54). Sector 58 is then ordinary data; keeping it would leave
-            // the enclosure without model, firmware and capabilities everywhere.
-            if (!(page[258] == '3' && page[259] == 'X')) std::copy(transfer, transfer + 512, page);
-        }
-
-        if (!isEnclosureCode(code) && transport_.Inquiry(handle, page) && page[4] == 0x1F) {
-            report.panel(2, "Mode 3");
-            if (probeVu(transport_, page, true)) {
-                code |= vuPathBits(true);
-            } else {
-                report.panel(2, "Mode 4");
-                if (probeVu(transport_, page, false)) code |= vuPathBits(false);
-            }
-        }
+        Recognition drive(transport_, handle, state_.freshPages[static_cast<std::size_t>(k)].data());
+        const std::uint32_t code = static_cast<std::uint32_t>(k) | recognize(drive);
         transport_.CloseCurrent();
 
         if (isEnclosureCode(code)) {
             state_.LastProbedCode = code;
             // A failed read leaves the snapshot as it was; the drive is listed anyway.
             Sector snapshot = state_.statusSnapshots[static_cast<std::size_t>(k)];
-            if (ReadStatus(transport_, state_, snapshot.data(), statusSearchLimit))
-                state_.statusSnapshots[static_cast<std::size_t>(k)] = snapshot;
+            const DeviceResult read = readStatusRecord(transport_, state_, snapshot.data(), statusSearchLimit);
+            transport_.report().result(read, DeviceSite::status);
+            if (read) state_.statusSnapshots[static_cast<std::size_t>(k)] = snapshot;
             addEntry(k, code);
         } else if (locks_) {
             locks_->release(k);

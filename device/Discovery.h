@@ -1,10 +1,11 @@
 // Finding the enclosures among the PC's drives.
 //
-// A detection pass fills the drive-letter table and probes physical drives 0..9 for
-// the three ways a bridge controller can be spoken to: the identification page at
-// sector 58 (mailbox), the "3X" mark in the ATA IDENTIFY data, and the vendor-unique
-// identification with either prefix length. Drives of one enclosure answer
-// identically and are grouped into one entry.
+// A detection pass fills the drive-letter table and asks physical drives 0..9 the
+// probe of every way a bridge controller can be spoken to (device/DevicePath: the
+// identification page at sector 58 for the mailbox, the "3X" mark in the ATA IDENTIFY
+// data, the vendor-unique identification with either prefix length). Drives of one
+// enclosure answer identically and are grouped into one entry. What the pass meets
+// goes to the transport's report as values; it shows nothing itself.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,5 @@
 #include "device/StatusRead.h"
 
-#include "device/Reporter.h"
-
 namespace raid {
 
 std::uint32_t statusDeviceCode(const DeviceState& state) {
@@ -23,12 +21,6 @@ DeviceResult readStatusRecord(Transport& transport, const DeviceState& state, st
     DeviceResult r = pathOf(code).readStatus(transport, buffer, searchLimit);
     transport.CloseCurrent();
     return r;
-}
-
-bool ReadStatus(Transport& transport, const DeviceState& state, std::uint8_t* buffer, std::uint32_t searchLimit) {
-    const DeviceResult r = readStatusRecord(transport, state, buffer, searchLimit);
-    presentDeviceResult(transport.reporter(), r, DeviceSite::status);
-    return r.ok();
 }
 
 }  // namespace raid

@@ -14,11 +14,9 @@ std::uint32_t statusDeviceCode(const DeviceState& state);
 
 // Reads the newest status record of one enclosure into `buffer` over its path. The
 // handle is closed again before returning. `searchLimit` is the end of the record
-// area the search may touch. A failure is the value returned (nothing is shown).
+// area the search may touch. A failure is the value returned: nothing is shown, the
+// caller hands it to its DeviceReport (DeviceSite::status).
 DeviceResult readStatusRecord(Transport& transport, const DeviceState& state, std::uint8_t* buffer,
                               std::uint32_t searchLimit = kRecordAreaEnd);
-// The same, with a failure shown through the transport's reporter.
-bool ReadStatus(Transport& transport, const DeviceState& state, std::uint8_t* buffer,
-                std::uint32_t searchLimit = kRecordAreaEnd);
 
 }  // namespace raid

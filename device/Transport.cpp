@@ -111,8 +111,8 @@ std::uint16_t mailboxChecksum(const std::uint8_t* block) {
     return static_cast<std::uint16_t>(sum);
 }
 
-Transport::Transport(StoragePort& storage, Scheduler& scheduler, RandomPort& random, Reporter& reporter)
-    : storage_(storage), scheduler_(scheduler), random_(random), reporter_(reporter), transfer_(kTransferBufferSize) {}
+Transport::Transport(StoragePort& storage, Scheduler& scheduler, RandomPort& random, DeviceReport& report)
+    : storage_(storage), scheduler_(scheduler), random_(random), report_(report), transfer_(kTransferBufferSize) {}
 
 DriveHandle Transport::OpenDrive(std::uint8_t target) {
     // There is never more than one open device handle: a forgotten one is closed here.
@@ -175,7 +175,7 @@ bool Transport::SendAta(DriveHandle handle, std::uint8_t* registers7, std::uint8
     const std::size_t size = ide::kHeader + static_cast<std::size_t>(sectors) * 512;
     std::unique_ptr<std::uint8_t[]> block(new (std::nothrow) std::uint8_t[size]);
     if (!block) {
-        reporter_.messageBox("Menory Alloc Error!!", "");
+        report_.result(outOfMemory(), DeviceSite::request);
         return false;
     }
     std::memset(block.get(), 0, size);

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/Reporter.h"
+#include "device/DeviceReport.h"
 #include "platform/Random.h"
 #include "platform/Scheduler.h"
 #include "platform/StoragePort.h"
@@ -58,7 +58,9 @@ std::uint16_t mailboxChecksum(const std::uint8_t* block512);
 
 class Transport {
 public:
-    Transport(StoragePort& storage, Scheduler& scheduler, RandomPort& random, Reporter& reporter);
+    // `report` is where every piece of device work sent through this transport hands its
+    // results (and recognition its steps).
+    Transport(StoragePort& storage, Scheduler& scheduler, RandomPort& random, DeviceReport& report);
 
     // Opens a volume (target > 66, a letter) or physical drive and makes it the
     // current handle.
@@ -89,7 +91,7 @@ public:
     std::uint8_t* TransferBuffer() { return transfer_.data(); }
 
     RandomPort& random() { return random_; }
-    Reporter& reporter() { return reporter_; }
+    DeviceReport& report() { return report_; }
     Scheduler& scheduler() { return scheduler_; }
     StoragePort& storage() { return storage_; }
 
@@ -103,7 +105,7 @@ private:
     StoragePort& storage_;
     Scheduler& scheduler_;
     RandomPort& random_;
-    Reporter& reporter_;
+    DeviceReport& report_;
     DriveHandle current_ = kInvalidHandle;
     Sector mailbox_{};
     std::vector<std::uint8_t> transfer_;

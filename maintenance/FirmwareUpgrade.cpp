@@ -84,13 +84,14 @@ UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
 
     Sector record{};
     p_.dev.UpgradeHoldsDevice = true;
-    const bool gotRecord = ReadStatus(p_.transport, p_.dev, record.data(), p_.statusSearchLimit);
+    const DeviceResult gotRecord = readStatusRecord(p_.transport, p_.dev, record.data(), p_.statusSearchLimit);
+    p_.transport.report().result(gotRecord, DeviceSite::status);
     p_.dev.UpgradeHoldsDevice = false;
     if (!gotRecord) {
         p_.messageBox("Get SPI Record fail ", "Message");
         endUpgradeMode();
-        return refused(outcome, UpgradeRefusal::noRecord,
-                       DeviceResult::failure(DeviceFault::request, "Get SPI Record fail "));
+        // The read's own fault, with what it was for.
+        return refused(outcome, UpgradeRefusal::noRecord, DeviceResult(gotRecord).within("Get SPI Record fail "));
     }
     const StatusRecord status(record);
     const std::uint8_t kind = status.kind();

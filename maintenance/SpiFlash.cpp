@@ -9,7 +9,7 @@ std::uint32_t units(std::uint32_t length, std::uint32_t unit) { return (length +
 }  // namespace
 
 DeviceResult SpiFlash::shown(DeviceResult r) {
-    presentDeviceResult(p_.reporter, r, DeviceSite::flash);
+    p_.transport.report().result(r, DeviceSite::flash);
     return r;
 }
 

@@ -5,7 +5,8 @@
 // Every request addresses the held device (DeviceState::HeldDevice). Before each one
 // the engine's pending work runs (`pump`), so its clock, status texts and progress
 // display go on while the flash is written. A failure is the result returned, and is
-// shown as it happens (panel 4 or a box, with the controller's own texts).
+// handed to the transport's report as it happens (which shows it in panel 4 or a box,
+// with the controller's own texts).
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,6 @@
 #include "device/DevicePath.h"
 #include "device/DeviceResult.h"
 #include "device/DeviceState.h"
-#include "device/Reporter.h"
 #include "device/Transport.h"
 
 namespace raid {
@@ -32,7 +32,6 @@ constexpr std::uint32_t kLowAreaEnd = 0xC000;
 struct SpiPorts {
     Transport& transport;
     DeviceState& dev;
-    Reporter& reporter;
     // "Let the window process its messages": runs before every request.
     std::function<void()> pump;
     // Advanced in the progress units: +1 per sector erased, per 512 bytes programmed,
@@ -58,7 +57,7 @@ private:
     // Opens the held device and finds its path; a failure when there is none or it
     // cannot be opened.
     DeviceResult openHeld();
-    // Shows a failure as it happens and hands it back.
+    // Reports a failure as it happens and hands it back.
     DeviceResult shown(DeviceResult r);
     DeviceResult sendMode(std::uint8_t code) { return shown(path_->mode(p_.transport, code)); }
     // The low-area part of erase and program around `body`.

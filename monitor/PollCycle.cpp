@@ -38,7 +38,9 @@ std::uint8_t StatusPoll::poll(std::uint32_t searchLimit) {
             continue;
         }
         Sector fresh{};
-        if (!ReadStatus(transport_, dev_, fresh.data(), searchLimit)) {
+        const DeviceResult read = readStatusRecord(transport_, dev_, fresh.data(), searchLimit);
+        transport_.report().result(read, DeviceSite::status);
+        if (!read) {
             if (++PollFailures[idx] > 10) {
                 host_.unwatch(i);
                 PollFailures[idx] = 0;

@@ -1,9 +1,14 @@
 // Discovery and the status read against the simulated enclosure.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "app/DevicePresenter.h"
 #include "device/Discovery.h"
 #include "device/StatusRead.h"
 #include "sim/Records.h"
@@ -20,12 +25,33 @@ struct RecordingReporter : Reporter {
     }
 };
 
+// What device work handed its report, as values (each step, each failure with where it
+// was met), passed on to the presenter the engine uses.
+struct Heard final : DeviceReport {
+    explicit Heard(DeviceReport& next) : next_(next) {}
+    std::vector<std::string> steps;
+    std::vector<std::tuple<DeviceSite, DeviceFault, std::string>> failures;
+    void step(const std::string& text) override {
+        steps.push_back(text);
+        next_.step(text);
+    }
+    void result(const DeviceResult& r, DeviceSite site) override {
+        for (const DeviceError& e : r.errors()) failures.emplace_back(site, e.fault, e.text);
+        next_.result(r, site);
+    }
+
+private:
+    DeviceReport& next_;
+};
+
 struct Bench : ::testing::Test {
     std::unique_ptr<Scheduler> sched = makeVirtualScheduler(0);
     sim::SimPlatform platform;
     XorShiftRandom random{7};
     RecordingReporter reporter;
-    Transport transport{platform, *sched, random, reporter};
+    DevicePresenter presenter{reporter};
+    Heard heard{presenter};
+    Transport transport{platform, *sched, random, heard};
     DeviceState state;
     Discovery discovery{transport, platform, state};
     sim::Block identity = sim::makeIdentityPage();
@@ -43,7 +69,13 @@ struct Bench : ::testing::Test {
         state.ActiveDevices[0] = state.FoundDevices[0];
         state.ActiveCount = 1;
         state.CurrentDevice = 0;
-        return ReadStatus(transport, state, out.data());
+        return read(out);
+    }
+    // Reads the status of the current device as the poll cycle does, and shows a failure.
+    bool read(Sector& out) {
+        const DeviceResult r = readStatusRecord(transport, state, out.data());
+        transport.report().result(r, DeviceSite::status);
+        return r.ok();
     }
 };
 
@@ -98,14 +130,84 @@ TEST_F(Bench, MailboxStatusReadAndItsErrors) {
     EXPECT_EQ(reporter.panels.back(), "4:Error code 330");
 
     state.ActiveCount = 0;
-    EXPECT_FALSE(ReadStatus(transport, state, out.data()));
+    EXPECT_FALSE(read(out));
     EXPECT_EQ(reporter.panels.back(), "4:Device not found!!!");
     EXPECT_EQ(reporter.boxes.back(), "Message:No Device found !");
 
     state.ActiveCount = 1;
     platform.detach(0);
-    EXPECT_FALSE(ReadStatus(transport, state, out.data()));
+    EXPECT_FALSE(read(out));
     EXPECT_EQ(reporter.boxes.back(), "Error:Invalid Drive");
+}
+
+// Every drive is asked the ways in one fixed order - the mailbox's identification
+// page, the ATA IDENTIFY, then only for a vendor-unique drive nothing else reached the
+// short and the long VU prefix - and the code records the way that answered. What
+// recognition meets is handed on as values, and the presenter shows them as before.
+TEST_F(Bench, EachDriveIsAskedTheWaysInOrderAndWhatItMeetsIsAValue) {
+    auto model = [](const char* m) { return sim::makeIdentityPage(sim::IdentityOptions().setModel(m)); };
+    platform.attach(0, sim::Path::Mailbox, model("UNREAD"), status);
+    platform.attach(1, sim::Path::Ata, model("ATA"), status);
+    platform.attach(2, sim::Path::Vu1, model("SHORT"), status);
+    platform.attach(3, sim::Path::Vu2, model("LONG"), status);
+    platform.addPlainDisk(4);
+    platform.attach(5, sim::Path::Mailbox, model("MAILBOX"), status);
+    platform.failNext(0, sim::FaultKind::Read, 1);  // its identification page cannot be read
+    ASSERT_EQ(detect(), 4);
+
+    const std::vector<std::uint32_t> codes(state.FoundDevices.begin(), state.FoundDevices.begin() + 4);
+    EXPECT_EQ(codes, (std::vector<std::uint32_t>{0x11, 0xA2, 0x23, 0x45}));
+    std::vector<std::string> paths;
+    for (std::uint32_t code : codes) paths.push_back(pathOf(code).name());
+    EXPECT_EQ(paths, (std::vector<std::string>{"ata", "vu", "vu", "mailbox"}));
+
+    // The simulated disks all answer INQUIRY as vendor-unique devices: the two the
+    // mailbox and the ATA way reached are not asked the VU ways.
+    EXPECT_EQ(heard.steps, (std::vector<std::string>{"Mode 2", "Mode 3", "Mode 4",  // unreadable page
+                                                     "Mode 2",                      // ATA
+                                                     "Mode 2", "Mode 3",            // short prefix
+                                                     "Mode 2", "Mode 3", "Mode 4",  // long prefix
+                                                     "Mode 2", "Mode 3", "Mode 4",  // plain disk
+                                                     "Mode 2"}));                   // mailbox
+    ASSERT_EQ(heard.failures.size(), 1u);
+    EXPECT_EQ(heard.failures[0], std::make_tuple(DeviceSite::detection, DeviceFault::request, std::string("Error code 580")));
+    ASSERT_GE(reporter.panels.size(), 2u);
+    EXPECT_EQ(reporter.panels[0], "4:Error code 580");
+    EXPECT_EQ(reporter.panels[1], "2:Mode 2");
+    EXPECT_TRUE(reporter.boxes.empty());
+    // A request whose block cannot be allocated is told in a box of its own.
+    presenter.result(outOfMemory(), DeviceSite::request);
+    EXPECT_EQ(reporter.boxes, (std::vector<std::string>{"Error:Menory Alloc Error!!"}));
+}
+
+// Device work shows nothing itself: no status-bar line or box is written in device/,
+// and failures become lines and boxes in one presenter, in app/. Nothing reads a
+// status record through a routine that shows its failure on the way.
+TEST(DeviceLayer, ShowsNothingItself) {
+    namespace fs = std::filesystem;
+    const fs::path root = RAID_SOURCE_DIR;
+    const std::regex shows(R"((\.|->)\s*(panel|messageBox)\s*\()");
+    const std::regex presents(R"(\bpresentDeviceResult\s*\()");
+    const std::regex showingRead(R"(\bReadStatus\s*\()");
+    for (const char* folder : {"app", "device", "gui", "maintenance", "monitor", "notify", "platform", "service", "sim"}) {
+        if (!fs::exists(root / folder)) continue;
+        for (const auto& entry : fs::recursive_directory_iterator(root / folder)) {
+            const fs::path& p = entry.path();
+            if (!entry.is_regular_file() || (p.extension() != ".cpp" && p.extension() != ".h")) continue;
+            const std::string rel = p.lexically_relative(root).generic_string();
+            std::ifstream in(p);
+            std::string line;
+            for (int n = 1; std::getline(in, line); ++n) {
+                if (rel.starts_with("device/")) {
+                    EXPECT_FALSE(std::regex_search(line, shows)) << rel << ":" << n << " shows: " << line;
+                }
+                if (!rel.starts_with("app/")) {
+                    EXPECT_FALSE(std::regex_search(line, presents)) << rel << ":" << n << " presents: " << line;
+                }
+                EXPECT_FALSE(std::regex_search(line, showingRead)) << rel << ":" << n << " reads and shows: " << line;
+            }
+        }
+    }
 }
 
 TEST_F(Bench, DrivesAnsweringIdenticallyFormOneGroup) {
@@ -139,6 +241,9 @@ TEST_F(Bench, TwentyOneVolumesFillTwentyRowsAndSayWhy) {
     discovery.BuildDriveTable();
     ASSERT_EQ(reporter.boxes.size(), 1u);
     EXPECT_EQ(reporter.boxes[0], "Error:Drive Count Must less than 20.");
+    ASSERT_EQ(heard.failures.size(), 1u);
+    EXPECT_EQ(heard.failures[0],
+              std::make_tuple(DeviceSite::detection, DeviceFault::tooManyDrives, std::string("Drive Count Must less than 20.")));
     EXPECT_EQ(state.drives[19].letter, 'V');
 }
 

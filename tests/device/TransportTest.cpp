@@ -19,8 +19,8 @@ struct TransportFixture : ::testing::Test {
     CapturePort port;
     std::unique_ptr<Scheduler> sched = makeVirtualScheduler(0);
     XorShiftRandom random{1};
-    NullReporter reporter;
-    Transport t{port, *sched, random, reporter};
+    NullDeviceReport report;
+    Transport t{port, *sched, random, report};
 };
 
 TEST_F(TransportFixture, ScsiBlockHeaderIsFilledAsThePassThroughExpects) {

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DevicePresenter.h"
 #include "maintenance/FirmwareImage.h"
 #include "maintenance/FirmwareUpgrade.h"
 #include "maintenance/ImageLoader.h"
@@ -127,12 +128,13 @@ void subCodeUpdate(const FirmwareImage& image) {
     const std::unique_ptr<Scheduler> sched = makeVirtualScheduler(0);
     XorShiftRandom random{1};
     Panel4 panel;
-    Transport transport{platform, *sched, random, panel};
+    DevicePresenter presenter{panel};
+    Transport transport{platform, *sched, random, presenter};
     DeviceState dev;
     dev.ActiveDevices[0] = kCodeVu | kCodeShortPrefix;
     dev.ActiveCount = 1;
     std::uint32_t progress = 0;
-    SpiFlash spi{SpiPorts{transport, dev, panel, {}, progress}};
+    SpiFlash spi{SpiPorts{transport, dev, {}, progress}};
     NoPage page;
     std::vector<std::string> boxes;
     UpgradePorts ports{spi,

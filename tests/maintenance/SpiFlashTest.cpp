@@ -3,6 +3,7 @@
 // upgrade takes its decisions by (record search, choice of procedure, backup name).
 #include <gtest/gtest.h>
 
+#include "app/DevicePresenter.h"
 #include "maintenance/FirmwareUpgrade.h"
 #include "maintenance/FlashBackup.h"
 #include "maintenance/SpiFlash.h"
@@ -22,11 +23,12 @@ struct Wire : ::testing::Test {
     std::unique_ptr<Scheduler> sched = makeVirtualScheduler(0);
     XorShiftRandom random{7};
     Texts texts;
-    Transport transport{port, *sched, random, texts};
+    DevicePresenter presenter{texts};
+    Transport transport{port, *sched, random, presenter};
     DeviceState dev;
     std::uint32_t progress = 0;
     int pumps = 0;
-    SpiFlash spi{SpiPorts{transport, dev, texts, [this] { ++pumps; }, progress}};
+    SpiFlash spi{SpiPorts{transport, dev, [this] { ++pumps; }, progress}};
 
     void device(std::uint32_t code) {
         dev.ActiveDevices[0] = code;
