@@ -1,5 +1,7 @@
 #include "app/Controls.h"
 
+#include <algorithm>
+
 namespace raid {
 
 const char* propName(Prop p) {
@@ -11,6 +13,10 @@ const char* propName(Prop p) {
         case Prop::Color: return "color";
         case Prop::Hint: return "hint";
         case Prop::Slot: return "slot";
+        case Prop::Bays: return "bays";
+        case Prop::Progress: return "progress";
+        case Prop::Rows: return "rows";
+        case Prop::Page: return "page";
         case Prop::All: return "all";
     }
     return "?";
@@ -61,6 +67,18 @@ void Controls::setEnabled(const std::string& name, bool value) { RAID_SET(enable
 void Controls::setChecked(const std::string& name, bool value) { RAID_SET(checked, Prop::Checked); }
 void Controls::setColor(const std::string& name, const std::string& value) { RAID_SET(color, Prop::Color); }
 void Controls::setHint(const std::string& name, const std::string& value) { RAID_SET(hint, Prop::Hint); }
+void Controls::setBays(const std::string& name, const BaysView& value) { RAID_SET(bays, Prop::Bays); }
+void Controls::setRows(const std::string& name, const std::vector<std::string>& value) { RAID_SET(rows, Prop::Rows); }
+
+void Controls::setProgress(const std::string& name, std::uint32_t current, std::uint32_t maximum) {
+    const Progress value{std::min(current, maximum), maximum};
+    RAID_SET(progress, Prop::Progress);
+}
+
+void Controls::setPage(const std::string& name, int index, const std::string& pageName) {
+    const PageChoice value{index, pageName};
+    RAID_SET(page, Prop::Page);
+}
 
 #undef RAID_SET
 

@@ -72,6 +72,17 @@ void HeadlessOutput::watchControls(Controls& controls) {
             case Prop::Enabled: output(change.control, s.enabled ? "enabled" : "disabled"); break;
             case Prop::Checked: output(change.control, s.checked ? "checked" : "unchecked"); break;
             case Prop::Color: output(change.control, "color=" + s.color); break;
+            case Prop::Bays: output(change.control, baysWords(s.bays)); break;
+            case Prop::Progress:
+                output(change.control, std::to_string(s.progress.value) + "/" + std::to_string(s.progress.maximum));
+                break;
+            case Prop::Rows: {
+                std::string rows;
+                for (std::size_t i = 0; i < s.rows.size(); ++i) rows += (i ? "\n" : "") + s.rows[i];
+                output(change.control, rows);
+                break;
+            }
+            case Prop::Page: output(change.control, s.page.name.empty() ? std::to_string(s.page.index) : s.page.name); break;
             default: break;  // positions and hints are not outputs a user reads
         }
     });

@@ -1,8 +1,9 @@
 // The program's user-visible outputs as text lines, for runs without a window
 // (raid-gui-sim --headless and raid-gui-monitor).
 //
-// Every output is one line: seconds since the start, the control's name and the text,
-// line breaks written as \n. Message boxes become lines of their own and are answered
+// Every output is one line: seconds since the start, the control's name and the text
+// (or a typed view in words: the enclosure picture, "value/maximum" of a progress bar,
+// a grid's rows one per line, a page's name or number), line breaks written as \n. Message boxes become lines of their own and are answered
 // OK; alerts and mail outcomes get lines too. The password never reaches a line, only
 // its length.
 #pragma once

@@ -309,7 +309,7 @@ void MainForm::ShowPage() {
         controls_.setText(image, static_cast<int>(p) == CurrentPage ? names::yellowPicture(image)
                                                                      : names::whitePicture(image));
     }
-    controls_.setText(names::Notebook1, std::to_string(CurrentPage));
+    controls_.setPage(names::Notebook1, CurrentPage);
 }
 
 void MainForm::Timer3Timer() { ClockNow = ports_.scheduler.wallSeconds(); }

@@ -1,6 +1,8 @@
 #include "gui/MainWindow.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -265,6 +267,7 @@ void TForm1::applyChange(const ControlChange& change) {
         if (all || change.prop == Prop::Color) applyColor(e, s.color);
         if (all || change.prop == Prop::Hint) applyHint(e, s.hint);
         if (all || change.prop == Prop::Slot) applyPosition(e, s);
+        applyView(e, s, change.prop);
     }
     applying_ = false;
 }
@@ -273,53 +276,58 @@ void TForm1::applyText(Entry& e, const QString& text) {
     QWidget* w = e.widget;
     if (w == this) {
         setWindowTitle(text);
-    } else if (auto* bays = qobject_cast<BaysPicture*>(w)) {
-        bays->setBaysText(text);
     } else if (auto* img = qobject_cast<ImageControl*>(w)) {
         img->showPicture(text, [this](const QString& n) { return control<ImageControl>(n); });
-    } else if (auto* book = qobject_cast<QStackedWidget*>(w)) {
-        // A page is chosen by its number or by its caption.
-        bool isNumber = false;
-        const int index = text.toInt(&isNumber);
-        if (isNumber) {
-            if (index >= 0 && index < book->count()) book->setCurrentIndex(index);
-        } else {
-            for (int i = 0; i < book->count(); ++i)
-                if (book->widget(i)->property("pageCaption").toString() == text) book->setCurrentIndex(i);
-        }
     } else if (auto* le = qobject_cast<QLineEdit*>(w)) {
         if (isEcho(e, text)) return;
         if (le->text() != text) le->setText(text);
     } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
         if (isEcho(e, text)) return;
         if (m->toPlainText() != text) m->setPlainText(text);
-    } else if (auto* g = qobject_cast<QTableWidget*>(w)) {
-        // One row per line, the rows past the text emptied.
-        const QStringList rows = text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
-        for (int row = 0; row < g->rowCount(); ++row) g->item(row, 0)->setText(row < rows.size() ? rows[row] : QString());
     } else if (auto* box = qobject_cast<QComboBox*>(w)) {
         const int index = box->findText(text);
         if (index >= 0) box->setCurrentIndex(index);
-    } else if (auto* bar = qobject_cast<QProgressBar*>(w)) {
-        // "value" or "value/maximum".
-        const QStringList parts = text.split(QLatin1Char('/'));
-        bool okValue = false, okMax = true;
-        const int value = parts.value(0).trimmed().toInt(&okValue);
-        int maximum = bar->maximum();
-        if (parts.size() > 1) maximum = parts[1].trimmed().toInt(&okMax);
-        if (okValue && okMax && maximum > 0) {
-            bar->setMaximum(maximum);
-            bar->setValue(std::clamp(value, 0, maximum));
-        } else if (okValue && okMax && maximum == 0) {
-            // Nothing to count (an update of no sub-code): an empty bar, not the last
-            // upgrade's picture. A range of 0..0 would be Qt's busy animation instead.
-            bar->setMaximum(1);
-            bar->setValue(0);
-        }
     } else if (auto* l = qobject_cast<QLabel*>(w)) {
         l->setText(text);
     } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         b->setText(text);
+    }
+}
+
+void TForm1::applyView(Entry& e, const ControlState& s, Prop prop) {
+    QWidget* w = e.widget;
+    const bool all = prop == Prop::All;
+    if (auto* bays = qobject_cast<BaysPicture*>(w)) {
+        if (all || prop == Prop::Bays) bays->setView(s.bays);
+    } else if (auto* book = qobject_cast<QStackedWidget*>(w)) {
+        // No such page (or none chosen yet): the page stays.
+        if ((all || prop == Prop::Page) && s.page.index >= 0 && s.page.index < book->count())
+            book->setCurrentIndex(s.page.index);
+    } else if (auto* g = qobject_cast<QTableWidget*>(w)) {
+        // The rows past the list are emptied; a list longer than the grid shows its head.
+        if (all || prop == Prop::Rows)
+            for (int row = 0; row < g->rowCount(); ++row)
+                g->item(row, 0)->setText(static_cast<std::size_t>(row) < s.rows.size()
+                                             ? QString::fromStdString(s.rows[static_cast<std::size_t>(row)])
+                                             : QString());
+    } else if (auto* bar = qobject_cast<QProgressBar*>(w)) {
+        if (all || prop == Prop::Progress) {
+            // Qt counts in int: a bar past that range is drawn to scale.
+            std::uint64_t value = std::min(s.progress.value, s.progress.maximum), maximum = s.progress.maximum;
+            while (maximum > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
+                maximum >>= 1;
+                value >>= 1;
+            }
+            if (maximum == 0) {
+                // Nothing to count (an update of no sub-code): an empty bar, not the last
+                // upgrade's picture. A range of 0..0 would be Qt's busy animation instead.
+                bar->setMaximum(1);
+                bar->setValue(0);
+            } else {
+                bar->setMaximum(static_cast<int>(maximum));
+                bar->setValue(static_cast<int>(value));
+            }
+        }
     }
 }
 

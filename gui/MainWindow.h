@@ -78,6 +78,8 @@ private:
     void buildStatusBar(PageBuilder& b);
 
     void applyText(Entry& e, const QString& text);
+    // The typed views: the enclosure picture, a page book's page, a grid's rows, a bar.
+    void applyView(Entry& e, const ControlState& s, Prop prop);
     void applyColor(Entry& e, const std::string& color);
     void applyHint(Entry& e, const std::string& hint);
     void applyPosition(Entry& e, const ControlState& s);

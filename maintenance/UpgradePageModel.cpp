@@ -6,10 +6,6 @@
 
 namespace raid {
 
-std::string UpgradePageView::progressText() const {
-    return std::to_string(std::min(value, maximum)) + "/" + std::to_string(maximum);
-}
-
 void UpgradePageModel::begin(const std::string& title, const std::string& panelText, std::uint32_t maximum) {
     view_.title = title;
     view_.panelShown = true;

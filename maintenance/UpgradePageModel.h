@@ -2,8 +2,8 @@
 // the page's title and the progress panel with its bar while an upgrade runs.
 //
 // The upgrade procedures talk to the page through UpgradeDisplay; the model keeps
-// what the page shows as one typed view, and the page side renders it into the
-// window's controls. The bar's text is "value/maximum", so the window can size it.
+// what the page shows as one typed view, and the page side publishes it in the
+// window's controls (the bar as its value and maximum).
 #pragma once
 
 #include <cstdint>
@@ -32,8 +32,6 @@ struct UpgradePageView {
     std::uint32_t maximum = 0;
     std::uint32_t value = 0;
     bool timerRunning = false;
-    // "value/maximum" for ProgressBar1.
-    std::string progressText() const;
 };
 
 class UpgradePageModel {

@@ -1,8 +1,8 @@
 // What the enclosure picture on the Status page shows: the controller kind, each drive
 // bay's state and the work running between the bays. The Status page model keeps it
 // in step with the labels it draws (a bay changes when its labels change, the work
-// when the centre text changes) and publishes it as the text of `Image0_Bays`, so the
-// window, the headless runner and the tests all read the same words:
+// when the centre text changes) and publishes it as the typed view of `Image0_Bays`;
+// the window draws the view, the headless output prints it as words:
 //
 //   <controller> <bay1> <bay2> <work> [<target> <percent>]
 //
@@ -17,7 +17,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace raid {
 
@@ -38,8 +37,11 @@ struct BaysView {
     }
 };
 
-std::string encodeBays(const BaysView& view);
-// False for anything that is not exactly the form above (the view is then left alone).
-bool decodeBays(std::string_view text, BaysView& view);
+// The view as the words above (for output lines and messages; nothing reads them back).
+std::string baysWords(const BaysView& view);
+// Whether every field is one the picture knows: a known controller, looks and work,
+// a target of 0..2 and a percentage of 0..255. A view that came from elsewhere than
+// the Status page model (another process, a test) is checked before it is drawn.
+bool baysInRange(const BaysView& view);
 
 }  // namespace raid

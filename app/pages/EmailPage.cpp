@@ -55,8 +55,13 @@ void EmailPage::registerHandlers(HandlerTable& table) {
 
 void EmailPage::setText(EmailField field, const std::string& t) {
     Controls& c = form_.controls();
+    if (field == EmailField::Grid) {
+        // Both grids show the working list as it now stands, one address a row.
+        c.setRows(names::StringGrid1, model_.working());
+        c.setRows(names::StringGrid2, model_.working());
+        return;
+    }
     c.setText(emailControl(field), t);
-    if (field == EmailField::Grid) c.setText(names::StringGrid2, t);
 }
 
 void EmailPage::setChecked(EmailBox box, bool on) { form_.controls().setChecked(boxControl(box), on); }
@@ -80,7 +85,7 @@ void EmailPage::selectSubPage(int index) {
     MainForm& f = form_;
     f.EmailSubPage = index;
     selectTab(f, names::emailSubPageImages.data(), 3, static_cast<std::size_t>(index));
-    f.controls().setText(names::Notebook2, subPages[static_cast<std::size_t>(index)]);
+    f.controls().setPage(names::Notebook2, index, subPages[static_cast<std::size_t>(index)]);
     model_.showSubPage();
 }
 

@@ -44,7 +44,7 @@ void UpgradePage::show() {
     c.setText(names::UpgradeTitle, v.title);
     c.setText(names::UpgradePanel, v.panelText);
     c.setVisible(names::UpgradePanel, v.panelShown);
-    c.setText(names::ProgressBar1, v.progressText());
+    c.setProgress(names::ProgressBar1, v.value, v.maximum);
     f.scheduler().setTimerEnabled(f.Timer1, v.timerRunning);
 }
 
@@ -66,7 +66,7 @@ void UpgradePage::endProgress() {
 
 void UpgradePage::Timer1Timer() {
     model_.copyProgress(form_.ProgressValue);
-    form_.controls().setText(names::ProgressBar1, model_.view().progressText());
+    form_.controls().setProgress(names::ProgressBar1, model_.view().value, model_.view().maximum);
 }
 
 void UpgradePage::Image2_LoadClick() {

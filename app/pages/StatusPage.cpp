@@ -116,7 +116,7 @@ void StatusPage::apply(const StatusDrawing& d) {
         if (d.flush[0]) c.setText(names::Label20, *d.flush[0]);
         if (d.flush[1]) c.setText(names::Label21, *d.flush[1]);
         if (d.resetSlowDivider) f.TickDivider = 0;
-        if (d.bays) c.setText(names::Image0_Bays, encodeBays(*d.bays));
+        if (d.bays) c.setBays(names::Image0_Bays, *d.bays);
         if (d.ssdMessage) f.messageBox(kSsdRemovalMessage, "Message");
         if (d.panels)
             for (int p = 0; p < 3; ++p) f.setPanel(p + 1, (*d.panels)[static_cast<std::size_t>(p)]);
@@ -126,7 +126,7 @@ void StatusPage::apply(const StatusDrawing& d) {
         // A record of a kind the page has no layout for still ends the start-up pass:
         // otherwise the navigation would stay locked for as long as it is connected.
         endStartUpPass();
-        if (d.bays) c.setText(names::Image0_Bays, encodeBays(*d.bays));
+        if (d.bays) c.setBays(names::Image0_Bays, *d.bays);
     }
 }
 

@@ -229,14 +229,12 @@ BaysPicture::BaysPicture(const QString& name, QWidget* parent) : QWidget(parent)
     rerender();
 }
 
-void BaysPicture::setBaysText(const QString& text) {
-    if (text == text_) return;
-    text_ = text;
-    BaysView view;
-    decoded_ = decodeBays(text.toStdString(), view);
-    // Words that do not decode say nothing about the drives: show that we do not know
+void BaysPicture::setView(const BaysView& view) {
+    // A view out of range says nothing about the drives: show that we do not know
     // rather than keeping a picture that may no longer be true.
-    view_ = decoded_ ? view : BaysView{};
+    const BaysView shown = baysInRange(view) ? view : BaysView{};
+    if (shown == view_) return;
+    view_ = shown;
     rerender();
     update();
 }

@@ -2,10 +2,10 @@
 // state the engine reports, and the work running between them (rebuild with its
 // direction, surface scan on one bay, the hybrid cache flush).
 //
-// The engine publishes the picture as words (monitor/StatusBays.h); the window draws
-// them. The picture is drawn anew only when those words change, so a poll that
-// repeats the same state costs nothing here. Words that do not decode draw the
-// "unknown" enclosure.
+// The engine publishes the picture as a typed view (monitor/StatusBays.h); the window
+// draws it. The picture is drawn anew only when the view changes, so a poll that
+// repeats the same state costs nothing here. A view with a value the picture does not
+// know draws the "unknown" enclosure.
 #pragma once
 
 #include <QPixmap>
@@ -28,12 +28,10 @@ public:
 
     explicit BaysPicture(const QString& name, QWidget* parent = nullptr);
 
-    // The engine's words. The same words again change nothing.
-    void setBaysText(const QString& text);
-    const QString& baysText() const { return text_; }
-    // What is drawn, and whether the words decoded (false: the unknown view).
+    // The engine's view. The same view again changes nothing.
+    void setView(const BaysView& view);
+    // What is drawn (the unknown view for one out of range).
     const BaysView& view() const { return view_; }
-    bool decoded() const { return decoded_; }
     // How often the picture has been drawn anew.
     int renders() const { return renders_; }
     const QPixmap& picture() const { return picture_; }
@@ -47,9 +45,7 @@ protected:
 private:
     void rerender();
 
-    QString text_;
     BaysView view_;
-    bool decoded_ = false;
     int renders_ = 0;
     QPixmap picture_;
 };

@@ -105,7 +105,7 @@ TEST_F(Shell, NavigationBeforeAndAfterTheFirstStatusPage) {
     EXPECT_EQ(f.CurrentPage, 2);
     EXPECT_EQ(f.controls().text("Image_FWUpg"), "Image_FWUpg_Yellow");
     EXPECT_EQ(f.controls().text("Image_Sts"), "Image_Sts_White");
-    EXPECT_EQ(f.controls().text("Notebook1"), "2");
+    EXPECT_EQ(f.controls().get("Notebook1").page.index, 2);
     r.runUntil(5);  // the first poll draws the Status page, also behind the Upgrade page
     ASSERT_FALSE(f.dev.FirstPass);
     EXPECT_EQ(f.CurrentPage, 2);
@@ -115,7 +115,7 @@ TEST_F(Shell, NavigationBeforeAndAfterTheFirstStatusPage) {
     EXPECT_EQ(f.CurrentPage, 3);
     f.Click("Image3_HDDFail");
     EXPECT_EQ(f.EmailSubPage, 1);
-    EXPECT_EQ(f.controls().text("Notebook2"), "HDD_Fail");
+    EXPECT_EQ(f.controls().get("Notebook2").page, (PageChoice{1, "HDD_Fail"}));
     EXPECT_EQ(f.controls().text("Image3_HDDFail"), "Image3_HDDFail_Yellow");
     EXPECT_EQ(f.controls().text("Image3_Setup"), "Image3_Setup_White");
     // A held device locks every page handler.

@@ -178,8 +178,11 @@ void drawPage(StatusPageModel& model, const DeviceState& dev, int index, bool fu
         if (f) requirePrintable(*f);
     if (d.panels)
         for (const auto& p : *d.panels) requirePrintable(p);
-    BaysView back;
-    if (!decodeBays(encodeBays(model.bays()), back) || !(back == model.bays())) std::abort();
+    // The picture's view: every value one the picture knows, a target and a percentage
+    // only with the work that has them.
+    const BaysView& bays = model.bays();
+    const bool measured = bays.work == BayWork::Rebuild || bays.work == BayWork::Scan;
+    if (!baysInRange(bays) || (!measured && (bays.target != 0 || bays.percent != 0))) std::abort();
     if (const auto t = model.timerTexts(statusOf(dev, index), false))
         for (const auto& p : *t) requirePrintable(p);
 }

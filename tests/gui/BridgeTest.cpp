@@ -9,6 +9,7 @@
 #include <QTextDocument>
 
 #include "GuiRig.h"
+#include "gui/pages/BaysPicture.h"
 
 namespace raid::gui::test {
 namespace {
@@ -80,6 +81,21 @@ TEST_F(BridgeTest, WholeStateResendAppliesEveryProperty) {
                     box.text = "Device1";
                     box.checked = true;
                     f.controls().declare("CheckBox1", box);
+                    // The typed views travel with the resend too.
+                    ControlState book;
+                    book.page = {4, ""};
+                    f.controls().declare("Notebook1", book);
+                    ControlState bar;
+                    bar.progress = {5, 10};
+                    f.controls().declare("ProgressBar1", bar);
+                    ControlState grid;
+                    grid.rows = {"z@x"};
+                    f.controls().declare("StringGrid2", grid);
+                    ControlState bays;
+                    bays.bays.controller = BayController::Hybrid;
+                    bays.bays.bay[0] = bays.bays.bay[1] = BayLook::Present;
+                    bays.bays.work = BayWork::Flush;
+                    f.controls().declare("Image0_Bays", bays);
                     f.controls().broadcastAll();
                     return 0;
                 }).has_value());
@@ -93,6 +109,11 @@ TEST_F(BridgeTest, WholeStateResendAppliesEveryProperty) {
     auto* box = widget<QCheckBox>("CheckBox1");
     EXPECT_TRUE(box->isChecked());
     EXPECT_FALSE(box->isHidden());
+    EXPECT_EQ(widget<QStackedWidget>("Notebook1")->currentIndex(), 4);
+    EXPECT_EQ(widget<QProgressBar>("ProgressBar1")->value(), 5);
+    EXPECT_EQ(widget<QProgressBar>("ProgressBar1")->maximum(), 10);
+    EXPECT_EQ(widget<QTableWidget>("StringGrid2")->item(0, 0)->text(), QLatin1String("z@x"));
+    EXPECT_EQ(baysWords(widget<BaysPicture>("Image0_Bays")->view()), "hybrid present present flush");
     // The resend carries every control: the window did not move a control the engine
     // never placed, nor hide the window.
     EXPECT_EQ(widget("Image3_OK")->pos(), QPoint(96, 284));
@@ -121,36 +142,55 @@ TEST_F(BridgeTest, PicturesPagesProgressAndGrids) {
     auto* book = widget<QStackedWidget>("Notebook1");
     auto* sub = widget<QStackedWidget>("Notebook2");
     run([](Controls& c) {
-        c.setText("Notebook1", "3");
-        c.setText("Notebook2", "DeviceRemove");
+        c.setPage("Notebook1", 3);
+        c.setPage("Notebook2", 2, "DeviceRemove");
     });
     EXPECT_EQ(book->currentIndex(), 3);
     EXPECT_EQ(sub->currentIndex(), 2);
     run([](Controls& c) {
-        c.setText("Notebook1", "9");
-        c.setText("Notebook2", "1");
+        c.setPage("Notebook1", 9);
+        c.setPage("Notebook2", 1, "HDD_Fail");
     });
     EXPECT_EQ(book->currentIndex(), 3) << "no such page: the page stays";
     EXPECT_EQ(sub->currentIndex(), 1);
 
     auto* bar = widget<QProgressBar>("ProgressBar1");
-    run([](Controls& c) { c.setText("ProgressBar1", "700/2218"); });
+    run([](Controls& c) { c.setProgress("ProgressBar1", 700, 2218); });
     EXPECT_EQ(bar->maximum(), 2218);
     EXPECT_EQ(bar->value(), 700);
-    run([](Controls& c) { c.setText("ProgressBar1", "2218"); });
-    EXPECT_EQ(bar->value(), 2218);
-    run([](Controls& c) { c.setText("ProgressBar1", "done"); });
-    EXPECT_EQ(bar->value(), 2218);
+    run([](Controls& c) { c.setProgress("ProgressBar1", 9000, 2218); });
+    EXPECT_EQ(bar->value(), 2218) << "a bar never runs over";
+    // More than Qt counts in: drawn to scale.
+    run([](Controls& c) { c.setProgress("ProgressBar1", 3'000'000'000u, 4'000'000'000u); });
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_NEAR(double(bar->value()) / bar->maximum(), 0.75, 0.001);
+    // Nothing to count: an empty bar, not Qt's busy animation.
+    run([](Controls& c) { c.setProgress("ProgressBar1", 0, 0); });
+    EXPECT_EQ(bar->maximum(), 1);
+    EXPECT_EQ(bar->value(), 0);
 
     auto* grid = widget<QTableWidget>("StringGrid1");
-    run([](Controls& c) { c.setText("StringGrid1", "a@x\nb@x"); });
+    run([](Controls& c) { c.setRows("StringGrid1", {"a@x", "b@x"}); });
     EXPECT_EQ(grid->item(0, 0)->text(), QLatin1String("a@x"));
     EXPECT_EQ(grid->item(1, 0)->text(), QLatin1String("b@x"));
     EXPECT_EQ(grid->item(2, 0)->text(), QString());
-    run([](Controls& c) { c.setText("StringGrid1", "c@x"); });
+    run([](Controls& c) { c.setRows("StringGrid1", {"c@x"}); });
     EXPECT_EQ(grid->item(0, 0)->text(), QLatin1String("c@x"));
     EXPECT_EQ(grid->item(1, 0)->text(), QString()) << "rows past the list are emptied";
     EXPECT_EQ(grid->rowCount(), 10);
+    run([](Controls& c) { c.setRows("StringGrid1", std::vector<std::string>(12, "d@x")); });
+    EXPECT_EQ(grid->item(9, 0)->text(), QLatin1String("d@x")) << "a longer list shows its head";
+
+    // A text on these controls is not read as their view: nothing travels as words.
+    run([](Controls& c) {
+        c.setText("Notebook1", "0");
+        c.setText("ProgressBar1", "1/2");
+        c.setText("StringGrid1", "e@x\nf@x");
+    });
+    EXPECT_EQ(book->currentIndex(), 3);
+    EXPECT_EQ(bar->maximum(), 1);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(grid->item(0, 0)->text(), QLatin1String("d@x"));
 }
 
 TEST_F(BridgeTest, NavigationSlotsComeFromTheEngineThePressedLookFromTheWindow) {

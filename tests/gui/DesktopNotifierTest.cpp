@@ -128,7 +128,8 @@ protected:
         // Both drives seen present first, so pulling one is a change (an alert).
         ASSERT_TRUE(onEngine([](MainForm& f) { return f.RequestMask |= kRequestPoll; }).has_value());
         ASSERT_TRUE(waitFor([this] {
-            return widget<BaysPicture>(names::Image0_Bays)->baysText().contains(QLatin1String("present present"));
+            const BaysView& v = widget<BaysPicture>(names::Image0_Bays)->view();
+            return v.bay[0] == BayLook::Present && v.bay[1] == BayLook::Present;
         }));
     }
     // Pulls drive 2 and polls at once; returns the alert's lines.

@@ -43,6 +43,7 @@ struct UpgradeRig : ::testing::TestWithParam<Path> {
     Controls controls;
     std::unique_ptr<MainForm> form;
     sim::SimEnclosure* enclosure = nullptr;
+    // The bar's positions as "value/maximum", the way the output lines show them.
     std::vector<std::string> barTexts;
     // Work the engine does (between two requests) once the progress panel shows a text.
     std::vector<std::pair<std::string, std::function<void()>>> triggers;
@@ -55,7 +56,9 @@ struct UpgradeRig : ::testing::TestWithParam<Path> {
         enclosure = &platform.attach(1, GetParam(), sim::makeIdentityPage(), sim::makeStatusRecord());
         platform.setLatencyUs(500);
         controls.addListener([this](const ControlChange& c) {
-            if (c.control == names::ProgressBar1 && c.prop == Prop::Text) barTexts.push_back(c.state.text);
+            if (c.control == names::ProgressBar1 && c.prop == Prop::Progress)
+                barTexts.push_back(std::to_string(c.state.progress.value) + "/" +
+                                   std::to_string(c.state.progress.maximum));
             if (c.control != names::UpgradePanel || c.prop != Prop::Text) return;
             for (auto& [text, action] : triggers)
                 if (action && text == c.state.text) sched->post(std::exchange(action, nullptr));
