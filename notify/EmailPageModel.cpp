@@ -99,7 +99,7 @@ void EmailPageModel::fieldChanged(EmailField field) { dirty_ |= dirtyBit(field);
 
 void EmailPageModel::redrawGrids() {
     put(EmailField::Working, joined(working_));
-    put(EmailField::Grid, joined(working_));
+    view_.setRows(working_);
 }
 
 SettingsEdits EmailPageModel::values() const {

@@ -17,24 +17,23 @@
 namespace raid {
 
 enum class EmailField {
-    Port,       // Edit1
-    Host,       // Edit2
-    Name,       // Edit3
-    Address,    // Edit4
-    Timeout,    // Edit5
-    Password,   // Edit8
+    Port,         // Edit1
+    Host,         // Edit2
+    Name,         // Edit3
+    Address,      // Edit4
+    Timeout,      // Edit5
+    Password,     // Edit8
     NewAddress1,  // Edit7, on "HDD_Fail"
     NewAddress2,  // Edit6, on "DeviceRemove"
-    Subject1,   // Edit10
-    Subject2,   // Edit11
-    Contents1,  // Memo6
-    Contents2,  // Memo4
-    Grid,       // both grids: the working list, one row per line
-    Working,    // the hidden list holding the working copy
-    Security,   // ComboBox1: one of kSecurityNames
-    LoginName,  // Edit12, shown with the password; "" logs in with the address before "@"
+    Subject1,     // Edit10
+    Subject2,     // Edit11
+    Contents1,    // Memo6
+    Contents2,    // Memo4
+    Working,      // the hidden list holding the working copy
+    Security,     // ComboBox1: one of kSecurityNames
+    LoginName,    // Edit12, shown with the password; "" logs in with the address before "@"
 };
-inline constexpr std::size_t kEmailFieldCount = 16;
+inline constexpr std::size_t kEmailFieldCount = 15;
 
 enum class EmailBox { Login, NoMail1, NoMail2 };  // CheckBox8, CheckBox2, CheckBox4
 
@@ -43,6 +42,8 @@ public:
     virtual ~EmailPageView() = default;
     virtual void setText(EmailField field, const std::string& text) = 0;
     virtual void setChecked(EmailBox box, bool on) = 0;
+    // Both grids: the working list, one address a row.
+    virtual void setRows(const std::vector<std::string>& rows) = 0;
     // The password and the login name, shown only while login is on.
     virtual void setLoginFieldsVisible(bool visible) = 0;
     virtual void message(const std::string& text, const std::string& caption) = 0;

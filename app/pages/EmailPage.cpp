@@ -12,14 +12,14 @@ struct FieldName {
     const char* control;
 };
 constexpr FieldName kFields[] = {
-    {EmailField::Port, names::Edit1},          {EmailField::Host, names::Edit2},
-    {EmailField::Name, names::Edit3},          {EmailField::Address, names::Edit4},
-    {EmailField::Timeout, names::Edit5},       {EmailField::Password, names::Edit8},
-    {EmailField::NewAddress1, names::Edit7},   {EmailField::NewAddress2, names::Edit6},
-    {EmailField::Subject1, names::Edit10},     {EmailField::Subject2, names::Edit11},
-    {EmailField::Contents1, names::Memo6},     {EmailField::Contents2, names::Memo4},
-    {EmailField::Grid, names::StringGrid1},    {EmailField::Working, names::Memo7},
-    {EmailField::Security, names::ComboBox1},  {EmailField::LoginName, names::Edit12},
+    {EmailField::Port, names::Edit1},        {EmailField::Host, names::Edit2},
+    {EmailField::Name, names::Edit3},        {EmailField::Address, names::Edit4},
+    {EmailField::Timeout, names::Edit5},     {EmailField::Password, names::Edit8},
+    {EmailField::NewAddress1, names::Edit7}, {EmailField::NewAddress2, names::Edit6},
+    {EmailField::Subject1, names::Edit10},   {EmailField::Subject2, names::Edit11},
+    {EmailField::Contents1, names::Memo6},   {EmailField::Contents2, names::Memo4},
+    {EmailField::Working, names::Memo7},     {EmailField::Security, names::ComboBox1},
+    {EmailField::LoginName, names::Edit12},
 };
 
 const char* boxControl(EmailBox box) {
@@ -53,15 +53,11 @@ void EmailPage::registerHandlers(HandlerTable& table) {
     table.on(names::Image3_TestMail, [this] { testMailClick(); });
 }
 
-void EmailPage::setText(EmailField field, const std::string& t) {
-    Controls& c = form_.controls();
-    if (field == EmailField::Grid) {
-        // Both grids show the working list as it now stands, one address a row.
-        c.setRows(names::StringGrid1, model_.working());
-        c.setRows(names::StringGrid2, model_.working());
-        return;
-    }
-    c.setText(emailControl(field), t);
+void EmailPage::setText(EmailField field, const std::string& t) { form_.controls().setText(emailControl(field), t); }
+
+void EmailPage::setRows(const std::vector<std::string>& rows) {
+    form_.controls().setRows(names::StringGrid1, rows);
+    form_.controls().setRows(names::StringGrid2, rows);
 }
 
 void EmailPage::setChecked(EmailBox box, bool on) { form_.controls().setChecked(boxControl(box), on); }
@@ -112,9 +108,12 @@ bool EmailPage::checkBoxClicked(const std::string& control, bool on) {
 }
 
 bool EmailPage::cellSelected(const std::string& control, int row) {
-    if (control == names::StringGrid1) model_.selectRow(0, row);
-    else if (control == names::StringGrid2) model_.selectRow(1, row);
-    else return false;
+    if (control == names::StringGrid1)
+        model_.selectRow(0, row);
+    else if (control == names::StringGrid2)
+        model_.selectRow(1, row);
+    else
+        return false;
     return true;
 }
 

@@ -36,6 +36,7 @@ public:
 private:
     // EmailPageView: the model's values published to the window's controls.
     void setText(EmailField field, const std::string& text) override;
+    void setRows(const std::vector<std::string>& rows) override;
     void setChecked(EmailBox box, bool on) override;
     void setLoginFieldsVisible(bool visible) override;
     void message(const std::string& text, const std::string& caption) override;
@@ -48,8 +49,7 @@ private:
     EmailPageModel model_{*this};
 };
 
-// The control that holds a field of the page (the grid field is StringGrid1; the page
-// keeps StringGrid2 showing the same rows).
+// The control that holds a field of the page.
 const char* emailControl(EmailField field);
 
 }  // namespace raid

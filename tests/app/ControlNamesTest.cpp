@@ -45,7 +45,8 @@ TEST(ControlNames, EachNameIsListedOnceAndSpelledNowhereElseInTheProgram) {
             std::string line;
             for (int n = 1; std::getline(in, line); ++n) {
                 for (const std::string& word : quotedWords(line))
-                    EXPECT_FALSE(seen.count(word)) << p.lexically_relative(root).string() << ":" << n << " spells " << word;
+                    EXPECT_FALSE(seen.count(word))
+                        << p.lexically_relative(root).string() << ":" << n << " spells " << word;
             }
         }
     }
@@ -85,6 +86,10 @@ TEST(ControlNames, NoEngineCodeReadsAPropertyBackFromControls) {
             // The status bar's texts are the engine's own (MainForm::panelText), so they
             // are written through MainForm::setPanel only.
             const std::regex panelWrite(R"(setText\s*\(\s*(panelName|names::panel)\s*\()");
+            // A picture, a bar, a grid or a page book is drawn from its typed view, so a
+            // text sent to one is a value flattened for some renderer to parse back.
+            const std::regex flattened(
+                R"(setText\s*\(\s*names::(Image0_Bays|ProgressBar1|StringGrid1|StringGrid2|Notebook1|Notebook2)\b)");
             std::istringstream lines(text);
             std::string line;
             for (int n = 1; std::getline(lines, line); ++n) {
@@ -92,7 +97,10 @@ TEST(ControlNames, NoEngineCodeReadsAPropertyBackFromControls) {
                     EXPECT_FALSE(std::regex_search(line, panelWrite))
                         << rel << ":" << n << " writes a panel past setPanel: " << line;
                 }
-                EXPECT_FALSE(std::regex_search(line, read)) << rel << ":" << n << " reads the engine's picture back: " << line;
+                EXPECT_FALSE(std::regex_search(line, flattened))
+                    << rel << ":" << n << " flattens a typed view: " << line;
+                EXPECT_FALSE(std::regex_search(line, read))
+                    << rel << ":" << n << " reads the engine's picture back: " << line;
             }
         }
     }
