@@ -15,6 +15,9 @@ RAID_PACKAGES=(
   libssl-dev openssl
   # desktop notifications: a session bus for the tests
   dbus-daemon
+  # the service on the system bus (sd-bus), and its tests: a private bus with polkit mocked,
+  # the bus policy checked against its DTD
+  libsystemd-dev python3-dbusmock libxml2-utils
   # the Debian packages (scripts/package.sh) and their checks (scripts/check-packages.sh)
   dpkg-dev lintian desktop-file-utils debootstrap
 )
