@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
+#include <sys/stat.h>
 #include <map>
 #include <mutex>
 #include <systemd/sd-event.h>
@@ -249,6 +251,64 @@ TEST(BusService, PublishesFromAnotherThreadAndChecksEveryCallBeforeTheEngineSees
     service.stop();
     EXPECT_GT(published.load(), 40u);
     std::system(("rm -rf " + std::string(tmpl)).c_str());
+}
+
+// The receive rules proposed for the bus policy: a user the policy does not name gets the
+// alerts but no day-log lines, root gets both.
+TEST(BusService, ABusPolicyCanKeepLogLinesFromUsersItDoesNotName) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 ||
+        std::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs root, setpriv and python3-dbus";
+    char tmpl[] = "/tmp/raid-bus-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string rule = "receive_sender=\"org.qxraidgui.Monitor1\" receive_interface=\"org.qxraidgui.Monitor1\" "
+                             "receive_member=\"LogLine\" receive_type=\"signal\"";
+    PrivateBus privateBus(dir, "  <policy context=\"default\"><deny " + rule + "/></policy>\n"
+                               "  <policy user=\"root\"><allow " + rule + "/></policy>\n");
+    if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    FakeEngine engine;
+    bus::BusService service(engine, [](sd_bus* b) { return std::make_unique<FakeAuthority>(b); });
+    std::string error;
+    ASSERT_TRUE(service.start(privateBus.address(), error)) << error;
+    BusClient root(privateBus.address());
+    ASSERT_TRUE(root.ok());
+    // A listener as nobody: every signal's name on a line, until the alert.
+    const std::string script = dir + "/listen.py", heard = dir + "/heard.txt";
+    std::ofstream(script) << "import sys, dbus\n"
+                             "from dbus.mainloop.glib import DBusGMainLoop\n"
+                             "from gi.repository import GLib\n"
+                             "DBusGMainLoop(set_as_default=True)\n"
+                             "b = dbus.bus.BusConnection(sys.argv[1])\n"
+                             "out = open(sys.argv[2], 'a', buffering=1)\n"
+                             "loop = GLib.MainLoop()\n"
+                             "def got(*args, **kw):\n"
+                             "    out.write(kw['member'] + '\\n')\n"
+                             "    if kw['member'] == 'AlertRaised': loop.quit()\n"
+                             "b.add_signal_receiver(got, dbus_interface='org.qxraidgui.Monitor1', member_keyword='member')\n"
+                             "b.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus', 'GetId', '', [])\n"
+                             "out.write('ready\\n')\n"
+                             "GLib.timeout_add_seconds(120, loop.quit)\n"
+                             "loop.run()\n";
+    std::ofstream(heard).flush();
+    chmod(script.c_str(), 0644);
+    chmod(heard.c_str(), 0666);
+    ASSERT_EQ(std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 " + script + " " +
+                           privateBus.address() + " " + heard + " >/dev/null 2>&1 &")
+                              .c_str()),
+              0);
+    auto slurp = [&heard] {
+        std::ifstream f(heard);
+        return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    };
+    ASSERT_TRUE(PrivateBus::waitFor([&] { return slurp().find("ready") != std::string::npos; }));
+    service.logLines("261210", {"HDD2 serial S3Z9NB0K123456"});
+    service.alert(bus::AlertEvent{3, 1, 2, {"Device1 HDD2 fail"}});
+    EXPECT_TRUE(root.until([&] { return root.seen("LogLine", "", "S3Z9") && root.seen("AlertRaised"); }));
+    EXPECT_TRUE(PrivateBus::waitFor([&] { return slurp().find("AlertRaised") != std::string::npos; }));
+    EXPECT_EQ(slurp().find("LogLine"), std::string::npos) << slurp();
+    service.stop();
+    std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace
