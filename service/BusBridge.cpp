@@ -168,12 +168,14 @@ BusPublisher::BusPublisher(MainForm& form, bus::BusService& service, std::functi
     : form_(form), service_(service), driveName_(std::move(driveName)) {
     MainForm* f = &form;
     bus::BusService* s = &service;
-    auto alerted = std::move(form.onAlertRaised);
+    alerted_ = form.onAlertRaised;
+    mailed_ = form.onMail;
+    auto alerted = alerted_;
     form.onAlertRaised = [f, s, alerted](int kind, int device, int port) {
         if (alerted) alerted(kind, device, port);
         s->alert(bus::AlertEvent{kind, device, port, f->alerts().AlertInfoLines});
     };
-    auto mailed = std::move(form.onMail);
+    auto mailed = mailed_;
     form.onMail = [s, mailed](const OutgoingMail& mail, const SmtpResult& result, bool retry) {
         if (mailed) mailed(mail, result, retry);
         bus::MailEvent e;
@@ -186,6 +188,11 @@ BusPublisher::BusPublisher(MainForm& form, bus::BusService& service, std::functi
         e.retry = retry;
         s->mail(std::move(e));
     };
+}
+
+BusPublisher::~BusPublisher() {
+    form_.onAlertRaised = alerted_;
+    form_.onMail = mailed_;
 }
 
 void BusPublisher::tick() {

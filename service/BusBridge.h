@@ -41,6 +41,10 @@ private:
 class BusPublisher {
 public:
     BusPublisher(MainForm& form, bus::BusService& service, std::function<std::string(int)> driveName);
+    // Gives the form back the watchers it had.
+    ~BusPublisher();
+    BusPublisher(const BusPublisher&) = delete;
+    BusPublisher& operator=(const BusPublisher&) = delete;
     // Engine thread, often (a timer): hands over what is new since the last call.
     void tick();
 
@@ -48,6 +52,8 @@ private:
     MainForm& form_;
     bus::BusService& service_;
     std::function<std::string(int)> driveName_;
+    decltype(MainForm::onAlertRaised) alerted_;
+    decltype(MainForm::onMail) mailed_;
     unsigned poll_ = 0;
     bool first_ = true;
     std::string day_;

@@ -211,7 +211,9 @@ int Monitor::watch(const MonitorOptions& options) {
         running_ = nullptr;
         form_ = nullptr;
     }
-    // The bus thread ends before the engine it posts to.
+    // The bus thread ends before the engine it posts to; the form's watchers no longer
+    // hand anything over.
+    publisher.reset();
     busService.reset();
     removeStatusFiles(folder);
     scheduler->quit();

@@ -42,6 +42,12 @@ TEST(MonitorBus, ClientsSeeEnclosuresComeChangeAndGoWhileHostileCallsGetErrors) 
     BusClient client(privateBus.address());
     ASSERT_TRUE(client.ok());
 
+    // Only a watching run is on a bus.
+    const test::ToolResult oneLook =
+        test::runBuiltTool("raid-gui-monitor-sim", "--status --bus " + privateBus.address(), kit.dir());
+    EXPECT_EQ(oneLook.status, 2);
+    EXPECT_NE(oneLook.err.find("--bus goes with a watching run"), std::string::npos) << oneLook.err;
+
     test::BackgroundTool service;
     const std::string out = kit.dir() + "/watch.out", err = kit.dir() + "/watch.err";
     ASSERT_TRUE(service.start("raid-gui-monitor-sim",
