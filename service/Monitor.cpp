@@ -9,7 +9,9 @@
 #include "app/StatusCheck.h"
 #include "notify/AlertMail.h"
 #include "notify/EmailSettingsWords.h"
+#include "service/BusBridge.h"
 #include "service/StatusFiles.h"
+#include "service/bus/ServiceAuthority.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
 
@@ -84,6 +86,8 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
             if (!value(out.logDir, "a folder")) return false;
         } else if (a == "--settings") {
             if (!value(out.settingsPath, "a file")) return false;
+        } else if (a == "--bus") {
+            if (!value(out.busAddress, "a bus address")) return false;
         } else {
             error = "unknown option '" + a + "'";
             return false;
@@ -91,6 +95,10 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
     }
     if (out.json && out.mode != MonitorOptions::Mode::Status) {
         error = "--json goes with --status";
+        return false;
+    }
+    if (!out.busAddress.empty() && out.mode != MonitorOptions::Mode::Watch) {
+        error = "--bus goes with a watching run";
         return false;
     }
     if (out.mode == MonitorOptions::Mode::Set && out.setWords.empty()) {
@@ -101,7 +109,7 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
 }
 
 std::string monitorUsage(const std::string& program) {
-    return "usage: " + program + " [--log-dir DIR] [--settings FILE]\n"
+    return "usage: " + program + " [--log-dir DIR] [--settings FILE] [--bus ADDRESS]\n"
            "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
            "       " + program + " --set key=value ... [--settings FILE]\n"
            "       " + program + " --test-mail [--settings FILE]\n"
@@ -109,6 +117,8 @@ std::string monitorUsage(const std::string& program) {
            "list becomes these addresses) security (none, starttls, tls) subject1 contents1 subject2\n"
            "contents2 nomail1 nomail2; login and nomail take on or off.\n";
 }
+
+std::unique_ptr<bus::Authority> MonitorMachine::makeAuthority(sd_bus* bus) { return bus::makeServiceAuthority(bus); }
 
 int Monitor::run(const MonitorOptions& options) {
     switch (options.mode) {
@@ -167,6 +177,28 @@ int Monitor::watch(const MonitorOptions& options) {
         statusProblem = problem;
     });
     if (!folder.empty()) scheduler->setTimerEnabled(saver, true);
+    // The system bus: the enclosures, the day log, alerts and mail outcomes for the
+    // windows and scripts. A service that cannot take its name says why and goes on
+    // watching: the journal and the alert mails still work without the bus.
+    std::unique_ptr<EngineDayLogs> dayLogs;
+    std::unique_ptr<bus::BusService> busService;
+    std::unique_ptr<BusPublisher> publisher;
+    if (!options.busAddress.empty() || machine_.publishesOnSystemBus()) {
+        dayLogs = std::make_unique<EngineDayLogs>(*scheduler, *form);
+        MonitorMachine* m = &machine_;
+        busService = std::make_unique<bus::BusService>(*dayLogs, [m](sd_bus* b) { return m->makeAuthority(b); });
+        std::string busProblem;
+        if (busService->start(options.busAddress, busProblem)) {
+            publisher = std::make_unique<BusPublisher>(*form, *busService,
+                                                       [&machine](int n) { return machine.driveName(n); });
+            BusPublisher* p = publisher.get();
+            const auto ticker = scheduler->addTimer(250, [p] { p->tick(); });
+            scheduler->setTimerEnabled(ticker, true);
+        } else {
+            err_ << "raid-gui-monitor: not on the bus: " << busProblem << "; watching goes on without it" << std::endl;
+            busService.reset();
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(mu_);
         running_ = sched;
@@ -179,6 +211,10 @@ int Monitor::watch(const MonitorOptions& options) {
         running_ = nullptr;
         form_ = nullptr;
     }
+    // The bus thread ends before the engine it posts to; the form's watchers no longer
+    // hand anything over.
+    publisher.reset();
+    busService.reset();
     removeStatusFiles(folder);
     scheduler->quit();
     scheduler->joinWorkers();

@@ -1,7 +1,8 @@
 // raid-gui-monitor: the engine of the window, without a window, for machines nobody
 // sits at. One program, four uses:
 //
-//   raid-gui-monitor [--log-dir DIR] [--settings FILE]   watch and mail until SIGTERM
+//   raid-gui-monitor [--log-dir DIR] [--settings FILE] [--bus ADDRESS]
+//                                                        watch, publish and mail until SIGTERM
 //   raid-gui-monitor --status [--json]                   one look, exit 0/1/2
 //   raid-gui-monitor --set key=value ...                 save the mail settings
 //   raid-gui-monitor --test-mail                         send the test mail
@@ -27,6 +28,9 @@
 #include "platform/Scheduler.h"
 #include "platform/SettingsPort.h"
 #include "platform/TcpPort.h"
+#include "service/bus/Authority.h"
+
+typedef struct sd_bus sd_bus;
 
 namespace raid::service {
 
@@ -39,6 +43,9 @@ struct MonitorOptions {
     std::string logDir = kDefaultLogDir;
     std::string settingsPath;  // empty: the machine's settings file
     std::vector<std::string> setWords;
+    // The bus a watching run publishes on ("unix:path=..."); empty: the machine's
+    // choice (the system bus for the real drives, none for simulated ones).
+    std::string busAddress;
 };
 
 // False with `error` for a command line that asks for nothing sensible.
@@ -65,6 +72,10 @@ public:
     // Where a watching run leaves its last summary for --status (the lock folder); ""
     // for none.
     virtual std::string statusFolder() const { return {}; }
+    // Whether a watching run publishes on the system bus when no --bus is given.
+    virtual bool publishesOnSystemBus() const { return false; }
+    // The authority the bus methods ask (fails closed).
+    virtual std::unique_ptr<bus::Authority> makeAuthority(sd_bus* bus);
 };
 
 // The whole program after its own options: returns the exit status. `out` and `err`

@@ -46,6 +46,7 @@ public:
     raid::TcpPort* tcp() override { return platform_->tcp.get(); }
     raid::HostInfoPort* hostInfo() override { return platform_->hostInfo.get(); }
     std::string statusFolder() const override { return raid::linuxport::kDefaultLockFolder; }
+    bool publishesOnSystemBus() const override { return true; }
 
 private:
     std::unique_ptr<raid::linuxport::LinuxPlatform> platform_;

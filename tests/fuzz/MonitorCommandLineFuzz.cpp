@@ -21,6 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool ok = raid::service::parseMonitorOptions(words, options, error);
     if (!ok && error.empty()) std::abort();  // a refusal always says why
     if (ok && options.mode == raid::service::MonitorOptions::Mode::Set && options.setWords.empty()) std::abort();
+    // Only a watching run is on a bus.
+    if (ok && !options.busAddress.empty() && options.mode != raid::service::MonitorOptions::Mode::Watch &&
+        options.mode != raid::service::MonitorOptions::Mode::Help)
+        std::abort();
 
     raid::EmailSettingsWords step;
     std::string why;

@@ -6,7 +6,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <csignal>
+#include <cstdio>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace raid::test {
 
@@ -42,5 +46,34 @@ inline ToolResult runBuiltTool(const std::string& program, const std::string& ar
 inline ToolResult runSimTool(const std::string& args, const std::string& dir, const std::string& stdoutTo = "") {
     return runBuiltTool("raid-gui-sim", args, dir, stdoutTo);
 }
+
+// A program of the build in the background, as systemd runs the service, until stop().
+struct BackgroundTool {
+    pid_t pid = -1;
+    bool start(const std::string& program, const std::vector<std::string>& args, const std::string& out,
+               const std::string& err) {
+        pid = ::fork();
+        if (pid != 0) return pid > 0;
+        const std::string bin = std::string(RAID_BINARY_DIR) + "/" + program;
+        std::vector<char*> argv{const_cast<char*>(bin.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) ::_exit(99);
+        ::execv(bin.c_str(), argv.data());
+        ::_exit(98);
+    }
+    // Whether it still runs.
+    bool running() const { return pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; }
+    // SIGTERM, then the exit status (-1 when it did not exit by itself).
+    int stop() {
+        if (pid <= 0) return -1;
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, 0);
+        pid = -1;
+        return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ~BackgroundTool() { stop(); }
+};
 
 }  // namespace raid::test

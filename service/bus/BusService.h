@@ -1,0 +1,75 @@
+// The service on the system bus: a thread of its own owns the sd-bus connection.
+//
+// The engine thread never waits for the bus. It hands over values (BusState.h) through
+// publish(), logLines(), alert() and mail(), which queue them and wake the bus thread;
+// a method that needs the engine is handed to the BusEngine, whose answer comes back
+// the same way and is sent from the bus thread. Every method asks the Authority first.
+//
+// Objects (see the README, "The service on the system bus"):
+//   /org/qxraidgui/Monitor1                  org.qxraidgui.Monitor1, ObjectManager
+//   /org/qxraidgui/Monitor1/enclosure/driveN org.qxraidgui.Monitor1.Enclosure (N: the
+//                                            physical drive the enclosure answers on)
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "service/bus/Authority.h"
+#include "service/bus/BusArgs.h"
+#include "service/bus/BusState.h"
+
+typedef struct sd_bus sd_bus;
+
+namespace raid::bus {
+
+// What the bus asks of the engine.
+class BusEngine {
+public:
+    virtual ~BusEngine() = default;
+    using Reply = std::function<void(DayLogAnswer)>;
+    // Called on the bus thread for a checked and authorized call; `reply` is called at
+    // most once, from any thread (never, when the engine ends first).
+    virtual void dayLog(const BusCall& call, Reply reply) = 0;
+};
+
+// Makes the authority for the connection (on the bus thread, before the name is taken).
+using AuthorityFactory = std::function<std::unique_ptr<Authority>(sd_bus* bus)>;
+
+class BusService {
+public:
+    BusService(BusEngine& engine, AuthorityFactory makeAuthority);
+    ~BusService();
+    BusService(const BusService&) = delete;
+    BusService& operator=(const BusService&) = delete;
+
+    // Connects (`address` "" is the system bus), publishes the objects and takes the
+    // name. False with `error` in words when any of it fails; nothing runs then.
+    bool start(const std::string& address, std::string& error);
+    // Ends the bus thread; calls waiting for an answer get none. Idempotent.
+    void stop();
+
+    // Any thread. The newest snapshot replaces one the bus thread has not taken yet.
+    void publish(EnclosureSnapshot snapshot);
+    void logLines(const std::string& day, std::vector<std::string> lines);
+    void alert(AlertEvent event);
+    void mail(MailEvent event);
+
+    // Calls waiting for polkit or the engine at once: over all callers, and per caller.
+    static constexpr std::size_t kMaxPending = 64;
+    static constexpr std::size_t kMaxPendingPerCaller = 8;
+    // Events waiting for the bus thread; past it the oldest are dropped (a stalled bus
+    // must not grow the service).
+    static constexpr std::size_t kMaxQueued = 4096;
+
+    struct Impl;
+
+private:
+    std::shared_ptr<Impl> impl_;
+};
+
+// `text` as a D-Bus string: bytes that are no UTF-8, and NUL, become U+FFFD.
+std::string busText(const std::string& text);
+
+}  // namespace raid::bus

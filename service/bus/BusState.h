@@ -1,0 +1,62 @@
+// What the engine hands the bus thread: plain values, copied once, never shared.
+//
+// The engine thread builds these after each poll (the enclosures), as day log lines
+// are added, as alerts are raised and as mails end; the bus thread turns them into
+// properties and signals. Nothing here points into the engine's state.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "monitor/StatusSummary.h"
+
+namespace raid::bus {
+
+inline constexpr char kBusName[] = "org.qxraidgui.Monitor1";
+inline constexpr char kManagerPath[] = "/org/qxraidgui/Monitor1";
+inline constexpr char kManagerInterface[] = "org.qxraidgui.Monitor1";
+inline constexpr char kEnclosurePrefix[] = "/org/qxraidgui/Monitor1/enclosure";
+inline constexpr char kEnclosureInterface[] = "org.qxraidgui.Monitor1.Enclosure";
+
+// One enclosure as the Status page and --status --json show it, with the two pages it
+// was read from.
+struct EnclosureState {
+    int slot = 0;  // the physical drive it answers on first: its object's name
+    unsigned poll = 0;  // the poll it was read at (set from the snapshot)
+    EnclosureSummary summary;
+    std::array<std::uint8_t, 512> statusRecord{};
+    std::array<std::uint8_t, 512> identityPage{};
+};
+
+struct EnclosureSnapshot {
+    unsigned poll = 0;  // polls made since the service started
+    std::vector<EnclosureState> enclosures;
+    std::vector<std::string> notes;
+};
+
+struct AlertEvent {
+    int kind = 0, device = 0, port = 0;
+    std::vector<std::string> lines;  // what the alert mail says
+};
+
+struct MailEvent {
+    int kind = 0;
+    unsigned attempt = 0;
+    std::string subject;
+    bool sent = false;
+    std::string error;
+    unsigned refused = 0;  // recipients the server refused
+    bool retry = false;    // tried again later
+};
+
+// An engine's answer to a day-log request: the lines, or an error for the caller.
+struct DayLogAnswer {
+    std::string errorName;  // "" for success
+    std::string errorText;
+    std::string day;                 // "yymmdd"
+    std::vector<std::string> lines;  // the day's lines, or the day names for a list
+};
+
+}  // namespace raid::bus

@@ -1,0 +1,315 @@
+// The bus side of the service on a private bus, with an authority and an engine of the
+// test's own: the hand-over between threads, the checks of every method, the limits.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <sys/stat.h>
+#include <map>
+#include <mutex>
+#include <systemd/sd-event.h>
+#include <thread>
+
+#include "bus/BusClient.h"
+#include "service/bus/BusArgs.h"
+#include "service/bus/BusService.h"
+#include "support/PrivateBus.h"
+
+namespace raid {
+namespace {
+
+using bus::AuthorityAnswer;
+using bus::BusAction;
+using test::BusClient;
+using test::PrivateBus;
+
+// Answers as told, on the connection's loop; while hanging it keeps the questions.
+class FakeAuthority final : public bus::Authority {
+public:
+    explicit FakeAuthority(sd_bus* b) : event_(sd_bus_get_event(b)) {}
+    ~FakeAuthority() override {
+        for (auto& [source, w] : waiting_) sd_event_source_disable_unref(source);
+    }
+    static std::atomic<bool> allow, hang;
+    static std::atomic<int> asked;
+
+    void check(const std::string& sender, BusAction action, Done done) override {
+        ++asked;
+        EXPECT_EQ(action, BusAction::readLogs);
+        EXPECT_EQ(sender.rfind(":1.", 0), 0u) << sender;
+        if (hang) {
+            held_.push_back(std::move(done));
+            return;
+        }
+        sd_event_source* source = nullptr;
+        ASSERT_GE(sd_event_add_defer(event_, &source, &FakeAuthority::fire, this), 0);
+        waiting_.emplace(source, std::move(done));
+    }
+
+private:
+    static int fire(sd_event_source* source, void* data) {
+        auto* self = static_cast<FakeAuthority*>(data);
+        Done done = std::move(self->waiting_[source]);
+        self->waiting_.erase(source);
+        sd_event_source_disable_unref(source);
+        AuthorityAnswer a;
+        a.allowed = allow;
+        if (!a.allowed) a.problem = "Not authorized";
+        done(a);
+        return 0;
+    }
+    sd_event* event_;
+    std::map<sd_event_source*, Done> waiting_;
+    std::vector<Done> held_;
+};
+std::atomic<bool> FakeAuthority::allow{false}, FakeAuthority::hang{false};
+std::atomic<int> FakeAuthority::asked{0};
+
+// An engine thread of its own that answers day-log requests.
+class FakeEngine final : public bus::BusEngine {
+public:
+    FakeEngine() : thread_([this] { loop(); }) {}
+    ~FakeEngine() override {
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+    void dayLog(const bus::BusCall& call, Reply reply) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        work_.push_back([call, reply] {
+            bus::DayLogAnswer a;
+            a.day = call.method == bus::BusMethod::getOlderDayLog ? call.day : "261210";
+            // A line as a device may leave it: bytes that are no UTF-8 and a NUL.
+            a.lines = {"first line", std::string("model \xff\xfe\0x", 10)};
+            reply(a);
+        });
+        cv_.notify_all();
+    }
+
+private:
+    void loop() {
+        std::unique_lock<std::mutex> lock(mu_);
+        for (;;) {
+            cv_.wait(lock, [this] { return done_ || !work_.empty(); });
+            if (done_) return;
+            auto w = std::move(work_.front());
+            work_.pop_front();
+            lock.unlock();
+            w();
+            lock.lock();
+        }
+    }
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> work_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+bus::EnclosureSnapshot snapshotOf(unsigned poll, std::size_t enclosures) {
+    bus::EnclosureSnapshot s;
+    s.poll = poll;
+    for (std::size_t i = 0; i < enclosures; ++i) {
+        bus::EnclosureState e;
+        e.slot = static_cast<int>(i) + 1;
+        e.summary.device = static_cast<int>(i) + 1;
+        e.summary.name = "RAID \xc0 [E]";  // no UTF-8: goes out as U+FFFD
+        e.summary.bays[0].state = "present";
+        e.summary.bays[1].state = poll % 2 ? "absent" : "present";
+        e.statusRecord.fill(0x33);
+        s.enclosures.push_back(e);
+    }
+    return s;
+}
+
+TEST(BusText, BytesThatAreNoUtf8AndNulBecomeReplacementCharacters) {
+    EXPECT_EQ(bus::busText("ok \xc3\xa9"), "ok \xc3\xa9");
+    EXPECT_EQ(bus::busText(std::string("a\0b", 3)), "a\xEF\xBF\xBD" "b");
+    const std::string bad = "\xEF\xBF\xBD";
+    EXPECT_EQ(bus::busText("\xc0\xaf\xed\xa0\x80"), bad + bad + bad + bad + bad);
+    EXPECT_EQ(bus::busText("\xe2\x82"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(BusArgs, OnlyTheMethodsOwnTypesAndADayFileNamePass) {
+    std::string error;
+    EXPECT_TRUE(bus::decodeCall("GetDayLog", "", {}, error));
+    EXPECT_FALSE(bus::decodeCall("GetDayLog", "s", {"x"}, error));
+    EXPECT_FALSE(bus::decodeCall("Frobnicate", "", {}, error));
+    const auto day = bus::decodeCall("GetOlderDayLog", "s", {"240229"}, error);
+    ASSERT_TRUE(day);
+    EXPECT_EQ(day->day, "240229");
+    for (const char* bad : {"230229", "241301", "240100", "../../etc/passwd", "26121", "2612100", "26121a", ""})
+        EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {bad}, error)) << bad;
+    EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "i", {}, error));
+    EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {}, error));
+    EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {std::string(100000, '1')}, error));
+}
+
+TEST(BusService, PublishesFromAnotherThreadAndChecksEveryCallBeforeTheEngineSeesIt) {
+    char tmpl[] = "/tmp/raid-bus-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    PrivateBus privateBus(tmpl);
+    if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    FakeEngine engine;
+    bus::BusService service(engine, [](sd_bus* b) { return std::make_unique<FakeAuthority>(b); });
+    std::string error;
+    ASSERT_TRUE(service.start(privateBus.address(), error)) << error;
+    // A second service cannot take the name, and says so.
+    FakeEngine other;
+    bus::BusService second(other, [](sd_bus* b) { return std::make_unique<FakeAuthority>(b); });
+    EXPECT_FALSE(second.start(privateBus.address(), error));
+    EXPECT_NE(error.find("taken"), std::string::npos) << error;
+
+    BusClient client(privateBus.address());
+    ASSERT_TRUE(client.ok());
+    // The engine side: snapshots, lines and alerts from a thread of its own, all along.
+    std::atomic<bool> publishing{true};
+    std::atomic<unsigned> published{0};
+    std::thread engineThread([&] {
+        for (unsigned poll = 1; publishing; ++poll) {
+            service.publish(snapshotOf(poll, poll < 40 ? 2 : 1));
+            service.logLines("261210", {"line " + std::to_string(poll)});
+            if (poll == 5) service.alert(bus::AlertEvent{3, 1, 2, {"Device1 HDD2 fail"}});
+            if (poll == 6) service.mail(bus::MailEvent{3, 1, "RAID alert", false, "no server", 0, true});
+            published = poll;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const std::string one = "/org/qxraidgui/Monitor1/enclosure/drive1", two = "/org/qxraidgui/Monitor1/enclosure/drive2";
+    EXPECT_TRUE(client.until([&] { return client.seen("InterfacesAdded", "", two) || client.seen("PropertiesChanged", two); }));
+    EXPECT_TRUE(client.until([&] { return client.seen("InterfacesRemoved", "", two); }));
+    EXPECT_TRUE(client.until([&] { return client.seen("AlertRaised", "", "3") && client.seen("MailOutcome"); }));
+    EXPECT_TRUE(client.seen("LogLine", "", "line "));
+    EXPECT_EQ(client.bytesOf(one, "StatusRecord"), 512);
+    EXPECT_EQ(client.bytesOf(one, "IdentityPage"), 512);
+    EXPECT_EQ(client.bytesOf(two, "StatusRecord"), -1);
+    EXPECT_EQ(client.bayStates(one).size(), 2u);
+    // Everybody may watch, also an unprivileged user.
+    const std::string unprivileged = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0) {
+        const std::string cmd = unprivileged + "busctl --address=" + privateBus.address() +
+                                " get-property org.qxraidgui.Monitor1 " + one +
+                                " org.qxraidgui.Monitor1.Enclosure Name >/dev/null 2>&1";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        const std::string logs = unprivileged + "busctl --address=" + privateBus.address() +
+                                 " call org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 org.qxraidgui.Monitor1 GetDayLog"
+                                 " 2>&1 | grep -q \"Not authorized\"";
+        EXPECT_EQ(std::system(logs.c_str()), 0);
+    }
+
+    // Arguments are checked before the authority is asked.
+    FakeAuthority::asked = 0;
+    EXPECT_EQ(client.call("GetOlderDayLog", "s", "../../etc/passwd"), "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_EQ(client.call("GetOlderDayLog", "s", "261332"), "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_EQ(privateBus.busctl("call org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 org.qxraidgui.Monitor1 "
+                                "GetOlderDayLog i 5"),
+              1);
+    EXPECT_EQ(privateBus.busctl("call org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 org.qxraidgui.Monitor1 "
+                                "GetDayLog s extra"),
+              1);
+    EXPECT_EQ(FakeAuthority::asked.load(), 0);
+    // Refused, then allowed: only then does the engine answer.
+    std::vector<std::string> lines;
+    EXPECT_EQ(client.call("GetDayLog", "", nullptr, &lines), "org.qxraidgui.Monitor1.Error.NotAuthorized");
+    EXPECT_TRUE(lines.empty());
+    FakeAuthority::allow = true;
+    EXPECT_EQ(client.call("GetOlderDayLog", "s", "261209", &lines), "");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "261209");
+    EXPECT_EQ(lines[2], "model \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx");
+
+    // A flood while the authority never answers: past the bound each call is told busy
+    // at once, and the service goes on publishing.
+    FakeAuthority::hang = true;
+    std::vector<sd_bus_slot*> slots;
+    std::atomic<int> busy{0};
+    auto counted = [](sd_bus_message* m, void* data, sd_bus_error*) {
+        const sd_bus_error* e = sd_bus_message_get_error(m);
+        if (e && std::string(e->name) == "org.qxraidgui.Monitor1.Error.Busy") ++*static_cast<std::atomic<int>*>(data);
+        return 0;
+    };
+    for (int i = 0; i < 40; ++i) {
+        sd_bus_slot* slot = nullptr;
+        ASSERT_GE(sd_bus_call_method_async(client.bus(), &slot, "org.qxraidgui.Monitor1", "/org/qxraidgui/Monitor1",
+                                           "org.qxraidgui.Monitor1", "GetDayLog", counted, &busy, ""),
+                  0);
+        slots.push_back(slot);
+    }
+    EXPECT_TRUE(client.until([&] { return busy == 40 - static_cast<int>(bus::BusService::kMaxPendingPerCaller); }));
+    const unsigned before = client.poll(one);
+    EXPECT_TRUE(client.until([&] { return client.poll(one) > before + 3; }));
+    for (sd_bus_slot* s : slots) sd_bus_slot_unref(s);
+
+    publishing = false;
+    engineThread.join();
+    service.stop();
+    EXPECT_GT(published.load(), 40u);
+    std::system(("rm -rf " + std::string(tmpl)).c_str());
+}
+
+// The receive rules proposed for the bus policy: a user the policy does not name gets the
+// alerts but no day-log lines, root gets both.
+TEST(BusService, ABusPolicyCanKeepLogLinesFromUsersItDoesNotName) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 ||
+        std::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs root, setpriv and python3-dbus";
+    char tmpl[] = "/tmp/raid-bus-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string rule = "receive_sender=\"org.qxraidgui.Monitor1\" receive_interface=\"org.qxraidgui.Monitor1\" "
+                             "receive_member=\"LogLine\" receive_type=\"signal\"";
+    PrivateBus privateBus(dir, "  <policy context=\"default\"><deny " + rule + "/></policy>\n"
+                               "  <policy user=\"root\"><allow " + rule + "/></policy>\n");
+    if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    FakeEngine engine;
+    bus::BusService service(engine, [](sd_bus* b) { return std::make_unique<FakeAuthority>(b); });
+    std::string error;
+    ASSERT_TRUE(service.start(privateBus.address(), error)) << error;
+    BusClient root(privateBus.address());
+    ASSERT_TRUE(root.ok());
+    // A listener as nobody: every signal's name on a line, until the alert.
+    const std::string script = dir + "/listen.py", heard = dir + "/heard.txt";
+    std::ofstream(script) << "import sys, dbus\n"
+                             "from dbus.mainloop.glib import DBusGMainLoop\n"
+                             "from gi.repository import GLib\n"
+                             "DBusGMainLoop(set_as_default=True)\n"
+                             "b = dbus.bus.BusConnection(sys.argv[1])\n"
+                             "out = open(sys.argv[2], 'a', buffering=1)\n"
+                             "loop = GLib.MainLoop()\n"
+                             "def got(*args, **kw):\n"
+                             "    out.write(kw['member'] + '\\n')\n"
+                             "    if kw['member'] == 'AlertRaised': loop.quit()\n"
+                             "b.add_signal_receiver(got, dbus_interface='org.qxraidgui.Monitor1', member_keyword='member')\n"
+                             "b.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus', 'GetId', '', [])\n"
+                             "out.write('ready\\n')\n"
+                             "GLib.timeout_add_seconds(120, loop.quit)\n"
+                             "loop.run()\n";
+    std::ofstream(heard).flush();
+    chmod(script.c_str(), 0644);
+    chmod(heard.c_str(), 0666);
+    ASSERT_EQ(std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 " + script + " " +
+                           privateBus.address() + " " + heard + " >/dev/null 2>&1 &")
+                              .c_str()),
+              0);
+    auto slurp = [&heard] {
+        std::ifstream f(heard);
+        return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    };
+    ASSERT_TRUE(PrivateBus::waitFor([&] { return slurp().find("ready") != std::string::npos; }));
+    service.logLines("261210", {"HDD2 serial S3Z9NB0K123456"});
+    service.alert(bus::AlertEvent{3, 1, 2, {"Device1 HDD2 fail"}});
+    EXPECT_TRUE(root.until([&] { return root.seen("LogLine", "", "S3Z9") && root.seen("AlertRaised"); }));
+    EXPECT_TRUE(PrivateBus::waitFor([&] { return slurp().find("AlertRaised") != std::string::npos; }));
+    EXPECT_EQ(slurp().find("LogLine"), std::string::npos) << slurp();
+    service.stop();
+    std::system(("rm -rf " + dir).c_str());
+}
+
+}  // namespace
+}  // namespace raid

@@ -1,0 +1,146 @@
+// raid-gui-monitor-sim on simulated enclosures, published on a private system-like bus,
+// watched by a client as a script or a window would.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "bus/BusClient.h"
+#include "service/BusBridge.h"
+#include "sim/Records.h"
+#include "support/PrivateBus.h"
+#include "support/ScenarioKit.h"
+#include "support/ToolRun.h"
+
+namespace raid {
+namespace {
+
+using test::BusClient;
+using test::PrivateBus;
+using test::ScenarioKit;
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+TEST(MonitorBus, ClientsSeeEnclosuresComeChangeAndGoWhileHostileCallsGetErrors) {
+    ScenarioKit kit;
+    kit.line("0 disk 0").line("0 volume C 0");
+    kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage({})) +
+             " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("0 volume E 1");
+    kit.line("9 status 1 " +
+             kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
+    kit.line("24 detach 1");
+    kit.realTimeOptions(0);
+    PrivateBus privateBus(kit.dir());
+    if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    BusClient client(privateBus.address());
+    ASSERT_TRUE(client.ok());
+
+    // Only a watching run is on a bus.
+    const test::ToolResult oneLook =
+        test::runBuiltTool("raid-gui-monitor-sim", "--status --bus " + privateBus.address(), kit.dir());
+    EXPECT_EQ(oneLook.status, 2);
+    EXPECT_NE(oneLook.err.find("--bus goes with a watching run"), std::string::npos) << oneLook.err;
+
+    test::BackgroundTool service;
+    const std::string out = kit.dir() + "/watch.out", err = kit.dir() + "/watch.err";
+    ASSERT_TRUE(service.start("raid-gui-monitor-sim",
+                              {"--scenario", kit.dir() + "/test.scenario", "--log-dir", kit.dir() + "/logs",
+                               "--settings", kit.dir() + "/settings.reg", "--bus", privateBus.address()},
+                              out, err));
+    const std::string one = "/org/qxraidgui/Monitor1/enclosure/drive1";
+    ASSERT_TRUE(client.until([&] { return client.seen("InterfacesAdded", "", one); })) << slurp(err);
+    EXPECT_EQ(client.bytesOf(one, "StatusRecord"), 512);
+    EXPECT_EQ(client.bytesOf(one, "IdentityPage"), 512);
+    EXPECT_EQ(client.bayStates(one), (std::vector<std::string>{"present", "present"}));
+
+    // The pulled drive shows in the change signal of the poll that read it.
+    EXPECT_TRUE(client.until([&] {
+        return client.seen("PropertiesChanged", one) && client.bayStates(one).size() == 2 && client.bayStates(one)[1] != "present";
+    }));
+    EXPECT_TRUE(client.until([&] { return client.seen("AlertRaised"); }));
+    EXPECT_TRUE(client.until([&] { return client.seen("LogLine", "", "HDD2"); }));
+
+    // Hostile and unauthorized calls get errors; the day logs stay closed (the service
+    // refuses until polkit answers for it).
+    EXPECT_EQ(client.call("GetDayLog"), "org.qxraidgui.Monitor1.Error.NotAuthorized");
+    EXPECT_EQ(client.call("GetOlderDayLog", "s", "../../etc/passwd"), "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_NE(privateBus.busctl("call org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 org.qxraidgui.Monitor1 "
+                                "GetOlderDayLog ay 3 1 2 3"),
+              0);
+    if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0) {
+        const std::string as = "setpriv --reuid=65534 --regid=65534 --clear-groups busctl --address=" + privateBus.address();
+        EXPECT_EQ(std::system((as + " get-property org.qxraidgui.Monitor1 " + one +
+                               " org.qxraidgui.Monitor1.Enclosure Health >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+        EXPECT_NE(std::system((as + " call org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 org.qxraidgui.Monitor1 "
+                                    "GetOlderDayLog s 261201 >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+    }
+    // A flood of calls: every one gets an error, the polls go on.
+    int answered = 0;
+    std::vector<sd_bus_slot*> slots;
+    for (int i = 0; i < 120; ++i) {
+        sd_bus_slot* slot = nullptr;
+        sd_bus_call_method_async(
+            client.bus(), &slot, "org.qxraidgui.Monitor1", "/org/qxraidgui/Monitor1", "org.qxraidgui.Monitor1",
+            i % 2 ? "GetDayLog" : "ListDayLogs",
+            [](sd_bus_message* m, void* data, sd_bus_error*) {
+                *static_cast<int*>(data) += sd_bus_message_is_method_error(m, nullptr) ? 1 : 1000;
+                return 0;
+            },
+            &answered, "");
+        slots.push_back(slot);
+    }
+    EXPECT_TRUE(client.until([&] { return answered >= 120; }));
+    EXPECT_EQ(answered, 120);  // under the bus daemon's own bound of waiting replies
+    for (sd_bus_slot* s : slots) sd_bus_slot_unref(s);
+    const unsigned before = client.poll(one);
+    EXPECT_TRUE(client.until([&] { return client.poll(one) > before || client.seen("InterfacesRemoved", "", one); }));
+
+    // The enclosure unplugged: its object goes.
+    EXPECT_TRUE(client.until([&] { return client.seen("InterfacesRemoved", "", one); }));
+    EXPECT_EQ(client.bytesOf(one, "StatusRecord"), -1);
+    EXPECT_TRUE(service.running());
+    EXPECT_EQ(service.stop(), 0) << slurp(err);
+    EXPECT_EQ(slurp(err).find("not on the bus"), std::string::npos) << slurp(err);
+}
+
+TEST(MonitorBus, ADayIsReadOnlyFromARegularFileOfBoundedSizeInTheLogFolders) {
+    ScenarioKit kit;
+    const std::string logs = kit.dir() + "/logs", fallback = kit.dir() + "/fallback";
+    std::filesystem::create_directories(logs);
+    std::filesystem::create_directories(fallback);
+    std::ofstream(logs + "/261201.log") << "one\r\ntwo\r\n";
+    std::ofstream(fallback + "/261202.log") << "kept aside\r\n";
+    std::filesystem::create_symlink("/etc/passwd", logs + "/261203.log");
+    ASSERT_EQ(mkfifo((logs + "/261204.log").c_str(), 0600), 0);
+    {
+        std::ofstream big(logs + "/261205.log");
+        big << std::string(service::kMaxDayLogBytes + 1, 'x');
+    }
+    std::ofstream(logs + "/notes.txt") << "no day";
+
+    bus::DayLogAnswer a = service::readDayLog(logs, fallback, "261201");
+    EXPECT_EQ(a.errorName, "");
+    EXPECT_EQ(a.lines, (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(service::readDayLog(logs, fallback, "261202").lines, std::vector<std::string>{"kept aside"});
+    EXPECT_EQ(service::readDayLog(logs, fallback, "261203").errorName, "org.qxraidgui.Monitor1.Error.Unreadable");
+    EXPECT_EQ(service::readDayLog(logs, fallback, "261204").errorName, "org.qxraidgui.Monitor1.Error.Unreadable");
+    EXPECT_EQ(service::readDayLog(logs, fallback, "261205").errorName, "org.qxraidgui.Monitor1.Error.TooBig");
+    EXPECT_EQ(service::readDayLog(logs, fallback, "261206").errorName, "org.qxraidgui.Monitor1.Error.NoSuchDay");
+    EXPECT_EQ(service::readDayLog(logs, fallback, "../../etc/passwd").errorName, "org.qxraidgui.Monitor1.Error.NoSuchDay");
+    // Only regular day files are listed (the link and the FIFO are not).
+    EXPECT_EQ(service::listDayLogs(logs, fallback).lines, (std::vector<std::string>{"261201", "261202", "261205"}));
+}
+
+}  // namespace
+}  // namespace raid
