@@ -6,7 +6,10 @@
 # 1. lintian on each package: no error (E:) tags.
 # 2. desktop-file-validate on the menu and autostart entries.
 # 3. systemd-analyze verify on the unit, inside the unpacked package (its ExecStart
-#    and man page are there).
+#    and man page are there); the unit is Type=dbus with the bus name and ExecReload.
+#    The service's bus policy is checked against the busconfig DTD kept in packaging/
+#    (Debian ships none), every polkit policy against polkitd's DTD, and the D-Bus
+#    activation file names the bus name and the unit.
 # 4. raid-gui-monitor installed with apt-get on a fresh Debian 12 (debootstrap
 #    --variant=minbase bookworm, kept in --root-cache, default build/debian12-root, and
 #    copied for each run so every run starts fresh); there `raid-gui-monitor --status`
@@ -64,6 +67,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# `check_dtd DTD FILE`: FILE is valid XML that follows DTD (the DOCTYPE's own address
+# is never fetched). polkitd and dbus-daemon ignore a file they cannot read, silently.
+polkit_dtd=/usr/share/polkit-1/policyconfig-1.dtd
+bus_dtd=$here/packaging/busconfig.dtd
+check_dtd() {
+  if ! command -v xmllint >/dev/null 2>&1 || [ ! -f "$1" ]; then
+    echo "(${2#$work/} not validated: no xmllint or $1)"
+    return
+  fi
+  local out
+  out=$(xmllint --nonet --noout --dtdvalid "$1" "$2" 2>&1) ||
+    { printf '%s\n' "$out" | grep -v 'network entity\|external entity\|freedesktop.org/standards\|^ *\^$' >&2
+      fail "${2#$work/} does not follow $1"; }
+}
+
 step "lintian"
 # Root is what the CI runs as; lintian only warns about it.
 rc=0
@@ -92,13 +110,7 @@ if [ ${#gui_debs[@]} -eq 1 ]; then
   [ -x "$work/raid-gui/usr/bin/raid-gui" ] || fail "raid-gui package has no /usr/bin/raid-gui"
   policy=("$work"/raid-gui/usr/share/polkit-1/actions/*.policy)
   [ ${#policy[@]} -eq 1 ] && grep -q '>/usr/bin/raid-gui<' "${policy[0]}" || fail "no polkit action for /usr/bin/raid-gui"
-  # polkitd ignores a policy file its DTD rejects; check it where polkitd's DTD is installed.
-  dtd=/usr/share/polkit-1/policyconfig-1.dtd
-  if [ ${#policy[@]} -eq 1 ] && [ -f "$dtd" ] && command -v xmllint >/dev/null 2>&1; then
-    xmllint --noout --dtdvalid "$dtd" "${policy[0]}" || fail "the polkit policy does not follow $dtd"
-  else
-    echo "(polkit policy not validated: no xmllint or $dtd)"
-  fi
+  [ ${#policy[@]} -eq 1 ] && check_dtd "$polkit_dtd" "${policy[0]}"
   # Each theme icon is the size its folder says (PNG width and height at bytes 16..23).
   icons=("$work"/raid-gui/usr/share/icons/hicolor/*/apps/raid-gui.png)
   [ ${#icons[@]} -ge 3 ] || fail "expected hicolor icons, found ${#icons[@]}"
@@ -131,6 +143,38 @@ else
   ours=$(printf '%s\n' "$out" | grep -i 'raid-gui' || true)
   [ -z "$out" ] || printf '%s\n' "$out"
   [ -z "$ours" ] || fail "systemd-analyze verify complains about the unit"
+fi
+
+step "bus policy, activation and polkit actions"
+bus_name=org.qxraidgui.Monitor1
+bus_policy=$mroot/usr/share/dbus-1/system.d/$bus_name.conf
+activation=$mroot/usr/share/dbus-1/system-services/$bus_name.service
+actions=$mroot/usr/share/polkit-1/actions/org.qxraidgui.monitor1.policy
+if [ ! -f "$bus_policy" ]; then
+  fail "raid-gui-monitor package has no usr/share/dbus-1/system.d/$bus_name.conf"
+else
+  check_dtd "$bus_dtd" "$bus_policy"
+  grep -q "<allow own=\"$bus_name\"/>" "$bus_policy" || fail "the bus policy lets nobody own $bus_name"
+fi
+if [ ! -f "$activation" ]; then
+  fail "raid-gui-monitor package has no usr/share/dbus-1/system-services/$bus_name.service"
+else
+  grep -qx "Name=$bus_name" "$activation" || fail "the activation file does not name $bus_name"
+  grep -qx "SystemdService=raid-gui-monitor.service" "$activation" ||
+    fail "the activation file does not start raid-gui-monitor.service"
+fi
+if [ ! -f "$actions" ]; then
+  fail "raid-gui-monitor package has no usr/share/polkit-1/actions/org.qxraidgui.monitor1.policy"
+else
+  check_dtd "$polkit_dtd" "$actions"
+  for id in read-logs configure-mail upgrade-firmware; do
+    grep -q "<action id=\"org.qxraidgui.monitor1.$id\">" "$actions" || fail "no polkit action org.qxraidgui.monitor1.$id"
+  done
+fi
+if [ -f "$unit" ]; then
+  for line in "Type=dbus" "BusName=$bus_name" 'ExecReload=/bin/kill -HUP $MAINPID'; do
+    grep -qxF "$line" "$unit" || fail "the unit has no $line"
+  done
 fi
 
 # --status with no enclosure: exit 2 and a line that says why.
