@@ -17,6 +17,10 @@
 #    purging the package must work. Where debootstrap cannot run, the binary runs from
 #    the unpacked package instead, after checking that every library it loads comes
 #    from a package it depends on. RAID_SKIP_FRESH_INSTALL=1 leaves step 4 out.
+#    When the installed binary takes --bus, the fresh root also runs its own system bus
+#    (the installed dbus-daemon with the installed policy) and the installed service on
+#    it; the service's objects must answer an introspection from outside, and another
+#    user must not be able to take its name.
 #
 # Exit status: 0 all passed, 1 a check failed, 77 a tool is missing (a skipped test).
 set -euo pipefail
@@ -59,6 +63,7 @@ step() { echo "== $* ($((SECONDS - started)) s)"; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/raid-check-packages.XXXXXX")
 cleanup() {
+  for pid in ${root_pids:-}; do kill "$pid" 2>/dev/null || true; done
   if [ -n "${fresh:-}" ]; then
     umount "$fresh/proc" 2>/dev/null || true
     rm -rf --one-file-system "$fresh"
@@ -213,6 +218,44 @@ fallback_run() {
   check_status "$mroot/usr/sbin/raid-gui-monitor"
 }
 
+# In the fresh root: its system bus, the service on it, an introspection from outside.
+check_on_system_bus() {
+  step "the installed service on the fresh root's system bus"
+  local socket=$fresh/run/dbus/system_bus_socket address pid
+  address=unix:path=$socket
+  mkdir -p "$fresh/run/dbus"
+  pid=$(in_root dbus-daemon --system --fork --print-pid 2>"$work/bus.log" | head -1) ||
+    { cat "$work/bus.log" >&2; fail "the fresh root's dbus-daemon did not start"; return; }
+  root_pids="$root_pids $pid"
+  chroot "$fresh" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /usr/sbin/raid-gui-monitor \
+      >"$work/service.out" 2>"$work/service.err" &
+  root_pids="$root_pids $!"
+  local tries=0
+  until busctl --address="$address" status org.qxraidgui.Monitor1 >/dev/null 2>&1; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 600 ]; then
+      cat "$work/service.err" >&2
+      fail "the installed service did not take org.qxraidgui.Monitor1 within a minute"
+      return
+    fi
+    sleep 0.1
+  done
+  busctl --address="$address" introspect org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 >"$work/introspect.txt" 2>&1 ||
+    { cat "$work/introspect.txt" >&2; fail "the service's manager object does not answer an introspection"; }
+  grep -q '^org.qxraidgui.Monitor1 ' "$work/introspect.txt" ||
+    fail "the manager object has no interface org.qxraidgui.Monitor1"
+  grep -q '^org.freedesktop.DBus.ObjectManager ' "$work/introspect.txt" ||
+    fail "the manager object has no ObjectManager"
+  if command -v setpriv >/dev/null 2>&1; then
+    setpriv --reuid=65534 --regid=65534 --clear-groups busctl --address="$address" call org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus RequestName su org.qxraidgui.Monitor1 4 >/dev/null 2>&1 &&
+      fail "another user took org.qxraidgui.Monitor1 on the fresh root's bus"
+  fi
+  for pid in $root_pids; do kill "$pid" 2>/dev/null || true; done
+  root_pids=""
+}
+
+root_pids=""
 if [ "${RAID_SKIP_FRESH_INSTALL:-0}" = 1 ]; then
   step "fresh install skipped (RAID_SKIP_FRESH_INSTALL=1)"
 elif [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null 2>&1; then
@@ -270,6 +313,11 @@ else
       check_status in_root /usr/sbin/raid-gui-monitor
       [ -L "$fresh/etc/systemd/system/multi-user.target.wants/raid-gui-monitor.service" ] ||
         fail "the service was not enabled on installation"
+      if in_root /usr/sbin/raid-gui-monitor --help 2>&1 | grep -q -- '--bus'; then
+        check_on_system_bus
+      else
+        echo "(the installed service takes no --bus yet: not started on a system bus)"
+      fi
       if [ ${#gui_debs[@]} -eq 1 ]; then
         # The window's dependencies (Qt, polkit) are large; resolving them is enough.
         in_root apt-get install -s -qq "/tmp/debs/$(basename "${gui_debs[0]}")" >"$work/gui.log" 2>&1 ||
