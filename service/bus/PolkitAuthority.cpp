@@ -71,8 +71,10 @@ std::string errorText(const sd_bus_error* e) {
     return text;
 }
 
-int onPolkitReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
-    auto* p = static_cast<PolkitAuthority::Pending*>(userdata);
+}  // namespace
+
+int PolkitAuthority::onPolkitReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
+    auto* p = static_cast<Pending*>(userdata);
     PolkitAuthority* owner = p->owner;
     const std::uint64_t id = p->id;
     const std::string actionId = p->actionId;
@@ -85,7 +87,7 @@ int onPolkitReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
         if (timedOut) {
             answer.problem = "polkit did not answer in time; refused";
             // The user's agent may still show its dialog: it is withdrawn.
-            owner->cancelAtPolkitFor(p->cancellationId);
+            owner->cancelAtPolkit(p->cancellationId);
         } else {
             answer.problem = "polkit could not be asked (" + errorText(e) + "); refused";
         }
@@ -102,27 +104,22 @@ int onPolkitReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
         else
             answer.problem = "not authorized for " + actionId;
     }
-    owner->finishFor(id, answer);
+    owner->finish(id, answer);
     return 0;
 }
 
 // A refusal known at once, handed over on the connection's thread.
-int onDeferred(PolkitAuthority::Pending* p) {
-    AuthorityAnswer answer;
-    answer.problem = p->problem;
-    p->owner->finishFor(p->id, answer);
+int PolkitAuthority::onDeferSource(sd_event_source*, void* userdata) {
+    auto* p = static_cast<Pending*>(userdata);
+    p->owner->finish(p->id, AuthorityAnswer{false, p->problem});
     return 0;
 }
 
-int onDeferSource(sd_event_source*, void* userdata) {
-    return onDeferred(static_cast<PolkitAuthority::Pending*>(userdata));
+int PolkitAuthority::onRoundTrip(sd_bus_message*, void* userdata, sd_bus_error*) {
+    auto* p = static_cast<Pending*>(userdata);
+    p->owner->finish(p->id, AuthorityAnswer{false, p->problem});
+    return 0;
 }
-
-int onRoundTrip(sd_bus_message*, void* userdata, sd_bus_error*) {
-    return onDeferred(static_cast<PolkitAuthority::Pending*>(userdata));
-}
-
-}  // namespace
 
 PolkitAuthority::PolkitAuthority(sd_bus* bus, std::chrono::microseconds timeout)
     : bus_(sd_bus_ref(bus)), timeoutUs_(timeout.count() > 0 ? static_cast<std::uint64_t>(timeout.count()) : 1) {}
@@ -134,7 +131,7 @@ PolkitAuthority::~PolkitAuthority() {
     while (!pending_.empty()) {
         auto node = pending_.extract(pending_.begin());
         std::unique_ptr<Pending> p = std::move(node.mapped());
-        if (!p->cancellationId.empty() && p->slot) cancelAtPolkitFor(p->cancellationId);
+        if (!p->cancellationId.empty() && p->slot) cancelAtPolkit(p->cancellationId);
         Done done = std::move(p->done);
         p.reset();
         if (done) done(AuthorityAnswer{false, "the service is stopping; refused"});
@@ -194,7 +191,7 @@ void PolkitAuthority::refuseLater(std::unique_ptr<Pending> p, std::string proble
     pending_.emplace(p->id, std::move(p));
 }
 
-void PolkitAuthority::finishFor(std::uint64_t id, const AuthorityAnswer& answer) {
+void PolkitAuthority::finish(std::uint64_t id, const AuthorityAnswer& answer) {
     const auto it = pending_.find(id);
     if (it == pending_.end()) return;
     std::unique_ptr<Pending> p = std::move(it->second);
@@ -206,7 +203,7 @@ void PolkitAuthority::finishFor(std::uint64_t id, const AuthorityAnswer& answer)
     if (done) done(answer);
 }
 
-void PolkitAuthority::cancelAtPolkitFor(const std::string& cancellationId) {
+void PolkitAuthority::cancelAtPolkit(const std::string& cancellationId) {
     sd_bus_message* m = nullptr;
     if (sd_bus_message_new_method_call(bus_, &m, kPolkitName, kPolkitPath, kPolkitInterface,
                                        "CancelCheckAuthorization") >= 0 &&

@@ -20,9 +20,11 @@
 #include <memory>
 #include <string>
 
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+
 #include "service/bus/Authority.h"
 
-typedef struct sd_bus sd_bus;
 
 namespace raid::bus {
 
@@ -42,13 +44,16 @@ public:
     // Checks that wait for their answer.
     std::size_t pending() const { return pending_.size(); }
 
-    // One waiting check (the reply handlers of the .cpp reach it through its owner).
-    struct Pending;
-    void finishFor(std::uint64_t id, const AuthorityAnswer& answer);
-    void cancelAtPolkitFor(const std::string& cancellationId);
-
 private:
+    struct Pending;
+    static int onPolkitReply(sd_bus_message* reply, void* userdata, sd_bus_error*);
+    static int onDeferSource(sd_event_source*, void* userdata);
+    static int onRoundTrip(sd_bus_message*, void* userdata, sd_bus_error*);
     void refuseLater(std::unique_ptr<Pending> p, std::string problem);
+    // Answers the check `id` (when it still waits) and forgets it.
+    void finish(std::uint64_t id, const AuthorityAnswer& answer);
+    // Withdraws the user's dialog of a check polkit did not answer in time.
+    void cancelAtPolkit(const std::string& cancellationId);
 
     sd_bus* bus_;
     std::uint64_t timeoutUs_;
