@@ -444,7 +444,8 @@ TEST_F(MonitorMail, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigte
 }
 
 TEST_F(MonitorMail, SighupReloadsTheSettingsAndABrokenFileKeepsTheOnesInUse) {
-    // The drive goes a while in: by then the settings have been reloaded twice.
+    // The drive goes a while in: by then the settings have been reloaded twice and
+    // refused twice.
     healthyEnclosure();
     kit.line("20 status 1 " +
              kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
@@ -473,6 +474,13 @@ TEST_F(MonitorMail, SighupReloadsTheSettingsAndABrokenFileKeepsTheOnesInUse) {
               std::string::npos)
         << slurp(err);
     EXPECT_EQ(reloads(), 1);
+    // A FIFO where the file was: refused without a wait (nobody ever writes to it).
+    std::filesystem::remove(settings);
+    ASSERT_EQ(::mkfifo(settings.c_str(), 0600), 0);
+    ::kill(service.pid, SIGHUP);
+    ASSERT_TRUE(waitFor([&] { return count(slurp(err), "the settings in use stay") == 2; }, 120)) << slurp(err);
+    EXPECT_NE(slurp(err).find("not a regular file"), std::string::npos) << slurp(err);
+    std::filesystem::remove(settings);
     // The prepared file: the next alert mail goes to its recipient.
     std::filesystem::rename(next, settings);
     ::kill(service.pid, SIGHUP);
