@@ -48,6 +48,14 @@ add_custom_target(raid-packaging-files ALL DEPENDS ${gz_files})
 # --- monitor: the service
 install(TARGETS raid-gui-monitor RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT monitor)
 install(FILES ${pkg_out}/raid-gui-monitor.service DESTINATION ${RAID_SYSTEMD_UNIT_DIR} COMPONENT monitor)
+# The service on the system bus: who may own its name and call it, its activation
+# through systemd, and the polkit actions its methods ask about.
+install(FILES ${pkg_src}/org.qxraidgui.Monitor1.conf
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d COMPONENT monitor)
+install(FILES ${pkg_src}/org.qxraidgui.Monitor1.service
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system-services COMPONENT monitor)
+install(FILES ${pkg_src}/org.qxraidgui.monitor1.policy
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions COMPONENT monitor)
 install(FILES ${pkg_out}/raid-gui-monitor.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT monitor)
 install(FILES ${pkg_src}/debian/copyright ${pkg_out}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/raid-gui-monitor COMPONENT monitor)
@@ -110,6 +118,10 @@ e-mails alerts. --status prints one summary per enclosure. No Qt needed.")
 set(CPACK_DEBIAN_MONITOR_PACKAGE_CONTROL_EXTRA
     ${pkg_src}/debian/postinst ${pkg_src}/debian/prerm ${pkg_src}/debian/postrm)
 set(CPACK_DEBIAN_MONITOR_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# A Type=dbus unit starts only where a system bus runs. Without polkit the service
+# still watches and mails, and refuses every method that needs a permission.
+set(CPACK_DEBIAN_MONITOR_PACKAGE_DEPENDS "default-dbus-system-bus | dbus-system-bus")
+set(CPACK_DEBIAN_MONITOR_PACKAGE_RECOMMENDS "polkitd")
 
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME raid-gui)
 set(CPACK_COMPONENT_GUI_DEPENDS monitor)

@@ -149,6 +149,7 @@ public:
     // nothing. Returns "" or why nothing was saved.
     std::string save(NotificationSettings& s, SettingsEdits& edits, const SettingsEdits& shown);
     std::string save(NotificationSettings& s, SettingsEdits& edits) { return save(s, edits, shownEdits(s)); }
+    SettingsPort& port() { return port_; }
 
 private:
     std::optional<RegValue> typed(const std::string& name, RegType type, std::size_t size = 0);

@@ -85,6 +85,10 @@ public:
     // What went wrong reading the store (an unreadable file, a broken line), each
     // problem once: the caller reports them and carries on with what could be read.
     virtual std::vector<std::string> takeProblems() = 0;
+    // Reads the store again, for a program that runs for months while others edit it
+    // (SIGHUP). A store that cannot be read whole and clean - missing, unreadable, a
+    // broken line - leaves what the port holds as it was: the problems are returned.
+    virtual std::vector<std::string> reread() { return {}; }
 };
 
 // Settings held in memory only: for tests, and for a program that runs without a store.

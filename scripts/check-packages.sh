@@ -6,7 +6,10 @@
 # 1. lintian on each package: no error (E:) tags.
 # 2. desktop-file-validate on the menu and autostart entries.
 # 3. systemd-analyze verify on the unit, inside the unpacked package (its ExecStart
-#    and man page are there).
+#    and man page are there); the unit is Type=dbus with the bus name and ExecReload.
+#    The service's bus policy is checked against the busconfig DTD kept in packaging/
+#    (Debian ships none), every polkit policy against polkitd's DTD, and the D-Bus
+#    activation file names the bus name and the unit.
 # 4. raid-gui-monitor installed with apt-get on a fresh Debian 12 (debootstrap
 #    --variant=minbase bookworm, kept in --root-cache, default build/debian12-root, and
 #    copied for each run so every run starts fresh); there `raid-gui-monitor --status`
@@ -14,6 +17,10 @@
 #    purging the package must work. Where debootstrap cannot run, the binary runs from
 #    the unpacked package instead, after checking that every library it loads comes
 #    from a package it depends on. RAID_SKIP_FRESH_INSTALL=1 leaves step 4 out.
+#    When the installed binary takes --bus, the fresh root also runs its own system bus
+#    (the installed dbus-daemon with the installed policy) and the installed service on
+#    it; the service's objects must answer an introspection from outside, and another
+#    user must not be able to take its name.
 #
 # Exit status: 0 all passed, 1 a check failed, 77 a tool is missing (a skipped test).
 set -euo pipefail
@@ -56,6 +63,7 @@ step() { echo "== $* ($((SECONDS - started)) s)"; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/raid-check-packages.XXXXXX")
 cleanup() {
+  for pid in ${root_pids:-}; do kill "$pid" 2>/dev/null || true; done
   if [ -n "${fresh:-}" ]; then
     umount "$fresh/proc" 2>/dev/null || true
     rm -rf --one-file-system "$fresh"
@@ -63,6 +71,21 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# `check_dtd DTD FILE`: FILE is valid XML that follows DTD (the DOCTYPE's own address
+# is never fetched). polkitd and dbus-daemon ignore a file they cannot read, silently.
+polkit_dtd=/usr/share/polkit-1/policyconfig-1.dtd
+bus_dtd=$here/packaging/busconfig.dtd
+check_dtd() {
+  if ! command -v xmllint >/dev/null 2>&1 || [ ! -f "$1" ]; then
+    echo "(${2#$work/} not validated: no xmllint or $1)"
+    return
+  fi
+  local out
+  out=$(xmllint --nonet --noout --dtdvalid "$1" "$2" 2>&1) ||
+    { printf '%s\n' "$out" | grep -v 'network entity\|external entity\|freedesktop.org/standards\|^ *\^$' >&2
+      fail "${2#$work/} does not follow $1"; }
+}
 
 step "lintian"
 # Root is what the CI runs as; lintian only warns about it.
@@ -92,13 +115,7 @@ if [ ${#gui_debs[@]} -eq 1 ]; then
   [ -x "$work/raid-gui/usr/bin/raid-gui" ] || fail "raid-gui package has no /usr/bin/raid-gui"
   policy=("$work"/raid-gui/usr/share/polkit-1/actions/*.policy)
   [ ${#policy[@]} -eq 1 ] && grep -q '>/usr/bin/raid-gui<' "${policy[0]}" || fail "no polkit action for /usr/bin/raid-gui"
-  # polkitd ignores a policy file its DTD rejects; check it where polkitd's DTD is installed.
-  dtd=/usr/share/polkit-1/policyconfig-1.dtd
-  if [ ${#policy[@]} -eq 1 ] && [ -f "$dtd" ] && command -v xmllint >/dev/null 2>&1; then
-    xmllint --noout --dtdvalid "$dtd" "${policy[0]}" || fail "the polkit policy does not follow $dtd"
-  else
-    echo "(polkit policy not validated: no xmllint or $dtd)"
-  fi
+  [ ${#policy[@]} -eq 1 ] && check_dtd "$polkit_dtd" "${policy[0]}"
   # Each theme icon is the size its folder says (PNG width and height at bytes 16..23).
   icons=("$work"/raid-gui/usr/share/icons/hicolor/*/apps/raid-gui.png)
   [ ${#icons[@]} -ge 3 ] || fail "expected hicolor icons, found ${#icons[@]}"
@@ -131,6 +148,38 @@ else
   ours=$(printf '%s\n' "$out" | grep -i 'raid-gui' || true)
   [ -z "$out" ] || printf '%s\n' "$out"
   [ -z "$ours" ] || fail "systemd-analyze verify complains about the unit"
+fi
+
+step "bus policy, activation and polkit actions"
+bus_name=org.qxraidgui.Monitor1
+bus_policy=$mroot/usr/share/dbus-1/system.d/$bus_name.conf
+activation=$mroot/usr/share/dbus-1/system-services/$bus_name.service
+actions=$mroot/usr/share/polkit-1/actions/org.qxraidgui.monitor1.policy
+if [ ! -f "$bus_policy" ]; then
+  fail "raid-gui-monitor package has no usr/share/dbus-1/system.d/$bus_name.conf"
+else
+  check_dtd "$bus_dtd" "$bus_policy"
+  grep -q "<allow own=\"$bus_name\"/>" "$bus_policy" || fail "the bus policy lets nobody own $bus_name"
+fi
+if [ ! -f "$activation" ]; then
+  fail "raid-gui-monitor package has no usr/share/dbus-1/system-services/$bus_name.service"
+else
+  grep -qx "Name=$bus_name" "$activation" || fail "the activation file does not name $bus_name"
+  grep -qx "SystemdService=raid-gui-monitor.service" "$activation" ||
+    fail "the activation file does not start raid-gui-monitor.service"
+fi
+if [ ! -f "$actions" ]; then
+  fail "raid-gui-monitor package has no usr/share/polkit-1/actions/org.qxraidgui.monitor1.policy"
+else
+  check_dtd "$polkit_dtd" "$actions"
+  for id in read-logs configure-mail upgrade-firmware; do
+    grep -q "<action id=\"org.qxraidgui.monitor1.$id\">" "$actions" || fail "no polkit action org.qxraidgui.monitor1.$id"
+  done
+fi
+if [ -f "$unit" ]; then
+  for line in "Type=dbus" "BusName=$bus_name" 'ExecReload=/bin/kill -HUP $MAINPID'; do
+    grep -qxF "$line" "$unit" || fail "the unit has no $line"
+  done
 fi
 
 # --status with no enclosure: exit 2 and a line that says why.
@@ -169,6 +218,44 @@ fallback_run() {
   check_status "$mroot/usr/sbin/raid-gui-monitor"
 }
 
+# In the fresh root: its system bus, the service on it, an introspection from outside.
+check_on_system_bus() {
+  step "the installed service on the fresh root's system bus"
+  local socket=$fresh/run/dbus/system_bus_socket address pid
+  address=unix:path=$socket
+  mkdir -p "$fresh/run/dbus"
+  pid=$(in_root dbus-daemon --system --fork --print-pid 2>"$work/bus.log" | head -1) ||
+    { cat "$work/bus.log" >&2; fail "the fresh root's dbus-daemon did not start"; return; }
+  root_pids="$root_pids $pid"
+  chroot "$fresh" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /usr/sbin/raid-gui-monitor \
+      >"$work/service.out" 2>"$work/service.err" &
+  root_pids="$root_pids $!"
+  local tries=0
+  until busctl --address="$address" status org.qxraidgui.Monitor1 >/dev/null 2>&1; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 600 ]; then
+      cat "$work/service.err" >&2
+      fail "the installed service did not take org.qxraidgui.Monitor1 within a minute"
+      return
+    fi
+    sleep 0.1
+  done
+  busctl --address="$address" introspect org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 >"$work/introspect.txt" 2>&1 ||
+    { cat "$work/introspect.txt" >&2; fail "the service's manager object does not answer an introspection"; }
+  grep -q '^org.qxraidgui.Monitor1 ' "$work/introspect.txt" ||
+    fail "the manager object has no interface org.qxraidgui.Monitor1"
+  grep -q '^org.freedesktop.DBus.ObjectManager ' "$work/introspect.txt" ||
+    fail "the manager object has no ObjectManager"
+  if command -v setpriv >/dev/null 2>&1; then
+    setpriv --reuid=65534 --regid=65534 --clear-groups busctl --address="$address" call org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus RequestName su org.qxraidgui.Monitor1 4 >/dev/null 2>&1 &&
+      fail "another user took org.qxraidgui.Monitor1 on the fresh root's bus"
+  fi
+  for pid in $root_pids; do kill "$pid" 2>/dev/null || true; done
+  root_pids=""
+}
+
+root_pids=""
 if [ "${RAID_SKIP_FRESH_INSTALL:-0}" = 1 ]; then
   step "fresh install skipped (RAID_SKIP_FRESH_INSTALL=1)"
 elif [ "$(id -u)" -ne 0 ] || ! command -v debootstrap >/dev/null 2>&1; then
@@ -226,6 +313,11 @@ else
       check_status in_root /usr/sbin/raid-gui-monitor
       [ -L "$fresh/etc/systemd/system/multi-user.target.wants/raid-gui-monitor.service" ] ||
         fail "the service was not enabled on installation"
+      if in_root /usr/sbin/raid-gui-monitor --help 2>&1 | grep -q -- '--bus'; then
+        check_on_system_bus
+      else
+        echo "(the installed service takes no --bus yet: not started on a system bus)"
+      fi
       if [ ${#gui_debs[@]} -eq 1 ]; then
         # The window's dependencies (Qt, polkit) are large; resolving them is enough.
         in_root apt-get install -s -qq "/tmp/debs/$(basename "${gui_debs[0]}")" >"$work/gui.log" 2>&1 ||

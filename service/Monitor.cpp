@@ -140,7 +140,41 @@ void Monitor::stop() {
     running_->post([form] { form->QueryEndSession(); });
 }
 
+void Monitor::reload() {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!running_ || stopAsked_) return;
+    MainForm* form = form_;
+    running_->post([this, form] { reloadSettings(*form); });
+}
+
+void Monitor::reloadSettings(MainForm& form) {
+    // The file is read whole into settings of their own first: the ones in use are
+    // replaced only by a file read without a problem, so that an edit half done or a
+    // typing error never leaves alerts without recipients or sends them somewhere else.
+    const std::unique_ptr<SettingsPort> file = makeSettingsFile(settingsPath_);
+    std::vector<std::string> problems;
+    SettingsStore store(*file, form.files(), [&problems](const std::string& p) { problems.push_back(p); });
+    NotificationSettings fresh;
+    if (!store.startUp(fresh, folderOf(settingsPath_)) && problems.empty())
+        problems.push_back("it holds no settings");
+    if (problems.empty()) store.load(fresh, [&form] { form.scheduler().processPending(); });
+    // Clean: the form's own store reads the file again (it holds what it read at the
+    // start and at its own saves, and each mail loads the settings from it). Changed
+    // for the worse since the look above, it keeps what it held.
+    if (problems.empty()) problems = form.settingsStore().port().reread();
+    if (!problems.empty()) {
+        std::string text;
+        for (const auto& p : problems) text += (text.empty() ? "" : "; ") + p;
+        err_ << "raid-gui-monitor: the settings were not reloaded from " << settingsPath_ << ": "
+             << escapeText(text) << "; the settings in use stay" << std::endl;
+        return;
+    }
+    form.LoadNotificationSettings();
+    out_ << "raid-gui-monitor: settings reloaded from " << settingsPath_ << std::endl;
+}
+
 int Monitor::watch(const MonitorOptions& options) {
+    settingsPath_ = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
     std::unique_ptr<Scheduler> scheduler = makeRealScheduler();
     Controls controls;
     // A service runs for months: its lines go to the journal and are not kept.

@@ -2,7 +2,8 @@
 // sits at. One program, four uses:
 //
 //   raid-gui-monitor [--log-dir DIR] [--settings FILE] [--bus ADDRESS]
-//                                                        watch, publish and mail until SIGTERM
+//                                                        watch, publish and mail until SIGTERM;
+//                                                        SIGHUP reads the settings again
 //   raid-gui-monitor --status [--json]                   one look, exit 0/1/2
 //   raid-gui-monitor --set key=value ...                 save the mail settings
 //   raid-gui-monitor --test-mail                         send the test mail
@@ -87,12 +88,17 @@ public:
     int run(const MonitorOptions& options);
     // Thread-safe: asks a watching run to end as a session end does.
     void stop();
+    // Thread-safe: asks a watching run to read its settings file again (SIGHUP). The
+    // next mail uses what it holds; a file with any problem leaves the settings in use
+    // as they were, and the run says so.
+    void reload();
 
 private:
     int watch(const MonitorOptions& options);
     int status(const MonitorOptions& options);
     int set(const MonitorOptions& options);
     int testMail(const MonitorOptions& options);
+    void reloadSettings(MainForm& form);
 
     MonitorMachine& machine_;
     std::ostream& out_;
@@ -101,6 +107,7 @@ private:
     Scheduler* running_ = nullptr;  // the watching run's scheduler, while it runs
     MainForm* form_ = nullptr;
     bool stopAsked_ = false;
+    std::string settingsPath_;  // the watching run's settings file
 };
 
 }  // namespace raid::service

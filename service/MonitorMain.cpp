@@ -1,6 +1,7 @@
 #include "service/MonitorMain.h"
 
 #include <atomic>
+#include <csignal>
 #include <iostream>
 
 #include "platform/linux/LinuxSignals.h"
@@ -15,14 +16,20 @@ int monitorMain(const std::string& program, const std::vector<std::string>& args
         std::cerr << program << ": " << error << '\n' << monitorUsage(program);
         return 2;
     }
-    // A watching run ends on SIGTERM, SIGHUP or SIGINT as a session end does: the
-    // enclosure is told. The watch starts before any other thread, so that every thread
-    // inherits the blocked signals. The one-shot uses keep the signals' usual meaning.
+    // A watching run ends on SIGTERM or SIGINT as a session end does: the enclosure is
+    // told. SIGHUP reads the settings file again, as daemons do (systemctl reload). The
+    // watch starts before any other thread, so that every thread inherits the blocked
+    // signals. The one-shot uses keep the signals' usual meaning.
     std::atomic<Monitor*> target{nullptr};
     std::unique_ptr<linuxport::SignalWatch> signals;
     if (options.mode == MonitorOptions::Mode::Watch) {
-        signals = linuxport::watchEndSignals([&target](int) {
-            if (Monitor* m = target.load()) m->stop();
+        signals = linuxport::watchEndSignals([&target](int signal) {
+            Monitor* m = target.load();
+            if (!m) return;
+            if (signal == SIGHUP)
+                m->reload();
+            else
+                m->stop();
         });
         if (!signals) std::cerr << program << ": cannot watch for SIGTERM; it will end the program at once\n";
     }

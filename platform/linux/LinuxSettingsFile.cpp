@@ -123,6 +123,18 @@ public:
         return "";
     }
 
+    std::vector<std::string> reread() override {
+        const BoundedRead r = makeStdFileStore()->readBounded(path_, kMaxSettingsFile);
+        if (r.status == ReadStatus::missing) return {path_ + ": there is no settings file"};
+        if (r.status != ReadStatus::ok) return {path_ + ": " + unreadable(r.status)};
+        const RegistryText parsed = parseRegistryText(r.text);
+        std::vector<std::string> problems;
+        for (const auto& p : parsed.problems) problems.push_back(path_ + ": " + p);
+        if (!parsed.hasKey) problems.push_back(path_ + ": it holds no settings");
+        if (problems.empty()) adopt(parsed, true);
+        return problems;
+    }
+
     std::vector<std::string> takeProblems() override {
         auto p = std::move(problems_);
         problems_.clear();

@@ -1,6 +1,7 @@
-// The signals that end a program without a window (SIGTERM from systemd, SIGHUP when
-// the terminal goes, SIGINT from Ctrl-C), taken on a thread of their own so the
-// handler can do real work: nothing runs inside a signal handler.
+// The signals a program without a window is told things by (SIGTERM from systemd,
+// SIGINT from Ctrl-C, SIGHUP from systemctl reload or when the terminal goes), taken on
+// a thread of their own so the handler can do real work: nothing runs inside a signal
+// handler. What each one means is the caller's choice.
 #pragma once
 
 #include <functional>

@@ -1,5 +1,5 @@
-// The authority the service asks before a method runs. Until the polkit check is wired
-// in, it refuses every call that needs one: the service fails closed.
+// The authority the service asks before a method runs: polkit, asked on the service's own
+// bus connection (see PolkitAuthority.h; a check polkit cannot answer is a refusal).
 #pragma once
 
 #include <memory>

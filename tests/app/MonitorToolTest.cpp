@@ -443,6 +443,56 @@ TEST_F(MonitorMail, AWatchingMonitorMailsAPulledDriveAndTellsTheEnclosureOnSigte
     EXPECT_EQ(trace.substr(last + std::string("SCSI out 512 cdb=2a000000001400000100 data=33581f01").size(), 2), "20");
 }
 
+TEST_F(MonitorMail, SighupReloadsTheSettingsAndABrokenFileKeepsTheOnesInUse) {
+    // The drive goes a while in: by then the settings have been reloaded twice and
+    // refused twice.
+    healthyEnclosure();
+    kit.line("20 status 1 " +
+             kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
+    const std::string file = scenario();
+    // The settings an administrator prepares meanwhile: another recipient.
+    const std::string next = kit.dir() + "/next.reg";
+    std::filesystem::copy_file(settings, next);
+    ASSERT_EQ(monitor("--set to=new@example.org --settings " + next).status, 0);
+    const std::string broken = kit.dir() + "/broken.reg";
+    std::ofstream(broken) << slurp(settings) << "this line is no setting\n\x01\x7f\n";
+
+    const std::string out = kit.dir() + "/watch.out", err = kit.dir() + "/watch.err";
+    Background service;
+    ASSERT_TRUE(service.start({"--scenario", file, "--settings", settings, "--log-dir", kit.dir() + "/logs"}, out, err));
+    const auto reloads = [&] { return count(slurp(out), "raid-gui-monitor: settings reloaded from " + settings); };
+    // A reload of the file as it is: the service goes on (SIGHUP used to end it).
+    ASSERT_TRUE(waitFor([&] { return !slurp(out).empty(); }, 120));
+    ::kill(service.pid, SIGHUP);
+    ASSERT_TRUE(waitFor([&] { return reloads() == 1; }, 120)) << slurp(out) << slurp(err);
+    // A broken file: said on standard error, the settings in use stay.
+    std::filesystem::rename(broken, settings);
+    ::kill(service.pid, SIGHUP);
+    ASSERT_TRUE(waitFor([&] { return slurp(err).find("the settings in use stay") != std::string::npos; }, 120))
+        << slurp(err);
+    EXPECT_NE(slurp(err).find("raid-gui-monitor: the settings were not reloaded from " + settings + ": "),
+              std::string::npos)
+        << slurp(err);
+    EXPECT_EQ(reloads(), 1);
+    // A FIFO where the file was: refused without a wait (nobody ever writes to it).
+    std::filesystem::remove(settings);
+    ASSERT_EQ(::mkfifo(settings.c_str(), 0600), 0);
+    ::kill(service.pid, SIGHUP);
+    ASSERT_TRUE(waitFor([&] { return count(slurp(err), "the settings in use stay") == 2; }, 120)) << slurp(err);
+    EXPECT_NE(slurp(err).find("not a regular file"), std::string::npos) << slurp(err);
+    std::filesystem::remove(settings);
+    // The prepared file: the next alert mail goes to its recipient.
+    std::filesystem::rename(next, settings);
+    ::kill(service.pid, SIGHUP);
+    ASSERT_TRUE(waitFor([&] { return reloads() == 2; }, 120)) << slurp(out) << slurp(err);
+    ASSERT_EQ(slurp(out).find(" Alert[kind="), std::string::npos) << "the drive went before the reload";
+    ASSERT_TRUE(waitFor([&] { return !smtp.received().empty(); }, 120)) << slurp(out) << slurp(err);
+    EXPECT_EQ(service.stop(), 0);
+    const auto mails = smtp.received();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(mails[0].rcptTos, std::vector<std::string>{"new@example.org"});
+}
+
 TEST_F(MonitorTool, StatusBesideTheServiceReadsItsSummaryAndSendsNothing) {
     healthyEnclosure();
     const std::string file = scenario(), locks = kit.dir() + "/locks";

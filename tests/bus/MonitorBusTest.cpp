@@ -2,11 +2,13 @@
 // watched by a client as a script or a window would.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <filesystem>
+#include <fstream>
 
 #include "bus/BusClient.h"
 #include "service/BusBridge.h"
@@ -39,6 +41,8 @@ TEST(MonitorBus, ClientsSeeEnclosuresComeChangeAndGoWhileHostileCallsGetErrors) 
     kit.realTimeOptions(0);
     PrivateBus privateBus(kit.dir());
     if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    // polkit as the bus offers it: every action refused until the test allows it.
+    const bool polkit = privateBus.startPolkit();
     BusClient client(privateBus.address());
     ASSERT_TRUE(client.ok());
 
@@ -62,20 +66,22 @@ TEST(MonitorBus, ClientsSeeEnclosuresComeChangeAndGoWhileHostileCallsGetErrors) 
 
     // The pulled drive shows in the change signal of the poll that read it.
     EXPECT_TRUE(client.until([&] {
-        return client.seen("PropertiesChanged", one) && client.bayStates(one).size() == 2 && client.bayStates(one)[1] != "present";
+        return client.seen("PropertiesChanged", one) && client.bayStates(one).size() == 2 &&
+               client.bayStates(one)[1] != "present";
     }));
     EXPECT_TRUE(client.until([&] { return client.seen("AlertRaised"); }));
     EXPECT_TRUE(client.until([&] { return client.seen("LogLine", "", "HDD2"); }));
 
-    // Hostile and unauthorized calls get errors; the day logs stay closed (the service
-    // refuses until polkit answers for it).
+    // Hostile and unauthorized calls get errors; the day logs stay closed while polkit
+    // says no.
     EXPECT_EQ(client.call("GetDayLog"), "org.qxraidgui.Monitor1.Error.NotAuthorized");
     EXPECT_EQ(client.call("GetOlderDayLog", "s", "../../etc/passwd"), "org.freedesktop.DBus.Error.InvalidArgs");
     EXPECT_NE(privateBus.busctl("call org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 org.qxraidgui.Monitor1 "
                                 "GetOlderDayLog ay 3 1 2 3"),
               0);
     if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0) {
-        const std::string as = "setpriv --reuid=65534 --regid=65534 --clear-groups busctl --address=" + privateBus.address();
+        const std::string as =
+            "setpriv --reuid=65534 --regid=65534 --clear-groups busctl --address=" + privateBus.address();
         EXPECT_EQ(std::system((as + " get-property org.qxraidgui.Monitor1 " + one +
                                " org.qxraidgui.Monitor1.Enclosure Health >/dev/null 2>&1")
                                   .c_str()),
@@ -103,6 +109,18 @@ TEST(MonitorBus, ClientsSeeEnclosuresComeChangeAndGoWhileHostileCallsGetErrors) 
     EXPECT_TRUE(client.until([&] { return answered >= 120; }));
     EXPECT_EQ(answered, 120);  // under the bus daemon's own bound of waiting replies
     for (sd_bus_slot* s : slots) sd_bus_slot_unref(s);
+    // polkit allows reading the logs: now the day's lines come, the pulled drive's among
+    // them; taken back, the log is closed again.
+    if (polkit) {
+        ASSERT_TRUE(privateBus.allowActions({"org.qxraidgui.monitor1.read-logs"}));
+        std::vector<std::string> lines;
+        EXPECT_EQ(client.call("GetDayLog", "", nullptr, &lines), "");
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.find("HDD2") != std::string::npos;
+        })) << lines.size();
+        ASSERT_TRUE(privateBus.allowActions({}));
+        EXPECT_EQ(client.call("GetDayLog"), "org.qxraidgui.Monitor1.Error.NotAuthorized");
+    }
     const unsigned before = client.poll(one);
     EXPECT_TRUE(client.until([&] { return client.poll(one) > before || client.seen("InterfacesRemoved", "", one); }));
 
@@ -137,7 +155,8 @@ TEST(MonitorBus, ADayIsReadOnlyFromARegularFileOfBoundedSizeInTheLogFolders) {
     EXPECT_EQ(service::readDayLog(logs, fallback, "261204").errorName, "org.qxraidgui.Monitor1.Error.Unreadable");
     EXPECT_EQ(service::readDayLog(logs, fallback, "261205").errorName, "org.qxraidgui.Monitor1.Error.TooBig");
     EXPECT_EQ(service::readDayLog(logs, fallback, "261206").errorName, "org.qxraidgui.Monitor1.Error.NoSuchDay");
-    EXPECT_EQ(service::readDayLog(logs, fallback, "../../etc/passwd").errorName, "org.qxraidgui.Monitor1.Error.NoSuchDay");
+    EXPECT_EQ(service::readDayLog(logs, fallback, "../../etc/passwd").errorName,
+              "org.qxraidgui.Monitor1.Error.NoSuchDay");
     // Only regular day files are listed (the link and the FIFO are not).
     EXPECT_EQ(service::listDayLogs(logs, fallback).lines, (std::vector<std::string>{"261201", "261202", "261205"}));
 }

@@ -95,6 +95,18 @@ public:
     }
     void stopPolkit() { end(polkit_); }
 
+    // python3-dbusmock's plain mock on this bus: `name` owned, an object at `path` with
+    // `interface` (methods come with org.freedesktop.DBus.Mock's AddMethod). Waits until
+    // the name is owned; false when it cannot be (not installed, or the policy refuses).
+    bool startMock(const std::string& name, const std::string& path, const std::string& interface) {
+        if (daemon_ <= 0 || access("/usr/bin/python3", X_OK) != 0) return false;
+        if (std::system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0) return false;
+        mock_ = spawn({"/usr/bin/python3", "-m", "dbusmock", "--system", name, path, interface},
+                      {"DBUS_SYSTEM_BUS_ADDRESS=" + address()});
+        if (mock_ <= 0) return false;
+        return waitFor([this, &name] { return owned(name); }, std::chrono::seconds(60));
+    }
+
     // busctl against this bus; returns its exit status.
     int busctl(const std::string& args, const std::string& outputFile = "/dev/null") const {
         const std::string cmd = "timeout 60 busctl --address=" + address() + " " + args + " >" + outputFile + " 2>&1";
@@ -106,6 +118,7 @@ public:
     }
 
     void stop() {
+        end(mock_);
         end(polkit_);
         end(daemon_);
     }
@@ -154,7 +167,7 @@ private:
     }
 
     std::string dir_, extraPolicy_, socket_;
-    pid_t daemon_ = -1, polkit_ = -1;
+    pid_t daemon_ = -1, polkit_ = -1, mock_ = -1;
 };
 
 }  // namespace raid::test
