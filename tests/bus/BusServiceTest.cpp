@@ -2,15 +2,15 @@
 // test's own: the hand-over between threads, the checks of every method, the limits.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <systemd/sd-event.h>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
-#include <sys/stat.h>
 #include <map>
 #include <mutex>
-#include <systemd/sd-event.h>
 #include <thread>
 
 #include "bus/BusClient.h"
@@ -130,7 +130,9 @@ bus::EnclosureSnapshot snapshotOf(unsigned poll, std::size_t enclosures) {
 
 TEST(BusText, BytesThatAreNoUtf8AndNulBecomeReplacementCharacters) {
     EXPECT_EQ(bus::busText("ok \xc3\xa9"), "ok \xc3\xa9");
-    EXPECT_EQ(bus::busText(std::string("a\0b", 3)), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(bus::busText(std::string("a\0b", 3)),
+              "a\xEF\xBF\xBD"
+              "b");
     const std::string bad = "\xEF\xBF\xBD";
     EXPECT_EQ(bus::busText("\xc0\xaf\xed\xa0\x80"), bad + bad + bad + bad + bad);
     EXPECT_EQ(bus::busText("\xe2\x82"), "\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -181,8 +183,10 @@ TEST(BusService, PublishesFromAnotherThreadAndChecksEveryCallBeforeTheEngineSees
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
-    const std::string one = "/org/qxraidgui/Monitor1/enclosure/drive1", two = "/org/qxraidgui/Monitor1/enclosure/drive2";
-    EXPECT_TRUE(client.until([&] { return client.seen("InterfacesAdded", "", two) || client.seen("PropertiesChanged", two); }));
+    const std::string one = "/org/qxraidgui/Monitor1/enclosure/drive1",
+                      two = "/org/qxraidgui/Monitor1/enclosure/drive2";
+    EXPECT_TRUE(
+        client.until([&] { return client.seen("InterfacesAdded", "", two) || client.seen("PropertiesChanged", two); }));
     EXPECT_TRUE(client.until([&] { return client.seen("InterfacesRemoved", "", two); }));
     EXPECT_TRUE(client.until([&] { return client.seen("AlertRaised", "", "3") && client.seen("MailOutcome"); }));
     EXPECT_TRUE(client.seen("LogLine", "", "line "));
@@ -253,19 +257,21 @@ TEST(BusService, PublishesFromAnotherThreadAndChecksEveryCallBeforeTheEngineSees
     std::system(("rm -rf " + std::string(tmpl)).c_str());
 }
 
-// The receive rules proposed for the bus policy: a user the policy does not name gets the
-// alerts but no day-log lines, root gets both.
-TEST(BusService, ABusPolicyCanKeepLogLinesFromUsersItDoesNotName) {
+// The installed bus policy: a user it does not name gets the alerts but no day-log lines
+// and no mail outcomes; root gets all of them.
+TEST(BusService, TheBusPolicyKeepsLogLinesAndMailOutcomesForRoot) {
     if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 ||
         std::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
         GTEST_SKIP() << "needs root, setpriv and python3-dbus";
     char tmpl[] = "/tmp/raid-bus-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     const std::string dir = tmpl;
-    const std::string rule = "receive_sender=\"org.qxraidgui.Monitor1\" receive_interface=\"org.qxraidgui.Monitor1\" "
-                             "receive_member=\"LogLine\" receive_type=\"signal\"";
-    PrivateBus privateBus(dir, "  <policy context=\"default\"><deny " + rule + "/></policy>\n"
-                               "  <policy user=\"root\"><allow " + rule + "/></policy>\n");
+    // The policy file the package installs, its <policy> elements on the test's bus.
+    std::ifstream shipped(std::string(RAID_SOURCE_DIR) + "/packaging/org.qxraidgui.Monitor1.conf");
+    const std::string file((std::istreambuf_iterator<char>(shipped)), std::istreambuf_iterator<char>());
+    const auto from = file.find("<policy"), to = file.rfind("</busconfig>");
+    ASSERT_TRUE(from != std::string::npos && to != std::string::npos && from < to);
+    PrivateBus privateBus(dir, file.substr(from, to - from));
     if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
     FakeEngine engine;
     bus::BusService service(engine, [](sd_bus* b) { return std::make_unique<FakeAuthority>(b); });
@@ -275,21 +281,22 @@ TEST(BusService, ABusPolicyCanKeepLogLinesFromUsersItDoesNotName) {
     ASSERT_TRUE(root.ok());
     // A listener as nobody: every signal's name on a line, until the alert.
     const std::string script = dir + "/listen.py", heard = dir + "/heard.txt";
-    std::ofstream(script) << "import sys, dbus\n"
-                             "from dbus.mainloop.glib import DBusGMainLoop\n"
-                             "from gi.repository import GLib\n"
-                             "DBusGMainLoop(set_as_default=True)\n"
-                             "b = dbus.bus.BusConnection(sys.argv[1])\n"
-                             "out = open(sys.argv[2], 'a', buffering=1)\n"
-                             "loop = GLib.MainLoop()\n"
-                             "def got(*args, **kw):\n"
-                             "    out.write(kw['member'] + '\\n')\n"
-                             "    if kw['member'] == 'AlertRaised': loop.quit()\n"
-                             "b.add_signal_receiver(got, dbus_interface='org.qxraidgui.Monitor1', member_keyword='member')\n"
-                             "b.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus', 'GetId', '', [])\n"
-                             "out.write('ready\\n')\n"
-                             "GLib.timeout_add_seconds(120, loop.quit)\n"
-                             "loop.run()\n";
+    std::ofstream(script)
+        << "import sys, dbus\n"
+           "from dbus.mainloop.glib import DBusGMainLoop\n"
+           "from gi.repository import GLib\n"
+           "DBusGMainLoop(set_as_default=True)\n"
+           "b = dbus.bus.BusConnection(sys.argv[1])\n"
+           "out = open(sys.argv[2], 'a', buffering=1)\n"
+           "loop = GLib.MainLoop()\n"
+           "def got(*args, **kw):\n"
+           "    out.write(kw['member'] + '\\n')\n"
+           "    if kw['member'] == 'AlertRaised': loop.quit()\n"
+           "b.add_signal_receiver(got, dbus_interface='org.qxraidgui.Monitor1', member_keyword='member')\n"
+           "b.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus', 'GetId', '', [])\n"
+           "out.write('ready\\n')\n"
+           "GLib.timeout_add_seconds(120, loop.quit)\n"
+           "loop.run()\n";
     std::ofstream(heard).flush();
     chmod(script.c_str(), 0644);
     chmod(heard.c_str(), 0666);
@@ -303,10 +310,15 @@ TEST(BusService, ABusPolicyCanKeepLogLinesFromUsersItDoesNotName) {
     };
     ASSERT_TRUE(PrivateBus::waitFor([&] { return slurp().find("ready") != std::string::npos; }));
     service.logLines("261210", {"HDD2 serial S3Z9NB0K123456"});
+    bus::MailEvent mail;
+    mail.error = "550 <ops@example.org> unknown";
+    service.mail(mail);
     service.alert(bus::AlertEvent{3, 1, 2, {"Device1 HDD2 fail"}});
-    EXPECT_TRUE(root.until([&] { return root.seen("LogLine", "", "S3Z9") && root.seen("AlertRaised"); }));
+    EXPECT_TRUE(root.until(
+        [&] { return root.seen("LogLine", "", "S3Z9") && root.seen("MailOutcome") && root.seen("AlertRaised"); }));
     EXPECT_TRUE(PrivateBus::waitFor([&] { return slurp().find("AlertRaised") != std::string::npos; }));
     EXPECT_EQ(slurp().find("LogLine"), std::string::npos) << slurp();
+    EXPECT_EQ(slurp().find("MailOutcome"), std::string::npos) << slurp();
     service.stop();
     std::system(("rm -rf " + dir).c_str());
 }
