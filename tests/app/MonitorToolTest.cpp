@@ -38,36 +38,10 @@ std::string slurp(const std::string& path) {
 }
 
 // raid-gui-monitor-sim in the background, as systemd runs the service, until stop().
-struct Background {
-    pid_t pid = -1;
-    // The environment as the service gets it: "NAME=value" is set, "NAME" taken away.
-    std::vector<std::string> env;
+struct Background : test::BackgroundTool {
     bool start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-        pid = ::fork();
-        if (pid != 0) return pid > 0;
-        for (const std::string& e : env) {
-            const std::size_t eq = e.find('=');
-            if (eq == std::string::npos) ::unsetenv(e.c_str());
-            else ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
-        }
-        const std::string bin = std::string(RAID_BINARY_DIR) + "/raid-gui-monitor-sim";
-        std::vector<char*> argv{const_cast<char*>(bin.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) ::_exit(99);
-        ::execv(bin.c_str(), argv.data());
-        ::_exit(98);
+        return BackgroundTool::start("raid-gui-monitor-sim", args, out, err);
     }
-    // SIGTERM, then the exit status (-1 when it did not exit by itself).
-    int stop() {
-        if (pid <= 0) return -1;
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        const pid_t done = ::waitpid(pid, &status, 0);
-        pid = -1;
-        return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    ~Background() { stop(); }
 };
 
 // Another user of the machine (nobody), for a test that runs as root.

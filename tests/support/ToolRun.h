@@ -50,10 +50,17 @@ inline ToolResult runSimTool(const std::string& args, const std::string& dir, co
 // A program of the build in the background, as systemd runs the service, until stop().
 struct BackgroundTool {
     pid_t pid = -1;
+    // The environment as the service gets it: "NAME=value" is set, "NAME" taken away.
+    std::vector<std::string> env;
     bool start(const std::string& program, const std::vector<std::string>& args, const std::string& out,
                const std::string& err) {
         pid = ::fork();
         if (pid != 0) return pid > 0;
+        for (const std::string& e : env) {
+            const std::size_t eq = e.find('=');
+            if (eq == std::string::npos) ::unsetenv(e.c_str());
+            else ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+        }
         const std::string bin = std::string(RAID_BINARY_DIR) + "/" + program;
         std::vector<char*> argv{const_cast<char*>(bin.c_str())};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
