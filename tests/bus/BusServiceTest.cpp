@@ -16,6 +16,11 @@
 #include "bus/BusClient.h"
 #include "service/bus/BusArgs.h"
 #include "service/bus/BusService.h"
+#include "service/bus/ImageDescriptor.h"
+#include "maintenance/FirmwareImage.h"
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include "support/PrivateBus.h"
 
 namespace raid {
@@ -151,6 +156,50 @@ TEST(BusArgs, OnlyTheMethodsOwnTypesAndADayFileNamePass) {
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "i", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {std::string(100000, '1')}, error));
+}
+
+// An image handed over as a descriptor: only a regular file of an image's size is
+// read, never a FIFO, a device, a socket, a huge file or a descriptor not open for
+// reading; the caller's offset stays where it was.
+TEST(ImageDescriptor, OnlyARegularFileOfAnImagesSizeIsReadAndNothingWaits) {
+    char folder[] = "/tmp/raidgui-image-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    const std::string image(firmware::kFlashSize, '\x5A');
+    std::ofstream(dir + "/ok.bin", std::ios::binary) << image;
+    std::ofstream(dir + "/short.bin", std::ios::binary) << image.substr(0, 1000);
+    int fd = open((dir + "/ok.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lseek(fd, 77, SEEK_SET), 0);
+    bus::DescriptorImage got = bus::readImageDescriptor(fd);
+    EXPECT_EQ(got.result, ImageLoadResult::loaded);
+    EXPECT_EQ(got.bytes, image);
+    EXPECT_EQ(got.problem, "");
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 77);
+    close(fd);
+    const auto refusedAs = [](int d, ImageLoadResult result) {
+        const bus::DescriptorImage r = bus::readImageDescriptor(d);
+        if (d >= 0) close(d);
+        EXPECT_EQ(r.result, result);
+        EXPECT_TRUE(r.bytes.empty());
+        return r.problem;
+    };
+    EXPECT_EQ(refusedAs(open((dir + "/short.bin").c_str(), O_RDONLY), ImageLoadResult::rejected), kNotFirmwareText);
+    // 100 MB (sparse): refused from its size, not read.
+    fd = open((dir + "/huge.bin").c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_EQ(ftruncate(fd, 100'000'000), 0);
+    EXPECT_EQ(refusedAs(fd, ImageLoadResult::openFailed), kOpenFailText);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    refusedAs(open((dir + "/fifo").c_str(), O_RDWR | O_NONBLOCK), ImageLoadResult::openFailed);
+    refusedAs(open("/dev/zero", O_RDONLY), ImageLoadResult::openFailed);
+    refusedAs(open(dir.c_str(), O_RDONLY | O_DIRECTORY), ImageLoadResult::openFailed);
+    refusedAs(open((dir + "/ok.bin").c_str(), O_WRONLY), ImageLoadResult::openFailed);
+    refusedAs(open((dir + "/ok.bin").c_str(), O_PATH), ImageLoadResult::openFailed);
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    close(pair[1]);
+    refusedAs(pair[0], ImageLoadResult::openFailed);
+    refusedAs(-1, ImageLoadResult::openFailed);
+    std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(BusService, PublishesFromAnotherThreadAndChecksEveryCallBeforeTheEngineSeesIt) {
