@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -156,6 +157,54 @@ TEST(BusArgs, OnlyTheMethodsOwnTypesAndADayFileNamePass) {
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "i", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {std::string(100000, '1')}, error));
+}
+
+// The mail values: every text bounded and UTF-8, the lists counted, the choice in
+// range, a password only as a new one.
+TEST(BusArgs, MailValuesAreBoundedCountedAndInRange) {
+    const auto args = [](auto change) {
+        std::vector<bus::BusArg> a = {"25", "mail.example.org", "Ops", "ops@example.org", "0", "ops",
+                                      bus::BusArg::flag(true), "Secret1", bus::BusArg::flag(true),
+                                      bus::BusArg::flag(false), bus::BusArg::flag(true),
+                                      bus::BusArg::unsignedNumber(1), bus::BusArg::strings({"a@x.org", "b@x.org"}),
+                                      bus::BusArg::strings({"Disk trouble", "Gone"}),
+                                      bus::BusArg::strings({"one\ntwo", ""})};
+        change(a);
+        return a;
+    };
+    std::string error;
+    const char* sig = "ssssssbsbbbuasasas";
+    const auto ok = bus::decodeCall("SaveMailSettings", sig, args([](auto&) {}), error);
+    ASSERT_TRUE(ok) << error;
+    EXPECT_EQ(ok->mail.fields[kHost], "mail.example.org");
+    EXPECT_EQ(ok->mail.fields[kPassword], "Secret1");
+    EXPECT_TRUE(ok->newPassword && ok->mail.loginOn && !ok->mail.noMailKind1 && ok->mail.noMailKind2);
+    EXPECT_EQ(ok->mail.security, 1u);
+    EXPECT_EQ(ok->mail.working, (std::vector<std::string>{"a@x.org", "b@x.org"}));
+    EXPECT_EQ(ok->mail.subject[1], "Gone");
+    EXPECT_EQ(ok->mail.contents[0], "one\ntwo");
+    const std::string bigHost(1025, 'h'), badUtf8 = "\xC3(", bigPassword(257, 'p');
+    const std::vector<std::function<void(std::vector<bus::BusArg>&)>> hostile = {
+        [](auto& a) { a[6] = bus::BusArg::flag(false); },  // a password that is no new one
+        [&](auto& a) { a[1] = bus::BusArg(bigHost); },
+        [&](auto& a) { a[2] = bus::BusArg(badUtf8); },
+        [&](auto& a) { a[7] = bus::BusArg(bigPassword); },
+        [](auto& a) { a[11] = bus::BusArg::unsignedNumber(3); },
+        [](auto& a) { a[8].number = 2; },
+        [](auto& a) { a[12].list.assign(11, "a@x.org"); },
+        [](auto& a) { a[13].list.pop_back(); },
+        [](auto& a) { a[14].list.push_back("x"); },
+        [&](auto& a) { a[12].list[0] = badUtf8; },
+        [](auto& a) { a[3] = bus::BusArg::flag(true); },  // a type the signature has not
+        [](auto& a) { a.pop_back(); },
+    };
+    for (std::size_t i = 0; i < hostile.size(); ++i) {
+        error.clear();
+        EXPECT_FALSE(bus::decodeCall("SaveMailSettings", sig, args(hostile[i]), error)) << i;
+        EXPECT_FALSE(error.empty()) << i;
+    }
+    EXPECT_TRUE(bus::decodeCall("GetMailSettings", "", {}, error));
+    EXPECT_FALSE(bus::decodeCall("SendTestMail", "s", {"x"}, error));
 }
 
 // An image handed over as a descriptor: only a regular file of an image's size is
