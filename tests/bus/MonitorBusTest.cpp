@@ -215,6 +215,13 @@ TEST(MonitorBus, MailSettingsGoThroughTheRunningServiceAndItsPolkitCheck) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("not authorized"), std::string::npos) << r.err;
     EXPECT_EQ(client.call("GetMailSettings"), "org.qxraidgui.Monitor1.Error.NotAuthorized");
+    if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0) {
+        // An ordinary user against the root service: asked about, refused, nothing saved.
+        r = test::runBuiltTool("raid-gui-monitor-sim", "--set " + words + bus, kit.dir(), "",
+                               "setpriv --reuid=65534 --regid=65534 --clear-groups");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("not authorized"), std::string::npos) << r.err;
+    }
     EXPECT_EQ(slurp(settings), before);
 
     // Allowed: the service's file is what the page writes; a second --set keeps the
