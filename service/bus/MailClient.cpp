@@ -86,8 +86,10 @@ bool MailClient::connect(const std::string& address) {
         if (r >= 0) r = sd_bus_start(bus_);
     }
     if (r < 0) return false;
-    // polkit may ask the user for the administrator's password meanwhile.
+    // polkit may ask the user for the administrator's password meanwhile: a call waits
+    // longer than the bus's usual 25 s for that.
     sd_bus_set_allow_interactive_authorization(bus_, 1);
+    sd_bus_set_method_call_timeout(bus_, std::uint64_t{300} * 1000000u);
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
     int owned = 0;
