@@ -12,6 +12,7 @@
 #include "monitor/StatusRecord.h"
 #include "notify/AlertMail.h"
 #include "notify/SmtpClient.h"
+#include "service/BusMail.h"
 #include "service/bus/BusArgs.h"
 
 namespace raid::service {
@@ -130,6 +131,11 @@ bus::DayLogAnswer listDayLogs(const std::string& folder, const std::string& fall
     return a;
 }
 
+void EngineDayLogs::mail(const bus::BusCall& call, MailReply reply) {
+    MainForm* form = &form_;
+    scheduler_.post([form, call, reply = std::move(reply)] { answerMail(*form, call, reply); });
+}
+
 void EngineDayLogs::dayLog(const bus::BusCall& call, Reply reply) {
     MainForm* form = &form_;
     scheduler_.post([form, call, reply = std::move(reply)] {
@@ -157,6 +163,13 @@ void EngineDayLogs::dayLog(const bus::BusCall& call, Reply reply) {
                 bus::DayLogAnswer a = listDayLogs(log.folder(), log.fallbackDayFolder());
                 if (!log.dayName().empty() && std::find(a.lines.begin(), a.lines.end(), log.dayName()) == a.lines.end())
                     a.lines.push_back(log.dayName());
+                reply(std::move(a));
+                return;
+            }
+            default: {
+                bus::DayLogAnswer a;
+                a.errorName = "org.freedesktop.DBus.Error.UnknownMethod";
+                a.errorText = "no such day-log method";
                 reply(std::move(a));
                 return;
             }

@@ -97,8 +97,9 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
         error = "--json goes with --status";
         return false;
     }
-    if (!out.busAddress.empty() && out.mode != MonitorOptions::Mode::Watch) {
-        error = "--bus goes with a watching run";
+    if (!out.busAddress.empty() && out.mode != MonitorOptions::Mode::Watch && out.mode != MonitorOptions::Mode::Set &&
+        out.mode != MonitorOptions::Mode::TestMail) {
+        error = "--bus goes with a watching run, --set or --test-mail";
         return false;
     }
     if (out.mode == MonitorOptions::Mode::Set && out.setWords.empty()) {
@@ -111,11 +112,12 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
 std::string monitorUsage(const std::string& program) {
     return "usage: " + program + " [--log-dir DIR] [--settings FILE] [--bus ADDRESS]\n"
            "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
-           "       " + program + " --set key=value ... [--settings FILE]\n"
-           "       " + program + " --test-mail [--settings FILE]\n"
+           "       " + program + " --set key=value ... [--settings FILE | --bus ADDRESS]\n"
+           "       " + program + " --test-mail [--settings FILE | --bus ADDRESS]\n"
            "Keys of --set: host port name addr timeout login password login-name to (repeat it: the\n"
            "list becomes these addresses) security (none, starttls, tls) subject1 contents1 subject2\n"
-           "contents2 nomail1 nomail2; login and nomail take on or off.\n";
+           "contents2 nomail1 nomail2; login and nomail take on or off.\n"
+           "Without --settings, --set and --test-mail go to the running service when there is one.\n";
 }
 
 std::unique_ptr<bus::Authority> MonitorMachine::makeAuthority(sd_bus* bus) { return bus::makeServiceAuthority(bus); }
@@ -364,6 +366,8 @@ int Monitor::set(const MonitorOptions& options) {
         err_ << "raid-gui-monitor: " << escapeText(error) << "; nothing was saved\n";
         return 1;
     }
+    bus::MailClient client;
+    if (throughService(options, client)) return setThroughService(client, words);
     SettingsForm s(machine_, options, err_);
     // The words over the settings as the E-mail page would show them: what they do
     // not name stays as saved.
@@ -381,7 +385,61 @@ int Monitor::set(const MonitorOptions& options) {
     return 0;
 }
 
+bool Monitor::throughService(const MonitorOptions& options, bus::MailClient& client) {
+    // A file named on the command line is that file; otherwise a running service owns
+    // the settings and takes the change (it uses it at once, and asks polkit whether
+    // this caller may make it). --bus names the bus to find it on.
+    if (options.busAddress.empty() && (!options.settingsPath.empty() || !machine_.publishesOnSystemBus())) return false;
+    return client.connect(options.busAddress);
+}
+
+int Monitor::setThroughService(bus::MailClient& client, const EmailSettingsWords& words) {
+    SettingsEdits values;
+    std::string problem = client.get(values);
+    if (problem.empty()) {
+        // The stored password stays unless the words give a new one.
+        values.fields[kPassword].clear();
+        applyEmailSettings(words, values);
+        bool newPassword = false;
+        for (const auto& [key, value] : words.fields) newPassword = newPassword || key == "password";
+        if (!newPassword) values.fields[kPassword].clear();
+        bus::MailAnswer saved;
+        problem = client.save(values, newPassword, saved);
+        if (problem.empty() && !saved.saved) {
+            err_ << "raid-gui-monitor: " << escapeText(saved.problem) << "; nothing was saved\n";
+            return 1;
+        }
+    }
+    if (!problem.empty()) {
+        err_ << "raid-gui-monitor: the running service did not save the settings: " << escapeText(problem) << '\n';
+        return 1;
+    }
+    out_ << "Settings saved by the running service\n";
+    return 0;
+}
+
 int Monitor::testMail(const MonitorOptions& options) {
+    bus::MailClient client;
+    if (throughService(options, client)) {
+        bus::MailAnswer outcome;
+        const std::string problem = client.testMail(outcome, 600);
+        if (!problem.empty()) {
+            err_ << "raid-gui-monitor: no test mail was sent: " << escapeText(problem) << '\n';
+            return 1;
+        }
+        if (!outcome.sent) {
+            err_ << "raid-gui-monitor: the test mail failed: " << escapeText(outcome.sendError) << '\n';
+            return 1;
+        }
+        out_ << "Test mail sent\n";
+        if (!outcome.refused.empty()) {
+            std::string list;
+            for (const auto& r : outcome.refused) list += (list.empty() ? "" : "; ") + r;
+            err_ << "raid-gui-monitor: the test mail did not reach " << escapeText(list) << '\n';
+            return 1;
+        }
+        return 0;
+    }
     SettingsForm s(machine_, options, err_);
     std::optional<SmtpResult> outcome;
     const TestMailStart start = sendTestMail(*s.form, [&outcome](const SmtpResult& r) { outcome = r; });

@@ -7,6 +7,8 @@
 //   raid-gui-monitor --status [--json]                   one look, exit 0/1/2
 //   raid-gui-monitor --set key=value ...                 save the mail settings
 //   raid-gui-monitor --test-mail                         send the test mail
+//                    (both through a running service when one owns the bus name:
+//                    it checks the caller with polkit and uses the change at once)
 //
 // Every user-visible output of a watching run is one line on standard output in the
 // form of raid-gui-sim --headless (the journal takes it); alerts are also one line on
@@ -29,7 +31,9 @@
 #include "platform/Scheduler.h"
 #include "platform/SettingsPort.h"
 #include "platform/TcpPort.h"
+#include "notify/EmailSettingsWords.h"
 #include "service/bus/Authority.h"
+#include "service/bus/MailClient.h"
 
 typedef struct sd_bus sd_bus;
 
@@ -44,8 +48,9 @@ struct MonitorOptions {
     std::string logDir = kDefaultLogDir;
     std::string settingsPath;  // empty: the machine's settings file
     std::vector<std::string> setWords;
-    // The bus a watching run publishes on ("unix:path=..."); empty: the machine's
-    // choice (the system bus for the real drives, none for simulated ones).
+    // The bus a watching run publishes on, or --set / --test-mail look for a running
+    // service on ("unix:path=..."); empty: the machine's choice (the system bus for the
+    // real drives, none for simulated ones).
     std::string busAddress;
 };
 
@@ -98,6 +103,9 @@ private:
     int status(const MonitorOptions& options);
     int set(const MonitorOptions& options);
     int testMail(const MonitorOptions& options);
+    // Whether --set / --test-mail go to a running service (connected in `client`).
+    bool throughService(const MonitorOptions& options, bus::MailClient& client);
+    int setThroughService(bus::MailClient& client, const EmailSettingsWords& words);
     void reloadSettings(MainForm& form);
 
     MonitorMachine& machine_;

@@ -14,7 +14,26 @@ constexpr Method kMethods[] = {
     {"GetDayLog", "", BusMethod::getDayLog},
     {"GetOlderDayLog", "s", BusMethod::getOlderDayLog},
     {"ListDayLogs", "", BusMethod::listDayLogs},
+    {"GetMailSettings", "", BusMethod::getMailSettings},
+    {"SaveMailSettings", "ssssssbsbbbuasasas", BusMethod::saveMailSettings},
+    {"SendTestMail", "", BusMethod::sendTestMail},
 };
+
+// A short text of the page (port, host, names, address, time-out): far above what the
+// page takes, so that a value just too long gets the page's own words, never more.
+constexpr std::size_t kMaxShortText = 1024;
+constexpr std::size_t kMaxPassword = 256;
+constexpr std::size_t kMaxSubject = 4 * kSubjectLimit;
+
+// The types of a signature, one character per argument ('a' for "as").
+std::string argumentTypes(std::string_view signature) {
+    std::string types;
+    for (std::size_t i = 0; i < signature.size(); ++i) {
+        types += signature[i];
+        if (signature[i] == 'a') ++i;
+    }
+    return types;
+}
 
 const Method* find(std::string_view member) {
     for (const Method& m : kMethods)
@@ -42,38 +61,119 @@ bool validDayName(std::string_view day) {
     return mday <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
-std::optional<BusCall> decodeCall(std::string_view member, std::string_view signature,
-                                  const std::vector<std::string_view>& strings, std::string& error) {
+bool validUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = c == 0 ? 0 : c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        if (n >= 3) {
+            const auto d = static_cast<unsigned char>(s[i + 1]);
+            // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
+            if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
+                return false;
+        }
+        i += n;
+    }
+    return true;
+}
+
+namespace {
+
+bool fits(std::string_view text, std::size_t limit, const char* what, std::string& error) {
+    if (text.size() > limit) {
+        error = std::string(what) + " is too long";
+        return false;
+    }
+    if (!validUtf8(text)) {
+        error = std::string(what) + " is no UTF-8 text";
+        return false;
+    }
+    return true;
+}
+
+bool mailValues(const std::vector<BusArg>& a, BusCall& call, std::string& error) {
+    static const char* const kNames[] = {"the port", "the host", "the sender name", "the sender address",
+                                         "the time-out", "the login name"};
+    SettingsEdits& e = call.mail;
+    for (std::size_t i = 0; i < 6; ++i)
+        if (!fits(a[i].text, kMaxShortText, kNames[i], error)) return false;
+    for (std::size_t i = 0; i < 5; ++i) e.fields[i] = std::string(a[i].text);
+    e.loginName = std::string(a[5].text);
+    call.newPassword = a[6].number != 0;
+    if (!fits(a[7].text, kMaxPassword, "the password", error)) return false;
+    if (!call.newPassword && !a[7].text.empty()) {
+        error = "a password is given only as a new one";
+        return false;
+    }
+    e.fields[kPassword] = std::string(a[7].text);
+    e.loginOn = a[8].number != 0;
+    e.noMailKind1 = a[9].number != 0;
+    e.noMailKind2 = a[10].number != 0;
+    if (a[11].number > kSecurityTls) {
+        error = "the security is 0 (none), 1 (STARTTLS) or 2 (SSL/TLS)";
+        return false;
+    }
+    e.security = a[11].number;
+    if (a[12].list.size() > kMaxRecipients) {
+        error = "at most " + std::to_string(kMaxRecipients) + " recipients";
+        return false;
+    }
+    for (std::string_view r : a[12].list) {
+        if (!fits(r, kMaxShortText, "a recipient", error)) return false;
+        e.working.emplace_back(r);
+    }
+    if (a[13].list.size() != 2 || a[14].list.size() != 2) {
+        error = "two subjects and two contents: Hard Disks Fail, Device Removed";
+        return false;
+    }
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (!fits(a[13].list[k], kMaxSubject, "a subject", error) ||
+            !fits(a[14].list[k], kContentsLimit, "a contents", error))
+            return false;
+        e.subject[k] = std::string(a[13].list[k]);
+        e.contents[k] = std::string(a[14].list[k]);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<BusCall> decodeCall(std::string_view member, std::string_view signature, const std::vector<BusArg>& args,
+                                  std::string& error) {
     const Method* m = find(member);
     if (!m) {
         error = "no such method";
         return std::nullopt;
     }
     if (signature != m->signature) {
-        error = std::string(m->member) + " takes " + (*m->signature ? "one string" : "no arguments");
+        error = std::string(m->member) + " takes " + (*m->signature ? m->signature : "no arguments");
         return std::nullopt;
     }
-    std::size_t wanted = 0;
-    for (const char* s = m->signature; *s; ++s) wanted += *s == 's';
-    if (strings.size() != wanted) {
+    const std::string types = argumentTypes(m->signature);
+    if (args.size() != types.size()) {
         error = "the arguments do not match the signature";
         return std::nullopt;
     }
-    for (std::string_view s : strings) {
-        if (s.size() > kMaxArgBytes) {
-            error = "an argument is too long";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const BusArg& a = args[i];
+        if (a.type != types[i] || a.text.size() > kMaxArgBytes || a.list.size() > kMaxListItems ||
+            (a.type == 'b' && a.number > 1)) {
+            error = a.type != types[i] ? "the arguments do not match the signature" : "an argument is too long";
             return std::nullopt;
         }
     }
     BusCall call;
     call.method = m->method;
     if (call.method == BusMethod::getOlderDayLog) {
-        if (!validDayName(strings[0])) {
+        if (args[0].text.size() > 64 || !validDayName(args[0].text)) {
             error = "a day is six digits, yymmdd, of a calendar date";
             return std::nullopt;
         }
-        call.day = std::string(strings[0]);
+        call.day = std::string(args[0].text);
     }
+    if (call.method == BusMethod::saveMailSettings && !mailValues(args, call, error)) return std::nullopt;
     return call;
 }
 

@@ -1,5 +1,7 @@
 #include "service/bus/BusService.h"
 
+#include "service/bus/BusMessages.h"
+
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -338,17 +340,12 @@ struct BusService::Impl {
         const char* member = sd_bus_message_get_member(m);
         const char* signature = sd_bus_message_get_signature(m, 1);
         const char* wanted = methodSignature(member ? member : "");
-        std::vector<std::string_view> strings;
+        std::vector<BusArg> args;
         // The arguments are read only when their types are the method's own.
-        if (wanted && signature && std::strcmp(wanted, signature) == 0) {
-            for (const char* t = wanted; *t; ++t) {
-                const char* s = nullptr;
-                if (sd_bus_message_read_basic(m, 's', &s) < 0 || !s) break;
-                strings.emplace_back(s, strnlen(s, kMaxArgBytes + 1));
-            }
-        }
+        if (wanted && signature && std::strcmp(wanted, signature) == 0 && readArguments(m, wanted, args) < 0)
+            return sd_bus_error_set(error, SD_BUS_ERROR_INVALID_ARGS, "the arguments cannot be read");
         std::string problem;
-        const std::optional<BusCall> call = decodeCall(member ? member : "", signature ? signature : "", strings, problem);
+        const std::optional<BusCall> call = decodeCall(member ? member : "", signature ? signature : "", args, problem);
         if (!call) return sd_bus_error_set(error, SD_BUS_ERROR_INVALID_ARGS, problem.c_str());
         const char* sender = sd_bus_message_get_sender(m);
         const std::string who = sender ? sender : "";
@@ -357,7 +354,9 @@ struct BusService::Impl {
         const std::uint64_t id = self->nextId++;
         self->pending[id] = Pending{sd_bus_message_ref(m), who, *call};
         ++self->pendingBy[who];
-        self->authority->check(who, BusAction::readLogs,
+        const bool mail = call->method == BusMethod::getMailSettings || call->method == BusMethod::saveMailSettings ||
+                          call->method == BusMethod::sendTestMail;
+        self->authority->check(who, mail ? BusAction::configureMail : BusAction::readLogs,
                                [self, id](const AuthorityAnswer& answer) { self->authorized(id, answer); });
         return 1;
     }
@@ -380,6 +379,14 @@ struct BusService::Impl {
             return;
         }
         std::weak_ptr<Inbox> box = inbox;
+        const BusMethod method = it->second.call.method;
+        if (method == BusMethod::getMailSettings || method == BusMethod::saveMailSettings ||
+            method == BusMethod::sendTestMail) {
+            engine.mail(it->second.call, [box, id](MailAnswer a) {
+                if (const auto b = box.lock()) b->push([id, a = std::move(a)](Impl& self) { self.answerMail(id, a); });
+            });
+            return;
+        }
         engine.dayLog(it->second.call, [box, id](DayLogAnswer a) {
             if (const auto b = box.lock()) b->push([id, a = std::move(a)](Impl& self) { self.answer(id, a); });
         });
@@ -404,6 +411,24 @@ struct BusService::Impl {
         finish(id);
     }
 
+    void answerMail(std::uint64_t id, const MailAnswer& a) {
+        const auto it = pending.find(id);
+        if (it == pending.end()) return;
+        sd_bus_message* call = it->second.message;
+        if (!a.errorName.empty()) {
+            const std::string text = busText(a.errorText);
+            sd_bus_reply_method_errorf(call, a.errorName.c_str(), "%s", text.c_str());
+        } else {
+            sd_bus_message* reply = nullptr;
+            int r = sd_bus_message_new_method_return(call, &reply);
+            if (r >= 0) r = appendMailAnswer(reply, it->second.call.method, a);
+            if (r >= 0) r = sd_bus_send(bus, reply, nullptr);
+            if (r < 0) sd_bus_reply_method_errorf(call, SD_BUS_ERROR_FAILED, "The answer could not be sent: %s", std::strerror(-r));
+            sd_bus_message_unref(reply);
+        }
+        finish(id);
+    }
+
     static const sd_bus_vtable managerVtable[];
     static const sd_bus_vtable enclosureVtable[];
 };
@@ -416,6 +441,27 @@ const sd_bus_vtable BusService::Impl::managerVtable[] = {
     SD_BUS_METHOD_WITH_NAMES("GetOlderDayLog", "s", SD_BUS_PARAM(day), "sas", SD_BUS_PARAM(day) SD_BUS_PARAM(lines),
                              &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("ListDayLogs", "", , "as", SD_BUS_PARAM(days), &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetMailSettings", "", , "sssssssbbbuasasas",
+                             SD_BUS_PARAM(port) SD_BUS_PARAM(host) SD_BUS_PARAM(senderName) SD_BUS_PARAM(senderAddress)
+                             SD_BUS_PARAM(timeout) SD_BUS_PARAM(password) SD_BUS_PARAM(loginName) SD_BUS_PARAM(login)
+                             SD_BUS_PARAM(noMailHardDisksFail) SD_BUS_PARAM(noMailDeviceRemoved) SD_BUS_PARAM(security)
+                             SD_BUS_PARAM(recipients) SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
+                             &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("SaveMailSettings", "ssssssbsbbbuasasas",
+                             SD_BUS_PARAM(port) SD_BUS_PARAM(host) SD_BUS_PARAM(senderName) SD_BUS_PARAM(senderAddress)
+                             SD_BUS_PARAM(timeout) SD_BUS_PARAM(loginName) SD_BUS_PARAM(newPassword)
+                             SD_BUS_PARAM(password) SD_BUS_PARAM(login) SD_BUS_PARAM(noMailHardDisksFail)
+                             SD_BUS_PARAM(noMailDeviceRemoved) SD_BUS_PARAM(security) SD_BUS_PARAM(recipients)
+                             SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
+                             "bssssssssbbbuasasas",
+                             SD_BUS_PARAM(saved) SD_BUS_PARAM(problem) SD_BUS_PARAM(port) SD_BUS_PARAM(host)
+                             SD_BUS_PARAM(senderName) SD_BUS_PARAM(senderAddress) SD_BUS_PARAM(timeout)
+                             SD_BUS_PARAM(password) SD_BUS_PARAM(loginName) SD_BUS_PARAM(login)
+                             SD_BUS_PARAM(noMailHardDisksFail) SD_BUS_PARAM(noMailDeviceRemoved) SD_BUS_PARAM(security)
+                             SD_BUS_PARAM(recipients) SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
+                             &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("SendTestMail", "", , "bsas", SD_BUS_PARAM(sent) SD_BUS_PARAM(error) SD_BUS_PARAM(refused),
+                             &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL_WITH_NAMES("LogLine", "ss", SD_BUS_PARAM(day) SD_BUS_PARAM(line), 0),
     SD_BUS_SIGNAL_WITH_NAMES("AlertRaised", "iiias", SD_BUS_PARAM(kind) SD_BUS_PARAM(device) SD_BUS_PARAM(port)
                              SD_BUS_PARAM(lines), 0),

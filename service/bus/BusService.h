@@ -7,6 +7,7 @@
 //
 // Objects (see the README, "The service on the system bus"):
 //   /org/qxraidgui/Monitor1                  org.qxraidgui.Monitor1, ObjectManager
+//                                            (the mail methods: BusMessages.h)
 //   /org/qxraidgui/Monitor1/enclosure/driveN org.qxraidgui.Monitor1.Enclosure (N: the
 //                                            physical drive the enclosure answers on)
 #pragma once
@@ -32,6 +33,15 @@ public:
     // Called on the bus thread for a checked and authorized call; `reply` is called at
     // most once, from any thread (never, when the engine ends first).
     virtual void dayLog(const BusCall& call, Reply reply) = 0;
+    // The mail methods (GetMailSettings, SaveMailSettings, SendTestMail), the same way.
+    // An engine without mail settings says so.
+    using MailReply = std::function<void(MailAnswer)>;
+    virtual void mail(const BusCall&, MailReply reply) {
+        MailAnswer a;
+        a.errorName = "org.freedesktop.DBus.Error.NotSupported";
+        a.errorText = "This service keeps no mail settings";
+        reply(std::move(a));
+    }
 };
 
 // Makes the authority for the connection (on the bus thread, before the name is taken).

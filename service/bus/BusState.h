@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "monitor/StatusSummary.h"
+#include "notify/NotificationSettings.h"
 
 namespace raid::bus {
 
@@ -57,6 +58,24 @@ struct DayLogAnswer {
     std::string errorText;
     std::string day;                 // "yymmdd"
     std::vector<std::string> lines;  // the day's lines, or the day names for a list
+};
+
+// What a stored SMTP password is shown as: never the password itself.
+inline constexpr char kPasswordStored[] = "stored";    // the page shows eight asterisks
+inline constexpr char kPasswordDamaged[] = "damaged";  // the page shows "ErrorFormat"
+inline constexpr char kPasswordNone[] = "none";        // the page shows an empty field
+
+// An engine's answer to a mail method. The password field of `values` holds one of the
+// three states above: the password stays in the engine.
+struct MailAnswer {
+    std::string errorName;  // "" for success
+    std::string errorText;
+    bool saved = false;       // SaveMailSettings
+    std::string problem;      // why nothing was saved: the page's "E-Mail Message" text
+    SettingsEdits values;     // GetMailSettings, SaveMailSettings
+    bool sent = false;        // SendTestMail: the server took it for a recipient at least
+    std::string sendError;    // why not
+    std::vector<std::string> refused;  // recipients not reached: "address: code reason"
 };
 
 }  // namespace raid::bus

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <systemd/sd-bus.h>
@@ -12,6 +14,7 @@ namespace raid::test {
 
 struct BusSignal {
     std::string member, path, text;  // text: LogLine's line, InterfacesAdded/Removed's object
+    std::string raw;                 // the whole message as sd-bus prints it
 };
 
 class BusClient {
@@ -139,6 +142,16 @@ private:
             s.text = std::to_string(kind);
         }
         if (text) s.text = text;
+        // Everything the signal carries, as text.
+        char* dump = nullptr;
+        std::size_t size = 0;
+        if (FILE* f = open_memstream(&dump, &size)) {
+            sd_bus_message_rewind(m, 1);
+            sd_bus_message_dump(m, f, SD_BUS_MESSAGE_DUMP_WITH_HEADER);
+            fclose(f);
+            s.raw.assign(dump, size);
+            free(dump);
+        }
         self->signals.push_back(s);
         return 0;
     }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -16,6 +17,11 @@
 #include "bus/BusClient.h"
 #include "service/bus/BusArgs.h"
 #include "service/bus/BusService.h"
+#include "service/bus/ImageDescriptor.h"
+#include "maintenance/FirmwareImage.h"
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include "support/PrivateBus.h"
 
 namespace raid {
@@ -151,6 +157,98 @@ TEST(BusArgs, OnlyTheMethodsOwnTypesAndADayFileNamePass) {
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "i", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {std::string(100000, '1')}, error));
+}
+
+// The mail values: every text bounded and UTF-8, the lists counted, the choice in
+// range, a password only as a new one.
+TEST(BusArgs, MailValuesAreBoundedCountedAndInRange) {
+    const auto args = [](auto change) {
+        std::vector<bus::BusArg> a = {"25", "mail.example.org", "Ops", "ops@example.org", "0", "ops",
+                                      bus::BusArg::flag(true), "Secret1", bus::BusArg::flag(true),
+                                      bus::BusArg::flag(false), bus::BusArg::flag(true),
+                                      bus::BusArg::unsignedNumber(1), bus::BusArg::strings({"a@x.org", "b@x.org"}),
+                                      bus::BusArg::strings({"Disk trouble", "Gone"}),
+                                      bus::BusArg::strings({"one\ntwo", ""})};
+        change(a);
+        return a;
+    };
+    std::string error;
+    const char* sig = "ssssssbsbbbuasasas";
+    const auto ok = bus::decodeCall("SaveMailSettings", sig, args([](auto&) {}), error);
+    ASSERT_TRUE(ok) << error;
+    EXPECT_EQ(ok->mail.fields[kHost], "mail.example.org");
+    EXPECT_EQ(ok->mail.fields[kPassword], "Secret1");
+    EXPECT_TRUE(ok->newPassword && ok->mail.loginOn && !ok->mail.noMailKind1 && ok->mail.noMailKind2);
+    EXPECT_EQ(ok->mail.security, 1u);
+    EXPECT_EQ(ok->mail.working, (std::vector<std::string>{"a@x.org", "b@x.org"}));
+    EXPECT_EQ(ok->mail.subject[1], "Gone");
+    EXPECT_EQ(ok->mail.contents[0], "one\ntwo");
+    const std::string bigHost(1025, 'h'), badUtf8 = "\xC3(", bigPassword(257, 'p');
+    const std::vector<std::function<void(std::vector<bus::BusArg>&)>> hostile = {
+        [](auto& a) { a[6] = bus::BusArg::flag(false); },  // a password that is no new one
+        [&](auto& a) { a[1] = bus::BusArg(bigHost); },
+        [&](auto& a) { a[2] = bus::BusArg(badUtf8); },
+        [&](auto& a) { a[7] = bus::BusArg(bigPassword); },
+        [](auto& a) { a[11] = bus::BusArg::unsignedNumber(3); },
+        [](auto& a) { a[8].number = 2; },
+        [](auto& a) { a[12].list.assign(11, "a@x.org"); },
+        [](auto& a) { a[13].list.pop_back(); },
+        [](auto& a) { a[14].list.push_back("x"); },
+        [&](auto& a) { a[12].list[0] = badUtf8; },
+        [](auto& a) { a[3] = bus::BusArg::flag(true); },  // a type the signature has not
+        [](auto& a) { a.pop_back(); },
+    };
+    for (std::size_t i = 0; i < hostile.size(); ++i) {
+        error.clear();
+        EXPECT_FALSE(bus::decodeCall("SaveMailSettings", sig, args(hostile[i]), error)) << i;
+        EXPECT_FALSE(error.empty()) << i;
+    }
+    EXPECT_TRUE(bus::decodeCall("GetMailSettings", "", {}, error));
+    EXPECT_FALSE(bus::decodeCall("SendTestMail", "s", {"x"}, error));
+}
+
+// An image handed over as a descriptor: only a regular file of an image's size is
+// read, never a FIFO, a device, a socket, a huge file or a descriptor not open for
+// reading; the caller's offset stays where it was.
+TEST(ImageDescriptor, OnlyARegularFileOfAnImagesSizeIsReadAndNothingWaits) {
+    char folder[] = "/tmp/raidgui-image-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    const std::string image(firmware::kFlashSize, '\x5A');
+    std::ofstream(dir + "/ok.bin", std::ios::binary) << image;
+    std::ofstream(dir + "/short.bin", std::ios::binary) << image.substr(0, 1000);
+    int fd = open((dir + "/ok.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lseek(fd, 77, SEEK_SET), 0);
+    bus::DescriptorImage got = bus::readImageDescriptor(fd);
+    EXPECT_EQ(got.result, ImageLoadResult::loaded);
+    EXPECT_EQ(got.bytes, image);
+    EXPECT_EQ(got.problem, "");
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 77);
+    close(fd);
+    const auto refusedAs = [](int d, ImageLoadResult result) {
+        const bus::DescriptorImage r = bus::readImageDescriptor(d);
+        if (d >= 0) close(d);
+        EXPECT_EQ(r.result, result);
+        EXPECT_TRUE(r.bytes.empty());
+        return r.problem;
+    };
+    EXPECT_EQ(refusedAs(open((dir + "/short.bin").c_str(), O_RDONLY), ImageLoadResult::rejected), kNotFirmwareText);
+    // 100 MB (sparse): refused from its size, not read.
+    fd = open((dir + "/huge.bin").c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_EQ(ftruncate(fd, 100'000'000), 0);
+    EXPECT_EQ(refusedAs(fd, ImageLoadResult::openFailed), kOpenFailText);
+    ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+    refusedAs(open((dir + "/fifo").c_str(), O_RDWR | O_NONBLOCK), ImageLoadResult::openFailed);
+    refusedAs(open("/dev/zero", O_RDONLY), ImageLoadResult::openFailed);
+    refusedAs(open(dir.c_str(), O_RDONLY | O_DIRECTORY), ImageLoadResult::openFailed);
+    refusedAs(open((dir + "/ok.bin").c_str(), O_WRONLY), ImageLoadResult::openFailed);
+    refusedAs(open((dir + "/ok.bin").c_str(), O_PATH), ImageLoadResult::openFailed);
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    close(pair[1]);
+    refusedAs(pair[0], ImageLoadResult::openFailed);
+    refusedAs(-1, ImageLoadResult::openFailed);
+    std::system(("rm -rf " + dir).c_str());
 }
 
 TEST(BusService, PublishesFromAnotherThreadAndChecksEveryCallBeforeTheEngineSeesIt) {

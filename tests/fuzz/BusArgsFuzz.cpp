@@ -1,5 +1,5 @@
 // The decoding of a bus method's arguments, and the texts the service puts on the bus.
-// Input: a byte picking the member, a signature up to the first NUL, then strings
+// Input: a byte picking the member, a signature up to the first NUL, then arguments
 // separated by NUL. Whatever comes, a call that passes names a known method, its
 // signature is the method's own, and a day is six digits of a calendar date; every
 // text made for the bus is UTF-8 without NUL and stays as it is when made again.
@@ -35,8 +35,9 @@ bool plainUtf8(const std::string& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    static const char* const kMembers[] = {"GetDayLog", "GetOlderDayLog", "ListDayLogs", "Frobnicate", ""};
-    const std::string_view member = kMembers[data[0] % 5];
+    static const char* const kMembers[] = {"GetDayLog",       "GetOlderDayLog",   "ListDayLogs", "GetMailSettings",
+                                           "SaveMailSettings", "SendTestMail",     "Frobnicate",  ""};
+    const std::string_view member = kMembers[data[0] % 8];
     const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
     std::vector<std::string_view> parts;
     for (std::size_t at = 0;;) {
@@ -46,9 +47,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at = nul + 1;
     }
     const std::string_view signature = parts.front();
-    const std::vector<std::string_view> strings(parts.begin() + 1, parts.end());
+    // Each part after the signature is an argument of the signature's next type: a
+    // boolean or number from its first bytes, a list split at 0x01.
+    std::vector<raid::bus::BusArg> args;
+    std::size_t t = 0;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        const std::string_view p = parts[i];
+        const char type = t < signature.size() ? signature[t] : 's';
+        t += type == 'a' ? 2 : 1;
+        if (type == 'b' || type == 'u') {
+            std::uint32_t n = 0;
+            for (std::size_t k = 0; k < p.size() && k < 4; ++k) n = n << 8 | static_cast<unsigned char>(p[k]);
+            args.push_back(type == 'b' ? raid::bus::BusArg::flag(n & 1) : raid::bus::BusArg::unsignedNumber(n));
+            if (type == 'b' && p.size() > 1) args.back().number = n;  // a reader never gives this; refused
+        } else if (type == 'a') {
+            std::vector<std::string_view> list;
+            for (std::size_t at = 0;;) {
+                const std::size_t sep = p.find('\x01', at);
+                list.push_back(p.substr(at, sep == std::string_view::npos ? std::string_view::npos : sep - at));
+                if (sep == std::string_view::npos) break;
+                at = sep + 1;
+            }
+            args.push_back(raid::bus::BusArg::strings(std::move(list)));
+        } else {
+            args.emplace_back(p);
+        }
+    }
     std::string error;
-    const auto call = raid::bus::decodeCall(member, signature, strings, error);
+    const auto call = raid::bus::decodeCall(member, signature, args, error);
     if (call) {
         const char* wanted = raid::bus::methodSignature(member);
         check(wanted && signature == wanted);
@@ -57,6 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (char c : call->day) check(c >= '0' && c <= '9');
         } else {
             check(call->day.empty());
+        }
+        if (call->method == raid::bus::BusMethod::saveMailSettings) {
+            // Every text is UTF-8 and bounded, the lists are counted, the choice in range.
+            const raid::SettingsEdits& e = call->mail;
+            for (const std::string& f : e.fields) check(raid::bus::validUtf8(f) && f.size() <= 1024);
+            check(e.working.size() <= raid::kMaxRecipients && e.security <= raid::kSecurityTls);
+            for (const std::string& r : e.working) check(raid::bus::validUtf8(r) && r.size() <= 1024);
+            for (const std::string& c : e.contents) check(raid::bus::validUtf8(c) && c.size() <= raid::kContentsLimit);
+            check(call->newPassword || e.fields[raid::kPassword].empty());
         }
     } else {
         check(!error.empty());

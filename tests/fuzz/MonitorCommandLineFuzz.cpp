@@ -21,8 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool ok = raid::service::parseMonitorOptions(words, options, error);
     if (!ok && error.empty()) std::abort();  // a refusal always says why
     if (ok && options.mode == raid::service::MonitorOptions::Mode::Set && options.setWords.empty()) std::abort();
-    // Only a watching run is on a bus.
+    // A watching run is on a bus; --set and --test-mail look for the service on one.
     if (ok && !options.busAddress.empty() && options.mode != raid::service::MonitorOptions::Mode::Watch &&
+        options.mode != raid::service::MonitorOptions::Mode::Set &&
+        options.mode != raid::service::MonitorOptions::Mode::TestMail &&
         options.mode != raid::service::MonitorOptions::Mode::Help)
         std::abort();
 
