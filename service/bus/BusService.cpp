@@ -2,6 +2,11 @@
 
 #include "service/bus/BusMessages.h"
 
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -9,12 +14,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <systemd/sd-bus.h>
-#include <systemd/sd-event.h>
 #include <thread>
-#include <unistd.h>
 
 namespace raid::bus {
 
@@ -45,7 +45,8 @@ std::string busText(const std::string& text) {
         if (ok && n >= 3) {
             const auto d = static_cast<unsigned char>(text[i + 1]);
             // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
-            if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
+            if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) ||
+                (c == 0xF4 && d >= 0x90))
                 ok = false;
         }
         if (!ok) {
@@ -129,8 +130,9 @@ struct BusService::Impl {
             if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
             if (r >= 0) r = sd_bus_start(bus);
         }
-        if (r < 0) return std::string("cannot connect to the ") + (address.empty() ? "system bus" : "bus " + address) +
-                          ": " + std::strerror(-r);
+        if (r < 0)
+            return std::string("cannot connect to the ") + (address.empty() ? "system bus" : "bus " + address) + ": " +
+                   std::strerror(-r);
         if ((r = sd_event_new(&event)) < 0 || (r = sd_bus_attach_event(bus, event, SD_EVENT_PRIORITY_NORMAL)) < 0)
             return std::string("cannot run the bus: ") + std::strerror(-r);
         if ((r = sd_bus_add_object_vtable(bus, nullptr, kManagerPath, kManagerInterface, managerVtable, this)) < 0 ||
@@ -203,8 +205,10 @@ struct BusService::Impl {
             const bool known = enclosures.count(slot) != 0;
             enclosures[slot] = std::move(e);
             const std::string path = pathOf(slot);
-            if (known) sd_bus_emit_properties_changed_strv(bus, path.c_str(), kEnclosureInterface, nullptr);
-            else sd_bus_emit_interfaces_added(bus, path.c_str(), kEnclosureInterface, nullptr);
+            if (known)
+                sd_bus_emit_properties_changed_strv(bus, path.c_str(), kEnclosureInterface, nullptr);
+            else
+                sd_bus_emit_interfaces_added(bus, path.c_str(), kEnclosureInterface, nullptr);
         }
         if (s.notes != notes) {
             notes = std::move(s.notes);
@@ -216,7 +220,8 @@ struct BusService::Impl {
         auto* self = static_cast<Impl*>(data);
         const std::string prefix = std::string(kEnclosurePrefix) + "/drive";
         const std::string p = path;
-        if (p.compare(0, prefix.size(), prefix) != 0 || p.size() == prefix.size() || p.size() > prefix.size() + 2) return 0;
+        if (p.compare(0, prefix.size(), prefix) != 0 || p.size() == prefix.size() || p.size() > prefix.size() + 2)
+            return 0;
         int slot = 0;
         for (std::size_t i = prefix.size(); i < p.size(); ++i) {
             if (p[i] < '0' || p[i] > '9') return 0;
@@ -253,8 +258,14 @@ struct BusService::Impl {
         const EnclosureState& s = *static_cast<const EnclosureState*>(found);
         const EnclosureSummary& e = s.summary;
         const std::string p = property;
-        auto i32 = [&](int v) { const std::int32_t x = v; return sd_bus_message_append_basic(reply, 'i', &x); };
-        auto flag = [&](bool v) { const int x = v; return sd_bus_message_append_basic(reply, 'b', &x); };
+        auto i32 = [&](int v) {
+            const std::int32_t x = v;
+            return sd_bus_message_append_basic(reply, 'i', &x);
+        };
+        auto flag = [&](bool v) {
+            const int x = v;
+            return sd_bus_message_append_basic(reply, 'b', &x);
+        };
         auto bytes = [&](const std::array<std::uint8_t, 512>& b) {
             return sd_bus_message_append_array(reply, 'y', b.data(), b.size());
         };
@@ -393,38 +404,37 @@ struct BusService::Impl {
     }
 
     void answer(std::uint64_t id, const DayLogAnswer& a) {
-        const auto it = pending.find(id);
-        if (it == pending.end()) return;
-        sd_bus_message* call = it->second.message;
-        if (!a.errorName.empty()) {
-            const std::string text = busText(a.errorText);
-            sd_bus_reply_method_errorf(call, a.errorName.c_str(), "%s", text.c_str());
-        } else {
-            sd_bus_message* reply = nullptr;
-            int r = sd_bus_message_new_method_return(call, &reply);
-            if (r >= 0 && it->second.call.method != BusMethod::listDayLogs) r = appendText(reply, a.day);
-            if (r >= 0) r = appendTexts(reply, a.lines);
-            if (r >= 0) r = sd_bus_send(bus, reply, nullptr);
-            if (r < 0) sd_bus_reply_method_errorf(call, SD_BUS_ERROR_FAILED, "The answer could not be sent: %s", std::strerror(-r));
-            sd_bus_message_unref(reply);
-        }
-        finish(id);
+        reply(id, a.errorName, a.errorText, [&a](sd_bus_message* m, const BusCall& call) {
+            int r = call.method != BusMethod::listDayLogs ? appendText(m, a.day) : 0;
+            if (r >= 0) r = appendTexts(m, a.lines);
+            return r;
+        });
     }
 
     void answerMail(std::uint64_t id, const MailAnswer& a) {
+        reply(id, a.errorName, a.errorText,
+              [&a](sd_bus_message* m, const BusCall& call) { return appendMailAnswer(m, call.method, a); });
+    }
+
+    // Answers the waiting call `id` with the error, or with what `fill` appends, and
+    // forgets it. A call that no longer waits (the caller's bound was reached) is skipped.
+    template <class Fill>
+    void reply(std::uint64_t id, const std::string& errorName, const std::string& errorText, Fill fill) {
         const auto it = pending.find(id);
         if (it == pending.end()) return;
         sd_bus_message* call = it->second.message;
-        if (!a.errorName.empty()) {
-            const std::string text = busText(a.errorText);
-            sd_bus_reply_method_errorf(call, a.errorName.c_str(), "%s", text.c_str());
+        if (!errorName.empty()) {
+            const std::string text = busText(errorText);
+            sd_bus_reply_method_errorf(call, errorName.c_str(), "%s", text.c_str());
         } else {
-            sd_bus_message* reply = nullptr;
-            int r = sd_bus_message_new_method_return(call, &reply);
-            if (r >= 0) r = appendMailAnswer(reply, it->second.call.method, a);
-            if (r >= 0) r = sd_bus_send(bus, reply, nullptr);
-            if (r < 0) sd_bus_reply_method_errorf(call, SD_BUS_ERROR_FAILED, "The answer could not be sent: %s", std::strerror(-r));
-            sd_bus_message_unref(reply);
+            sd_bus_message* answer = nullptr;
+            int r = sd_bus_message_new_method_return(call, &answer);
+            if (r >= 0) r = fill(answer, it->second.call);
+            if (r >= 0) r = sd_bus_send(bus, answer, nullptr);
+            if (r < 0)
+                sd_bus_reply_method_errorf(call, SD_BUS_ERROR_FAILED, "The answer could not be sent: %s",
+                                           std::strerror(-r));
+            sd_bus_message_unref(answer);
         }
         finish(id);
     }
@@ -440,33 +450,36 @@ const sd_bus_vtable BusService::Impl::managerVtable[] = {
                              SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("GetOlderDayLog", "s", SD_BUS_PARAM(day), "sas", SD_BUS_PARAM(day) SD_BUS_PARAM(lines),
                              &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("ListDayLogs", "", , "as", SD_BUS_PARAM(days), &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("ListDayLogs", "", , "as", SD_BUS_PARAM(days), &Impl::onMethod,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("GetMailSettings", "", , "sssssssbbbuasasas",
                              SD_BUS_PARAM(port) SD_BUS_PARAM(host) SD_BUS_PARAM(senderName) SD_BUS_PARAM(senderAddress)
-                             SD_BUS_PARAM(timeout) SD_BUS_PARAM(password) SD_BUS_PARAM(loginName) SD_BUS_PARAM(login)
-                             SD_BUS_PARAM(noMailHardDisksFail) SD_BUS_PARAM(noMailDeviceRemoved) SD_BUS_PARAM(security)
-                             SD_BUS_PARAM(recipients) SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
+                                 SD_BUS_PARAM(timeout) SD_BUS_PARAM(password) SD_BUS_PARAM(loginName)
+                                     SD_BUS_PARAM(login) SD_BUS_PARAM(noMailHardDisksFail)
+                                         SD_BUS_PARAM(noMailDeviceRemoved) SD_BUS_PARAM(security)
+                                             SD_BUS_PARAM(recipients) SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
                              &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD_WITH_NAMES("SaveMailSettings", "ssssssbsbbbuasasas",
-                             SD_BUS_PARAM(port) SD_BUS_PARAM(host) SD_BUS_PARAM(senderName) SD_BUS_PARAM(senderAddress)
-                             SD_BUS_PARAM(timeout) SD_BUS_PARAM(loginName) SD_BUS_PARAM(newPassword)
-                             SD_BUS_PARAM(password) SD_BUS_PARAM(login) SD_BUS_PARAM(noMailHardDisksFail)
-                             SD_BUS_PARAM(noMailDeviceRemoved) SD_BUS_PARAM(security) SD_BUS_PARAM(recipients)
-                             SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
-                             "bssssssssbbbuasasas",
-                             SD_BUS_PARAM(saved) SD_BUS_PARAM(problem) SD_BUS_PARAM(port) SD_BUS_PARAM(host)
-                             SD_BUS_PARAM(senderName) SD_BUS_PARAM(senderAddress) SD_BUS_PARAM(timeout)
-                             SD_BUS_PARAM(password) SD_BUS_PARAM(loginName) SD_BUS_PARAM(login)
-                             SD_BUS_PARAM(noMailHardDisksFail) SD_BUS_PARAM(noMailDeviceRemoved) SD_BUS_PARAM(security)
-                             SD_BUS_PARAM(recipients) SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
-                             &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES(
+        "SaveMailSettings", "ssssssbsbbbuasasas",
+        SD_BUS_PARAM(port) SD_BUS_PARAM(host) SD_BUS_PARAM(senderName) SD_BUS_PARAM(senderAddress) SD_BUS_PARAM(timeout)
+            SD_BUS_PARAM(loginName) SD_BUS_PARAM(newPassword) SD_BUS_PARAM(password) SD_BUS_PARAM(login)
+                SD_BUS_PARAM(noMailHardDisksFail) SD_BUS_PARAM(noMailDeviceRemoved) SD_BUS_PARAM(security)
+                    SD_BUS_PARAM(recipients) SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
+        "bssssssssbbbuasasas",
+        SD_BUS_PARAM(saved) SD_BUS_PARAM(problem) SD_BUS_PARAM(port) SD_BUS_PARAM(host) SD_BUS_PARAM(senderName)
+            SD_BUS_PARAM(senderAddress) SD_BUS_PARAM(timeout) SD_BUS_PARAM(password) SD_BUS_PARAM(loginName)
+                SD_BUS_PARAM(login) SD_BUS_PARAM(noMailHardDisksFail) SD_BUS_PARAM(noMailDeviceRemoved)
+                    SD_BUS_PARAM(security) SD_BUS_PARAM(recipients) SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
+        &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("SendTestMail", "", , "bsas", SD_BUS_PARAM(sent) SD_BUS_PARAM(error) SD_BUS_PARAM(refused),
                              &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL_WITH_NAMES("LogLine", "ss", SD_BUS_PARAM(day) SD_BUS_PARAM(line), 0),
-    SD_BUS_SIGNAL_WITH_NAMES("AlertRaised", "iiias", SD_BUS_PARAM(kind) SD_BUS_PARAM(device) SD_BUS_PARAM(port)
-                             SD_BUS_PARAM(lines), 0),
-    SD_BUS_SIGNAL_WITH_NAMES("MailOutcome", "iusbsub", SD_BUS_PARAM(kind) SD_BUS_PARAM(attempt) SD_BUS_PARAM(subject)
-                             SD_BUS_PARAM(sent) SD_BUS_PARAM(error) SD_BUS_PARAM(refused) SD_BUS_PARAM(retry), 0),
+    SD_BUS_SIGNAL_WITH_NAMES("AlertRaised", "iiias",
+                             SD_BUS_PARAM(kind) SD_BUS_PARAM(device) SD_BUS_PARAM(port) SD_BUS_PARAM(lines), 0),
+    SD_BUS_SIGNAL_WITH_NAMES("MailOutcome", "iusbsub",
+                             SD_BUS_PARAM(kind) SD_BUS_PARAM(attempt) SD_BUS_PARAM(subject) SD_BUS_PARAM(sent)
+                                 SD_BUS_PARAM(error) SD_BUS_PARAM(refused) SD_BUS_PARAM(retry),
+                             0),
     SD_BUS_VTABLE_END,
 };
 
