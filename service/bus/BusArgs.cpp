@@ -61,24 +61,6 @@ bool validDayName(std::string_view day) {
     return mday <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
-bool validUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = c == 0 ? 0 : c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        if (n >= 3) {
-            const auto d = static_cast<unsigned char>(s[i + 1]);
-            // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
-            if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
-                return false;
-        }
-        i += n;
-    }
-    return true;
-}
-
 namespace {
 
 bool fits(std::string_view text, std::size_t limit, const char* what, std::string& error) {

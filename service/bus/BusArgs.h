@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "notify/NotificationSettings.h"
+#include "service/bus/BusText.h"
 
 namespace raid::bus {
 
@@ -63,8 +64,5 @@ std::optional<BusCall> decodeCall(std::string_view member, std::string_view sign
 
 // A day file's name ("yymmdd") with a month 01..12 and a day that month has.
 bool validDayName(std::string_view day);
-
-// Whether `text` is well-formed UTF-8 without NUL.
-bool validUtf8(std::string_view text);
 
 }  // namespace raid::bus

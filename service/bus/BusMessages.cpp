@@ -3,7 +3,7 @@
 #include <cstring>
 #include <systemd/sd-bus.h>
 
-#include "service/bus/BusService.h"
+#include "service/bus/BusText.h"
 
 namespace raid::bus {
 
@@ -17,6 +17,13 @@ int readText(sd_bus_message* m, std::string_view& out) {
     return 0;
 }
 
+int appendFlag(sd_bus_message* m, bool b) {
+    const int v = b;
+    return sd_bus_message_append_basic(m, 'b', &v);
+}
+
+}  // namespace
+
 int appendText(sd_bus_message* m, const std::string& s) {
     const std::string t = busText(s);
     return sd_bus_message_append_basic(m, 's', t.c_str());
@@ -27,13 +34,6 @@ int appendTexts(sd_bus_message* m, const std::vector<std::string>& list) {
     for (std::size_t i = 0; r >= 0 && i < list.size(); ++i) r = appendText(m, list[i]);
     return r < 0 ? r : sd_bus_message_close_container(m);
 }
-
-int appendFlag(sd_bus_message* m, bool b) {
-    const int v = b;
-    return sd_bus_message_append_basic(m, 'b', &v);
-}
-
-}  // namespace
 
 int readArguments(sd_bus_message* m, const char* signature, std::vector<BusArg>& out) {
     for (const char* t = signature; *t; ++t) {

@@ -20,6 +20,7 @@
 #include "service/bus/Authority.h"
 #include "service/bus/BusArgs.h"
 #include "service/bus/BusState.h"
+#include "service/bus/BusText.h"
 
 typedef struct sd_bus sd_bus;
 
@@ -78,8 +79,5 @@ public:
 private:
     std::shared_ptr<Impl> impl_;
 };
-
-// `text` as a D-Bus string: bytes that are no UTF-8, and NUL, become U+FFFD.
-std::string busText(const std::string& text);
 
 }  // namespace raid::bus
