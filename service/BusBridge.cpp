@@ -13,6 +13,7 @@
 #include "notify/AlertMail.h"
 #include "notify/SmtpClient.h"
 #include "service/BusMail.h"
+#include "service/BusUpgrade.h"
 #include "service/bus/BusArgs.h"
 
 namespace raid::service {
@@ -134,6 +135,13 @@ bus::DayLogAnswer listDayLogs(const std::string& folder, const std::string& fall
 void EngineDayLogs::mail(const bus::BusCall& call, MailReply reply) {
     MainForm* form = &form_;
     scheduler_.post([form, call, reply = std::move(reply)] { answerMail(*form, call, reply); });
+}
+
+void EngineDayLogs::upgrade(bus::UpgradeRequest request, UpgradeReporter report) {
+    MainForm* form = &form_;
+    scheduler_.post([form, request = std::move(request), report = std::move(report)] {
+        runBusUpgrade(*form, request, report);
+    });
 }
 
 void EngineDayLogs::dayLog(const bus::BusCall& call, Reply reply) {

@@ -1,5 +1,7 @@
 #include "service/bus/BusArgs.h"
 
+#include "service/bus/BusState.h"
+
 namespace raid::bus {
 
 namespace {
@@ -17,6 +19,7 @@ constexpr Method kMethods[] = {
     {"GetMailSettings", "", BusMethod::getMailSettings},
     {"SaveMailSettings", "ssssssbsbbbuasasas", BusMethod::saveMailSettings},
     {"SendTestMail", "", BusMethod::sendTestMail},
+    {"StartUpgrade", "oh", BusMethod::startUpgrade},
 };
 
 // A short text of the page (port, host, names, address, time-out): far above what the
@@ -46,6 +49,20 @@ const Method* find(std::string_view member) {
 const char* methodSignature(std::string_view member) {
     const Method* m = find(member);
     return m ? m->signature : nullptr;
+}
+
+int enclosureSlot(std::string_view p) {
+    const std::string prefix = std::string(kEnclosurePrefix) + "/drive";
+    if (p.size() <= prefix.size() || p.size() > prefix.size() + 2 || p.compare(0, prefix.size(), prefix) != 0)
+        return -1;
+    int slot = 0;
+    for (std::size_t i = prefix.size(); i < p.size(); ++i) {
+        if (p[i] < '0' || p[i] > '9') return -1;
+        slot = slot * 10 + (p[i] - '0');
+    }
+    // One name per object: "drive01" is no enclosure's.
+    if (p.size() == prefix.size() + 2 && p[prefix.size()] == '0') return -1;
+    return slot;
 }
 
 bool validDayName(std::string_view day) {
@@ -156,6 +173,18 @@ std::optional<BusCall> decodeCall(std::string_view member, std::string_view sign
         call.day = std::string(args[0].text);
     }
     if (call.method == BusMethod::saveMailSettings && !mailValues(args, call, error)) return std::nullopt;
+    if (call.method == BusMethod::startUpgrade) {
+        call.slot = enclosureSlot(args[0].text);
+        if (call.slot < 0) {
+            error = std::string("the enclosure is an object ") + kEnclosurePrefix + "/driveN";
+            return std::nullopt;
+        }
+        call.imageFd = static_cast<int>(args[1].number);
+        if (call.imageFd < 0) {
+            error = "the image is an open file";
+            return std::nullopt;
+        }
+    }
     return call;
 }
 

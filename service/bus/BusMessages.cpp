@@ -42,6 +42,16 @@ int readArguments(sd_bus_message* m, const char* signature, std::vector<BusArg>&
         int r = 0;
         if (*t == 's') {
             r = readText(m, a.text);
+        } else if (*t == 'o') {
+            const char* p = nullptr;
+            r = sd_bus_message_read_basic(m, 'o', &p);
+            if (r > 0 && p) a.text = std::string_view(p, strnlen(p, kMaxArgBytes + 1));
+            else if (r >= 0) r = -EBADMSG;
+        } else if (*t == 'h') {
+            int fd = -1;
+            r = sd_bus_message_read_basic(m, 'h', &fd);
+            // The message keeps the descriptor: it is the caller's until the reply.
+            a.number = static_cast<std::uint32_t>(fd);
         } else if (*t == 'b') {
             int v = 0;
             r = sd_bus_message_read_basic(m, 'b', &v);

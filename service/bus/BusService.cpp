@@ -20,6 +20,7 @@ BusAction actionOf(BusMethod method) {
         case BusMethod::getMailSettings:
         case BusMethod::saveMailSettings:
         case BusMethod::sendTestMail: return BusAction::configureMail;
+        case BusMethod::startUpgrade: return BusAction::upgradeFirmware;
         default: return BusAction::readLogs;
     }
 }
@@ -32,7 +33,8 @@ std::string BusService::Impl::setUp(const std::string& address) {
     if ((r = sd_event_new(&event)) < 0 || (r = sd_bus_attach_event(bus, event, SD_EVENT_PRIORITY_NORMAL)) < 0)
         return std::string("cannot run the bus: ") + std::strerror(-r);
     if ((r = sd_bus_add_object_vtable(bus, nullptr, kManagerPath, kManagerInterface, managerVtable, this)) < 0 ||
-        (r = sd_bus_add_object_manager(bus, nullptr, kManagerPath)) < 0 || (r = publishEnclosures()) < 0)
+        (r = sd_bus_add_object_manager(bus, nullptr, kManagerPath)) < 0 || (r = publishEnclosures()) < 0 ||
+        (r = publishJobs()) < 0)
         return std::string("cannot publish the objects: ") + std::strerror(-r);
     if ((r = sd_event_add_io(event, nullptr, inbox->fd, EPOLLIN, &Impl::onWake, this)) < 0)
         return std::string("cannot run the bus: ") + std::strerror(-r);
@@ -49,6 +51,7 @@ void BusService::Impl::tearDown() {
     for (auto& [id, p] : pending) sd_bus_message_unref(p.message);
     pending.clear();
     pendingBy.clear();
+    jobs.clear();
     authority.reset();
     if (bus) sd_bus_flush_close_unref(bus);
     bus = nullptr;
@@ -92,8 +95,14 @@ int BusService::Impl::onMethod(sd_bus_message* m, void* data, sd_bus_error* erro
     const std::string who = sender ? sender : "";
     if (self->pending.size() >= kMaxPending || self->pendingBy[who] >= kMaxPendingPerCaller)
         return sd_bus_error_set(error, kErrorBusy, "Too many requests at once; try again later");
+    Pending p{nullptr, who, *call, nullptr, kUnknownUid};
+    if (call->method == BusMethod::startUpgrade) {
+        if (!self->checkUpgrade(m, p, error)) return -EINVAL;
+        ++self->pendingUpgrades;
+    }
     const std::uint64_t id = self->nextId++;
-    self->pending[id] = Pending{sd_bus_message_ref(m), who, *call};
+    p.message = sd_bus_message_ref(m);
+    self->pending[id] = std::move(p);
     ++self->pendingBy[who];
     self->authority->check(who, actionOf(call->method),
                            [self, id](const AuthorityAnswer& answer) { self->authorized(id, answer); });
@@ -105,6 +114,7 @@ void BusService::Impl::finish(std::uint64_t id) {
     if (it == pending.end()) return;
     sd_bus_message_unref(it->second.message);
     if (--pendingBy[it->second.sender] == 0) pendingBy.erase(it->second.sender);
+    if (it->second.call.method == BusMethod::startUpgrade) --pendingUpgrades;
     pending.erase(it);
 }
 
@@ -115,10 +125,11 @@ void BusService::Impl::authorized(std::uint64_t id, const AuthorityAnswer& answe
         reply(id, kErrorNotAuthorized, answer.problem.empty() ? "Not authorized" : answer.problem, {});
         return;
     }
-    if (actionOf(it->second.call.method) == BusAction::configureMail)
-        askMail(id);
-    else
-        askDayLog(id);
+    switch (actionOf(it->second.call.method)) {
+        case BusAction::configureMail: askMail(id); return;
+        case BusAction::upgradeFirmware: askUpgrade(id); return;
+        case BusAction::readLogs: askDayLog(id); return;
+    }
 }
 
 void BusService::Impl::reply(std::uint64_t id, const std::string& errorName, const std::string& errorText,
@@ -170,6 +181,8 @@ const sd_bus_vtable BusService::Impl::managerVtable[] = {
                     SD_BUS_PARAM(security) SD_BUS_PARAM(recipients) SD_BUS_PARAM(subjects) SD_BUS_PARAM(contents),
         &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("SendTestMail", "", , "bsas", SD_BUS_PARAM(sent) SD_BUS_PARAM(error) SD_BUS_PARAM(refused),
+                             &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("StartUpgrade", "oh", SD_BUS_PARAM(enclosure) SD_BUS_PARAM(image), "o", SD_BUS_PARAM(job),
                              &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL_WITH_NAMES("LogLine", "ss", SD_BUS_PARAM(day) SD_BUS_PARAM(line), 0),
     SD_BUS_SIGNAL_WITH_NAMES("AlertRaised", "iiias",

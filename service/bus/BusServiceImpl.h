@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "service/bus/BusService.h"
+#include "service/bus/UpgradeJobs.h"
 
 typedef struct sd_bus_message sd_bus_message;
 typedef struct sd_bus_vtable sd_bus_vtable;
@@ -65,7 +66,11 @@ struct BusService::Impl {
         sd_bus_message* message = nullptr;
         std::string sender;
         BusCall call;
+        // StartUpgrade: the image read from the caller's descriptor, and the caller's uid.
+        std::shared_ptr<UpgradeRequest> upgrade;
+        std::uint32_t uid = kUnknownUid;
     };
+    static constexpr std::uint32_t kUnknownUid = 0xFFFFFFFF;
 
     BusEngine& engine;
     AuthorityFactory makeAuthority;
@@ -114,6 +119,24 @@ struct BusService::Impl {
                                sd_bus_error*);
     static const sd_bus_vtable enclosureVtable[];
     void emitAlert(const AlertEvent& a);
+
+    // ---- the upgrade jobs (UpgradeJobs.cpp)
+    std::map<unsigned, std::unique_ptr<UpgradeJob>> jobs;
+    unsigned jobsStarted = 0;
+    std::size_t pendingUpgrades = 0;
+    int publishJobs();
+    // The checks of a StartUpgrade before the authority is asked: an error name and
+    // text in `error` when it goes no further.
+    bool checkUpgrade(sd_bus_message* m, Pending& call, sd_bus_error* error);
+    void askUpgrade(std::uint64_t id);
+    void upgradeReport(std::uint64_t id, const std::shared_ptr<unsigned>& job, UpgradeReport report);
+    void jobChanged(UpgradeJob& job);
+    static int onJobTimer(sd_event_source*, std::uint64_t, void* data);
+    static int findJob(sd_bus*, const char* path, const char*, void* data, void** found, sd_bus_error*);
+    static int enumerateJobs(sd_bus*, const char*, void* data, char*** nodes, sd_bus_error*);
+    static int jobProperty(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply, void* found,
+                           sd_bus_error*);
+    static const sd_bus_vtable jobVtable[];
 
     // ---- the day logs (DayLogMethods.cpp)
     void askDayLog(std::uint64_t id);

@@ -157,6 +157,20 @@ TEST(BusArgs, OnlyTheMethodsOwnTypesAndADayFileNamePass) {
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "i", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {std::string(100000, '1')}, error));
+    const auto upgrade = bus::decodeCall(
+        "StartUpgrade", "oh", {bus::BusArg::path("/org/qxraidgui/Monitor1/enclosure/drive12"), bus::BusArg::descriptor(5)},
+        error);
+    ASSERT_TRUE(upgrade);
+    EXPECT_EQ(upgrade->slot, 12);
+    EXPECT_EQ(upgrade->imageFd, 5);
+    for (const char* bad : {"/org/qxraidgui/Monitor1/enclosure/drive012", "/org/qxraidgui/Monitor1/enclosure/drive100",
+                            "/org/qxraidgui/Monitor1/enclosure/drive-1", "/org/qxraidgui/Monitor1/job/1", ""})
+        EXPECT_FALSE(bus::decodeCall("StartUpgrade", "oh", {bus::BusArg::path(bad), bus::BusArg::descriptor(5)}, error))
+            << bad;
+    EXPECT_FALSE(bus::decodeCall("StartUpgrade", "oh",
+                                 {bus::BusArg::path("/org/qxraidgui/Monitor1/enclosure/drive1"), bus::BusArg::descriptor(-1)},
+                                 error));
+    EXPECT_FALSE(bus::decodeCall("StartUpgrade", "os", {"/org/qxraidgui/Monitor1/enclosure/drive1", "x"}, error));
 }
 
 // The mail values: every text bounded and UTF-8, the lists counted, the choice in
