@@ -232,7 +232,8 @@ void BusPublisher::tick() {
     first_ = false;
     const auto& lines = log.lines();
     if (lines.size() > lines_) {
-        service_.logLines(day_, std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(lines_), lines.end()));
+        service_.logLines(day_, std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(lines_), lines.end()),
+                          lines_);
         lines_ = lines.size();
     } else if (lines.size() < lines_) {
         lines_ = lines.size();

@@ -20,6 +20,8 @@ constexpr Method kMethods[] = {
     {"SaveMailSettings", "ssssssbsbbbuasasas", BusMethod::saveMailSettings},
     {"SendTestMail", "", BusMethod::sendTestMail},
     {"StartUpgrade", "oh", BusMethod::startUpgrade},
+    {"WatchDayLog", "", BusMethod::watchDayLog},
+    {"UnwatchDayLog", "", BusMethod::unwatchDayLog},
 };
 
 // A short text of the page (port, host, names, address, time-out): far above what the

@@ -26,6 +26,8 @@ enum class BusMethod {
     saveMailSettings,
     sendTestMail,
     startUpgrade,
+    watchDayLog,
+    unwatchDayLog,
 };
 
 struct BusCall {

@@ -38,6 +38,10 @@ std::string BusService::Impl::setUp(const std::string& address) {
         return std::string("cannot publish the objects: ") + std::strerror(-r);
     if ((r = sd_event_add_io(event, nullptr, inbox->fd, EPOLLIN, &Impl::onWake, this)) < 0)
         return std::string("cannot run the bus: ") + std::strerror(-r);
+    // Callers that leave: their day-log watch ends (before any call of theirs is taken).
+    if ((r = sd_bus_match_signal(bus, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                 "NameOwnerChanged", &Impl::onNameOwnerChanged, this)) < 0)
+        return std::string("cannot follow the bus's clients: ") + std::strerror(-r);
     authority = makeAuthority(bus);
     r = sd_bus_request_name(bus, kBusName, 0);
     if (r == -EEXIST || r == -EALREADY) return std::string("the name ") + kBusName + " is taken: another service runs";
@@ -52,6 +56,7 @@ void BusService::Impl::tearDown() {
     pending.clear();
     pendingBy.clear();
     jobs.clear();
+    watchers.clear();
     authority.reset();
     if (bus) sd_bus_flush_close_unref(bus);
     bus = nullptr;
@@ -95,6 +100,9 @@ int BusService::Impl::onMethod(sd_bus_message* m, void* data, sd_bus_error* erro
     const std::string who = sender ? sender : "";
     if (self->pending.size() >= kMaxPending || self->pendingBy[who] >= kMaxPendingPerCaller)
         return sd_bus_error_set(error, kErrorBusy, "Too many requests at once; try again later");
+    if (call->method == BusMethod::unwatchDayLog) return self->unwatch(m, who);
+    if (call->method == BusMethod::watchDayLog && !self->watchers.count(who) && self->watchers.size() >= kMaxWatchers)
+        return sd_bus_error_set(error, kErrorBusy, "Too many clients follow the day log; try again later");
     Pending p{nullptr, who, *call, nullptr, kUnknownUid};
     if (call->method == BusMethod::startUpgrade) {
         if (!self->checkUpgrade(m, p, error)) return -EINVAL;
@@ -184,7 +192,11 @@ const sd_bus_vtable BusService::Impl::managerVtable[] = {
                              &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("StartUpgrade", "oh", SD_BUS_PARAM(enclosure) SD_BUS_PARAM(image), "o", SD_BUS_PARAM(job),
                              &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("WatchDayLog", "", , "sas", SD_BUS_PARAM(day) SD_BUS_PARAM(lines), &Impl::onMethod,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("UnwatchDayLog", "", "", &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL_WITH_NAMES("LogLine", "ss", SD_BUS_PARAM(day) SD_BUS_PARAM(line), 0),
+    SD_BUS_SIGNAL_WITH_NAMES("DayLogLine", "ss", SD_BUS_PARAM(day) SD_BUS_PARAM(line), 0),
     SD_BUS_SIGNAL_WITH_NAMES("AlertRaised", "iiias",
                              SD_BUS_PARAM(kind) SD_BUS_PARAM(device) SD_BUS_PARAM(port) SD_BUS_PARAM(lines), 0),
     SD_BUS_SIGNAL_WITH_NAMES("MailOutcome", "iusbsub",
@@ -244,8 +256,8 @@ void BusService::publish(EnclosureSnapshot snapshot) {
     impl_->inbox->wake();
 }
 
-void BusService::logLines(const std::string& day, std::vector<std::string> lines) {
-    impl_->inbox->push([day, lines = std::move(lines)](Impl& self) { self.emitLogLines(day, lines); });
+void BusService::logLines(const std::string& day, std::vector<std::string> lines, std::size_t first) {
+    impl_->inbox->push([day, first, lines = std::move(lines)](Impl& self) { self.emitLogLines(day, first, lines); });
 }
 
 void BusService::alert(AlertEvent event) {

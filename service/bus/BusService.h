@@ -74,7 +74,10 @@ public:
 
     // Any thread. The newest snapshot replaces one the bus thread has not taken yet.
     void publish(EnclosureSnapshot snapshot);
-    void logLines(const std::string& day, std::vector<std::string> lines);
+    // `first` is the index of the first of `lines` among the day's lines (kUnknownIndex:
+    // not known, then every watcher gets them all).
+    static constexpr std::size_t kUnknownIndex = static_cast<std::size_t>(-1);
+    void logLines(const std::string& day, std::vector<std::string> lines, std::size_t first = kUnknownIndex);
     void alert(AlertEvent event);
     void mail(MailEvent event);
 
@@ -87,6 +90,8 @@ public:
     // properties change while it runs.
     static constexpr std::uint64_t kJobKeptUs = 60'000'000;
     static constexpr std::uint64_t kJobChangeUs = 100'000;
+    // Callers that follow the day log with WatchDayLog at once.
+    static constexpr std::size_t kMaxWatchers = 64;
     // Events waiting for the bus thread; past it the oldest are dropped (a stalled bus
     // must not grow the service).
     static constexpr std::size_t kMaxQueued = 4096;

@@ -69,6 +69,7 @@ struct BusService::Impl {
         // StartUpgrade: the image read from the caller's descriptor, and the caller's uid.
         std::shared_ptr<UpgradeRequest> upgrade;
         std::uint32_t uid = kUnknownUid;
+        bool senderGone = false;  // the caller left the bus meanwhile
     };
     static constexpr std::uint32_t kUnknownUid = 0xFFFFFFFF;
 
@@ -141,7 +142,20 @@ struct BusService::Impl {
     // ---- the day logs (DayLogMethods.cpp)
     void askDayLog(std::uint64_t id);
     void answerDayLog(std::uint64_t id, const DayLogAnswer& a);
-    void emitLogLines(const std::string& day, const std::vector<std::string>& lines);
+    void emitLogLines(const std::string& day, std::size_t first, const std::vector<std::string>& lines);
+
+    // ---- the day-log watchers (DayLogWatchers.cpp)
+    struct Watcher {
+        std::string day;        // the day whose lines it has
+        std::size_t next = 0;   // the index of the first line it has not
+    };
+    std::map<std::string, Watcher> watchers;  // by unique bus name
+    // WatchDayLog answered: the caller follows from the end of `a`'s lines, unless it
+    // left or the watchers are full (then false with the error sent).
+    bool addWatcher(std::uint64_t id, const DayLogAnswer& a);
+    int unwatch(sd_bus_message* m, const std::string& sender);
+    void sendToWatchers(const std::string& day, std::size_t first, const std::vector<std::string>& lines);
+    static int onNameOwnerChanged(sd_bus_message* m, void* data, sd_bus_error*);
 
     // ---- the mail (MailMethods.cpp)
     void askMail(std::uint64_t id);

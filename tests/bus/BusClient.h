@@ -13,7 +13,7 @@
 namespace raid::test {
 
 struct BusSignal {
-    std::string member, path, text;  // text: LogLine's line, InterfacesAdded/Removed's object
+    std::string member, path, text;  // text: LogLine's and DayLogLine's line, InterfacesAdded/Removed's object
     std::string raw;                 // the whole message as sd-bus prints it
 };
 
@@ -165,7 +165,7 @@ private:
         s.member = sd_bus_message_get_member(m) ? sd_bus_message_get_member(m) : "";
         s.path = sd_bus_message_get_path(m) ? sd_bus_message_get_path(m) : "";
         const char* text = nullptr;
-        if (s.member == "LogLine") {
+        if (s.member == "LogLine" || s.member == "DayLogLine") {
             sd_bus_message_read(m, "ss", nullptr, &text);
         } else if (s.member == "InterfacesAdded" || s.member == "InterfacesRemoved") {
             sd_bus_message_read_basic(m, 'o', &text);

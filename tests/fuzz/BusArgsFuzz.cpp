@@ -26,8 +26,9 @@ void check(bool ok) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     static const char* const kMembers[] = {"GetDayLog",       "GetOlderDayLog",   "ListDayLogs", "GetMailSettings",
-                                           "SaveMailSettings", "SendTestMail",     "StartUpgrade", "Frobnicate", ""};
-    const std::string_view member = kMembers[data[0] % 9];
+                                           "SaveMailSettings", "SendTestMail",     "StartUpgrade", "WatchDayLog",
+                                           "UnwatchDayLog",    "Frobnicate",       ""};
+    const std::string_view member = kMembers[data[0] % 11];
     const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
     std::vector<std::string_view> parts;
     for (std::size_t at = 0;;) {
