@@ -54,7 +54,11 @@ void runBusUpgrade(MainForm& f, const bus::UpgradeRequest& request, const bus::B
     const ImageLoadOutcome loaded = loadFirmwareImage(f, request.name, request.image);
     if (!loaded.result) return refuse(report, kUpgradingText);
     if (!loaded.loaded) return refuse(report, loaded.problem);
-    report(reportOf(f, Kind::started));
+    // The bar and the panel still show the last upgrade's end: this one starts at none.
+    bus::UpgradeReport start = reportOf(f, Kind::started);
+    start.panelText.clear();
+    start.value = start.maximum = 0;
+    report(std::move(start));
     auto sent = std::chrono::steady_clock::now();
     UpgradeProgress last = upgradeProgress(f);
     const UpgradeOutcome outcome = startUpgrade(f, [&](const UpgradeProgress& p) {

@@ -44,7 +44,7 @@ public:
 
     void check(const std::string& sender, BusAction action, Done done) override {
         ++asked;
-        EXPECT_EQ(action, BusAction::readLogs);
+        EXPECT_TRUE(action == BusAction::readLogs || action == BusAction::upgradeFirmware);
         EXPECT_EQ(sender.rfind(":1.", 0), 0u) << sender;
         if (hang) {
             held_.push_back(std::move(done));
@@ -97,6 +97,36 @@ public:
         });
         cv_.notify_all();
     }
+
+    // An upgrade whose bar moves far faster than anyone should be told of it.
+    void upgrade(bus::UpgradeRequest request, UpgradeReporter report) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        work_.push_back([this, request, report] {
+            upgradeName = request.name;
+            upgradeBytes = request.image.size();
+            bus::UpgradeReport r;
+            r.kind = bus::UpgradeReport::Kind::started;
+            report(r);
+            r.kind = bus::UpgradeReport::Kind::progress;
+            r.running = true;
+            r.title = "Firmware Update...";
+            r.maximum = 3000;
+            for (r.value = 1; r.value <= r.maximum; ++r.value) {
+                r.panelText = r.value <= 1500 ? "Process 1 / 2" : "Process 2 / 2";
+                report(r);
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+            r.kind = bus::UpgradeReport::Kind::finished;
+            r.running = false;
+            r.value = r.maximum;
+            r.succeeded = true;
+            r.outcome = "Firmware Upgrade 2/2completed!";
+            report(r);
+        });
+        cv_.notify_all();
+    }
+    std::string upgradeName;
+    std::size_t upgradeBytes = 0;
 
 private:
     void loop() {
@@ -425,6 +455,54 @@ TEST(BusService, DayLogWatchersGetTheirOwnLinesUntilTheyLeave) {
     FakeAuthority::allow = false;
     service.stop();
     std::system(("rm -rf " + std::string(tmpl)).c_str());
+}
+
+// An upgrade job from the engine's reports on another thread: the job object comes with
+// the answer, its properties change at most every 100 ms however fast the bar moves
+// (and at each step), and it ends with the outcome; meanwhile a second one is refused.
+TEST(BusService, AnUpgradeJobFollowsTheEngineAtABoundedRate) {
+    char tmpl[] = "/tmp/raid-bus-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    PrivateBus privateBus(dir);
+    if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    FakeEngine engine;
+    bus::BusService service(engine, [](sd_bus* b) { return std::make_unique<FakeAuthority>(b); });
+    std::string error;
+    ASSERT_TRUE(service.start(privateBus.address(), error)) << error;
+    FakeAuthority::allow = true;
+    FakeAuthority::hang = false;
+    BusClient client(privateBus.address());
+    ASSERT_TRUE(client.ok());
+    service.publish(snapshotOf(1, 1));
+    const std::string one = "/org/qxraidgui/Monitor1/enclosure/drive1", job = "/org/qxraidgui/Monitor1/job/1";
+    ASSERT_TRUE(client.until([&] { return client.seen("InterfacesAdded", "", one); }));
+    std::ofstream(dir + "/fw.bin", std::ios::binary) << std::string(firmware::kFlashSize, '\x5A');
+    int fd = open((dir + "/fw.bin").c_str(), O_RDONLY);
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.startUpgrade(one, fd), job);
+    close(fd);
+    fd = open((dir + "/fw.bin").c_str(), O_RDONLY);
+    EXPECT_EQ(client.startUpgrade(one, fd),
+              "!org.qxraidgui.Monitor1.Error.Refused: Firmware is upgrading, please wait a moment.");
+    close(fd);
+    EXPECT_TRUE(client.until([&] { return client.seen("Finished", job); }));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    EXPECT_TRUE(client.seen("Finished", job, "true Firmware Upgrade 2/2completed!"));
+    EXPECT_EQ(client.jobProperty(job, "ProgressValue", 'u'), "3000");
+    EXPECT_EQ(client.jobProperty(job, "PanelText", 's'), "Process 2 / 2");
+    EXPECT_EQ(client.jobProperty(job, "Outcome", 's'), "Firmware Upgrade 2/2completed!");
+    EXPECT_EQ(client.jobProperty(job, "OwnerUid", 'u'), std::to_string(geteuid()));
+    EXPECT_EQ(engine.upgradeBytes, firmware::kFlashSize);
+    EXPECT_NE(engine.upgradeName.find("fw.bin"), std::string::npos) << engine.upgradeName;
+    int changes = 0;
+    for (const auto& sig : client.signals) changes += sig.member == "PropertiesChanged" && sig.path == job;
+    // Two steps, the end, and one per 100 ms.
+    EXPECT_GE(changes, 3);
+    EXPECT_LE(changes, took.count() / 100 + 4) << took.count() << " ms";
+    FakeAuthority::allow = false;
+    service.stop();
+    std::system(("rm -rf " + dir).c_str());
 }
 
 // The installed bus policy: a user it does not name gets the alerts but no broadcast

@@ -150,8 +150,8 @@ int upgradeModeCommands(const std::string& trace) {
 // A firmware upgrade started on the bus: hostile descriptors and arguments refused
 // with the system's words before polkit is asked, nothing sent to the enclosure while
 // polkit says no, a flood turned away while the polls go on; allowed, it runs as a job
-// another client follows to its end, refuses a second upgrade meanwhile, and outlives
-// the unprivileged caller that started it and is killed half-way.
+// another client follows to its end, refuses a second upgrade meanwhile, outlives the
+// unprivileged caller that started it and is killed half-way, and goes a minute later.
 TEST(MonitorBus, AnUpgradeRunsAsAJobThatOutlivesItsCallerWhileHostileRequestsAreRefused) {
     ScenarioKit kit;
     kit.line("0 disk 0").line("0 volume C 0");
@@ -327,6 +327,9 @@ TEST(MonitorBus, AnUpgradeRunsAsAJobThatOutlivesItsCallerWhileHostileRequestsAre
     // The polls go on after it.
     const unsigned after = client.poll(one);
     EXPECT_TRUE(client.until([&] { return client.poll(one) > after; }));
+    // A minute after its end the job's object goes.
+    EXPECT_TRUE(client.until([&] { return client.seen("InterfacesRemoved", "", job); }));
+    EXPECT_EQ(client.jobProperty(job, "Running", 'b'), "?");
     EXPECT_EQ(service.stop(), 0) << slurp(err);
     // Only the allowed upgrade reached the enclosure: one start and one end of its
     // upgrade mode.
