@@ -37,13 +37,16 @@ std::optional<std::string> saveBackup(MainForm& f, std::span<const std::uint8_t>
 
 }  // namespace
 
-ImageLoadOutcome loadFirmwareImage(MainForm& f, const std::string& path) {
+namespace {
+
+template <class Load>
+ImageLoadOutcome loadImage(MainForm& f, Load load) {
     ImageLoadOutcome out;
     if (f.MaintenanceBusy) return out;
     UpgradePage& page = f.upgradePage();
     ImageLoader loader(ImageLoadPorts{f.files(), f.dialogs(), f.reporter(),
                                       [&page](const std::string& name) { page.showFileName(name); }});
-    out.result = loader.load(path, f.firmwareImage());
+    out.result = load(loader);
     out.loaded = *out.result == ImageLoadResult::loaded;
     out.fileName = page.fileName();
     out.checksum = loader.checksum();
@@ -54,6 +57,16 @@ ImageLoadOutcome loadFirmwareImage(MainForm& f, const std::string& path) {
         out.subCodes = imageDirectory(image).size();
     }
     return out;
+}
+
+}  // namespace
+
+ImageLoadOutcome loadFirmwareImage(MainForm& f, const std::string& path) {
+    return loadImage(f, [&](ImageLoader& loader) { return loader.load(path, f.firmwareImage()); });
+}
+
+ImageLoadOutcome loadFirmwareImage(MainForm& f, const std::string& name, std::string_view bytes) {
+    return loadImage(f, [&](ImageLoader& loader) { return loader.load(name, bytes, f.firmwareImage()); });
 }
 
 UpgradeProgress upgradeProgress(MainForm& f) {
@@ -97,7 +110,10 @@ UpgradeOutcome startUpgrade(MainForm& f, UpgradeWatch watch) {
         f.dev,
         f.reporter(),
         page,
-        [&f](const std::string& text, const std::string& caption) { f.messageBox(text, caption); },
+        [&f, &outcome](const std::string& text, const std::string& caption) {
+            outcome.closingText = text;
+            f.messageBox(text, caption);
+        },
         [&sched](std::int64_t ms) { sched.pumpUntil([] { return false; }, ms * 1000); },
         f.ProgressValue,
         [&f](std::span<const std::uint8_t> flash, std::string& error) { return saveBackup(f, flash, error); },
@@ -129,7 +145,13 @@ UpgradeOutcome startUpgrade(MainForm& f, UpgradeWatch watch) {
         }
     } endAnyway{f, spi};
     f.setMaintenanceBusy(true);
-    outcome = FirmwareUpgrade(ports).run(f.firmwareImage(), f.UpgradeDevice);
+    std::string closing;
+    {
+        UpgradeOutcome ran = FirmwareUpgrade(ports).run(f.firmwareImage(), f.UpgradeDevice);
+        closing = std::move(outcome.closingText);
+        outcome = std::move(ran);
+    }
+    outcome.closingText = std::move(closing);
     page.upgradeEnded(outcome.failure);
     follow();
     return outcome;

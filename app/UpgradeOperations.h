@@ -14,6 +14,7 @@
 //                      requests. Out: started or refused and why, ok, the procedure
 //                      chosen, the copy of the flash kept, the failure as a value (also
 //                      kept as the engine's last upgrade failure, see UpgradePage).
+//                      The outcome's `closingText` is the last box it showed.
 //                      Progress is value of maximum: `watch` hears each move (engine
 //                      thread, between requests), upgradeProgress tells it at any time.
 #pragma once
@@ -23,6 +24,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "maintenance/FirmwareUpgrade.h"
 #include "maintenance/ImageLoader.h"
@@ -44,6 +46,9 @@ struct ImageLoadOutcome {
 };
 
 ImageLoadOutcome loadFirmwareImage(MainForm& form, const std::string& path);
+// The same for an image a client read and handed over: `name` is what the page shows
+// for it; the same checks, boxes and texts as a file's.
+ImageLoadOutcome loadFirmwareImage(MainForm& form, const std::string& name, std::string_view bytes);
 
 struct UpgradeProgress {
     bool running = false;  // the progress panel is up

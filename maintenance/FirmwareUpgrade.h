@@ -111,6 +111,8 @@ struct UpgradeOutcome {
     // Why it did not succeed, refused or failed: the fault, the words the user was last
     // shown of it and the context around them. Ok after a completed upgrade.
     DeviceResult failure;
+    // The words of the last box the upgrade showed (its closing message); "" for none.
+    std::string closingText;
 };
 
 class FirmwareUpgrade {

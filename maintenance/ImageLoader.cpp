@@ -9,6 +9,22 @@ namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
 
+// Bytes in memory, read like a file.
+class MemoryReader final : public FileReader {
+public:
+    explicit MemoryReader(std::string_view bytes) : bytes_(bytes) {}
+    std::uint64_t length() const override { return bytes_.size(); }
+    std::optional<std::size_t> readAt(std::uint64_t offset, std::uint8_t* dest, std::size_t count) override {
+        if (offset >= bytes_.size()) return 0;
+        const std::size_t n = std::min<std::size_t>(count, bytes_.size() - static_cast<std::size_t>(offset));
+        std::copy_n(bytes_.data() + offset, n, reinterpret_cast<char*>(dest));
+        return n;
+    }
+
+private:
+    std::string_view bytes_;
+};
+
 }  // namespace
 
 std::string ImageLoader::checksumText(std::uint32_t sum) {
@@ -18,12 +34,26 @@ std::string ImageLoader::checksumText(std::uint32_t sum) {
 }
 
 ImageLoadResult ImageLoader::load(const std::string& path, FirmwareImage& image) {
+    return loadFrom(path, ports_.files.openForRead(path, kMaxImageFile), image);
+}
+
+ImageLoadResult ImageLoader::load(const std::string& name, std::string_view bytes, FirmwareImage& image) {
+    OpenedFile file;
+    if (bytes.size() <= kMaxImageFile) {
+        file.status = ReadStatus::ok;
+        file.reader = std::make_unique<MemoryReader>(bytes);
+    } else {
+        file.status = ReadStatus::tooLarge;
+    }
+    return loadFrom(name, std::move(file), image);
+}
+
+ImageLoadResult ImageLoader::loadFrom(const std::string& path, OpenedFile file, FirmwareImage& image) {
     checksum_.reset();
     ports_.reporter.panel(kFilePanel, "File:" + path);
     if (ports_.showFileName) ports_.showFileName(path);
     image.clear();
 
-    OpenedFile file = ports_.files.openForRead(path, kMaxImageFile);
     if (file.status != ReadStatus::ok || !file.reader) {
         ports_.dialogs.messageBox(kOpenFailText, kOpenFailCaption, DialogPort::OkOnly);
         return ImageLoadResult::openFailed;

@@ -20,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/DialogPort.h"
 #include "device/Reporter.h"
@@ -72,6 +73,9 @@ public:
     // Loads `path` into `image`. A held image is freed first, so after any failure no
     // image is held.
     ImageLoadResult load(const std::string& path, FirmwareImage& image);
+    // The same for bytes already read (an image a client handed over): the same checks,
+    // boxes and status-bar texts, `name` standing where the path stands.
+    ImageLoadResult load(const std::string& name, std::string_view bytes, FirmwareImage& image);
 
     // The byte sum of the file the last load read whole (nullopt when it read none).
     const std::optional<std::uint32_t>& checksum() const { return checksum_; }
@@ -80,6 +84,8 @@ public:
     static std::string checksumText(std::uint32_t sum);
 
 private:
+    ImageLoadResult loadFrom(const std::string& name, OpenedFile file, FirmwareImage& image);
+
     ImageLoadPorts ports_;
     std::optional<std::uint32_t> checksum_;
 };

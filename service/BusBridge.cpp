@@ -13,6 +13,7 @@
 #include "notify/AlertMail.h"
 #include "notify/SmtpClient.h"
 #include "service/BusMail.h"
+#include "service/BusUpgrade.h"
 #include "service/bus/BusArgs.h"
 
 namespace raid::service {
@@ -136,6 +137,13 @@ void EngineDayLogs::mail(const bus::BusCall& call, MailReply reply) {
     scheduler_.post([form, call, reply = std::move(reply)] { answerMail(*form, call, reply); });
 }
 
+void EngineDayLogs::upgrade(bus::UpgradeRequest request, UpgradeReporter report) {
+    MainForm* form = &form_;
+    scheduler_.post([form, request = std::move(request), report = std::move(report)] {
+        runBusUpgrade(*form, request, report);
+    });
+}
+
 void EngineDayLogs::dayLog(const bus::BusCall& call, Reply reply) {
     MainForm* form = &form_;
     scheduler_.post([form, call, reply = std::move(reply)] {
@@ -224,7 +232,8 @@ void BusPublisher::tick() {
     first_ = false;
     const auto& lines = log.lines();
     if (lines.size() > lines_) {
-        service_.logLines(day_, std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(lines_), lines.end()));
+        service_.logLines(day_, std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(lines_), lines.end()),
+                          lines_);
         lines_ = lines.size();
     } else if (lines.size() < lines_) {
         lines_ = lines.size();

@@ -25,12 +25,13 @@ bus::DayLogAnswer readDayLog(const std::string& folder, const std::string& fallb
 inline constexpr std::size_t kMaxDayLogNames = 4000;
 bus::DayLogAnswer listDayLogs(const std::string& folder, const std::string& fallbackFolder);
 
-// Answers the bus's day-log and mail requests on the engine thread.
+// Answers the bus's day-log, mail and upgrade requests on the engine thread.
 class EngineDayLogs final : public bus::BusEngine {
 public:
     EngineDayLogs(Scheduler& scheduler, MainForm& form) : scheduler_(scheduler), form_(form) {}
     void dayLog(const bus::BusCall& call, Reply reply) override;
     void mail(const bus::BusCall& call, MailReply reply) override;
+    void upgrade(bus::UpgradeRequest request, UpgradeReporter report) override;
 
 private:
     Scheduler& scheduler_;

@@ -1,5 +1,7 @@
 #include "service/bus/BusArgs.h"
 
+#include "service/bus/BusState.h"
+
 namespace raid::bus {
 
 namespace {
@@ -17,6 +19,9 @@ constexpr Method kMethods[] = {
     {"GetMailSettings", "", BusMethod::getMailSettings},
     {"SaveMailSettings", "ssssssbsbbbuasasas", BusMethod::saveMailSettings},
     {"SendTestMail", "", BusMethod::sendTestMail},
+    {"StartUpgrade", "oh", BusMethod::startUpgrade},
+    {"WatchDayLog", "", BusMethod::watchDayLog},
+    {"UnwatchDayLog", "", BusMethod::unwatchDayLog},
 };
 
 // A short text of the page (port, host, names, address, time-out): far above what the
@@ -48,6 +53,20 @@ const char* methodSignature(std::string_view member) {
     return m ? m->signature : nullptr;
 }
 
+int enclosureSlot(std::string_view p) {
+    const std::string prefix = std::string(kEnclosurePrefix) + "/drive";
+    if (p.size() <= prefix.size() || p.size() > prefix.size() + 2 || p.compare(0, prefix.size(), prefix) != 0)
+        return -1;
+    int slot = 0;
+    for (std::size_t i = prefix.size(); i < p.size(); ++i) {
+        if (p[i] < '0' || p[i] > '9') return -1;
+        slot = slot * 10 + (p[i] - '0');
+    }
+    // One name per object: "drive01" is no enclosure's.
+    if (p.size() == prefix.size() + 2 && p[prefix.size()] == '0') return -1;
+    return slot;
+}
+
 bool validDayName(std::string_view day) {
     if (day.size() != 6) return false;
     for (char c : day)
@@ -59,24 +78,6 @@ bool validDayName(std::string_view day) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
     return mday <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-}
-
-bool validUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = c == 0 ? 0 : c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        if (n >= 3) {
-            const auto d = static_cast<unsigned char>(s[i + 1]);
-            // Overlong forms, UTF-16 surrogates and code points past U+10FFFF.
-            if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
-                return false;
-        }
-        i += n;
-    }
-    return true;
 }
 
 namespace {
@@ -174,6 +175,18 @@ std::optional<BusCall> decodeCall(std::string_view member, std::string_view sign
         call.day = std::string(args[0].text);
     }
     if (call.method == BusMethod::saveMailSettings && !mailValues(args, call, error)) return std::nullopt;
+    if (call.method == BusMethod::startUpgrade) {
+        call.slot = enclosureSlot(args[0].text);
+        if (call.slot < 0) {
+            error = std::string("the enclosure is an object ") + kEnclosurePrefix + "/driveN";
+            return std::nullopt;
+        }
+        call.imageFd = static_cast<int>(args[1].number);
+        if (call.imageFd < 0) {
+            error = "the image is an open file";
+            return std::nullopt;
+        }
+    }
     return call;
 }
 

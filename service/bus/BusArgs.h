@@ -14,10 +14,21 @@
 #include <vector>
 
 #include "notify/NotificationSettings.h"
+#include "service/bus/BusText.h"
 
 namespace raid::bus {
 
-enum class BusMethod { getDayLog, getOlderDayLog, listDayLogs, getMailSettings, saveMailSettings, sendTestMail };
+enum class BusMethod {
+    getDayLog,
+    getOlderDayLog,
+    listDayLogs,
+    getMailSettings,
+    saveMailSettings,
+    sendTestMail,
+    startUpgrade,
+    watchDayLog,
+    unwatchDayLog,
+};
 
 struct BusCall {
     BusMethod method = BusMethod::getDayLog;
@@ -27,10 +38,15 @@ struct BusCall {
     // the stored one stays.
     SettingsEdits mail;
     bool newPassword = false;
+    // startUpgrade: the enclosure object's slot (its name's N) and the image's
+    // descriptor as the message holds it (read by the bus side, never by path).
+    int slot = -1;
+    int imageFd = -1;
 };
 
-// One argument as read from a message: a string ('s'), a boolean ('b'), an unsigned
-// number ('u') or a list of strings ('a'). A string is cut at its bound plus one byte,
+// One argument as read from a message: a string ('s'), an object path ('o'), a
+// boolean ('b'), an unsigned number ('u'), a file descriptor ('h', in `number`) or a
+// list of strings ('a'). A string is cut at its bound plus one byte,
 // so that "too long" is still seen; a list keeps at most its bound plus one item.
 struct BusArg {
     char type = 's';
@@ -44,6 +60,8 @@ struct BusArg {
     BusArg(const std::string& s) : text(s) {}
     static BusArg flag(bool b) { BusArg a; a.type = 'b'; a.number = b; return a; }
     static BusArg unsignedNumber(std::uint32_t n) { BusArg a; a.type = 'u'; a.number = n; return a; }
+    static BusArg path(std::string_view p) { BusArg a(p); a.type = 'o'; return a; }
+    static BusArg descriptor(int fd) { BusArg a; a.type = 'h'; a.number = static_cast<std::uint32_t>(fd); return a; }
     static BusArg strings(std::vector<std::string_view> l) { BusArg a; a.type = 'a'; a.list = std::move(l); return a; }
 };
 
@@ -61,10 +79,11 @@ const char* methodSignature(std::string_view member);
 std::optional<BusCall> decodeCall(std::string_view member, std::string_view signature, const std::vector<BusArg>& args,
                                   std::string& error);
 
+// The slot N of an enclosure object's path (".../enclosure/driveN", N without leading
+// zeros, 0..99); -1 for any other text.
+int enclosureSlot(std::string_view path);
+
 // A day file's name ("yymmdd") with a month 01..12 and a day that month has.
 bool validDayName(std::string_view day);
-
-// Whether `text` is well-formed UTF-8 without NUL.
-bool validUtf8(std::string_view text);
 
 }  // namespace raid::bus

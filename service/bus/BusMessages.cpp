@@ -3,7 +3,7 @@
 #include <cstring>
 #include <systemd/sd-bus.h>
 
-#include "service/bus/BusService.h"
+#include "service/bus/BusText.h"
 
 namespace raid::bus {
 
@@ -17,6 +17,13 @@ int readText(sd_bus_message* m, std::string_view& out) {
     return 0;
 }
 
+int appendFlag(sd_bus_message* m, bool b) {
+    const int v = b;
+    return sd_bus_message_append_basic(m, 'b', &v);
+}
+
+}  // namespace
+
 int appendText(sd_bus_message* m, const std::string& s) {
     const std::string t = busText(s);
     return sd_bus_message_append_basic(m, 's', t.c_str());
@@ -28,13 +35,6 @@ int appendTexts(sd_bus_message* m, const std::vector<std::string>& list) {
     return r < 0 ? r : sd_bus_message_close_container(m);
 }
 
-int appendFlag(sd_bus_message* m, bool b) {
-    const int v = b;
-    return sd_bus_message_append_basic(m, 'b', &v);
-}
-
-}  // namespace
-
 int readArguments(sd_bus_message* m, const char* signature, std::vector<BusArg>& out) {
     for (const char* t = signature; *t; ++t) {
         BusArg a;
@@ -42,6 +42,16 @@ int readArguments(sd_bus_message* m, const char* signature, std::vector<BusArg>&
         int r = 0;
         if (*t == 's') {
             r = readText(m, a.text);
+        } else if (*t == 'o') {
+            const char* p = nullptr;
+            r = sd_bus_message_read_basic(m, 'o', &p);
+            if (r > 0 && p) a.text = std::string_view(p, strnlen(p, kMaxArgBytes + 1));
+            else if (r >= 0) r = -EBADMSG;
+        } else if (*t == 'h') {
+            int fd = -1;
+            r = sd_bus_message_read_basic(m, 'h', &fd);
+            // The message keeps the descriptor: it is the caller's until the reply.
+            a.number = static_cast<std::uint32_t>(fd);
         } else if (*t == 'b') {
             int v = 0;
             r = sd_bus_message_read_basic(m, 'b', &v);

@@ -35,6 +35,10 @@ inline constexpr char kErrorNotSent[] = "org.qxraidgui.Monitor1.Error.NotSent";
 // kMaxListItems + 1 items. Negative errno when the message cannot be read.
 int readArguments(sd_bus_message* m, const char* signature, std::vector<BusArg>& out);
 
+// A text as a D-Bus string (see busText), and a list of them as "as".
+int appendText(sd_bus_message* m, const std::string& text);
+int appendTexts(sd_bus_message* m, const std::vector<std::string>& list);
+
 // The fourteen values of kMailValuesSignature.
 int appendMailValues(sd_bus_message* m, const SettingsEdits& values);
 // The reply to a mail method from the engine's answer.

@@ -10,6 +10,8 @@
 //                                            (the mail methods: BusMessages.h)
 //   /org/qxraidgui/Monitor1/enclosure/driveN org.qxraidgui.Monitor1.Enclosure (N: the
 //                                            physical drive the enclosure answers on)
+//   /org/qxraidgui/Monitor1/job/N            org.qxraidgui.Monitor1.Upgrade (N: the
+//                                            upgrades started since the service started)
 #pragma once
 
 #include <cstddef>
@@ -20,6 +22,7 @@
 #include "service/bus/Authority.h"
 #include "service/bus/BusArgs.h"
 #include "service/bus/BusState.h"
+#include "service/bus/BusText.h"
 
 typedef struct sd_bus sd_bus;
 
@@ -42,6 +45,15 @@ public:
         a.errorText = "This service keeps no mail settings";
         reply(std::move(a));
     }
+    // StartUpgrade, checked and authorized: `report` is called from the engine thread,
+    // first with refused or started, then as the upgrade goes. An engine without
+    // enclosures refuses.
+    using UpgradeReporter = std::function<void(UpgradeReport)>;
+    virtual void upgrade(UpgradeRequest, UpgradeReporter report) {
+        UpgradeReport r;
+        r.errorText = "This service upgrades no firmware";
+        report(std::move(r));
+    }
 };
 
 // Makes the authority for the connection (on the bus thread, before the name is taken).
@@ -62,13 +74,24 @@ public:
 
     // Any thread. The newest snapshot replaces one the bus thread has not taken yet.
     void publish(EnclosureSnapshot snapshot);
-    void logLines(const std::string& day, std::vector<std::string> lines);
+    // `first` is the index of the first of `lines` among the day's lines (kUnknownIndex:
+    // not known, then every watcher gets them all).
+    static constexpr std::size_t kUnknownIndex = static_cast<std::size_t>(-1);
+    void logLines(const std::string& day, std::vector<std::string> lines, std::size_t first = kUnknownIndex);
     void alert(AlertEvent event);
     void mail(MailEvent event);
 
     // Calls waiting for polkit or the engine at once: over all callers, and per caller.
     static constexpr std::size_t kMaxPending = 64;
     static constexpr std::size_t kMaxPendingPerCaller = 8;
+    // StartUpgrade calls waiting at once (each holds its image's bytes).
+    static constexpr std::size_t kMaxPendingUpgrades = 4;
+    // How long a job's object stays after the upgrade ended, and how often at most its
+    // properties change while it runs.
+    static constexpr std::uint64_t kJobKeptUs = 60'000'000;
+    static constexpr std::uint64_t kJobChangeUs = 100'000;
+    // Callers that follow the day log with WatchDayLog at once.
+    static constexpr std::size_t kMaxWatchers = 64;
     // Events waiting for the bus thread; past it the oldest are dropped (a stalled bus
     // must not grow the service).
     static constexpr std::size_t kMaxQueued = 4096;
@@ -78,8 +101,5 @@ public:
 private:
     std::shared_ptr<Impl> impl_;
 };
-
-// `text` as a D-Bus string: bytes that are no UTF-8, and NUL, become U+FFFD.
-std::string busText(const std::string& text);
 
 }  // namespace raid::bus

@@ -20,6 +20,9 @@ inline constexpr char kManagerPath[] = "/org/qxraidgui/Monitor1";
 inline constexpr char kManagerInterface[] = "org.qxraidgui.Monitor1";
 inline constexpr char kEnclosurePrefix[] = "/org/qxraidgui/Monitor1/enclosure";
 inline constexpr char kEnclosureInterface[] = "org.qxraidgui.Monitor1.Enclosure";
+inline constexpr char kJobPrefix[] = "/org/qxraidgui/Monitor1/job";
+inline constexpr char kUpgradeInterface[] = "org.qxraidgui.Monitor1.Upgrade";
+inline constexpr char kErrorRefused[] = "org.qxraidgui.Monitor1.Error.Refused";
 
 // One enclosure as the Status page and --status --json show it, with the two pages it
 // was read from.
@@ -76,6 +79,28 @@ struct MailAnswer {
     bool sent = false;        // SendTestMail: the server took it for a recipient at least
     std::string sendError;    // why not
     std::vector<std::string> refused;  // recipients not reached: "address: code reason"
+};
+
+// A firmware upgrade the bus asks of the engine: checked, read and authorized.
+struct UpgradeRequest {
+    int slot = -1;       // the enclosure object's N
+    std::string image;   // the image's bytes as the descriptor held them
+    std::string name;    // what the Upgrade page shows for the file
+};
+
+// How an upgrade asked of the engine goes, as the engine reports it: first refused or
+// started, then progress while it runs, then finished.
+struct UpgradeReport {
+    enum class Kind { refused, started, progress, finished };
+    Kind kind = Kind::refused;
+    std::string errorText;  // refused: the system's words
+    bool running = false;   // the progress panel is up
+    std::string title;      // the Upgrade page's title
+    std::string panelText;  // what the progress panel says ("Process 2 / 4")
+    std::uint32_t value = 0, maximum = 0;
+    bool succeeded = false;   // finished
+    std::string outcome;      // finished: the closing box's words, success or failure
+    std::string backupPath;   // the copy of the flash kept before a full upgrade
 };
 
 }  // namespace raid::bus

@@ -42,6 +42,11 @@ DescriptorImage readImageDescriptor(int fd) {
     }
     if (got != firmware::kFlashSize) return refused(ImageLoadResult::rejected);
     out.bytes.resize(firmware::kFlashSize);
+    char link[4096];
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = readlink(proc.c_str(), link, sizeof link);
+    out.name = n > 0 && static_cast<std::size_t>(n) < sizeof link ? std::string(link, static_cast<std::size_t>(n))
+                                                                  : "(descriptor)";
     out.result = ImageLoadResult::loaded;
     return out;
 }

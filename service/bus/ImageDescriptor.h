@@ -22,6 +22,9 @@ struct DescriptorImage {
     std::string bytes;
     // The loader's own words for the refusal ("" when loaded).
     std::string problem;
+    // What the file is called, for people: where the descriptor points as the kernel
+    // names it (never opened), or "(descriptor)".
+    std::string name;
 };
 
 DescriptorImage readImageDescriptor(int fd);

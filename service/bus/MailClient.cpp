@@ -5,6 +5,7 @@
 #include <systemd/sd-bus.h>
 #include <vector>
 
+#include "service/bus/BusConnection.h"
 #include "service/bus/BusMessages.h"
 
 namespace raid::bus {
@@ -76,15 +77,7 @@ MailClient::~MailClient() {
 }
 
 bool MailClient::connect(const std::string& address) {
-    int r = 0;
-    if (address.empty()) {
-        r = sd_bus_open_system(&bus_);
-    } else {
-        r = sd_bus_new(&bus_);
-        if (r >= 0) r = sd_bus_set_address(bus_, address.c_str());
-        if (r >= 0) r = sd_bus_set_bus_client(bus_, 1);
-        if (r >= 0) r = sd_bus_start(bus_);
-    }
+    int r = openBusConnection(address, &bus_);
     if (r < 0) return false;
     // polkit may ask the user for the administrator's password meanwhile: a call waits
     // longer than the bus's usual 25 s for that.

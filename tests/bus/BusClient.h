@@ -13,7 +13,7 @@
 namespace raid::test {
 
 struct BusSignal {
-    std::string member, path, text;  // text: LogLine's line, InterfacesAdded/Removed's object
+    std::string member, path, text;  // text: LogLine's and DayLogLine's line, InterfacesAdded/Removed's object
     std::string raw;                 // the whole message as sd-bus prints it
 };
 
@@ -98,6 +98,39 @@ public:
         sd_bus_message_unref(reply);
         return n;
     }
+    // StartUpgrade of `enclosure` with descriptor `fd`: the job's path, or the error's
+    // name and message after "!".
+    std::string startUpgrade(const std::string& enclosure, int fd) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        const int r = sd_bus_call_method(bus_, "org.qxraidgui.Monitor1", "/org/qxraidgui/Monitor1",
+                                         "org.qxraidgui.Monitor1", "StartUpgrade", &error, &reply, "oh",
+                                         enclosure.c_str(), fd);
+        std::string out;
+        const char* job = nullptr;
+        if (r < 0) out = std::string("!") + (error.name ? error.name : "failed") + ": " + (error.message ? error.message : "");
+        else if (sd_bus_message_read_basic(reply, 'o', &job) > 0 && job) out = job;
+        sd_bus_error_free(&error);
+        sd_bus_message_unref(reply);
+        return out;
+    }
+    // A job's property: numbers and flags as their decimal value, texts as they are.
+    std::string jobProperty(const std::string& job, const char* property, char type) {
+        sd_bus_message* reply = nullptr;
+        std::string out = "?";
+        if (sd_bus_get_property(bus_, "org.qxraidgui.Monitor1", job.c_str(), "org.qxraidgui.Monitor1.Upgrade", property,
+                                nullptr, &reply, std::string(1, type).c_str()) >= 0) {
+            if (type == 's' || type == 'o') {
+                const char* s = nullptr;
+                if (sd_bus_message_read_basic(reply, type, &s) > 0 && s) out = s;
+            } else {
+                std::uint32_t v = 0;  // 'u' and 'b' are four bytes
+                if (sd_bus_message_read_basic(reply, type, &v) > 0) out = std::to_string(v);
+            }
+        }
+        sd_bus_message_unref(reply);
+        return out;
+    }
     unsigned poll(const std::string& path) {
         std::uint32_t v = 0;
         sd_bus_get_property_trivial(bus_, "org.qxraidgui.Monitor1", path.c_str(), "org.qxraidgui.Monitor1.Enclosure",
@@ -132,10 +165,15 @@ private:
         s.member = sd_bus_message_get_member(m) ? sd_bus_message_get_member(m) : "";
         s.path = sd_bus_message_get_path(m) ? sd_bus_message_get_path(m) : "";
         const char* text = nullptr;
-        if (s.member == "LogLine") {
+        if (s.member == "LogLine" || s.member == "DayLogLine") {
             sd_bus_message_read(m, "ss", nullptr, &text);
         } else if (s.member == "InterfacesAdded" || s.member == "InterfacesRemoved") {
             sd_bus_message_read_basic(m, 'o', &text);
+        } else if (s.member == "Finished") {
+            int ok = 0;
+            sd_bus_message_read(m, "bs", &ok, &text);
+            s.text = std::string(ok ? "true " : "false ") + (text ? text : "");
+            text = nullptr;
         } else if (s.member == "AlertRaised") {
             std::int32_t kind = 0;
             sd_bus_message_read_basic(m, 'i', &kind);

@@ -44,7 +44,7 @@ public:
 
     void check(const std::string& sender, BusAction action, Done done) override {
         ++asked;
-        EXPECT_EQ(action, BusAction::readLogs);
+        EXPECT_TRUE(action == BusAction::readLogs || action == BusAction::upgradeFirmware);
         EXPECT_EQ(sender.rfind(":1.", 0), 0u) << sender;
         if (hang) {
             held_.push_back(std::move(done));
@@ -97,6 +97,36 @@ public:
         });
         cv_.notify_all();
     }
+
+    // An upgrade whose bar moves far faster than anyone should be told of it.
+    void upgrade(bus::UpgradeRequest request, UpgradeReporter report) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        work_.push_back([this, request, report] {
+            upgradeName = request.name;
+            upgradeBytes = request.image.size();
+            bus::UpgradeReport r;
+            r.kind = bus::UpgradeReport::Kind::started;
+            report(r);
+            r.kind = bus::UpgradeReport::Kind::progress;
+            r.running = true;
+            r.title = "Firmware Update...";
+            r.maximum = 3000;
+            for (r.value = 1; r.value <= r.maximum; ++r.value) {
+                r.panelText = r.value <= 1500 ? "Process 1 / 2" : "Process 2 / 2";
+                report(r);
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+            r.kind = bus::UpgradeReport::Kind::finished;
+            r.running = false;
+            r.value = r.maximum;
+            r.succeeded = true;
+            r.outcome = "Firmware Upgrade 2/2completed!";
+            report(r);
+        });
+        cv_.notify_all();
+    }
+    std::string upgradeName;
+    std::size_t upgradeBytes = 0;
 
 private:
     void loop() {
@@ -157,6 +187,20 @@ TEST(BusArgs, OnlyTheMethodsOwnTypesAndADayFileNamePass) {
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "i", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {}, error));
     EXPECT_FALSE(bus::decodeCall("GetOlderDayLog", "s", {std::string(100000, '1')}, error));
+    const auto upgrade = bus::decodeCall(
+        "StartUpgrade", "oh", {bus::BusArg::path("/org/qxraidgui/Monitor1/enclosure/drive12"), bus::BusArg::descriptor(5)},
+        error);
+    ASSERT_TRUE(upgrade);
+    EXPECT_EQ(upgrade->slot, 12);
+    EXPECT_EQ(upgrade->imageFd, 5);
+    for (const char* bad : {"/org/qxraidgui/Monitor1/enclosure/drive012", "/org/qxraidgui/Monitor1/enclosure/drive100",
+                            "/org/qxraidgui/Monitor1/enclosure/drive-1", "/org/qxraidgui/Monitor1/job/1", ""})
+        EXPECT_FALSE(bus::decodeCall("StartUpgrade", "oh", {bus::BusArg::path(bad), bus::BusArg::descriptor(5)}, error))
+            << bad;
+    EXPECT_FALSE(bus::decodeCall("StartUpgrade", "oh",
+                                 {bus::BusArg::path("/org/qxraidgui/Monitor1/enclosure/drive1"), bus::BusArg::descriptor(-1)},
+                                 error));
+    EXPECT_FALSE(bus::decodeCall("StartUpgrade", "os", {"/org/qxraidgui/Monitor1/enclosure/drive1", "x"}, error));
 }
 
 // The mail values: every text bounded and UTF-8, the lists counted, the choice in
@@ -355,8 +399,116 @@ TEST(BusService, PublishesFromAnotherThreadAndChecksEveryCallBeforeTheEngineSees
     std::system(("rm -rf " + std::string(tmpl)).c_str());
 }
 
-// The installed bus policy: a user it does not name gets the alerts but no day-log lines
-// and no mail outcomes; root gets all of them.
+// Following the day log without root: polkit is asked as for GetDayLog; each watcher
+// gets the new lines addressed to it alone, from where its answer ended, until it
+// unwatches or leaves the bus; 64 at once at most.
+TEST(BusService, DayLogWatchersGetTheirOwnLinesUntilTheyLeave) {
+    char tmpl[] = "/tmp/raid-bus-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    PrivateBus privateBus(tmpl);
+    if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    FakeEngine engine;
+    bus::BusService service(engine, [](sd_bus* b) { return std::make_unique<FakeAuthority>(b); });
+    std::string error;
+    ASSERT_TRUE(service.start(privateBus.address(), error)) << error;
+    FakeAuthority::allow = false;
+    FakeAuthority::hang = false;
+    BusClient watcher(privateBus.address()), other(privateBus.address());
+    ASSERT_TRUE(watcher.ok() && other.ok());
+    EXPECT_EQ(watcher.call("WatchDayLog"), "org.qxraidgui.Monitor1.Error.NotAuthorized");
+    service.logLines("261210", {"refused meanwhile"}, 0);
+    EXPECT_TRUE(other.until([&] { return other.seen("LogLine", "", "refused meanwhile"); }));
+
+    FakeAuthority::allow = true;
+    std::vector<std::string> lines;
+    EXPECT_EQ(watcher.call("WatchDayLog", "", nullptr, &lines), "");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "261210");
+    // The answer held two lines: a hand-over that repeats the second sends only the new
+    // one; the next day counts from its start.
+    service.logLines("261210", {"second again", "third"}, 1);
+    service.logLines("261211", {"next day"}, 0);
+    EXPECT_TRUE(watcher.until([&] { return watcher.seen("DayLogLine", "", "next day"); }));
+    EXPECT_TRUE(watcher.seen("DayLogLine", "", "third"));
+    EXPECT_FALSE(watcher.seen("DayLogLine", "", "second again"));
+    EXPECT_FALSE(watcher.seen("DayLogLine", "", "refused meanwhile"));
+    EXPECT_TRUE(other.until([&] { return other.seen("LogLine", "", "next day"); }));
+    EXPECT_FALSE(other.seen("DayLogLine"));  // never someone else's lines
+
+    EXPECT_EQ(watcher.call("UnwatchDayLog"), "");
+    service.logLines("261211", {"after"}, 1);
+    EXPECT_TRUE(watcher.until([&] { return watcher.seen("LogLine", "", "after"); }));
+    EXPECT_FALSE(watcher.seen("DayLogLine", "", "after"));
+
+    // 64 at once; one more is told busy until one of them leaves the bus.
+    std::vector<std::unique_ptr<BusClient>> many;
+    for (std::size_t i = 0; i < bus::BusService::kMaxWatchers; ++i) {
+        many.push_back(std::make_unique<BusClient>(privateBus.address()));
+        EXPECT_EQ(many.back()->call("WatchDayLog"), "") << i;
+    }
+    EXPECT_EQ(watcher.call("WatchDayLog"), "org.qxraidgui.Monitor1.Error.Busy");
+    many.pop_back();
+    EXPECT_TRUE(PrivateBus::waitFor([&] { return watcher.call("WatchDayLog") == ""; }));
+    service.logLines("261211", {"for all"}, 2);
+    EXPECT_TRUE(watcher.until([&] { return watcher.seen("DayLogLine", "", "for all"); }));
+    EXPECT_TRUE(many.front()->until([&] { return many.front()->seen("DayLogLine", "", "for all"); }));
+    FakeAuthority::allow = false;
+    service.stop();
+    std::system(("rm -rf " + std::string(tmpl)).c_str());
+}
+
+// An upgrade job from the engine's reports on another thread: the job object comes with
+// the answer, its properties change at most every 100 ms however fast the bar moves
+// (and at each step), and it ends with the outcome; meanwhile a second one is refused.
+TEST(BusService, AnUpgradeJobFollowsTheEngineAtABoundedRate) {
+    char tmpl[] = "/tmp/raid-bus-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    PrivateBus privateBus(dir);
+    if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    FakeEngine engine;
+    bus::BusService service(engine, [](sd_bus* b) { return std::make_unique<FakeAuthority>(b); });
+    std::string error;
+    ASSERT_TRUE(service.start(privateBus.address(), error)) << error;
+    FakeAuthority::allow = true;
+    FakeAuthority::hang = false;
+    BusClient client(privateBus.address());
+    ASSERT_TRUE(client.ok());
+    service.publish(snapshotOf(1, 1));
+    const std::string one = "/org/qxraidgui/Monitor1/enclosure/drive1", job = "/org/qxraidgui/Monitor1/job/1";
+    ASSERT_TRUE(client.until([&] { return client.seen("InterfacesAdded", "", one); }));
+    std::ofstream(dir + "/fw.bin", std::ios::binary) << std::string(firmware::kFlashSize, '\x5A');
+    int fd = open((dir + "/fw.bin").c_str(), O_RDONLY);
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.startUpgrade(one, fd), job);
+    close(fd);
+    fd = open((dir + "/fw.bin").c_str(), O_RDONLY);
+    EXPECT_EQ(client.startUpgrade(one, fd),
+              "!org.qxraidgui.Monitor1.Error.Refused: Firmware is upgrading, please wait a moment.");
+    close(fd);
+    EXPECT_TRUE(client.until([&] { return client.seen("Finished", job); }));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    EXPECT_TRUE(client.seen("Finished", job, "true Firmware Upgrade 2/2completed!"));
+    EXPECT_EQ(client.jobProperty(job, "ProgressValue", 'u'), "3000");
+    EXPECT_EQ(client.jobProperty(job, "PanelText", 's'), "Process 2 / 2");
+    EXPECT_EQ(client.jobProperty(job, "Outcome", 's'), "Firmware Upgrade 2/2completed!");
+    EXPECT_EQ(client.jobProperty(job, "OwnerUid", 'u'), std::to_string(geteuid()));
+    EXPECT_EQ(engine.upgradeBytes, firmware::kFlashSize);
+    EXPECT_NE(engine.upgradeName.find("fw.bin"), std::string::npos) << engine.upgradeName;
+    int changes = 0;
+    for (const auto& sig : client.signals) changes += sig.member == "PropertiesChanged" && sig.path == job;
+    // Two steps, the end, and one per 100 ms.
+    EXPECT_GE(changes, 3);
+    EXPECT_LE(changes, took.count() / 100 + 4) << took.count() << " ms";
+    FakeAuthority::allow = false;
+    service.stop();
+    std::system(("rm -rf " + dir).c_str());
+}
+
+// The installed bus policy: a user it does not name gets the alerts but no broadcast
+// day-log lines and no mail outcomes; root gets all of them. Such a user whom polkit
+// lets read the logs follows them with WatchDayLog, the lines sent to it alone; one it
+// does not gets none.
 TEST(BusService, TheBusPolicyKeepsLogLinesAndMailOutcomesForRoot) {
     if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 ||
         std::system("/usr/bin/python3 -c 'import dbus, gi' 2>/dev/null") != 0)
@@ -377,8 +529,9 @@ TEST(BusService, TheBusPolicyKeepsLogLinesAndMailOutcomesForRoot) {
     ASSERT_TRUE(service.start(privateBus.address(), error)) << error;
     BusClient root(privateBus.address());
     ASSERT_TRUE(root.ok());
-    // A listener as nobody: every signal's name on a line, until the alert.
-    const std::string script = dir + "/listen.py", heard = dir + "/heard.txt";
+    // Listeners as nobody: every signal's name on a line, until the alert; asked to,
+    // each first asks to watch the day log and says how that went.
+    const std::string script = dir + "/listen.py";
     std::ofstream(script)
         << "import sys, dbus\n"
            "from dbus.mainloop.glib import DBusGMainLoop\n"
@@ -388,25 +541,46 @@ TEST(BusService, TheBusPolicyKeepsLogLinesAndMailOutcomesForRoot) {
            "out = open(sys.argv[2], 'a', buffering=1)\n"
            "loop = GLib.MainLoop()\n"
            "def got(*args, **kw):\n"
-           "    out.write(kw['member'] + '\\n')\n"
+           "    out.write(kw['member'] + (' ' + args[1] if kw['member'] == 'DayLogLine' else '') + '\\n')\n"
            "    if kw['member'] == 'AlertRaised': loop.quit()\n"
            "b.add_signal_receiver(got, dbus_interface='org.qxraidgui.Monitor1', member_keyword='member')\n"
            "b.call_blocking('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus', 'GetId', '', [])\n"
+           "if len(sys.argv) > 3:\n"
+           "    try:\n"
+           "        b.call_blocking('org.qxraidgui.Monitor1', '/org/qxraidgui/Monitor1', 'org.qxraidgui.Monitor1',\n"
+           "                        'WatchDayLog', '', [])\n"
+           "        out.write('watching\\n')\n"
+           "    except dbus.DBusException as e:\n"
+           "        out.write(e.get_dbus_name() + '\\n')\n"
            "out.write('ready\\n')\n"
            "GLib.timeout_add_seconds(120, loop.quit)\n"
            "loop.run()\n";
-    std::ofstream(heard).flush();
     chmod(script.c_str(), 0644);
-    chmod(heard.c_str(), 0666);
-    ASSERT_EQ(std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 " + script + " " +
-                           privateBus.address() + " " + heard + " >/dev/null 2>&1 &")
-                              .c_str()),
-              0);
-    auto slurp = [&heard] {
-        std::ifstream f(heard);
+    const auto listen = [&](const std::string& heard, const char* watch) {
+        std::ofstream(heard).flush();
+        chmod(heard.c_str(), 0666);
+        return std::system(("setpriv --reuid=65534 --regid=65534 --clear-groups /usr/bin/python3 " + script + " " +
+                            privateBus.address() + " " + heard + " " + watch + " >/dev/null 2>&1 &")
+                               .c_str());
+    };
+    const auto read = [](const std::string& name) {
+        std::ifstream f(name);
         return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     };
-    ASSERT_TRUE(PrivateBus::waitFor([&] { return slurp().find("ready") != std::string::npos; }));
+    const std::string heard = dir + "/heard.txt", refused = dir + "/refused.txt", watching = dir + "/watching.txt";
+    auto slurp = [&] { return read(heard); };
+    FakeAuthority::allow = false;
+    FakeAuthority::hang = false;
+    ASSERT_EQ(listen(heard, ""), 0);
+    ASSERT_EQ(listen(refused, "watch"), 0);
+    ASSERT_TRUE(PrivateBus::waitFor([&] { return read(refused).find("ready") != std::string::npos; }));
+    EXPECT_NE(read(refused).find("org.qxraidgui.Monitor1.Error.NotAuthorized"), std::string::npos) << read(refused);
+    FakeAuthority::allow = true;
+    ASSERT_EQ(listen(watching, "watch"), 0);
+    ASSERT_TRUE(PrivateBus::waitFor([&] {
+        return slurp().find("ready") != std::string::npos && read(watching).find("ready") != std::string::npos;
+    }));
+    EXPECT_NE(read(watching).find("watching"), std::string::npos) << read(watching);
     service.logLines("261210", {"HDD2 serial S3Z9NB0K123456"});
     bus::MailEvent mail;
     mail.error = "550 <ops@example.org> unknown";
@@ -417,6 +591,16 @@ TEST(BusService, TheBusPolicyKeepsLogLinesAndMailOutcomesForRoot) {
     EXPECT_TRUE(PrivateBus::waitFor([&] { return slurp().find("AlertRaised") != std::string::npos; }));
     EXPECT_EQ(slurp().find("LogLine"), std::string::npos) << slurp();
     EXPECT_EQ(slurp().find("MailOutcome"), std::string::npos) << slurp();
+    // Only the watcher polkit allowed gets the line, addressed to it; the broadcast
+    // stays root's.
+    EXPECT_TRUE(PrivateBus::waitFor([&] { return read(watching).find("AlertRaised") != std::string::npos; }));
+    EXPECT_NE(read(watching).find("DayLogLine HDD2 serial S3Z9NB0K123456"), std::string::npos) << read(watching);
+    EXPECT_EQ(read(watching).find("\nLogLine"), std::string::npos) << read(watching);
+    EXPECT_TRUE(PrivateBus::waitFor([&] { return read(refused).find("AlertRaised") != std::string::npos; }));
+    EXPECT_EQ(read(refused).find("LogLine"), std::string::npos) << read(refused);
+    EXPECT_EQ(slurp().find("DayLogLine"), std::string::npos);
+    EXPECT_FALSE(root.seen("DayLogLine"));
+    FakeAuthority::allow = false;
     service.stop();
     std::system(("rm -rf " + dir).c_str());
 }

@@ -5,7 +5,10 @@
 #include <algorithm>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +17,8 @@
 #include "notify/PythonSmtpServer.h"
 #include "service/bus/MailClient.h"
 #include "service/BusBridge.h"
+#include "maintenance/ImageLoader.h"
+#include "sim/FirmwareImages.h"
 #include "sim/Records.h"
 #include "support/PrivateBus.h"
 #include "support/ScenarioKit.h"
@@ -132,6 +137,203 @@ TEST(MonitorBus, ClientsSeeEnclosuresComeChangeAndGoWhileHostileCallsGetErrors) 
     EXPECT_TRUE(service.running());
     EXPECT_EQ(service.stop(), 0) << slurp(err);
     EXPECT_EQ(slurp(err).find("not on the bus"), std::string::npos) << slurp(err);
+}
+
+// Lines of the trace with the mailbox command that starts or ends a controller's
+// upgrade mode: two per upgrade that reached the enclosure.
+int upgradeModeCommands(const std::string& trace) {
+    int n = 0;
+    for (std::size_t at = trace.find("data=335810"); at != std::string::npos; at = trace.find("data=335810", at + 1)) ++n;
+    return n;
+}
+
+// A firmware upgrade started on the bus: hostile descriptors and arguments refused
+// with the system's words before polkit is asked, nothing sent to the enclosure while
+// polkit says no, a flood turned away while the polls go on; allowed, it runs as a job
+// another client follows to its end, refuses a second upgrade meanwhile, outlives the
+// unprivileged caller that started it and is killed half-way, and goes a minute later.
+TEST(MonitorBus, AnUpgradeRunsAsAJobThatOutlivesItsCallerWhileHostileRequestsAreRefused) {
+    ScenarioKit kit;
+    kit.line("0 disk 0").line("0 volume C 0");
+    kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage({})) +
+             " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("0 volume E 1");
+    kit.realTimeOptions(0);
+    PrivateBus privateBus(kit.dir());
+    if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    if (!privateBus.startPolkit() || std::system("/usr/bin/python3 -c 'import dbus' 2>/dev/null") != 0)
+        GTEST_SKIP() << "no python3-dbusmock or python3-dbus";
+    BusClient client(privateBus.address());
+    ASSERT_TRUE(client.ok());
+    test::BackgroundTool service;
+    const std::string err = kit.dir() + "/watch.err", trace = kit.dir() + "/trace.txt";
+    ASSERT_TRUE(service.start("raid-gui-monitor-sim",
+                              {"--trace", trace, "--scenario", kit.dir() + "/test.scenario", "--log-dir",
+                               kit.dir() + "/logs", "--settings", kit.dir() + "/settings.reg", "--bus",
+                               privateBus.address()},
+                              kit.dir() + "/watch.out", err));
+    const std::string one = "/org/qxraidgui/Monitor1/enclosure/drive1";
+    ASSERT_TRUE(client.until([&] { return client.seen("InterfacesAdded", "", one); })) << slurp(err);
+
+    const std::vector<std::uint8_t> bytes = sim::makeFirmwareImage();
+    const std::string image = kit.dir() + "/fw.bin";
+    std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+    const auto refusedWith = [&](int fd, const std::string& enclosure = "/org/qxraidgui/Monitor1/enclosure/drive1") {
+        const std::string answer = client.startUpgrade(enclosure, fd);
+        if (fd >= 0) close(fd);
+        return answer;
+    };
+    const std::string openFail = "!org.qxraidgui.Monitor1.Error.Refused: " + std::string(kOpenFailText);
+    const std::string notFirmware = "!org.qxraidgui.Monitor1.Error.Refused: " + std::string(kNotFirmwareText);
+    // Descriptors no image comes from, each told in the loader's words; nothing waits.
+    ASSERT_EQ(mkfifo((kit.dir() + "/fifo").c_str(), 0600), 0);
+    EXPECT_EQ(refusedWith(open((kit.dir() + "/fifo").c_str(), O_RDWR | O_NONBLOCK)), openFail);
+    EXPECT_EQ(refusedWith(open("/dev/zero", O_RDONLY)), openFail);
+    EXPECT_EQ(refusedWith(open(kit.dir().c_str(), O_RDONLY | O_DIRECTORY)), openFail);
+    EXPECT_EQ(refusedWith(open(image.c_str(), O_WRONLY)), openFail);
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    close(pair[1]);
+    EXPECT_EQ(refusedWith(pair[0]), openFail);
+    std::ofstream(kit.dir() + "/short.bin", std::ios::binary) << std::string(1000, 'x');
+    EXPECT_EQ(refusedWith(open((kit.dir() + "/short.bin").c_str(), O_RDONLY)), notFirmware);
+    int huge = open((kit.dir() + "/huge.bin").c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_EQ(ftruncate(huge, 100'000'000), 0);
+    EXPECT_EQ(refusedWith(huge), openFail);
+    // Enclosures that are not there, and paths that name none.
+    EXPECT_EQ(refusedWith(open(image.c_str(), O_RDONLY), "/org/qxraidgui/Monitor1/enclosure/drive7"),
+              "!org.qxraidgui.Monitor1.Error.Refused: No Device found !");
+    for (const char* bad : {"/org/qxraidgui/Monitor1/enclosure/drive01", "/org/qxraidgui/Monitor1/enclosure/drive",
+                            "/org/qxraidgui/Monitor1", "/org/qxraidgui/Monitor1/enclosure/drive1/x"})
+        EXPECT_EQ(refusedWith(open(image.c_str(), O_RDONLY), bad).rfind("!org.freedesktop.DBus.Error.InvalidArgs", 0),
+                  0u)
+            << bad;
+    EXPECT_NE(privateBus.busctl("call org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 org.qxraidgui.Monitor1 "
+                                "StartUpgrade os " + one + " x"),
+              0);
+    // A good image while polkit says no: refused, and nothing reaches the enclosure.
+    EXPECT_EQ(refusedWith(open(image.c_str(), O_RDONLY)).rfind("!org.qxraidgui.Monitor1.Error.NotAuthorized", 0), 0u);
+    // A flood: every call gets an error, the polls go on.
+    int answered = 0, busy = 0;
+    std::pair<int*, int*> counters{&answered, &busy};
+    std::vector<sd_bus_slot*> slots;
+    const int fd = open(image.c_str(), O_RDONLY);
+    for (int i = 0; i < 60; ++i) {
+        sd_bus_slot* slot = nullptr;
+        sd_bus_call_method_async(
+            client.bus(), &slot, "org.qxraidgui.Monitor1", "/org/qxraidgui/Monitor1", "org.qxraidgui.Monitor1",
+            "StartUpgrade",
+            [](sd_bus_message* m, void* data, sd_bus_error*) {
+                auto* c = static_cast<std::pair<int*, int*>*>(data);
+                *c->first += sd_bus_message_is_method_error(m, nullptr) ? 1 : 1000;
+                *c->second += sd_bus_message_is_method_error(m, "org.qxraidgui.Monitor1.Error.Busy");
+                return 0;
+            },
+            &counters, "oh", one.c_str(), fd);
+        slots.push_back(slot);
+    }
+    close(fd);
+    EXPECT_TRUE(client.until([&] { return answered >= 60; }));
+    EXPECT_EQ(answered, 60);
+    EXPECT_GT(busy, 0);
+    for (sd_bus_slot* s : slots) sd_bus_slot_unref(s);
+    const unsigned before = client.poll(one);
+    EXPECT_TRUE(client.until([&] { return client.poll(one) > before; }));
+
+    // Allowed: a caller starts it and stays on the bus, as nobody when the test may
+    // (the image is the caller's descriptor: it need not read the file by path).
+    ASSERT_TRUE(privateBus.allowActions({"org.qxraidgui.monitor1.upgrade-firmware"}));
+    // An image's size but no image: the engine's loader refuses it in its own words, and
+    // no job is made of it.
+    std::ofstream(kit.dir() + "/zeros.bin", std::ios::binary) << std::string(bytes.size(), '\0');
+    EXPECT_EQ(refusedWith(open((kit.dir() + "/zeros.bin").c_str(), O_RDONLY)), notFirmware);
+    const std::string script = kit.dir() + "/start.py", started = kit.dir() + "/started.txt";
+    std::ofstream(script) << "import sys, time, dbus\n"
+                             "b = dbus.bus.BusConnection(sys.argv[1])\n"
+                             "m = b.get_object('org.qxraidgui.Monitor1', '/org/qxraidgui/Monitor1')\n"
+                             "try:\n"
+                             "    out = str(m.StartUpgrade(dbus.ObjectPath(sys.argv[2]), dbus.types.UnixFd(3),\n"
+                             "                             dbus_interface='org.qxraidgui.Monitor1', timeout=600))\n"
+                             "except dbus.DBusException as e:\n"
+                             "    out = '!' + e.get_dbus_name() + ': ' + str(e.get_dbus_message())\n"
+                             "with open(sys.argv[3], 'w') as f:\n"
+                             "    f.write(out + '\\n')\n"
+                             "while True:\n"
+                             "    time.sleep(1)\n";
+    chmod(script.c_str(), 0644);
+    std::ofstream(started).flush();
+    chmod(started.c_str(), 0666);
+    const bool asNobody = geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0;
+    if (asNobody) chmod(image.c_str(), 0600);
+    const int imageFd = open(image.c_str(), O_RDONLY);
+    ASSERT_GE(imageFd, 0);
+    const pid_t caller = fork();
+    if (caller == 0) {
+        dup2(imageFd, 3);
+        const std::string address = privateBus.address();
+        if (asNobody)
+            execl("/usr/bin/setpriv", "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                  "/usr/bin/python3", script.c_str(), address.c_str(), one.c_str(), started.c_str(), nullptr);
+        else
+            execl("/usr/bin/python3", "python3", script.c_str(), address.c_str(), one.c_str(), started.c_str(), nullptr);
+        _exit(127);
+    }
+    close(imageFd);
+    ASSERT_GT(caller, 0);
+    const std::string job = "/org/qxraidgui/Monitor1/job/1";
+    EXPECT_TRUE(PrivateBus::waitFor([&] { return !slurp(started).empty(); })) << slurp(err);
+    EXPECT_EQ(slurp(started), job + "\n");
+    EXPECT_TRUE(client.until([&] { return client.seen("InterfacesAdded", "", job); }));
+    EXPECT_EQ(client.jobProperty(job, "Enclosure", 'o'), one);
+    EXPECT_EQ(client.jobProperty(job, "Operation", 's'), "upgrade");
+    EXPECT_EQ(client.jobProperty(job, "Owner", 's').rfind(":1.", 0), 0u);
+    if (asNobody) {
+        EXPECT_EQ(client.jobProperty(job, "OwnerUid", 'u'), "65534");
+    }
+    // A second upgrade meanwhile: the system's words.
+    EXPECT_EQ(refusedWith(open(image.c_str(), O_RDONLY)),
+              "!org.qxraidgui.Monitor1.Error.Refused: Firmware is upgrading, please wait a moment.");
+    // Past a fifth of the way the caller is killed; the upgrade goes on to its end.
+    unsigned highest = 0;
+    const auto progress = [&] {
+        const auto number = [&](const char* property) {
+            const std::string v = client.jobProperty(job, property, 'u');
+            return v == "?" ? 0u : static_cast<unsigned>(std::stoul(v));
+        };
+        const unsigned value = number("ProgressValue"), maximum = number("ProgressMaximum");
+        EXPECT_GE(value, highest);  // never backwards
+        highest = std::max(highest, value);
+        return std::make_pair(value, maximum);
+    };
+    EXPECT_TRUE(client.until([&] {
+        const auto [value, maximum] = progress();
+        return maximum > 0 && value * 5 > maximum;
+    }));
+    EXPECT_EQ(client.jobProperty(job, "Running", 'b'), "1");
+    EXPECT_EQ(client.jobProperty(job, "Title", 's'), "Firmware Update...");
+    EXPECT_EQ(kill(caller, SIGKILL), 0);
+    waitpid(caller, nullptr, 0);
+    EXPECT_TRUE(client.until([&] { return client.seen("Finished", job); })) << slurp(err);
+    EXPECT_TRUE(client.seen("Finished", job, "true Firmware Upgrade "));
+    EXPECT_EQ(client.jobProperty(job, "Running", 'b'), "0");
+    EXPECT_EQ(client.jobProperty(job, "Succeeded", 'b'), "1");
+    EXPECT_NE(client.jobProperty(job, "Outcome", 's').find("completed!"), std::string::npos);
+    const auto [value, maximum] = progress();
+    EXPECT_EQ(value, maximum);
+    int changes = 0;
+    for (const auto& sig : client.signals) changes += sig.member == "PropertiesChanged" && sig.path == job;
+    EXPECT_GE(changes, 2);
+    // The polls go on after it.
+    const unsigned after = client.poll(one);
+    EXPECT_TRUE(client.until([&] { return client.poll(one) > after; }));
+    // A minute after its end the job's object goes.
+    EXPECT_TRUE(client.until([&] { return client.seen("InterfacesRemoved", "", job); }));
+    EXPECT_EQ(client.jobProperty(job, "Running", 'b'), "?");
+    EXPECT_EQ(service.stop(), 0) << slurp(err);
+    // Only the allowed upgrade reached the enclosure: one start and one end of its
+    // upgrade mode.
+    EXPECT_EQ(upgradeModeCommands(slurp(trace)), 2);
 }
 
 TEST(MonitorBus, ADayIsReadOnlyFromARegularFileOfBoundedSizeInTheLogFolders) {

@@ -1,7 +1,8 @@
 // The decoding of a bus method's arguments, and the texts the service puts on the bus.
 // Input: a byte picking the member, a signature up to the first NUL, then arguments
 // separated by NUL. Whatever comes, a call that passes names a known method, its
-// signature is the method's own, and a day is six digits of a calendar date; every
+// signature is the method's own, a day is six digits of a calendar date, and an
+// upgrade names one enclosure object exactly and a descriptor; every
 // text made for the bus is UTF-8 without NUL and stays as it is when made again.
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +12,8 @@
 #include <vector>
 
 #include "service/bus/BusArgs.h"
-#include "service/bus/BusService.h"
+#include "service/bus/BusState.h"
+#include "service/bus/BusText.h"
 
 namespace {
 
@@ -19,25 +21,14 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-bool plainUtf8(const std::string& s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = c == 0 ? 0 : c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     static const char* const kMembers[] = {"GetDayLog",       "GetOlderDayLog",   "ListDayLogs", "GetMailSettings",
-                                           "SaveMailSettings", "SendTestMail",     "Frobnicate",  ""};
-    const std::string_view member = kMembers[data[0] % 8];
+                                           "SaveMailSettings", "SendTestMail",     "StartUpgrade", "WatchDayLog",
+                                           "UnwatchDayLog",    "Frobnicate",       ""};
+    const std::string_view member = kMembers[data[0] % 11];
     const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
     std::vector<std::string_view> parts;
     for (std::size_t at = 0;;) {
@@ -55,10 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string_view p = parts[i];
         const char type = t < signature.size() ? signature[t] : 's';
         t += type == 'a' ? 2 : 1;
-        if (type == 'b' || type == 'u') {
+        if (type == 'b' || type == 'u' || type == 'h') {
             std::uint32_t n = 0;
             for (std::size_t k = 0; k < p.size() && k < 4; ++k) n = n << 8 | static_cast<unsigned char>(p[k]);
-            args.push_back(type == 'b' ? raid::bus::BusArg::flag(n & 1) : raid::bus::BusArg::unsignedNumber(n));
+            args.push_back(type == 'b'   ? raid::bus::BusArg::flag(n & 1)
+                           : type == 'h' ? raid::bus::BusArg::descriptor(static_cast<int>(n))
+                                         : raid::bus::BusArg::unsignedNumber(n));
             if (type == 'b' && p.size() > 1) args.back().number = n;  // a reader never gives this; refused
         } else if (type == 'a') {
             std::vector<std::string_view> list;
@@ -69,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 at = sep + 1;
             }
             args.push_back(raid::bus::BusArg::strings(std::move(list)));
+        } else if (type == 'o') {
+            args.push_back(raid::bus::BusArg::path(p));
         } else {
             args.emplace_back(p);
         }
@@ -84,6 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else {
             check(call->day.empty());
         }
+        if (call->method == raid::bus::BusMethod::startUpgrade) {
+            // The enclosure is one object's name exactly, the image a descriptor.
+            check(call->slot >= 0 && call->slot <= 99 && call->imageFd >= 0);
+            check(raid::bus::enclosureSlot(std::string(raid::bus::kEnclosurePrefix) + "/drive" +
+                                           std::to_string(call->slot)) == call->slot);
+        } else {
+            check(call->slot == -1 && call->imageFd == -1);
+        }
         if (call->method == raid::bus::BusMethod::saveMailSettings) {
             // Every text is UTF-8 and bounded, the lists are counted, the choice in range.
             const raid::SettingsEdits& e = call->mail;
@@ -97,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(!error.empty());
     }
     const std::string text = raid::bus::busText(std::string(rest));
-    check(plainUtf8(text));
+    check(raid::bus::validUtf8(text));
     check(raid::bus::busText(text) == text);
     return 0;
 }
