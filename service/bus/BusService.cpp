@@ -55,6 +55,7 @@ void BusService::Impl::tearDown() {
     for (auto& [id, p] : pending) sd_bus_message_unref(p.message);
     pending.clear();
     pendingBy.clear();
+    imageReads.clear();
     jobs.clear();
     watchers.clear();
     authority.reset();
@@ -112,6 +113,10 @@ int BusService::Impl::onMethod(sd_bus_message* m, void* data, sd_bus_error* erro
     p.message = sd_bus_message_ref(m);
     self->pending[id] = std::move(p);
     ++self->pendingBy[who];
+    if (call->method == BusMethod::startUpgrade) {
+        self->readImage(id);
+        return 1;
+    }
     self->authority->check(who, actionOf(call->method),
                            [self, id](const AuthorityAnswer& answer) { self->authorized(id, answer); });
     return 1;
@@ -122,7 +127,10 @@ void BusService::Impl::finish(std::uint64_t id) {
     if (it == pending.end()) return;
     sd_bus_message_unref(it->second.message);
     if (--pendingBy[it->second.sender] == 0) pendingBy.erase(it->second.sender);
-    if (it->second.call.method == BusMethod::startUpgrade) --pendingUpgrades;
+    if (it->second.call.method == BusMethod::startUpgrade) {
+        --pendingUpgrades;
+        imageReads.erase(id);
+    }
     pending.erase(it);
 }
 

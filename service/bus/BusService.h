@@ -86,6 +86,10 @@ public:
     static constexpr std::size_t kMaxPendingPerCaller = 8;
     // StartUpgrade calls waiting at once (each holds its image's bytes).
     static constexpr std::size_t kMaxPendingUpgrades = 4;
+    // How long a caller's image descriptor may take to read before the call is refused
+    // (a file on a mount whose server never answers), and how many reads may hang at once.
+    static constexpr std::uint64_t kImageReadUs = 15'000'000;
+    static constexpr std::size_t kMaxImageReaders = 8;
     // How long a job's object stays after the upgrade ended, and how often at most its
     // properties change while it runs.
     static constexpr std::uint64_t kJobKeptUs = 60'000'000;

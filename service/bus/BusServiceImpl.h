@@ -4,6 +4,7 @@
 // objects, the day-log and the mail methods each have a unit of their own.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include "service/bus/BusService.h"
+#include "service/bus/ImageDescriptor.h"
 #include "service/bus/UpgradeJobs.h"
 
 typedef struct sd_bus_message sd_bus_message;
@@ -129,6 +131,24 @@ struct BusService::Impl {
     // The checks of a StartUpgrade before the authority is asked: an error name and
     // text in `error` when it goes no further.
     bool checkUpgrade(sd_bus_message* m, Pending& call, sd_bus_error* error);
+    // The image is read from the caller's descriptor off the bus thread, then the
+    // authority is asked.
+    void readImage(std::uint64_t id);
+    void imageRead(std::uint64_t id, DescriptorImage image);
+    static int onImageReadTimer(sd_event_source*, std::uint64_t, void* data);
+    // A caller's image being read, and the timer that gives up on it.
+    struct ImageRead {
+        Impl* self = nullptr;
+        std::uint64_t id = 0;
+        sd_event_source* timer = nullptr;
+        ImageRead() = default;
+        ImageRead(const ImageRead&) = delete;
+        ImageRead& operator=(const ImageRead&) = delete;
+        ~ImageRead();
+    };
+    std::map<std::uint64_t, std::unique_ptr<ImageRead>> imageReads;
+    // Reader threads alive, shared with them (one may outlive the service).
+    std::shared_ptr<std::atomic<std::size_t>> imageReaders = std::make_shared<std::atomic<std::size_t>>(0);
     void askUpgrade(std::uint64_t id);
     void upgradeReport(std::uint64_t id, const std::shared_ptr<unsigned>& job, UpgradeReport report);
     void jobChanged(UpgradeJob& job);

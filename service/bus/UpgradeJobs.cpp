@@ -10,6 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <system_error>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "service/bus/BusMessages.h"
 #include "service/bus/BusServiceImpl.h"
@@ -52,15 +57,10 @@ bool BusService::Impl::checkUpgrade(sd_bus_message* m, Pending& p, sd_bus_error*
             sd_bus_error_set(error, kErrorRefused, kUpgradingText);
             return false;
         }
-    DescriptorImage image = readImageDescriptor(p.call.imageFd);
-    if (image.result != ImageLoadResult::loaded) {
-        sd_bus_error_set(error, kErrorRefused, image.problem.c_str());
+    if (imageReaders->load() >= kMaxImageReaders) {
+        sd_bus_error_set(error, kErrorBusy, "Too many images are being read; try again later");
         return false;
     }
-    p.upgrade = std::make_shared<UpgradeRequest>();
-    p.upgrade->slot = p.call.slot;
-    p.upgrade->image = std::move(image.bytes);
-    p.upgrade->name = busText(image.name);
     // Who asked, for the job's OwnerUid: the bus daemon knows (asked once per request).
     sd_bus_creds* creds = nullptr;
     uid_t uid = 0;
@@ -69,6 +69,74 @@ bool BusService::Impl::checkUpgrade(sd_bus_message* m, Pending& p, sd_bus_error*
     sd_bus_creds_unref(creds);
     return true;
 }
+
+// The caller's descriptor may be a file on a FUSE mount whose server never answers, or
+// on a hung network mount: fstat and pread then block for ever. So the bus thread never
+// touches it: a reader thread of its own reads a copy of it, and the call is refused
+// when no answer has come after kImageReadUs (the thread is then left to its fate; at
+// most kMaxImageReaders of them live at once).
+void BusService::Impl::readImage(std::uint64_t id) {
+    Pending& p = pending.at(id);
+    const int fd = fcntl(p.call.imageFd, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0) {
+        reply(id, kErrorRefused, kOpenFailText, {});
+        return;
+    }
+    auto read = std::make_unique<ImageRead>();
+    read->self = this;
+    read->id = id;
+    if (sd_event_add_time_relative(event, &read->timer, CLOCK_MONOTONIC, kImageReadUs, 0, &Impl::onImageReadTimer,
+                                   read.get()) < 0) {
+        close(fd);
+        reply(id, kErrorRefused, kOpenFailText, {});
+        return;
+    }
+    imageReads[id] = std::move(read);
+    ++*imageReaders;
+    std::weak_ptr<Inbox> box = inbox;
+    try {
+        std::thread([fd, box, id, readers = imageReaders] {
+            DescriptorImage image = readImageDescriptor(fd);
+            close(fd);
+            --*readers;
+            if (const auto b = box.lock())
+                b->push([id, image = std::move(image)](Impl& self) mutable { self.imageRead(id, std::move(image)); });
+        }).detach();
+    } catch (const std::system_error&) {
+        close(fd);
+        --*imageReaders;
+        imageReads.erase(id);
+        reply(id, kErrorBusy, "No thread could be started to read the image; try again later", {});
+    }
+}
+
+void BusService::Impl::imageRead(std::uint64_t id, DescriptorImage image) {
+    imageReads.erase(id);
+    const auto it = pending.find(id);
+    if (it == pending.end()) return;  // refused for taking too long, or the service ends
+    if (image.result != ImageLoadResult::loaded) {
+        reply(id, kErrorRefused, image.problem, {});
+        return;
+    }
+    Pending& p = it->second;
+    p.upgrade = std::make_shared<UpgradeRequest>();
+    p.upgrade->slot = p.call.slot;
+    p.upgrade->image = std::move(image.bytes);
+    p.upgrade->name = busText(image.name);
+    authority->check(p.sender, BusAction::upgradeFirmware,
+                     [this, id](const AuthorityAnswer& answer) { authorized(id, answer); });
+}
+
+int BusService::Impl::onImageReadTimer(sd_event_source*, std::uint64_t, void* data) {
+    auto* read = static_cast<ImageRead*>(data);
+    Impl* self = read->self;
+    const std::uint64_t id = read->id;
+    self->imageReads.erase(id);  // `read` is gone from here on
+    self->reply(id, kErrorRefused, kOpenFailText, {});
+    return 0;
+}
+
+BusService::Impl::ImageRead::~ImageRead() { sd_event_source_disable_unref(timer); }
 
 void BusService::Impl::askUpgrade(std::uint64_t id) {
     std::weak_ptr<Inbox> box = inbox;

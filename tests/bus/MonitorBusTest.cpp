@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 
 #include "bus/BusClient.h"
@@ -22,6 +23,7 @@
 #include "sim/Records.h"
 #include "support/PrivateBus.h"
 #include "support/ScenarioKit.h"
+#include "support/StallingFuse.h"
 #include "support/ToolRun.h"
 
 namespace raid {
@@ -201,6 +203,25 @@ TEST(MonitorBus, AnUpgradeRunsAsAJobThatOutlivesItsCallerWhileHostileRequestsAre
     int huge = open((kit.dir() + "/huge.bin").c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     ASSERT_EQ(ftruncate(huge, 100'000'000), 0);
     EXPECT_EQ(refusedWith(huge), openFail);
+    // A file on a mount whose server never answers a read: the bus goes on serving
+    // everyone while the read hangs, and the call is refused once its time is up.
+    {
+        test::StallingFuse stall(kit.dir() + "/stall", bytes.size());
+        if (stall.ok()) {
+            std::string answer;
+            std::thread caller([&] {
+                BusClient other(privateBus.address());
+                const int fd = open(stall.file().c_str(), O_RDONLY);
+                answer = other.startUpgrade(one, fd);
+                if (fd >= 0) close(fd);
+            });
+            ASSERT_TRUE(client.until([&] { return stall.readsWaiting() > 0; }));
+            const unsigned before = client.poll(one);
+            EXPECT_TRUE(client.until([&] { return client.poll(one) > before; })) << "the bus stood still";
+            caller.join();
+            EXPECT_EQ(answer, openFail);
+        }
+    }
     // Enclosures that are not there, and paths that name none.
     EXPECT_EQ(refusedWith(open(image.c_str(), O_RDONLY), "/org/qxraidgui/Monitor1/enclosure/drive7"),
               "!org.qxraidgui.Monitor1.Error.Refused: No Device found !");
