@@ -1,0 +1,162 @@
+#include "app/ServiceFeed.h"
+
+#include <algorithm>
+
+#include "app/MainForm.h"
+#include "app/pages/StatusPage.h"
+
+namespace raid {
+
+namespace {
+
+template <class T>
+const T* valueOf(const BusProperties& props, const char* name) {
+    const auto it = props.find(name);
+    return it == props.end() ? nullptr : std::get_if<T>(&it->second);
+}
+
+bool page(const BusProperties& props, const char* name, Sector& out) {
+    const auto* bytes = valueOf<std::vector<std::uint8_t>>(props, name);
+    if (!bytes || bytes->size() != out.size()) return false;
+    std::copy(bytes->begin(), bytes->end(), out.begin());
+    return true;
+}
+
+}  // namespace
+
+std::optional<ServiceEnclosure> enclosureFromProperties(const std::string& path, const BusProperties& props) {
+    ServiceEnclosure e;
+    e.path = path;
+    const auto* device = valueOf<std::int64_t>(props, "Device");
+    const auto* slot = valueOf<std::int64_t>(props, "Slot");
+    const auto* poll = valueOf<std::int64_t>(props, "Poll");
+    const auto* source = valueOf<std::string>(props, "Source");
+    const auto* volumes = valueOf<std::string>(props, "Volumes");
+    const auto* access = valueOf<std::string>(props, "Access");
+    if (!device || !slot || !poll || !source || !volumes || !access) return std::nullopt;
+    if (*device < 1 || *device > kMaxFound || *slot < 0 || *slot >= kMaxPhysical || *poll < 0 || *poll > 0xFFFFFFFFLL)
+        return std::nullopt;
+    e.device = static_cast<int>(*device);
+    e.slot = static_cast<int>(*slot);
+    e.poll = static_cast<unsigned>(*poll);
+    e.polled = *source == "poll";
+    // Only drive letters go into the device table: whatever else a string holds is not one.
+    for (const char c : *volumes)
+        if (c >= 'C' && c <= 'Z' && e.volumes.size() < kMaxLetters && e.volumes.find(c) == std::string::npos)
+            e.volumes += c;
+    if (*access == "mailbox")
+        e.access = kCodeMailbox;
+    else if (*access == "ata")
+        e.access = kCodeAta;
+    else if (*access == "vu")
+        e.access = kCodeVu;
+    if (!page(props, "StatusRecord", e.statusRecord) || !page(props, "IdentityPage", e.identityPage))
+        return std::nullopt;
+    return e;
+}
+
+bool ServiceFeed::sameAsShown(const std::vector<ServiceEnclosure>& list) const {
+    if (!published_ || list.size() != shown_.size()) return false;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const ServiceEnclosure& a = list[i];
+        const ServiceEnclosure& b = shown_[i];
+        if (a.path != b.path || a.slot != b.slot || a.access != b.access || a.volumes != b.volumes ||
+            a.identityPage != b.identityPage)
+            return false;
+    }
+    return true;
+}
+
+void ServiceFeed::publish(const std::vector<ServiceEnclosure>& list) {
+    MainForm& f = form_;
+    DeviceState& dev = f.dev;
+    // What a detection pass would have found: the enclosures in the service's order,
+    // each with its identity page, and the letters of its volumes as drive rows.
+    dev.FoundCount = static_cast<int>(list.size());
+    int rows = 0;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const ServiceEnclosure& e = list[i];
+        dev.FoundDevices[i] = static_cast<std::uint32_t>(e.slot) | e.access;
+        dev.groupCount[i] = 0;
+        dev.freshPages[static_cast<std::size_t>(e.slot)] = e.identityPage;
+        for (const char letter : e.volumes) {
+            if (rows >= kMaxDriveEntries) break;
+            DriveEntry& row = dev.drives[static_cast<std::size_t>(rows++)];
+            row = DriveEntry{};
+            row.letter = letter;
+            row.driveType = 3;
+            row.diskNumber = static_cast<std::uint8_t>(e.slot);
+        }
+    }
+    dev.LogicalCount = rows;
+    dev.PhysicalCount = rows;
+    dev.DetectionPending = true;
+    f.detection().publishFound();
+    published_ = true;
+}
+
+void ServiceFeed::update(std::vector<ServiceEnclosure> list, const std::vector<std::string>& notes) {
+    MainForm& f = form_;
+    std::stable_sort(list.begin(), list.end(),
+                     [](const ServiceEnclosure& a, const ServiceEnclosure& b) { return a.device < b.device; });
+    // Two objects claiming one physical drive: the first one counts.
+    std::vector<ServiceEnclosure> unique;
+    for (auto& e : list)
+        if (std::none_of(unique.begin(), unique.end(), [&e](const ServiceEnclosure& u) { return u.slot == e.slot; }))
+            unique.push_back(std::move(e));
+    if (unique.size() > static_cast<std::size_t>(kMaxActive)) unique.resize(kMaxActive);
+
+    const bool wasPresent = present_;
+    present_ = true;
+    const bool republish = !wasPresent || !sameAsShown(unique);
+    if (republish) {
+        publish(unique);
+        for (auto& shown : shown_) shown.poll = ~0u;
+    }
+    // The two devices the page polls take each record of a poll that read them, as the
+    // poll itself stores what it read.
+    DeviceState& dev = f.dev;
+    std::uint8_t mask = 0;
+    for (std::size_t i = 0; i < unique.size() && i < 2; ++i) {
+        const ServiceEnclosure& e = unique[i];
+        const bool fresh = republish || i >= shown_.size() || shown_[i].poll != e.poll;
+        if (!e.polled || !fresh || !f.watched(static_cast<int>(i))) continue;
+        if (static_cast<std::uint32_t>(i) == dev.HeldDevice) continue;
+        dev.EnclosureStatus[static_cast<std::size_t>(e.slot)] = e.statusRecord;
+        mask = static_cast<std::uint8_t>(mask | (1u << i));
+    }
+    shown_ = std::move(unique);
+    if (mask != 0) {
+        ++f.PollsDone;
+        f.LastPollMask = mask;
+        if (f.CurrentPage == 0 || dev.FirstPass) f.statusPage().refresh(dev.FirstPass);
+    }
+    // What the service says besides (no rights, a drive in use) goes where the window
+    // says such things, once each time it changes.
+    std::string said;
+    for (const auto& n : notes) said += (said.empty() ? "" : "; ") + n;
+    if (said != notesShown_ || !wasPresent) {
+        if (!said.empty() || !wasPresent) f.setPanel(4, said.empty() ? " " : said);
+        notesShown_ = said;
+    }
+}
+
+void ServiceFeed::absent(bool busReachable, const std::string& why) {
+    MainForm& f = form_;
+    present_ = false;
+    if (!published_ || !shown_.empty()) {
+        shown_.clear();
+        publish(shown_);
+    }
+    f.detection().setBannerVisible(true);
+    f.detection().setBannerText(busReachable ? kServiceMissingBanner : kBusMissingBanner);
+    f.setPanel(4, busReachable || why.empty() ? std::string(kServiceMissingHelp)
+                                              : std::string(kServiceMissingHelp) + " (" + why + ")");
+    notesShown_.clear();
+}
+
+void ServiceFeed::alert(const std::vector<std::string>& lines) {
+    if (onAlert) onAlert(lines);
+}
+
+}  // namespace raid

@@ -1,0 +1,119 @@
+// A window that is a client of raid-gui-monitor: where its device list and status
+// records come from when the service, not this process, talks to the enclosures.
+//
+// The bus side (gui/ServiceClient) turns what the service publishes into the plain
+// values below and posts them to the engine thread; ServiceFeed puts them where the
+// detection pass and the poll would have put them (the device tables, the published
+// identity pages, the status records) and lets the same page code draw them. The
+// window never sends an enclosure anything and writes no file of its own.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "device/Transport.h"
+#include "platform/FileStore.h"
+#include "platform/StoragePort.h"
+#include "platform/VolumePort.h"
+
+namespace raid {
+
+class MainForm;
+
+// One enclosure object of the service, checked.
+struct ServiceEnclosure {
+    std::string path;        // its object path: who it is on the bus
+    int device = 0;          // 1 = Device1, the service's order
+    int slot = 0;            // the physical drive it answers on first (0..9)
+    unsigned poll = 0;       // the service's poll the record is from
+    bool polled = false;     // the record was read by that poll
+    std::string volumes;     // its drive letters ("E")
+    std::uint32_t access = 0;  // the path bits of its device code
+    Sector statusRecord{};
+    Sector identityPage{};
+};
+
+// A property value as it came over the bus, before it is checked.
+using BusValue = std::variant<std::monostate, std::int64_t, bool, std::string, std::vector<std::uint8_t>,
+                              std::vector<std::string>>;
+using BusProperties = std::map<std::string, BusValue>;
+
+// The enclosure an object's properties describe; nullopt when one the window needs is
+// missing, of another type or out of range (then the object is not shown).
+std::optional<ServiceEnclosure> enclosureFromProperties(const std::string& path, const BusProperties& props);
+
+// The words the window shows where its enclosures would be when it has none to show
+// because the service cannot be reached.
+inline constexpr char kServiceMissingBanner[] = "RAID GUI service not running";
+inline constexpr char kServiceMissingHelp[] =
+    "The RAID GUI service (raid-gui-monitor) is not running: start it with \"systemctl start raid-gui-monitor\"";
+inline constexpr char kBusMissingBanner[] = "System bus not reachable";
+
+// What a client window asks the service for; answers come back on the engine thread.
+class ServicePort {
+public:
+    virtual ~ServicePort() = default;
+};
+
+class ServiceFeed {
+public:
+    ServiceFeed(MainForm& form, ServicePort& port) : form_(form), port_(port) {}
+
+    // Engine thread. Every enclosure object the service lists now (any order) and its
+    // notes, after each change the bus brought (an object added or removed, a poll).
+    void update(std::vector<ServiceEnclosure> enclosures, const std::vector<std::string>& notes);
+    // The service is not there: nobody owns its name (`busReachable`), or the bus
+    // itself cannot be reached. `why` is the bus's own word, for the status bar.
+    void absent(bool busReachable, const std::string& why);
+    // An alert the service raised, with its mail's lines.
+    void alert(const std::vector<std::string>& lines);
+
+    bool present() const { return present_; }
+    ServicePort& port() { return port_; }
+    // Each alert's lines, on the engine thread (the window shows it on the desktop).
+    std::function<void(const std::vector<std::string>&)> onAlert;
+
+private:
+    bool sameAsShown(const std::vector<ServiceEnclosure>& list) const;
+    void publish(const std::vector<ServiceEnclosure>& list);
+
+    MainForm& form_;
+    ServicePort& port_;
+    bool present_ = false;
+    bool published_ = false;
+    std::vector<ServiceEnclosure> shown_;
+    std::string notesShown_;
+};
+
+// The devices of a window that has none of its own: no drive opens, no volume exists.
+class NoDevices final : public StoragePort, public VolumePort {
+public:
+    DriveHandle open(std::uint8_t) override { return kInvalidHandle; }
+    void close(DriveHandle) override {}
+    bool scsiPassThrough(DriveHandle, std::uint8_t*, std::uint8_t*) override { return false; }
+    bool idePassThrough(DriveHandle, std::uint8_t*, std::size_t) override { return false; }
+    bool rescanBus(DriveHandle) override { return false; }
+    bool volumeDiskExtents(DriveHandle, DiskExtent&) override { return false; }
+    std::uint32_t logicalDriveMask() override { return 0; }
+    std::uint8_t driveType(char) override { return 0; }
+};
+
+// The file store of a window that writes nothing: every read finds nothing, every
+// write is refused (the day log and the settings are the service's).
+class NoFiles final : public FileStore {
+public:
+    bool exists(const std::string&) override { return false; }
+    std::optional<std::uint64_t> size(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> readAll(const std::string&) override { return std::nullopt; }
+    bool append(const std::string&, std::string_view) override { return false; }
+    bool replace(const std::string&, std::string_view) override { return false; }
+    bool remove(const std::string&) override { return false; }
+    bool folderWritable(const std::string&) override { return false; }
+};
+
+}  // namespace raid
