@@ -1,0 +1,170 @@
+// A window that is a client of the service, on the virtual clock: the records and
+// identity pages the service publishes go in, and the Status page must come out as
+// raid-gui-sim draws it for the same records; the enclosure leaving, the service going
+// and coming back, and its alerts reach the window as the user should see them. No
+// drive is opened and no file is written.
+#include <gtest/gtest.h>
+
+#include "app/MainForm.h"
+#include "app/ServiceFeed.h"
+#include "sim/Records.h"
+#include "support/QuietDialogs.h"
+#include "support/ScenarioKit.h"
+
+namespace raid {
+namespace {
+
+// What the Status page shows, control by control.
+struct PageView {
+    std::map<std::string, std::string> texts;
+    BaysView bays;
+    friend bool operator==(const PageView&, const PageView&) = default;
+};
+
+PageView pageOf(const Controls& c) {
+    PageView v;
+    for (const char* name : {names::TForm1, names::Label48, names::Label45, names::Label46, names::Label5, names::Label7,
+                             names::Label17, names::Label25, names::Label51, names::Label26, names::Label52,
+                             names::Label27, names::Label18, names::Label20, names::Label21}) {
+        v.texts[name] = c.text(name);
+        v.texts[std::string(name) + ".color"] = c.get(name).color;
+    }
+    v.texts["Panel11"] = c.visible(names::Panel11) ? "shown" : "hidden";
+    v.bays = c.get(names::Image0_Bays).bays;
+    return v;
+}
+
+// raid-gui-sim on the enclosure itself up to `until`: what the page shows then, and
+// the record and identity page the engine holds for the enclosure's slot (what the
+// service publishes after that poll).
+struct Reference {
+    PageView page;
+    Sector record{}, identity{};
+};
+
+Reference reference(double until) {
+    test::ScenarioKit kit;
+    kit.line("0 disk 0").line("0 volume C 0");
+    kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage({})) +
+             " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("0 volume E 1");
+    kit.line("9 status 1 " +
+             kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
+    sim::SimRunner& r = kit.run(until);
+    EXPECT_EQ(kit.loadError, "");
+    Reference ref;
+    ref.page = pageOf(r.controls());
+    ref.record = r.form().dev.EnclosureStatus[1];
+    ref.identity = r.form().dev.EnclosureIdentity[1];
+    return ref;
+}
+
+ServiceEnclosure enclosure(const Reference& ref, unsigned poll) {
+    BusProperties p;
+    p["Device"] = std::int64_t{1};
+    p["Slot"] = std::int64_t{1};
+    p["Poll"] = std::int64_t{poll};
+    p["Source"] = std::string("poll");
+    p["Volumes"] = std::string("E");
+    p["Access"] = std::string("mailbox");
+    p["StatusRecord"] = std::vector<std::uint8_t>(ref.record.begin(), ref.record.end());
+    p["IdentityPage"] = std::vector<std::uint8_t>(ref.identity.begin(), ref.identity.end());
+    auto e = enclosureFromProperties("/org/qxraidgui/Monitor1/enclosure/drive1", p);
+    EXPECT_TRUE(e.has_value());
+    return e.value_or(ServiceEnclosure{});
+}
+
+struct NoService final : ServicePort {};
+
+TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheServiceComingAndGoing) {
+    const Reference healthy = reference(6), pulled = reference(14);
+    ASSERT_NE(healthy.page, pulled.page);
+
+    std::unique_ptr<Scheduler> sched = makeVirtualScheduler(1796601600.0);
+    sched->adoptCurrentThread();
+    Controls controls;
+    test::QuietDialogs dialogs;
+    NoDevices none;
+    NoService service;
+    MainForm form(Ports{.scheduler = *sched, .storage = none, .volumes = none, .dialogs = dialogs, .logFolder = {},
+                        .fallbackLogFolder = {}, .service = &service},
+                  controls);
+    std::vector<std::vector<std::string>> alerts;
+    ServiceFeed& feed = *form.serviceFeed();
+    feed.onAlert = [&](const std::vector<std::string>& lines) { alerts.push_back(lines); };
+    form.FormCreate();
+    sched->run(2'000'000);
+
+    // No service yet: the window says so where its enclosures would be, and how to start it.
+    feed.absent(true, "");
+    EXPECT_EQ(controls.text(names::StaticText1), kServiceMissingBanner);
+    EXPECT_TRUE(controls.visible(names::StaticText1));
+    EXPECT_EQ(controls.text(panelName(4)), kServiceMissingHelp);
+    EXPECT_FALSE(controls.enabled(names::Image_Email));
+
+    // The service comes with one enclosure, then a poll reads the pulled drive.
+    feed.update({enclosure(healthy, 1)}, {});
+    sched->run(6'000'000);
+    EXPECT_EQ(pageOf(controls), healthy.page);
+    EXPECT_EQ(controls.text(names::TForm1), kAppTitle + " - " + "SIM DUAL BAY RAID ENCLOSURE [E]");
+    EXPECT_FALSE(controls.visible(names::StaticText1));
+    EXPECT_TRUE(controls.enabled(names::Image_Email));
+    // A repeated signal of the same poll draws nothing new; the next poll's does.
+    feed.update({enclosure(healthy, 1)}, {});
+    feed.update({enclosure(pulled, 2)}, {"PhysicalDrive3 is in use by another RAID GUI"});
+    sched->run(10'000'000);
+    EXPECT_EQ(pageOf(controls), pulled.page);
+    EXPECT_EQ(controls.text(panelName(4)), "PhysicalDrive3 is in use by another RAID GUI");
+    feed.alert({"HDD2 removed", "detail"});
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0][0], "HDD2 removed");
+
+    // The enclosure unplugged: its object goes, the window has no device to show.
+    feed.update({}, {});
+    EXPECT_EQ(controls.text(names::StaticText1), "No Drive found! ");
+    EXPECT_FALSE(controls.visible(names::CheckBox1));
+    // The service stops and comes back with the enclosure: the page is drawn anew.
+    feed.absent(true, "");
+    EXPECT_EQ(controls.text(names::StaticText1), kServiceMissingBanner);
+    feed.update({enclosure(pulled, 1)}, {});
+    sched->run(14'000'000);
+    EXPECT_EQ(pageOf(controls), pulled.page);
+    EXPECT_TRUE(controls.visible(names::CheckBox1));
+    // A bus that cannot be reached at all says so too.
+    feed.absent(false, "Connection refused");
+    EXPECT_EQ(controls.text(names::StaticText1), kBusMissingBanner);
+    EXPECT_NE(controls.text(panelName(4)).find("Connection refused"), std::string::npos);
+
+    // The window said nothing to an enclosure, and kept no day log of its own.
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front();
+    EXPECT_EQ(form.eventLog().saveAtExit(), "");
+    EXPECT_TRUE(form.FormClose());
+}
+
+TEST(ServiceFeed, PropertiesThatAreMissingOfAnotherTypeOrOutOfRangeShowNoEnclosure) {
+    const std::vector<std::uint8_t> page(512, 0);
+    BusProperties good{{"Device", std::int64_t{2}},  {"Slot", std::int64_t{9}},     {"Poll", std::int64_t{7}},
+                       {"Source", std::string("")}, {"Volumes", std::string("E\nF:e")}, {"Access", std::string("vu")},
+                       {"StatusRecord", page},        {"IdentityPage", page}};
+    const auto e = enclosureFromProperties("/p", good);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->volumes, "EF");
+    EXPECT_FALSE(e->polled);
+    EXPECT_EQ(e->access, kCodeVu);
+    for (const auto& [name, bad] : std::vector<std::pair<std::string, BusValue>>{
+             {"Slot", std::int64_t{10}},
+             {"Slot", std::int64_t{-1}},
+             {"Device", std::int64_t{0}},
+             {"Device", std::string("1")},
+             {"Poll", std::int64_t{1} << 40},
+             {"StatusRecord", std::vector<std::uint8_t>(511, 0)},
+             {"IdentityPage", std::vector<std::uint8_t>(100000, 0)},
+             {"Volumes", BusValue{}}}) {
+        BusProperties p = good;
+        p[name] = bad;
+        EXPECT_FALSE(enclosureFromProperties("/p", p)) << name;
+    }
+}
+
+}  // namespace
+}  // namespace raid
