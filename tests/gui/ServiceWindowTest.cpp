@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "sim/Records.h"
-#include "support/PrivateBus.h"
-#include "support/ScenarioKit.h"
-#include "support/ToolRun.h"
+#include "tests/support/PrivateBus.h"
+#include "tests/support/ScenarioKit.h"
+#include "tests/support/ToolRun.h"
 #include "tests/bus/BusClient.h"
 
 namespace raid {
@@ -75,6 +75,14 @@ public:
         return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     ~Child() { stop(); }
+    // The real user id it runs as (-1: not known).
+    int uid() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::string word;
+        while (status >> word)
+            if (word == "Uid:" && status >> word) return std::stoi(word);
+        return -1;
+    }
 
 private:
     pid_t pid_ = -1;
@@ -133,6 +141,7 @@ public:
                              uid_, dir_ + "/window.out");
     }
     int stopWindow() { return window_.stop(); }
+    int windowUid() const { return window_.uid(); }
 
     // What the window has shown so far, one line per change.
     std::string lines() const { return slurp(dir_ + "/window.out"); }
@@ -185,6 +194,11 @@ TEST(ServiceWindow, TwoWindowsOneAsAnOrdinaryUserFollowTheServiceAndEachNotifies
                               kit.dir() + "/service.out", err));
     ASSERT_TRUE(second.startWindow(system.address()));
 
+    if (asNobody) {
+        // setpriv changes the user before it runs the window.
+        EXPECT_TRUE(PrivateBus::waitFor([&] { return second.windowUid() == 65534 && second.lines().size() > 0; }))
+            << second.windowUid();
+    }
     // Both show the enclosure: the first picked the service up when it came.
     const std::string caption = "RAID GUI v0.23.7-3 - SIM DUAL BAY RAID ENCLOSURE [E]";
     EXPECT_TRUE(PrivateBus::waitFor([&] { return first.shows("TForm1", caption) && second.shows("TForm1", caption); }))
