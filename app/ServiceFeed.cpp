@@ -55,6 +55,33 @@ std::optional<ServiceEnclosure> enclosureFromProperties(const std::string& path,
     return e;
 }
 
+NotificationSettings settingsFromService(const SettingsEdits& v) {
+    NotificationSettings s;
+    s.SettingsKeyExists = true;
+    s.connection = v.fields;
+    const std::string& state = v.fields[kPassword];
+    s.connection[kPassword] = state == "stored" ? kStoredPasswordShown : state == "damaged" ? "ErrorFormat" : "";
+    s.authState = v.loginOn ? 1 : 0;
+    s.suppressMask = (v.noMailKind1 ? 1u : 0u) | (v.noMailKind2 ? 2u : 0u);
+    s.security = std::min(v.security, kSecurityTls);
+    s.loginName = v.loginName;
+    s.recipients = v.working;
+    for (std::size_t k = 0; k < 2; ++k) {
+        s.subjects[k] = {v.subject[k]};
+        std::string line;
+        for (const char c : v.contents[k]) {
+            if (c == '\n') {
+                s.contents[k].push_back(line);
+                line.clear();
+            } else {
+                line += c;
+            }
+        }
+        s.contents[k].push_back(line);
+    }
+    return s;
+}
+
 bool ServiceFeed::sameAsShown(const std::vector<ServiceEnclosure>& list) const {
     if (!published_ || list.size() != shown_.size()) return false;
     for (std::size_t i = 0; i < list.size(); ++i) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "device/Transport.h"
+#include "notify/NotificationSettings.h"
 #include "platform/FileStore.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
@@ -54,11 +55,39 @@ inline constexpr char kServiceMissingHelp[] =
     "The RAID GUI service (raid-gui-monitor) is not running: start it with \"systemctl start raid-gui-monitor\"";
 inline constexpr char kBusMissingBanner[] = "System bus not reachable";
 
-// What a client window asks the service for; answers come back on the engine thread.
+// The service's answer to a mail method, on the engine thread.
+struct ServiceMailAnswer {
+    std::string errorName;  // "" when the method answered; else the bus error
+    std::string errorText;  // its message: the system's own words (polkit's refusal, no recipient)
+    bool saved = false;     // SaveMailSettings
+    std::string problem;    // why nothing was saved, in the page's words
+    // GetMailSettings, SaveMailSettings: the page's values; the password field holds
+    // the stored password's state ("stored", "damaged", "none"), never a password.
+    SettingsEdits values;
+    bool sent = false;                 // SendTestMail
+    std::string sendError;
+    std::vector<std::string> refused;  // "address: code reason"
+};
+using ServiceMailDone = std::function<void(const ServiceMailAnswer&)>;
+
+// What a client window asks the service for. Each call returns at once; `done` runs
+// on the engine thread with the answer (or the bus's error: no service, no bus).
 class ServicePort {
 public:
     virtual ~ServicePort() = default;
+    virtual void getMailSettings(ServiceMailDone done) = 0;
+    // `values` as the E-mail page's OK takes them; the password field only when
+    // `newPassword` (the user typed one), else "" and the stored one stays.
+    virtual void saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done) = 0;
+    // Answered when the mail server's dialogue is over.
+    virtual void sendTestMail(ServiceMailDone done) = 0;
 };
+
+// The E-mail page's settings as the service's values show them: the password field
+// holds what the page shows for the stored password (eight asterisks, "ErrorFormat"
+// for a damaged record, nothing when none is stored).
+NotificationSettings settingsFromService(const SettingsEdits& values);
+inline constexpr char kStoredPasswordShown[] = "********";
 
 class ServiceFeed {
 public:

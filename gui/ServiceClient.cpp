@@ -84,7 +84,71 @@ std::vector<std::string> notesOf(const QVariantMap& props) {
 
 std::atomic<unsigned> connections{0};
 
+QString text(const std::string& s) { return QString::fromStdString(s); }
+QStringList texts(const std::vector<std::string>& list) {
+    QStringList out;
+    for (const auto& s : list) out << text(s);
+    return out;
+}
+// The service is trusted, its answer still measured: no text longer than the page takes
+// at most (a contents), no more recipients than the page holds.
+std::string bounded(const QVariant& v) { return v.toString().left(64 * 1024).toStdString(); }
+std::vector<std::string> boundedList(const QVariant& v, qsizetype most) {
+    std::vector<std::string> out;
+    for (const QString& s : v.toStringList().mid(0, most)) out.push_back(s.left(64 * 1024).toStdString());
+    return out;
+}
+
+constexpr char kValuesSignature[] = "sssssssbbbuasasas";
+
+// The mail values at `at` of a reply whose signature has been checked.
+void readValues(const QList<QVariant>& a, qsizetype at, SettingsEdits& v) {
+    for (std::size_t i = 0; i < 6; ++i) v.fields[i] = bounded(a.at(at + static_cast<qsizetype>(i)));
+    v.loginName = bounded(a.at(at + 6));
+    v.loginOn = a.at(at + 7).toBool();
+    v.noMailKind1 = a.at(at + 8).toBool();
+    v.noMailKind2 = a.at(at + 9).toBool();
+    v.security = a.at(at + 10).toUInt();
+    v.working = boundedList(a.at(at + 11), static_cast<qsizetype>(kMaxRecipients));
+    const auto subjects = boundedList(a.at(at + 12), 2), contents = boundedList(a.at(at + 13), 2);
+    for (std::size_t k = 0; k < 2; ++k) {
+        v.subject[k] = k < subjects.size() ? subjects[k] : "";
+        v.contents[k] = k < contents.size() ? contents[k] : "";
+    }
+}
+
 }  // namespace
+
+void ServiceLink::attach(ServiceClient* client) {
+    std::lock_guard<std::mutex> lock(mu_);
+    client_ = client;
+}
+
+void ServiceLink::call(std::function<void(ServiceClient&)> action, const ServiceMailDone& done) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!client_) {
+        ServiceMailAnswer a;
+        a.errorName = "org.freedesktop.DBus.Error.ServiceUnknown";
+        a.errorText = kServiceMissingHelp;
+        done(a);
+        return;
+    }
+    ServiceClient* client = client_;
+    // Queued to the client's thread; dropped by Qt if the client goes first.
+    QMetaObject::invokeMethod(client, [client, action = std::move(action)] { action(*client); }, Qt::QueuedConnection);
+}
+
+void ServiceLink::getMailSettings(ServiceMailDone done) {
+    call([done](ServiceClient& c) { c.getMailSettings(done); }, done);
+}
+
+void ServiceLink::saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done) {
+    call([values, newPassword, done](ServiceClient& c) { c.saveMailSettings(values, newPassword, done); }, done);
+}
+
+void ServiceLink::sendTestMail(ServiceMailDone done) {
+    call([done](ServiceClient& c) { c.sendTestMail(done); }, done);
+}
 
 ServiceClient::ServiceClient(EngineHost& host, ServiceLink& link, QString address, QObject* parent)
     : QObject(parent), host_(host), link_(link), address_(std::move(address)) {
@@ -92,13 +156,87 @@ ServiceClient::ServiceClient(EngineHost& host, ServiceLink& link, QString addres
     retry_.setSingleShot(true);
     retry_.setInterval(kRetryMs);
     connect(&retry_, &QTimer::timeout, this, [this] { start(); });
+    link_.attach(this);
 }
 
 ServiceClient::~ServiceClient() {
+    link_.attach(nullptr);
     if (bus_) {
         bus_.reset();
         QDBusConnection::disconnectFromBus(connectionName_);
     }
+}
+
+void ServiceClient::mailCall(const QString& member, const QList<QVariant>& args, const QString& signature,
+                             std::function<void(const QDBusMessage&, ServiceMailAnswer&)> read, ServiceMailDone done) {
+    auto answer = [this, done](ServiceMailAnswer a) {
+        host_.post([done, a = std::move(a)](MainForm&) { done(a); });
+    };
+    if (!bus_ || !bus_->isConnected()) {
+        ServiceMailAnswer a;
+        a.errorName = "org.freedesktop.DBus.Error.Disconnected";
+        a.errorText = kServiceMissingHelp;
+        answer(std::move(a));
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, member);
+    call.setArguments(args);
+    auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call, kMailCallTimeoutMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [pending, signature, read, answer] {
+        pending->deleteLater();
+        const QDBusMessage reply = pending->reply();
+        ServiceMailAnswer a;
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            a.errorName = reply.errorName().left(256).toStdString();
+            a.errorText = reply.errorMessage().left(4096).toStdString();
+        } else if (reply.signature() != signature) {
+            a.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
+            a.errorText = "The service's answer cannot be read";
+        } else {
+            read(reply, a);
+        }
+        answer(std::move(a));
+    });
+}
+
+void ServiceClient::getMailSettings(ServiceMailDone done) {
+    mailCall(QStringLiteral("GetMailSettings"), {}, QLatin1String(kValuesSignature),
+             [](const QDBusMessage& m, ServiceMailAnswer& a) { readValues(m.arguments(), 0, a.values); }, std::move(done));
+}
+
+void ServiceClient::saveMailSettings(const SettingsEdits& v, bool newPassword, ServiceMailDone done) {
+    const QList<QVariant> args = {text(v.fields[kPort]),
+                                  text(v.fields[kHost]),
+                                  text(v.fields[kSenderName]),
+                                  text(v.fields[kSenderAddress]),
+                                  text(v.fields[kTimeout]),
+                                  text(v.loginName),
+                                  newPassword,
+                                  text(newPassword ? v.fields[kPassword] : std::string()),
+                                  v.loginOn,
+                                  v.noMailKind1,
+                                  v.noMailKind2,
+                                  QVariant::fromValue(static_cast<uint>(v.security)),
+                                  texts(v.working),
+                                  texts({v.subject[0], v.subject[1]}),
+                                  texts({v.contents[0], v.contents[1]})};
+    mailCall(QStringLiteral("SaveMailSettings"), args, QStringLiteral("bs") + QLatin1String(kValuesSignature),
+             [](const QDBusMessage& m, ServiceMailAnswer& a) {
+                 a.saved = m.arguments().at(0).toBool();
+                 a.problem = bounded(m.arguments().at(1));
+                 readValues(m.arguments(), 2, a.values);
+             },
+             std::move(done));
+}
+
+void ServiceClient::sendTestMail(ServiceMailDone done) {
+    mailCall(QStringLiteral("SendTestMail"), {}, QStringLiteral("bsas"),
+             [](const QDBusMessage& m, ServiceMailAnswer& a) {
+                 a.sent = m.arguments().at(0).toBool();
+                 a.sendError = bounded(m.arguments().at(1));
+                 a.refused = boundedList(m.arguments().at(2), 1000);
+             },
+             std::move(done));
 }
 
 void ServiceClient::post(std::function<void(ServiceFeed&)> action) {

@@ -15,6 +15,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,20 @@ namespace raid::gui {
 
 // The ServicePort a client form is built with; it reaches the bus through the client
 // once the window has made one (the engine may be built first).
+class ServiceClient;
 class ServiceLink final : public ServicePort {
 public:
+    // Window's thread: the client the calls go to (nullptr: none any more).
+    void attach(ServiceClient* client);
+    // Engine thread: each call goes to the window's thread and is made from there.
+    void getMailSettings(ServiceMailDone done) override;
+    void saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done) override;
+    void sendTestMail(ServiceMailDone done) override;
+
+private:
+    void call(std::function<void(ServiceClient&)> action, const ServiceMailDone& done);
+    std::mutex mu_;
+    ServiceClient* client_ = nullptr;
 };
 
 class ServiceClient : public QObject {
@@ -41,8 +54,15 @@ public:
     // Connects and asks the service for its objects (starting it where the bus can).
     void start();
 
-    // Bound on a call the service answers at once.
+    // Bound on a call the service answers at once. A mail method may wait for polkit's
+    // password prompt, and the test mail for the mail server: those wait longer.
     static constexpr int kCallTimeoutMs = 25000;
+    static constexpr int kMailCallTimeoutMs = 600000;
+
+    // Window's thread: the mail methods; `done` runs on the engine thread.
+    void getMailSettings(ServiceMailDone done);
+    void saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done);
+    void sendTestMail(ServiceMailDone done);
     // While the bus itself cannot be reached, it is tried again this often.
     static constexpr int kRetryMs = 5000;
 
@@ -60,6 +80,10 @@ private:
     void publish();
     void absent(bool busReachable, const QString& why);
     void post(std::function<void(ServiceFeed&)> action);
+    // Calls a manager method; the reply (checked against `signature`) is read by `read`
+    // and the answer handed to `done` on the engine thread.
+    void mailCall(const QString& member, const QList<QVariant>& args, const QString& signature,
+                  std::function<void(const QDBusMessage&, ServiceMailAnswer&)> read, ServiceMailDone done);
 
     EngineHost& host_;
     ServiceLink& link_;

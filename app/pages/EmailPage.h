@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ServiceFeed.h"
 #include "app/pages/HandlerTable.h"
 #include "notify/EmailPageModel.h"
 
@@ -44,6 +45,10 @@ private:
     void okClick();
     void ignoreClick();
     void testMailClick();
+    // A client window: the settings are the service's, asked for and saved there.
+    void askService();
+    void serviceSaved(const ServiceMailAnswer& answer, const SettingsEdits& values);
+    void serviceTestMail(const ServiceMailAnswer& answer);
 
     MainForm& form_;
     EmailPageModel model_{*this};

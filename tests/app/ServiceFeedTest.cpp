@@ -74,7 +74,32 @@ ServiceEnclosure enclosure(const Reference& ref, unsigned poll) {
     return e.value_or(ServiceEnclosure{});
 }
 
-struct NoService final : ServicePort {};
+// The service as the window's engine sees it: mail calls are kept, and answered from
+// the engine's loop (as the bus's answers are posted to it) with what the test says.
+struct FakeService final : ServicePort {
+    Scheduler* scheduler = nullptr;
+    ServiceMailAnswer next;  // the next answer
+    std::vector<std::string> calls;
+    std::vector<SettingsEdits> saved;
+    std::vector<bool> newPasswords;
+    void answer(const ServiceMailDone& done) {
+        scheduler->post([done, a = next] { done(a); });
+    }
+    void getMailSettings(ServiceMailDone done) override {
+        calls.push_back("GetMailSettings");
+        answer(done);
+    }
+    void saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done) override {
+        calls.push_back("SaveMailSettings");
+        saved.push_back(values);
+        newPasswords.push_back(newPassword);
+        answer(done);
+    }
+    void sendTestMail(ServiceMailDone done) override {
+        calls.push_back("SendTestMail");
+        answer(done);
+    }
+};
 
 TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheServiceComingAndGoing) {
     const Reference healthy = reference(6), pulled = reference(14);
@@ -85,7 +110,8 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     Controls controls;
     test::QuietDialogs dialogs;
     NoDevices none;
-    NoService service;
+    FakeService service;
+    service.scheduler = sched.get();
     MainForm form(Ports{.scheduler = *sched, .storage = none, .volumes = none, .dialogs = dialogs, .logFolder = {},
                         .fallbackLogFolder = {}, .service = &service},
                   controls);
@@ -119,6 +145,59 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0][0], "HDD2 removed");
 
+    // The E-mail page opens with the service's values: a stored password shows as
+    // eight asterisks and is sent again only when the user types a new one.
+    service.next.values.fields = {"587", "mail.example.org", "nas", "nas@example.org", "30", "stored"};
+    service.next.values.loginOn = true;
+    service.next.values.working = {"me@example.org"};
+    service.next.values.subject = {"Disk trouble", "Gone"};
+    service.next.values.contents = {"line 1\nline 2", ""};
+    form.Click(names::Image_Email);
+    sched->run(11'000'000);
+    EXPECT_EQ(controls.text(names::Edit2), "mail.example.org");
+    EXPECT_EQ(controls.text(names::Edit8), kStoredPasswordShown);
+    EXPECT_TRUE(controls.visible(names::Edit8));
+    EXPECT_EQ(controls.text(names::Memo6), "line 1\nline 2");
+    service.next.saved = true;
+    form.EditChange(names::Edit2, "smtp.example.org");
+    form.Click(names::Image3_OK);
+    sched->run(12'000'000);
+    ASSERT_EQ(service.saved.size(), 1u);
+    EXPECT_FALSE(service.newPasswords[0]);
+    EXPECT_EQ(service.saved[0].fields[kPassword], "");
+    EXPECT_EQ(service.saved[0].fields[kHost], "smtp.example.org");
+    EXPECT_EQ(service.saved[0].working, std::vector<std::string>{"me@example.org"});
+    form.EditChange(names::Edit8, "new secret");
+    // polkit says no: a plain box with its words, nothing else changes.
+    service.next = ServiceMailAnswer{};
+    service.next.errorName = "org.qxraidgui.Monitor1.Error.NotAuthorized";
+    service.next.errorText = "Not authorized";
+    form.Click(names::Image3_OK);
+    sched->run(13'000'000);
+    ASSERT_EQ(service.saved.size(), 2u);
+    EXPECT_TRUE(service.newPasswords[1]);
+    EXPECT_EQ(service.saved[1].fields[kPassword], "new secret");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0], "E-Mail Message:Not authorized");
+    dialogs.shown.clear();
+    // The test mail's outcome shows where the page shows it.
+    service.next = ServiceMailAnswer{};
+    service.next.sent = true;
+    service.next.refused = {"you@example.org: 550 no such user"};
+    form.Click(names::Image3_TestMail);
+    EXPECT_EQ(controls.text(panelName(3)), "Mail is Sending...");
+    sched->run(14'000'000);
+    EXPECT_EQ(controls.text(panelName(3)), "Send mail Success!");
+    EXPECT_EQ(controls.text(panelName(4)), "Not delivered to you@example.org (no such user)");
+    service.next = ServiceMailAnswer{};
+    service.next.errorName = "org.qxraidgui.Monitor1.Error.NotSent";
+    service.next.errorText = "No recipient";
+    form.Click(names::Image3_TestMail);
+    sched->run(15'000'000);
+    EXPECT_EQ(controls.text(panelName(3)), "Send mail Fail!");
+    EXPECT_EQ(controls.text(panelName(4)), "No recipient");
+    form.Click(names::Image_Sts);
+
     // The enclosure unplugged: its object goes, the window has no device to show.
     feed.update({}, {});
     EXPECT_EQ(controls.text(names::StaticText1), "No Drive found! ");
@@ -127,7 +206,7 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     feed.absent(true, "");
     EXPECT_EQ(controls.text(names::StaticText1), kServiceMissingBanner);
     feed.update({enclosure(pulled, 1)}, {});
-    sched->run(14'000'000);
+    sched->run(20'000'000);
     EXPECT_EQ(pageOf(controls), pulled.page);
     EXPECT_TRUE(controls.visible(names::CheckBox1));
     // A bus that cannot be reached at all says so too.

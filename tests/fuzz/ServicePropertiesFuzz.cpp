@@ -12,7 +12,12 @@
 
 namespace {
 
-struct NoService final : raid::ServicePort {};
+// Mail calls are never answered here.
+struct NoService final : raid::ServicePort {
+    void getMailSettings(raid::ServiceMailDone) override {}
+    void saveMailSettings(const raid::SettingsEdits&, bool, raid::ServiceMailDone) override {}
+    void sendTestMail(raid::ServiceMailDone) override {}
+};
 
 struct Client {
     std::unique_ptr<raid::Scheduler> scheduler = raid::makeVirtualScheduler(1796601600.0);
