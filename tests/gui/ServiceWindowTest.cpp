@@ -2,6 +2,9 @@
 // simulated enclosure on a private system-like bus, and real windows (offscreen, each
 // a process of its own with a desktop session of its own: a session bus with a
 // notification service) follow it, one of them as an ordinary user.
+// sd-bus's client first: Qt makes "signals" a word of its own.
+#include "tests/bus/BusClient.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,11 +19,24 @@
 #include <thread>
 #include <vector>
 
+#include <QApplication>
+#include <QTest>
+#include <future>
+#include <mutex>
+
+#include "app/EmailStep.h"
+#include "app/EngineHost.h"
+#include "app/MainForm.h"
+#include "app/ServiceFeed.h"
+#include "gui/GuiApp.h"
+#include "gui/GuiDialogs.h"
+#include "gui/MainWindow.h"
+#include "gui/ServiceClient.h"
 #include "sim/Records.h"
+#include "tests/notify/PythonSmtpServer.h"
 #include "tests/support/PrivateBus.h"
 #include "tests/support/ScenarioKit.h"
 #include "tests/support/ToolRun.h"
-#include "tests/bus/BusClient.h"
 
 namespace raid {
 namespace {
@@ -240,6 +256,142 @@ TEST(ServiceWindow, TwoWindowsOneAsAnOrdinaryUserFollowTheServiceAndEachNotifies
             EXPECT_TRUE(name.find(".log") == std::string::npos || name == "notify.log") << name;
             EXPECT_EQ(name.find(".reg"), std::string::npos) << name;
         }
+}
+
+// A real window (offscreen, in the test's process) as a client of the service.
+class ClientWindow {
+public:
+    explicit ClientWindow(const std::string& bus)
+        : host_(makeRealScheduler(), [this](Scheduler& s, Controls& c, DialogPort& d) {
+              return std::make_unique<MainForm>(Ports{.scheduler = s,
+                                                      .storage = none_,
+                                                      .volumes = none_,
+                                                      .dialogs = d,
+                                                      .logFolder = {},
+                                                      .fallbackLogFolder = {},
+                                                      .service = &link_},
+                                                c);
+          }) {
+        session_ = std::make_unique<gui::GuiSession>(host_);
+        session_->dialogs().setTestHook([this](const std::string& text, const std::string& caption, int) {
+            std::lock_guard<std::mutex> lock(mu_);
+            boxes_.push_back(caption + ": " + text);
+            return DialogPort::Ok;
+        });
+        session_->start();
+        session_->attachService(link_, QString::fromStdString(bus));
+    }
+    ~ClientWindow() {
+        session_.reset();
+        host_.stop();
+    }
+    // Runs `fn` with the form on the engine thread and waits for its result.
+    template <class F>
+    auto onEngine(F fn) {
+        using R = decltype(fn(std::declval<MainForm&>()));
+        auto done = std::make_shared<std::promise<R>>();
+        std::future<R> result = done->get_future();
+        host_.post([fn, done](MainForm& f) { done->set_value(fn(f)); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                                    120000));
+        return result.get();
+    }
+    QString caption() { return session_->window().windowTitle(); }
+    std::vector<std::string> boxes() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return boxes_;
+    }
+
+private:
+    NoDevices none_;
+    gui::ServiceLink link_;
+    EngineHost host_;
+    std::unique_ptr<gui::GuiSession> session_;
+    std::mutex mu_;
+    std::vector<std::string> boxes_;
+};
+
+TEST(ServiceWindow, MailSettingsSavedInAWindowLandInTheServicesFileAsTheSimulatorsPageWritesThem) {
+    const std::string python = testing::PythonSmtpServer::python();
+    if (python.empty()) GTEST_SKIP() << "no python3 with aiosmtpd";
+    testing::PythonSmtpServer smtp;
+    ASSERT_TRUE(smtp.start(python, {"--auth"}));
+    test::ScenarioKit kit;
+    const std::string words = "host=127.0.0.1 port=" + std::to_string(smtp.port) +
+                              " addr=ops@example.org login=on password=Secret123 to=a@x.org to=b@x.org "
+                              "subject1=\"Disk trouble\" subject2=Gone";
+    // The page of raid-gui-sim, filled by the same words.
+    {
+        test::ScenarioKit page;
+        page.line("0 disk 0").line("1 email " + words);
+        page.realTimeOptions(0);
+        ASSERT_EQ(test::runSimTool("--headless --until 3 --scenario " + page.dir() + "/test.scenario --settings " +
+                                       kit.dir() + "/page.reg --log-dir " + page.dir(),
+                                   page.dir())
+                      .status,
+                  0);
+    }
+    EmailStep step;
+    std::string error;
+    ASSERT_TRUE(parseEmailStep(words, step, error)) << error;
+    kit.line("0 disk 0").line("0 volume C 0");
+    kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage({})) +
+             " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("0 volume E 1");
+    kit.realTimeOptions(0);
+    PrivateBus system(kit.dir());
+    if (!system.start()) GTEST_SKIP() << "no dbus-daemon";
+    if (!system.startPolkit()) GTEST_SKIP() << "no python3-dbusmock";
+    test::BackgroundTool service;
+    const std::string settings = kit.dir() + "/service.reg", err = kit.dir() + "/service.err";
+    ASSERT_TRUE(service.start("raid-gui-monitor-sim",
+                              {"--scenario", kit.dir() + "/test.scenario", "--log-dir", kit.dir() + "/logs",
+                               "--settings", settings, "--bus", system.address()},
+                              kit.dir() + "/service.out", err));
+    ClientWindow window(system.address());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.caption().contains(QLatin1String("[E]")); }, 120000))
+        << window.caption().toStdString() << slurp(err);
+    const std::string before = slurp(settings);
+
+    // polkit says no: the page opens and saves nothing, each refusal in a plain box.
+    window.onEngine([&step](MainForm& f) {
+        playEmailStep(f, step);
+        return 0;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.boxes().size() >= 2; }, 120000));
+    for (const std::string& box : window.boxes()) EXPECT_NE(box.find("not authorized"), std::string::npos) << box;
+    EXPECT_EQ(slurp(settings), before);
+
+    // Allowed: the service's file is what raid-gui-sim's page writes, byte for byte,
+    // and the test mail goes out with it.
+    ASSERT_TRUE(system.allowActions({"org.qxraidgui.monitor1.configure-mail"}));
+    const std::size_t boxes = window.boxes().size();
+    window.onEngine([&step](MainForm& f) {
+        playEmailStep(f, step);
+        return 0;
+    });
+    const std::string page = slurp(kit.dir() + "/page.reg");
+    ASSERT_FALSE(page.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return slurp(settings) == page; }, 120000)) << slurp(settings) << "\n--\n" << page;
+    EXPECT_EQ(window.boxes().size(), boxes);
+    // Opened again, the page shows the stored password as eight asterisks.
+    window.onEngine([](MainForm& f) {
+        f.Click(names::Image_Sts);
+        f.Click(names::Image_Email);
+        return 0;
+    });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window.onEngine([](MainForm& f) { return f.controls().text(names::Edit8); }) == kStoredPasswordShown; },
+        120000));
+    window.onEngine([](MainForm& f) {
+        f.Click(names::Image3_TestMail);
+        return 0;
+    });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window.onEngine([](MainForm& f) { return f.panelText(3); }) == "Send mail Success!"; }, 120000))
+        << window.onEngine([](MainForm& f) { return f.panelText(4); });
+    EXPECT_EQ(smtp.received().size(), 1u);
+    EXPECT_EQ(service.stop(), 0) << slurp(err);
 }
 
 }  // namespace
