@@ -182,6 +182,66 @@ void ServiceFeed::absent(bool busReachable, const std::string& why) {
     notesShown_.clear();
 }
 
+void ServiceFeed::logWindowOpened() {
+    logOpen_ = true;
+    logAnswered_ = false;
+    watching_ = false;
+    const unsigned generation = ++logGeneration_;
+    port_.watchDayLog([this, generation](const ServiceDayLogAnswer& a) {
+        if (generation != logGeneration_ || !logOpen_) return;
+        if (a.errorName == "org.freedesktop.DBus.Error.UnknownMethod") {
+            // A service that cannot send its lines one by one: the day log is asked
+            // for again while the window is open.
+            refreshDayLog();
+            Scheduler& sched = form_.scheduler();
+            if (refreshTimer_ < 0) refreshTimer_ = sched.addTimer(kDayLogRefreshMs, [this] { refreshDayLog(); });
+            sched.setTimerEnabled(refreshTimer_, true);
+            return;
+        }
+        dayLog(a, true);
+    });
+}
+
+void ServiceFeed::refreshDayLog() {
+    const unsigned generation = logGeneration_;
+    if (!logOpen_) return;
+    port_.getDayLog([this, generation](const ServiceDayLogAnswer& a) {
+        if (generation == logGeneration_ && logOpen_) dayLog(a, false);
+    });
+}
+
+void ServiceFeed::dayLog(const ServiceDayLogAnswer& a, bool watched) {
+    if (!a.errorName.empty()) {
+        if (refreshTimer_ >= 0) form_.scheduler().setTimerEnabled(refreshTimer_, false);
+        // Shown once: the window stays open and empty (polkit said no, or no service).
+        if (!logAnswered_ || watched) form_.messageBox(a.errorText, "Message");
+        logAnswered_ = true;
+        return;
+    }
+    watching_ = watched;
+    logAnswered_ = true;
+    day_ = a.day;
+    dayLines_.assign(a.lines.begin(), a.lines.begin() + static_cast<std::ptrdiff_t>(std::min(a.lines.size(), kMaxDayLines)));
+}
+
+void ServiceFeed::logWindowClosed() {
+    logOpen_ = false;
+    ++logGeneration_;
+    if (refreshTimer_ >= 0) form_.scheduler().setTimerEnabled(refreshTimer_, false);
+    if (watching_) port_.unwatchDayLog();
+    watching_ = false;
+}
+
+void ServiceFeed::dayLogLine(const std::string& day, const std::string& line) {
+    if (!logOpen_ || !watching_) return;
+    // The first line of a new day begins a new day log, as the day files do.
+    if (day != day_) {
+        day_ = day;
+        dayLines_.clear();
+    }
+    if (dayLines_.size() < kMaxDayLines) dayLines_.push_back(line);
+}
+
 void ServiceFeed::alert(const std::vector<std::string>& lines) {
     if (onAlert) onAlert(lines);
 }

@@ -70,6 +70,15 @@ struct ServiceMailAnswer {
 };
 using ServiceMailDone = std::function<void(const ServiceMailAnswer&)>;
 
+// The service's answer to a day-log method, on the engine thread.
+struct ServiceDayLogAnswer {
+    std::string errorName;  // "" when the method answered
+    std::string errorText;
+    std::string day;                 // "yymmdd"
+    std::vector<std::string> lines;  // the day's lines, or the day names of a list
+};
+using ServiceDayLogDone = std::function<void(const ServiceDayLogAnswer&)>;
+
 // What a client window asks the service for. Each call returns at once; `done` runs
 // on the engine thread with the answer (or the bus's error: no service, no bus).
 class ServicePort {
@@ -81,6 +90,12 @@ public:
     virtual void saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done) = 0;
     // Answered when the mail server's dialogue is over.
     virtual void sendTestMail(ServiceMailDone done) = 0;
+    // Today's lines, and from then on each new line (ServiceFeed::dayLogLine) until
+    // unwatchDayLog. A service without it answers UnknownMethod.
+    virtual void watchDayLog(ServiceDayLogDone done) = 0;
+    virtual void unwatchDayLog() = 0;
+    // Today's lines once.
+    virtual void getDayLog(ServiceDayLogDone done) = 0;
 };
 
 // The E-mail page's settings as the service's values show them: the password field
@@ -102,6 +117,20 @@ public:
     // An alert the service raised, with its mail's lines.
     void alert(const std::vector<std::string>& lines);
 
+    // The event log window of a client shows the service's day log: asked for when
+    // the window opens, followed line by line while it is open.
+    void logWindowOpened();
+    void logWindowClosed();
+    // A line the service added to its day log (sent to this client while it watches).
+    void dayLogLine(const std::string& day, const std::string& line);
+    const std::vector<std::string>& dayLines() const { return dayLines_; }
+    bool logLive() const { return present_ && logOpen_ && logAnswered_; }
+    // While the service cannot send the lines as they come, the day log is asked for
+    // again this often.
+    static constexpr int kDayLogRefreshMs = 4000;
+    // More lines of one day than a day log holds: the rest is not kept.
+    static constexpr std::size_t kMaxDayLines = 200000;
+
     bool present() const { return present_; }
     ServicePort& port() { return port_; }
     // Each alert's lines, on the engine thread (the window shows it on the desktop).
@@ -115,8 +144,18 @@ private:
     ServicePort& port_;
     bool present_ = false;
     bool published_ = false;
+    void dayLog(const ServiceDayLogAnswer& a, bool watched);
+    void refreshDayLog();
+
     std::vector<ServiceEnclosure> shown_;
     std::string notesShown_;
+    bool logOpen_ = false;
+    bool logAnswered_ = false;
+    bool watching_ = false;  // lines come one by one; else the day log is asked again
+    unsigned logGeneration_ = 0;
+    int refreshTimer_ = -1;
+    std::string day_;
+    std::vector<std::string> dayLines_;
 };
 
 // The devices of a window that has none of its own: no drive opens, no volume exists.

@@ -124,47 +124,91 @@ void ServiceLink::attach(ServiceClient* client) {
     client_ = client;
 }
 
-void ServiceLink::call(std::function<void(ServiceClient&)> action, const ServiceMailDone& done) {
+bool ServiceLink::call(std::function<void(ServiceClient&)> action) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (!client_) {
-        ServiceMailAnswer a;
-        a.errorName = "org.freedesktop.DBus.Error.ServiceUnknown";
-        a.errorText = kServiceMissingHelp;
-        done(a);
-        return;
-    }
+    if (!client_) return false;
     ServiceClient* client = client_;
     // Queued to the client's thread; dropped by Qt if the client goes first.
     QMetaObject::invokeMethod(client, [client, action = std::move(action)] { action(*client); }, Qt::QueuedConnection);
+    return true;
+}
+
+template <class Answer>
+static void noClient(const std::function<void(const Answer&)>& done) {
+    Answer a;
+    a.errorName = "org.freedesktop.DBus.Error.ServiceUnknown";
+    a.errorText = kServiceMissingHelp;
+    done(a);
 }
 
 void ServiceLink::getMailSettings(ServiceMailDone done) {
-    call([done](ServiceClient& c) { c.getMailSettings(done); }, done);
+    if (!call([done](ServiceClient& c) { c.getMailSettings(done); })) noClient(done);
 }
 
 void ServiceLink::saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done) {
-    call([values, newPassword, done](ServiceClient& c) { c.saveMailSettings(values, newPassword, done); }, done);
+    if (!call([values, newPassword, done](ServiceClient& c) { c.saveMailSettings(values, newPassword, done); }))
+        noClient(done);
 }
 
 void ServiceLink::sendTestMail(ServiceMailDone done) {
-    call([done](ServiceClient& c) { c.sendTestMail(done); }, done);
+    if (!call([done](ServiceClient& c) { c.sendTestMail(done); })) noClient(done);
 }
 
-ServiceClient::ServiceClient(EngineHost& host, ServiceLink& link, QString address, QObject* parent)
-    : QObject(parent), host_(host), link_(link), address_(std::move(address)) {
-    connectionName_ = QStringLiteral("raid-gui-service-%1").arg(++connections);
-    retry_.setSingleShot(true);
-    retry_.setInterval(kRetryMs);
-    connect(&retry_, &QTimer::timeout, this, [this] { start(); });
-    link_.attach(this);
+void ServiceLink::watchDayLog(ServiceDayLogDone done) {
+    if (!call([done](ServiceClient& c) { c.dayLogCall(QStringLiteral("WatchDayLog"), done); })) noClient(done);
 }
 
-ServiceClient::~ServiceClient() {
-    link_.attach(nullptr);
-    if (bus_) {
-        bus_.reset();
-        QDBusConnection::disconnectFromBus(connectionName_);
+void ServiceLink::unwatchDayLog() {
+    call([](ServiceClient& c) { c.unwatchDayLog(); });
+}
+
+void ServiceLink::getDayLog(ServiceDayLogDone done) {
+    if (!call([done](ServiceClient& c) { c.dayLogCall(QStringLiteral("GetDayLog"), done); })) noClient(done);
+}
+
+void ServiceClient::dayLogCall(const QString& member, ServiceDayLogDone done) {
+    auto answer = [this, done](ServiceDayLogAnswer a) {
+        host_.post([done, a = std::move(a)](MainForm&) { done(a); });
+    };
+    if (!bus_ || !bus_->isConnected()) {
+        ServiceDayLogAnswer a;
+        a.errorName = "org.freedesktop.DBus.Error.Disconnected";
+        a.errorText = kServiceMissingHelp;
+        answer(std::move(a));
+        return;
     }
+    const QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, member);
+    // polkit may ask the user first.
+    auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call, kMailCallTimeoutMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [pending, answer] {
+        pending->deleteLater();
+        const QDBusMessage reply = pending->reply();
+        ServiceDayLogAnswer a;
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            a.errorName = reply.errorName().left(256).toStdString();
+            a.errorText = reply.errorMessage().left(4096).toStdString();
+        } else if (reply.signature() != QLatin1String("sas")) {
+            a.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
+            a.errorText = "The service's answer cannot be read";
+        } else {
+            a.day = bounded(reply.arguments().at(0));
+            a.lines = boundedList(reply.arguments().at(1), static_cast<qsizetype>(ServiceFeed::kMaxDayLines));
+        }
+        answer(std::move(a));
+    });
+}
+
+void ServiceClient::unwatchDayLog() {
+    if (!bus_ || !bus_->isConnected()) return;
+    // Nobody waits for the answer: the service also stops when this client leaves.
+    bus_->asyncCall(QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, QStringLiteral("UnwatchDayLog")));
+}
+
+void ServiceClient::dayLogLine(const QDBusMessage& message) {
+    if (message.signature() != QLatin1String("ss")) return;
+    post([day = bounded(message.arguments().at(0)), line = bounded(message.arguments().at(1))](ServiceFeed& feed) {
+        feed.dayLogLine(day, line);
+    });
 }
 
 void ServiceClient::mailCall(const QString& member, const QList<QVariant>& args, const QString& signature,
@@ -239,6 +283,22 @@ void ServiceClient::sendTestMail(ServiceMailDone done) {
              std::move(done));
 }
 
+ServiceClient::ServiceClient(EngineHost& host, ServiceLink& link, QString address, QObject* parent)
+    : QObject(parent), host_(host), link_(link), address_(std::move(address)) {
+    connectionName_ = QStringLiteral("raid-gui-service-%1").arg(++connections);
+    retry_.setSingleShot(true);
+    retry_.setInterval(kRetryMs);
+    connect(&retry_, &QTimer::timeout, this, [this] { start(); });
+    link_.attach(this);
+}
+ServiceClient::~ServiceClient() {
+    link_.attach(nullptr);
+    if (bus_) {
+        bus_.reset();
+        QDBusConnection::disconnectFromBus(connectionName_);
+    }
+}
+
 void ServiceClient::post(std::function<void(ServiceFeed&)> action) {
     host_.post([action = std::move(action)](MainForm& form) {
         if (ServiceFeed* feed = form.serviceFeed()) action(*feed);
@@ -272,6 +332,9 @@ bool ServiceClient::connectBus() {
                   SLOT(propertiesChanged(QDBusMessage)));
     bus_->connect(kName, kManager, kManagerInterface, QStringLiteral("AlertRaised"), this,
                   SLOT(alertRaised(QDBusMessage)));
+    // Sent to this client alone while it watches the day log.
+    bus_->connect(kName, kManager, kManagerInterface, QStringLiteral("DayLogLine"), this,
+                  SLOT(dayLogLine(QDBusMessage)));
     return true;
 }
 

@@ -37,9 +37,13 @@ public:
     void getMailSettings(ServiceMailDone done) override;
     void saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done) override;
     void sendTestMail(ServiceMailDone done) override;
+    void watchDayLog(ServiceDayLogDone done) override;
+    void unwatchDayLog() override;
+    void getDayLog(ServiceDayLogDone done) override;
 
 private:
-    void call(std::function<void(ServiceClient&)> action, const ServiceMailDone& done);
+    // False (nothing queued) when there is no client.
+    bool call(std::function<void(ServiceClient&)> action);
     std::mutex mu_;
     ServiceClient* client_ = nullptr;
 };
@@ -63,6 +67,8 @@ public:
     void getMailSettings(ServiceMailDone done);
     void saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done);
     void sendTestMail(ServiceMailDone done);
+    void dayLogCall(const QString& member, ServiceDayLogDone done);
+    void unwatchDayLog();
     // While the bus itself cannot be reached, it is tried again this often.
     static constexpr int kRetryMs = 5000;
 
@@ -71,6 +77,7 @@ private slots:
     void interfacesRemoved(const QDBusMessage& message);
     void propertiesChanged(const QDBusMessage& message);
     void alertRaised(const QDBusMessage& message);
+    void dayLogLine(const QDBusMessage& message);
     void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
 private:

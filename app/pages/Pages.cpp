@@ -100,14 +100,23 @@ void LogWindowSide::registerHandlers(HandlerTable& table) { table.on(names::Imag
 void LogWindowSide::Image0_LogClick() {
     if (open_ || !onShow) return;
     open_ = true;
+    // A client window shows the service's day log.
+    if (ServiceFeed* feed = form_.serviceFeed()) feed->logWindowOpened();
     onShow();
+}
+
+void LogWindowSide::closed() {
+    if (open_)
+        if (ServiceFeed* feed = form_.serviceFeed()) feed->logWindowClosed();
+    open_ = false;
 }
 
 LogSnapshot LogWindowSide::snapshot(std::size_t from) const {
     LogSnapshot snap;
-    const auto& lines = form_.eventLog().lines();
+    const ServiceFeed* feed = form_.serviceFeed();
+    const auto& lines = feed ? feed->dayLines() : form_.eventLog().lines();
     snap.total = lines.size();
-    snap.live = (form_.RequestMask & kPollingArmed) != 0;
+    snap.live = feed ? feed->logLive() : (form_.RequestMask & kPollingArmed) != 0;
     if (from > lines.size()) {
         snap.restart = true;
         from = 0;

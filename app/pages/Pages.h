@@ -71,7 +71,7 @@ class LogWindowSide {
 public:
     explicit LogWindowSide(MainForm& form) : form_(form) {}
     void registerHandlers(HandlerTable& table);
-    void closed() { open_ = false; }
+    void closed();
     bool open() const { return open_; }
     LogSnapshot snapshot(std::size_t from) const;
     // Reads a log file for the window through the file store, bounded like the day log.

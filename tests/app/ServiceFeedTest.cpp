@@ -99,6 +99,20 @@ struct FakeService final : ServicePort {
         calls.push_back("SendTestMail");
         answer(done);
     }
+    // The day log: `watchable` false is a service that cannot send lines one by one.
+    bool watchable = true;
+    ServiceDayLogAnswer today;
+    void watchDayLog(ServiceDayLogDone done) override {
+        calls.push_back("WatchDayLog");
+        ServiceDayLogAnswer a = today;
+        if (!watchable) a = {"org.freedesktop.DBus.Error.UnknownMethod", "No such method", "", {}};
+        scheduler->post([done, a] { done(a); });
+    }
+    void unwatchDayLog() override { calls.push_back("UnwatchDayLog"); }
+    void getDayLog(ServiceDayLogDone done) override {
+        calls.push_back("GetDayLog");
+        scheduler->post([done, a = today] { done(a); });
+    }
 };
 
 TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheServiceComingAndGoing) {
@@ -198,6 +212,34 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     EXPECT_EQ(controls.text(panelName(4)), "No recipient");
     form.Click(names::Image_Sts);
 
+    // The event log window shows the service's day log, then each line it sends.
+    service.today = {"", "", "261207", {"line 1", "line 2"}};
+    service.calls.clear();
+    form.Click(names::Image0_Log);
+    sched->run(16'000'000);
+    EXPECT_EQ(form.logSnapshot(0).lines, (std::vector<std::string>{"line 1", "line 2"}));
+    EXPECT_TRUE(form.logSnapshot(0).live);
+    form.serviceFeed()->dayLogLine("261207", "line 3");
+    EXPECT_EQ(form.logSnapshot(2).lines, std::vector<std::string>{"line 3"});
+    // A new day begins a new log: the window starts over.
+    form.serviceFeed()->dayLogLine("261208", "first of the day");
+    EXPECT_TRUE(form.logSnapshot(3).restart);
+    EXPECT_EQ(form.logSnapshot(0).lines, std::vector<std::string>{"first of the day"});
+    form.LogWindowClosed();
+    EXPECT_EQ(service.calls, (std::vector<std::string>{"WatchDayLog", "UnwatchDayLog"}));
+    // A service that cannot send lines one by one is asked again while the window is open.
+    service.watchable = false;
+    service.calls.clear();
+    form.Click(names::Image0_Log);
+    service.today.lines.push_back("line 3");
+    sched->run(19'000'000);
+    EXPECT_EQ(form.logSnapshot(0).lines.size(), 3u);
+    form.LogWindowClosed();
+    const std::size_t asked = service.calls.size();
+    EXPECT_GE(asked, 2u);
+    sched->run(21'000'000);
+    EXPECT_EQ(service.calls.size(), asked);
+
     // The enclosure unplugged: its object goes, the window has no device to show.
     feed.update({}, {});
     EXPECT_EQ(controls.text(names::StaticText1), "No Drive found! ");
@@ -206,7 +248,7 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     feed.absent(true, "");
     EXPECT_EQ(controls.text(names::StaticText1), kServiceMissingBanner);
     feed.update({enclosure(pulled, 1)}, {});
-    sched->run(20'000'000);
+    sched->run(30'000'000);
     EXPECT_EQ(pageOf(controls), pulled.page);
     EXPECT_TRUE(controls.visible(names::CheckBox1));
     // A bus that cannot be reached at all says so too.

@@ -17,6 +17,9 @@ struct NoService final : raid::ServicePort {
     void getMailSettings(raid::ServiceMailDone) override {}
     void saveMailSettings(const raid::SettingsEdits&, bool, raid::ServiceMailDone) override {}
     void sendTestMail(raid::ServiceMailDone) override {}
+    void watchDayLog(raid::ServiceDayLogDone) override {}
+    void unwatchDayLog() override {}
+    void getDayLog(raid::ServiceDayLogDone) override {}
 };
 
 struct Client {

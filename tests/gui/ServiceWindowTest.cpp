@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <future>
 #include <mutex>
@@ -30,6 +31,7 @@
 #include "app/ServiceFeed.h"
 #include "gui/GuiApp.h"
 #include "gui/GuiDialogs.h"
+#include "gui/LogWindow.h"
 #include "gui/MainWindow.h"
 #include "gui/ServiceClient.h"
 #include "sim/Records.h"
@@ -297,6 +299,14 @@ public:
         return result.get();
     }
     QString caption() { return session_->window().windowTitle(); }
+    // What the event log window shows ("" while it is closed).
+    QString logText() {
+        gui::TForm5* log = session_->logWindow();
+        if (!log) return {};
+        QString all;
+        for (const QPlainTextEdit* text : log->findChildren<QPlainTextEdit*>()) all += text->toPlainText();
+        return all;
+    }
     std::vector<std::string> boxes() {
         std::lock_guard<std::mutex> lock(mu_);
         return boxes_;
@@ -391,6 +401,24 @@ TEST(ServiceWindow, MailSettingsSavedInAWindowLandInTheServicesFileAsTheSimulato
         [&] { return window.onEngine([](MainForm& f) { return f.panelText(3); }) == "Send mail Success!"; }, 120000))
         << window.onEngine([](MainForm& f) { return f.panelText(4); });
     EXPECT_EQ(smtp.received().size(), 1u);
+
+    // The event log window shows the service's day log (polkit allows reading it).
+    ASSERT_TRUE(system.allowActions({"org.qxraidgui.monitor1.configure-mail", "org.qxraidgui.monitor1.read-logs"}));
+    window.onEngine([](MainForm& f) {
+        f.Click(names::Image0_Log);
+        return 0;
+    });
+    std::vector<std::string> lines;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            lines = window.onEngine([](MainForm& f) { return f.logSnapshot(0).lines; });
+            return !lines.empty();
+        },
+        120000));
+    std::string dayFile;
+    for (const auto& e : std::filesystem::directory_iterator(kit.dir() + "/logs")) dayFile += slurp(e.path().string());
+    for (const std::string& line : lines) EXPECT_NE(dayFile.find(line), std::string::npos) << line;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.logText().contains(QString::fromStdString(lines.front())); }, 120000));
     EXPECT_EQ(service.stop(), 0) << slurp(err);
 }
 
