@@ -1,6 +1,7 @@
 #include "app/ServiceFeed.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "app/MainForm.h"
 #include "app/pages/StatusPage.h"
@@ -240,6 +241,34 @@ void ServiceFeed::dayLogLine(const std::string& day, const std::string& line) {
         dayLines_.clear();
     }
     if (dayLines_.size() < kMaxDayLines) dayLines_.push_back(line);
+}
+
+bool ServiceFeed::readDayFile(const std::string& path, LogFileText& out) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.size() != 10 || name.compare(6, 4, ".log") != 0 ||
+        !std::all_of(name.begin(), name.begin() + 6, [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    struct Wait {
+        bool answered = false;
+        ServiceDayLogAnswer answer;
+    };
+    auto wait = std::make_shared<Wait>();
+    port_.getOlderDayLog(name.substr(0, 6), [wait](const ServiceDayLogAnswer& a) {
+        wait->answer = a;
+        wait->answered = true;
+    });
+    form_.scheduler().pumpUntil([wait] { return wait->answered; }, kDayFileWaitUs);
+    out = LogFileText{};
+    if (!wait->answered) {
+        out.problem = "Log file " + path + " cannot be read";
+    } else if (!wait->answer.errorName.empty()) {
+        out.problem = wait->answer.errorText;
+    } else {
+        out.ok = true;
+        out.lines = wait->answer.lines;
+    }
+    return true;
 }
 
 void ServiceFeed::alert(const std::vector<std::string>& lines) {

@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "app/EngineCommands.h"
 #include "device/Transport.h"
 #include "notify/NotificationSettings.h"
 #include "platform/FileStore.h"
@@ -96,6 +97,8 @@ public:
     virtual void unwatchDayLog() = 0;
     // Today's lines once.
     virtual void getDayLog(ServiceDayLogDone done) = 0;
+    // The day file of `day` ("yymmdd"), read by the service.
+    virtual void getOlderDayLog(const std::string& day, ServiceDayLogDone done) = 0;
 };
 
 // The E-mail page's settings as the service's values show them: the password field
@@ -124,6 +127,11 @@ public:
     // A line the service added to its day log (sent to this client while it watches).
     void dayLogLine(const std::string& day, const std::string& line);
     const std::vector<std::string>& dayLines() const { return dayLines_; }
+    // "View Log File" of a client: a day file ("yymmdd.log", wherever the user picked
+    // it) is the service's to read, as only it may read the log folder. Waits for the
+    // answer on the engine thread (polling goes on). False: not a day file's name.
+    bool readDayFile(const std::string& path, LogFileText& out);
+    static constexpr std::int64_t kDayFileWaitUs = 120'000'000;
     bool logLive() const { return present_ && logOpen_ && logAnswered_; }
     // While the service cannot send the lines as they come, the day log is asked for
     // again this often.

@@ -155,7 +155,7 @@ void ServiceLink::sendTestMail(ServiceMailDone done) {
 }
 
 void ServiceLink::watchDayLog(ServiceDayLogDone done) {
-    if (!call([done](ServiceClient& c) { c.dayLogCall(QStringLiteral("WatchDayLog"), done); })) noClient(done);
+    if (!call([done](ServiceClient& c) { c.dayLogCall(QStringLiteral("WatchDayLog"), {}, done); })) noClient(done);
 }
 
 void ServiceLink::unwatchDayLog() {
@@ -163,10 +163,15 @@ void ServiceLink::unwatchDayLog() {
 }
 
 void ServiceLink::getDayLog(ServiceDayLogDone done) {
-    if (!call([done](ServiceClient& c) { c.dayLogCall(QStringLiteral("GetDayLog"), done); })) noClient(done);
+    if (!call([done](ServiceClient& c) { c.dayLogCall(QStringLiteral("GetDayLog"), {}, done); })) noClient(done);
 }
 
-void ServiceClient::dayLogCall(const QString& member, ServiceDayLogDone done) {
+void ServiceLink::getOlderDayLog(const std::string& day, ServiceDayLogDone done) {
+    if (!call([day, done](ServiceClient& c) { c.dayLogCall(QStringLiteral("GetOlderDayLog"), {text(day)}, done); }))
+        noClient(done);
+}
+
+void ServiceClient::dayLogCall(const QString& member, const QList<QVariant>& args, ServiceDayLogDone done) {
     auto answer = [this, done](ServiceDayLogAnswer a) {
         host_.post([done, a = std::move(a)](MainForm&) { done(a); });
     };
@@ -177,7 +182,8 @@ void ServiceClient::dayLogCall(const QString& member, ServiceDayLogDone done) {
         answer(std::move(a));
         return;
     }
-    const QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, member);
+    QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, member);
+    call.setArguments(args);
     // polkit may ask the user first.
     auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call, kMailCallTimeoutMs), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [pending, answer] {

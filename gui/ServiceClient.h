@@ -40,6 +40,7 @@ public:
     void watchDayLog(ServiceDayLogDone done) override;
     void unwatchDayLog() override;
     void getDayLog(ServiceDayLogDone done) override;
+    void getOlderDayLog(const std::string& day, ServiceDayLogDone done) override;
 
 private:
     // False (nothing queued) when there is no client.
@@ -67,7 +68,7 @@ public:
     void getMailSettings(ServiceMailDone done);
     void saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done);
     void sendTestMail(ServiceMailDone done);
-    void dayLogCall(const QString& member, ServiceDayLogDone done);
+    void dayLogCall(const QString& member, const QList<QVariant>& args, ServiceDayLogDone done);
     void unwatchDayLog();
     // While the bus itself cannot be reached, it is tried again this often.
     static constexpr int kRetryMs = 5000;

@@ -127,6 +127,8 @@ LogSnapshot LogWindowSide::snapshot(std::size_t from) const {
 
 LogFileText LogWindowSide::readFile(const std::string& path) const {
     LogFileText file;
+    if (ServiceFeed* feed = form_.serviceFeed())
+        if (feed->readDayFile(path, file)) return file;
     BoundedRead read = form_.files().readBounded(path, EventLog::kMaxReadBack);
     switch (read.status) {
         case ReadStatus::ok:

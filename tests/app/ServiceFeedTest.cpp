@@ -113,6 +113,12 @@ struct FakeService final : ServicePort {
         calls.push_back("GetDayLog");
         scheduler->post([done, a = today] { done(a); });
     }
+    void getOlderDayLog(const std::string& day, ServiceDayLogDone done) override {
+        calls.push_back("GetOlderDayLog " + day);
+        ServiceDayLogAnswer a{"", "", day, {"old line"}};
+        if (day != "261201") a = {"org.qxraidgui.Monitor1.Error.NoSuchDay", "No day log for " + day, "", {}};
+        scheduler->post([done, a] { done(a); });
+    }
 };
 
 TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheServiceComingAndGoing) {
@@ -215,8 +221,11 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     // The event log window shows the service's day log, then each line it sends.
     service.today = {"", "", "261207", {"line 1", "line 2"}};
     service.calls.clear();
+    int logWindows = 0;
+    form.logWindow().onShow = [&] { ++logWindows; };
     form.Click(names::Image0_Log);
     sched->run(16'000'000);
+    EXPECT_EQ(logWindows, 1);
     EXPECT_EQ(form.logSnapshot(0).lines, (std::vector<std::string>{"line 1", "line 2"}));
     EXPECT_TRUE(form.logSnapshot(0).live);
     form.serviceFeed()->dayLogLine("261207", "line 3");
@@ -227,6 +236,9 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     EXPECT_EQ(form.logSnapshot(0).lines, std::vector<std::string>{"first of the day"});
     form.LogWindowClosed();
     EXPECT_EQ(service.calls, (std::vector<std::string>{"WatchDayLog", "UnwatchDayLog"}));
+    // An older day is the service's to read, whatever folder the user picked it in.
+    EXPECT_EQ(form.readLogFile("/home/me/261201.log").lines, std::vector<std::string>{"old line"});
+    EXPECT_EQ(form.readLogFile("/var/log/raid-gui/261202.log").problem, "No day log for 261202");
     // A service that cannot send lines one by one is asked again while the window is open.
     service.watchable = false;
     service.calls.clear();

@@ -20,6 +20,7 @@ struct NoService final : raid::ServicePort {
     void watchDayLog(raid::ServiceDayLogDone) override {}
     void unwatchDayLog() override {}
     void getDayLog(raid::ServiceDayLogDone) override {}
+    void getOlderDayLog(const std::string&, raid::ServiceDayLogDone) override {}
 };
 
 struct Client {

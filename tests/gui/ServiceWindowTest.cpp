@@ -321,7 +321,7 @@ private:
     std::vector<std::string> boxes_;
 };
 
-TEST(ServiceWindow, MailSettingsSavedInAWindowLandInTheServicesFileAsTheSimulatorsPageWritesThem) {
+TEST(ServiceWindow, AWindowsMailSettingsLandInTheServicesFileAsTheSimulatorsPageWritesThemAndItsLogIsTheServices) {
     const std::string python = testing::PythonSmtpServer::python();
     if (python.empty()) GTEST_SKIP() << "no python3 with aiosmtpd";
     testing::PythonSmtpServer smtp;
@@ -415,8 +415,15 @@ TEST(ServiceWindow, MailSettingsSavedInAWindowLandInTheServicesFileAsTheSimulato
             return !lines.empty();
         },
         120000));
-    std::string dayFile;
-    for (const auto& e : std::filesystem::directory_iterator(kit.dir() + "/logs")) dayFile += slurp(e.path().string());
+    std::string dayFile, dayName;
+    for (const auto& e : std::filesystem::directory_iterator(kit.dir() + "/logs")) {
+        dayFile += slurp(e.path().string());
+        dayName = e.path().filename().string();
+    }
+    // A day file chosen by its name is read by the service: the user cannot read the folder.
+    const LogFileText older = window.onEngine([&](MainForm& f) { return f.readLogFile("/nowhere/" + dayName); });
+    EXPECT_TRUE(older.ok) << older.problem;
+    EXPECT_FALSE(older.lines.empty());
     for (const std::string& line : lines) EXPECT_NE(dayFile.find(line), std::string::npos) << line;
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.logText().contains(QString::fromStdString(lines.front())); }, 120000));
     EXPECT_EQ(service.stop(), 0) << slurp(err);
