@@ -120,6 +120,9 @@ void ServiceFeed::publish(const std::vector<ServiceEnclosure>& list) {
     dev.PhysicalCount = rows;
     dev.DetectionPending = true;
     f.detection().publishFound();
+    // The upgrade is not offered from a client window yet: only the service could run it.
+    f.controls().setEnabled(names::Image2_Load, false);
+    f.controls().setEnabled(names::Image2_Upgrade, false);
     published_ = true;
 }
 

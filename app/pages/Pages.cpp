@@ -32,6 +32,8 @@ std::string UpgradePage::firmwareVersion() const {
 void UpgradePage::refresh() { form_.controls().setText(names::FirmwareVersion, firmwareVersion()); }
 
 void UpgradePage::Image2_UpgradeClick() {
+    // A client window upgrades nothing itself: the enclosures are the service's.
+    if (form_.serviceFeed()) return;
     // The procedure has shown each step, its refusal or its end as it went: the
     // outcome holds nothing the page has still to show.
     startUpgrade(form_);
@@ -71,7 +73,7 @@ void UpgradePage::Timer1Timer() {
 
 void UpgradePage::Image2_LoadClick() {
     MainForm& f = form_;
-    if (f.MaintenanceBusy) return;
+    if (f.MaintenanceBusy || f.serviceFeed()) return;
     std::string path;
     if (!f.dialogs().chooseFile("Binary code (*.bin)|*.bin|All files (*.*)|*.*", path)) return;
     // The load's boxes and status-bar texts have come up as it went.

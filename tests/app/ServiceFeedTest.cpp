@@ -155,6 +155,7 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     EXPECT_EQ(controls.text(names::TForm1), kAppTitle + " - " + "SIM DUAL BAY RAID ENCLOSURE [E]");
     EXPECT_FALSE(controls.visible(names::StaticText1));
     EXPECT_TRUE(controls.enabled(names::Image_Email));
+    EXPECT_FALSE(controls.enabled(names::Image2_Upgrade));
     // A repeated signal of the same poll draws nothing new; the next poll's does.
     feed.update({enclosure(healthy, 1)}, {});
     feed.update({enclosure(pulled, 2)}, {"PhysicalDrive3 is in use by another RAID GUI"});
