@@ -5,6 +5,12 @@
 // drive is opened and no file is written.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "app/EngineHost.h"
 #include "app/MainForm.h"
 #include "app/ServiceFeed.h"
 #include "sim/Records.h"
@@ -273,6 +279,50 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front();
     EXPECT_EQ(form.eventLog().saveAtExit(), "");
     EXPECT_TRUE(form.FormClose());
+}
+
+// The bus side posts from its own thread while the engine runs on another, and the
+// port's answers come back through the engine's queue: the way the window runs it.
+TEST(ServiceFeed, UpdatesPostedFromAnotherThreadReachTheRunningEngine) {
+    const Reference healthy = reference(6), pulled = reference(14);
+    test::QuietDialogs dialogs;
+    NoDevices none;
+    FakeService service;
+    std::atomic<int> alerts{0};
+    EngineHost host(makeRealScheduler(), [&](Scheduler& s, Controls& c, DialogPort& d) {
+        service.scheduler = &s;
+        return std::make_unique<MainForm>(Ports{.scheduler = s, .storage = none, .volumes = none, .dialogs = d,
+                                                .logFolder = {}, .fallbackLogFolder = {}, .service = &service},
+                                          c);
+    });
+    host.onAlert = [&](const std::vector<std::string>&) { ++alerts; };
+    std::mutex mu;
+    std::string caption, bays;
+    host.controls().addListener([&](const ControlChange& change) {
+        std::lock_guard<std::mutex> lock(mu);
+        if (change.control == names::TForm1) caption = change.state.text;
+        if (change.control == names::Image0_Bays) bays = change.state.bays.bay[1] == BayLook::Present ? "present" : "not";
+    });
+    host.start(dialogs);
+    std::thread bus([&] {
+        for (unsigned poll = 1; poll <= 200; ++poll) {
+            const Reference& r = poll < 150 ? healthy : pulled;
+            host.post([e = enclosure(r, poll), poll](MainForm& f) {
+                if (poll % 50 == 0) f.serviceFeed()->absent(true, "");
+                f.serviceFeed()->update({e}, {});
+                if (poll == 150) f.serviceFeed()->alert({"HDD2 removed"});
+            });
+        }
+    });
+    bus.join();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    auto done = [&] {
+        std::lock_guard<std::mutex> lock(mu);
+        return caption == kAppTitle + " - SIM DUAL BAY RAID ENCLOSURE [E]" && bays == "not" && alerts == 1;
+    };
+    while (!done() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(done()) << caption << " " << bays << " " << alerts;
+    host.stop();
 }
 
 TEST(ServiceFeed, PropertiesThatAreMissingOfAnotherTypeOrOutOfRangeShowNoEnclosure) {
