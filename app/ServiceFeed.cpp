@@ -140,6 +140,7 @@ void ServiceFeed::update(std::vector<ServiceEnclosure> list, const std::vector<s
     const bool wasPresent = present_;
     present_ = true;
     const bool republish = !wasPresent || !sameAsShown(unique);
+    if (!wasPresent) form_.controls().setHint(names::StaticText1, "");
     if (republish) {
         publish(unique);
         for (auto& shown : shown_) shown.poll = ~0u;
@@ -179,10 +180,12 @@ void ServiceFeed::absent(bool busReachable, const std::string& why) {
         shown_.clear();
         publish(shown_);
     }
+    // Nothing was detected: the list published above is the service's absence.
+    f.setPanel(1, " ");
     f.detection().setBannerVisible(true);
     f.detection().setBannerText(busReachable ? kServiceMissingBanner : kBusMissingBanner);
-    f.setPanel(4, busReachable || why.empty() ? std::string(kServiceMissingHelp)
-                                              : std::string(kServiceMissingHelp) + " (" + why + ")");
+    f.controls().setHint(names::StaticText1, kServiceMissingHint);
+    f.setPanel(4, busReachable || why.empty() ? std::string(kServiceMissingHelp) : why);
     notesShown_.clear();
 }
 

@@ -52,8 +52,11 @@ std::optional<ServiceEnclosure> enclosureFromProperties(const std::string& path,
 // The words the window shows where its enclosures would be when it has none to show
 // because the service cannot be reached.
 inline constexpr char kServiceMissingBanner[] = "RAID GUI service not running";
-inline constexpr char kServiceMissingHelp[] =
-    "The RAID GUI service (raid-gui-monitor) is not running: start it with \"systemctl start raid-gui-monitor\"";
+// Short enough for the status bar's last panel; the banner's hint says it in full.
+inline constexpr char kServiceMissingHelp[] = "Start it: systemctl start raid-gui-monitor";
+inline constexpr char kServiceMissingHint[] =
+    "The RAID GUI service (raid-gui-monitor) watches the enclosures; this window shows what it sees. "
+    "Start it with \"systemctl start raid-gui-monitor\".";
 inline constexpr char kBusMissingBanner[] = "System bus not reachable";
 
 // The service's answer to a mail method, on the engine thread.
