@@ -72,6 +72,7 @@ void EmailPage::setLoginFieldsVisible(bool visible) {
 void EmailPage::message(const std::string& t, const std::string& caption) { form_.messageBox(t, caption); }
 
 void EmailPage::load() {
+    ++opened_;
     model_.open(form_.settings());
     if (form_.serviceFeed()) askService();
 }
@@ -91,17 +92,24 @@ void EmailPage::askService() {
     });
 }
 
-void EmailPage::serviceSaved(const ServiceMailAnswer& a, const SettingsEdits& values) {
+void EmailPage::serviceSaved(const ServiceMailAnswer& a, const SettingsEdits& values, unsigned opened) {
+    const bool samePage = opened == opened_;
     if (!a.errorName.empty()) {
-        model_.saveEnded(values, false);
+        if (samePage) model_.saveEnded(values, false);
         form_.messageBox(a.errorText, "E-Mail Message");
         return;
     }
-    model_.saveEnded(values, a.saved);
-    if (a.saved)
-        form_.settings() = settingsFromService(a.values);
-    else
+    if (samePage) model_.saveEnded(values, a.saved);
+    if (!a.saved) {
         form_.messageBox(a.problem, "E-Mail Message");
+        return;
+    }
+    form_.settings() = settingsFromService(a.values);
+    // A page opened meanwhile, still untouched, shows what is saved now.
+    if (!samePage && form_.CurrentPage == static_cast<int>(ShownPage::email) && model_.dirty() == 0) {
+        model_.open(form_.settings());
+        refreshSubPage();
+    }
 }
 
 void EmailPage::serviceTestMail(const ServiceMailAnswer& a) {
@@ -189,8 +197,9 @@ void EmailPage::okClick() {
         const bool fresh = (values.dirty & kDirtyPassword) != 0;
         SettingsEdits sent = values;
         if (!fresh) sent.fields[kPassword].clear();
-        feed->port().saveMailSettings(sent, fresh,
-                                      [this, values](const ServiceMailAnswer& a) { serviceSaved(a, values); });
+        feed->port().saveMailSettings(sent, fresh, [this, values, opened = opened_](const ServiceMailAnswer& a) {
+            serviceSaved(a, values, opened);
+        });
         return;
     }
     const MailSaveResult r = saveMailSettings(form_, model_.valuesToSave(), model_.shown());

@@ -47,11 +47,14 @@ private:
     void testMailClick();
     // A client window: the settings are the service's, asked for and saved there.
     void askService();
-    void serviceSaved(const ServiceMailAnswer& answer, const SettingsEdits& values);
+    void serviceSaved(const ServiceMailAnswer& answer, const SettingsEdits& values, unsigned opened);
     void serviceTestMail(const ServiceMailAnswer& answer);
 
     MainForm& form_;
     EmailPageModel model_{*this};
+    // Each opening of the page counts: a save answered after the page was opened anew
+    // leaves the new page's fields alone.
+    unsigned opened_ = 0;
 };
 
 // The control that holds a field of the page.

@@ -208,6 +208,21 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0], "E-Mail Message:Not authorized");
     dialogs.shown.clear();
+    // A save answered after the page was opened anew: the new page shows what is saved.
+    service.next = ServiceMailAnswer{};
+    service.next.values.fields = {"587", "mail.example.org", "nas", "nas@example.org", "30", "none"};
+    form.Click(names::Image_Sts);
+    form.Click(names::Image_Email);
+    sched->run(13'500'000);
+    EXPECT_EQ(controls.text(names::Edit8), "");
+    form.EditChange(names::Edit8, "another");
+    service.next.saved = true;
+    service.next.values.fields[kPassword] = "stored";
+    form.Click(names::Image3_OK);
+    form.Click(names::Image_Sts);
+    form.Click(names::Image_Email);
+    sched->run(13'800'000);
+    EXPECT_EQ(controls.text(names::Edit8), kStoredPasswordShown);
     // The test mail's outcome shows where the page shows it.
     service.next = ServiceMailAnswer{};
     service.next.sent = true;

@@ -358,7 +358,7 @@ TEST(ServiceWindow, AWindowsMailSettingsLandInTheServicesFileAsTheSimulatorsPage
                                "--settings", settings, "--bus", system.address()},
                               kit.dir() + "/service.out", err));
     ClientWindow window(system.address());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.caption().contains(QLatin1String("[E]")); }, 120000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.caption().contains(QLatin1String("[E]")); }, 60000))
         << window.caption().toStdString() << slurp(err);
     const std::string before = slurp(settings);
 
@@ -367,7 +367,7 @@ TEST(ServiceWindow, AWindowsMailSettingsLandInTheServicesFileAsTheSimulatorsPage
         playEmailStep(f, step);
         return 0;
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window.boxes().size() >= 2; }, 120000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.boxes().size() >= 2; }, 60000));
     for (const std::string& box : window.boxes()) EXPECT_NE(box.find("not authorized"), std::string::npos) << box;
     EXPECT_EQ(slurp(settings), before);
 
@@ -381,7 +381,7 @@ TEST(ServiceWindow, AWindowsMailSettingsLandInTheServicesFileAsTheSimulatorsPage
     });
     const std::string page = slurp(kit.dir() + "/page.reg");
     ASSERT_FALSE(page.empty());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return slurp(settings) == page; }, 120000)) << slurp(settings) << "\n--\n" << page;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return slurp(settings) == page; }, 60000)) << slurp(settings) << "\n--\n" << page;
     EXPECT_EQ(window.boxes().size(), boxes);
     // Opened again, the page shows the stored password as eight asterisks.
     window.onEngine([](MainForm& f) {
@@ -391,13 +391,13 @@ TEST(ServiceWindow, AWindowsMailSettingsLandInTheServicesFileAsTheSimulatorsPage
     });
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return window.onEngine([](MainForm& f) { return f.controls().text(names::Edit8); }) == kStoredPasswordShown; },
-        120000));
+        60000));
     window.onEngine([](MainForm& f) {
         f.Click(names::Image3_TestMail);
         return 0;
     });
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return window.onEngine([](MainForm& f) { return f.panelText(3); }) == "Send mail Success!"; }, 120000))
+        [&] { return window.onEngine([](MainForm& f) { return f.panelText(3); }) == "Send mail Success!"; }, 60000))
         << window.onEngine([](MainForm& f) { return f.panelText(4); });
     EXPECT_EQ(smtp.received().size(), 1u);
 
@@ -413,7 +413,7 @@ TEST(ServiceWindow, AWindowsMailSettingsLandInTheServicesFileAsTheSimulatorsPage
             lines = window.onEngine([](MainForm& f) { return f.logSnapshot(0).lines; });
             return !lines.empty();
         },
-        120000));
+        60000));
     std::string dayFile, dayName;
     for (const auto& e : std::filesystem::directory_iterator(kit.dir() + "/logs")) {
         dayFile += slurp(e.path().string());
@@ -424,7 +424,7 @@ TEST(ServiceWindow, AWindowsMailSettingsLandInTheServicesFileAsTheSimulatorsPage
     EXPECT_TRUE(older.ok) << older.problem;
     EXPECT_FALSE(older.lines.empty());
     for (const std::string& line : lines) EXPECT_NE(dayFile.find(line), std::string::npos) << line;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window.logText().contains(QString::fromStdString(lines.front())); }, 120000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.logText().contains(QString::fromStdString(lines.front())); }, 60000));
     EXPECT_EQ(service.stop(), 0) << slurp(err);
 }
 
