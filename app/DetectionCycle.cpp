@@ -247,7 +247,8 @@ void DetectionCycle::publishList() {
         c.setVisible(names::statusDeviceImage[idx], present);
         c.setVisible(names::upgradeDeviceImage[idx], present);
     }
-    if (!dev.FirstPass)
+    // A client's day log and alerts are the service's.
+    if (!dev.FirstPass && !f.serviceFeed())
         compareDeviceLists(dev, f.eventLog(), [&f](int kind, int device, int port) { f.raiseAlert(kind, device, port); });
 
     // The published list has room for eight; only the first two are shown and polled,

@@ -27,6 +27,9 @@ public:
     void workerWake();
     // Timer4 (engine thread).
     void tick();
+    // Engine thread: publishes FoundDevices and the fresh pages as a finished pass
+    // would (a client window, whose list comes from the service).
+    void publishFound() { publishList(); }
 
     // A pass is requested or running: it owns the drives.
     bool busy() const { return handOver_.busy(); }

@@ -32,6 +32,8 @@ void EngineHost::start(DialogPort& dialogs) {
                 watcher(form->alerts().AlertInfoLines);
             };
         }
+        // A client window's alerts are the service's; they reach the same watcher.
+        if (onAlert && form_->serviceFeed()) form_->serviceFeed()->onAlert = onAlert;
         form_->FormCreate();
         if (onHintHidePause) onHintHidePause(form_->HintHidePause);
         if (onCreated) onCreated(*form_);

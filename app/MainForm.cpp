@@ -50,6 +50,13 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     discovery_ = std::make_unique<Discovery>(*transport_, ports_.volumes, dev);
     discovery_->setDriveLocks(ports_.locks);
     FileStore* files = ports_.files;
+    if (ports_.service) {
+        // A client window: nothing of the service's (day logs, settings) is written here.
+        feed_ = std::make_unique<ServiceFeed>(*this, *ports_.service);
+        files = &noFiles_;
+        AnnounceToEnclosure = false;
+        MailAlerts = false;
+    }
     if (!files) {
         ownFiles_ = makeStdFileStore();
         files = ownFiles_.get();
@@ -153,8 +160,10 @@ void MainForm::FormCreate() {
     detection_.setBannerText("Drive detecting");
 
     auto turn = [&sched] { sched.processPending(); };
-    detection_.keptLogicalCount = discovery_->EnumerateLetters(turn);
-    detection_.keptPhysicalCount = discovery_->CountPhysicalDrives(turn);
+    if (!feed_) {
+        detection_.keptLogicalCount = discovery_->EnumerateLetters(turn);
+        detection_.keptPhysicalCount = discovery_->CountPhysicalDrives(turn);
+    }
 
     dev.DetectionPending = true;
     RequestMask = 0;
@@ -168,7 +177,8 @@ void MainForm::FormCreate() {
     StartTime = sched.wallSeconds();
     ClockNow = StartTime;
     sched.setTimerEnabled(Timer3, true);
-    sched.setTimerEnabled(Timer4, true);
+    // A client's list comes from the service: no detection to tick.
+    sched.setTimerEnabled(Timer4, !feed_);
     sched.setTimerEnabled(Timer5, true);
 
     statusSearchLimit = 0x80000;
@@ -201,10 +211,13 @@ void MainForm::FormCreate() {
     // layer. The platform's COM set-up for the host query would go here on Windows.
     SystemInfoLines = BuildSystemInfo(ports_.hostInfo);
     alerts_->suppressMask = 0;
-    if (settingsStore_->startUp(settings_, ports_.settingsFolder))
+    if (feed_) {
+        // The settings are the service's: the E-mail page asks it for them.
+    } else if (settingsStore_->startUp(settings_, ports_.settingsFolder)) {
         MailRequestFlags |= kMailLoadSettings;  // the load reports what start-up found, in one box
-    else
+    } else {
         showSettingsProblems();
+    }
     for (const char* name : {names::Image0_D1, names::Image0_D2, names::Image2_D1, names::Image2_D2})
         controls_.setVisible(name, false);
     CurrentPage = 0;
@@ -217,7 +230,9 @@ void MainForm::FormCreate() {
     emailPage_.refreshSubPage();
 
     // The workers start last, once every field they read has its start-up value; the
-    // first detection pass then begins at once, as it was requested above.
+    // first detection pass then begins at once, as it was requested above. A client
+    // has none: the service polls, detects and mails.
+    if (feed_) return;
     detection_.request();
     startWorkers();
 }
@@ -433,6 +448,8 @@ void MainForm::showSettingsProblems() {
 }
 
 void MainForm::raiseAlert(int kind, int deviceIndex, int port) {
+    // A client's alerts are the service's (ServiceFeed::alert), raised once per machine.
+    if (feed_) return;
     alerts_->raiseAlert(kind, deviceIndex, port, ports_.scheduler.wallSeconds());
     if (onAlertRaised) onAlertRaised(kind, deviceIndex, port);
 }

@@ -20,6 +20,7 @@
 #include "app/Dialogs.h"
 #include "app/EngineCommands.h"
 #include "app/MailService.h"
+#include "app/ServiceFeed.h"
 #include "app/pages/Pages.h"
 #include "device/DeviceState.h"
 #include "device/Discovery.h"
@@ -67,6 +68,10 @@ struct Ports {
     TcpPort* tcp = nullptr;                     // optional: without it no mail goes out (each is reported)
     std::string settingsFolder = {};            // where the mail text files go by default (ends in "/")
     DriveLockPort* locks = nullptr;             // optional: no locking against other programs without it
+    // A window that is a client of the service: its enclosures and records come from
+    // there (app/ServiceFeed); it opens no drive, reads no settings file, writes no day
+    // log and mails nothing. The storage and volume ports are then never used.
+    ServicePort* service = nullptr;
 };
 
 // The five system-information lines (each starts with its own line break).
@@ -194,6 +199,9 @@ public:
     // Hands an alert to the mail side (and to whoever watches, see onAlertRaised).
     void raiseAlert(int kind, int deviceIndex, int port);
     Discovery& discovery() { return *discovery_; }
+    // The service a client window shows (nullptr: this process talks to the devices).
+    ServiceFeed* serviceFeed() { return feed_.get(); }
+    const ServiceFeed* serviceFeed() const { return feed_.get(); }
     DriveLockPort* driveLocks() const { return ports_.locks; }
     bool driveAccessDenied() const { return ports_.storage.accessDenied(); }
     Controls& controls() { return controls_; }
@@ -290,6 +298,8 @@ private:
     UpgradePage upgradePage_{*this};
     EmailPage emailPage_{*this};
     LogWindowSide logWindow_{*this};
+    NoFiles noFiles_;
+    std::unique_ptr<ServiceFeed> feed_;
 };
 
 }  // namespace raid

@@ -9,6 +9,7 @@
 #include "gui/GuiDialogs.h"
 #include "gui/LogWindow.h"
 #include "gui/MainWindow.h"
+#include "gui/ServiceClient.h"
 #include "gui/SessionEnd.h"
 
 namespace raid::gui {
@@ -48,6 +49,8 @@ GuiSession::GuiSession(EngineHost& host) : host_(host) {
 }
 
 GuiSession::~GuiSession() {
+    // Nothing more is posted to an engine that is about to stop.
+    service_.reset();
     // An engine waiting for a box would never see it answered now: release it first,
     // then the engine can be stopped and joined.
     dialogs_->shutdown();
@@ -62,6 +65,11 @@ GuiSession::~GuiSession() {
 void GuiSession::start() {
     window_->show();
     host_.start(*dialogs_);
+}
+
+void GuiSession::attachService(ServiceLink& link, const QString& address) {
+    service_ = std::make_unique<ServiceClient>(host_, link, address);
+    service_->start();
 }
 
 TForm5* GuiSession::logWindow() const { return logWindow_.data(); }
@@ -90,7 +98,7 @@ void GuiSession::quitRequested() {
         QCoreApplication::quit();
 }
 
-int runWindow(int& argc, char** argv, EngineHost& host) {
+int runWindow(int& argc, char** argv, EngineHost& host, const ServiceOptions& service) {
     QApplication app(argc, argv);
     // No application display name: Qt would append it to every window caption, and
     // the caption is exactly what the engine says ("RAID GUI v0.23.7-3").
@@ -102,6 +110,7 @@ int runWindow(int& argc, char** argv, EngineHost& host) {
     {
         GuiSession session(host);
         session.start();
+        if (service.link) session.attachService(*service.link, service.busAddress);
         rc = QApplication::exec();
     }
     return rc;

@@ -17,6 +17,8 @@ namespace raid::gui {
 class ControlBridge;
 class DesktopNotifier;
 class GuiDialogs;
+class ServiceClient;
+class ServiceLink;
 class SessionEnd;
 class TForm1;
 class TForm5;
@@ -35,6 +37,10 @@ public:
 
     // Shows the window and starts the engine.
     void start();
+    // A client window: follows the service on the bus at `address` (empty: the system
+    // bus) and hands what it sees to the engine. After start().
+    void attachService(ServiceLink& link, const QString& address);
+    ServiceClient* serviceClient() const { return service_.get(); }
 
     TForm1& window() { return *window_; }
     GuiDialogs& dialogs() { return *dialogs_; }
@@ -60,14 +66,21 @@ private:
     std::unique_ptr<SessionEnd> sessionEnd_;
     std::shared_ptr<ControlBridge> bridge_;
     std::unique_ptr<DesktopNotifier> notifier_;
+    std::unique_ptr<ServiceClient> service_;
     std::function<void()> quitHandler_;
     QPointer<TForm5> logWindow_;
     std::vector<std::unique_ptr<QWidget>> shells_;
 };
 
+// Where a client window finds its enclosures (runWindow without it: the engine's own).
+struct ServiceOptions {
+    ServiceLink* link = nullptr;
+    QString busAddress;  // empty: the system bus
+};
+
 // The program with a window: creates the application, the window and its helpers,
 // starts the engine, runs the event loop until the engine ends the program, stops the
 // engine. Returns the process exit code (0).
-int runWindow(int& argc, char** argv, EngineHost& host);
+int runWindow(int& argc, char** argv, EngineHost& host, const ServiceOptions& service = {});
 
 }  // namespace raid::gui

@@ -1,64 +1,70 @@
-// raid-gui: the program on real drives, with its window.
+// raid-gui: the window on Linux, a client of the raid-gui-monitor service.
+//
+// The service is the one program on the machine that talks to the enclosures; this
+// window runs as the user, with no privilege, and shows what the service publishes on
+// the system bus. It opens no drive, takes no drive lock, reads no settings file,
+// writes no day log and mails nothing.
+//
+//   raid-gui [--bus ADDRESS] [--lines]
+//     --bus ADDRESS  find the service on that bus instead of the system bus
+//     --lines        also print what the window shows, one line per change, as
+//                    raid-gui-sim --headless does (support, tests)
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "app/EngineHost.h"
+#include "app/HeadlessOutput.h"
 #include "app/MainForm.h"
+#include "app/ServiceFeed.h"
 #include "gui/GuiApp.h"
-#include "platform/FileStore.h"
+#include "gui/ServiceClient.h"
 #include "platform/InstanceLock.h"
 #include "platform/Scheduler.h"
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/LinuxSettingsFile.h"
+#include "platform/linux/LinuxHostInfo.h"
+#include "platform/linux/LinuxInstanceLock.h"
 
 int main(int argc, char** argv) {
-    std::unique_ptr<raid::linuxport::LinuxPlatform> platform = raid::linuxport::makeLinuxPlatform();
+    std::string busAddress;
+    bool lines = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--bus" && i + 1 < argc)
+            busAddress = argv[++i];
+        else if (a == "--lines")
+            lines = true;
+    }
     // One instance per desktop session: a second start ends at once, without a window
     // and without disturbing the running one.
-    if (!platform->instanceLock || !platform->instanceLock->acquire("QX_GUI")) return 0;
+    const std::unique_ptr<raid::InstanceLock> instance = raid::linuxport::makeInstanceLock();
+    if (!instance || !instance->acquire("QX_GUI")) return 0;
+    const std::unique_ptr<raid::HostInfoPort> hostInfo = raid::linuxport::makeHostInfo();
 
-    // The day logs go beside the executable, where users of the program look for them;
-    // when that folder is read-only (an installed program) they go to the user's state
-    // folder instead.
-    const raid::LogFolders logFolders = raid::defaultLogFolders(argc > 0 ? argv[0] : nullptr);
-
-    // The mail settings are the machine's: one file for every user, as the registry key
-    // under HKEY_LOCAL_MACHINE is on Windows. `--settings FILE` names another.
-    std::string settingsPath = raid::kSystemSettingsPath;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::string(argv[i]) == "--settings") settingsPath = argv[i + 1];
-    const std::unique_ptr<raid::SettingsPort> settings = raid::makeSettingsFile(settingsPath);
-    const std::string settingsFolder = settingsPath.substr(0, settingsPath.rfind('/') + 1);
-
+    raid::NoDevices noDevices;
+    raid::gui::ServiceLink link;
     int rc = 0;
     {
         raid::EngineHost host(raid::makeRealScheduler(), [&](raid::Scheduler& scheduler, raid::Controls& controls,
                                                              raid::DialogPort& dialogs) {
             return std::make_unique<raid::MainForm>(raid::Ports{.scheduler = scheduler,
-                                                                .storage = *platform->storage,
-                                                                .volumes = *platform->volumes,
+                                                                .storage = noDevices,
+                                                                .volumes = noDevices,
                                                                 .dialogs = dialogs,
-                                                                .deviceChanges = platform->deviceChange.get(),
-                                                                .hostInfo = platform->hostInfo.get(),
-                                                                .files = nullptr,
-                                                                .logFolder = logFolders.log,
-                                                                .fallbackLogFolder = logFolders.fallback,
-                                                                .random = platform->random.get(),
-                                                                .settings = settings.get(),
-                                                                .tcp = platform->tcp.get(),
-                                                                .settingsFolder = settingsFolder.empty() ? "./" : settingsFolder,
-                                                                .locks = platform->driveLocks.get()},
+                                                                .hostInfo = hostInfo.get(),
+                                                                .logFolder = {},
+                                                                .fallbackLogFolder = {},
+                                                                .service = &link},
                                                     controls);
         });
-        rc = raid::gui::runWindow(argc, argv, host);
-        // The engine uses the platform's ports until it has stopped.
-        host.stop();
-        if (!host.eventLogLoss().empty()) {
-            std::cerr << "raid-gui: " << host.eventLogLoss() << '\n';
-            rc = 2;
+        std::unique_ptr<raid::HeadlessOutput> printer;
+        if (lines) {
+            printer = std::make_unique<raid::HeadlessOutput>(host.scheduler(), &std::cout, nullptr, false);
+            printer->watchControls(host.controls());
         }
+        rc = raid::gui::runWindow(argc, argv, host,
+                                  raid::gui::ServiceOptions{.link = &link, .busAddress = QString::fromStdString(busAddress)});
+        host.stop();
     }
-    platform->instanceLock->release();
+    instance->release();
     return rc;
 }

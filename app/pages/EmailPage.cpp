@@ -2,6 +2,8 @@
 
 #include "app/MailOperations.h"
 #include "app/MainForm.h"
+#include "app/ServiceFeed.h"
+#include "app/ViewOperations.h"
 
 namespace raid {
 
@@ -69,7 +71,77 @@ void EmailPage::setLoginFieldsVisible(bool visible) {
 
 void EmailPage::message(const std::string& t, const std::string& caption) { form_.messageBox(t, caption); }
 
-void EmailPage::load() { model_.open(form_.settings()); }
+void EmailPage::load() {
+    ++opened_;
+    model_.open(form_.settings());
+    if (form_.serviceFeed()) askService();
+}
+
+void EmailPage::askService() {
+    // The page opens at once with what the service said last; its answer fills the
+    // page again unless the user has begun to change it meanwhile.
+    form_.serviceFeed()->port().getMailSettings([this](const ServiceMailAnswer& a) {
+        if (!a.errorName.empty()) {
+            form_.messageBox(a.errorText, "E-Mail Message");
+            return;
+        }
+        form_.settings() = settingsFromService(a.values);
+        if (form_.CurrentPage != static_cast<int>(ShownPage::email) || model_.dirty() != 0) return;
+        model_.open(form_.settings());
+        refreshSubPage();
+    });
+}
+
+void EmailPage::serviceSaved(const ServiceMailAnswer& a, const SettingsEdits& values, unsigned opened) {
+    const bool samePage = opened == opened_;
+    if (!a.errorName.empty()) {
+        if (samePage) model_.saveEnded(values, false);
+        form_.messageBox(a.errorText, "E-Mail Message");
+        return;
+    }
+    if (samePage) model_.saveEnded(values, a.saved);
+    if (!a.saved) {
+        form_.messageBox(a.problem, "E-Mail Message");
+        return;
+    }
+    form_.settings() = settingsFromService(a.values);
+    // A page opened meanwhile, still untouched, shows what is saved now.
+    if (!samePage && form_.CurrentPage == static_cast<int>(ShownPage::email) && model_.dirty() == 0) {
+        model_.open(form_.settings());
+        refreshSubPage();
+    }
+}
+
+void EmailPage::serviceTestMail(const ServiceMailAnswer& a) {
+    if (a.errorName.empty() && a.sent) {
+        // The service's words for each recipient not reached: "address: code reason".
+        std::vector<SmtpRefusal> refused;
+        for (const std::string& r : a.refused) {
+            SmtpRefusal one;
+            const std::size_t colon = r.find(": ");
+            one.address = r.substr(0, colon);
+            std::string rest = colon == std::string::npos ? "" : r.substr(colon + 2);
+            std::size_t digits = 0;
+            while (digits < rest.size() && digits < 3 && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+            if (digits == 3) {
+                one.code = std::stoi(rest.substr(0, 3));
+                rest.erase(0, rest.size() > 3 && rest[3] == ' ' ? 4 : 3);
+            }
+            one.reason = rest;
+            refused.push_back(one);
+        }
+        form_.setPanel(3, "Send mail Success!");
+        form_.setPanel(4, refused.empty() ? "" : smtpRefusalsText("Not delivered to ", refused));
+        return;
+    }
+    form_.setPanel(3, kTestMailFailed);
+    if (a.errorName.empty())
+        form_.setPanel(4, a.sendError);
+    else if (a.errorName == "org.qxraidgui.Monitor1.Error.NotSent")
+        form_.setPanel(4, a.errorText);  // the page's own reason (no recipient)
+    else
+        form_.messageBox(a.errorText, "E-Mail Message");
+}
 
 void EmailPage::refreshSubPage() {
     selectSubPage(form_.EmailSubPage);
@@ -118,12 +190,29 @@ bool EmailPage::cellSelected(const std::string& control, int row) {
 }
 
 void EmailPage::okClick() {
+    if (ServiceFeed* feed = form_.serviceFeed()) {
+        const SettingsEdits values = model_.valuesToSave();
+        // The password goes only when the user typed one: the field otherwise shows
+        // what stands for the stored one.
+        const bool fresh = (values.dirty & kDirtyPassword) != 0;
+        SettingsEdits sent = values;
+        if (!fresh) sent.fields[kPassword].clear();
+        feed->port().saveMailSettings(sent, fresh, [this, values, opened = opened_](const ServiceMailAnswer& a) {
+            serviceSaved(a, values, opened);
+        });
+        return;
+    }
     const MailSaveResult r = saveMailSettings(form_, model_.valuesToSave(), model_.shown());
     model_.saveEnded(r.values, r.saved);
     if (!r.saved) form_.messageBox(r.problem, "E-Mail Message");
 }
 
 void EmailPage::testMailClick() {
+    if (ServiceFeed* feed = form_.serviceFeed()) {
+        form_.setPanel(3, kTestMailSending);
+        feed->port().sendTestMail([this](const ServiceMailAnswer& a) { serviceTestMail(a); });
+        return;
+    }
     // Sends with the settings as saved: what an alert would go out with. Its outcome
     // comes to the status bar from the mail service, as an alert mail's does.
     const TestMailStart start = sendTestMail(form_);

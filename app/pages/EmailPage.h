@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ServiceFeed.h"
 #include "app/pages/HandlerTable.h"
 #include "notify/EmailPageModel.h"
 
@@ -44,9 +45,16 @@ private:
     void okClick();
     void ignoreClick();
     void testMailClick();
+    // A client window: the settings are the service's, asked for and saved there.
+    void askService();
+    void serviceSaved(const ServiceMailAnswer& answer, const SettingsEdits& values, unsigned opened);
+    void serviceTestMail(const ServiceMailAnswer& answer);
 
     MainForm& form_;
     EmailPageModel model_{*this};
+    // Each opening of the page counts: a save answered after the page was opened anew
+    // leaves the new page's fields alone.
+    unsigned opened_ = 0;
 };
 
 // The control that holds a field of the page.

@@ -32,6 +32,8 @@ std::string UpgradePage::firmwareVersion() const {
 void UpgradePage::refresh() { form_.controls().setText(names::FirmwareVersion, firmwareVersion()); }
 
 void UpgradePage::Image2_UpgradeClick() {
+    // A client window upgrades nothing itself: the enclosures are the service's.
+    if (form_.serviceFeed()) return;
     // The procedure has shown each step, its refusal or its end as it went: the
     // outcome holds nothing the page has still to show.
     startUpgrade(form_);
@@ -71,7 +73,7 @@ void UpgradePage::Timer1Timer() {
 
 void UpgradePage::Image2_LoadClick() {
     MainForm& f = form_;
-    if (f.MaintenanceBusy) return;
+    if (f.MaintenanceBusy || f.serviceFeed()) return;
     std::string path;
     if (!f.dialogs().chooseFile("Binary code (*.bin)|*.bin|All files (*.*)|*.*", path)) return;
     // The load's boxes and status-bar texts have come up as it went.
@@ -100,14 +102,23 @@ void LogWindowSide::registerHandlers(HandlerTable& table) { table.on(names::Imag
 void LogWindowSide::Image0_LogClick() {
     if (open_ || !onShow) return;
     open_ = true;
+    // A client window shows the service's day log.
+    if (ServiceFeed* feed = form_.serviceFeed()) feed->logWindowOpened();
     onShow();
+}
+
+void LogWindowSide::closed() {
+    if (open_)
+        if (ServiceFeed* feed = form_.serviceFeed()) feed->logWindowClosed();
+    open_ = false;
 }
 
 LogSnapshot LogWindowSide::snapshot(std::size_t from) const {
     LogSnapshot snap;
-    const auto& lines = form_.eventLog().lines();
+    const ServiceFeed* feed = form_.serviceFeed();
+    const auto& lines = feed ? feed->dayLines() : form_.eventLog().lines();
     snap.total = lines.size();
-    snap.live = (form_.RequestMask & kPollingArmed) != 0;
+    snap.live = feed ? feed->logLive() : (form_.RequestMask & kPollingArmed) != 0;
     if (from > lines.size()) {
         snap.restart = true;
         from = 0;
@@ -118,6 +129,8 @@ LogSnapshot LogWindowSide::snapshot(std::size_t from) const {
 
 LogFileText LogWindowSide::readFile(const std::string& path) const {
     LogFileText file;
+    if (ServiceFeed* feed = form_.serviceFeed())
+        if (feed->readDayFile(path, file)) return file;
     BoundedRead read = form_.files().readBounded(path, EventLog::kMaxReadBack);
     switch (read.status) {
         case ReadStatus::ok:

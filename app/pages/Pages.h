@@ -71,11 +71,11 @@ class LogWindowSide {
 public:
     explicit LogWindowSide(MainForm& form) : form_(form) {}
     void registerHandlers(HandlerTable& table);
-    void closed() { open_ = false; }
+    void closed();
     bool open() const { return open_; }
     LogSnapshot snapshot(std::size_t from) const;
     // Reads a log file for the window through the file store, bounded like the day log.
-    LogFileText readFile(const std::string& path) const;
+    LogFileText readFile(const std::string& path) const;  // a client's day files: the service's
     // Set by the front end: opens the window.
     std::function<void()> onShow;
 

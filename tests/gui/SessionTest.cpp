@@ -126,7 +126,8 @@ TEST(ProgramTest, WindowProgramEndsCleanlyOnTerminate) {
 void expectSecondInstanceEnds(const QProcessEnvironment& env) {
     QProcess second;
     second.setProcessEnvironment(env);
-    second.start(QStringLiteral(RAID_GUI_PROGRAM), {});
+    // A bus nobody listens on: the test never reaches the machine's own system bus.
+    second.start(QStringLiteral(RAID_GUI_PROGRAM), {QStringLiteral("--bus"), QStringLiteral("unix:path=/nonexistent/bus")});
     ASSERT_TRUE(second.waitForStarted(10000));
     // A second instance that opened its window would run until told to stop.
     const bool ended = second.waitForFinished(20000);
@@ -156,7 +157,7 @@ TEST(ProgramTest, StartedTwiceTheFirstKeepsRunning) {
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     QProcess first;
     first.setProcessEnvironment(env);
-    first.start(QStringLiteral(RAID_GUI_PROGRAM), {});
+    first.start(QStringLiteral(RAID_GUI_PROGRAM), {QStringLiteral("--bus"), QStringLiteral("unix:path=/nonexistent/bus")});
     ASSERT_TRUE(first.waitForStarted(10000));
     // The first is up once it holds the lock.
     linuxport::LinuxInstanceLock probe(runtime.path().toStdString());

@@ -1,0 +1,370 @@
+// A window that is a client of the service, on the virtual clock: the records and
+// identity pages the service publishes go in, and the Status page must come out as
+// raid-gui-sim draws it for the same records; the enclosure leaving, the service going
+// and coming back, and its alerts reach the window as the user should see them. No
+// drive is opened and no file is written.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "app/EngineHost.h"
+#include "app/MainForm.h"
+#include "app/ServiceFeed.h"
+#include "sim/Records.h"
+#include "support/QuietDialogs.h"
+#include "support/ScenarioKit.h"
+
+namespace raid {
+namespace {
+
+// What the Status page shows, control by control.
+struct PageView {
+    std::map<std::string, std::string> texts;
+    BaysView bays;
+    friend bool operator==(const PageView&, const PageView&) = default;
+};
+
+PageView pageOf(const Controls& c) {
+    PageView v;
+    for (const char* name : {names::TForm1, names::Label48, names::Label45, names::Label46, names::Label5, names::Label7,
+                             names::Label17, names::Label25, names::Label51, names::Label26, names::Label52,
+                             names::Label27, names::Label18, names::Label20, names::Label21}) {
+        v.texts[name] = c.text(name);
+        v.texts[std::string(name) + ".color"] = c.get(name).color;
+    }
+    v.texts["Panel11"] = c.visible(names::Panel11) ? "shown" : "hidden";
+    v.bays = c.get(names::Image0_Bays).bays;
+    return v;
+}
+
+// raid-gui-sim on the enclosure itself up to `until`: what the page shows then, and
+// the record and identity page the engine holds for the enclosure's slot (what the
+// service publishes after that poll).
+struct Reference {
+    PageView page;
+    Sector record{}, identity{};
+};
+
+Reference reference(double until) {
+    test::ScenarioKit kit;
+    kit.line("0 disk 0").line("0 volume C 0");
+    kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage({})) +
+             " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("0 volume E 1");
+    kit.line("9 status 1 " +
+             kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveAbsent))));
+    sim::SimRunner& r = kit.run(until);
+    EXPECT_EQ(kit.loadError, "");
+    Reference ref;
+    ref.page = pageOf(r.controls());
+    ref.record = r.form().dev.EnclosureStatus[1];
+    ref.identity = r.form().dev.EnclosureIdentity[1];
+    return ref;
+}
+
+ServiceEnclosure enclosure(const Reference& ref, unsigned poll) {
+    BusProperties p;
+    p["Device"] = std::int64_t{1};
+    p["Slot"] = std::int64_t{1};
+    p["Poll"] = std::int64_t{poll};
+    p["Source"] = std::string("poll");
+    p["Volumes"] = std::string("E");
+    p["Access"] = std::string("mailbox");
+    p["StatusRecord"] = std::vector<std::uint8_t>(ref.record.begin(), ref.record.end());
+    p["IdentityPage"] = std::vector<std::uint8_t>(ref.identity.begin(), ref.identity.end());
+    auto e = enclosureFromProperties("/org/qxraidgui/Monitor1/enclosure/drive1", p);
+    EXPECT_TRUE(e.has_value());
+    return e.value_or(ServiceEnclosure{});
+}
+
+// The service as the window's engine sees it: mail calls are kept, and answered from
+// the engine's loop (as the bus's answers are posted to it) with what the test says.
+struct FakeService final : ServicePort {
+    Scheduler* scheduler = nullptr;
+    ServiceMailAnswer next;  // the next answer
+    std::vector<std::string> calls;
+    std::vector<SettingsEdits> saved;
+    std::vector<bool> newPasswords;
+    void answer(const ServiceMailDone& done) {
+        scheduler->post([done, a = next] { done(a); });
+    }
+    void getMailSettings(ServiceMailDone done) override {
+        calls.push_back("GetMailSettings");
+        answer(done);
+    }
+    void saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done) override {
+        calls.push_back("SaveMailSettings");
+        saved.push_back(values);
+        newPasswords.push_back(newPassword);
+        answer(done);
+    }
+    void sendTestMail(ServiceMailDone done) override {
+        calls.push_back("SendTestMail");
+        answer(done);
+    }
+    // The day log: `watchable` false is a service that cannot send lines one by one.
+    bool watchable = true;
+    ServiceDayLogAnswer today;
+    void watchDayLog(ServiceDayLogDone done) override {
+        calls.push_back("WatchDayLog");
+        ServiceDayLogAnswer a = today;
+        if (!watchable) a = {"org.freedesktop.DBus.Error.UnknownMethod", "No such method", "", {}};
+        scheduler->post([done, a] { done(a); });
+    }
+    void unwatchDayLog() override { calls.push_back("UnwatchDayLog"); }
+    void getDayLog(ServiceDayLogDone done) override {
+        calls.push_back("GetDayLog");
+        scheduler->post([done, a = today] { done(a); });
+    }
+    void getOlderDayLog(const std::string& day, ServiceDayLogDone done) override {
+        calls.push_back("GetOlderDayLog " + day);
+        ServiceDayLogAnswer a{"", "", day, {"old line"}};
+        if (day != "261201") a = {"org.qxraidgui.Monitor1.Error.NoSuchDay", "No day log for " + day, "", {}};
+        scheduler->post([done, a] { done(a); });
+    }
+};
+
+TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheServiceComingAndGoing) {
+    const Reference healthy = reference(6), pulled = reference(14);
+    ASSERT_NE(healthy.page, pulled.page);
+
+    std::unique_ptr<Scheduler> sched = makeVirtualScheduler(1796601600.0);
+    sched->adoptCurrentThread();
+    Controls controls;
+    test::QuietDialogs dialogs;
+    NoDevices none;
+    FakeService service;
+    service.scheduler = sched.get();
+    MainForm form(Ports{.scheduler = *sched, .storage = none, .volumes = none, .dialogs = dialogs, .logFolder = {},
+                        .fallbackLogFolder = {}, .service = &service},
+                  controls);
+    std::vector<std::vector<std::string>> alerts;
+    ServiceFeed& feed = *form.serviceFeed();
+    feed.onAlert = [&](const std::vector<std::string>& lines) { alerts.push_back(lines); };
+    form.FormCreate();
+    sched->run(2'000'000);
+
+    // No service yet: the window says so where its enclosures would be, and how to start it.
+    feed.absent(true, "");
+    EXPECT_EQ(controls.text(names::StaticText1), kServiceMissingBanner);
+    EXPECT_TRUE(controls.visible(names::StaticText1));
+    EXPECT_EQ(controls.text(panelName(4)), kServiceMissingHelp);
+    EXPECT_EQ(controls.get(names::StaticText1).hint, kServiceMissingHint);
+    EXPECT_FALSE(controls.enabled(names::Image_Email));
+
+    // The service comes with one enclosure, then a poll reads the pulled drive.
+    feed.update({enclosure(healthy, 1)}, {});
+    sched->run(6'000'000);
+    EXPECT_EQ(pageOf(controls), healthy.page);
+    EXPECT_EQ(controls.text(names::TForm1), kAppTitle + " - " + "SIM DUAL BAY RAID ENCLOSURE [E]");
+    EXPECT_FALSE(controls.visible(names::StaticText1));
+    EXPECT_TRUE(controls.enabled(names::Image_Email));
+    EXPECT_FALSE(controls.enabled(names::Image2_Upgrade));
+    // A repeated signal of the same poll draws nothing new; the next poll's does.
+    feed.update({enclosure(healthy, 1)}, {});
+    feed.update({enclosure(pulled, 2)}, {"PhysicalDrive3 is in use by another RAID GUI"});
+    sched->run(10'000'000);
+    EXPECT_EQ(pageOf(controls), pulled.page);
+    EXPECT_EQ(controls.text(panelName(4)), "PhysicalDrive3 is in use by another RAID GUI");
+    feed.alert({"HDD2 removed", "detail"});
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0][0], "HDD2 removed");
+
+    // The E-mail page opens with the service's values: a stored password shows as
+    // eight asterisks and is sent again only when the user types a new one.
+    service.next.values.fields = {"587", "mail.example.org", "nas", "nas@example.org", "30", "stored"};
+    service.next.values.loginOn = true;
+    service.next.values.working = {"me@example.org"};
+    service.next.values.subject = {"Disk trouble", "Gone"};
+    service.next.values.contents = {"line 1\nline 2", ""};
+    form.Click(names::Image_Email);
+    sched->run(11'000'000);
+    EXPECT_EQ(controls.text(names::Edit2), "mail.example.org");
+    EXPECT_EQ(controls.text(names::Edit8), kStoredPasswordShown);
+    EXPECT_TRUE(controls.visible(names::Edit8));
+    EXPECT_EQ(controls.text(names::Memo6), "line 1\nline 2");
+    service.next.saved = true;
+    form.EditChange(names::Edit2, "smtp.example.org");
+    form.Click(names::Image3_OK);
+    sched->run(12'000'000);
+    ASSERT_EQ(service.saved.size(), 1u);
+    EXPECT_FALSE(service.newPasswords[0]);
+    EXPECT_EQ(service.saved[0].fields[kPassword], "");
+    EXPECT_EQ(service.saved[0].fields[kHost], "smtp.example.org");
+    EXPECT_EQ(service.saved[0].working, std::vector<std::string>{"me@example.org"});
+    form.EditChange(names::Edit8, "new secret");
+    // polkit says no: a plain box with its words, nothing else changes.
+    service.next = ServiceMailAnswer{};
+    service.next.errorName = "org.qxraidgui.Monitor1.Error.NotAuthorized";
+    service.next.errorText = "Not authorized";
+    form.Click(names::Image3_OK);
+    sched->run(13'000'000);
+    ASSERT_EQ(service.saved.size(), 2u);
+    EXPECT_TRUE(service.newPasswords[1]);
+    EXPECT_EQ(service.saved[1].fields[kPassword], "new secret");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0], "E-Mail Message:Not authorized");
+    dialogs.shown.clear();
+    // A save answered after the page was opened anew: the new page shows what is saved.
+    service.next = ServiceMailAnswer{};
+    service.next.values.fields = {"587", "mail.example.org", "nas", "nas@example.org", "30", "none"};
+    form.Click(names::Image_Sts);
+    form.Click(names::Image_Email);
+    sched->run(13'500'000);
+    EXPECT_EQ(controls.text(names::Edit8), "");
+    form.EditChange(names::Edit8, "another");
+    service.next.saved = true;
+    service.next.values.fields[kPassword] = "stored";
+    form.Click(names::Image3_OK);
+    form.Click(names::Image_Sts);
+    form.Click(names::Image_Email);
+    sched->run(13'800'000);
+    EXPECT_EQ(controls.text(names::Edit8), kStoredPasswordShown);
+    // The test mail's outcome shows where the page shows it.
+    service.next = ServiceMailAnswer{};
+    service.next.sent = true;
+    service.next.refused = {"you@example.org: 550 no such user"};
+    form.Click(names::Image3_TestMail);
+    EXPECT_EQ(controls.text(panelName(3)), "Mail is Sending...");
+    sched->run(14'000'000);
+    EXPECT_EQ(controls.text(panelName(3)), "Send mail Success!");
+    EXPECT_EQ(controls.text(panelName(4)), "Not delivered to you@example.org (no such user)");
+    service.next = ServiceMailAnswer{};
+    service.next.errorName = "org.qxraidgui.Monitor1.Error.NotSent";
+    service.next.errorText = "No recipient";
+    form.Click(names::Image3_TestMail);
+    sched->run(15'000'000);
+    EXPECT_EQ(controls.text(panelName(3)), "Send mail Fail!");
+    EXPECT_EQ(controls.text(panelName(4)), "No recipient");
+    form.Click(names::Image_Sts);
+
+    // The event log window shows the service's day log, then each line it sends.
+    service.today = {"", "", "261207", {"line 1", "line 2"}};
+    service.calls.clear();
+    int logWindows = 0;
+    form.logWindow().onShow = [&] { ++logWindows; };
+    form.Click(names::Image0_Log);
+    sched->run(16'000'000);
+    EXPECT_EQ(logWindows, 1);
+    EXPECT_EQ(form.logSnapshot(0).lines, (std::vector<std::string>{"line 1", "line 2"}));
+    EXPECT_TRUE(form.logSnapshot(0).live);
+    form.serviceFeed()->dayLogLine("261207", "line 3");
+    EXPECT_EQ(form.logSnapshot(2).lines, std::vector<std::string>{"line 3"});
+    // A new day begins a new log: the window starts over.
+    form.serviceFeed()->dayLogLine("261208", "first of the day");
+    EXPECT_TRUE(form.logSnapshot(3).restart);
+    EXPECT_EQ(form.logSnapshot(0).lines, std::vector<std::string>{"first of the day"});
+    form.LogWindowClosed();
+    EXPECT_EQ(service.calls, (std::vector<std::string>{"WatchDayLog", "UnwatchDayLog"}));
+    // An older day is the service's to read, whatever folder the user picked it in.
+    EXPECT_EQ(form.readLogFile("/home/me/261201.log").lines, std::vector<std::string>{"old line"});
+    EXPECT_EQ(form.readLogFile("/var/log/raid-gui/261202.log").problem, "No day log for 261202");
+    // A service that cannot send lines one by one is asked again while the window is open.
+    service.watchable = false;
+    service.calls.clear();
+    form.Click(names::Image0_Log);
+    service.today.lines.push_back("line 3");
+    sched->run(19'000'000);
+    EXPECT_EQ(form.logSnapshot(0).lines.size(), 3u);
+    form.LogWindowClosed();
+    const std::size_t asked = service.calls.size();
+    EXPECT_GE(asked, 2u);
+    sched->run(21'000'000);
+    EXPECT_EQ(service.calls.size(), asked);
+
+    // The enclosure unplugged: its object goes, the window has no device to show.
+    feed.update({}, {});
+    EXPECT_EQ(controls.text(names::StaticText1), "No Drive found! ");
+    EXPECT_FALSE(controls.visible(names::CheckBox1));
+    // The service stops and comes back with the enclosure: the page is drawn anew.
+    feed.absent(true, "");
+    EXPECT_EQ(controls.text(names::StaticText1), kServiceMissingBanner);
+    feed.update({enclosure(pulled, 1)}, {});
+    sched->run(30'000'000);
+    EXPECT_EQ(pageOf(controls), pulled.page);
+    EXPECT_TRUE(controls.visible(names::CheckBox1));
+    // A bus that cannot be reached at all says so too.
+    feed.absent(false, "Connection refused");
+    EXPECT_EQ(controls.text(names::StaticText1), kBusMissingBanner);
+    EXPECT_EQ(controls.text(panelName(4)), "Connection refused");
+
+    // The window said nothing to an enclosure, and kept no day log of its own.
+    EXPECT_TRUE(dialogs.shown.empty()) << dialogs.shown.front();
+    EXPECT_EQ(form.eventLog().saveAtExit(), "");
+    EXPECT_TRUE(form.FormClose());
+}
+
+// The bus side posts from its own thread while the engine runs on another, and the
+// port's answers come back through the engine's queue: the way the window runs it.
+TEST(ServiceFeed, UpdatesPostedFromAnotherThreadReachTheRunningEngine) {
+    const Reference healthy = reference(6), pulled = reference(14);
+    test::QuietDialogs dialogs;
+    NoDevices none;
+    FakeService service;
+    std::atomic<int> alerts{0};
+    EngineHost host(makeRealScheduler(), [&](Scheduler& s, Controls& c, DialogPort& d) {
+        service.scheduler = &s;
+        return std::make_unique<MainForm>(Ports{.scheduler = s, .storage = none, .volumes = none, .dialogs = d,
+                                                .logFolder = {}, .fallbackLogFolder = {}, .service = &service},
+                                          c);
+    });
+    host.onAlert = [&](const std::vector<std::string>&) { ++alerts; };
+    std::mutex mu;
+    std::string caption, bays;
+    host.controls().addListener([&](const ControlChange& change) {
+        std::lock_guard<std::mutex> lock(mu);
+        if (change.control == names::TForm1) caption = change.state.text;
+        if (change.control == names::Image0_Bays) bays = change.state.bays.bay[1] == BayLook::Present ? "present" : "not";
+    });
+    host.start(dialogs);
+    std::thread bus([&] {
+        for (unsigned poll = 1; poll <= 200; ++poll) {
+            const Reference& r = poll < 150 ? healthy : pulled;
+            host.post([e = enclosure(r, poll), poll](MainForm& f) {
+                if (poll % 50 == 0) f.serviceFeed()->absent(true, "");
+                f.serviceFeed()->update({e}, {});
+                if (poll == 150) f.serviceFeed()->alert({"HDD2 removed"});
+            });
+        }
+    });
+    bus.join();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    auto done = [&] {
+        std::lock_guard<std::mutex> lock(mu);
+        return caption == kAppTitle + " - SIM DUAL BAY RAID ENCLOSURE [E]" && bays == "not" && alerts == 1;
+    };
+    while (!done() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(done()) << caption << " " << bays << " " << alerts;
+    host.stop();
+}
+
+TEST(ServiceFeed, PropertiesThatAreMissingOfAnotherTypeOrOutOfRangeShowNoEnclosure) {
+    const std::vector<std::uint8_t> page(512, 0);
+    BusProperties good{{"Device", std::int64_t{2}},  {"Slot", std::int64_t{9}},     {"Poll", std::int64_t{7}},
+                       {"Source", std::string("")}, {"Volumes", std::string("E\nF:e")}, {"Access", std::string("vu")},
+                       {"StatusRecord", page},        {"IdentityPage", page}};
+    const auto e = enclosureFromProperties("/p", good);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->volumes, "EF");
+    EXPECT_FALSE(e->polled);
+    EXPECT_EQ(e->access, kCodeVu);
+    for (const auto& [name, bad] : std::vector<std::pair<std::string, BusValue>>{
+             {"Slot", std::int64_t{10}},
+             {"Slot", std::int64_t{-1}},
+             {"Device", std::int64_t{0}},
+             {"Device", std::string("1")},
+             {"Poll", std::int64_t{1} << 40},
+             {"StatusRecord", std::vector<std::uint8_t>(511, 0)},
+             {"IdentityPage", std::vector<std::uint8_t>(100000, 0)},
+             {"Volumes", BusValue{}}}) {
+        BusProperties p = good;
+        p[name] = bad;
+        EXPECT_FALSE(enclosureFromProperties("/p", p)) << name;
+    }
+}
+
+}  // namespace
+}  // namespace raid
