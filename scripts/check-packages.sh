@@ -323,9 +323,9 @@ check_polkit_in_root() {
   done
   out=""
   for id in $(in_root pkaction 2>/dev/null | grep '^org\.qxraidgui\.' | sort); do
-    any=$(in_root pkaction --verbose --action-id "$id" | sed -n 's/^ *implicit any: *//p')
-    inactive=$(in_root pkaction --verbose --action-id "$id" | sed -n 's/^ *implicit inactive: *//p')
-    active=$(in_root pkaction --verbose --action-id "$id" | sed -n 's/^ *implicit active: *//p')
+    any=$(in_root pkaction --verbose --action-id "$id" | sed -n 's/^ *implicit any: *//p' || true)
+    inactive=$(in_root pkaction --verbose --action-id "$id" | sed -n 's/^ *implicit inactive: *//p' || true)
+    active=$(in_root pkaction --verbose --action-id "$id" | sed -n 's/^ *implicit active: *//p' || true)
     out="$out${out:+$'\n'}$id $any $inactive $active"
   done
   if [ "$out" != "$expected_defaults" ]; then
