@@ -4,8 +4,8 @@
 #   cmake --install build --component gui        the window, raid-gui-sim, desktop entries
 #   scripts/package.sh                           both as .deb files (CPack)
 #
-# The packaged files name the installed paths (the desktop entries run
-# `pkexec /usr/bin/raid-gui`, the unit runs /usr/sbin/raid-gui-monitor), so a build that
+# The packaged files name the installed paths (the desktop entries run /usr/bin/raid-gui,
+# the unit runs /usr/sbin/raid-gui-monitor), so a build that
 # is packaged is configured for /usr; that is the default here. A build configured for
 # another prefix installs there consistently, with `cmake --install` only.
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
@@ -20,14 +20,12 @@ set(RAID_PACKAGE_CONTACT "RAID GUI maintainers <maintainers@raid-gui.invalid>"
 
 set(RAID_MONITOR_PATH ${CMAKE_INSTALL_FULL_SBINDIR}/raid-gui-monitor)
 set(RAID_GUI_PATH ${CMAKE_INSTALL_FULL_BINDIR}/raid-gui)
-set(RAID_POLKIT_ACTION org.qx-raid-gui.pkexec.raid-gui)
 
 set(pkg_src ${CMAKE_SOURCE_DIR}/packaging)
 set(pkg_out ${CMAKE_BINARY_DIR}/packaging)
 configure_file(${pkg_src}/raid-gui-monitor.service.in ${pkg_out}/raid-gui-monitor.service @ONLY)
 configure_file(${pkg_src}/raid-gui.desktop.in ${pkg_out}/raid-gui.desktop @ONLY)
 configure_file(${pkg_src}/raid-gui-autostart.desktop.in ${pkg_out}/autostart/raid-gui.desktop @ONLY)
-configure_file(${pkg_src}/raid-gui.policy.in ${pkg_out}/${RAID_POLKIT_ACTION}.policy @ONLY)
 configure_file(${pkg_src}/debian/changelog.in ${pkg_out}/changelog @ONLY)
 
 # Debian wants man pages and the changelog compressed, reproducibly (-n: no time stamp).
@@ -80,8 +78,6 @@ if(TARGET raid-gui)
   install(FILES ${pkg_out}/raid-gui.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT gui)
   install(FILES ${pkg_out}/autostart/raid-gui.desktop
           DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart COMPONENT gui)
-  install(FILES ${pkg_out}/${RAID_POLKIT_ACTION}.policy
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions COMPONENT gui)
   install(DIRECTORY ${pkg_out}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons COMPONENT gui)
   install(FILES ${pkg_out}/raid-gui.1.gz ${pkg_out}/raid-gui-sim.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT gui)
@@ -125,12 +121,17 @@ set(CPACK_DEBIAN_MONITOR_PACKAGE_RECOMMENDS "polkitd")
 
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME raid-gui)
 set(CPACK_COMPONENT_GUI_DEPENDS monitor)
-set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "pkexec")
+# The window is an unprivileged client of the service on the system bus: it needs the
+# service (the component dependency above, same version) and a system bus to reach it.
+set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "default-dbus-system-bus | dbus-system-bus")
+# Alerts become desktop notifications through the session's own bus.
+set(CPACK_DEBIAN_GUI_PACKAGE_RECOMMENDS "default-dbus-session-bus | dbus-session-bus")
 set(CPACK_DEBIAN_GUI_DESCRIPTION "manager for two-bay RAID enclosures (USB, eSATA)
 A window that shows the mode, drives, rebuild progress, fan and temperature of
-external two-bay RAID enclosures, keeps a day log, e-mails alerts and upgrades
-the controller's firmware. raid-gui-sim runs the same window on simulated
-enclosures.")
+external two-bay RAID enclosures, their day log and alerts, sets up the alert
+mail and upgrades the controller's firmware. It runs as the user, as a client
+of raid-gui-monitor on the system bus. raid-gui-sim runs the same window on
+simulated enclosures.")
 set(CPACK_DEBIAN_GUI_PACKAGE_CONTROL_EXTRA ${pkg_out}/gui-control/conffiles)
 
 include(CPack)

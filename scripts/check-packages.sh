@@ -4,12 +4,15 @@
 #   scripts/check-packages.sh [--root-cache DIR] DIR-with-debs
 #
 # 1. lintian on each package: no error (E:) tags.
-# 2. desktop-file-validate on the menu and autostart entries.
+# 2. desktop-file-validate on the menu and autostart entries, which start the window as
+#    the user (no pkexec); the window's package has no polkit file and depends on the
+#    service of its version and on a system bus.
 # 3. systemd-analyze verify on the unit, inside the unpacked package (its ExecStart
 #    and man page are there); the unit is Type=dbus with the bus name and ExecReload.
 #    The service's bus policy is checked against the busconfig DTD kept in packaging/
-#    (Debian ships none), every polkit policy against polkitd's DTD, and the D-Bus
-#    activation file names the bus name and the unit.
+#    (Debian ships none), the polkit policy against polkitd's DTD and for exactly the
+#    three actions with the documented defaults, and the D-Bus activation file names
+#    the bus name and the unit.
 # 4. raid-gui-monitor installed with apt-get on a fresh Debian 12 (debootstrap
 #    --variant=minbase bookworm, kept in --root-cache, default build/debian12-root, and
 #    copied for each run so every run starts fresh); there `raid-gui-monitor --status`
@@ -20,7 +23,10 @@
 #    When the installed binary takes --bus, the fresh root also runs its own system bus
 #    (the installed dbus-daemon with the installed policy) and the installed service on
 #    it; the service's objects must answer an introspection from outside, and another
-#    user must not be able to take its name.
+#    user must not be able to take its name. Then polkitd is installed and started
+#    there: pkaction must show exactly the service's three actions with the documented
+#    defaults, and the README's example rules file must let a member of adm upgrade
+#    firmware without a password and nobody else.
 #
 # Exit status: 0 all passed, 1 a check failed, 77 a tool is missing (a skipped test).
 set -euo pipefail
@@ -87,6 +93,24 @@ check_dtd() {
       fail "${2#$work/} does not follow $1"; }
 }
 
+# The service's polkit actions and their defaults (any, inactive, active), one a line,
+# sorted: what README.md and raid-gui-monitor(8) document.
+expected_defaults="org.qxraidgui.monitor1.configure-mail auth_admin_keep auth_admin_keep auth_admin_keep
+org.qxraidgui.monitor1.read-logs no no yes
+org.qxraidgui.monitor1.upgrade-firmware no no auth_admin"
+# `policy_defaults FILE`: the actions FILE declares, in that form.
+policy_defaults() {
+  /usr/bin/python3 - "$1" <<'PY'
+import sys, xml.etree.ElementTree as ET
+rows = []
+for a in ET.parse(sys.argv[1]).getroot().iter("action"):
+    d = a.find("defaults")
+    get = lambda k: (d.findtext(k) or "-").strip() if d is not None else "-"
+    rows.append(" ".join([a.get("id"), get("allow_any"), get("allow_inactive"), get("allow_active")]))
+print("\n".join(sorted(rows)))
+PY
+}
+
 step "lintian"
 # Root is what the CI runs as; lintian only warns about it.
 rc=0
@@ -109,13 +133,22 @@ if [ ${#gui_debs[@]} -eq 1 ]; then
   for entry in "${entries[@]}"; do
     out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate ${entry#$work/}"
     [ -z "$out" ] || echo "$out"
-    # Both start the installed window through polkit.
-    grep -qx 'Exec=pkexec /usr/bin/raid-gui' "$entry" || fail "${entry#$work/}: Exec is not pkexec /usr/bin/raid-gui"
+    # Both start the installed window directly, as the user: it is a client of the
+    # service and needs no privileges, so nothing may raise it.
+    grep -qx 'Exec=/usr/bin/raid-gui' "$entry" || fail "${entry#$work/}: Exec is not /usr/bin/raid-gui"
+    ! grep -qi 'pkexec\|gksu\|sudo' "$entry" || fail "${entry#$work/} still starts the window with privileges"
   done
   [ -x "$work/raid-gui/usr/bin/raid-gui" ] || fail "raid-gui package has no /usr/bin/raid-gui"
-  policy=("$work"/raid-gui/usr/share/polkit-1/actions/*.policy)
-  [ ${#policy[@]} -eq 1 ] && grep -q '>/usr/bin/raid-gui<' "${policy[0]}" || fail "no polkit action for /usr/bin/raid-gui"
-  [ ${#policy[@]} -eq 1 ] && check_dtd "$polkit_dtd" "${policy[0]}"
+  # No polkit action of its own (the service's actions are in raid-gui-monitor), and a
+  # dependency on the service of the same version and on a system bus, none on pkexec.
+  [ ! -e "$work/raid-gui/usr/share/polkit-1" ] || fail "the raid-gui package still installs polkit files"
+  gui_depends=$(dpkg-deb -f "${gui_debs[0]}" Depends)
+  echo "raid-gui Depends: $gui_depends"
+  version=$(dpkg-deb -f "${gui_debs[0]}" Version)
+  printf '%s\n' "$gui_depends" | grep -qF "raid-gui-monitor (= $version)" ||
+    fail "raid-gui does not depend on raid-gui-monitor (= $version)"
+  printf '%s\n' "$gui_depends" | grep -q 'dbus-system-bus' || fail "raid-gui does not depend on a system bus"
+  ! printf '%s\n' "$gui_depends" | grep -qi 'pkexec\|policykit' || fail "raid-gui still depends on pkexec"
   # Each theme icon is the size its folder says (PNG width and height at bytes 16..23).
   icons=("$work"/raid-gui/usr/share/icons/hicolor/*/apps/raid-gui.png)
   [ ${#icons[@]} -ge 3 ] || fail "expected hicolor icons, found ${#icons[@]}"
@@ -172,9 +205,12 @@ if [ ! -f "$actions" ]; then
   fail "raid-gui-monitor package has no usr/share/polkit-1/actions/org.qxraidgui.monitor1.policy"
 else
   check_dtd "$polkit_dtd" "$actions"
-  for id in read-logs configure-mail upgrade-firmware; do
-    grep -q "<action id=\"org.qxraidgui.monitor1.$id\">" "$actions" || fail "no polkit action org.qxraidgui.monitor1.$id"
-  done
+  # Exactly the three actions, with the defaults the README's table states.
+  out=$(policy_defaults "$actions" 2>&1) || true
+  if [ "$out" != "$expected_defaults" ]; then
+    printf 'found:\n%s\nexpected:\n%s\n' "$out" "$expected_defaults" >&2
+    fail "the polkit policy's actions or defaults are not the ones documented"
+  fi
 fi
 if [ -f "$unit" ]; then
   for line in "Type=dbus" "BusName=$bus_name" 'ExecReload=/bin/kill -HUP $MAINPID'; do
@@ -251,8 +287,86 @@ check_on_system_bus() {
         /org/freedesktop/DBus org.freedesktop.DBus RequestName su org.qxraidgui.Monitor1 4 >/dev/null 2>&1 &&
       fail "another user took org.qxraidgui.Monitor1 on the fresh root's bus"
   fi
+  check_polkit_in_root "$address"
   for pid in $root_pids; do kill "$pid" 2>/dev/null || true; done
   root_pids=""
+}
+
+# In the fresh root, with its system bus running: polkitd installed as an administrator
+# would (the service only recommends it) reads the installed actions; pkaction must
+# list exactly the three with the documented defaults, and the rules file the README
+# shows (the adm group upgrades firmware without a password) must take effect for a
+# member of adm and for nobody else.
+check_polkit_in_root() {
+  step "polkitd in the fresh root: the installed actions, and an administrator's rule"
+  local address=$1 pid tries out id any inactive active rc
+  if ! in_root apt-get install -y -qq --no-install-recommends polkitd >"$work/polkitd.log" 2>&1; then
+    tail -20 "$work/polkitd.log" >&2
+    fail "polkitd could not be installed in the fresh root"
+    return
+  fi
+  # polkitd's own bus policy (only its user owns its name) came with the package.
+  busctl --address="$address" call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus ReloadConfig \
+    >/dev/null 2>&1 || true
+  chroot "$fresh" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /usr/lib/polkit-1/polkitd --no-debug \
+      >"$work/polkitd.out" 2>&1 &
+  root_pids="$root_pids $!"
+  tries=0
+  until busctl --address="$address" status org.freedesktop.PolicyKit1 >/dev/null 2>&1; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 600 ]; then
+      cat "$work/polkitd.out" >&2
+      fail "polkitd did not take org.freedesktop.PolicyKit1 in the fresh root within a minute"
+      return
+    fi
+    sleep 0.1
+  done
+  out=""
+  for id in $(in_root pkaction 2>/dev/null | grep '^org\.qxraidgui\.' | sort); do
+    any=$(in_root pkaction --verbose --action-id "$id" | sed -n 's/^ *implicit any: *//p' || true)
+    inactive=$(in_root pkaction --verbose --action-id "$id" | sed -n 's/^ *implicit inactive: *//p' || true)
+    active=$(in_root pkaction --verbose --action-id "$id" | sed -n 's/^ *implicit active: *//p' || true)
+    out="$out${out:+$'\n'}$id $any $inactive $active"
+  done
+  if [ "$out" != "$expected_defaults" ]; then
+    printf 'pkaction in the fresh root:\n%s\nexpected:\n%s\n' "$out" "$expected_defaults" >&2
+    fail "polkitd does not read the installed actions with the documented defaults"
+  else
+    printf '%s\n' "$out"
+  fi
+  # The README's example rule, word for word.
+  mkdir -p "$fresh/etc/polkit-1/rules.d"
+  cat >"$fresh/etc/polkit-1/rules.d/50-raid-gui.rules" <<'RULES'
+polkit.addRule(function(action, subject) {
+    if (action.id == "org.qxraidgui.monitor1.upgrade-firmware" && subject.isInGroup("adm"))
+        return polkit.Result.YES;
+});
+RULES
+  in_root useradd --no-create-home --groups adm raid-admin >/dev/null 2>&1 &&
+    in_root useradd --no-create-home raid-user >/dev/null 2>&1 ||
+    { fail "could not add the test users to the fresh root"; return; }
+  # pkcheck asks about itself ($$ is its own process after exec), as the given user.
+  as_user_pkcheck() {
+    local uid gid
+    uid=$(in_root id -u "$1") gid=$(in_root id -g "$1")
+    chroot --userspec="$uid:$gid" --groups="$(in_root id -G "$1" | tr ' ' ,)" "$fresh" \
+      env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -c \
+      'exec pkcheck --action-id org.qxraidgui.monitor1.upgrade-firmware --process $$' >/dev/null 2>&1
+  }
+  # polkitd notices a new rules file by itself, a moment later.
+  tries=0
+  until as_user_pkcheck raid-admin; do
+    tries=$((tries + 1))
+    if [ "$tries" -gt 300 ]; then
+      fail "the rules file did not let a member of adm upgrade firmware without a password"
+      break
+    fi
+    sleep 0.2
+  done
+  rc=0
+  as_user_pkcheck raid-user || rc=$?
+  [ "$rc" -ne 0 ] || fail "with the adm rule, a user outside adm may upgrade firmware too"
+  [ "$tries" -gt 300 ] || echo "adm rule: raid-admin allowed, raid-user refused (pkcheck exit $rc)"
 }
 
 root_pids=""
@@ -319,7 +433,7 @@ else
         echo "(the installed service takes no --bus yet: not started on a system bus)"
       fi
       if [ ${#gui_debs[@]} -eq 1 ]; then
-        # The window's dependencies (Qt, polkit) are large; resolving them is enough.
+        # The window's dependencies (Qt) are large; resolving them is enough.
         in_root apt-get install -s -qq "/tmp/debs/$(basename "${gui_debs[0]}")" >"$work/gui.log" 2>&1 ||
           { tail -20 "$work/gui.log" >&2; fail "raid-gui's dependencies do not resolve on Debian 12"; }
       fi
