@@ -228,7 +228,7 @@ void DetectionCycle::reportDrivesAccess() {
         retryAtUs_ = -1;
     }
     if (f.dev.ActiveCount == 0 && f.driveAccessDenied())
-        f.setPanel(4, "No access to the drives: run RAID GUI as administrator (pkexec raid-gui)");
+        f.setPanel(4, "No access to the drives: run it as root (the service: systemctl start raid-gui-monitor)");
 }
 
 void DetectionCycle::publishList() {

@@ -217,7 +217,7 @@ TEST(DriveRights, AUserWithoutRightsIsToldSoNotJustThatNothingWasFound) {
     EXPECT_EQ(r.form().dev.ActiveCount, 0);
     EXPECT_FALSE(r.linesWith("StaticText1 No Drive found!").empty());
     EXPECT_FALSE(
-        r.linesWith("StatusBar1.Panel4 No access to the drives: run RAID GUI as administrator (pkexec raid-gui)").empty());
+        r.linesWith("StatusBar1.Panel4 No access to the drives: run it as root (the service: systemctl start raid-gui-monitor)").empty());
 
     // With the rights the same machine shows no such text.
     sim::SimPlatform allowed;
