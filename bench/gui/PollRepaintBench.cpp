@@ -9,8 +9,8 @@
 //   its subscribers), with the progress it carries;
 // - to: the Status page's progress text (the centre text, drawn after the bays picture
 //   in the same repaint) having finished painting that progress.
-// The service polls every 4 s and offers no faster clock, so 30 polls take about
-// two and a half minutes with the start-up. Target: under 50 ms (median and p99).
+// The service polls every 4 s and offers no faster clock, so 30 polls take a little
+// over two minutes with the start-up. Target: under 50 ms (median and p99).
 //
 //   raid_bench_poll_repaint [--polls N] [--each]   (default 30 polls; --each: a line per poll)
 #include <sys/stat.h>
