@@ -214,4 +214,103 @@ private:
     std::atomic<unsigned long> signals_{0};
 };
 
+// A monitor connection of the benchmark's own process (BecomeMonitor, as dbus-monitor
+// makes one): each poll's PropertiesChanged of the enclosure object at `path`, with the
+// moment the bus daemon's copy of it reached this process (steady clock, comparable
+// with what the process times itself) and the Poll and Progress it carries. The bus
+// daemon hands monitors their copy as it routes the message, so this is the moment the
+// signal leaves the bus for its subscribers.
+class PollWatcher {
+public:
+    struct Poll {
+        std::chrono::steady_clock::time_point seen;
+        std::uint32_t poll = 0;
+        int progress = -1;
+    };
+
+    PollWatcher(std::string address, std::string path) : address_(std::move(address)), path_(std::move(path)) {
+        thread_ = std::thread([this] { run(); });
+        while (!started_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ~PollWatcher() {
+        stop_ = true;
+        thread_.join();
+    }
+    PollWatcher(const PollWatcher&) = delete;
+    PollWatcher& operator=(const PollWatcher&) = delete;
+
+    bool ok() const { return ok_; }
+    std::vector<Poll> polls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return polls_;
+    }
+
+private:
+    bool becomeMonitor(sd_bus* bus) {
+        sd_bus_message* call = nullptr;
+        const std::string match = "type='signal',interface='org.freedesktop.DBus.Properties',"
+                                  "member='PropertiesChanged',path='" + path_ + "'";
+        const std::uint32_t flags = 0;
+        int r = sd_bus_message_new_method_call(bus, &call, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                               "org.freedesktop.DBus.Monitoring", "BecomeMonitor");
+        if (r >= 0) r = sd_bus_message_append(call, "as", 1, match.c_str());
+        if (r >= 0) r = sd_bus_message_append_basic(call, 'u', &flags);
+        if (r >= 0) r = sd_bus_call(bus, call, 0, nullptr, nullptr);
+        sd_bus_message_unref(call);
+        return r >= 0;
+    }
+    // Poll (u) and Progress (i) out of the changed properties (sa{sv}as).
+    static void read(sd_bus_message* m, Poll& p) {
+        const char* interface = nullptr;
+        if (sd_bus_message_read(m, "s", &interface) < 0 || sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) return;
+        while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+            const char* name = nullptr;
+            if (sd_bus_message_read(m, "s", &name) < 0) return;
+            const std::string n = name;
+            if (n == "Poll") {
+                if (sd_bus_message_read(m, "v", "u", &p.poll) < 0) return;
+            } else if (n == "Progress") {
+                std::int32_t v = -1;
+                if (sd_bus_message_read(m, "v", "i", &v) < 0) return;
+                p.progress = v;
+            } else if (sd_bus_message_skip(m, "v") < 0) {
+                return;
+            }
+            if (sd_bus_message_exit_container(m) < 0) return;
+        }
+    }
+    void run() {
+        sd_bus* bus = nullptr;
+        ok_ = sd_bus_new(&bus) >= 0 && sd_bus_set_address(bus, address_.c_str()) >= 0 &&
+              sd_bus_set_bus_client(bus, 1) >= 0 && sd_bus_set_monitor(bus, 1) >= 0 && sd_bus_start(bus) >= 0 &&
+              becomeMonitor(bus);
+        started_ = true;
+        while (ok_ && !stop_) {
+            sd_bus_message* m = nullptr;
+            const int r = sd_bus_process(bus, &m);
+            if (m) {
+                Poll p;
+                p.seen = std::chrono::steady_clock::now();
+                if (sd_bus_message_is_signal(m, "org.freedesktop.DBus.Properties", "PropertiesChanged") > 0 &&
+                    path_ == (sd_bus_message_get_path(m) ? sd_bus_message_get_path(m) : "")) {
+                    read(m, p);
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    polls_.push_back(p);
+                }
+                sd_bus_message_unref(m);
+            }
+            if (r < 0) break;
+            if (r > 0) continue;
+            sd_bus_wait(bus, 200'000);
+        }
+        if (bus) sd_bus_flush_close_unref(bus);
+    }
+
+    std::string address_, path_;
+    std::thread thread_;
+    std::atomic<bool> started_{false}, stop_{false}, ok_{false};
+    mutable std::mutex mutex_;
+    std::vector<Poll> polls_;
+};
+
 }  // namespace raid::bench
