@@ -5,6 +5,9 @@
 // drive is opened and no file is written.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -124,6 +127,23 @@ struct FakeService final : ServicePort {
         ServiceDayLogAnswer a{"", "", day, {"old line"}};
         if (day != "261201") a = {"org.qxraidgui.Monitor1.Error.NoSuchDay", "No day log for " + day, "", {}};
         scheduler->post([done, a] { done(a); });
+    }
+    // StartUpgrade: the descriptor is kept (a copy, as the bus makes one) and the call
+    // answered when the test says.
+    std::vector<std::string> upgrades;
+    std::vector<int> images;
+    ServiceUpgradeDone upgradeDone;
+    void startUpgrade(const std::string& enclosure, int imageFd, ServiceUpgradeDone done) override {
+        upgrades.push_back(enclosure);
+        images.push_back(imageFd >= 0 ? ::fcntl(imageFd, F_DUPFD_CLOEXEC, 3) : -1);
+        upgradeDone = std::move(done);
+    }
+    void answerUpgrade(const ServiceUpgradeAnswer& a) {
+        scheduler->post([done = upgradeDone, a] { done(a); });
+    }
+    ~FakeService() override {
+        for (int fd : images)
+            if (fd >= 0) ::close(fd);
     }
 };
 
