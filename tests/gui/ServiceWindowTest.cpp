@@ -519,7 +519,7 @@ TEST(ServiceWindow, AnUpgradeFromOneWindowShowsInBothAndGoesOnWhenThatWindowIsKi
             return slurp(out).find(" MessageBox[Message] The firmware upgrade was not allowed: not authorized") !=
                    std::string::npos;
         })) << slurp(out);
-        refused.stop();
+        refused.kill();
     }
     EXPECT_EQ(upgradeModeCommands(slurp(trace)), 0);
     EXPECT_FALSE(client.seen("InterfacesAdded", "", "/org/qxraidgui/Monitor1/job/1"));
@@ -568,6 +568,8 @@ namespace test {
 // on the Upgrade page and presses Upgrade, printing what it shows, then waits to be
 // ended.
 int runUpgradingWindow(const std::string& bus, const std::string& image) {
+    // Each line as it comes: the test reads them while the window runs, and kills it.
+    std::cout << std::unitbuf;
     ClientWindow window(bus, image, true);
     if (!QTest::qWaitFor([&] { return window.caption().contains(QLatin1String("[E]")); }, 120000)) return 3;
     window.onEngine([](MainForm& f) {
