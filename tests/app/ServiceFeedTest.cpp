@@ -363,6 +363,39 @@ TEST(ServiceFeed, UpdatesPostedFromAnotherThreadReachTheRunningEngine) {
     };
     while (!done() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(done()) << caption << " " << bays << " " << alerts;
+    // Another window's upgrade job, its changes posted from the bus thread as they come.
+    std::string panel;
+    host.controls().addListener([&](const ControlChange& change) {
+        std::lock_guard<std::mutex> lock(mu);
+        if (change.control == names::UpgradePanel && change.prop == Prop::Text) panel = change.state.text;
+        if (change.control == names::UpgradePanel && change.prop == Prop::Visible && !change.state.visible)
+            panel = "hidden";
+    });
+    std::thread jobs([&] {
+        ServiceJob j{"/org/qxraidgui/Monitor1/job/1", "/org/qxraidgui/Monitor1/enclosure/drive1", true,
+                     "Firmware Update...", "Process 1 / 4", 0, 4000, false, ""};
+        for (std::uint32_t v = 0; v <= 4000; v += 40) {
+            j.value = v;
+            j.panelText = "Process " + std::to_string(1 + v / 1001) + " / 4";
+            host.post([j](MainForm& f) { f.serviceFeed()->job(j); });
+        }
+    });
+    jobs.join();
+    auto panelIs = [&](const std::string& want) {
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mu);
+                if (panel == want) return true;
+            }
+            if (std::chrono::steady_clock::now() > bound) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    EXPECT_TRUE(panelIs("Process 4 / 4")) << panel;
+    host.post([](MainForm& f) { f.serviceFeed()->jobFinished("/org/qxraidgui/Monitor1/job/1", true, "done"); });
+    EXPECT_TRUE(panelIs("hidden")) << panel;
+    EXPECT_TRUE(dialogs.shown.empty());
     host.stop();
 }
 
@@ -434,10 +467,14 @@ TEST_P(ClientUpgrade, AClientsPageFollowsTheJobAsTheSimulatorsPageShowsItsOwnAnd
     client.Click(names::Image2_Upgrade);
     EXPECT_EQ(clientBoxes(), std::vector<std::string>{"Message:Please Load Firmware File First "});
     // Loads of what is no image: the same boxes and status-bar texts as raid-gui-sim's.
-    const std::string fifo = kit.dir() + "/fifo.bin", zeros = kit.dir() + "/zeros.bin", link = kit.dir() + "/link.bin";
+    const std::string fifo = kit.dir() + "/fifo.bin", zeros = kit.dir() + "/zeros.bin", link = kit.dir() + "/link.bin",
+                      huge = kit.dir() + "/huge.bin";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::ofstream(zeros, std::ios::binary) << std::string(firmware::kFlashSize, '\0');
-    for (const std::string& path : {fifo, std::string("/dev/zero"), zeros, kit.dir(), kit.dir() + "/missing.bin"}) {
+    std::ofstream{huge}.flush();
+    ASSERT_EQ(::truncate(huge.c_str(), 100 << 20), 0);
+    for (const std::string& path :
+         {fifo, std::string("/dev/zero"), zeros, huge, kit.dir(), kit.dir() + "/missing.bin"}) {
         dialogs.shown.clear();
         form->Click(names::Image_FWUpg);
         loadFirmwareImage(*form, path);

@@ -510,11 +510,11 @@ TEST(ServiceWindow, AnUpgradeFromOneWindowShowsInBothAndGoesOnWhenThatWindowIsKi
     char self[4096] = {};
     ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
     const std::vector<std::string> starter = {self, "--upgrading-window", system.address(), image};
-    const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen"};
+    const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "HOME=" + kit.dir()};
     {
         Child refused;
         const std::string out = kit.dir() + "/refused.out";
-        ASSERT_TRUE(refused.start(starter, env, -1, out));
+        ASSERT_TRUE(refused.start(starter, env, asNobody ? 65534 : -1, out));
         EXPECT_TRUE(PrivateBus::waitFor([&] {
             return slurp(out).find(" MessageBox[Message] The firmware upgrade was not allowed: not authorized") !=
                    std::string::npos;
@@ -527,7 +527,8 @@ TEST(ServiceWindow, AnUpgradeFromOneWindowShowsInBothAndGoesOnWhenThatWindowIsKi
     ASSERT_TRUE(system.allowActions({"org.qxraidgui.monitor1.upgrade-firmware"}));
     Child window;
     const std::string out = kit.dir() + "/starter.out";
-    ASSERT_TRUE(window.start(starter, env, -1, out));
+    // As an ordinary user too, when the test may: the image is the user's own file.
+    ASSERT_TRUE(window.start(starter, env, asNobody ? 65534 : -1, out));
     const std::string half = " UpgradePanel Process 3 / 4\n";
     EXPECT_TRUE(PrivateBus::waitFor([&] {
         return slurp(out).find(half) != std::string::npos && other.lines().find(half) != std::string::npos;
@@ -539,6 +540,9 @@ TEST(ServiceWindow, AnUpgradeFromOneWindowShowsInBothAndGoesOnWhenThatWindowIsKi
     }
     // The other window's page is held as during an upgrade of its own.
     EXPECT_TRUE(other.shows("CheckBox1", "disabled")) << other.lines();
+    if (asNobody) {
+        EXPECT_EQ(client.jobProperty("/org/qxraidgui/Monitor1/job/1", "OwnerUid", 'u'), "65534");
+    }
     window.kill();
     EXPECT_EQ(upgradeModeCommands(slurp(trace)), 1);
 
