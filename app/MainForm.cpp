@@ -258,7 +258,8 @@ void MainForm::startWorkers() {
 }
 
 bool MainForm::FormClose() {
-    if (MaintenanceBusy) return false;
+    // A client's upgrade runs in the service and goes on without the window.
+    if (MaintenanceBusy && !feed_) return false;
     for (auto t : {Timer1, Timer2, Timer3, Timer4, Timer5}) ports_.scheduler.setTimerEnabled(t, false);
     RequestMask = 0;
     // Another RAID GUI may have the enclosures from now on.
@@ -514,7 +515,7 @@ void MainForm::SelectCell(const std::string& control, int row) {
 }
 
 bool MainForm::QueryEndSession() {
-    if (MaintenanceBusy) {
+    if (MaintenanceBusy && !feed_) {
         messageBox("Firmware is upgrading, please wait a moment.", "Message");
         return false;
     }

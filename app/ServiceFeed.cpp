@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/DevicePresenter.h"
 #include "app/MainForm.h"
+#include "app/UpgradeOperations.h"
 #include "app/pages/StatusPage.h"
+#include "maintenance/FirmwareUpgrade.h"
 
 namespace raid {
 
@@ -23,7 +26,61 @@ bool page(const BusProperties& props, const char* name, Sector& out) {
     return true;
 }
 
+// The service is trusted, its texts still measured: no title or panel longer than a
+// page shows, no closing text longer than a box holds.
+std::string bounded(const std::string& s, std::size_t most) { return s.size() <= most ? s : s.substr(0, most); }
+
+// A reader of a file another reader keeps open: the loader reads it to the end and
+// lets go of its reader, the window keeps the file.
+class LentReader final : public FileReader {
+public:
+    explicit LentReader(FileReader& kept) : kept_(kept) {}
+    std::uint64_t length() const override { return kept_.length(); }
+    std::optional<std::size_t> readAt(std::uint64_t offset, std::uint8_t* dest, std::size_t count) override {
+        return kept_.readAt(offset, dest, count);
+    }
+
+private:
+    FileReader& kept_;
+};
+
+// The caption of the box the page shows at an upgrade's end, as raid-gui-sim's page
+// shows it: the procedure's own, told by the bar it counted (a sub-code update counts
+// whole sub-codes, fewer than the full upgrade's steps), or the refusal's.
+std::string closingCaption(const ServiceJob& j) {
+    if (j.succeeded) return kUpgradeCaption;
+    if (j.outcome == kRebuildingText || j.outcome == kWrongKindText) return "Error";
+    if (j.outcome == kFileOffsetErrorText) return kFileOffsetErrorCaption;
+    if (j.maximum > 0 && j.maximum < upgrade::kFullUpgradeUnits && j.maximum % upgrade::kSubCodeUnits == 0)
+        return kUpgradeCaption;
+    return "Message";
+}
+
 }  // namespace
+
+std::optional<ServiceJob> jobFromProperties(const std::string& path, const BusProperties& props) {
+    const auto* enclosure = valueOf<std::string>(props, "Enclosure");
+    const auto* running = valueOf<bool>(props, "Running");
+    const auto* title = valueOf<std::string>(props, "Title");
+    const auto* panel = valueOf<std::string>(props, "PanelText");
+    const auto* value = valueOf<std::int64_t>(props, "ProgressValue");
+    const auto* maximum = valueOf<std::int64_t>(props, "ProgressMaximum");
+    const auto* succeeded = valueOf<bool>(props, "Succeeded");
+    const auto* outcome = valueOf<std::string>(props, "Outcome");
+    if (!enclosure || !running || !title || !panel || !value || !maximum || !succeeded || !outcome) return std::nullopt;
+    if (*value < 0 || *value > 0xFFFFFFFFLL || *maximum < 0 || *maximum > 0xFFFFFFFFLL) return std::nullopt;
+    ServiceJob j;
+    j.path = path;
+    j.enclosure = *enclosure;
+    j.running = *running;
+    j.title = bounded(*title, 256);
+    j.panelText = bounded(*panel, 256);
+    j.value = static_cast<std::uint32_t>(*value);
+    j.maximum = static_cast<std::uint32_t>(*maximum);
+    j.succeeded = *succeeded;
+    j.outcome = bounded(*outcome, 4096);
+    return j;
+}
 
 std::optional<ServiceEnclosure> enclosureFromProperties(const std::string& path, const BusProperties& props) {
     ServiceEnclosure e;
@@ -83,6 +140,10 @@ NotificationSettings settingsFromService(const SettingsEdits& v) {
     return s;
 }
 
+ServiceFeed::ServiceFeed(MainForm& form, ServicePort& port)
+    : form_(form), port_(port), userFiles_(makeStdFileStore()) {}
+ServiceFeed::~ServiceFeed() = default;
+
 bool ServiceFeed::sameAsShown(const std::vector<ServiceEnclosure>& list) const {
     if (!published_ || list.size() != shown_.size()) return false;
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -120,9 +181,6 @@ void ServiceFeed::publish(const std::vector<ServiceEnclosure>& list) {
     dev.PhysicalCount = rows;
     dev.DetectionPending = true;
     f.detection().publishFound();
-    // The upgrade is not offered from a client window yet: only the service could run it.
-    f.controls().setEnabled(names::Image2_Load, false);
-    f.controls().setEnabled(names::Image2_Upgrade, false);
     published_ = true;
 }
 
@@ -176,6 +234,10 @@ void ServiceFeed::update(std::vector<ServiceEnclosure> list, const std::vector<s
 void ServiceFeed::absent(bool busReachable, const std::string& why) {
     MainForm& f = form_;
     present_ = false;
+    // A service that went took its jobs along: the page has none to follow.
+    endShown();
+    jobs_.clear();
+    ownJob_.clear();
     if (!published_ || !shown_.empty()) {
         shown_.clear();
         publish(shown_);
@@ -279,6 +341,160 @@ bool ServiceFeed::readDayFile(const std::string& path, LogFileText& out) {
 
 void ServiceFeed::alert(const std::vector<std::string>& lines) {
     if (onAlert) onAlert(lines);
+}
+
+}  // namespace raid
+
+namespace raid {
+
+void ServiceFeed::loadImage(const std::string& path) {
+    MainForm& f = form_;
+    if (f.MaintenanceBusy || asking_) return;
+    image_.reset();
+    OpenedFile opened = userFiles_->openForRead(path, ImageLoader::kMaxImageFile);
+    std::unique_ptr<FileReader> kept = std::move(opened.reader);
+    if (kept) opened.reader = std::make_unique<LentReader>(*kept);
+    // The load's boxes and status-bar texts come up as it goes, as on raid-gui-sim's page.
+    if (loadFirmwareImage(f, path, std::move(opened)).loaded) image_ = std::move(kept);
+}
+
+void ServiceFeed::startUpgrade() {
+    MainForm& f = form_;
+    // As the page ignores a click while an upgrade runs, or a detection owns the list.
+    if (f.MaintenanceBusy || asking_ || f.dev.DetectionPending) return;
+    if (!image_ || !f.firmwareImage().valid()) {
+        f.messageBox(kNoImageText, "Message");
+        return;
+    }
+    const int count = f.dev.ActiveCount.load();
+    const int device = f.UpgradeDevice;
+    if (count <= 0) {
+        presentDeviceResult(f.reporter(), noDevice(), DeviceSite::flash);
+        return;
+    }
+    const std::string* enclosure = nullptr;
+    if (device >= 0 && device < count && device < 2) {
+        const int slot = static_cast<int>(f.dev.ActiveDevices[static_cast<std::size_t>(device)] & kCodeDriveMask);
+        for (const ServiceEnclosure& e : shown_)
+            if (e.slot == slot) enclosure = &e.path;
+    }
+    if (!enclosure) {
+        presentDeviceResult(f.reporter(), noUpgradeMode(), DeviceSite::flash);
+        return;
+    }
+    asking_ = true;
+    port_.startUpgrade(*enclosure, image_->descriptor(), [this](const ServiceUpgradeAnswer& a) { upgradeAnswered(a); });
+}
+
+void ServiceFeed::upgradeAnswered(const ServiceUpgradeAnswer& a) {
+    asking_ = false;
+    if (!a.errorName.empty()) {
+        // The system's words where it has them, in the box the page shows them in.
+        if (a.errorName == kErrorNotAuthorized)
+            form_.messageBox(kUpgradeNotAllowed + a.errorText, "Message");
+        else if (a.errorText == kOpenFailText)
+            form_.messageBox(a.errorText, kOpenFailCaption);
+        else if (a.errorText == kNotFirmwareText)
+            form_.messageBox(a.errorText, kNotFirmwareCaption);
+        else
+            form_.messageBox(a.errorText, "Message");
+        return;
+    }
+    ownJob_ = a.job;
+    // Its announcement may have come first; it may even have ended already.
+    const auto it = jobs_.find(a.job);
+    if (it == jobs_.end()) return;
+    if (it->second.running)
+        follow(it->second);
+    else
+        ended(it->second);
+}
+
+std::uint32_t ServiceFeed::heldIndex(const std::string& enclosure) const {
+    for (std::size_t i = 0; i < shown_.size() && i < 2; ++i)
+        if (shown_[i].path == enclosure) return static_cast<std::uint32_t>(i);
+    return static_cast<std::uint32_t>(form_.UpgradeDevice);
+}
+
+void ServiceFeed::job(const ServiceJob& j) {
+    auto it = jobs_.find(j.path);
+    if (it == jobs_.end()) {
+        if (jobs_.size() >= kMaxJobs) return;
+        it = jobs_.emplace(j.path, j).first;
+    } else {
+        // A job that ended never runs again: a late change tells nothing new.
+        if (!it->second.running) return;
+        it->second = j;
+    }
+    if (j.running)
+        follow(j);
+    else
+        ended(j);
+}
+
+void ServiceFeed::jobFinished(const std::string& path, bool succeeded, const std::string& outcome) {
+    const auto it = jobs_.find(path);
+    if (it == jobs_.end() || !it->second.running) return;
+    ServiceJob& j = it->second;
+    j.running = false;
+    j.succeeded = succeeded;
+    j.outcome = bounded(outcome, 4096);
+    ended(j);
+}
+
+void ServiceFeed::jobGone(const std::string& path) {
+    if (path == shownJob_) endShown();
+    if (path == ownJob_) ownJob_.clear();
+    jobs_.erase(path);
+}
+
+void ServiceFeed::follow(const ServiceJob& j) {
+    MainForm& f = form_;
+    if (shownJob_.empty()) {
+        // Whoever started it, the page refuses what it refuses during an upgrade; the
+        // window that started it also keeps to its page and device, as raid-gui-sim's
+        // does during its own.
+        shownJob_ = j.path;
+        f.setMaintenanceBusy(true);
+    } else if (shownJob_ != j.path) {
+        return;
+    }
+    if (j.path == ownJob_) f.dev.HeldDevice = heldIndex(j.enclosure);
+    // The panel, the bar and the title as the page's own upgrade draws them: the
+    // progress counter goes into the bar when the page's timer copies it.
+    UpgradePage& page = f.upgradePage();
+    const UpgradePageView& v = page.model().view();
+    if (j.maximum > 0) {
+        if (!v.panelShown || v.maximum != j.maximum || v.title != j.title)
+            page.beginProgress(j.title, j.panelText, j.maximum);
+        else if (v.panelText != j.panelText)
+            page.panelText(j.panelText);
+        f.ProgressValue = j.value;
+    }
+}
+
+void ServiceFeed::endShown() {
+    if (shownJob_.empty()) return;
+    MainForm& f = form_;
+    UpgradePage& page = f.upgradePage();
+    if (page.model().view().panelShown) page.endProgress();
+    shownJob_.clear();
+    f.setMaintenanceBusy(false);
+}
+
+void ServiceFeed::ended(const ServiceJob& j) {
+    MainForm& f = form_;
+    if (j.path == shownJob_) {
+        f.ProgressValue = j.value;
+        UpgradePage& page = f.upgradePage();
+        if (page.model().view().panelShown) page.endProgress();
+    }
+    // The closing box only in the window that started it, once.
+    if (j.path == ownJob_) {
+        ownJob_.clear();
+        f.messageBox(j.outcome, closingCaption(j));
+    }
+    if (j.path == shownJob_) endShown();
 }
 
 }  // namespace raid

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -48,6 +49,32 @@ using BusProperties = std::map<std::string, BusValue>;
 // The enclosure an object's properties describe; nullopt when one the window needs is
 // missing, of another type or out of range (then the object is not shown).
 std::optional<ServiceEnclosure> enclosureFromProperties(const std::string& path, const BusProperties& props);
+
+// A firmware upgrade job of the service (its object's properties, checked).
+struct ServiceJob {
+    std::string path;       // its object path
+    std::string enclosure;  // the enclosure object it upgrades
+    bool running = false;
+    std::string title;      // the Upgrade page's title while it runs
+    std::string panelText;  // what the progress panel says
+    std::uint32_t value = 0, maximum = 0;
+    bool succeeded = false;
+    std::string outcome;    // the words of the page's closing box ("" while it runs)
+};
+// nullopt when a property the window needs is missing or of another type.
+std::optional<ServiceJob> jobFromProperties(const std::string& path, const BusProperties& props);
+
+// The service's answer to StartUpgrade, on the engine thread.
+struct ServiceUpgradeAnswer {
+    std::string errorName;  // "" when the upgrade started
+    std::string errorText;  // the system's words (a refusal), polkit's, or the bus's
+    std::string job;        // the job's object path
+};
+using ServiceUpgradeDone = std::function<void(const ServiceUpgradeAnswer&)>;
+inline constexpr char kErrorNotAuthorized[] = "org.qxraidgui.Monitor1.Error.NotAuthorized";
+inline constexpr char kErrorRefused[] = "org.qxraidgui.Monitor1.Error.Refused";
+// polkit's refusal of an upgrade, in the window's words.
+inline constexpr char kUpgradeNotAllowed[] = "The firmware upgrade was not allowed: ";
 
 // The words the window shows where its enclosures would be when it has none to show
 // because the service cannot be reached.
@@ -102,6 +129,12 @@ public:
     virtual void getDayLog(ServiceDayLogDone done) = 0;
     // The day file of `day` ("yymmdd"), read by the service.
     virtual void getOlderDayLog(const std::string& day, ServiceDayLogDone done) = 0;
+    // The Upgrade page's Load and Upgrade done by the service: `enclosure` is the
+    // object of the page's chosen device, `imageFd` the image file the window opened
+    // (the port hands over a copy before it returns; the caller keeps its own).
+    // Answered when the upgrade starts or is refused, which may take as long as the
+    // administrator takes to answer polkit's password prompt.
+    virtual void startUpgrade(const std::string& enclosure, int imageFd, ServiceUpgradeDone done) = 0;
 };
 
 // The E-mail page's settings as the service's values show them: the password field
@@ -112,7 +145,8 @@ inline constexpr char kStoredPasswordShown[] = "********";
 
 class ServiceFeed {
 public:
-    ServiceFeed(MainForm& form, ServicePort& port) : form_(form), port_(port) {}
+    ServiceFeed(MainForm& form, ServicePort& port);
+    ~ServiceFeed();
 
     // Engine thread. Every enclosure object the service lists now (any order) and its
     // notes, after each change the bus brought (an object added or removed, a poll).
@@ -142,6 +176,22 @@ public:
     // More lines of one day than a day log holds: the rest is not kept.
     static constexpr std::size_t kMaxDayLines = 200000;
 
+    // The Upgrade page of a client. Load: the file the user picked is opened and read
+    // here, with the user's rights, by the same loader as raid-gui-sim's page (the
+    // same boxes and texts), and kept open for the start. Upgrade: the service runs it
+    // (StartUpgrade with that file); the page follows the job. Both are ignored while
+    // an upgrade runs or is being asked for, as the page ignores them during its own.
+    void loadImage(const std::string& path);
+    void startUpgrade();
+    // A job's properties as the service announced or changed them; `finished` when
+    // its Finished signal came; gone when its object went.
+    void job(const ServiceJob& job);
+    void jobFinished(const std::string& path, bool succeeded, const std::string& outcome);
+    void jobGone(const std::string& path);
+    // An upgrade (this window's or another's) runs and the page shows it.
+    bool upgradeShown() const { return !shownJob_.empty(); }
+    bool upgradeAsked() const { return asking_; }
+
     bool present() const { return present_; }
     ServicePort& port() { return port_; }
     // Each alert's lines, on the engine thread (the window shows it on the desktop).
@@ -157,6 +207,20 @@ private:
     bool published_ = false;
     void dayLog(const ServiceDayLogAnswer& a, bool watched);
     void refreshDayLog();
+    void upgradeAnswered(const ServiceUpgradeAnswer& a);
+    void follow(const ServiceJob& j);
+    void ended(const ServiceJob& j);
+    void endShown();
+    std::uint32_t heldIndex(const std::string& enclosure) const;
+
+    // The image the user loaded, still open: the very file the service is handed.
+    std::unique_ptr<FileStore> userFiles_;
+    std::unique_ptr<FileReader> image_;
+    bool asking_ = false;      // StartUpgrade sent, not answered yet
+    std::string ownJob_;       // the job this window started, until its end was shown
+    std::string shownJob_;     // the running job the page shows
+    std::map<std::string, ServiceJob> jobs_;
+    static constexpr std::size_t kMaxJobs = 64;
 
     std::vector<ServiceEnclosure> shown_;
     std::string notesShown_;

@@ -69,6 +69,10 @@ ImageLoadOutcome loadFirmwareImage(MainForm& f, const std::string& name, std::st
     return loadImage(f, [&](ImageLoader& loader) { return loader.load(name, bytes, f.firmwareImage()); });
 }
 
+ImageLoadOutcome loadFirmwareImage(MainForm& f, const std::string& path, OpenedFile file) {
+    return loadImage(f, [&](ImageLoader& loader) { return loader.load(path, std::move(file), f.firmwareImage()); });
+}
+
 UpgradeProgress upgradeProgress(MainForm& f) {
     const UpgradePageView& v = f.upgradePage().model().view();
     UpgradeProgress p;

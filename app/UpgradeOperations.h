@@ -49,6 +49,9 @@ ImageLoadOutcome loadFirmwareImage(MainForm& form, const std::string& path);
 // The same for an image a client read and handed over: `name` is what the page shows
 // for it; the same checks, boxes and texts as a file's.
 ImageLoadOutcome loadFirmwareImage(MainForm& form, const std::string& name, std::string_view bytes);
+// The same for a file opened by the caller, as a client window opens the image with the
+// user's own rights.
+ImageLoadOutcome loadFirmwareImage(MainForm& form, const std::string& path, OpenedFile file);
 
 struct UpgradeProgress {
     bool running = false;  // the progress panel is up

@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+#include "maintenance/ImageLoader.h"
+
 namespace raid::gui {
 
 namespace {
@@ -18,6 +20,8 @@ const QString kManager = QStringLiteral("/org/qxraidgui/Monitor1");
 const QString kManagerInterface = QStringLiteral("org.qxraidgui.Monitor1");
 const QString kEnclosureInterface = QStringLiteral("org.qxraidgui.Monitor1.Enclosure");
 const QString kEnclosurePrefix = QStringLiteral("/org/qxraidgui/Monitor1/enclosure/");
+const QString kUpgradeInterface = QStringLiteral("org.qxraidgui.Monitor1.Upgrade");
+const QString kJobPrefix = QStringLiteral("/org/qxraidgui/Monitor1/job/");
 const QString kObjectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
@@ -169,6 +173,62 @@ void ServiceLink::getDayLog(ServiceDayLogDone done) {
 void ServiceLink::getOlderDayLog(const std::string& day, ServiceDayLogDone done) {
     if (!call([day, done](ServiceClient& c) { c.dayLogCall(QStringLiteral("GetOlderDayLog"), {text(day)}, done); }))
         noClient(done);
+}
+
+void ServiceLink::startUpgrade(const std::string& enclosure, int imageFd, ServiceUpgradeDone done) {
+    // The copy is made here, while the caller's descriptor is surely open.
+    const QDBusUnixFileDescriptor image(imageFd);
+    if (!call([enclosure, image, done](ServiceClient& c) { c.startUpgrade(text(enclosure), image, done); }))
+        noClient(done);
+}
+
+void ServiceClient::startUpgrade(const QString& enclosure, const QDBusUnixFileDescriptor& image,
+                                 ServiceUpgradeDone done) {
+    auto answer = [this, done](ServiceUpgradeAnswer a) {
+        host_.post([done, a = std::move(a)](MainForm&) { done(a); });
+    };
+    if (!bus_ || !bus_->isConnected() || !image.isValid()) {
+        ServiceUpgradeAnswer a;
+        a.errorName = "org.freedesktop.DBus.Error.Disconnected";
+        a.errorText = bus_ && bus_->isConnected() ? kOpenFailText : kServiceMissingHelp;
+        answer(std::move(a));
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, QStringLiteral("StartUpgrade"));
+    call.setArguments({QVariant::fromValue(QDBusObjectPath(enclosure)), QVariant::fromValue(image)});
+    // The administrator may take a while over polkit's password prompt.
+    call.setInteractiveAuthorizationAllowed(true);
+    auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call, kUpgradeCallTimeoutMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [pending, answer] {
+        pending->deleteLater();
+        const QDBusMessage reply = pending->reply();
+        ServiceUpgradeAnswer a;
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            a.errorName = reply.errorName().left(256).toStdString();
+            a.errorText = reply.errorMessage().left(4096).toStdString();
+        } else if (reply.signature() != QLatin1String("o")) {
+            a.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
+            a.errorText = "The service's answer cannot be read";
+        } else {
+            a.job = reply.arguments().at(0).value<QDBusObjectPath>().path().toStdString();
+        }
+        answer(std::move(a));
+    });
+}
+
+void ServiceClient::publishJob(const std::string& path) {
+    const auto it = jobs_.find(path);
+    if (it == jobs_.end()) return;
+    if (auto job = jobFromProperties(path, it->second))
+        post([job = std::move(*job)](ServiceFeed& feed) { feed.job(job); });
+}
+
+void ServiceClient::jobFinished(const QDBusMessage& message) {
+    if (!present_ || message.signature() != QLatin1String("bs")) return;
+    const std::string path = message.path().toStdString();
+    if (!jobs_.count(path)) return;
+    post([path, ok = message.arguments().at(0).toBool(), outcome = bounded(message.arguments().at(1))](
+             ServiceFeed& feed) { feed.jobFinished(path, ok, outcome); });
 }
 
 void ServiceClient::dayLogCall(const QString& member, const QList<QVariant>& args, ServiceDayLogDone done) {
@@ -338,6 +398,9 @@ bool ServiceClient::connectBus() {
                   SLOT(propertiesChanged(QDBusMessage)));
     bus_->connect(kName, kManager, kManagerInterface, QStringLiteral("AlertRaised"), this,
                   SLOT(alertRaised(QDBusMessage)));
+    // Each upgrade job's end, whoever started it.
+    bus_->connect(kName, QString(), kUpgradeInterface, QStringLiteral("Finished"), this,
+                  SLOT(jobFinished(QDBusMessage)));
     // Sent to this client alone while it watches the day log.
     bus_->connect(kName, kManager, kManagerInterface, QStringLiteral("DayLogLine"), this,
                   SLOT(dayLogLine(QDBusMessage)));
@@ -376,6 +439,9 @@ void ServiceClient::managedObjects(const QDBusMessage& reply, unsigned generatio
     }
     objects_.clear();
     notes_.clear();
+    // Jobs of a service listed afresh: those it no longer has are gone.
+    for (const auto& [path, props] : jobs_) post([path = path](ServiceFeed& feed) { feed.jobGone(path); });
+    jobs_.clear();
     const QDBusArgument arg = reply.arguments().at(0).value<QDBusArgument>();
     arg.beginMap();
     while (!arg.atEnd()) {
@@ -390,6 +456,11 @@ void ServiceClient::managedObjects(const QDBusMessage& reply, unsigned generatio
             if (m != interfaces.end()) notes_ = notesOf(m->second);
             continue;
         }
+        const auto job = interfaces.find(kUpgradeInterface);
+        if (p.startsWith(kJobPrefix) && job != interfaces.end() && jobs_.size() < kMaxObjects) {
+            merge(jobs_[p.toStdString()], job->second);
+            continue;
+        }
         const auto e = interfaces.find(kEnclosureInterface);
         if (!p.startsWith(kEnclosurePrefix) || e == interfaces.end() || objects_.size() >= kMaxObjects) continue;
         merge(objects_[p.toStdString()], e->second);
@@ -397,6 +468,7 @@ void ServiceClient::managedObjects(const QDBusMessage& reply, unsigned generatio
     arg.endMap();
     present_ = true;
     publish();
+    for (const auto& [path, props] : jobs_) publishJob(path);
 }
 
 void ServiceClient::publish() {
@@ -410,6 +482,7 @@ void ServiceClient::publish() {
 void ServiceClient::absent(bool busReachable, const QString& why) {
     present_ = false;
     objects_.clear();
+    jobs_.clear();
     notes_.clear();
     post([busReachable, why = why.toStdString()](ServiceFeed& feed) { feed.absent(busReachable, why); });
 }
@@ -428,8 +501,16 @@ void ServiceClient::ownerChanged(const QString&, const QString&, const QString& 
 void ServiceClient::interfacesAdded(const QDBusMessage& message) {
     if (!present_ || message.signature() != QLatin1String("oa{sa{sv}}")) return;
     const QString path = message.arguments().at(0).value<QDBusObjectPath>().path();
-    if (!path.startsWith(kEnclosurePrefix)) return;
     const auto interfaces = interfacesOf(message.arguments().at(1).value<QDBusArgument>());
+    if (path.startsWith(kJobPrefix)) {
+        const auto job = interfaces.find(kUpgradeInterface);
+        const std::string key = path.toStdString();
+        if (job == interfaces.end() || (!jobs_.count(key) && jobs_.size() >= kMaxObjects)) return;
+        merge(jobs_[key], job->second);
+        publishJob(key);
+        return;
+    }
+    if (!path.startsWith(kEnclosurePrefix)) return;
     const auto e = interfaces.find(kEnclosureInterface);
     if (e == interfaces.end()) return;
     const std::string key = path.toStdString();
@@ -441,7 +522,12 @@ void ServiceClient::interfacesAdded(const QDBusMessage& message) {
 void ServiceClient::interfacesRemoved(const QDBusMessage& message) {
     if (!present_ || message.signature() != QLatin1String("oas")) return;
     const QString path = message.arguments().at(0).value<QDBusObjectPath>().path();
-    if (!message.arguments().at(1).toStringList().contains(kEnclosureInterface)) return;
+    const QStringList gone = message.arguments().at(1).toStringList();
+    if (gone.contains(kUpgradeInterface) && jobs_.erase(path.toStdString()) != 0) {
+        post([path = path.toStdString()](ServiceFeed& feed) { feed.jobGone(path); });
+        return;
+    }
+    if (!gone.contains(kEnclosureInterface)) return;
     if (objects_.erase(path.toStdString()) != 0) publish();
 }
 
@@ -454,6 +540,13 @@ void ServiceClient::propertiesChanged(const QDBusMessage& message) {
             notes_ = notesOf(changed);
             publish();
         }
+        return;
+    }
+    if (interface == kUpgradeInterface) {
+        const auto job = jobs_.find(message.path().toStdString());
+        if (job == jobs_.end()) return;  // announced by InterfacesAdded first
+        merge(job->second, changed);
+        publishJob(job->first);
         return;
     }
     if (interface != kEnclosureInterface) return;

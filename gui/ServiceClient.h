@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusUnixFileDescriptor>
 
 #include <map>
 #include <memory>
@@ -41,6 +42,7 @@ public:
     void unwatchDayLog() override;
     void getDayLog(ServiceDayLogDone done) override;
     void getOlderDayLog(const std::string& day, ServiceDayLogDone done) override;
+    void startUpgrade(const std::string& enclosure, int imageFd, ServiceUpgradeDone done) override;
 
 private:
     // False (nothing queued) when there is no client.
@@ -70,6 +72,10 @@ public:
     void sendTestMail(ServiceMailDone done);
     void dayLogCall(const QString& member, const QList<QVariant>& args, ServiceDayLogDone done);
     void unwatchDayLog();
+    // Window's thread: StartUpgrade with the image's descriptor (a copy of the window's).
+    void startUpgrade(const QString& enclosure, const QDBusUnixFileDescriptor& image, ServiceUpgradeDone done);
+    // polkit may ask for the administrator's password before the upgrade starts.
+    static constexpr int kUpgradeCallTimeoutMs = 300000;
     // While the bus itself cannot be reached, it is tried again this often.
     static constexpr int kRetryMs = 5000;
 
@@ -79,6 +85,7 @@ private slots:
     void propertiesChanged(const QDBusMessage& message);
     void alertRaised(const QDBusMessage& message);
     void dayLogLine(const QDBusMessage& message);
+    void jobFinished(const QDBusMessage& message);
     void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
 private:
@@ -86,6 +93,7 @@ private:
     void fetch();
     void managedObjects(const QDBusMessage& reply, unsigned generation);
     void publish();
+    void publishJob(const std::string& path);
     void absent(bool busReachable, const QString& why);
     void post(std::function<void(ServiceFeed&)> action);
     // Calls a manager method; the reply (checked against `signature`) is read by `read`
@@ -102,6 +110,8 @@ private:
     QTimer retry_;
     // Every enclosure object and its properties as last heard, by path.
     std::map<std::string, BusProperties> objects_;
+    // Every upgrade job object and its properties as last heard, by path.
+    std::map<std::string, BusProperties> jobs_;
     std::vector<std::string> notes_;
     bool present_ = false;
     // Answers to a listing asked before the latest owner change are stale.

@@ -15,7 +15,6 @@ const char* const kTitle = "Firmware Update...";
 const char* const kPowerCycle =
     "\nPlease power off this device or the system,"
     "\nand power on it to enable the new firmware!";
-const char* const kUpgradeCaption = "Firmware Upgrade Message";
 
 std::string backupNote(const std::string& path) {
     return path.empty() ? std::string() : "\n\nThe firmware as it was before is kept in\n" + path;
@@ -96,9 +95,9 @@ UpgradeOutcome FirmwareUpgrade::run(const FirmwareImage& image, int device) {
     const StatusRecord status(record);
     const std::uint8_t kind = status.kind();
     if (kind != kControllerRaid && kind != kControllerSecond && kind != kControllerHybrid) {
-        p_.messageBox("SPI Configuration Version Error", "Error");
+        p_.messageBox(kWrongKindText, "Error");
         endUpgradeMode();
-        return refused(outcome, UpgradeRefusal::wrongKind, refusedFor("SPI Configuration Version Error"));
+        return refused(outcome, UpgradeRefusal::wrongKind, refusedFor(kWrongKindText));
     }
     // Bits 0-1 of the activity byte are set while the controller rebuilds or scans
     // (a hybrid controller's are not looked at).

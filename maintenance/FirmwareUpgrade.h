@@ -88,6 +88,8 @@ struct UpgradePorts {
 };
 
 inline constexpr const char* kNoImageText = "Please Load Firmware File First ";
+inline constexpr const char* kUpgradeCaption = "Firmware Upgrade Message";
+inline constexpr const char* kWrongKindText = "SPI Configuration Version Error";
 inline constexpr const char* kRebuildingText = "Don't upgrade new firmware when device is rebuilding or scanning.";
 
 // Why an upgrade did not begin: each refusal before a procedure runs.

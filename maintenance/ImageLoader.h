@@ -76,6 +76,10 @@ public:
     // The same for bytes already read (an image a client handed over): the same checks,
     // boxes and status-bar texts, `name` standing where the path stands.
     ImageLoadResult load(const std::string& name, std::string_view bytes, FirmwareImage& image);
+    // The same for a file the caller opened itself (through a file store of its own).
+    ImageLoadResult load(const std::string& path, OpenedFile file, FirmwareImage& image) {
+        return loadFrom(path, std::move(file), image);
+    }
 
     // The byte sum of the file the last load read whole (nullopt when it read none).
     const std::optional<std::uint32_t>& checksum() const { return checksum_; }

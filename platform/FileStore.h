@@ -44,6 +44,9 @@ public:
     // (a read that runs into a bad spot stops before it) and is 0 only at or past the end
     // (or when the file shrank); nullopt when nothing could be read at `offset`.
     virtual std::optional<std::size_t> readAt(std::uint64_t offset, std::uint8_t* dest, std::size_t count) = 0;
+    // The open file as the system knows it (a POSIX descriptor, still the reader's), for
+    // handing the very file that was read to another process; -1 where there is none.
+    virtual int descriptor() const { return -1; }
 };
 
 struct OpenedFile {

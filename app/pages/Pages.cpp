@@ -32,8 +32,11 @@ std::string UpgradePage::firmwareVersion() const {
 void UpgradePage::refresh() { form_.controls().setText(names::FirmwareVersion, firmwareVersion()); }
 
 void UpgradePage::Image2_UpgradeClick() {
-    // A client window upgrades nothing itself: the enclosures are the service's.
-    if (form_.serviceFeed()) return;
+    // A client window's upgrade is the service's to run: the page follows its job.
+    if (ServiceFeed* feed = form_.serviceFeed()) {
+        feed->startUpgrade();
+        return;
+    }
     // The procedure has shown each step, its refusal or its end as it went: the
     // outcome holds nothing the page has still to show.
     startUpgrade(form_);
@@ -73,11 +76,16 @@ void UpgradePage::Timer1Timer() {
 
 void UpgradePage::Image2_LoadClick() {
     MainForm& f = form_;
-    if (f.MaintenanceBusy || f.serviceFeed()) return;
+    ServiceFeed* feed = f.serviceFeed();
+    if (f.MaintenanceBusy || (feed && feed->upgradeAsked())) return;
     std::string path;
     if (!f.dialogs().chooseFile("Binary code (*.bin)|*.bin|All files (*.*)|*.*", path)) return;
-    // The load's boxes and status-bar texts have come up as it went.
-    loadFirmwareImage(f, path);
+    // The load's boxes and status-bar texts have come up as it went. A client window
+    // reads the file as the user and keeps it open for the service.
+    if (feed)
+        feed->loadImage(path);
+    else
+        loadFirmwareImage(f, path);
 }
 
 void UpgradePage::showFileName(const std::string& path) {
@@ -88,6 +96,8 @@ void UpgradePage::showFileName(const std::string& path) {
 bool UpgradePage::selectDevice(int index) {
     MainForm& f = form_;
     if (f.dev.HeldDevice != kNoHeldDevice) return false;
+    // Another window's upgrade holds the device tabs of this one too.
+    if (f.serviceFeed() && f.serviceFeed()->upgradeShown()) return false;
     f.UpgradeDevice = index;
     selectTab(f, names::upgradeDeviceImage.data(), 2, static_cast<std::size_t>(index));
     f.DeviceRefresh();

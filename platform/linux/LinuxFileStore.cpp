@@ -144,6 +144,7 @@ class PosixReader final : public FileReader {
 public:
     PosixReader(int fd, std::uint64_t length) : fd_(fd), length_(length) {}
     std::uint64_t length() const override { return length_; }
+    int descriptor() const override { return fd_.get(); }
     std::optional<std::size_t> readAt(std::uint64_t offset, std::uint8_t* dest, std::size_t count) override {
         if (offset >= length_) return 0;
         const std::uint64_t left = length_ - offset;

@@ -1,7 +1,9 @@
 // raid-gui-monitor-sim: raid-gui-monitor on simulated enclosures, for tests and
 // benchmarks (never installed). It takes the monitor's options and, before them, the
 // simulator's: --scenario FILE, --trace FILE, --lock-dir DIR (the drive locks, as
-// raid-gui-sim takes them), --until SECONDS (a watching run ends there as on SIGTERM).
+// raid-gui-sim takes them), --until SECONDS (a watching run ends there as on SIGTERM),
+// --latency-us N (every request takes N µs, as in raid-gui-sim: a firmware upgrade
+// then lasts long enough to be watched).
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -70,7 +72,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        const bool valued = a == "--scenario" || a == "--trace" || a == "--until" || a == "--lock-dir";
+        const bool valued = a == "--scenario" || a == "--trace" || a == "--until" || a == "--lock-dir" ||
+                            a == "--latency-us";
         if (!valued) {
             args.push_back(a);
             continue;
@@ -83,7 +86,15 @@ int main(int argc, char** argv) {
         if (a == "--scenario") sim.scenarioPath = v;
         else if (a == "--trace") sim.tracePath = v;
         else if (a == "--lock-dir") sim.lockDir = v;
-        else {
+        else if (a == "--latency-us") {
+            char* end = nullptr;
+            const long long us = std::strtoll(v.c_str(), &end, 10);
+            if (!end || *end || us < 0 || us > 3'600'000'000LL) {
+                std::cerr << "raid-gui-monitor-sim: --latency-us takes 0 to 3600000000\n";
+                return 2;
+            }
+            sim.latencyUs = us;
+        } else {
             char* end = nullptr;
             sim.untilSeconds = std::strtod(v.c_str(), &end);
             if (!end || *end || !std::isfinite(sim.untilSeconds) || sim.untilSeconds < 0 || sim.untilSeconds > 1e8) {

@@ -5,6 +5,9 @@
 // drive is opened and no file is written.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -16,6 +19,11 @@
 #include "sim/Records.h"
 #include "support/QuietDialogs.h"
 #include "support/ScenarioKit.h"
+#include "support/UpgradeRig.h"
+#include "app/ViewOperations.h"
+
+#include <sys/stat.h>
+#include <tuple>
 
 namespace raid {
 namespace {
@@ -125,6 +133,23 @@ struct FakeService final : ServicePort {
         if (day != "261201") a = {"org.qxraidgui.Monitor1.Error.NoSuchDay", "No day log for " + day, "", {}};
         scheduler->post([done, a] { done(a); });
     }
+    // StartUpgrade: the descriptor is kept (a copy, as the bus makes one) and the call
+    // answered when the test says.
+    std::vector<std::string> upgrades;
+    std::vector<int> images;
+    ServiceUpgradeDone upgradeDone;
+    void startUpgrade(const std::string& enclosure, int imageFd, ServiceUpgradeDone done) override {
+        upgrades.push_back(enclosure);
+        images.push_back(imageFd >= 0 ? ::fcntl(imageFd, F_DUPFD_CLOEXEC, 3) : -1);
+        upgradeDone = std::move(done);
+    }
+    void answerUpgrade(const ServiceUpgradeAnswer& a) {
+        scheduler->post([done = upgradeDone, a] { done(a); });
+    }
+    ~FakeService() override {
+        for (int fd : images)
+            if (fd >= 0) ::close(fd);
+    }
 };
 
 TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheServiceComingAndGoing) {
@@ -162,7 +187,7 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     EXPECT_EQ(controls.text(names::TForm1), kAppTitle + " - " + "SIM DUAL BAY RAID ENCLOSURE [E]");
     EXPECT_FALSE(controls.visible(names::StaticText1));
     EXPECT_TRUE(controls.enabled(names::Image_Email));
-    EXPECT_FALSE(controls.enabled(names::Image2_Upgrade));
+    EXPECT_TRUE(controls.enabled(names::Image2_Upgrade));
     // A repeated signal of the same poll draws nothing new; the next poll's does.
     feed.update({enclosure(healthy, 1)}, {});
     feed.update({enclosure(pulled, 2)}, {"PhysicalDrive3 is in use by another RAID GUI"});
@@ -338,6 +363,39 @@ TEST(ServiceFeed, UpdatesPostedFromAnotherThreadReachTheRunningEngine) {
     };
     while (!done() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(done()) << caption << " " << bays << " " << alerts;
+    // Another window's upgrade job, its changes posted from the bus thread as they come.
+    std::string panel;
+    host.controls().addListener([&](const ControlChange& change) {
+        std::lock_guard<std::mutex> lock(mu);
+        if (change.control == names::UpgradePanel && change.prop == Prop::Text) panel = change.state.text;
+        if (change.control == names::UpgradePanel && change.prop == Prop::Visible && !change.state.visible)
+            panel = "hidden";
+    });
+    std::thread jobs([&] {
+        ServiceJob j{"/org/qxraidgui/Monitor1/job/1", "/org/qxraidgui/Monitor1/enclosure/drive1", true,
+                     "Firmware Update...", "Process 1 / 4", 0, 4000, false, ""};
+        for (std::uint32_t v = 0; v <= 4000; v += 40) {
+            j.value = v;
+            j.panelText = "Process " + std::to_string(1 + v / 1001) + " / 4";
+            host.post([j](MainForm& f) { f.serviceFeed()->job(j); });
+        }
+    });
+    jobs.join();
+    auto panelIs = [&](const std::string& want) {
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mu);
+                if (panel == want) return true;
+            }
+            if (std::chrono::steady_clock::now() > bound) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    EXPECT_TRUE(panelIs("Process 4 / 4")) << panel;
+    host.post([](MainForm& f) { f.serviceFeed()->jobFinished("/org/qxraidgui/Monitor1/job/1", true, "done"); });
+    EXPECT_TRUE(panelIs("hidden")) << panel;
+    EXPECT_TRUE(dialogs.shown.empty());
     host.stop();
 }
 
@@ -365,6 +423,228 @@ TEST(ServiceFeed, PropertiesThatAreMissingOfAnotherTypeOrOutOfRangeShowNoEnclosu
         EXPECT_FALSE(enclosureFromProperties("/p", p)) << name;
     }
 }
+
+}  // namespace
+}  // namespace raid
+
+namespace raid {
+namespace {
+
+using ClientUpgrade = test::UpgradeRig;
+
+// What the Upgrade page shows, as the page model keeps it.
+std::string viewText(const UpgradePageView& v, bool withValue) {
+    return v.title + "|" + (v.panelShown ? "shown" : "hidden") + "|" + v.panelText + "|" + std::to_string(v.maximum) +
+           "|" + (withValue ? std::to_string(v.value) : "") + "|" + (v.timerRunning ? "timer" : "");
+}
+
+// raid-gui-sim's page upgrades the simulated enclosure (the rig's engine); a client
+// window on the virtual clock gets the same steps as the service's job reports them,
+// and its page must show what raid-gui-sim's showed. The image is loaded in the client
+// by the same loader, from the user's own file, and handed over open.
+TEST_P(ClientUpgrade, AClientsPageFollowsTheJobAsTheSimulatorsPageShowsItsOwnAndRefusesWhatItRefuses) {
+    const Reference healthy = reference(6);
+    // The client window, with the service as a fake port.
+    std::unique_ptr<Scheduler> clock = makeVirtualScheduler(1796601600.0);
+    Controls shown;
+    test::QuietDialogs boxes;
+    NoDevices none;
+    FakeService service;
+    service.scheduler = clock.get();
+    MainForm client(Ports{.scheduler = *clock, .storage = none, .volumes = none, .dialogs = boxes, .logFolder = {},
+                          .fallbackLogFolder = {}, .service = &service},
+                    shown);
+    ServiceFeed& feed = *client.serviceFeed();
+    client.FormCreate();
+    feed.update({raid::enclosure(healthy, 1)}, {});
+    clock->run(3'000'000);
+    client.Click(names::Image_FWUpg);
+    EXPECT_TRUE(shown.enabled(names::Image2_Load));
+    EXPECT_TRUE(shown.enabled(names::Image2_Upgrade));
+    const auto clientBoxes = [&] { return std::exchange(boxes.shown, {}); };
+
+    // Upgrade before any load: the page's own box, nothing asked of the service.
+    client.Click(names::Image2_Upgrade);
+    EXPECT_EQ(clientBoxes(), std::vector<std::string>{"Message:Please Load Firmware File First "});
+    // Loads of what is no image: the same boxes and status-bar texts as raid-gui-sim's.
+    const std::string fifo = kit.dir() + "/fifo.bin", zeros = kit.dir() + "/zeros.bin", link = kit.dir() + "/link.bin",
+                      huge = kit.dir() + "/huge.bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(zeros, std::ios::binary) << std::string(firmware::kFlashSize, '\0');
+    std::ofstream{huge}.flush();
+    ASSERT_EQ(::truncate(huge.c_str(), 100 << 20), 0);
+    for (const std::string& path :
+         {fifo, std::string("/dev/zero"), zeros, huge, kit.dir(), kit.dir() + "/missing.bin"}) {
+        dialogs.shown.clear();
+        form->Click(names::Image_FWUpg);
+        loadFirmwareImage(*form, path);
+        boxes.nextFile = path;
+        client.Click(names::Image2_Load);
+        EXPECT_EQ(clientBoxes(), dialogs.shown) << path;
+        EXPECT_EQ(shown.text(panelName(4)), controls.text(panelName(4)));
+        EXPECT_EQ(shown.text(panelName(0)), controls.text(panelName(0)));
+        EXPECT_EQ(shown.text(names::Edit9), path);
+        client.Click(names::Image2_Upgrade);
+        EXPECT_EQ(clientBoxes(), std::vector<std::string>{"Message:Please Load Firmware File First "});
+    }
+    EXPECT_TRUE(service.upgrades.empty());
+
+    // The image: raid-gui-sim's page upgrades with it; each step of its bar and panel
+    // is what the service's job reports.
+    load(sim::makeFirmwareImage(test::fullImage()));
+    ASSERT_EQ(::symlink((kit.dir() + "/fw.bin").c_str(), link.c_str()), 0);
+    struct Step {
+        ServiceJob job;
+        UpgradePageView view;
+    };
+    std::vector<Step> steps;
+    dialogs.shown.clear();
+    UpgradeOutcome outcome;
+    sched->post([&] {
+        outcome = startUpgrade(*form, [&](const UpgradeProgress& p) {
+            ServiceJob j;
+            j.path = "/org/qxraidgui/Monitor1/job/1";
+            j.enclosure = "/org/qxraidgui/Monitor1/enclosure/drive1";
+            j.running = true;
+            j.title = form->upgradePage().model().view().title;
+            j.panelText = p.step;
+            j.value = p.value;
+            j.maximum = p.maximum;
+            steps.push_back({j, form->upgradePage().model().view()});
+        });
+    });
+    sched->run(sched->nowUs() + 60'000'000);
+    ASSERT_TRUE(outcome.ok);
+    ASSERT_GT(steps.size(), 100u);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    const UpgradePageView simEnd = form->upgradePage().model().view();
+
+    // The client loads the same file through a link (the user's path is the user's).
+    boxes.nextFile = link;
+    client.Click(names::Image2_Load);
+    EXPECT_EQ(clientBoxes(), std::vector<std::string>{});
+    EXPECT_EQ(shown.text(panelName(0)), controls.text(panelName(0)));
+    EXPECT_EQ(shown.text(names::Edit9), link);
+    // polkit says no, then the service refuses with its words: each in its box.
+    client.Click(names::Image2_Upgrade);
+    client.Click(names::Image2_Upgrade);  // while the first is asked: nothing more
+    client.Click(names::Image2_Load);
+    ASSERT_EQ(service.upgrades, std::vector<std::string>{"/org/qxraidgui/Monitor1/enclosure/drive1"});
+    // The descriptor handed over is the very file that was loaded.
+    struct stat handed {}, file {};
+    ASSERT_EQ(::fstat(service.images[0], &handed), 0);
+    ASSERT_EQ(::stat((kit.dir() + "/fw.bin").c_str(), &file), 0);
+    EXPECT_EQ(handed.st_ino, file.st_ino);
+    EXPECT_EQ(::fcntl(service.images[0], F_GETFL) & O_ACCMODE, O_RDONLY);
+    service.answerUpgrade({kErrorNotAuthorized, "not authorized for org.qxraidgui.monitor1.upgrade-firmware", ""});
+    clock->run(clock->nowUs() + 100'000);
+    EXPECT_EQ(clientBoxes(), std::vector<std::string>{"Message:The firmware upgrade was not allowed: not authorized for "
+                                                      "org.qxraidgui.monitor1.upgrade-firmware"});
+    for (const auto& [name, text, box] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {kErrorRefused, kNotFirmwareText, std::string("Error:") + kNotFirmwareText},
+             {kErrorRefused, "Firmware is upgrading, please wait a moment.",
+              "Message:Firmware is upgrading, please wait a moment."},
+             {"org.qxraidgui.Monitor1.Error.Busy", "Too many upgrade requests at once; try again later",
+              "Message:Too many upgrade requests at once; try again later"}}) {
+        client.Click(names::Image2_Upgrade);
+        service.answerUpgrade({name, text, ""});
+        clock->run(clock->nowUs() + 100'000);
+        EXPECT_EQ(clientBoxes(), std::vector<std::string>{box});
+    }
+    EXPECT_FALSE(client.MaintenanceBusy);
+    EXPECT_EQ(service.upgrades.size(), 4u);
+
+    // Started: the page follows the job step by step as raid-gui-sim's page went.
+    client.Click(names::Image2_Upgrade);
+    service.answerUpgrade({"", "", "/org/qxraidgui/Monitor1/job/1"});
+    clock->run(clock->nowUs() + 100'000);
+    ServiceJob first = steps.front().job;
+    first.panelText.clear();
+    first.value = first.maximum = 0;
+    first.title = "Firmware Upgrade";
+    feed.job(first);
+    EXPECT_TRUE(client.MaintenanceBusy);
+    const UpgradePageView& view = client.upgradePage().model().view();
+    for (std::size_t i = 0; i + 1 < steps.size(); ++i) {
+        feed.job(steps[i].job);
+        EXPECT_EQ(viewText(view, false), viewText(steps[i].view, false)) << i;
+        if (i % 500 == 0) {
+            // The bar shows the job's value once the page's timer has copied it.
+            clock->run(clock->nowUs() + 1'000'000);
+            EXPECT_EQ(view.value, steps[i].job.value);
+            EXPECT_EQ(shown.get(names::ProgressBar1).progress.value, steps[i].job.value);
+            // Meanwhile the window refuses what raid-gui-sim's refuses during an upgrade.
+            boxes.fileFilters.clear();
+            client.Click(names::Image2_Load);
+            EXPECT_TRUE(boxes.fileFilters.empty());
+            client.Click(names::Image2_Upgrade);
+            client.Click(names::Image_Sts);
+            EXPECT_EQ(client.CurrentPage, 2);
+            EXPECT_FALSE(selectShownDevice(client, DeviceTabs::upgrade, 0).selected);
+            EXPECT_FALSE(shown.enabled(names::CheckBox1));
+        }
+    }
+    EXPECT_EQ(service.upgrades.size(), 5u);
+    // The end: the sim's closing box in this window, the page as the sim's page ends.
+    ServiceJob last = steps.back().job;
+    last.running = false;
+    last.succeeded = true;
+    last.outcome = outcome.closingText;
+    feed.job(last);
+    feed.jobFinished(last.path, true, last.outcome);
+    EXPECT_EQ(viewText(view, true), viewText(simEnd, true));
+    EXPECT_EQ(clientBoxes(), dialogs.shown);
+    EXPECT_FALSE(client.MaintenanceBusy);
+    EXPECT_TRUE(shown.enabled(names::CheckBox1));
+    client.Click(names::Image_Sts);
+    EXPECT_EQ(client.CurrentPage, 0);
+    feed.jobGone(last.path);
+
+    // Another window's upgrade: shown running here, its buttons and tabs refused, the
+    // other pages still open; no box here at its end. Then one the service takes along
+    // when it goes.
+    for (const bool serviceGoes : {false, true}) {
+        ServiceJob other = steps[steps.size() / 2].job;
+        other.path = serviceGoes ? "/org/qxraidgui/Monitor1/job/3" : "/org/qxraidgui/Monitor1/job/2";
+        feed.job(other);
+        EXPECT_TRUE(view.panelShown);
+        EXPECT_EQ(view.panelText, other.panelText);
+        client.Click(names::Image_FWUpg);
+        EXPECT_EQ(client.CurrentPage, 2);
+        boxes.fileFilters.clear();
+        client.Click(names::Image2_Load);
+        client.Click(names::Image2_Upgrade);
+        EXPECT_TRUE(boxes.fileFilters.empty());
+        EXPECT_FALSE(selectShownDevice(client, DeviceTabs::upgrade, 0).selected);
+        client.Click(names::Image_Sts);
+        EXPECT_EQ(client.CurrentPage, 0);
+        if (serviceGoes) {
+            feed.absent(true, "");
+        } else {
+            other.running = false;
+            other.outcome = "SPI Erase Fail.";
+            feed.job(other);
+            feed.jobFinished(other.path, false, other.outcome);
+        }
+        EXPECT_FALSE(view.panelShown);
+        EXPECT_FALSE(client.MaintenanceBusy);
+        EXPECT_EQ(clientBoxes(), std::vector<std::string>{});
+    }
+    EXPECT_EQ(service.upgrades.size(), 5u);
+    // A window closes during its upgrade: the service's upgrade goes on without it.
+    feed.update({raid::enclosure(healthy, 2)}, {});
+    client.Click(names::Image_FWUpg);
+    client.Click(names::Image2_Upgrade);
+    service.answerUpgrade({"", "", "/org/qxraidgui/Monitor1/job/4"});
+    clock->run(clock->nowUs() + 100'000);
+    ServiceJob mine = steps[steps.size() / 2].job;
+    mine.path = "/org/qxraidgui/Monitor1/job/4";
+    feed.job(mine);
+    EXPECT_TRUE(client.MaintenanceBusy);
+    EXPECT_TRUE(client.FormClose());
+}
+
+INSTANTIATE_TEST_SUITE_P(Mailbox, ClientUpgrade, ::testing::Values(sim::Path::Mailbox));
 
 }  // namespace
 }  // namespace raid

@@ -27,6 +27,7 @@
 
 #include "app/EmailStep.h"
 #include "app/EngineHost.h"
+#include "app/HeadlessOutput.h"
 #include "app/MainForm.h"
 #include "app/ServiceFeed.h"
 #include "gui/GuiApp.h"
@@ -34,6 +35,7 @@
 #include "gui/LogWindow.h"
 #include "gui/MainWindow.h"
 #include "gui/ServiceClient.h"
+#include "sim/FirmwareImages.h"
 #include "sim/Records.h"
 #include "tests/notify/PythonSmtpServer.h"
 #include "tests/support/PrivateBus.h"
@@ -91,6 +93,14 @@ public:
         ::kill(-pid_, SIGKILL);
         pid_ = -1;
         return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // SIGKILL: the process ends at once, whatever it was doing.
+    void kill() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        ::kill(-pid_, SIGKILL);
+        pid_ = -1;
     }
     ~Child() { stop(); }
     // The real user id it runs as (-1: not known).
@@ -262,7 +272,9 @@ TEST(ServiceWindow, TwoWindowsOneAsAnOrdinaryUserFollowTheServiceAndEachNotifies
 // A real window (offscreen, in the test's process) as a client of the service.
 class ClientWindow {
 public:
-    explicit ClientWindow(const std::string& bus)
+    // `image`: what the open-file dialog gives. `print`: every change and box also
+    // printed on standard output, as raid-gui --lines prints them.
+    explicit ClientWindow(const std::string& bus, const std::string& image = {}, bool print = false)
         : host_(makeRealScheduler(), [this](Scheduler& s, Controls& c, DialogPort& d) {
               return std::make_unique<MainForm>(Ports{.scheduler = s,
                                                       .storage = none_,
@@ -273,18 +285,25 @@ public:
                                                       .service = &link_},
                                                 c);
           }) {
+        if (print) {
+            printer_ = std::make_unique<HeadlessOutput>(host_.scheduler(), &std::cout, nullptr, false);
+            printer_->watchControls(host_.controls());
+        }
         session_ = std::make_unique<gui::GuiSession>(host_);
         session_->dialogs().setTestHook([this](const std::string& text, const std::string& caption, int) {
             std::lock_guard<std::mutex> lock(mu_);
             boxes_.push_back(caption + ": " + text);
+            if (printer_) printer_->messageBox(text, caption, DialogPort::OkOnly);
             return DialogPort::Ok;
         });
+        if (!image.empty()) session_->dialogs().setFileHook([image](const std::string&) { return image; });
         session_->start();
         session_->attachService(link_, QString::fromStdString(bus));
     }
     ~ClientWindow() {
         session_.reset();
         host_.stop();
+        printer_.reset();
     }
     // Runs `fn` with the form on the engine thread and waits for its result.
     template <class F>
@@ -315,6 +334,7 @@ private:
     NoDevices none_;
     gui::ServiceLink link_;
     EngineHost host_;
+    std::unique_ptr<HeadlessOutput> printer_;
     std::unique_ptr<gui::GuiSession> session_;
     std::mutex mu_;
     std::vector<std::string> boxes_;
@@ -428,5 +448,142 @@ TEST(ServiceWindow, AWindowsMailSettingsLandInTheServicesFileAsTheSimulatorsPage
     EXPECT_EQ(service.stop(), 0) << slurp(err);
 }
 
+// Lines of the trace with the mailbox command that starts or ends a controller's
+// upgrade mode: two per upgrade that reached the enclosure.
+int upgradeModeCommands(const std::string& trace) { return count(trace, "data=335810"); }
+
+// The bar has moved: a ProgressBar1 line with a value past 0.
+bool barMoved(const std::string& lines) {
+    std::istringstream in(lines);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t at = line.find(" ProgressBar1 ");
+        if (at != std::string::npos && line.compare(at + 14, 2, "0/") != 0) return true;
+    }
+    return false;
+}
+
+// An upgrade from a window: polkit refusing, the window says so and the enclosure hears
+// no upgrade command; allowed, it shows in both windows (one an ordinary user's that
+// started nothing), the starting window is killed half-way, and the service takes the
+// upgrade to its end, which the other window's page shows.
+TEST(ServiceWindow, AnUpgradeFromOneWindowShowsInBothAndGoesOnWhenThatWindowIsKilled) {
+    if (::access("/usr/bin/python3", X_OK) != 0 ||
+        std::system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0)
+        GTEST_SKIP() << "no python3-dbusmock";
+    test::ScenarioKit kit;
+    kit.line("0 disk 0").line("0 volume C 0");
+    kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage({})) +
+             " status=" + kit.block("ok.bin", sim::makeStatusRecord()));
+    kit.line("0 volume E 1");
+    kit.realTimeOptions(0);
+    ::chmod(kit.dir().c_str(), 0755);
+    PrivateBus system(kit.dir());
+    if (!system.start()) GTEST_SKIP() << "no dbus-daemon";
+    if (!system.startPolkit()) GTEST_SKIP() << "no python3-dbusmock";
+    const bool asNobody = ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0;
+    // Five sub-codes: a full upgrade, in four steps.
+    sim::FirmwareImageOptions full;
+    full.subCodes = {{0x31, std::nullopt, true}, {0x32, std::nullopt, true}, {0x33, std::nullopt, true},
+                     {0x34, std::nullopt, true}, {0x36, std::nullopt, true}};
+    const std::vector<std::uint8_t> bytes = sim::makeFirmwareImage(full);
+    const std::string image = kit.dir() + "/fw.bin";
+    std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+
+    test::BackgroundTool service;
+    const std::string err = kit.dir() + "/service.err", trace = kit.dir() + "/trace.txt";
+    ASSERT_TRUE(service.start("raid-gui-monitor-sim",
+                              {"--trace", trace, "--latency-us", "1500", "--scenario", kit.dir() + "/test.scenario",
+                               "--log-dir", kit.dir() + "/logs", "--settings", kit.dir() + "/settings.reg", "--bus",
+                               system.address()},
+                              kit.dir() + "/service.out", err));
+    test::BusClient client(system.address());
+    ASSERT_TRUE(client.ok());
+    Desktop other(kit.dir() + "/other", asNobody ? 65534 : -1);
+    ASSERT_TRUE(other.startSession());
+    ASSERT_TRUE(other.startWindow(system.address()));
+    const std::string caption = "RAID GUI v0.23.7-3 - SIM DUAL BAY RAID ENCLOSURE [E]";
+    ASSERT_TRUE(PrivateBus::waitFor([&] { return other.shows("TForm1", caption); })) << other.lines() << slurp(err);
+
+    // The starting window: this test program as a window of its own (it is killed).
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::vector<std::string> starter = {self, "--upgrading-window", system.address(), image};
+    const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "HOME=" + kit.dir()};
+    {
+        Child refused;
+        const std::string out = kit.dir() + "/refused.out";
+        ASSERT_TRUE(refused.start(starter, env, asNobody ? 65534 : -1, out));
+        EXPECT_TRUE(PrivateBus::waitFor([&] {
+            return slurp(out).find(" MessageBox[Message] The firmware upgrade was not allowed: not authorized") !=
+                   std::string::npos;
+        })) << slurp(out);
+        refused.kill();
+    }
+    EXPECT_EQ(upgradeModeCommands(slurp(trace)), 0);
+    EXPECT_FALSE(client.seen("InterfacesAdded", "", "/org/qxraidgui/Monitor1/job/1"));
+
+    ASSERT_TRUE(system.allowActions({"org.qxraidgui.monitor1.upgrade-firmware"}));
+    Child window;
+    const std::string out = kit.dir() + "/starter.out";
+    // As an ordinary user too, when the test may: the image is the user's own file.
+    ASSERT_TRUE(window.start(starter, env, asNobody ? 65534 : -1, out));
+    const std::string half = " UpgradePanel Process 3 / 4\n";
+    EXPECT_TRUE(PrivateBus::waitFor([&] {
+        return slurp(out).find(half) != std::string::npos && other.lines().find(half) != std::string::npos;
+    })) << slurp(out) << "\n--\n" << other.lines() << slurp(err);
+    for (const std::string& lines : {slurp(out), other.lines()}) {
+        EXPECT_NE(lines.find(" UpgradeTitle Firmware Update...\n"), std::string::npos) << lines;
+        EXPECT_NE(lines.find(" UpgradePanel shown\n"), std::string::npos) << lines;
+        EXPECT_TRUE(barMoved(lines)) << lines;
+    }
+    // The other window's page is held as during an upgrade of its own.
+    EXPECT_TRUE(other.shows("CheckBox1", "disabled")) << other.lines();
+    if (asNobody) {
+        EXPECT_EQ(client.jobProperty("/org/qxraidgui/Monitor1/job/1", "OwnerUid", 'u'), "65534");
+    }
+    window.kill();
+    EXPECT_EQ(upgradeModeCommands(slurp(trace)), 1);
+
+    // The service takes the upgrade to its end; the other window follows it and its
+    // page comes back (no closing box there: the upgrade was not its own).
+    const std::string job = "/org/qxraidgui/Monitor1/job/1";
+    EXPECT_TRUE(client.until([&] { return client.seen("Finished", job); })) << slurp(err);
+    EXPECT_TRUE(client.seen("Finished", job, "true Firmware Upgrade 4/4 completed!"));
+    EXPECT_EQ(upgradeModeCommands(slurp(trace)), 2);
+    EXPECT_TRUE(PrivateBus::waitFor([&] {
+        const std::string lines = other.lines();
+        const std::size_t end = lines.find(" UpgradePanel Process 4 / 4\n");
+        return end != std::string::npos && lines.find(" UpgradePanel hidden\n", end) != std::string::npos &&
+               lines.find(" CheckBox1 enabled\n", end) != std::string::npos;
+    })) << other.lines();
+    EXPECT_EQ(other.lines().find("MessageBox["), std::string::npos);
+    EXPECT_EQ(service.stop(), 0) << slurp(err);
+    EXPECT_EQ(other.stopWindow(), 0);
+}
+
 }  // namespace
+
+namespace test {
+
+// The window that starts the upgrade above, in a process of its own:
+// `test_gui --upgrading-window BUS IMAGE`. Once it shows the enclosure it loads IMAGE
+// on the Upgrade page and presses Upgrade, printing what it shows, then waits to be
+// ended.
+int runUpgradingWindow(const std::string& bus, const std::string& image) {
+    // Each line as it comes: the test reads them while the window runs, and kills it.
+    std::cout << std::unitbuf;
+    ClientWindow window(bus, image, true);
+    if (!QTest::qWaitFor([&] { return window.caption().contains(QLatin1String("[E]")); }, 120000)) return 3;
+    window.onEngine([](MainForm& f) {
+        f.Click(names::Image_FWUpg);
+        f.Click(names::Image2_Load);
+        f.Click(names::Image2_Upgrade);
+        return 0;
+    });
+    for (;;) QTest::qWait(1000);
+}
+
+}  // namespace test
 }  // namespace raid
