@@ -21,6 +21,7 @@
 #include "device/Transport.h"
 #include "notify/NotificationSettings.h"
 #include "platform/FileStore.h"
+#include "platform/NoDevices.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
 
@@ -231,19 +232,6 @@ private:
     int refreshTimer_ = -1;
     std::string day_;
     std::vector<std::string> dayLines_;
-};
-
-// The devices of a window that has none of its own: no drive opens, no volume exists.
-class NoDevices final : public StoragePort, public VolumePort {
-public:
-    DriveHandle open(std::uint8_t) override { return kInvalidHandle; }
-    void close(DriveHandle) override {}
-    bool scsiPassThrough(DriveHandle, std::uint8_t*, std::uint8_t*) override { return false; }
-    bool idePassThrough(DriveHandle, std::uint8_t*, std::size_t) override { return false; }
-    bool rescanBus(DriveHandle) override { return false; }
-    bool volumeDiskExtents(DriveHandle, DiskExtent&) override { return false; }
-    std::uint32_t logicalDriveMask() override { return 0; }
-    std::uint8_t driveType(char) override { return 0; }
 };
 
 // The file store of a window that writes nothing: every read finds nothing, every

@@ -70,6 +70,12 @@ void runBusUpgrade(MainForm& f, const bus::UpgradeRequest& request, const bus::B
         report(reportOf(f, Kind::progress));
     });
     bus::UpgradeReport end = reportOf(f, Kind::finished);
+    if (!outcome.started) {
+        // Refused before any procedure ran (a rebuild under way ...): the page still
+        // shows the last upgrade's bar, which is not this job's.
+        end.panelText.clear();
+        end.value = end.maximum = 0;
+    }
     end.succeeded = outcome.ok;
     end.outcome = !outcome.closingText.empty() ? outcome.closingText : outcome.failure.lastWords();
     end.backupPath = outcome.backupPath;

@@ -12,26 +12,13 @@
 #include "service/BusBridge.h"
 #include "service/StatusFiles.h"
 #include "service/bus/ServiceAuthority.h"
+#include "platform/NoDevices.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
 
 namespace raid::service {
 
 namespace {
-
-// The machine as the settings-only runs see it: no drive, no volume. Setting up the
-// mail must never send a command to an enclosure that a running service watches.
-class NoDrives final : public StoragePort, public VolumePort {
-public:
-    DriveHandle open(std::uint8_t) override { return kInvalidHandle; }
-    void close(DriveHandle) override {}
-    bool scsiPassThrough(DriveHandle, std::uint8_t*, std::uint8_t*) override { return false; }
-    bool idePassThrough(DriveHandle, std::uint8_t*, std::size_t) override { return false; }
-    bool rescanBus(DriveHandle) override { return false; }
-    bool volumeDiskExtents(DriveHandle, DiskExtent&) override { return false; }
-    std::uint32_t logicalDriveMask() override { return 0; }
-    std::uint8_t driveType(char) override { return kDriveNoRootDir; }
-};
 
 // Longest one look at the enclosures may take: a detection pass and one poll, with a
 // device that answers every command only at its timeout.
@@ -344,7 +331,7 @@ struct SettingsForm {
     }
 
     std::unique_ptr<Scheduler> scheduler;
-    NoDrives drives;
+    NoDevices drives;
     Controls controls;
     HeadlessOutput output;
     std::string path;

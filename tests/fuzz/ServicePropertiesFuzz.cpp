@@ -12,7 +12,7 @@
 
 namespace {
 
-// Mail calls are never answered here.
+// Calls to the service are never answered here.
 struct NoService final : raid::ServicePort {
     void getMailSettings(raid::ServiceMailDone) override {}
     void saveMailSettings(const raid::SettingsEdits&, bool, raid::ServiceMailDone) override {}
@@ -21,6 +21,7 @@ struct NoService final : raid::ServicePort {
     void unwatchDayLog() override {}
     void getDayLog(raid::ServiceDayLogDone) override {}
     void getOlderDayLog(const std::string&, raid::ServiceDayLogDone) override {}
+    void startUpgrade(const std::string&, int, raid::ServiceUpgradeDone) override {}
 };
 
 struct Client {
@@ -44,7 +45,10 @@ struct Client {
     }
 };
 
-const char* const kNames[] = {"Device", "Slot", "Poll", "Source", "Volumes", "Access", "StatusRecord", "IdentityPage"};
+const char* const kNames[] = {"Device", "Slot", "Poll", "Source", "Volumes", "Access", "StatusRecord", "IdentityPage",
+                              // an upgrade job's
+                              "Enclosure", "Running", "Title", "PanelText", "ProgressValue", "ProgressMaximum",
+                              "Succeeded", "Outcome"};
 
 }  // namespace
 
@@ -58,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // object, so one input can list several.
     while (at + 4 <= size) {
         const std::uint8_t n = data[at], type = data[at + 1];
-        const std::size_t len = std::min<std::size_t>(data[at + 2] | (data[at + 3] << 8), size - at - 4);
+        const std::size_t len = std::min<std::size_t>(static_cast<std::size_t>(data[at + 2] | (data[at + 3] << 8)), size - at - 4);
         const std::uint8_t* bytes = data + at + 4;
         at += 4 + len;
         if (n == 0xFF) {
@@ -89,5 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     raid::ServiceFeed& feed = *client.form->serviceFeed();
     if (poll % 7 == 0) feed.absent(poll % 2 == 0, "gone");
     feed.update(list, {});
+    // The same values as a job's: one that runs, changes, ends or goes.
+    if (auto j = raid::jobFromProperties("/org/qxraidgui/Monitor1/job/1", props)) {
+        feed.job(*j);
+        if (poll % 3 == 0) feed.jobFinished(j->path, j->succeeded, j->outcome);
+        if (poll % 5 == 0) feed.jobGone(j->path);
+    }
     return 0;
 }
