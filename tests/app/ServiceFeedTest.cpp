@@ -338,11 +338,15 @@ TEST(ServiceFeed, UpdatesPostedFromAnotherThreadReachTheRunningEngine) {
     });
     host.onAlert = [&](const std::vector<std::string>&) { ++alerts; };
     std::mutex mu;
-    std::string caption, bays;
+    std::string caption, bays, panel;
+    // Listeners are registered before the engine runs (it calls them on its thread).
     host.controls().addListener([&](const ControlChange& change) {
         std::lock_guard<std::mutex> lock(mu);
         if (change.control == names::TForm1) caption = change.state.text;
         if (change.control == names::Image0_Bays) bays = change.state.bays.bay[1] == BayLook::Present ? "present" : "not";
+        if (change.control == names::UpgradePanel && change.prop == Prop::Text) panel = change.state.text;
+        if (change.control == names::UpgradePanel && change.prop == Prop::Visible && !change.state.visible)
+            panel = "hidden";
     });
     host.start(dialogs);
     std::thread bus([&] {
@@ -364,13 +368,6 @@ TEST(ServiceFeed, UpdatesPostedFromAnotherThreadReachTheRunningEngine) {
     while (!done() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(done()) << caption << " " << bays << " " << alerts;
     // Another window's upgrade job, its changes posted from the bus thread as they come.
-    std::string panel;
-    host.controls().addListener([&](const ControlChange& change) {
-        std::lock_guard<std::mutex> lock(mu);
-        if (change.control == names::UpgradePanel && change.prop == Prop::Text) panel = change.state.text;
-        if (change.control == names::UpgradePanel && change.prop == Prop::Visible && !change.state.visible)
-            panel = "hidden";
-    });
     std::thread jobs([&] {
         ServiceJob j{"/org/qxraidgui/Monitor1/job/1", "/org/qxraidgui/Monitor1/enclosure/drive1", true,
                      "Firmware Update...", "Process 1 / 4", 0, 4000, false, ""};
