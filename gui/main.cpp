@@ -21,8 +21,7 @@
 #include "gui/ServiceClient.h"
 #include "platform/InstanceLock.h"
 #include "platform/Scheduler.h"
-#include "platform/linux/LinuxHostInfo.h"
-#include "platform/linux/LinuxInstanceLock.h"
+#include "platform/Platform.h"
 
 int main(int argc, char** argv) {
     std::string busAddress;
@@ -36,9 +35,9 @@ int main(int argc, char** argv) {
     }
     // One instance per desktop session: a second start ends at once, without a window
     // and without disturbing the running one.
-    const std::unique_ptr<raid::InstanceLock> instance = raid::linuxport::makeInstanceLock();
+    const std::unique_ptr<raid::InstanceLock> instance = raid::makeInstanceLock();
     if (!instance || !instance->acquire("QX_GUI")) return 0;
-    const std::unique_ptr<raid::HostInfoPort> hostInfo = raid::linuxport::makeHostInfo();
+    const std::unique_ptr<raid::HostInfoPort> hostInfo = raid::makeHostInfo();
 
     raid::NoDevices noDevices;
     raid::gui::ServiceLink link;

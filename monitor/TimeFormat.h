@@ -32,4 +32,11 @@ struct LocalTimeParts {
 };
 std::optional<LocalTimeParts> localTimeParts(double wallSeconds);
 
+// A moment (seconds since the Unix epoch) as a UTC date and time, for every year the
+// program meets (the C library of Windows stops at the year 3000).
+struct UtcParts {
+    int year = 1970, month = 1, day = 1, weekday = 4, hour = 0, minute = 0, second = 0;
+};
+UtcParts utcParts(long long seconds);
+
 }  // namespace raid

@@ -1,5 +1,7 @@
 #include "notify/MailFormat.h"
 
+#include "monitor/TimeFormat.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -181,12 +183,10 @@ std::string messageIdValue(double wallSeconds, std::uint64_t random, std::string
     }
     while (!right.empty() && right.back() == '.') right.pop_back();
     if (right.empty()) right = "localhost";
-    const auto seconds = static_cast<std::time_t>(std::clamp(wallSeconds, 0.0, 253402300799.0));
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    const UtcParts utc = utcParts(static_cast<long long>(std::clamp(wallSeconds, 0.0, 253402300799.0)));
     char text[64];
-    std::snprintf(text, sizeof text, "<%04d%02d%02d%02d%02d%02d.%016llx@", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<unsigned long long>(random));
+    std::snprintf(text, sizeof text, "<%04d%02d%02d%02d%02d%02d.%016llx@", utc.year, utc.month, utc.day, utc.hour,
+                  utc.minute, utc.second, static_cast<unsigned long long>(random));
     return text + right + ">";
 }
 

@@ -4,14 +4,16 @@
 #include <optional>
 
 #include "app/MailOperations.h"
-#include "platform/linux/LinuxSettingsFile.h"
+#include "platform/Platform.h"
 #include "app/HeadlessOutput.h"
 #include "app/StatusCheck.h"
 #include "notify/AlertMail.h"
 #include "notify/EmailSettingsWords.h"
-#include "service/BusBridge.h"
 #include "service/StatusFiles.h"
+#if RAID_HAVE_BUS
+#include "service/BusBridge.h"
 #include "service/bus/ServiceAuthority.h"
+#endif
 #include "platform/NoDevices.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
@@ -25,11 +27,6 @@ namespace {
 constexpr std::int64_t kStatusTimeoutUs = 120'000'000;
 // A summary the service left is taken while it is younger than three polls.
 constexpr double kSavedStatusAgeSeconds = 13;
-
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-}
 
 }  // namespace
 
@@ -107,7 +104,9 @@ std::string monitorUsage(const std::string& program) {
            "Without --settings, --set and --test-mail go to the running service when there is one.\n";
 }
 
+#if RAID_HAVE_BUS
 std::unique_ptr<bus::Authority> MonitorMachine::makeAuthority(sd_bus* bus) { return bus::makeServiceAuthority(bus); }
+#endif
 
 int Monitor::run(const MonitorOptions& options) {
     switch (options.mode) {
@@ -140,11 +139,11 @@ void Monitor::reloadSettings(MainForm& form) {
     // The file is read whole into settings of their own first: the ones in use are
     // replaced only by a file read without a problem, so that an edit half done or a
     // typing error never leaves alerts without recipients or sends them somewhere else.
-    const std::unique_ptr<SettingsPort> file = makeSettingsFile(settingsPath_);
+    const std::unique_ptr<SettingsPort> file = openSettings(settingsPath_);
     std::vector<std::string> problems;
     SettingsStore store(*file, form.files(), [&problems](const std::string& p) { problems.push_back(p); });
     NotificationSettings fresh;
-    if (!store.startUp(fresh, folderOf(settingsPath_)) && problems.empty())
+    if (!store.startUp(fresh, settingsTextFolder(settingsPath_)) && problems.empty())
         problems.push_back("it holds no settings");
     if (problems.empty()) store.load(fresh, [&form] { form.scheduler().processPending(); });
     // Clean: the form's own store reads the file again (it holds what it read at the
@@ -200,6 +199,7 @@ int Monitor::watch(const MonitorOptions& options) {
         statusProblem = problem;
     });
     if (!folder.empty()) scheduler->setTimerEnabled(saver, true);
+#if RAID_HAVE_BUS
     // The system bus: the enclosures, the day log, alerts and mail outcomes for the
     // windows and scripts. A service that cannot take its name says why and goes on
     // watching: the journal and the alert mails still work without the bus.
@@ -222,6 +222,10 @@ int Monitor::watch(const MonitorOptions& options) {
             busService.reset();
         }
     }
+#else
+    // Windows has no system bus: the window there is the one program on the enclosures.
+    if (!options.busAddress.empty()) err_ << "raid-gui-monitor: --bus: there is no system bus here; watching goes on without it" << std::endl;
+#endif
     {
         std::lock_guard<std::mutex> lock(mu_);
         running_ = sched;
@@ -234,10 +238,12 @@ int Monitor::watch(const MonitorOptions& options) {
         running_ = nullptr;
         form_ = nullptr;
     }
+#if RAID_HAVE_BUS
     // The bus thread ends before the engine it posts to; the form's watchers no longer
     // hand anything over.
     publisher.reset();
     busService.reset();
+#endif
     removeStatusFiles(folder);
     scheduler->quit();
     scheduler->joinWorkers();
@@ -310,13 +316,13 @@ struct SettingsForm {
     SettingsForm(MonitorMachine& machine, const MonitorOptions& options, std::ostream& err)
         : scheduler(makeVirtualScheduler(realWallSeconds())), output(*scheduler, &err, nullptr, false) {
         path = options.settingsPath.empty() ? machine.defaultSettingsPath() : options.settingsPath;
-        settings = makeSettingsFile(path);
+        settings = openSettings(path);
         Ports ports{*scheduler, drives, drives, output, nullptr, nullptr, nullptr, {}, {}};
         ports.hostInfo = machine.hostInfo();
         ports.logFolder = options.logDir;
         ports.settings = settings.get();
         ports.tcp = machine.tcp();
-        ports.settingsFolder = folderOf(path);
+        ports.settingsFolder = settingsTextFolder(path);
         form = std::make_unique<MainForm>(ports, controls);
         form->AnnounceToEnclosure = false;
         form->MailAlerts = false;
@@ -353,8 +359,10 @@ int Monitor::set(const MonitorOptions& options) {
         err_ << "raid-gui-monitor: " << escapeText(error) << "; nothing was saved\n";
         return 1;
     }
+#if RAID_HAVE_BUS
     bus::MailClient client;
     if (throughService(options, client)) return setThroughService(client, words);
+#endif
     SettingsForm s(machine_, options, err_);
     // The words over the settings as the E-mail page would show them: what they do
     // not name stays as saved.
@@ -372,6 +380,7 @@ int Monitor::set(const MonitorOptions& options) {
     return 0;
 }
 
+#if RAID_HAVE_BUS
 bool Monitor::throughService(const MonitorOptions& options, bus::MailClient& client) {
     // A file named on the command line is that file; otherwise a running service owns
     // the settings and takes the change (it uses it at once, and asks polkit whether
@@ -405,28 +414,33 @@ int Monitor::setThroughService(bus::MailClient& client, const EmailSettingsWords
     return 0;
 }
 
-int Monitor::testMail(const MonitorOptions& options) {
-    bus::MailClient client;
-    if (throughService(options, client)) {
-        bus::MailAnswer outcome;
-        const std::string problem = client.testMail(outcome, 600);
-        if (!problem.empty()) {
-            err_ << "raid-gui-monitor: no test mail was sent: " << escapeText(problem) << '\n';
-            return 1;
-        }
-        if (!outcome.sent) {
-            err_ << "raid-gui-monitor: the test mail failed: " << escapeText(outcome.sendError) << '\n';
-            return 1;
-        }
-        out_ << "Test mail sent\n";
-        if (!outcome.refused.empty()) {
-            std::string list;
-            for (const auto& r : outcome.refused) list += (list.empty() ? "" : "; ") + r;
-            err_ << "raid-gui-monitor: the test mail did not reach " << escapeText(list) << '\n';
-            return 1;
-        }
-        return 0;
+int Monitor::testMailThroughService(bus::MailClient& client) {
+    bus::MailAnswer outcome;
+    const std::string problem = client.testMail(outcome, 600);
+    if (!problem.empty()) {
+        err_ << "raid-gui-monitor: no test mail was sent: " << escapeText(problem) << '\n';
+        return 1;
     }
+    if (!outcome.sent) {
+        err_ << "raid-gui-monitor: the test mail failed: " << escapeText(outcome.sendError) << '\n';
+        return 1;
+    }
+    out_ << "Test mail sent\n";
+    if (!outcome.refused.empty()) {
+        std::string list;
+        for (const auto& r : outcome.refused) list += (list.empty() ? "" : "; ") + r;
+        err_ << "raid-gui-monitor: the test mail did not reach " << escapeText(list) << '\n';
+        return 1;
+    }
+    return 0;
+}
+#endif
+
+int Monitor::testMail(const MonitorOptions& options) {
+#if RAID_HAVE_BUS
+    bus::MailClient client;
+    if (throughService(options, client)) return testMailThroughService(client);
+#endif
     SettingsForm s(machine_, options, err_);
     std::optional<SmtpResult> outcome;
     const TestMailStart start = sendTestMail(*s.form, [&outcome](const SmtpResult& r) { outcome = r; });

@@ -32,10 +32,12 @@
 #include "platform/SettingsPort.h"
 #include "platform/TcpPort.h"
 #include "notify/EmailSettingsWords.h"
+#if RAID_HAVE_BUS
 #include "service/bus/Authority.h"
 #include "service/bus/MailClient.h"
 
 typedef struct sd_bus sd_bus;
+#endif
 
 namespace raid::service {
 
@@ -80,8 +82,10 @@ public:
     virtual std::string statusFolder() const { return {}; }
     // Whether a watching run publishes on the system bus when no --bus is given.
     virtual bool publishesOnSystemBus() const { return false; }
+#if RAID_HAVE_BUS
     // The authority the bus methods ask (fails closed).
     virtual std::unique_ptr<bus::Authority> makeAuthority(sd_bus* bus);
+#endif
 };
 
 // The whole program after its own options: returns the exit status. `out` and `err`
@@ -103,9 +107,12 @@ private:
     int status(const MonitorOptions& options);
     int set(const MonitorOptions& options);
     int testMail(const MonitorOptions& options);
+#if RAID_HAVE_BUS
     // Whether --set / --test-mail go to a running service (connected in `client`).
     bool throughService(const MonitorOptions& options, bus::MailClient& client);
     int setThroughService(bus::MailClient& client, const EmailSettingsWords& words);
+    int testMailThroughService(bus::MailClient& client);
+#endif
     void reloadSettings(MainForm& form);
 
     MonitorMachine& machine_;

@@ -1,10 +1,9 @@
 #include "service/MonitorMain.h"
 
 #include <atomic>
-#include <csignal>
 #include <iostream>
 
-#include "platform/linux/LinuxSignals.h"
+#include "platform/Platform.h"
 
 namespace raid::service {
 
@@ -21,12 +20,12 @@ int monitorMain(const std::string& program, const std::vector<std::string>& args
     // watch starts before any other thread, so that every thread inherits the blocked
     // signals. The one-shot uses keep the signals' usual meaning.
     std::atomic<Monitor*> target{nullptr};
-    std::unique_ptr<linuxport::SignalWatch> signals;
+    std::unique_ptr<EndWatch> signals;
     if (options.mode == MonitorOptions::Mode::Watch) {
-        signals = linuxport::watchEndSignals([&target](int signal) {
+        signals = watchEndSignals([&target](EndSignal signal) {
             Monitor* m = target.load();
             if (!m) return;
-            if (signal == SIGHUP)
+            if (signal == EndSignal::reload)
                 m->reload();
             else
                 m->stop();

@@ -1,5 +1,19 @@
 #include "service/StatusFiles.h"
 
+#ifdef _WIN32
+
+// On Windows the window is the one program on the enclosures and no service runs
+// beside it: there is no summary to leave, and --status looks for itself.
+namespace raid::service {
+
+std::string writeStatusFiles(const std::string&, const StatusSummary&) { return "no status files on Windows"; }
+void removeStatusFiles(const std::string&) {}
+std::optional<SavedStatus> readStatusFiles(const std::string&, double) { return std::nullopt; }
+
+}  // namespace raid::service
+
+#else
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,3 +134,5 @@ std::optional<SavedStatus> readStatusFiles(const std::string& folder, double max
 }
 
 }  // namespace raid::service
+
+#endif

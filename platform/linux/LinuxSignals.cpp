@@ -1,4 +1,6 @@
-#include "platform/linux/LinuxSignals.h"
+// SIGTERM, SIGINT and SIGHUP taken on a thread of their own (signalfd), so the handler
+// can do real work: nothing runs inside a signal handler.
+#include "platform/Platform.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -10,13 +12,13 @@
 #include <cerrno>
 #include <thread>
 
-namespace raid::linuxport {
+namespace raid {
 
 namespace {
 
-class SignalFdWatch final : public SignalWatch {
+class SignalFdWatch final : public EndWatch {
 public:
-    SignalFdWatch(int signalFd, int stopFd, std::function<void(int)> onSignal)
+    SignalFdWatch(int signalFd, int stopFd, std::function<void(EndSignal)> onSignal)
         : signalFd_(signalFd), stopFd_(stopFd), onSignal_(std::move(onSignal)), thread_([this] { loop(); }) {}
 
     ~SignalFdWatch() override {
@@ -41,19 +43,20 @@ private:
             if (!(fds[0].revents & POLLIN)) continue;
             signalfd_siginfo info{};
             const ssize_t n = ::read(signalFd_, &info, sizeof info);
-            if (n == static_cast<ssize_t>(sizeof info)) onSignal_(static_cast<int>(info.ssi_signo));
+            if (n == static_cast<ssize_t>(sizeof info))
+                onSignal_(info.ssi_signo == SIGHUP ? EndSignal::reload : EndSignal::end);
         }
     }
 
     int signalFd_;
     int stopFd_;
-    std::function<void(int)> onSignal_;
+    std::function<void(EndSignal)> onSignal_;
     std::thread thread_;
 };
 
 }  // namespace
 
-std::unique_ptr<SignalWatch> watchEndSignals(std::function<void(int)> onSignal) {
+std::unique_ptr<EndWatch> watchEndSignals(std::function<void(EndSignal)> onSignal) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
@@ -70,4 +73,4 @@ std::unique_ptr<SignalWatch> watchEndSignals(std::function<void(int)> onSignal) 
     return std::make_unique<SignalFdWatch>(sfd, efd, std::move(onSignal));
 }
 
-}  // namespace raid::linuxport
+}  // namespace raid

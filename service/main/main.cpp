@@ -4,22 +4,20 @@
 #include <vector>
 
 #include "platform/FileStore.h"
-#include "platform/linux/LinuxDriveLocks.h"
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/LinuxSettingsFile.h"
+#include "platform/Platform.h"
 #include "service/MonitorMain.h"
 
 namespace {
 
 class RealMachine final : public raid::service::MonitorMachine {
 public:
-    RealMachine() : platform_(raid::linuxport::makeLinuxPlatform()) {}
+    RealMachine() : platform_(raid::makePlatform()) {}
 
     std::unique_ptr<raid::MainForm> makeForm(raid::Scheduler& scheduler, raid::Controls& controls,
                                              raid::DialogPort& dialogs, const raid::service::MonitorOptions& options,
                                              std::string&) override {
         const std::string path = options.settingsPath.empty() ? defaultSettingsPath() : options.settingsPath;
-        settings_ = raid::makeSettingsFile(path);
+        settings_ = raid::openSettings(path);
         raid::Ports ports{scheduler, *platform_->storage, *platform_->volumes, dialogs, nullptr, nullptr, nullptr, {}, {}};
         ports.deviceChanges = platform_->deviceChange.get();
         ports.hostInfo = platform_->hostInfo.get();
@@ -31,25 +29,21 @@ public:
         ports.settings = settings_.get();
         ports.tcp = platform_->tcp.get();
         // One talker per enclosure: the window in any session and this service share
-        // the locks under /run/raid-gui.
+        // the machine's drive locks.
         ports.locks = platform_->driveLocks.get();
-        ports.settingsFolder = path.substr(0, path.rfind('/') + 1);
-        if (ports.settingsFolder.empty()) ports.settingsFolder = "./";
+        ports.settingsFolder = raid::settingsTextFolder(path);
         return std::make_unique<raid::MainForm>(ports, controls);
     }
 
-    std::string driveName(int n) const override {
-        const auto disk = platform_->disks->disk(static_cast<std::size_t>(n));
-        return disk ? "/dev/" + disk->name : "PhysicalDrive" + std::to_string(n);
-    }
-    std::string defaultSettingsPath() const override { return raid::kSystemSettingsPath; }
+    std::string driveName(int n) const override { return platform_->driveName(n); }
+    std::string defaultSettingsPath() const override { return raid::machineSettingsName(); }
     raid::TcpPort* tcp() override { return platform_->tcp.get(); }
     raid::HostInfoPort* hostInfo() override { return platform_->hostInfo.get(); }
-    std::string statusFolder() const override { return raid::linuxport::kDefaultLockFolder; }
-    bool publishesOnSystemBus() const override { return true; }
+    std::string statusFolder() const override { return raid::machineLockFolder(); }
+    bool publishesOnSystemBus() const override { return RAID_HAVE_BUS != 0; }
 
 private:
-    std::unique_ptr<raid::linuxport::LinuxPlatform> platform_;
+    std::unique_ptr<raid::Platform> platform_;
     std::unique_ptr<raid::SettingsPort> settings_;
 };
 

@@ -5,14 +5,12 @@
 // --latency-us N (every request takes N µs, as in raid-gui-sim: a firmware upgrade
 // then lasts long enough to be watched).
 #include <cmath>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "platform/FileStore.h"
-#include "platform/linux/LinuxSettingsFile.h"
-#include "platform/linux/LinuxTcp.h"
+#include "platform/Platform.h"
 #include "service/MonitorMain.h"
 #include "sim/run/SimRunner.h"
 
@@ -20,7 +18,7 @@ namespace {
 
 class SimMachine final : public raid::service::MonitorMachine {
 public:
-    explicit SimMachine(raid::sim::RunOptions options) : options_(std::move(options)), tcp_(raid::linuxport::makeTcpPort()) {}
+    explicit SimMachine(raid::sim::RunOptions options) : options_(std::move(options)), tcp_(raid::makeTcpPort()) {}
 
     std::unique_ptr<raid::MainForm> makeForm(raid::Scheduler& scheduler, raid::Controls& controls,
                                              raid::DialogPort& dialogs, const raid::service::MonitorOptions& options,
@@ -47,11 +45,7 @@ public:
 
     bool finish(std::string& error) override { return !runner_ || runner_->finish(error); }
 
-    std::string defaultSettingsPath() const override {
-        const char* config = std::getenv("XDG_CONFIG_HOME");
-        const char* home = std::getenv("HOME");
-        return raid::userSettingsPath(config ? config : "", home ? home : "", "raid-gui-sim");
-    }
+    std::string defaultSettingsPath() const override { return raid::userSettingsFile("raid-gui-sim"); }
     raid::TcpPort* tcp() override { return tcp_.get(); }
     std::string statusFolder() const override { return options_.lockDir; }
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/FileStore.h"
-#include "platform/linux/LinuxSettingsFile.h"
+#include "platform/Platform.h"
 #ifdef RAID_WITH_WINDOW
 #include "app/EngineHost.h"
 #include "gui/GuiApp.h"
@@ -198,11 +198,7 @@ int main(int argc, char** argv) {
     if (options.logDir.empty()) options.logDir = folders.log;
     options.fallbackLogDir = folders.fallback;
     // The simulator keeps its own settings, apart from the real program's.
-    if (options.settingsPath.empty()) {
-        const char* config = std::getenv("XDG_CONFIG_HOME");
-        const char* home = std::getenv("HOME");
-        options.settingsPath = raid::userSettingsPath(config ? config : "", home ? home : "", "raid-gui-sim");
-    }
+    if (options.settingsPath.empty()) options.settingsPath = raid::userSettingsFile("raid-gui-sim");
 
     if (json && !status) return refuse("--json goes with --status");
     if (status) return statusCheck(options, json);
@@ -228,7 +224,9 @@ int main(int argc, char** argv) {
     // SIGINT ignored from the start (a background job) stays ignored.
     const auto sessionEnd = [](int) { raid::sim::SimRunner::sessionEndSignal = true; };
     std::signal(SIGTERM, sessionEnd);
+#ifdef SIGHUP
     std::signal(SIGHUP, sessionEnd);
+#endif
     if (std::signal(SIGINT, sessionEnd) == SIG_IGN) std::signal(SIGINT, SIG_IGN);
     runner.run();
     // A run whose trace or output could not be written has not done what was asked.

@@ -3,9 +3,7 @@
 #include "sim/Records.h"
 
 #include "monitor/TimeFormat.h"
-#include "platform/linux/LinuxDriveLocks.h"
-#include "platform/linux/LinuxSettingsFile.h"
-#include "platform/linux/LinuxTcp.h"
+#include "platform/Platform.h"
 #include "app/EmailStep.h"
 #include "app/UpgradeOperations.h"
 
@@ -132,16 +130,15 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
         settings_ = std::make_unique<MemorySettings>();
         ports.settingsFolder = (options_.logDir.empty() ? std::string(".") : options_.logDir) + "/";
     } else {
-        settings_ = makeSettingsFile(options_.settingsPath);
-        const std::size_t slash = options_.settingsPath.rfind('/');
-        ports.settingsFolder = slash == std::string::npos ? "./" : options_.settingsPath.substr(0, slash + 1);
+        settings_ = openSettings(options_.settingsPath);
+        ports.settingsFolder = settingsTextFolder(options_.settingsPath);
     }
     ports.settings = settings_.get();
-    tcp_ = linuxport::makeTcpPort();
+    tcp_ = makeTcpPort();
     ports.tcp = tcp_.get();
     if (!options_.lockDir.empty()) {
-        // The real flock locks, named by the simulated drive's number.
-        locks_ = std::make_unique<linuxport::FlockDriveLocks>(
+        // The machine's real drive locks, named by the simulated drive's number.
+        locks_ = makeNamedDriveLocks(
             options_.lockDir, [this](int n) -> std::optional<std::string> {
                 if (n < 0 || n >= kMaxDrives || !platform_.present(n)) return std::nullopt;
                 return "sim-PhysicalDrive" + std::to_string(n);
