@@ -83,10 +83,9 @@ class Baseline : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
         // Day-log names and event times are local time: the same zone for every run.
-        setenv("TZ", "UTC0", 1);
-        tzset();
-        char pattern[] = "/tmp/raidgui-baseline-XXXXXX";
-        dir_ = mkdtemp(pattern);
+        test::setEnv("TZ", test::kUtcTz);
+        test::readTimeZone();
+        dir_ = test::makeTempDir();
         for (const char* bin : {"identity-hybrid.bin", "identity-raid.bin", "hybrid-flush.bin", "raid1-rebuild.bin"})
             fs::copy_file(kDocsDir / bin, dir_ / bin);
         sim::writeBlockFile((dir_ / "id.bin").string(), sim::makeIdentityPage());

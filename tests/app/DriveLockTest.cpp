@@ -185,7 +185,7 @@ TEST(DriveLocksUnavailable, ALockFolderThatCannotBeMadeIsToldOnceAndOnlyARootPro
     ASSERT_TRUE(r.start(error)) << error;
     r.run();
     EXPECT_TRUE(r.linesWith("in use by another").empty());
-    if (::geteuid() != 0) {
+    if (!test::isRoot()) {
         // Another user's program never talks to a drive without its lock.
         EXPECT_EQ(r.form().dev.ActiveCount, 0);
         const auto told = r.linesWith("PhysicalDrive1 not used, no lock: ");

@@ -1,7 +1,6 @@
 // The engine on its own thread, as the window runs it.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -78,7 +77,8 @@ TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
     test::ScenarioKit kit;
     std::ofstream(kit.dir() + "/box") << "in the way";
     std::ofstream(kit.dir() + "/state") << "in the way";
-    ASSERT_EQ(::mkfifo((kit.dir() + "/fifo.log").c_str(), 0644), 0);
+    const test::PlantedPipe fifo(kit.dir(), "fifo.log");
+    ASSERT_FALSE(fifo.path.empty());
     std::ofstream(kit.dir() + "/old.log") << "old one\r\nold two\r\n";
     const std::string logs = kit.dir() + "/box/logs", spare = kit.dir() + "/state/raid-gui";
     const auto runWindow = [&](std::vector<LogFileText>& viewed) {
@@ -96,9 +96,9 @@ TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
         });
         auto answers = std::make_shared<std::promise<std::vector<LogFileText>>>();
         auto viewedFuture = answers->get_future();
-        const std::string dir = kit.dir();
-        host.command([answers, dir](EngineCommands& c) {
-            answers->set_value({c.readLogFile(dir + "/fifo.log"), c.readLogFile(dir + "/old.log")});
+        const std::string dir = kit.dir(), pipe = fifo.path;
+        host.command([answers, dir, pipe](EngineCommands& c) {
+            answers->set_value({c.readLogFile(pipe), c.readLogFile(dir + "/old.log")});
         });
         host.command([](EngineCommands& c) { c.CloseRequest(); });
         EXPECT_EQ(viewedFuture.wait_for(std::chrono::seconds(120)), std::future_status::ready);
@@ -114,7 +114,7 @@ TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
                                      EventLog::fallbackSubfolder(spare, logs) + " can be written");
     ASSERT_EQ(viewed.size(), 2u);
     EXPECT_FALSE(viewed[0].ok);
-    EXPECT_EQ(viewed[0].problem, "Log file " + kit.dir() + "/fifo.log is not a regular file");
+    EXPECT_EQ(viewed[0].problem, "Log file " + fifo.path + " is not a regular file");
     EXPECT_TRUE(viewed[1].ok);
     EXPECT_EQ(viewed[1].lines, (std::vector<std::string>{"old one", "old two"}));
 

@@ -13,10 +13,10 @@ namespace {
 using namespace raid::testing;
 
 const std::string kTitle = "RAID GUI v0.23.7-3";
-const std::string kDay = "/logs/261207.log";
+const std::string kDay = joined("/logs", "261207.log");
 // This log folder's own subfolder of the fallback folder.
 const std::string kFallbackDir = EventLog::fallbackSubfolder("/state/raid-gui", "/logs");
-const std::string kFallbackDay = kFallbackDir + "/261207.log";
+const std::string kFallbackDay = joined(kFallbackDir, "261207.log");
 
 class EventLogTest : public ::testing::Test {
 protected:
@@ -122,7 +122,7 @@ TEST_F(EventLogTest, ReadOnlyFolderFallsBackAndComesBackWithNothingLost) {
     EXPECT_TRUE(log.usingFallback());
     EXPECT_EQ(log.currentPath(), kFallbackDay);
     EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
-    EXPECT_EQ(store.files[kFallbackDir + "/log-folder.txt"], "/logs\n");
+    EXPECT_EQ(store.files[joined(kFallbackDir, "log-folder.txt")], "/logs\n");
     for (int i = 0; i < 3; ++i) {
         log.prepareForPass(t + 4 * (i + 1), false);
         log.addLine("event " + std::to_string(i));
@@ -176,13 +176,13 @@ TEST_F(EventLogTest, LinesNobodyCouldWriteSurviveMidnight) {
     store.readOnlyTrees.clear();
     EXPECT_TRUE(log.save());
     EXPECT_EQ(store.files[kDay], crlf({rule, "late event"}));
-    EXPECT_EQ(store.files["/logs/261208.log"], crlf({rule}));
+    EXPECT_EQ(store.files[joined("/logs", "261208.log")], crlf({rule}));
 }
 
 // Two copies of one day: the log folder's and this folder's fallback copy.
 class EventLogCopiesTest : public EventLogTest {
 protected:
-    void SetUp() override { store.files[kFallbackDir + "/log-folder.txt"] = "/logs\n"; }
+    void SetUp() override { store.files[joined(kFallbackDir, "log-folder.txt")] = "/logs\n"; }
     std::vector<std::string> runLines(const std::string& hhmmss, const std::string& event) {
         return {rule, kTitle + " has started from 12/07/26 " + hhmmss, "Device1 information :", rule,
                 "D1 HDD1 " + event + ", 12/07/26 " + hhmmss};
@@ -237,37 +237,37 @@ TEST_F(EventLogCopiesTest, AnotherFoldersFallbackCopyIsNeverRead) {
     const std::string theirs = EventLog::fallbackSubfolder("/state/raid-gui", "/other");
     ASSERT_NE(theirs, kFallbackDir);
     store.files.clear();
-    store.files[theirs + "/log-folder.txt"] = "/other\n";
-    store.files[theirs + "/261207.log"] = "their line\r\n";
+    store.files[joined(theirs, "log-folder.txt")] = "/other\n";
+    store.files[joined(theirs, "261207.log")] = "their line\r\n";
     store.readOnlyTrees.insert("/logs");
     log.prepareForPass(t, true);
     EXPECT_EQ(log.lines(), (std::vector<std::string>{rule, kTitle + " has started from " + ts}));
     EXPECT_TRUE(log.save());
     EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
-    EXPECT_EQ(store.files[theirs + "/261207.log"], "their line\r\n");
+    EXPECT_EQ(store.files[joined(theirs, "261207.log")], "their line\r\n");
 }
 
 TEST_F(EventLogCopiesTest, ASubfolderWhoseMarkerNamesAnotherFolderIsLeftAlone) {
-    store.files[kFallbackDir + "/log-folder.txt"] = "/elsewhere\n";
+    store.files[joined(kFallbackDir, "log-folder.txt")] = "/elsewhere\n";
     store.files[kFallbackDay] = "not ours\r\n";
     store.readOnlyTrees.insert("/logs");
     log.prepareForPass(t, true);
     EXPECT_EQ(log.lines().size(), 2u);
     EXPECT_TRUE(log.save());
     EXPECT_EQ(log.fallbackDayFolder(), kFallbackDir + "-1");
-    EXPECT_EQ(store.files[kFallbackDir + "-1/log-folder.txt"], "/logs\n");
-    EXPECT_EQ(store.files[kFallbackDir + "-1/261207.log"], crlf(log.lines()));
+    EXPECT_EQ(store.files[joined(kFallbackDir + "-1", "log-folder.txt")], "/logs\n");
+    EXPECT_EQ(store.files[joined(kFallbackDir + "-1", "261207.log")], crlf(log.lines()));
     EXPECT_EQ(store.files[kFallbackDay], "not ours\r\n");
-    EXPECT_EQ(store.files[kFallbackDir + "/log-folder.txt"], "/elsewhere\n");
+    EXPECT_EQ(store.files[joined(kFallbackDir, "log-folder.txt")], "/elsewhere\n");
 }
 
 TEST_F(EventLogCopiesTest, AMarkerThatIsASpecialFileIsNotOurs) {
     store.files.clear();
-    store.special.insert(kFallbackDir + "/log-folder.txt");
+    store.special.insert(joined(kFallbackDir, "log-folder.txt"));
     store.readOnlyTrees.insert("/logs");
     log.prepareForPass(t, true);
     EXPECT_TRUE(log.save());
-    EXPECT_EQ(log.currentPath(), kFallbackDir + "-1/261207.log");
+    EXPECT_EQ(log.currentPath(), joined(kFallbackDir + "-1", "261207.log"));
 }
 
 TEST_F(EventLogCopiesTest, AFolderWhoseNameEndsInALineEndStillFindsItsOwnCopies) {
@@ -285,7 +285,7 @@ TEST_F(EventLogCopiesTest, AFolderWhoseNameEndsInALineEndStillFindsItsOwnCopies)
     second.prepareForPass(t + 4, false);
     EXPECT_EQ(second.lines().back(), "from the first run");
     // A marker written elsewhere with CR LF names the same folder.
-    store.files[EventLog::fallbackSubfolder("/state/raid-gui", "/logs") + "/log-folder.txt"] = "/logs\r\n";
+    store.files[joined(EventLog::fallbackSubfolder("/state/raid-gui", "/logs"), "log-folder.txt")] = "/logs\r\n";
     store.files[kFallbackDay] = "theirs and ours\r\n";
     log.prepareForPass(t, false);
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"theirs and ours"}));
@@ -299,8 +299,8 @@ TEST_F(EventLogTest, ASpecialFileWhereTheDayGoesIsLeftAloneAndTheDayGoesOnBeside
     log.prepareForPass(t + 4, false);
     log.addLine("event");
     EXPECT_TRUE(log.save());
-    EXPECT_EQ(log.currentPath(), "/logs/261207-1.log");
-    EXPECT_EQ(store.files["/logs/261207-1.log"], crlf(log.lines()));
+    EXPECT_EQ(log.currentPath(), joined("/logs", "261207-1.log"));
+    EXPECT_EQ(store.files[joined("/logs", "261207-1.log")], crlf(log.lines()));
     EXPECT_EQ(store.files.count(kDay), 0u);
     EXPECT_EQ(notices, (std::vector<std::string>{
                            "Log file /logs/261207.log is not a regular file, writing to /logs/261207-1.log"}));
@@ -313,18 +313,18 @@ TEST_F(EventLogTest, ASpecialFileWhereTheDayGoesIsLeftAloneAndTheDayGoesOnBeside
 TEST_F(EventLogTest, ADayFileBeyondTheReadBackLimitIsNotRead) {
     const std::string huge(EventLog::kMaxReadBack + 1, 'x');
     store.files[kDay] = huge;
-    store.files["/logs/261207-1.log"] = "earlier today\r\n";
+    store.files[joined("/logs", "261207-1.log")] = "earlier today\r\n";
     log.prepareForPass(t, true);
     EXPECT_EQ(log.lines().front(), "earlier today");
     EXPECT_TRUE(log.save());
     EXPECT_EQ(store.files[kDay].size(), huge.size());
-    EXPECT_EQ(store.files["/logs/261207-1.log"], crlf(log.lines()));
+    EXPECT_EQ(store.files[joined("/logs", "261207-1.log")], crlf(log.lines()));
     EXPECT_EQ(notices.at(0), "Log file /logs/261207.log is too large, writing to /logs/261207-1.log");
 }
 
 TEST_F(EventLogTest, WhenNoNameBesideIsFreeTheDayGoesToTheFallbackFolder) {
     store.special.insert(kDay);
-    for (int k = 1; k <= 9; ++k) store.special.insert("/logs/261207-" + std::to_string(k) + ".log");
+    for (int k = 1; k <= 9; ++k) store.special.insert(joined("/logs", "261207-") + std::to_string(k) + ".log");
     log.prepareForPass(t, true);
     EXPECT_TRUE(log.save());
     EXPECT_TRUE(log.usingFallback());
@@ -363,15 +363,25 @@ TEST(StdFileStoreTest, WorksOnARealFolder) {
 }
 
 TEST(StdFileStoreTest, FallbackFolderRule) {
-    EXPECT_EQ(fallbackLogFolder("", "/x/state", "/home/u"), "/x/state/raid-gui");
-    EXPECT_EQ(fallbackLogFolder("", "relative", "/home/u"), "/home/u/.local/state/raid-gui");
-    EXPECT_EQ(fallbackLogFolder("", "", "/home/u"), "/home/u/.local/state/raid-gui");
+    // Absolute paths as each system writes them; the folder names joined as it joins them.
+#ifdef _WIN32
+    const std::string root = "C:";
+#else
+    const std::string root;
+#endif
+    const std::string state = root + "/x/state", home = root + "/home/u";
+    const std::string homeState = joined(joined(joined(home, ".local"), "state"), "raid-gui");
+    EXPECT_EQ(fallbackLogFolder("", state, home), joined(state, "raid-gui"));
+    EXPECT_EQ(fallbackLogFolder("", "relative", home), homeState);
+    EXPECT_EQ(fallbackLogFolder("", "", home), homeState);
     EXPECT_EQ(fallbackLogFolder("", "", ""), "");
+#ifndef _WIN32  // systemd's StateDirectory=, a list split at ':' (a drive letter's mark on Windows)
     // A service's own state folder (systemd's StateDirectory=), the first of several.
     EXPECT_EQ(fallbackLogFolder("/var/lib/raid-gui", "", ""), "/var/lib/raid-gui");
     EXPECT_EQ(fallbackLogFolder("/var/lib/raid-gui:/var/lib/other", "/x/state", "/home/u"), "/var/lib/raid-gui");
     EXPECT_EQ(fallbackLogFolder("relative:/var/lib/other", "", "/home/u"), "/home/u/.local/state/raid-gui");
     EXPECT_EQ(fallbackLogFolder(":/var/lib/other", "", ""), "");
+#endif
 }
 
 }  // namespace

@@ -17,6 +17,11 @@
 
 namespace raid::testing {
 
+// `name` in `folder` as the program joins them (with "\\" on Windows).
+inline std::string joined(const std::string& folder, const std::string& name) {
+    return (std::filesystem::path(folder) / name).string();
+}
+
 inline void putAta(Sector& s, std::size_t offset, std::size_t length, std::string_view text) {
     for (std::size_t k = 0; k < length; ++k) s[offset + (k ^ 1u)] = static_cast<std::uint8_t>(k < text.size() ? text[k] : ' ');
 }

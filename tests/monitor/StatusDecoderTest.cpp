@@ -84,13 +84,13 @@ Lines concat(std::initializer_list<Lines> parts) {
 }
 
 TEST_F(DecoderTest, StartUpOnADayWithAFile) {
-    store.files["/logs/261207.log"] = "earlier\r\n";
+    store.files[joined("/logs", "261207.log")] = "earlier\r\n";
     decoder.decode(1);
     EXPECT_EQ(clockNow, passTime);
     EXPECT_EQ(log.lines(), concat({{"earlier", kRule, "RAID GUI v0.23.7-3 has started from 12/07/26 14:03:05"},
                                    kRaidBlock,
                                    {kRule}}));
-    EXPECT_EQ(store.files["/logs/261207.log"], crlf(log.lines()));
+    EXPECT_EQ(store.files[joined("/logs", "261207.log")], crlf(log.lines()));
 }
 
 TEST_F(DecoderTest, StartUpWithoutAFileHasOneRule) {
@@ -101,11 +101,11 @@ TEST_F(DecoderTest, StartUpWithoutAFileHasOneRule) {
 
 TEST_F(DecoderTest, FirstPassAfterMidnightStartsANewFileWithoutHeader) {
     start();
-    const std::string yesterday = store.files["/logs/261207.log"];
+    const std::string yesterday = store.files[joined("/logs", "261207.log")];
     passTime = wallAt(2026, 12, 8, 0, 0, 3);
     pass();
-    EXPECT_EQ(store.files["/logs/261208.log"], crlf(concat({{kRule}, kRaidBlock, {kRule}})));
-    EXPECT_EQ(store.files["/logs/261207.log"], yesterday);
+    EXPECT_EQ(store.files[joined("/logs", "261208.log")], crlf(concat({{kRule}, kRaidBlock, {kRule}})));
+    EXPECT_EQ(store.files[joined("/logs", "261207.log")], yesterday);
 }
 
 TEST_F(DecoderTest, InformationBlockForHybridSecondLayoutAndFailureReasons) {
@@ -219,7 +219,7 @@ TEST_F(DecoderTest, DeviceTextsCannotForgeOrBreakLogLines) {
                              "  Serial no.: \"SER [2J             \"", "  Capacity : " + kCap}));
 
     // The day file holds exactly the decoder's lines: nothing started a line of its own.
-    const Lines file = dayFileLines(store.files["/logs/261207.log"]);
+    const Lines file = dayFileLines(store.files[joined("/logs", "261207.log")]);
     EXPECT_EQ(file, log.lines());
     for (const auto& line : file) {
         EXPECT_TRUE(printable(line)) << line;

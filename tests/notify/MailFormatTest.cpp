@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "notify/MailFormat.h"
+#include "support/Portable.h"
 
 namespace raid {
 namespace {
@@ -150,18 +151,18 @@ TEST(MailFormat, MessageIdKeepsOnlyWhatAnIdMayHold) {
 TEST(MailFormat, LocalTimePartsCarryTheOffsetOfThatMoment) {
     const char* old = std::getenv("TZ");
     const std::string saved = old ? old : "";
-    ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    ::tzset();
+    test::setEnv("TZ", test::kCentralEuropeTz);
+    test::readTimeZone();
     const auto winter = localTimeParts(1796601600.0);  // 2026-12-07 00:00 UTC
     const auto summer = localTimeParts(1782000000.0);  // 2026-06-21 00:00 UTC
-    ::setenv("TZ", "NST+3:30", 1);
-    ::tzset();
+    test::setEnv("TZ", "NST+3:30");
+    test::readTimeZone();
     const auto west = localTimeParts(1796601600.0);
     if (old)
-        ::setenv("TZ", saved.c_str(), 1);
+        test::setEnv("TZ", saved);
     else
-        ::unsetenv("TZ");
-    ::tzset();
+        test::unsetEnv("TZ");
+    test::readTimeZone();
 
     ASSERT_TRUE(winter && summer && west);
     EXPECT_EQ(mailDateValue(*winter), "Mon, 7 Dec 2026 01:00:00 +0100");
