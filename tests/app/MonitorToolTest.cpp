@@ -176,6 +176,7 @@ TEST_F(MonitorTool, RefusedCommandLinesSayWhy) {
 }
 
 TEST_F(MonitorTool, SetSavesExactlyWhatThePageSaves) {
+    RAID_NEEDS_WINDOWS_PORT("settings file");
     const std::string words =
         "host=mail.example.org port=587 addr=ops@example.org login=on password=Secret123 to=a@x.org to=b@x.org "
         "security=starttls subject1=\"Disk trouble\"";
@@ -212,6 +213,7 @@ TEST_F(MonitorTool, SetSavesExactlyWhatThePageSaves) {
 // Every word is checked before anything is saved: a refused --set exits 1 with the
 // reason and leaves the file exactly as it was, the recipient list included.
 TEST_F(MonitorTool, SetChecksEveryWordFirstAndSavesAllOrNothing) {
+    RAID_NEEDS_WINDOWS_PORT("settings file");
     const std::string file = kit.dir() + "/set.reg";
     ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org login=on password=Secret1 to=a@x.org "
                       "to=b@x.org --settings " +
@@ -327,6 +329,7 @@ TEST_F(MonitorTool, ASettingsFileNotReadWholeIsNeverWrittenOver) {
 // The window and --set on one file: each save writes only what it changed, so neither
 // undoes the other - least of all the connection's protection.
 TEST_F(MonitorTool, TwoProgramsSavingOneFileKeepEachOthersValues) {
+    RAID_NEEDS_WINDOWS_PORT("settings file");
     const std::string file = kit.dir() + "/shared.reg";
     ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org login=on password=Secret1 to=a@x.org "
                       "--settings " +

@@ -17,6 +17,17 @@
 
 namespace raid::testing {
 
+// An absolute path as the system writes it: "/logs" on Linux, "C:\\logs" on Windows.
+inline std::string rooted(std::string unixPath) {
+#ifdef _WIN32
+    for (char& c : unixPath)
+        if (c == '/') c = '\\';
+    return "C:" + unixPath;
+#else
+    return unixPath;
+#endif
+}
+
 // `name` in `folder` as the program joins them (with "\\" on Windows).
 inline std::string joined(const std::string& folder, const std::string& name) {
     return (std::filesystem::path(folder) / name).string();

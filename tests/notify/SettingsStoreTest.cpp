@@ -222,9 +222,14 @@ TEST_F(Store, DamagedValuesAreReportedOnceAndReadAsMissing) {
 
 TEST_F(Store, TextFilesThatAreNotRegularOrHugeAreNotRead) {
     key.exists = true;
-    key.values = {{"FilePath", RegValue::sz("/t/")}};
-    files.special.insert("/t/EmailSubject Hard Disks Fail.txt");
-    files.files["/t/EmailContens Fan Fail.txt"] = std::string(2 << 20, 'x');
+#ifdef _WIN32
+    const std::string t = "C:\\t\\";  // a folder from the root, as each system writes one
+#else
+    const std::string t = "/t/";
+#endif
+    key.values = {{"FilePath", RegValue::sz(t)}};
+    files.special.insert(t + "EmailSubject Hard Disks Fail.txt");
+    files.files[t + "EmailContens Fan Fail.txt"] = std::string(2 << 20, 'x');
     store.startUp(s, "/c/");
     store.load(s);
     EXPECT_TRUE(s.subjects[0].empty());

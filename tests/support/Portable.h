@@ -121,6 +121,14 @@ inline constexpr const char* kEndlessDevice = "\\\\.\\NUL";
 inline constexpr const char* kEndlessDevice = "/dev/zero";
 #endif
 
+// A test that can pass on Windows only once the named Windows port (a placeholder in
+// platform/win32/WinStubs*.cpp) is real.
+#ifdef _WIN32
+#define RAID_NEEDS_WINDOWS_PORT(port) GTEST_SKIP() << "needs the Windows " port " port, a placeholder yet"
+#else
+#define RAID_NEEDS_WINDOWS_PORT(port) static_cast<void>(0)
+#endif
+
 // The current user is the system's administrator (root on Linux); some refusals only
 // show for a user who could otherwise write anywhere.
 inline bool isRoot() {

@@ -40,6 +40,19 @@ inline std::string slurpFile(const std::string& path) {
     return s.str();
 }
 
+// A program's text output with its lines ended by "\n": on Windows the C runtime ends
+// each line of standard output and error with CR LF.
+inline std::string outputText(std::string text) {
+#ifdef _WIN32
+    std::string lf;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+    return lf;
+#else
+    return text;
+#endif
+}
+
 // A command line's words as a POSIX shell splits them: blanks separate, '...' is taken
 // as it stands, "..." with \" and \\, so "''" is one empty word.
 inline std::vector<std::string> splitArgs(const std::string& line) {
@@ -314,7 +327,7 @@ inline ToolResult runProgram(const std::string& exe, const std::vector<std::stri
         child.kill();
         child.wait(std::chrono::seconds(120));
     }
-    r.err = slurpFile(errPath);
+    r.err = outputText(slurpFile(errPath));
     return r;
 }
 
@@ -351,7 +364,7 @@ inline ToolResult runBuiltTool(const std::string& program, const std::string& ar
         r = runProgram(words[0], all, out, err, env, true);
 #endif
     }
-    if (stdoutTo.empty()) r.out = slurpFile(out);
+    if (stdoutTo.empty()) r.out = outputText(slurpFile(out));
     return r;
 }
 
