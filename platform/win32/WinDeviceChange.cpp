@@ -105,7 +105,10 @@ void WinDeviceChange::start(std::function<void()> onChange) {
 
 void WinDeviceChange::stop() {
     if (thread_.joinable()) {
-        if (window_) ::PostMessageA(window_, kStopMessage, 0, 0);
+        // A full queue (any program on the desktop may post to the window; Windows
+        // holds 10000 messages a queue) refuses the message for a moment; the window's
+        // thread is draining it meanwhile, and the window lives until its loop ends.
+        while (window_ && !::PostMessageA(window_, kStopMessage, 0, 0) && ::IsWindow(window_)) ::Sleep(10);
         thread_.join();
     }
     window_ = nullptr;
