@@ -21,6 +21,9 @@ const GUID kInterfaceClasses[] = {
     {0x53f5630d, 0xb6bf, 0x11d0, {0x94, 0xf2, 0x00, 0xa0, 0xc9, 0x1e, 0xfb, 0x8b}},  // volume
 };
 
+// The filter the system is given: 32 bytes, device type 5 (DBT_DEVTYP_DEVICEINTERFACE).
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32 && DBT_DEVTYP_DEVICEINTERFACE == 5);
+
 void callSafely(const std::function<void()>& onChange) {
     if (!onChange) return;
     try {

@@ -52,10 +52,12 @@ DriveCalls systemDriveCalls() {
         HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                  nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) return h;
-        // Drives and volumes are disk-type handles. Anything else behind a drive path
-        // (a pipe a user planted under a drive letter's name, a serial port) is not
-        // one of ours: commands written to it would reach whoever listens there.
-        if (::GetFileType(h) != FILE_TYPE_DISK) {
+        // Drives and volumes are disk-type handles (Wine's volumes say "unknown").
+        // A pipe or a character device behind a drive path (a name a user planted
+        // for a drive letter, a serial port) is not one of ours: commands sent to it
+        // would reach whoever listens there.
+        const DWORD type = ::GetFileType(h);
+        if (type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR) {
             ::CloseHandle(h);
             ::SetLastError(ERROR_BAD_DEVICE);
             return INVALID_HANDLE_VALUE;

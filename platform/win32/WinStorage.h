@@ -31,10 +31,9 @@ struct DriveCalls {
     std::function<void(HANDLE handle)> close;
 };
 
-// CreateFileA for reading and writing, shared, OPEN_EXISTING; a path that names no
-// disk-like device (a named pipe, a character device) is refused with
-// ERROR_BAD_DEVICE, so no command is ever written to one. DeviceIoControl and
-// CloseHandle.
+// CreateFileA for reading and writing, shared, OPEN_EXISTING; a named pipe or a
+// character device is refused with ERROR_BAD_DEVICE, so no command is ever sent to
+// one. DeviceIoControl and CloseHandle.
 DriveCalls systemDriveCalls();
 
 // "\\.\PhysicalDriveN" for 0..66, "\\.\X:" for a letter 'C'..'Z' (either case);

@@ -477,16 +477,19 @@ TEST(WinStorage, RealSystemCallsFailCleanlyOnFilesPipesAndWinesDrives) {
     EXPECT_EQ(asked, (std::vector<std::string>{"\\\\.\\PhysicalDrive3", "\\\\.\\P:"}));
     ::CloseHandle(pipe);
 
-    // Wine's own drives: a volume opens (or not); pass-through is not supported there.
+    // Wine's own volume opens, and answers pass-through with ERROR_NOT_SUPPORTED.
     if (underWine()) {
         WinStoragePort system;
         const DriveHandle c = system.open('C');
-        if (c != kInvalidHandle) {
-            readRequest(block, data.data());
-            EXPECT_FALSE(system.scsiPassThrough(c, block, data.data()));
-            EXPECT_FALSE(system.rescanBus(c));
-            system.close(c);
-        }
+        ASSERT_NE(c, kInvalidHandle);
+        readRequest(block, data.data());
+        EXPECT_FALSE(system.scsiPassThrough(c, block, data.data()));
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+        EXPECT_EQ(data[0], 0x5A);
+        EXPECT_FALSE(system.idePassThrough(c, ideBlock.data(), ideBlock.size()));
+        EXPECT_FALSE(system.rescanBus(c));
+        system.close(c);
+        EXPECT_FALSE(system.accessDenied());
     }
 
     // The letters and their types, straight from the system.
@@ -529,6 +532,8 @@ TEST(WinDeviceChange, NotificationsReachTheCallbackUntilStopped) {
     changes.start(onChange);
     HWND window = changes.window();
     ASSERT_NE(window, nullptr);
+    // USB devices, disks and volumes.
+    EXPECT_EQ(changes.registrations(), 3);
     ASSERT_TRUE(sendDeviceChange(window, DBT_DEVICEARRIVAL));
     EXPECT_TRUE(waitFor(1));
     EXPECT_NE(callbackThread, ::GetCurrentThreadId());
