@@ -158,6 +158,7 @@ public:
     AdminOnly(const AdminOnly&) = delete;
     AdminOnly& operator=(const AdminOnly&) = delete;
     SECURITY_ATTRIBUTES* get() { return sd_ ? &attributes_ : nullptr; }
+    PSECURITY_DESCRIPTOR descriptor() const { return sd_; }
 
 private:
     PSECURITY_DESCRIPTOR sd_ = nullptr;
@@ -208,9 +209,28 @@ public:
         Key key;
         DWORD disposition = 0;
         LSTATUS rc = ::RegCreateKeyExA(root_, subkey_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                       KEY_QUERY_VALUE | KEY_SET_VALUE | kView, access.get(), key.out(), &disposition);
+                                       KEY_QUERY_VALUE | KEY_SET_VALUE | WRITE_DAC | kView, access.get(), key.out(),
+                                       &disposition);
+        if (rc == ERROR_ACCESS_DENIED)  // WRITE_DAC is needed only for a key made now
+            rc = ::RegCreateKeyExA(root_, subkey_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_QUERY_VALUE | KEY_SET_VALUE | kView, access.get(), key.out(), &disposition);
         if (rc != ERROR_SUCCESS) return name_ + ": " + errorText(static_cast<DWORD>(rc)) + "; nothing was saved";
         const bool created = disposition == REG_CREATED_NEW_KEY;
+        if (created) {
+            // The rules once more on the made key itself, before any value is in it: not
+            // every registry applies those given at creation (Wine's does not), and
+            // rules passed down from SOFTWARE would let every user read the record.
+            rc = access.descriptor() ? ::RegSetKeySecurity(key.get(),
+                                                           DACL_SECURITY_INFORMATION |
+                                                               PROTECTED_DACL_SECURITY_INFORMATION,
+                                                           access.descriptor())
+                                     : static_cast<LSTATUS>(ERROR_INVALID_SECURITY_DESCR);
+            if (rc != ERROR_SUCCESS) {
+                ::RegDeleteKeyExA(root_, subkey_.c_str(), kView, 0);
+                return name_ + ": its access rules cannot be set: " + errorText(static_cast<DWORD>(rc)) +
+                       "; nothing was saved";
+            }
+        }
         std::size_t done = 0;
         for (; done < changes.size(); ++done) {
             rc = setValue(key.get(), changes[done].first, changes[done].second);
