@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/Platform.h"
+#include "platform/win32/WinEndSignals.h"
 
 namespace raid {
 
@@ -32,22 +33,28 @@ Signals& signals() {
 
 constexpr DWORD kEndWait = 4500;  // the system gives a closing console about 5 s
 
-BOOL WINAPI onConsoleEvent(DWORD event) {
+}  // namespace
+
+bool win32::onConsoleEvent(unsigned long event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT: break;
-        default: return FALSE;
+        default: return false;
     }
     Signals& s = signals();
     s.pending.fetch_add(1);
     ::SetEvent(s.arrived);
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
         ::WaitForSingleObject(s.ended, kEndWait);
-    return TRUE;
+    return true;
 }
+
+namespace {
+
+BOOL WINAPI consoleHandler(DWORD event) { return win32::onConsoleEvent(event) ? TRUE : FALSE; }
 
 class ConsoleWatch final : public EndWatch {
 public:
@@ -56,7 +63,7 @@ public:
 
     ~ConsoleWatch() override {
         Signals& s = signals();
-        ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+        ::SetConsoleCtrlHandler(consoleHandler, FALSE);
         ::SetEvent(s.stop);
         thread_.join();
         ::SetEvent(s.ended);
@@ -91,7 +98,7 @@ std::unique_ptr<EndWatch> watchEndSignals(std::function<void(EndSignal)> onSigna
     // Ctrl-C must not have been switched off for this process (a parent can start it so).
     ::SetConsoleCtrlHandler(nullptr, FALSE);
     auto watch = std::make_unique<ConsoleWatch>(std::move(onSignal));
-    if (!::SetConsoleCtrlHandler(onConsoleEvent, TRUE)) return nullptr;
+    if (!::SetConsoleCtrlHandler(consoleHandler, TRUE)) return nullptr;
     return watch;
 }
 
