@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -32,10 +35,87 @@ std::string hashText(std::string_view s) {
     return hex;
 }
 
+// Whether this process runs with the Administrators group in its token (elevated).
+bool elevated() {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID admins = nullptr;
+    if (!::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                    &admins))
+        return false;
+    BOOL member = FALSE;
+    if (!::CheckTokenMembership(nullptr, admins, &member)) member = FALSE;
+    ::FreeSid(admins);
+    return member != FALSE;
+}
+
+// Whether the lock object was made by someone allowed to keep this program off a
+// drive: the system, the administrators, or this process's own user. Anybody may make
+// an object under a Global name first and hold it for ever.
+// This process's user, as a SID in text ("" when the system does not say).
+std::string ownUser() {
+    std::string text;
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return text;
+    alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    char* sid = nullptr;
+    if (::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+        text = sid;
+        ::LocalFree(sid);
+    }
+    ::CloseHandle(token);
+    return text;
+}
+
+// Whether the lock object was made by someone allowed to keep this program off a
+// drive: the system, the administrators, or this process's own user. Anybody may make
+// an object under a Global name first and hold it for ever.
+bool trustedOwner(HANDLE object, const std::string& me) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                          &sd) != ERROR_SUCCESS)
+        return false;
+    bool trusted = false;
+    char* text = nullptr;
+    if (owner && ::ConvertSidToStringSidA(owner, &text)) {
+        trusted = me == text || ::IsWellKnownSid(owner, WinLocalSystemSid) ||
+                  ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+        ::LocalFree(text);
+    }
+    ::LocalFree(sd);
+    return trusted;
+}
+
+// The rules a lock this program makes gets: this user as its owner (so that other
+// programs can tell it from a squatter's; Wine gives an object none by itself), full
+// access for this user, the system and the administrators, none for anyone else.
+class LockAccess {
+public:
+    explicit LockAccess(const std::string& me) {
+        if (me.empty()) return;
+        const std::string text = "O:" + me + "D:(A;;GA;;;" + me + ")(A;;GA;;;SY)(A;;GA;;;BA)";
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1, &sd_, nullptr))
+            sd_ = nullptr;
+        attributes_ = {sizeof attributes_, sd_, FALSE};
+    }
+    ~LockAccess() {
+        if (sd_) ::LocalFree(sd_);
+    }
+    LockAccess(const LockAccess&) = delete;
+    LockAccess& operator=(const LockAccess&) = delete;
+    SECURITY_ATTRIBUTES* get() { return sd_ ? &attributes_ : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR sd_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
 class MutexDriveLocks final : public DriveLockPort {
 public:
     MutexDriveLocks(std::string scope, std::function<std::optional<std::string>(int)> idOf)
-        : scope_(std::move(scope)), idOf_(std::move(idOf)), owner_([this] { run(); }) {}
+        : scope_(std::move(scope)), idOf_(std::move(idOf)), elevated_(elevated()), me_(ownUser()), access_(me_), owner_([this] { run(); }) {}
 
     ~MutexDriveLocks() override {
         {
@@ -111,13 +191,21 @@ private:
             // Another disk under the same number now: the old one's lock goes.
             releaseOnOwner(drive);
         }
-        HANDLE m = ::CreateMutexA(nullptr, FALSE, name.c_str());
+        HANDLE m = ::CreateMutexA(access_.get(), FALSE, name.c_str());
         if (!m) {
             const DWORD e = ::GetLastError();
             if (e == ERROR_ACCESS_DENIED)
                 return {DriveLockState::Refused,
                         "the drive's lock belongs to a program of another user, which may be using the drive", {}};
             return {DriveLockState::Unavailable, "the drive's lock cannot be made: " + errorText(e), {}};
+        }
+        if (::GetLastError() == ERROR_ALREADY_EXISTS && !trustedOwner(m, me_)) {
+            ::CloseHandle(m);
+            // An administrator's program goes on without the lock rather than let any
+            // user keep it off the drive; any other program sends the drive nothing.
+            const char* why = "the drive's lock was made by a program of another user, not an administrator";
+            if (elevated_) return {DriveLockState::Unavailable, std::string(why) + "; going on without it", {}};
+            return {DriveLockState::Refused, why, {}};
         }
         const DWORD w = ::WaitForSingleObject(m, 0);
         if (w == WAIT_OBJECT_0 || w == WAIT_ABANDONED) {
@@ -148,6 +236,9 @@ private:
 
     const std::string scope_;
     const std::function<std::optional<std::string>(int)> idOf_;
+    const bool elevated_;
+    const std::string me_;
+    LockAccess access_;
     std::map<int, Held> held_;  // the owner thread's alone
     mutable std::mutex mu_;
     std::condition_variable wake_;

@@ -7,7 +7,10 @@
 // which lives as long as the port. A mutex whose owner died (WAIT_ABANDONED) is taken
 // as ours: the system already let go of it for the dead program. A mutex another
 // user's program made that this one may not open is Refused: that program may be
-// using the drive.
+// using the drive. Anybody may make an object under a Global name first and hold it
+// for ever, so a lock made by anyone but the system, the administrators or this
+// process's own user is not trusted: an elevated program goes on without it
+// (Unavailable, with the reason), any other sends the drive nothing (Refused).
 #pragma once
 
 #include <functional>

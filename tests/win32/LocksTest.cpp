@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -83,6 +85,21 @@ TEST(Locks, InstanceAndDriveLocksBetweenHandlesThreadsAndProcesses) {
     EXPECT_EQ(a->take(2).state, DriveLockState::Taken);
     a->releaseAll();
     EXPECT_FALSE(a->held(2));
+    // A lock somebody else made first under the drive's name, to keep every program
+    // off the drive for ever, is not trusted: this elevated program goes on without it.
+    PSECURITY_DESCRIPTOR squat = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:WDD:(A;;GA;;;WD)", SDDL_REVISION_1, &squat,
+                                                                     nullptr));
+    SECURITY_ATTRIBUTES everyone{sizeof everyone, squat, FALSE};
+    HANDLE squatter = CreateMutexA(&everyone, TRUE, win32::driveLockName("scope-one", *idOf(5)).c_str());
+    ASSERT_TRUE(squatter);
+    const DriveLockResult squatted = a->take(5);
+    EXPECT_EQ(squatted.state, DriveLockState::Unavailable);
+    EXPECT_NE(squatted.reason.find("another user"), std::string::npos) << squatted.reason;
+    CloseHandle(squatter);
+    LocalFree(squat);
+    EXPECT_EQ(a->take(5).state, DriveLockState::Taken);
+    a->release(5);
     // A hostile id still names one object of this port's own namespace.
     EXPECT_EQ(win32::driveLockName("", std::string(1000, '\\')).size(),
               win32::driveLockName("", std::string(2000, '\\')).size());
@@ -109,7 +126,8 @@ TEST(Locks, InstanceAndDriveLocksBetweenHandlesThreadsAndProcesses) {
     const std::string instanceName = "QX_GUI_test_" + std::to_string(me);
     auto mine = makeNamedDriveLocks("scope-" + std::to_string(me), idOf);
     EXPECT_FALSE(makeInstanceLock()->acquire(instanceName));
-    EXPECT_EQ(mine->take(3).state, DriveLockState::Busy);
+    const DriveLockResult other = mine->take(3);
+    EXPECT_EQ(other.state, DriveLockState::Busy) << other.reason;
     SetEvent(quit);
     ASSERT_EQ(WaitForSingleObject(pi.hProcess, kBound), static_cast<DWORD>(WAIT_OBJECT_0));
     DWORD code = 0;
