@@ -133,9 +133,10 @@ TEST_F(WinFileStoreTest, DevicesPipesFoldersAndLinksAreNeverOpenedAsFiles) {
     EXPECT_EQ(GetFileAttributesA(sub.c_str()) & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 
     // A symbolic link to a file someone else chose: not read through, not written
-    // through, not replaced. Wine 8 answers CreateSymbolicLink with success and makes
-    // nothing (and shows a link made on the Linux side as the file it names): there
-    // this part has nothing to attack and says so.
+    // through, not replaced. Wine 8 has no reparse points: CreateSymbolicLink answers
+    // success and makes nothing, FSCTL_SET_REPARSE_POINT answers ERROR_NOT_SUPPORTED,
+    // and a link made on the Linux side shows as the file it names. There this part
+    // has nothing to attack and says so.
     const std::string target = folder + "\\target.txt";
     ASSERT_EQ(store->createNew(target, "secret", 0600), CreateResult::created);
     const std::string link = folder + "\\inner\\link.txt";
