@@ -115,7 +115,12 @@ private:
 class MutexDriveLocks final : public DriveLockPort {
 public:
     MutexDriveLocks(std::string scope, std::function<std::optional<std::string>(int)> idOf)
-        : scope_(std::move(scope)), idOf_(std::move(idOf)), elevated_(elevated()), me_(ownUser()), access_(me_), owner_([this] { run(); }) {}
+        : scope_(std::move(scope)),
+          idOf_(std::move(idOf)),
+          elevated_(elevated()),
+          me_(ownUser()),
+          access_(me_),
+          owner_([this] { run(); }) {}
 
     ~MutexDriveLocks() override {
         {
@@ -196,7 +201,8 @@ private:
             const DWORD e = ::GetLastError();
             if (e == ERROR_ACCESS_DENIED)
                 return {DriveLockState::Refused,
-                        "the drive's lock belongs to a program of another user, which may be using the drive", {}};
+                        "the drive's lock belongs to a program of another user, which may be using the drive",
+                        {}};
             return {DriveLockState::Unavailable, "the drive's lock cannot be made: " + errorText(e), {}};
         }
         if (::GetLastError() == ERROR_ALREADY_EXISTS && !trustedOwner(m, me_)) {

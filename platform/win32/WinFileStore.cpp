@@ -230,9 +230,9 @@ public:
 
 std::string errorText(DWORD code) {
     char* text = nullptr;
-    const DWORD n = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-        0, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD n =
+        ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string out = n && text ? std::string(text, n) : "error " + std::to_string(code);
     if (text) ::LocalFree(text);
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
@@ -250,8 +250,8 @@ bool isDeviceName(std::string_view path) {
     if (p.rfind("\\\\.\\", 0) == 0) return true;
     if (p.rfind("\\\\?\\", 0) == 0) {
         const std::string rest = upper(std::string_view(p).substr(4));
-        const bool drive = rest.size() >= 3 && std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' &&
-                           rest[2] == '\\';
+        const bool drive =
+            rest.size() >= 3 && std::isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' && rest[2] == '\\';
         if (!drive && rest.rfind("UNC\\", 0) != 0) return true;
     }
     // The reserved names are devices in every folder, whatever follows a dot, and
@@ -283,9 +283,8 @@ ReadStatus whatIsAt(const std::string& path) {
 ReadStatus openRegular(const std::string& path, std::uint64_t limit, Handle& file, std::uint64_t& size) {
     const ReadStatus seen = whatIsAt(path);
     if (seen != ReadStatus::ok) return seen;
-    Handle h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
-                           nullptr));
+    Handle h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!h) return missingError(::GetLastError()) ? ReadStatus::missing : ReadStatus::unreadable;
     // The name may have changed hands since it was looked at: the handle decides.
     if (!isPlainFile(h.get())) return ReadStatus::notRegular;

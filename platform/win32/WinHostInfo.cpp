@@ -127,8 +127,8 @@ std::string queryHere(const std::string& className, const std::string& propertyN
         const std::wstring wideProperty(propertyName.begin(), propertyName.end());
         if (SUCCEEDED(::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                                          IID_IWbemLocator, reinterpret_cast<void**>(locator.out()))) &&
-            SUCCEEDED(locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                             services.out())) &&
+            SUCCEEDED(
+                locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.out())) &&
             SUCCEEDED(services->ExecQuery(language.get(), query.get(),
                                           WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
                                           rows.out()))) {

@@ -74,8 +74,8 @@ Snapshot readKey(HKEY root, const std::string& subkey) {
     s.status = ::RegOpenKeyExA(root, subkey.c_str(), 0, KEY_QUERY_VALUE | kView, key.out());
     if (s.status != ERROR_SUCCESS) return s;
     DWORD count = 0, longestName = 0, longestData = 0;
-    s.status = ::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
-                                  &longestName, &longestData, nullptr, nullptr);
+    s.status = ::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longestName,
+                                  &longestData, nullptr, nullptr);
     if (s.status != ERROR_SUCCESS) return s;
     if (count > kMaxValues) {
         s.problems.push_back("it holds more than " + std::to_string(kMaxValues) + " values; only the first are read");
@@ -220,11 +220,10 @@ public:
             // The rules once more on the made key itself, before any value is in it: not
             // every registry applies those given at creation (Wine's does not), and
             // rules passed down from SOFTWARE would let every user read the record.
-            rc = access.descriptor() ? ::RegSetKeySecurity(key.get(),
-                                                           DACL_SECURITY_INFORMATION |
-                                                               PROTECTED_DACL_SECURITY_INFORMATION,
-                                                           access.descriptor())
-                                     : static_cast<LSTATUS>(ERROR_INVALID_SECURITY_DESCR);
+            rc = access.descriptor()
+                     ? ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                           access.descriptor())
+                     : static_cast<LSTATUS>(ERROR_INVALID_SECURITY_DESCR);
             if (rc != ERROR_SUCCESS) {
                 ::RegDeleteKeyExA(root_, subkey_.c_str(), kView, 0);
                 return name_ + ": its access rules cannot be set: " + errorText(static_cast<DWORD>(rc)) +

@@ -23,8 +23,8 @@ protected:
         ASSERT_TRUE(store->makeFolder(folder + "\\inner"));
     }
     void TearDown() override {
-        for (const char* name : {"\\inner\\log.txt", "\\inner\\big.bin", "\\inner\\new.txt", "\\inner\\link.txt",
-                                 "\\target.txt"})
+        for (const char* name :
+             {"\\inner\\log.txt", "\\inner\\big.bin", "\\inner\\new.txt", "\\inner\\link.txt", "\\target.txt"})
             DeleteFileA((folder + name).c_str());
         RemoveDirectoryA((folder + "\\inner\\sub").c_str());
         RemoveDirectoryA((folder + "\\inner").c_str());

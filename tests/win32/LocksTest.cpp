@@ -88,8 +88,8 @@ TEST(Locks, InstanceAndDriveLocksBetweenHandlesThreadsAndProcesses) {
     // A lock somebody else made first under the drive's name, to keep every program
     // off the drive for ever, is not trusted: this elevated program goes on without it.
     PSECURITY_DESCRIPTOR squat = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:WDD:(A;;GA;;;WD)", SDDL_REVISION_1, &squat,
-                                                                     nullptr));
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorA("O:WDD:(A;;GA;;;WD)", SDDL_REVISION_1, &squat, nullptr));
     SECURITY_ATTRIBUTES everyone{sizeof everyone, squat, FALSE};
     HANDLE squatter = CreateMutexA(&everyone, TRUE, win32::driveLockName("scope-one", *idOf(5)).c_str());
     ASSERT_TRUE(squatter);
@@ -118,7 +118,8 @@ TEST(Locks, InstanceAndDriveLocksBetweenHandlesThreadsAndProcesses) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    const BOOL started =
+        CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
     SetEnvironmentVariableA(kChildVariable, nullptr);
     ASSERT_TRUE(started);
     const HANDLE readyOrGone[2] = {ready, pi.hProcess};

@@ -78,8 +78,8 @@ std::string daclText(const char* subkey, bool& isProtected) {
         GetSecurityDescriptorControl(sd, &control, &revision);
         isProtected = (control & SE_DACL_PROTECTED) != 0;
         char* text = nullptr;
-        if (ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                                 &text, nullptr)) {
+        if (ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                                 nullptr)) {
             out = text;
             LocalFree(text);
         }
@@ -229,12 +229,13 @@ TEST(SettingsFileOnWindows, HoldsTheBytesTheLinuxFileHolds) {
               "");
     // The very text the Linux program writes for these values: no CR added before a
     // line feed, none dropped from a value.
-    const std::string linux = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI]\n"
-                              "\"Port\"=\"25\"\n"
-                              "\"UserName\"=\"Q\\\\\\\"X\\\"\"\n"
-                              "\"EMailSend\"=dword:00000012\n"
-                              "\"ProductID\"=hex:00,0d,0a,ff\n"
-                              "\"FilePath\"=hex(1):43,3a,5c,74,65,78,74,73,0d,0a,6e,65,78,74,00\n";
+    const std::string linux =
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI]\n"
+        "\"Port\"=\"25\"\n"
+        "\"UserName\"=\"Q\\\\\\\"X\\\"\"\n"
+        "\"EMailSend\"=dword:00000012\n"
+        "\"ProductID\"=hex:00,0d,0a,ff\n"
+        "\"FilePath\"=hex(1):43,3a,5c,74,65,78,74,73,0d,0a,6e,65,78,74,00\n";
     const std::string nativePath = folder + "\\sub\\settings.reg";
     EXPECT_EQ(fileBytes(nativePath), linux);
     // A later save edits the file in place of its value and reads back.
