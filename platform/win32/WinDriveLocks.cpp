@@ -51,26 +51,6 @@ bool elevated() {
 // Whether the lock object was made by someone allowed to keep this program off a
 // drive: the system, the administrators, or this process's own user. Anybody may make
 // an object under a Global name first and hold it for ever.
-// This process's user, as a SID in text ("" when the system does not say).
-std::string ownUser() {
-    std::string text;
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return text;
-    alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    char* sid = nullptr;
-    if (::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-        ::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
-        text = sid;
-        ::LocalFree(sid);
-    }
-    ::CloseHandle(token);
-    return text;
-}
-
-// Whether the lock object was made by someone allowed to keep this program off a
-// drive: the system, the administrators, or this process's own user. Anybody may make
-// an object under a Global name first and hold it for ever.
 bool trustedOwner(HANDLE object, const std::string& me) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR sd = nullptr;
@@ -118,7 +98,7 @@ public:
         : scope_(std::move(scope)),
           idOf_(std::move(idOf)),
           elevated_(elevated()),
-          me_(ownUser()),
+          me_(currentUserSid()),
           access_(me_),
           owner_([this] { run(); }) {}
 

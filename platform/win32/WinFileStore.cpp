@@ -1,5 +1,8 @@
 #include "platform/win32/WinFileStore.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -314,21 +317,67 @@ bool makeFolders(const std::string& folder) {
     return again != INVALID_FILE_ATTRIBUTES && (again & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string replaceFile(const std::string& path, std::string_view data) {
+std::string currentUserSid() {
+    std::string text;
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return text;
+    alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    char* sid = nullptr;
+    if (::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+        text = sid;
+        ::LocalFree(sid);
+    }
+    ::CloseHandle(token);
+    return text;
+}
+
+std::string replaceFile(const std::string& path, std::string_view data, bool privateFile) {
     if (whatIsAt(path) == ReadStatus::notRegular) return path + ": not a regular file";
+    // A private file is made with its rules: there is no moment at which others may
+    // open it (the settings hold the password record).
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+    if (privateFile) {
+        const std::string me = currentUserSid();
+        const std::string rules =
+            "D:P" + (me.empty() ? std::string() : "(A;;FA;;;" + me + ")") + "(A;;FA;;;SY)(A;;FA;;;BA)";
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(rules.c_str(), SDDL_REVISION_1, &sd, nullptr))
+            return path + ": " + errorText(::GetLastError());
+        attributes.lpSecurityDescriptor = sd;
+    }
+    struct FreeLater {
+        PSECURITY_DESCRIPTOR sd;
+        ~FreeLater() {
+            if (sd) ::LocalFree(sd);
+        }
+    } freeLater{sd};
     static std::atomic<unsigned> serial{0};
     std::string temp;
     Handle h;
     for (int attempt = 0; attempt < 100 && !h; ++attempt) {
         temp = path + "." + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".tmp";
-        h = Handle(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        h = Handle(::CreateFileA(temp.c_str(), GENERIC_WRITE | (privateFile ? WRITE_DAC : 0), 0,
+                                 privateFile ? &attributes : nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!h && ::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
             return path + ": " + errorText(::GetLastError());
     }
     if (!h) return path + ": no name free for the new file beside it";
     DWORD err = 0;
-    if (!writeAll(h.get(), data) || !::FlushFileBuffers(h.get())) err = ::GetLastError();
+    if (privateFile) {
+        // The rules once more on the new file itself, before anything is in it: not
+        // every system applies those given at creation (Wine does not).
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        if (!::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted)) err = ::GetLastError();
+        if (err == 0)
+            err = ::SetSecurityInfo(h.get(), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    dacl, nullptr);
+    }
+    if (err == 0 && (!writeAll(h.get(), data) || !::FlushFileBuffers(h.get()))) err = ::GetLastError();
     h.reset();
     // Looked at again just before the move: what stands there now is what is replaced.
     if (err == 0 && whatIsAt(path) == ReadStatus::notRegular) {

@@ -72,8 +72,12 @@ bool makeFolders(const std::string& folder);
 
 // Replaces the file at `path` with `data`: written to a new file beside it, flushed to
 // the disk, then moved over the name with write-through, so a failure at any point
-// leaves the earlier file. Refuses anything but a regular file at `path`. "" when
-// done, else why not.
-std::string replaceFile(const std::string& path, std::string_view data);
+// leaves the earlier file. Refuses anything but a regular file at `path`. With
+// `privateFile` the new file is this user's, the system's and the administrators'
+// alone, whatever its folder passes down. "" when done, else why not.
+std::string replaceFile(const std::string& path, std::string_view data, bool privateFile = false);
+
+// This process's user as a SID in text ("S-1-5-21-..."), "" when the system does not say.
+std::string currentUserSid();
 
 }  // namespace raid::win32

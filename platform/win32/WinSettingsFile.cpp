@@ -77,7 +77,7 @@ public:
         const std::size_t cut = path_.find_last_of('\\');
         if (cut != std::string::npos && cut > 0 && !makeFolders(path_.substr(0, cut)))
             return path_ + ": its folder cannot be made; nothing was saved";
-        const std::string error = replaceFile(path_, next);
+        const std::string error = replaceFile(path_, next, true);
         if (!error.empty()) return error;
         adopt(saved, true);
         return "";

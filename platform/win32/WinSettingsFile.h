@@ -7,9 +7,10 @@
 // saved meanwhile, comments and lines that cannot be read all stay. The new text is
 // written in binary mode beside the file, flushed, and moved over it with
 // write-through, so a crash or a full disk leaves the earlier file; it is written only
-// when it reads back within the size a start reads. Only a regular file that could be
-// read whole is ever replaced; a device, a pipe, a link or a file too large at the
-// path is reported and left alone.
+// when it reads back within the size a start reads, and made readable by this user,
+// the system and the administrators only: it holds the scrambled mail password. Only
+// a regular file that could be read whole is ever replaced; a device, a pipe, a link
+// or a file too large at the path is reported and left alone.
 #pragma once
 
 #include <memory>

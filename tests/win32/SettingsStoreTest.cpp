@@ -63,43 +63,54 @@ void dropKey(const char* subkey) {
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subkey, KEY_WOW64_64KEY, 0);
 }
 
-// The key's access rules in the system's descriptor language, and whether they are
-// shielded from what the parent key passes down.
+// An object's access rules in the system's descriptor language, each allowed trustee
+// after it ("allow:S-1-5-18" ...), and whether they are shielded from what the parent
+// passes down.
+std::string rulesOf(HANDLE object, SE_OBJECT_TYPE type, bool& isProtected) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    PACL dacl = nullptr;
+    if (GetSecurityInfo(object, type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd) !=
+        ERROR_SUCCESS)
+        return "?";
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(sd, &control, &revision);
+    isProtected = (control & SE_DACL_PROTECTED) != 0;
+    std::string out;
+    char* text = nullptr;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                             nullptr)) {
+        out = text;
+        LocalFree(text);
+    }
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace) || static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        char* sidText = nullptr;
+        if (ConvertSidToStringSidA(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, &sidText)) {
+            out += std::string(" allow:") + sidText;
+            LocalFree(sidText);
+        }
+    }
+    LocalFree(sd);
+    return out;
+}
+
 std::string daclText(const char* subkey, bool& isProtected) {
     HKEY k = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, READ_CONTROL | KEY_WOW64_64KEY, &k) != ERROR_SUCCESS) return "?";
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    PACL dacl = nullptr;
-    std::string out = "?";
-    if (GetSecurityInfo(k, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd) ==
-        ERROR_SUCCESS) {
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
-        GetSecurityDescriptorControl(sd, &control, &revision);
-        isProtected = (control & SE_DACL_PROTECTED) != 0;
-        char* text = nullptr;
-        if (ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
-                                                                 nullptr)) {
-            out = text;
-            LocalFree(text);
-        }
-        // Every entry's trustee: only SYSTEM and the Administrators group may be there.
-        for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-            void* ace = nullptr;
-            if (!GetAce(dacl, i, &ace)) continue;
-            const auto* header = static_cast<ACE_HEADER*>(ace);
-            if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-            PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
-            char* sidText = nullptr;
-            if (ConvertSidToStringSidA(sid, &sidText)) {
-                out += std::string(" allow:") + sidText;
-                LocalFree(sidText);
-            }
-        }
-        LocalFree(sd);
-    }
+    std::string out = rulesOf(k, SE_REGISTRY_KEY, isProtected);
     RegCloseKey(k);
     return out;
+}
+
+// Nobody but the system and the administrators (and, for a file, its user) is
+// allowed anything.
+void expectPrivate(const std::string& rules) {
+    EXPECT_NE(rules.find("allow:S-1-5-18"), std::string::npos) << rules;
+    EXPECT_NE(rules.find("allow:S-1-5-32-544"), std::string::npos) << rules;
+    for (const char* other : {"allow:S-1-1-0", "allow:S-1-5-32-545", "allow:S-1-5-11", "allow:S-1-3-0"})
+        EXPECT_EQ(rules.find(other), std::string::npos) << other << " in " << rules;
 }
 
 TEST(RegistrySettings, RealTypesAnAdminOnlyKeyAndWholeSaves) {
@@ -136,10 +147,7 @@ TEST(RegistrySettings, RealTypesAnAdminOnlyKeyAndWholeSaves) {
     bool isProtected = false;
     const std::string acl = daclText(kKey, isProtected);
     EXPECT_TRUE(isProtected) << acl;
-    EXPECT_NE(acl.find("allow:S-1-5-18"), std::string::npos) << acl;
-    EXPECT_NE(acl.find("allow:S-1-5-32-544"), std::string::npos) << acl;
-    for (const char* other : {"allow:S-1-1-0", "allow:S-1-5-32-545", "allow:S-1-5-11", "allow:S-1-3-0"})
-        EXPECT_EQ(acl.find(other), std::string::npos) << other << " in " << acl;
+    expectPrivate(acl);
 
     // A value another program wrote since is seen by the save and kept; a value of a
     // type the program does not keep is told once and left alone.
@@ -238,6 +246,20 @@ TEST(SettingsFileOnWindows, HoldsTheBytesTheLinuxFileHolds) {
         "\"FilePath\"=hex(1):43,3a,5c,74,65,78,74,73,0d,0a,6e,65,78,74,00\n";
     const std::string nativePath = folder + "\\sub\\settings.reg";
     EXPECT_EQ(fileBytes(nativePath), linux);
+    // The file holds the password record: its user's, the system's and the
+    // administrators' alone, whatever the folder passes down. Wine keeps no access
+    // rules on files (it shows the Unix mode as rules, and changes nothing when asked
+    // to set them): there this is not checked.
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
+        HANDLE file =
+            CreateFileA(nativePath.c_str(), READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        bool isProtected = false;
+        const std::string rules = rulesOf(file, SE_FILE_OBJECT, isProtected);
+        CloseHandle(file);
+        EXPECT_TRUE(isProtected) << rules;
+        expectPrivate(rules);
+    }
     // A later save edits the file in place of its value and reads back.
     ASSERT_EQ(store->write("Port", RegValue::sz("587")), "");
     std::string edited = linux;
