@@ -376,6 +376,8 @@ std::string replaceFile(const std::string& path, std::string_view data, bool pri
             err = ::SetSecurityInfo(h.get(), SE_FILE_OBJECT,
                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                     dacl, nullptr);
+        // A volume that keeps no rules at all (FAT) has nothing to protect the file with.
+        if (err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_FUNCTION) err = 0;
     }
     if (err == 0 && (!writeAll(h.get(), data) || !::FlushFileBuffers(h.get()))) err = ::GetLastError();
     h.reset();
