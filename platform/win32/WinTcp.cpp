@@ -54,7 +54,10 @@ AddrList resolve(const std::string& host, std::uint16_t port, TcpDeadline deadli
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
         hints.ai_protocol = IPPROTO_TCP;
-        hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV | extraFlags;
+        // No AI_ADDRCONFIG: Windows does not count the loopback interface for it, so a
+        // machine without a network could not reach a server on itself by name. An
+        // address family the machine has no route for fails at once and the next is tried.
+        hints.ai_flags = AI_NUMERICSERV | extraFlags;
         addrinfo* result = nullptr;
         const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result);
         std::lock_guard<std::mutex> lock(lookup->mutex);

@@ -113,6 +113,9 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
                                 ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                 ISC_REQ_MANUAL_CRED_VALIDATION;
 
+// The most bytes kept for Schannel while it asks for more of a message.
+constexpr std::size_t kMaxPendingBytes = 1 << 20;
+
 // The largest SSL_CERT_FILE read: a bundle of every public authority is a few hundred kB.
 constexpr std::streamsize kMaxCertFileBytes = 16 << 20;
 
@@ -266,6 +269,12 @@ struct TlsSession::State {
 
     // 1: bytes were added to `incoming`; 0: the peer ended the stream; -1: `error`.
     int receiveSome(TcpDeadline deadline, std::string& error) {
+        // No record is this long, nor a handshake message a mail server has a reason to
+        // send: a peer that keeps adding to one is not let fill memory until the deadline.
+        if (incoming.size() > kMaxPendingBytes) {
+            error = systemErrorText(static_cast<unsigned long>(SEC_E_ILLEGAL_MESSAGE));
+            return -1;
+        }
         for (;;) {
             if (link.aborted) {
                 error = systemErrorText(WSAEINTR);
@@ -319,8 +328,11 @@ struct TlsSession::State {
             }
             needMore = true;
         }
+        // After a record that asked for the handshake, Schannel gets what is there first:
+        // it may have something to say before the peer does.
+        bool tryFirst = !fromStart;
         for (;;) {
-            if (incoming.empty() || needMore) {
+            if (!tryFirst && (incoming.empty() || needMore)) {
                 std::string why;
                 const int got = receiveSome(deadline, why);
                 if (got == 0) {
@@ -333,6 +345,7 @@ struct TlsSession::State {
                 }
                 needMore = false;
             }
+            tryFirst = false;
             SecBuffer in[2] = {{static_cast<ULONG>(incoming.size()), SECBUFFER_TOKEN, incoming.data()},
                                {0, SECBUFFER_EMPTY, nullptr}};
             SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};

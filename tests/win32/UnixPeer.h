@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace raid::testing {
@@ -113,7 +114,7 @@ inline bool haveAiosmtpd() {
 }
 
 // A certificate authority and server certificates made with the openssl tool: "good"
-// (127.0.0.1 and localhost), "other" (another host name), the self-signed "self".
+// (127.0.0.1 and localhost), "other" (another host name), "expired", the self-signed "self".
 inline bool makeTestPki(const UnixFolder& folder) {
     const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     folder.write("ca.cnf", "[ca]\ndefault_ca = test\n[test]\ndatabase = index.txt\nnew_certs_dir = .\n"
@@ -128,10 +129,12 @@ inline bool makeTestPki(const UnixFolder& folder) {
     std::string script = "set -e\nopenssl req -x509" + key +
                          " -keyout ca.key -out ca.pem -days 30 -subj '/CN=Raid Test CA'"
                          " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign\n";
-    for (const auto& [name, section] : {std::pair{"good", "local"}, std::pair{"other", "other"}}) {
+    for (const auto& [name, section, dates] :
+         {std::tuple{"good", "local", "-days 30"}, std::tuple{"other", "other", "-days 30"},
+          std::tuple{"expired", "local", "-startdate 20200101000000Z -enddate 20200201000000Z"}}) {
         script += std::string("openssl req") + key + " -keyout " + name + ".key -out " + name + ".csr -subj /CN=" +
                   name + "\nopenssl ca -batch -notext -config ca.cnf -cert ca.pem -keyfile ca.key -in " + name +
-                  ".csr -out " + name + ".pem -extensions " + section + " -days 30\n";
+                  ".csr -out " + name + ".pem -extensions " + section + " " + dates + "\n";
     }
     script += "openssl req -x509" + key +
               " -keyout self.key -out self.pem -days 30 -subj /CN=localhost"

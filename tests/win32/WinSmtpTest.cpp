@@ -41,14 +41,12 @@ protected:
     void SetUp() override {
         if (!python) GTEST_SKIP() << "/usr/bin/python3 with aiosmtpd is not installed (apt-get install python3-aiosmtpd)";
         ASSERT_TRUE(pkiMade) << pki->read("pki.log");
-        trust(true);
+        trust();
     }
     void TearDown() override { ::SetEnvironmentVariableA("SSL_CERT_FILE", nullptr); }
 
-    // Only the test's own authority (and the system's) is trusted.
-    static void trust(bool on) {
-        ::SetEnvironmentVariableA("SSL_CERT_FILE", on ? pki->win("ca.pem").c_str() : nullptr);
-    }
+    // The test's own authority is trusted besides the system's.
+    static void trust() { ::SetEnvironmentVariableA("SSL_CERT_FILE", pki->win("ca.pem").c_str()); }
 
     // A server in `mode` with TLS `tls` ("none", "starttls", "implicit") and certificate `cert`.
     static bool serve(UnixSmtpServer& server, const std::string& tls, const std::string& cert,
@@ -121,8 +119,10 @@ TEST_F(WinSmtpTest, MailGoesOutInClearTextWithStartTlsAndWithImplicitTls) {
         // Nobody listens there any more; a name that does not exist.
         EXPECT_FALSE(tcp->connect("127.0.0.1", server.port, std::chrono::seconds(20), error));
         EXPECT_EQ(error, win32::systemErrorText(WSAECONNREFUSED));
-        EXPECT_FALSE(tcp->connect("no-such-host.invalid", 25, std::chrono::seconds(20), error));
-        EXPECT_FALSE(error.empty());
+        for (const std::string& host : {std::string("no-such-host.invalid"), std::string(), std::string("127.0.0.1\0evil", 14)}) {
+            EXPECT_FALSE(tcp->connect(host, 25, std::chrono::seconds(20), error));
+            EXPECT_FALSE(error.empty());
+        }
     }
     {
         UnixSmtpServer server;
@@ -155,19 +155,23 @@ TEST_F(WinSmtpTest, UntrustedOrMisnamedCertificatesAreRefusedBeforeAnyLogin) {
         const char* what;
         const char* cert;
         const char* host;
-        bool trusted;  // SSL_CERT_FILE names the test's authority
+        const char* trusted;  // what SSL_CERT_FILE names
         std::uint8_t security;
     };
     const Case cases[] = {
-        {"another host's name", "other", "localhost", true, kSmtpSecurityStartTls},
-        {"another host's name for an address", "other", "127.0.0.1", true, kSmtpSecurityTls},
-        {"self-signed", "self", "localhost", true, kSmtpSecurityTls},
-        {"an authority nobody trusts", "good", "localhost", false, kSmtpSecurityStartTls},
+        {"another host's name", "other", "localhost", "ca.pem", kSmtpSecurityStartTls},
+        {"another host's name for an address", "other", "127.0.0.1", "ca.pem", kSmtpSecurityTls},
+        {"self-signed", "self", "localhost", "ca.pem", kSmtpSecurityTls},
+        {"an authority nobody trusts", "good", "localhost", nullptr, kSmtpSecurityStartTls},
+        // Endless zeros where a PEM file is expected: read up to a bound, no authority.
+        {"SSL_CERT_FILE of no certificate", "good", "localhost", "/dev/zero", kSmtpSecurityTls},
+        {"expired", "expired", "127.0.0.1", "ca.pem", kSmtpSecurityStartTls},
     };
     std::vector<std::string> reasons;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        trust(c.trusted);
+        const std::string file = !c.trusted ? "" : c.trusted[0] == '/' ? "Z:\\dev\\zero" : pki->win(c.trusted);
+        ::SetEnvironmentVariableA("SSL_CERT_FILE", file.empty() ? nullptr : file.c_str());
         UnixSmtpServer server;
         ASSERT_TRUE(serve(server, c.security == kSmtpSecurityTls ? "implicit" : "starttls", c.cert, {"--auth"}));
         const SmtpResult r = client.SendAlertMail(settings(server.port, c.security, c.host), kMessage);
@@ -182,9 +186,12 @@ TEST_F(WinSmtpTest, UntrustedOrMisnamedCertificatesAreRefusedBeforeAnyLogin) {
             EXPECT_NE(line.substr(0, 4), "MAIL");
         }
     }
-    // The system says which of the two went wrong: the name or the authority.
+    // The system says what went wrong: the name, the authority or the dates.
     EXPECT_EQ(reasons[0], reasons[1]);
+    EXPECT_EQ(reasons[3], reasons[4]);
     EXPECT_NE(reasons[0], reasons[3]);
+    EXPECT_NE(reasons[5], reasons[0]);
+    EXPECT_NE(reasons[5], reasons[3]);
 }
 
 TEST_F(WinSmtpTest, SilentOrDeafPeersAreBoundedAndAbortEndsAWaitFromAnotherThread) {
