@@ -23,12 +23,21 @@
 
 namespace raid::testing {
 
-// A folder under /tmp, by its Linux and its Windows name.
+// The Linux process id of this Wine process: what /proc/self is, read through drive Z:.
+inline std::string unixPidOfThisProcess() {
+    std::ifstream stat("Z:\\proc\\self\\stat");
+    std::string pid;
+    stat >> pid;
+    return pid;
+}
+
+// A folder under /tmp, by its Linux and its Windows name. Named after the Linux process
+// id: Windows process ids repeat across Wine prefixes running side by side.
 class UnixFolder {
 public:
     UnixFolder() {
         static int serial = 0;
-        unix_ = "/tmp/raid-win-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++serial);
+        unix_ = "/tmp/raid-win-" + unixPidOfThisProcess() + "-" + std::to_string(++serial);
         std::error_code ignored;
         std::filesystem::remove_all(win(""), ignored);
         std::filesystem::create_directories(win(""), ignored);
@@ -62,14 +71,6 @@ public:
 private:
     std::string unix_;
 };
-
-// The Linux process id of this Wine process: what /proc/self is, read through drive Z:.
-inline std::string unixPidOfThisProcess() {
-    std::ifstream stat("Z:\\proc\\self\\stat");
-    std::string pid;
-    stat >> pid;
-    return pid;
-}
 
 // Polls `done` until it holds or `bound` passes.
 template <class Done>
