@@ -118,7 +118,9 @@ for c in "${cases[@]}"; do
   fi
   compared=$((compared + 1))
   if [ ${#problems[@]} -eq 0 ]; then
-    echo "same: $name ($(wc -l <"$l/stdout.txt") lines, $(echo "$lf" | grep -c . || true) log files, exit $(cat "$l/status.txt"))"
+    dump=""
+    [ ! -e "$l/flash-dump.bin" ] || dump=", flash dump"
+    echo "same: $name ($(wc -l <"$l/stdout.txt") lines, $(echo "$lf" | grep -c . || true) log files$dump, exit $(cat "$l/status.txt"))"
   else
     failed=1
     echo "DIFFERENT: $name (raid-gui-sim ${args[*]})"
