@@ -8,6 +8,7 @@
 #include "app/UpgradeOperations.h"
 #include "app/pages/StatusPage.h"
 #include "maintenance/FirmwareUpgrade.h"
+#include "platform/Paths.h"
 
 namespace raid {
 
@@ -312,8 +313,7 @@ void ServiceFeed::dayLogLine(const std::string& day, const std::string& line) {
 }
 
 bool ServiceFeed::readDayFile(const std::string& path, LogFileText& out) {
-    const std::size_t slash = path.find_last_of("/\\");
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = paths::fileNameOf(path);
     if (name.size() != 10 || name.compare(6, 4, ".log") != 0 ||
         !std::all_of(name.begin(), name.begin() + 6, [](char c) { return c >= '0' && c <= '9'; }))
         return false;

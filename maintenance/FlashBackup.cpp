@@ -4,6 +4,7 @@
 
 #include "monitor/StatusRecord.h"
 #include "monitor/TimeFormat.h"
+#include "platform/Paths.h"
 
 namespace raid {
 
@@ -57,7 +58,7 @@ std::string enclosureSerial(const Sector& identity) {
 std::optional<std::string> keepFlashCopy(FileStore& files, const std::string& folder, const std::string& model,
                                          const std::string& serial, double wallSeconds,
                                          std::span<const std::uint8_t> flash, std::string& error) {
-    const std::string dir = folder.empty() ? std::string("./") : folder.back() == '/' ? folder : folder + "/";
+    const std::string dir = paths::withSeparator(folder);
     const std::string_view data(reinterpret_cast<const char*>(flash.data()), flash.size());
     for (unsigned copy = 1; copy <= kMaxCopiesPerSecond; ++copy) {
         const std::string path = dir + firmwareBackupName(model, serial, wallSeconds, copy);

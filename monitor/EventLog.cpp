@@ -8,6 +8,7 @@
 
 #include "monitor/DayLogMerge.h"
 #include "monitor/TimeFormat.h"
+#include "platform/Paths.h"
 
 namespace raid {
 namespace {
@@ -32,7 +33,7 @@ std::string serialize(const std::vector<std::string>& lines, std::size_t from) {
     return out;
 }
 
-std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
+std::string join(const std::string& folder, const std::string& name) { return paths::join(folder, name); }
 
 // The folder as the store is asked about it: "" is the current folder.
 std::string orCurrent(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
@@ -77,9 +78,7 @@ std::string EventLog::absoluteFolder(const std::string& folder) {
     fs::path p = fs::absolute(folder.empty() ? fs::path(".") : fs::path(folder), ec);
     if (ec) p = fs::path(folder.empty() ? "." : folder);
     p = p.lexically_normal();
-    std::string s = p.string();
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
-    return s;
+    return paths::withoutTrailingSeparators(p.string());
 }
 
 std::string EventLog::fallbackSubfolder(const std::string& fallbackRoot, const std::string& folder) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/Paths.h"
+
 namespace raid {
 
 namespace fs = std::filesystem;
@@ -73,9 +75,9 @@ std::string fallbackLogFolder(std::string_view stateDirectory, std::string_view 
     const std::string_view service = stateDirectory.substr(0, stateDirectory.find(':'));
     if (!service.empty() && fs::path(service).is_absolute()) return fs::path(service).lexically_normal().string();
     if (!xdgStateHome.empty() && fs::path(xdgStateHome).is_absolute()) {
-        return (fs::path(xdgStateHome) / "raid-gui").string();
+        return paths::join(xdgStateHome, "raid-gui");
     }
-    if (!home.empty()) return (fs::path(home) / ".local" / "state" / "raid-gui").string();
+    if (!home.empty()) return paths::join(paths::join(paths::join(home, ".local"), "state"), "raid-gui");
     return {};
 }
 

@@ -54,6 +54,10 @@ std::unique_ptr<DriveLockPort> makeNamedDriveLocks(std::string folder,
 // ("" where there is none).
 std::string machineLockFolder();
 
+// Where the monitor keeps its day logs unless told otherwise: /var/log/raid-gui on Linux,
+// the program's own folder on Windows (as the window does there).
+std::string machineLogFolder();
+
 // The settings store at `where`: the machine's own store when `where` is
 // machineSettingsName() (the registry key on Windows, /etc/qx-raid-gui/settings.reg on
 // Linux), otherwise a file in the text form of a registry export.

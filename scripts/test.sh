@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds RAID GUI with every test and benchmark and runs all tests: plain, under
 # AddressSanitizer + UndefinedBehaviorSanitizer, under ThreadSanitizer, and the
-# libFuzzer targets for a bounded time.
+# libFuzzer targets for a bounded time; then the Windows programs and tests, cross-built
+# with mingw-w64 and run under Wine (scripts/windows.sh).
 #
-#   RAID_TEST_ONLY=plain|address|thread|fuzz   run one of the four (default: all)
+#   RAID_TEST_ONLY=plain|address|thread|fuzz|windows   run one of the five (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -48,4 +49,9 @@ if want fuzz; then
   CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DRAID_FUZZ=ON >/dev/null
   ninja -C build-fuzz -j"$jobs"
   ctest --test-dir build-fuzz --output-on-failure -j"$jobs"
+fi
+
+if want windows; then
+  echo "== Windows (mingw-w64, under Wine)"
+  bash scripts/windows.sh
 fi

@@ -12,6 +12,7 @@
 #include "monitor/StatusRecord.h"
 #include "notify/AlertMail.h"
 #include "notify/SmtpClient.h"
+#include "platform/Paths.h"
 #include "service/BusMail.h"
 #include "service/BusUpgrade.h"
 #include "service/bus/BusArgs.h"
@@ -109,7 +110,7 @@ bus::DayLogAnswer readDayLog(const std::string& folder, const std::string& fallb
     for (const std::string& f : {folder, fallbackFolder}) {
         if (f.empty()) continue;
         text.clear();
-        rc = readRegular(f + "/" + day + ".log", text);
+        rc = readRegular(paths::join(f, day + ".log"), text);
         if (rc != ENOENT) break;
     }
     if (rc == ENOENT) return failure(kNoSuchDay, "No day log for " + day);

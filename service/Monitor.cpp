@@ -94,14 +94,26 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
 }
 
 std::string monitorUsage(const std::string& program) {
+#if RAID_HAVE_BUS
     return "usage: " + program + " [--log-dir DIR] [--settings FILE] [--bus ADDRESS]\n"
            "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
            "       " + program + " --set key=value ... [--settings FILE | --bus ADDRESS]\n"
            "       " + program + " --test-mail [--settings FILE | --bus ADDRESS]\n"
+#else
+    return "usage: " + program + " [--log-dir DIR] [--settings FILE]\n"
+           "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
+           "       " + program + " --set key=value ... [--settings FILE]\n"
+           "       " + program + " --test-mail [--settings FILE]\n"
+#endif
            "Keys of --set: host port name addr timeout login password login-name to (repeat it: the\n"
            "list becomes these addresses) security (none, starttls, tls) subject1 contents1 subject2\n"
            "contents2 nomail1 nomail2; login and nomail take on or off.\n"
-           "Without --settings, --set and --test-mail go to the running service when there is one.\n";
+#if RAID_HAVE_BUS
+           "Without --settings, --set and --test-mail go to the running service when there is one.\n"
+#else
+           "Without --settings, the settings are the registry's (HKEY_LOCAL_MACHINE\\SOFTWARE\\QX_RAID_GUI).\n"
+#endif
+        ;
 }
 
 #if RAID_HAVE_BUS

@@ -28,6 +28,7 @@
 #include "app/Dialogs.h"
 #include "app/MainForm.h"
 #include "platform/HostInfo.h"
+#include "platform/Platform.h"
 #include "platform/Scheduler.h"
 #include "platform/SettingsPort.h"
 #include "platform/TcpPort.h"
@@ -41,13 +42,11 @@ typedef struct sd_bus sd_bus;
 
 namespace raid::service {
 
-inline constexpr char kDefaultLogDir[] = "/var/log/raid-gui";
-
 struct MonitorOptions {
     enum class Mode { Watch, Status, Set, TestMail, Help };
     Mode mode = Mode::Watch;
     bool json = false;
-    std::string logDir = kDefaultLogDir;
+    std::string logDir = machineLogFolder();
     std::string settingsPath;  // empty: the machine's settings file
     std::vector<std::string> setWords;
     // The bus a watching run publishes on, or --set / --test-mail look for a running

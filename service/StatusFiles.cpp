@@ -22,6 +22,7 @@ std::optional<SavedStatus> readStatusFiles(const std::string&, double) { return 
 #include <cstring>
 #include <ctime>
 
+#include "platform/Paths.h"
 #include "platform/linux/LinuxSafeFolder.h"
 
 namespace raid::service {
@@ -67,7 +68,7 @@ std::string replaceFile(int dir, const std::string& folder, const std::string& n
     }
     if (ok) return "";
     ::unlinkat(dir, temp.c_str(), 0);
-    return "cannot write " + folder + "/" + name + ": " + std::strerror(error);
+    return "cannot write " + paths::join(folder, name) + ": " + std::strerror(error);
 }
 
 std::optional<std::string> readSmall(const std::string& path, double maxAgeSeconds) {
@@ -120,8 +121,8 @@ void removeStatusFiles(const std::string& folder) {
 
 std::optional<SavedStatus> readStatusFiles(const std::string& folder, double maxAgeSeconds) {
     if (folder.empty()) return std::nullopt;
-    const auto json = readSmall(folder + "/" + kJson, maxAgeSeconds);
-    const auto text = readSmall(folder + "/" + kText, maxAgeSeconds);
+    const auto json = readSmall(paths::join(folder, kJson), maxAgeSeconds);
+    const auto text = readSmall(paths::join(folder, kText), maxAgeSeconds);
     if (!json || !text) return std::nullopt;
     // The exit status as the service's summary gave it (our own format: the first
     // "exitCode" of the document).

@@ -48,6 +48,7 @@ std::unique_ptr<DriveLockPort> makeNamedDriveLocks(std::string folder,
 }
 
 std::string machineLockFolder() { return linuxport::kDefaultLockFolder; }
+std::string machineLogFolder() { return "/var/log/raid-gui"; }
 
 std::string machineSettingsName() { return kSystemSettingsPath; }
 std::unique_ptr<SettingsPort> openSettings(const std::string& where) { return makeSettingsFile(where); }

@@ -25,6 +25,8 @@ std::unique_ptr<InstanceLock> makeInstanceLock() { return win32::makeInstanceLoc
 // a summary beside them.
 std::string machineLockFolder() { return {}; }
 
+std::string machineLogFolder() { return win32::programFolder(); }
+
 std::string machineSettingsName() { return win32::kRegistrySettingsName; }
 
 std::unique_ptr<SettingsPort> openSettings(const std::string& where) {

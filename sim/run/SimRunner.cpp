@@ -3,6 +3,7 @@
 #include "sim/Records.h"
 
 #include "monitor/TimeFormat.h"
+#include "platform/Paths.h"
 #include "platform/Platform.h"
 #include "app/EmailStep.h"
 #include "app/UpgradeOperations.h"
@@ -128,7 +129,7 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
     // Mail goes out over the real network, so a scenario can alert a real server.
     if (options_.settingsPath.empty()) {
         settings_ = std::make_unique<MemorySettings>();
-        ports.settingsFolder = (options_.logDir.empty() ? std::string(".") : options_.logDir) + "/";
+        ports.settingsFolder = paths::withSeparator(options_.logDir);
     } else {
         settings_ = openSettings(options_.settingsPath);
         ports.settingsFolder = settingsTextFolder(options_.settingsPath);
@@ -265,11 +266,7 @@ void SimRunner::applyTimed(const ScenarioStep& step) {
 void SimRunner::playUpgrade(const std::string& file, int device) {
     // A relative file name is taken from the scenario's folder, like every other file
     // a scenario names.
-    std::string path = file;
-    if (!path.empty() && path.front() != '/' && !options_.scenarioPath.empty()) {
-        const std::size_t slash = options_.scenarioPath.rfind('/');
-        if (slash != std::string::npos) path = options_.scenarioPath.substr(0, slash + 1) + path;
-    }
+    const std::string path = paths::besideFile(options_.scenarioPath, file);
     // The user opens the page, picks the device, loads the file and presses Upgrade;
     // a disabled image takes no click, as in the window.
     form_->Click(names::Image_FWUpg);

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
 
 #include "Fixtures.h"
 #include "monitor/StatusRecord.h"
 #include "monitor/StatusTexts.h"
 #include "monitor/TimeFormat.h"
+#include "notify/MailFormat.h"
 
 namespace raid {
 namespace {
@@ -177,6 +180,40 @@ TEST(TimeFormatTest, LocalWallSecondsOnlyForDatesThatExist) {
     EXPECT_FALSE(localWallSeconds(2026, 1, 1, 0, 0, -1));
     EXPECT_FALSE(localWallSeconds(1969, 12, 31, 23, 59, 59));
     EXPECT_FALSE(localWallSeconds(2147483647, 1, 1, 0, 0, 0));
+}
+
+// The C library of Windows stops at the year 3000; our conversion must not.
+void setZone(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone ? zone : "");
+    _tzset();
+#else
+    if (zone)
+        ::setenv("TZ", zone, 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
+#endif
+}
+
+TEST(TimeFormatTest, FarFutureTimesKeepTheirZoneRulesAndRoundTrip) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    // A fixed offset both C libraries read the same way.
+    setZone("CET-1");
+    const auto winter = localTimeParts(33353510400.0);  // 3026-12-07 00:00 UTC, a Thursday
+    const std::string day = formatYymmdd(33353510400.0);
+    const auto back = localWallSeconds(3026, 12, 7, 1, 0, 0);
+    const auto last = localTimeParts(253402300799.0);  // the last second the program shows
+    setZone(old ? saved.c_str() : nullptr);
+
+    ASSERT_TRUE(winter && last && back);
+    EXPECT_EQ(mailDateValue(*winter), "Thu, 7 Dec 3026 01:00:00 +0100");
+    EXPECT_EQ(day, "261207");
+    EXPECT_EQ(*back, 33353510400.0);
+    EXPECT_EQ(last->year, 10000);  // 9999-12-31 23:59:59 UTC is already the next year at +0100
+    EXPECT_EQ(utcParts(253402214400).weekday, 5);  // 9999-12-31 was a Friday
+    EXPECT_EQ(utcParts(-1).year, 1969);
 }
 
 }  // namespace
