@@ -176,7 +176,6 @@ TEST_F(MonitorTool, RefusedCommandLinesSayWhy) {
 }
 
 TEST_F(MonitorTool, SetSavesExactlyWhatThePageSaves) {
-    RAID_NEEDS_WINDOWS_PORT("settings file");
     const std::string words =
         "host=mail.example.org port=587 addr=ops@example.org login=on password=Secret123 to=a@x.org to=b@x.org "
         "security=starttls subject1=\"Disk trouble\"";
@@ -213,7 +212,6 @@ TEST_F(MonitorTool, SetSavesExactlyWhatThePageSaves) {
 // Every word is checked before anything is saved: a refused --set exits 1 with the
 // reason and leaves the file exactly as it was, the recipient list included.
 TEST_F(MonitorTool, SetChecksEveryWordFirstAndSavesAllOrNothing) {
-    RAID_NEEDS_WINDOWS_PORT("settings file");
     const std::string file = kit.dir() + "/set.reg";
     ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org login=on password=Secret1 to=a@x.org "
                       "to=b@x.org --settings " +
@@ -329,7 +327,6 @@ TEST_F(MonitorTool, ASettingsFileNotReadWholeIsNeverWrittenOver) {
 // The window and --set on one file: each save writes only what it changed, so neither
 // undoes the other - least of all the connection's protection.
 TEST_F(MonitorTool, TwoProgramsSavingOneFileKeepEachOthersValues) {
-    RAID_NEEDS_WINDOWS_PORT("settings file");
     const std::string file = kit.dir() + "/shared.reg";
     ASSERT_EQ(monitor("--set host=mail.example.org addr=ops@example.org login=on password=Secret1 to=a@x.org "
                       "--settings " +
@@ -357,16 +354,16 @@ TEST_F(MonitorTool, TwoProgramsSavingOneFileKeepEachOthersValues) {
     EXPECT_EQ(s.smtpPort(), "2526");
     EXPECT_EQ(s.password(), "Secret1");
 
+#ifndef _WIN32  // Windows: two programs saving one file at once can hang there yet
     // Two programs saving at the same moment, over and over: neither loses the other's.
     const auto saves = [&](const std::string& word, std::string& failed) {
         const std::string dir = kit.dir() + "/" + word;
         std::filesystem::create_directory(dir);
         for (int i = 1; i <= 12; ++i) {
             const std::string value = word + std::to_string(i);
-            if (test::runBuiltTool("raid-gui-monitor-sim",
-                                   "--settings " + file + " --log-dir " + kit.dir() + " --set " + value, dir)
-                    .status != 0)
-                failed += value + "\n";
+            const test::ToolResult r = test::runBuiltTool(
+                "raid-gui-monitor-sim", "--settings " + file + " --log-dir " + kit.dir() + " --set " + value, dir);
+            if (r.status != 0) failed += value + ": " + r.err + "\n";
         }
     };
     std::string failedA, failedB;
@@ -378,6 +375,7 @@ TEST_F(MonitorTool, TwoProgramsSavingOneFileKeepEachOthersValues) {
     EXPECT_NE(both.find("\"SMTP\"=\"a12\""), std::string::npos) << both;
     EXPECT_NE(both.find("\"UserName\"=\"b12\""), std::string::npos) << both;
     EXPECT_NE(both.find("\"Security\"=dword:00000001"), std::string::npos) << both;
+#endif
 }
 
 // Below: a service ended by SIGTERM or reloaded by SIGHUP (Windows: the end-watch port
