@@ -79,8 +79,10 @@ TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
     std::ofstream(kit.dir() + "/state") << "in the way";
     const test::PlantedPipe fifo(kit.dir(), "fifo.log");
     ASSERT_FALSE(fifo.path.empty());
-    std::ofstream(kit.dir() + "/old.log") << "old one\r\nold two\r\n";
-    const std::string logs = kit.dir() + "/box/logs", spare = kit.dir() + "/state/raid-gui";
+    std::ofstream(kit.dir() + "/old.log", std::ios::binary) << "old one\r\nold two\r\n";
+    // Joined as the program joins them (it shows them in its messages).
+    const std::string logs = test::pathText(std::filesystem::path(kit.dir()) / "box" / "logs"),
+                      spare = test::pathText(std::filesystem::path(kit.dir()) / "state" / "raid-gui");
     const auto runWindow = [&](std::vector<LogFileText>& viewed) {
         std::atomic<bool> quit{false};
         EngineHost host(makeRealScheduler(), [&](Scheduler& s, Controls& c, DialogPort& d) {
@@ -124,7 +126,7 @@ TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
     std::string saved;
     for (const auto& entry : std::filesystem::directory_iterator(EventLog::fallbackSubfolder(spare, logs))) {
         if (entry.path().extension() != ".log") continue;
-        std::ifstream copy(entry.path());
+        std::ifstream copy(entry.path(), std::ios::binary);
         saved.append((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
     }
     EXPECT_NE(saved.find("D1 HDD2 was removed\r\n"), std::string::npos) << saved;

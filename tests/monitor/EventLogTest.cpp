@@ -366,12 +366,7 @@ TEST(StdFileStoreTest, WorksOnARealFolder) {
 
 TEST(StdFileStoreTest, FallbackFolderRule) {
     // Absolute paths as each system writes them; the folder names joined as it joins them.
-#ifdef _WIN32
-    const std::string root = "C:";
-#else
-    const std::string root;
-#endif
-    const std::string state = root + "/x/state", home = root + "/home/u";
+    const std::string state = rooted("/x/state"), home = rooted("/home/u");
     const std::string homeState = joined(joined(joined(home, ".local"), "state"), "raid-gui");
     EXPECT_EQ(fallbackLogFolder("", state, home), joined(state, "raid-gui"));
     EXPECT_EQ(fallbackLogFolder("", "relative", home), homeState);
