@@ -69,7 +69,12 @@ CreateResult FileStore::createNew(const std::string& path, std::string_view data
     return replace(path, data) ? CreateResult::created : CreateResult::failed;
 }
 
-bool isAbsolutePath(std::string_view path) { return !path.empty() && fs::path(path).is_absolute(); }
+// Two separators first start at a root too: a share (\\server\share) or a device
+// (\\.\NUL) on Windows, where the standard library of mingw-w64 finds no root in them.
+bool isAbsolutePath(std::string_view path) {
+    if (path.size() >= 2 && paths::isSeparator(path[0]) && paths::isSeparator(path[1])) return true;
+    return !path.empty() && fs::path(path).is_absolute();
+}
 
 std::string fallbackLogFolder(std::string_view stateDirectory, std::string_view xdgStateHome, std::string_view home) {
     const std::string_view service = stateDirectory.substr(0, stateDirectory.find(':'));

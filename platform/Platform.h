@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,5 +81,20 @@ public:
 // Calls `onSignal` on a thread of the watch's own until the watch is destroyed. Call it
 // before any other thread starts. Null when it cannot be set up.
 std::unique_ptr<EndWatch> watchEndSignals(std::function<void(EndSignal)> onSignal);
+
+// The program's arguments as UTF-8, its name first: argv itself on Linux; on Windows
+// the wide command line (argv there is in the ANSI code page, which loses what it
+// cannot spell: a non-ASCII password or path would arrive as question marks).
+std::vector<std::string> programArguments(int argc, char** argv);
+
+// Runs `main` with programArguments() in place of argc and argv.
+template <class Main>
+int withProgramArguments(int argc, char** argv, Main main) {
+    std::vector<std::string> args = programArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (auto& a : args) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    return main(static_cast<int>(args.size()), pointers.data());
+}
 
 }  // namespace raid

@@ -71,9 +71,17 @@ bool parseSeconds(const std::string& s, double& v) {
     return ec == std::errc() && p == s.data() + s.size();
 }
 
-bool readBlock(const ParseContext& ctx, const std::string& file, const char* role, Block& out, std::string& what) {
+// A file a step names, taken from the scenario's folder unless it names where it is: on
+// Windows "\\.\NUL" and "\\server\share\x" start at a root too, though the standard
+// library finds no drive in them.
+fs::path stepFile(const ParseContext& ctx, const std::string& file) {
     fs::path p(file);
-    if (p.is_relative() && !ctx.baseDir.empty()) p = fs::path(ctx.baseDir) / p;
+    if (p.is_relative() && !p.has_root_directory() && !ctx.baseDir.empty()) p = fs::path(ctx.baseDir) / p;
+    return p;
+}
+
+bool readBlock(const ParseContext& ctx, const std::string& file, const char* role, Block& out, std::string& what) {
+    const fs::path p = stepFile(ctx, file);
     std::string err;
     if (!readBlockFile(p.string(), out, err)) {
         what = std::string(role) + " file " + err;
@@ -194,8 +202,7 @@ bool parseFail(ParseContext&, const Args& a, ScenarioStep& s, std::string& what)
 
 bool parseFlash(ParseContext& ctx, const Args& a, ScenarioStep& s, std::string& what) {
     if (!parseDrive(a[0], s.drive, what) || !requireEnclosure(ctx, s.drive, what)) return false;
-    fs::path p(a[1]);
-    if (p.is_relative() && !ctx.baseDir.empty()) p = fs::path(ctx.baseDir) / p;
+    const fs::path p = stepFile(ctx, a[1]);
     auto content = std::make_shared<std::vector<std::uint8_t>>();
     std::string err;
     if (!readFlashFile(p.string(), kFlashSize, *content, err)) {

@@ -37,6 +37,8 @@ std::string LinuxPlatform::driveName(int n) const {
 
 }  // namespace linuxport
 
+std::vector<std::string> programArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 std::unique_ptr<Platform> makePlatform() { return linuxport::makeLinuxPlatform(); }
 std::unique_ptr<TcpPort> makeTcpPort() { return linuxport::makeTcpPort(); }
 std::unique_ptr<HostInfoPort> makeHostInfo() { return linuxport::makeHostInfo(); }

@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
 namespace raid {
 
 std::unique_ptr<Platform> makePlatform() {
@@ -45,6 +49,22 @@ std::string userSettingsFile(const std::string& program) {
     const char* appData = std::getenv("APPDATA");
     if (!appData || !*appData) return {};
     return std::string(appData) + "\\" + program + "\\settings.reg";
+}
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+    int n = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!wide) return {argv, argv + argc};
+    std::vector<std::string> args;
+    for (int i = 0; i < n; ++i) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string a(static_cast<std::size_t>(bytes > 0 ? bytes : 1), '\0');
+        if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, a.data(), bytes, nullptr, nullptr);
+        a.resize(a.size() - 1);  // the terminating zero
+        args.push_back(a);
+    }
+    LocalFree(wide);
+    return args;
 }
 
 }  // namespace raid

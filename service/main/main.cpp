@@ -49,7 +49,11 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+int programMain(int argc, char** argv) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     return raid::service::monitorMain("raid-gui-monitor", args, [] { return std::make_unique<RealMachine>(); });
 }
+}  // namespace
+
+int main(int argc, char** argv) { return raid::withProgramArguments(argc, argv, programMain); }

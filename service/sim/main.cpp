@@ -58,7 +58,8 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+int programMain(int argc, char** argv) {
     raid::sim::RunOptions sim;
     sim.untilSeconds = 0;  // no end of its own unless asked
     // The fallback folder of the day log, as the real service finds it.
@@ -99,3 +100,6 @@ int main(int argc, char** argv) {
     }
     return raid::service::monitorMain("raid-gui-monitor-sim", args, [&sim] { return std::make_unique<SimMachine>(sim); });
 }
+}  // namespace
+
+int main(int argc, char** argv) { return raid::withProgramArguments(argc, argv, programMain); }

@@ -135,7 +135,8 @@ int statusCheck(raid::sim::RunOptions options, bool json) {
     return summary.exitCode();
 }
 
-int main(int argc, char** argv) {
+namespace {
+int programMain(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--write-image") == 0) return writeImage(argc, argv);
     raid::sim::RunOptions options;
     bool headless = false;
@@ -235,3 +236,6 @@ int main(int argc, char** argv) {
     if (!std::cout) return refuse("cannot write the output");
     return 0;
 }
+}  // namespace
+
+int main(int argc, char** argv) { return raid::withProgramArguments(argc, argv, programMain); }

@@ -194,7 +194,7 @@ TEST_F(AlertMail, TheSecuritySettingTakesTheAlertThroughTls) {
     ASSERT_TRUE(pki.ok) << "the openssl tool could not make the test certificates";
     const char* saved = std::getenv("SSL_CERT_FILE");
     const std::string savedValue = saved ? saved : "";
-    ::setenv("SSL_CERT_FILE", pki.path("ca.pem").c_str(), 1);
+    test::setEnv("SSL_CERT_FILE", pki.path("ca.pem"));
     PythonSmtpServer starttls, implicit;
     const std::vector<std::string> cert = {"--cert", pki.path("good.pem"), "--key", pki.path("good.key"), "--auth"};
     std::vector<std::string> a = {"--tls", "starttls"}, b = {"--tls", "implicit"};
@@ -207,7 +207,7 @@ TEST_F(AlertMail, TheSecuritySettingTakesTheAlertThroughTls) {
     kit.line("40 status 1 ok.bin");
     kit.line("50 status 1 pulled.bin");
     sim::SimRunner& r = kit.run(120);
-    saved ? ::setenv("SSL_CERT_FILE", savedValue.c_str(), 1) : ::unsetenv("SSL_CERT_FILE");
+    saved ? test::setEnv("SSL_CERT_FILE", savedValue) : test::unsetEnv("SSL_CERT_FILE");
     std::error_code ignored;
     std::filesystem::remove_all(pki.dir, ignored);
     ASSERT_EQ(kit.loadError, "");

@@ -1,7 +1,6 @@
 // The engine on its own thread, as the window runs it.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -78,9 +77,12 @@ TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
     test::ScenarioKit kit;
     std::ofstream(kit.dir() + "/box") << "in the way";
     std::ofstream(kit.dir() + "/state") << "in the way";
-    ASSERT_EQ(::mkfifo((kit.dir() + "/fifo.log").c_str(), 0644), 0);
-    std::ofstream(kit.dir() + "/old.log") << "old one\r\nold two\r\n";
-    const std::string logs = kit.dir() + "/box/logs", spare = kit.dir() + "/state/raid-gui";
+    const test::PlantedPipe fifo(kit.dir(), "fifo.log");
+    ASSERT_FALSE(fifo.path.empty());
+    std::ofstream(kit.dir() + "/old.log", std::ios::binary) << "old one\r\nold two\r\n";
+    // Joined as the program joins them (it shows them in its messages).
+    const std::string logs = test::pathText(std::filesystem::path(kit.dir()) / "box" / "logs"),
+                      spare = test::pathText(std::filesystem::path(kit.dir()) / "state" / "raid-gui");
     const auto runWindow = [&](std::vector<LogFileText>& viewed) {
         std::atomic<bool> quit{false};
         EngineHost host(makeRealScheduler(), [&](Scheduler& s, Controls& c, DialogPort& d) {
@@ -96,9 +98,9 @@ TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
         });
         auto answers = std::make_shared<std::promise<std::vector<LogFileText>>>();
         auto viewedFuture = answers->get_future();
-        const std::string dir = kit.dir();
-        host.command([answers, dir](EngineCommands& c) {
-            answers->set_value({c.readLogFile(dir + "/fifo.log"), c.readLogFile(dir + "/old.log")});
+        const std::string dir = kit.dir(), pipe = fifo.path;
+        host.command([answers, dir, pipe](EngineCommands& c) {
+            answers->set_value({c.readLogFile(pipe), c.readLogFile(dir + "/old.log")});
         });
         host.command([](EngineCommands& c) { c.CloseRequest(); });
         EXPECT_EQ(viewedFuture.wait_for(std::chrono::seconds(120)), std::future_status::ready);
@@ -114,7 +116,7 @@ TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
                                      EventLog::fallbackSubfolder(spare, logs) + " can be written");
     ASSERT_EQ(viewed.size(), 2u);
     EXPECT_FALSE(viewed[0].ok);
-    EXPECT_EQ(viewed[0].problem, "Log file " + kit.dir() + "/fifo.log is not a regular file");
+    EXPECT_EQ(viewed[0].problem, "Log file " + fifo.path + " is not a regular file");
     EXPECT_TRUE(viewed[1].ok);
     EXPECT_EQ(viewed[1].lines, (std::vector<std::string>{"old one", "old two"}));
 
@@ -124,7 +126,7 @@ TEST(EngineHost, TheEndOfTheEngineSavesTheDayLogOrSaysWhatIsLost) {
     std::string saved;
     for (const auto& entry : std::filesystem::directory_iterator(EventLog::fallbackSubfolder(spare, logs))) {
         if (entry.path().extension() != ".log") continue;
-        std::ifstream copy(entry.path());
+        std::ifstream copy(entry.path(), std::ios::binary);
         saved.append((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
     }
     EXPECT_NE(saved.find("D1 HDD2 was removed\r\n"), std::string::npos) << saved;

@@ -25,7 +25,9 @@ TEST_P(Upgrade, AFullUpgradeLeavesTheFlashEqualToTheImageAndKeepsTheOldOne) {
     // The copy of the flash as it was lies beside the day logs, under its model's name
     // and serial.
     const std::string backup = backupIn(text);
-    EXPECT_NE(backup.find("/SIM_DUAL_BAY_RAID_ENCLOSURE-SIMENC00000000000001-flash-20261207-"), std::string::npos)
+    EXPECT_NE(backup.find(std::string(1, static_cast<char>(std::filesystem::path::preferred_separator)) +
+                          "SIM_DUAL_BAY_RAID_ENCLOSURE-SIMENC00000000000001-flash-20261207-"),
+              std::string::npos)
         << text;
     EXPECT_EQ(readFile(backup), before);
 

@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -140,7 +144,11 @@ struct FakeService final : ServicePort {
     ServiceUpgradeDone upgradeDone;
     void startUpgrade(const std::string& enclosure, int imageFd, ServiceUpgradeDone done) override {
         upgrades.push_back(enclosure);
+#ifdef _WIN32
+        images.push_back(imageFd >= 0 ? ::_dup(imageFd) : -1);
+#else
         images.push_back(imageFd >= 0 ? ::fcntl(imageFd, F_DUPFD_CLOEXEC, 3) : -1);
+#endif
         upgradeDone = std::move(done);
     }
     void answerUpgrade(const ServiceUpgradeAnswer& a) {
@@ -464,14 +472,15 @@ TEST_P(ClientUpgrade, AClientsPageFollowsTheJobAsTheSimulatorsPageShowsItsOwnAnd
     client.Click(names::Image2_Upgrade);
     EXPECT_EQ(clientBoxes(), std::vector<std::string>{"Message:Please Load Firmware File First "});
     // Loads of what is no image: the same boxes and status-bar texts as raid-gui-sim's.
-    const std::string fifo = kit.dir() + "/fifo.bin", zeros = kit.dir() + "/zeros.bin", link = kit.dir() + "/link.bin",
+    const std::string zeros = kit.dir() + "/zeros.bin", link = kit.dir() + "/link.bin",
                       huge = kit.dir() + "/huge.bin";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const test::PlantedPipe pipe(kit.dir(), "fifo.bin");
+    ASSERT_FALSE(pipe.path.empty());
     std::ofstream(zeros, std::ios::binary) << std::string(firmware::kFlashSize, '\0');
     std::ofstream{huge}.flush();
-    ASSERT_EQ(::truncate(huge.c_str(), 100 << 20), 0);
+    std::filesystem::resize_file(huge, 100 << 20);
     for (const std::string& path :
-         {fifo, std::string("/dev/zero"), zeros, huge, kit.dir(), kit.dir() + "/missing.bin"}) {
+         {pipe.path, std::string(test::kEndlessDevice), zeros, huge, kit.dir(), kit.dir() + "/missing.bin"}) {
         dialogs.shown.clear();
         form->Click(names::Image_FWUpg);
         loadFirmwareImage(*form, path);
@@ -489,7 +498,11 @@ TEST_P(ClientUpgrade, AClientsPageFollowsTheJobAsTheSimulatorsPageShowsItsOwnAnd
     // The image: raid-gui-sim's page upgrades with it; each step of its bar and panel
     // is what the service's job reports.
     load(sim::makeFirmwareImage(test::fullImage()));
-    ASSERT_EQ(::symlink((kit.dir() + "/fw.bin").c_str(), link.c_str()), 0);
+#ifdef _WIN32  // mingw-w64's std::filesystem makes no links: a copy under another name
+    std::filesystem::copy_file(kit.dir() + "/fw.bin", link);
+#else
+    std::filesystem::create_symlink(kit.dir() + "/fw.bin", link);
+#endif
     struct Step {
         ServiceJob job;
         UpgradePageView view;
@@ -528,11 +541,13 @@ TEST_P(ClientUpgrade, AClientsPageFollowsTheJobAsTheSimulatorsPageShowsItsOwnAnd
     client.Click(names::Image2_Load);
     ASSERT_EQ(service.upgrades, std::vector<std::string>{"/org/qxraidgui/Monitor1/enclosure/drive1"});
     // The descriptor handed over is the very file that was loaded.
+#ifndef _WIN32  // a file's identity and open mode behind a descriptor: Linux's words
     struct stat handed {}, file {};
     ASSERT_EQ(::fstat(service.images[0], &handed), 0);
     ASSERT_EQ(::stat((kit.dir() + "/fw.bin").c_str(), &file), 0);
     EXPECT_EQ(handed.st_ino, file.st_ino);
     EXPECT_EQ(::fcntl(service.images[0], F_GETFL) & O_ACCMODE, O_RDONLY);
+#endif
     service.answerUpgrade({kErrorNotAuthorized, "not authorized for org.qxraidgui.monitor1.upgrade-firmware", ""});
     clock->run(clock->nowUs() + 100'000);
     EXPECT_EQ(clientBoxes(), std::vector<std::string>{"Message:The firmware upgrade was not allowed: not authorized for "

@@ -2,7 +2,6 @@
 // the window would call them, on a simulated enclosure: every outcome says in values
 // what the window shows (the boxes, the status bar, the file name, the version, the
 // bar), and while an upgrade runs the other operations are refused, each saying why.
-#include <sys/stat.h>
 
 #include "app/UpgradeOperations.h"
 #include "app/ViewOperations.h"
@@ -86,9 +85,10 @@ TEST_P(Operations, OutcomesAreWhatTheWindowShows) {
     EXPECT_EQ(controls.text(names::Edit9), loaded.fileName);
     // What cannot be a file to read is refused at once, a name with control characters
     // and other scripts shown as it is.
-    ASSERT_EQ(mkfifo((kit.dir() + "/fifo.bin").c_str(), 0600), 0);
+    const test::PlantedPipe fifo(kit.dir(), "fifo.bin");
+    ASSERT_FALSE(fifo.path.empty());
     for (const std::string& path :
-         {kit.dir() + "/missing\n\x01\xC3\xA9.bin", kit.dir() + "/fifo.bin", std::string("/dev/zero"), kit.dir()}) {
+         {kit.dir() + "/missing\n\x01\xC3\xA9.bin", fifo.path, std::string(test::kEndlessDevice), kit.dir()}) {
         dialogs.shown.clear();
         loaded = loadFirmwareImage(*form, path);
         EXPECT_EQ(loaded.result, ImageLoadResult::openFailed) << path;

@@ -3,9 +3,11 @@
 // Linux file store (under a deadline, so a blocking open fails the test, not the run).
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -18,6 +20,7 @@
 #include "monitor/MemoryFileStore.h"
 #include "platform/WithinDeadline.h"
 #include "sim/FirmwareImages.h"
+#include "support/Portable.h"
 #include "support/QuietDialogs.h"
 
 namespace raid {
@@ -214,9 +217,7 @@ TEST(LoaderShrinkingFile, TheMissingTailCountsAsUnreadable) {
 class LinuxLoader : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/raid-fwload-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        dir = test::makeTempDir();
     }
     void TearDown() override {
         std::error_code ec;
@@ -247,10 +248,14 @@ protected:
             outcome = *out;
             return true;
         }
+#ifndef _WIN32
         if (!fifo.empty()) {
             const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
             if (fd >= 0) ::close(fd);
         }
+#else
+        (void)fifo;  // the named pipe goes with its PlantedPipe
+#endif
         d.wait();
         return false;
     }
@@ -259,11 +264,16 @@ protected:
 };
 
 TEST_F(LinuxLoader, SpecialFilesAreRefusedWithoutBlocking) {
-    const std::string fifo = at("fifo.bin");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    fs::create_symlink("/dev/zero", at("zero.bin"));
+    const test::PlantedPipe pipe(dir.string(), "fifo.bin");
+    const std::string fifo = pipe.path;
+    ASSERT_FALSE(fifo.empty());
+    std::vector<std::string> paths{fifo, test::kEndlessDevice, at("folder.bin")};
     fs::create_directory(at("folder.bin"));
-    for (const std::string& path : {fifo, std::string("/dev/zero"), at("zero.bin"), at("folder.bin")}) {
+#ifndef _WIN32  // a link to a device: Windows' links to devices are no files of a folder
+    fs::create_symlink("/dev/zero", at("zero.bin"));
+    paths.push_back(at("zero.bin"));
+#endif
+    for (const std::string& path : paths) {
         Outcome o;
         ASSERT_TRUE(within(path, o, fifo)) << path;
         EXPECT_EQ(o.result, ImageLoadResult::openFailed) << path;
@@ -282,10 +292,8 @@ TEST_F(LinuxLoader, RealFilesLoadAndHugeOnesAreNotRead) {
     EXPECT_TRUE(o.held);
 
     // A sparse file past the limit: refused by its length, never read.
-    const int fd = ::open(at("huge.bin").c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(ImageLoader::kMaxImageFile) + 1), 0);
-    ::close(fd);
+    std::ofstream(at("huge.bin")).flush();
+    fs::resize_file(at("huge.bin"), ImageLoader::kMaxImageFile + 1);
     ASSERT_TRUE(within(at("huge.bin"), o));
     EXPECT_EQ(o.result, ImageLoadResult::openFailed);
     EXPECT_EQ(o.shown, std::vector<std::string>{kOpenFail});

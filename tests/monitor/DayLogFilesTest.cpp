@@ -3,9 +3,11 @@
 // written is one whose parent has been replaced by a regular file (the tests run as
 // root, for whom permission bits mean nothing).
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
 #include <fcntl.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include "Fixtures.h"
 #include "monitor/EventLog.h"
 #include "platform/WithinDeadline.h"
+#include "support/Portable.h"
 
 namespace raid {
 namespace {
@@ -40,9 +43,7 @@ std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> 
 class DayLogFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/raid-daylog-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        base = pattern;
+        base = test::makeTempDir();
         logs = base / "box" / "logs";
         fs::create_directories(logs);
         day = logs / "261207.log";
@@ -149,16 +150,19 @@ TEST_F(DayLogFiles, AMissingLogFolderIsMadeOnceItCanBe) {
     EXPECT_EQ(fileLines(day), log.lines());
     EXPECT_EQ(log.lines().size(), 4u);
     EXPECT_EQ(notices.back(), "Log folder is writable again, writing to " + logs.string());
+#ifndef _WIN32  // a folder's mode bits: Windows has none
     struct stat st {};
     ASSERT_EQ(::stat(logs.c_str(), &st), 0);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     EXPECT_EQ(st.st_mode & 07777, (::geteuid() == 0 ? 0755u : 0700u) & ~mask);
+#endif
     EXPECT_EQ(log.saveAtExit(), "");
 }
 
 // Another user has put a link where the log folder should be: the day is not written
 // where it points, but into the fallback folder.
+#ifndef _WIN32  // another user's link, planted by root
 TEST_F(DayLogFiles, ALogFolderThatIsAnotherUsersLinkIsNotWrittenThrough) {
     if (::geteuid() != 0) GTEST_SKIP() << "planting another user's link needs root";
     const fs::path victim = base / "victim";
@@ -170,6 +174,7 @@ TEST_F(DayLogFiles, ALogFolderThatIsAnotherUsersLinkIsNotWrittenThrough) {
     EXPECT_TRUE(fs::is_empty(victim));
     EXPECT_EQ(fileLines(fs::path(EventLog::fallbackSubfolder(fallback, logs.string())) / "261207.log"), lines);
 }
+#endif
 
 // What no save could write goes, at the end of the run, to the fallback folder when that
 // can be made by then; when neither folder can be written the run says how many lines
@@ -230,9 +235,11 @@ protected:
         });
         if (!d.wait()) {
             ADD_FAILURE() << "the day log hung on the file at " << day;
+#ifndef _WIN32
             // Let a thread blocked on a FIFO go (and finish before the folder goes).
             const int fd = ::open(day.c_str(), O_RDWR | O_NONBLOCK);
             if (fd >= 0) ::close(fd);
+#endif
             d.wait();
             return nullptr;
         }
@@ -247,6 +254,7 @@ protected:
     }
 };
 
+#ifndef _WIN32  // a FIFO or a link to a device in a folder: Windows has neither
 TEST_F(SpecialDayFile, AFifoIsNeitherOpenedNorWritten) {
     ASSERT_EQ(::mkfifo(day.c_str(), 0644), 0);
     auto o = runGuarded();
@@ -267,14 +275,11 @@ TEST_F(SpecialDayFile, ASymlinkToDevZeroIsNotRead) {
     expectGoesOnBeside(*o, " is not a regular file");
     EXPECT_TRUE(fs::is_symlink(day));
 }
+#endif
 
 TEST_F(SpecialDayFile, AHugeFileIsLeftAsItIs) {
-    {
-        const int fd = ::open(day.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, off_t{1} << 30), 0);  // 1 GiB, sparse
-        ::close(fd);
-    }
+    std::ofstream(day).flush();
+    fs::resize_file(day, std::uintmax_t{1} << 30);  // 1 GiB, sparse
     auto o = runGuarded();
     ASSERT_TRUE(o);
     expectGoesOnBeside(*o, " is too large");

@@ -13,16 +13,18 @@ namespace {
 using namespace raid::testing;
 
 const std::string kTitle = "RAID GUI v0.23.7-3";
-const std::string kDay = "/logs/261207.log";
+const std::string kLogs = rooted("/logs"), kState = rooted("/state/raid-gui"), kOther = rooted("/other"),
+                  kElsewhere = rooted("/elsewhere");
+const std::string kDay = joined(kLogs, "261207.log");
 // This log folder's own subfolder of the fallback folder.
-const std::string kFallbackDir = EventLog::fallbackSubfolder("/state/raid-gui", "/logs");
-const std::string kFallbackDay = kFallbackDir + "/261207.log";
+const std::string kFallbackDir = EventLog::fallbackSubfolder(kState, kLogs);
+const std::string kFallbackDay = joined(kFallbackDir, "261207.log");
 
 class EventLogTest : public ::testing::Test {
 protected:
     MemoryFileStore store;
     std::vector<std::string> notices;
-    EventLog log{store, "/logs", "/state/raid-gui", kTitle, [this](const std::string& text) { notices.push_back(text); }};
+    EventLog log{store, kLogs, kState, kTitle, [this](const std::string& text) { notices.push_back(text); }};
     const double t = wallAt(2026, 12, 7, 14, 3, 5);
     const std::string ts = "12/07/26 14:03:05";
     const std::string rule = std::string(83, '-');
@@ -70,7 +72,7 @@ TEST_F(EventLogTest, PendingLinesGetTheTimeAndDueTheBlock) {
 TEST_F(EventLogTest, SavesAppendOnlyWhatIsNewWhateverTheDaySize) {
     const auto costOfOneLine = [&](int dayLines) {
         MemoryFileStore s;
-        EventLog l{s, "/logs", "/state/raid-gui", kTitle};
+        EventLog l{s, kLogs, kState, kTitle};
         l.prepareForPass(t, false);
         for (int i = 0; i < dayLines; ++i) l.addLine("D1 HDD1 Scan " + std::to_string(i % 100) + "%, " + ts);
         l.save();
@@ -116,13 +118,13 @@ TEST_F(EventLogTest, TornAppendIsRepairedByTheNextSave) {
 
 TEST_F(EventLogTest, ReadOnlyFolderFallsBackAndComesBackWithNothingLost) {
     store.files[kDay] = "morning\r\n";
-    store.readOnlyTrees.insert("/logs");
+    store.readOnlyTrees.insert(kLogs);
     log.prepareForPass(t, true);
     EXPECT_TRUE(log.save());
     EXPECT_TRUE(log.usingFallback());
     EXPECT_EQ(log.currentPath(), kFallbackDay);
     EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
-    EXPECT_EQ(store.files[kFallbackDir + "/log-folder.txt"], "/logs\n");
+    EXPECT_EQ(store.files[joined(kFallbackDir, "log-folder.txt")], kLogs + "\n");
     for (int i = 0; i < 3; ++i) {
         log.prepareForPass(t + 4 * (i + 1), false);
         log.addLine("event " + std::to_string(i));
@@ -134,7 +136,7 @@ TEST_F(EventLogTest, ReadOnlyFolderFallsBackAndComesBackWithNothingLost) {
 
     // A restart while the folder is still read-only continues from the longer copy.
     {
-        EventLog again{store, "/logs", "/state/raid-gui", kTitle};
+        EventLog again{store, kLogs, kState, kTitle};
         again.prepareForPass(t + 20, false);
         EXPECT_EQ(again.lines(), log.lines());
     }
@@ -144,7 +146,7 @@ TEST_F(EventLogTest, ReadOnlyFolderFallsBackAndComesBackWithNothingLost) {
     log.addLine("event back home");
     EXPECT_TRUE(log.save());
     EXPECT_FALSE(log.usingFallback());
-    EXPECT_EQ(notices.back(), "Log folder is writable again, writing to /logs");
+    EXPECT_EQ(notices.back(), "Log folder is writable again, writing to " + kLogs);
     EXPECT_EQ(store.files[kDay], crlf(log.lines()));
     EXPECT_EQ(log.lines().front(), "morning");
     EXPECT_EQ(log.lines().back(), "event back home");
@@ -161,7 +163,7 @@ TEST_F(EventLogTest, UnreadableDayFileIsNeverOverwritten) {
 }
 
 TEST_F(EventLogTest, LinesNobodyCouldWriteSurviveMidnight) {
-    store.readOnlyTrees = {"/logs", "/state/raid-gui"};
+    store.readOnlyTrees = {kLogs, kState};
     log.prepareForPass(t, false);
     log.addLine("late event");
     EXPECT_FALSE(log.save());
@@ -176,13 +178,13 @@ TEST_F(EventLogTest, LinesNobodyCouldWriteSurviveMidnight) {
     store.readOnlyTrees.clear();
     EXPECT_TRUE(log.save());
     EXPECT_EQ(store.files[kDay], crlf({rule, "late event"}));
-    EXPECT_EQ(store.files["/logs/261208.log"], crlf({rule}));
+    EXPECT_EQ(store.files[joined(kLogs, "261208.log")], crlf({rule}));
 }
 
 // Two copies of one day: the log folder's and this folder's fallback copy.
 class EventLogCopiesTest : public EventLogTest {
 protected:
-    void SetUp() override { store.files[kFallbackDir + "/log-folder.txt"] = "/logs\n"; }
+    void SetUp() override { store.files[joined(kFallbackDir, "log-folder.txt")] = kLogs + "\n"; }
     std::vector<std::string> runLines(const std::string& hhmmss, const std::string& event) {
         return {rule, kTitle + " has started from 12/07/26 " + hhmmss, "Device1 information :", rule,
                 "D1 HDD1 " + event + ", 12/07/26 " + hhmmss};
@@ -223,8 +225,8 @@ TEST_F(EventLogCopiesTest, SeparateRunsInTheTwoCopiesAreInterleavedByTime) {
 
     // The fallback copy is now stale. A run that must write to it again (the log
     // folder readable but not writable) reads both and still has each line once.
-    store.readOnlyTrees.insert("/logs");
-    EventLog next{store, "/logs", "/state/raid-gui", kTitle};
+    store.readOnlyTrees.insert(kLogs);
+    EventLog next{store, kLogs, kState, kTitle};
     next.prepareForPass(t + 60, false);
     EXPECT_EQ(next.lines(), expected);
     next.addLine("later");
@@ -234,58 +236,58 @@ TEST_F(EventLogCopiesTest, SeparateRunsInTheTwoCopiesAreInterleavedByTime) {
 }
 
 TEST_F(EventLogCopiesTest, AnotherFoldersFallbackCopyIsNeverRead) {
-    const std::string theirs = EventLog::fallbackSubfolder("/state/raid-gui", "/other");
+    const std::string theirs = EventLog::fallbackSubfolder(kState, kOther);
     ASSERT_NE(theirs, kFallbackDir);
     store.files.clear();
-    store.files[theirs + "/log-folder.txt"] = "/other\n";
-    store.files[theirs + "/261207.log"] = "their line\r\n";
-    store.readOnlyTrees.insert("/logs");
+    store.files[joined(theirs, "log-folder.txt")] = kOther + "\n";
+    store.files[joined(theirs, "261207.log")] = "their line\r\n";
+    store.readOnlyTrees.insert(kLogs);
     log.prepareForPass(t, true);
     EXPECT_EQ(log.lines(), (std::vector<std::string>{rule, kTitle + " has started from " + ts}));
     EXPECT_TRUE(log.save());
     EXPECT_EQ(store.files[kFallbackDay], crlf(log.lines()));
-    EXPECT_EQ(store.files[theirs + "/261207.log"], "their line\r\n");
+    EXPECT_EQ(store.files[joined(theirs, "261207.log")], "their line\r\n");
 }
 
 TEST_F(EventLogCopiesTest, ASubfolderWhoseMarkerNamesAnotherFolderIsLeftAlone) {
-    store.files[kFallbackDir + "/log-folder.txt"] = "/elsewhere\n";
+    store.files[joined(kFallbackDir, "log-folder.txt")] = kElsewhere + "\n";
     store.files[kFallbackDay] = "not ours\r\n";
-    store.readOnlyTrees.insert("/logs");
+    store.readOnlyTrees.insert(kLogs);
     log.prepareForPass(t, true);
     EXPECT_EQ(log.lines().size(), 2u);
     EXPECT_TRUE(log.save());
     EXPECT_EQ(log.fallbackDayFolder(), kFallbackDir + "-1");
-    EXPECT_EQ(store.files[kFallbackDir + "-1/log-folder.txt"], "/logs\n");
-    EXPECT_EQ(store.files[kFallbackDir + "-1/261207.log"], crlf(log.lines()));
+    EXPECT_EQ(store.files[joined(kFallbackDir + "-1", "log-folder.txt")], kLogs + "\n");
+    EXPECT_EQ(store.files[joined(kFallbackDir + "-1", "261207.log")], crlf(log.lines()));
     EXPECT_EQ(store.files[kFallbackDay], "not ours\r\n");
-    EXPECT_EQ(store.files[kFallbackDir + "/log-folder.txt"], "/elsewhere\n");
+    EXPECT_EQ(store.files[joined(kFallbackDir, "log-folder.txt")], kElsewhere + "\n");
 }
 
 TEST_F(EventLogCopiesTest, AMarkerThatIsASpecialFileIsNotOurs) {
     store.files.clear();
-    store.special.insert(kFallbackDir + "/log-folder.txt");
-    store.readOnlyTrees.insert("/logs");
+    store.special.insert(joined(kFallbackDir, "log-folder.txt"));
+    store.readOnlyTrees.insert(kLogs);
     log.prepareForPass(t, true);
     EXPECT_TRUE(log.save());
-    EXPECT_EQ(log.currentPath(), kFallbackDir + "-1/261207.log");
+    EXPECT_EQ(log.currentPath(), joined(kFallbackDir + "-1", "261207.log"));
 }
 
 TEST_F(EventLogCopiesTest, AFolderWhoseNameEndsInALineEndStillFindsItsOwnCopies) {
     store.files.clear();
-    const std::string odd = "/logs\n";
+    const std::string odd = kLogs + "\n";
     store.readOnlyTrees.insert(odd);
     {
-        EventLog first{store, odd, "/state/raid-gui", kTitle};
+        EventLog first{store, odd, kState, kTitle};
         first.prepareForPass(t, true);
         first.addLine("from the first run");
         EXPECT_TRUE(first.save());
-        EXPECT_EQ(first.fallbackDayFolder(), EventLog::fallbackSubfolder("/state/raid-gui", odd));
+        EXPECT_EQ(first.fallbackDayFolder(), EventLog::fallbackSubfolder(kState, odd));
     }
-    EventLog second{store, odd, "/state/raid-gui", kTitle};
+    EventLog second{store, odd, kState, kTitle};
     second.prepareForPass(t + 4, false);
     EXPECT_EQ(second.lines().back(), "from the first run");
     // A marker written elsewhere with CR LF names the same folder.
-    store.files[EventLog::fallbackSubfolder("/state/raid-gui", "/logs") + "/log-folder.txt"] = "/logs\r\n";
+    store.files[joined(EventLog::fallbackSubfolder(kState, kLogs), "log-folder.txt")] = kLogs + "\r\n";
     store.files[kFallbackDay] = "theirs and ours\r\n";
     log.prepareForPass(t, false);
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"theirs and ours"}));
@@ -299,13 +301,13 @@ TEST_F(EventLogTest, ASpecialFileWhereTheDayGoesIsLeftAloneAndTheDayGoesOnBeside
     log.prepareForPass(t + 4, false);
     log.addLine("event");
     EXPECT_TRUE(log.save());
-    EXPECT_EQ(log.currentPath(), "/logs/261207-1.log");
-    EXPECT_EQ(store.files["/logs/261207-1.log"], crlf(log.lines()));
+    EXPECT_EQ(log.currentPath(), joined(kLogs, "261207-1.log"));
+    EXPECT_EQ(store.files[joined(kLogs, "261207-1.log")], crlf(log.lines()));
     EXPECT_EQ(store.files.count(kDay), 0u);
     EXPECT_EQ(notices, (std::vector<std::string>{
-                           "Log file /logs/261207.log is not a regular file, writing to /logs/261207-1.log"}));
+                           "Log file " + kDay + " is not a regular file, writing to " + joined(kLogs, "261207-1.log")}));
     // The next run continues beside it too, from what the first one wrote.
-    EventLog again{store, "/logs", "/state/raid-gui", kTitle};
+    EventLog again{store, kLogs, kState, kTitle};
     again.prepareForPass(t + 8, false);
     EXPECT_EQ(again.lines(), log.lines());
 }
@@ -313,18 +315,18 @@ TEST_F(EventLogTest, ASpecialFileWhereTheDayGoesIsLeftAloneAndTheDayGoesOnBeside
 TEST_F(EventLogTest, ADayFileBeyondTheReadBackLimitIsNotRead) {
     const std::string huge(EventLog::kMaxReadBack + 1, 'x');
     store.files[kDay] = huge;
-    store.files["/logs/261207-1.log"] = "earlier today\r\n";
+    store.files[joined(kLogs, "261207-1.log")] = "earlier today\r\n";
     log.prepareForPass(t, true);
     EXPECT_EQ(log.lines().front(), "earlier today");
     EXPECT_TRUE(log.save());
     EXPECT_EQ(store.files[kDay].size(), huge.size());
-    EXPECT_EQ(store.files["/logs/261207-1.log"], crlf(log.lines()));
-    EXPECT_EQ(notices.at(0), "Log file /logs/261207.log is too large, writing to /logs/261207-1.log");
+    EXPECT_EQ(store.files[joined(kLogs, "261207-1.log")], crlf(log.lines()));
+    EXPECT_EQ(notices.at(0), "Log file " + kDay + " is too large, writing to " + joined(kLogs, "261207-1.log"));
 }
 
 TEST_F(EventLogTest, WhenNoNameBesideIsFreeTheDayGoesToTheFallbackFolder) {
     store.special.insert(kDay);
-    for (int k = 1; k <= 9; ++k) store.special.insert("/logs/261207-" + std::to_string(k) + ".log");
+    for (int k = 1; k <= 9; ++k) store.special.insert(joined(kLogs, "261207-") + std::to_string(k) + ".log");
     log.prepareForPass(t, true);
     EXPECT_TRUE(log.save());
     EXPECT_TRUE(log.usingFallback());
@@ -363,15 +365,20 @@ TEST(StdFileStoreTest, WorksOnARealFolder) {
 }
 
 TEST(StdFileStoreTest, FallbackFolderRule) {
-    EXPECT_EQ(fallbackLogFolder("", "/x/state", "/home/u"), "/x/state/raid-gui");
-    EXPECT_EQ(fallbackLogFolder("", "relative", "/home/u"), "/home/u/.local/state/raid-gui");
-    EXPECT_EQ(fallbackLogFolder("", "", "/home/u"), "/home/u/.local/state/raid-gui");
+    // Absolute paths as each system writes them; the folder names joined as it joins them.
+    const std::string state = rooted("/x/state"), home = rooted("/home/u");
+    const std::string homeState = joined(joined(joined(home, ".local"), "state"), "raid-gui");
+    EXPECT_EQ(fallbackLogFolder("", state, home), joined(state, "raid-gui"));
+    EXPECT_EQ(fallbackLogFolder("", "relative", home), homeState);
+    EXPECT_EQ(fallbackLogFolder("", "", home), homeState);
     EXPECT_EQ(fallbackLogFolder("", "", ""), "");
+#ifndef _WIN32  // systemd's StateDirectory=, a list split at ':' (a drive letter's mark on Windows)
     // A service's own state folder (systemd's StateDirectory=), the first of several.
     EXPECT_EQ(fallbackLogFolder("/var/lib/raid-gui", "", ""), "/var/lib/raid-gui");
     EXPECT_EQ(fallbackLogFolder("/var/lib/raid-gui:/var/lib/other", "/x/state", "/home/u"), "/var/lib/raid-gui");
     EXPECT_EQ(fallbackLogFolder("relative:/var/lib/other", "", "/home/u"), "/home/u/.local/state/raid-gui");
     EXPECT_EQ(fallbackLogFolder(":/var/lib/other", "", ""), "");
+#endif
 }
 
 }  // namespace

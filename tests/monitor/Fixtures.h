@@ -17,6 +17,22 @@
 
 namespace raid::testing {
 
+// An absolute path as the system writes it: "/logs" on Linux, "C:\\logs" on Windows.
+inline std::string rooted(std::string unixPath) {
+#ifdef _WIN32
+    for (char& c : unixPath)
+        if (c == '/') c = '\\';
+    return "C:" + unixPath;
+#else
+    return unixPath;
+#endif
+}
+
+// `name` in `folder` as the program joins them (with "\\" on Windows).
+inline std::string joined(const std::string& folder, const std::string& name) {
+    return (std::filesystem::path(folder) / name).string();
+}
+
 inline void putAta(Sector& s, std::size_t offset, std::size_t length, std::string_view text) {
     for (std::size_t k = 0; k < length; ++k) s[offset + (k ^ 1u)] = static_cast<std::uint8_t>(k < text.size() ? text[k] : ' ');
 }

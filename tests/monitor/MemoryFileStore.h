@@ -18,6 +18,11 @@
 namespace raid::testing {
 
 class MemoryFileStore final : public FileStore {
+#ifdef _WIN32
+    static constexpr bool kBackslashToo = true;  // Windows' own separator
+#else
+    static constexpr bool kBackslashToo = false;
+#endif
 public:
     std::map<std::string, std::string> files;
     // Nothing can be written in these folders or below them.
@@ -77,7 +82,11 @@ public:
     bool makeFolder(const std::string& folder) override { return writable(folder); }
 
     static std::string parentOf(const std::string& path) {
+#ifdef _WIN32
+        const auto slash = path.find_last_of("/\\");
+#else
         const auto slash = path.rfind('/');
+#endif
         return slash == std::string::npos ? std::string() : path.substr(0, slash);
     }
 
@@ -108,7 +117,7 @@ private:
     bool writable(const std::string& folder) const {
         return std::none_of(readOnlyTrees.begin(), readOnlyTrees.end(), [&](const std::string& ro) {
             return folder == ro || (folder.size() > ro.size() && folder.compare(0, ro.size(), ro) == 0 &&
-                                    folder[ro.size()] == '/');
+                                    (folder[ro.size()] == '/' || (kBackslashToo && folder[ro.size()] == '\\')));
         });
     }
     bool put(std::string& target, std::string_view data) {

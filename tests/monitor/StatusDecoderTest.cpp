@@ -12,6 +12,7 @@ namespace {
 
 using namespace raid::testing;
 using Lines = std::vector<std::string>;
+const std::string kLogs = rooted("/logs"), kStateRoot = rooted("/state");
 
 struct Alert {
     int kind, index, port;
@@ -25,7 +26,7 @@ class DecoderTest : public ::testing::Test {
 protected:
     DeviceState dev;
     FakeFileStore store;
-    EventLog log{store, "/logs", "/state", "RAID GUI v0.23.7-3"};
+    EventLog log{store, kLogs, kStateRoot, "RAID GUI v0.23.7-3"};
     std::array<bool, 4> userAbort{};
     double clockNow = 0;
     double passTime = wallAt(2026, 12, 7, 14, 3, 5);
@@ -84,13 +85,13 @@ Lines concat(std::initializer_list<Lines> parts) {
 }
 
 TEST_F(DecoderTest, StartUpOnADayWithAFile) {
-    store.files["/logs/261207.log"] = "earlier\r\n";
+    store.files[joined(kLogs, "261207.log")] = "earlier\r\n";
     decoder.decode(1);
     EXPECT_EQ(clockNow, passTime);
     EXPECT_EQ(log.lines(), concat({{"earlier", kRule, "RAID GUI v0.23.7-3 has started from 12/07/26 14:03:05"},
                                    kRaidBlock,
                                    {kRule}}));
-    EXPECT_EQ(store.files["/logs/261207.log"], crlf(log.lines()));
+    EXPECT_EQ(store.files[joined(kLogs, "261207.log")], crlf(log.lines()));
 }
 
 TEST_F(DecoderTest, StartUpWithoutAFileHasOneRule) {
@@ -101,11 +102,11 @@ TEST_F(DecoderTest, StartUpWithoutAFileHasOneRule) {
 
 TEST_F(DecoderTest, FirstPassAfterMidnightStartsANewFileWithoutHeader) {
     start();
-    const std::string yesterday = store.files["/logs/261207.log"];
+    const std::string yesterday = store.files[joined(kLogs, "261207.log")];
     passTime = wallAt(2026, 12, 8, 0, 0, 3);
     pass();
-    EXPECT_EQ(store.files["/logs/261208.log"], crlf(concat({{kRule}, kRaidBlock, {kRule}})));
-    EXPECT_EQ(store.files["/logs/261207.log"], yesterday);
+    EXPECT_EQ(store.files[joined(kLogs, "261208.log")], crlf(concat({{kRule}, kRaidBlock, {kRule}})));
+    EXPECT_EQ(store.files[joined(kLogs, "261207.log")], yesterday);
 }
 
 TEST_F(DecoderTest, InformationBlockForHybridSecondLayoutAndFailureReasons) {
@@ -219,7 +220,7 @@ TEST_F(DecoderTest, DeviceTextsCannotForgeOrBreakLogLines) {
                              "  Serial no.: \"SER [2J             \"", "  Capacity : " + kCap}));
 
     // The day file holds exactly the decoder's lines: nothing started a line of its own.
-    const Lines file = dayFileLines(store.files["/logs/261207.log"]);
+    const Lines file = dayFileLines(store.files[joined(kLogs, "261207.log")]);
     EXPECT_EQ(file, log.lines());
     for (const auto& line : file) {
         EXPECT_TRUE(printable(line)) << line;
@@ -411,7 +412,7 @@ TEST_F(DecoderTest, UnpluggingOneOfTwoEnclosures) {
 
 TEST(DeviceListCompareTest, EqualCountsWriteNothingAndNewOnesAreNumbered) {
     FakeFileStore store;
-    EventLog log{store, "/logs", "", "T"};
+    EventLog log{store, kLogs, "", "T"};
     DeviceState dev;
     int raised = 0;
     auto raise = [&](int, int, int) { ++raised; };
@@ -436,12 +437,12 @@ TEST(DeviceListCompareTest, EqualCountsWriteNothingAndNewOnesAreNumbered) {
     EXPECT_EQ(raised, 0);
 
     // From nothing: every entry is new. To nothing: every entry removed, one alert each.
-    EventLog log2{store, "/logs", "", "T"};
+    EventLog log2{store, kLogs, "", "T"};
     dev.ActiveCount = 0;
     EXPECT_TRUE(compareDeviceLists(dev, log2, raise));
     EXPECT_EQ(log2.pendingLines(),
               (Lines{"D1 New Device was found.", "D2 New Device was found.", "    Device had changed."}));
-    EventLog log3{store, "/logs", "", "T"};
+    EventLog log3{store, kLogs, "", "T"};
     dev.ActiveCount = 2;
     dev.ActiveDevices[1] = 0x42;
     dev.FoundCount = 0;

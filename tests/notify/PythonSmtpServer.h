@@ -3,10 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/ToolRun.h"
 
 namespace raid::testing {
 
@@ -60,6 +56,11 @@ public:
     // The interpreter that has aiosmtpd: Debian's own first (a python3 earlier on
     // PATH may be another installation without Debian's packages). "" when none.
     static std::string python() {
+#ifdef _WIN32
+        // Debian's interpreter does not run under Windows: there the mail goes to the
+        // Windows SMTP test's own server.
+        return {};
+#endif
         for (const char* candidate : {"/usr/bin/python3", "python3"}) {
             const std::string probe = std::string(candidate) + " -c 'import aiosmtpd' >/dev/null 2>&1";
             if (std::system(probe.c_str()) == 0) return candidate;
@@ -71,29 +72,20 @@ public:
     bool start(const std::string& python, const std::vector<std::string>& options) {
         static int serial = 0;
         dir_ = std::filesystem::temp_directory_path() /
-               ("raid-smtp-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
+               ("raid-smtp-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                std::to_string(++serial));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
-        std::vector<std::string> args = {python, std::string(RAID_SOURCE_DIR) + "/tests/notify/smtp_test_server.py",
+        std::vector<std::string> args = {std::string(RAID_SOURCE_DIR) + "/tests/notify/smtp_test_server.py",
                                          "--port-file", (dir_ / "port").string(), "--capture",
                                          (dir_ / "capture").string(), "--transcript",
                                          (dir_ / "transcript").string()};
         args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (::posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-            return false;
-        }
+        if (!server_.start(python, args, (dir_ / "out").string(), (dir_ / "err").string(), {}, true)) return false;
         for (int i = 0; i < 200; ++i) {  // up to 10 s for the interpreter to start
             std::ifstream f(dir_ / "port");
             if (f >> port) return true;
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return false;
-            }
+            if (!server_.running()) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
@@ -101,12 +93,12 @@ public:
 
     // Ends the server (the port is free again afterwards).
     void stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
+        if (!server_.started()) return;
+        server_.askToEnd();
+        if (server_.wait(std::chrono::seconds(120)) < 0 && server_.started()) {
+            server_.kill();
+            server_.wait(std::chrono::seconds(120));
         }
-        pid_ = -1;
     }
 
     ~PythonSmtpServer() {
@@ -152,7 +144,7 @@ public:
 
 private:
     std::filesystem::path dir_;
-    pid_t pid_ = -1;
+    test::ChildProcess server_;
 };
 
 }  // namespace raid::testing

@@ -2,7 +2,6 @@
 // order, the password record and the text files, and what a damaged store gives.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,7 +10,10 @@
 #include "monitor/MemoryFileStore.h"
 #include "notify/AlertMail.h"
 #include "notify/NotificationSettings.h"
+#ifndef _WIN32
 #include "platform/linux/LinuxSettingsFile.h"
+#endif
+#include "support/Portable.h"
 
 namespace raid {
 namespace {
@@ -220,9 +222,14 @@ TEST_F(Store, DamagedValuesAreReportedOnceAndReadAsMissing) {
 
 TEST_F(Store, TextFilesThatAreNotRegularOrHugeAreNotRead) {
     key.exists = true;
-    key.values = {{"FilePath", RegValue::sz("/t/")}};
-    files.special.insert("/t/EmailSubject Hard Disks Fail.txt");
-    files.files["/t/EmailContens Fan Fail.txt"] = std::string(2 << 20, 'x');
+#ifdef _WIN32
+    const std::string t = "C:\\t\\";  // a folder from the root, as each system writes one
+#else
+    const std::string t = "/t/";
+#endif
+    key.values = {{"FilePath", RegValue::sz(t)}};
+    files.special.insert(t + "EmailSubject Hard Disks Fail.txt");
+    files.files[t + "EmailContens Fan Fail.txt"] = std::string(2 << 20, 'x');
     store.startUp(s, "/c/");
     store.load(s);
     EXPECT_TRUE(s.subjects[0].empty());
@@ -270,6 +277,7 @@ TEST_F(Store, SecurityAndLoginNameAreWrittenOnlyWhenTheyChangeAndAnUnknownSecuri
     EXPECT_FALSE(securityFromName("starttls"));
 }
 
+#ifndef _WIN32  // a Windows settings file carried to Linux: on Windows they live in the registry
 // A settings file brought over from Windows, on disk: its FilePath names a Windows
 // folder, which on this system would be a file name in whatever folder the program runs
 // in, and a comment above a value ends in a backslash. The text files stay in the
@@ -277,9 +285,7 @@ TEST_F(Store, SecurityAndLoginNameAreWrittenOnlyWhenTheyChangeAndAnUnknownSecuri
 // after the comment is read and the password record continued over two lines too.
 TEST(SettingsFromWindows, TheTextFilesStayInTheDefaultFolderAndEveryValueIsRead) {
     namespace fs = std::filesystem;
-    char pattern[] = "/tmp/raid-winsettings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern, cwd = dir + "/cwd", folder = dir + "/";
+    const std::string dir = test::makeTempDir(), cwd = dir + "/cwd", folder = dir + "/";
     fs::create_directory(cwd);
     const fs::path before = fs::current_path();
     ASSERT_EQ(chdir(cwd.c_str()), 0);
@@ -358,6 +364,7 @@ TEST(SettingsFromWindows, TheTextFilesStayInTheDefaultFolderAndEveryValueIsRead)
     EXPECT_LT(reports[2].size(), 400u);
     EXPECT_FALSE(hasControlCharacter(reports[2])) << reports[2];
 }
+#endif
 
 }  // namespace
 }  // namespace raid

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
+#include "support/Portable.h"
 
 using namespace raid::sim;
 using namespace simtest;
@@ -80,7 +80,9 @@ TEST_F(ScenarioFlash, HostileFlashFilesAndStepsAreRefusedWithFileAndLine) {
     std::vector<std::uint8_t> big(image);
     big.push_back(0);
     ASSERT_TRUE(writeFlashFile((dir / "big.bin").string(), big));
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // nobody ever writes to it
+    const raid::test::PlantedPipe fifo(dir.string(), "fifo");  // nobody ever writes to it
+    ASSERT_FALSE(fifo.path.empty());
+    const std::string zero = raid::test::kEndlessDevice;
 
     struct Case {
         std::string step, message;
@@ -88,8 +90,8 @@ TEST_F(ScenarioFlash, HostileFlashFilesAndStepsAreRefusedWithFileAndLine) {
     for (const Case& c : std::vector<Case>{
              {"0 flash 1 short.bin", "t.scn:2: flash file '" + (dir / "short.bin").string() + "' is 4 bytes, not 524288"},
              {"0 flash 1 big.bin", "t.scn:2: flash file '" + (dir / "big.bin").string() + "' is more than 524288 bytes, not 524288"},
-             {"0 flash 1 fifo", "t.scn:2: flash file cannot read '" + (dir / "fifo").string() + "' (a regular file is needed)"},
-             {"0 flash 1 /dev/zero", "t.scn:2: flash file cannot read '/dev/zero' (a regular file is needed)"},
+             {"0 flash 1 " + fifo.path, "t.scn:2: flash file cannot read '" + fifo.path + "' (a regular file is needed)"},
+             {"0 flash 1 " + zero, "t.scn:2: flash file cannot read '" + zero + "' (a regular file is needed)"},
              {"0 flash 1 missing.bin", "t.scn:2: flash file cannot read '" + (dir / "missing.bin").string() + "' (a regular file is needed)"},
              {"0 flash 2 fw.bin", "t.scn:2: drive 2 is not an enclosure"},
              {"0 flash 1", "t.scn:2: 'flash' takes 2 arguments, not 1"},

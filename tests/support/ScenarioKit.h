@@ -13,12 +13,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "sim/Records.h"
 #include "sim/Trace.h"
 #include "sim/run/SimRunner.h"
+#include "support/Portable.h"
 
 namespace raid::test {
 
@@ -53,8 +53,7 @@ inline bool runUntilDone(sim::SimRunner& r, std::function<bool(sim::SimRunner&)>
 class ScenarioKit {
 public:
     ScenarioKit() {
-        char pattern[] = "/tmp/raidgui-test-XXXXXX";
-        dir_ = mkdtemp(pattern);
+        dir_ = makeTempDir();
     }
     ~ScenarioKit() {
         runner_.reset();
