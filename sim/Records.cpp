@@ -1,5 +1,7 @@
 #include "sim/Records.h"
 
+#include "platform/FileStore.h"
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -124,9 +126,11 @@ bool readBlockFile(const std::string& path, Block& out, std::string& error) {
 }
 
 bool writeFlashFile(const std::string& path, const std::vector<std::uint8_t>& content) {
-    std::error_code ec;
-    const auto st = std::filesystem::status(path, ec);
-    if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st)) return false;
+    // Only a regular file or nothing: opening a FIFO or a named pipe to write waits for a
+    // reader that may never come, and a device is no place for a dump. The file store
+    // tells them apart on both systems (std::filesystem sees no Windows pipe).
+    const std::unique_ptr<FileStore> files = makeStdFileStore();
+    if (files->exists(path) && !files->size(path)) return false;
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     if (!f) return false;
     f.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
