@@ -386,8 +386,16 @@ std::string replaceFile(const std::string& path, std::string_view data, bool pri
         ::DeleteFileA(temp.c_str());
         return path + ": not a regular file";
     }
-    if (err == 0 && !::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    // Another program that has the file open without sharing its deletion (a virus
+    // scanner, an indexer, a reader of an older build) holds the move off for moments:
+    // the move is tried again for about a second before the save is given up.
+    for (int attempt = 0; err == 0; ++attempt) {
+        if (::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
         err = ::GetLastError();
+        if ((err != ERROR_ACCESS_DENIED && err != ERROR_SHARING_VIOLATION) || attempt >= 20) break;
+        err = 0;
+        ::Sleep(50);
+    }
     if (err != 0) {
         ::DeleteFileA(temp.c_str());
         return path + ": " + errorText(err);

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/ToolRun.h"
+#include "tests/support/ToolRun.h"
 
 namespace raid::testing {
 

@@ -18,7 +18,7 @@
 #include "sim/Records.h"
 #include "sim/Trace.h"
 #include "sim/run/SimRunner.h"
-#include "support/Portable.h"
+#include "tests/support/Portable.h"
 
 namespace raid::test {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/Portable.h"
+#include "tests/support/Portable.h"
 
 #ifdef _WIN32
 #include <windows.h>
