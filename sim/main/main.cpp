@@ -14,7 +14,11 @@
 #include "platform/Platform.h"
 #ifdef RAID_WITH_WINDOW
 #include "app/EngineHost.h"
+#ifdef RAID_WIN32_WINDOW
+#include "gui-win32/WinApp.h"
+#else
 #include "gui/GuiApp.h"
+#endif
 #endif
 #include "sim/FirmwareImages.h"
 #include "sim/Records.h"
@@ -87,7 +91,13 @@ int runWithWindow(int argc, char** argv, raid::sim::RunOptions options) {
         const auto end = sched.addTimer(1000, [&form] { form.CloseRequest(); });
         sched.setTimerDue(end, static_cast<std::int64_t>(options.untilSeconds * 1e6));
     };
+#ifdef RAID_WIN32_WINDOW
+    (void)argc;
+    (void)argv;
+    int rc = raid::win::runWindow(host);
+#else
     int rc = raid::gui::runWindow(argc, argv, host);
+#endif
     host.stop();
     if (!host.eventLogLoss().empty()) rc = refuse(host.eventLogLoss());
     if (!runner->finish(error)) rc = refuse(error);

@@ -1,0 +1,65 @@
+// The native window around an engine host: TForm1, the event log window, the message
+// boxes and the session end, wired together (the Windows counterpart of gui/GuiApp).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <windows.h>
+
+#include "app/EngineHost.h"
+
+namespace raid::win {
+
+class UiThread;
+
+// Everything runWindow does except the message loop, so tests and tools can run a
+// real window and pump its messages themselves. Window's thread only.
+class WinSession {
+public:
+    // Registers the control listener and the quit callback on `host`; the engine must
+    // not have started yet.
+    explicit WinSession(EngineHost& host);
+    // Releases any engine thread waiting for a box, stops the engine, destroys the windows.
+    ~WinSession();
+    WinSession(const WinSession&) = delete;
+    WinSession& operator=(const WinSession&) = delete;
+
+    // Shows the window and starts the engine.
+    void start();
+
+    // The main window (TForm1).
+    HWND window() const;
+    // The control carrying `name` in the main window, or in the event log window
+    // while it is open; nullptr if none.
+    HWND control(const std::string& name) const;
+    // The event log window while it is open (nullptr otherwise).
+    HWND logWindow() const;
+    // The engine has asked the program to end (a granted close or session end).
+    bool quitRequested() const { return quitRequested_; }
+    // What ends the program once the engine has granted it. The default posts WM_QUIT.
+    void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
+
+    EngineHost& host() { return host_; }
+    UiThread& ui() { return *ui_; }
+
+    struct Parts;
+
+private:
+    EngineHost& host_;
+    std::unique_ptr<UiThread> ui_;
+    std::unique_ptr<Parts> parts_;
+    bool quitRequested_ = false;
+    std::function<void()> quitHandler_;
+};
+
+// Runs the window's messages until `done` holds or `timeoutMs` has passed; true when
+// `done` held. For tests and tools that drive a window on their own thread.
+bool pumpUntil(const std::function<bool()>& done, int timeoutMs);
+
+// The program with a window: makes the window, starts the engine, runs the message
+// loop until the engine ends the program, stops the engine. Returns the exit code (0).
+int runWindow(EngineHost& host);
+
+}  // namespace raid::win
