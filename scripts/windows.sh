@@ -41,7 +41,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 echo "== tests under Wine"
 status=0
-ctest --test-dir "$win" --output-on-failure -j"$jobs" || status=$?
+# The window tests need a display: a virtual one for the whole run.
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$win" --output-on-failure -j"$jobs" || status=$?
 wineserver -k 2>/dev/null || true
 echo "== Windows stage: $((SECONDS - started)) s"
 exit $status
