@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "gui-win32/ArtworkPaint.h"
 
@@ -77,15 +78,15 @@ void drawGlyph(Graphics& g, NavGlyph glyph, const RectF& r, const Color& ink) {
     switch (glyph) {
         case NavGlyph::Status: {
             // A pulse line inside a ring: "is everything alive".
-            g.DrawEllipse(pen.get(), left + 1, top + 1, r.Width - 2, r.Height - 2);
+            art::drawEllipse(g, *pen, c, r.Width / 2 - 1, r.Height / 2 - 1);
             const PointF pulse[] = {{left + 4, c.Y},     {c.X - 4, c.Y},      {c.X - 1, top + 6},
                                     {c.X + 2, bottom - 6}, {c.X + 5, c.Y}, {right - 4, c.Y}};
             g.DrawLines(pen.get(), pulse, 6);
             break;
         }
         case NavGlyph::Tools: {
-            g.DrawEllipse(pen.get(), left + 3, top + 3, r.Width - 6, r.Height - 6);
-            g.DrawEllipse(pen.get(), c.X - 3, c.Y - 3, 6.0f, 6.0f);
+            art::drawEllipse(g, *pen, c, r.Width / 2 - 3, r.Height / 2 - 3);
+            art::drawEllipse(g, *pen, c, 3, 3);
             break;
         }
         case NavGlyph::Upgrade: {
@@ -111,10 +112,10 @@ void drawGlyph(Graphics& g, NavGlyph glyph, const RectF& r, const Color& ink) {
             break;
         }
         case NavGlyph::About: {
-            g.DrawEllipse(pen.get(), left + 1, top + 1, r.Width - 2, r.Height - 2);
+            art::drawEllipse(g, *pen, c, r.Width / 2 - 1, r.Height / 2 - 1);
             g.DrawLine(pen.get(), c.X, c.Y - 1, c.X, bottom - 5);
             SolidBrush dot(ink);
-            g.FillEllipse(&dot, c.X - 1.2f, top + 6 - 1.2f, 2.4f, 2.4f);
+            art::fillEllipse(g, dot, PointF(c.X, top + 6), 1.2f, 1.2f);
             break;
         }
     }
@@ -146,7 +147,7 @@ void drawEnclosure(Graphics& g, const RectF& r) {
         // Qt's glow reaches 1.6 times the light's radius: the light shows its inner part.
         const PointF at(bay.X + bay.Width - bayH * 0.5f, bay.Y + bay.Height / 2);
         GraphicsPath disc;
-        disc.AddEllipse(at.X - led, at.Y - led, 2 * led, 2 * led);
+        art::addEllipse(disc, at, led, led);
         PathGradientBrush light(&disc);
         light.SetCenterPoint(at);
         light.SetCenterColor(Color(0x7C, 0xFF, 0x9A));
@@ -201,14 +202,19 @@ bool drawing() { return !gPlain.load() && Artwork::startup(); }
 
 Layer::Layer(HDC dc, const RECT& rect, double scale) : dc_(dc), scale_(saneScale(scale)) {
     if (dc == nullptr || isEmpty(rect)) return;
+    // No screen is this wide. A picture laid out for more is a caller's mistake (a
+    // garbage rect), and is left undrawn rather than handing GDI+ coordinates where
+    // floats lose their half pixels.
+    constexpr LONG kLargest = 16384;
+    if (static_cast<LONGLONG>(rect.right) - rect.left > kLargest ||
+        static_cast<LONGLONG>(rect.bottom) - rect.top > kLargest)
+        return;
     RECT visible{};
     const int clip = GetClipBox(dc, &visible);
     if (clip == NULLREGION) return;
     if (clip == ERROR) visible = rect;
     if (!IntersectRect(&shown_, &rect, &visible)) return;
     const LONG w = shown_.right - shown_.left, h = shown_.bottom - shown_.top;
-    // What a screen can show at most; a larger layer is a wrong DC, not a picture.
-    if (w > 16384 || h > 16384) return;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = w;
@@ -255,18 +261,54 @@ void Layer::finish(BYTE opacity) {
     DeleteDC(mem);
 }
 
+void addArc(std::vector<PointF>& points, PointF c, float rx, float ry, float fromDeg, float sweepDeg) {
+    // A point every half design pixel or so: finer than any screen shows at 200 %.
+    constexpr float kPi = 3.14159265f;
+    const float length = std::abs(sweepDeg) / 360.0f * 2 * kPi * std::max(rx, ry);
+    const int steps = std::clamp(static_cast<int>(std::ceil(length / 0.5f)), 4, 256);
+    for (int i = 0; i <= steps; ++i) {
+        const float a = (fromDeg + sweepDeg * static_cast<float>(i) / static_cast<float>(steps)) * kPi / 180.0f;
+        points.emplace_back(c.X + rx * std::cos(a), c.Y + ry * std::sin(a));
+    }
+}
+
+void addPolygon(GraphicsPath& path, const std::vector<PointF>& points) {
+    if (points.size() >= 3) path.AddPolygon(points.data(), static_cast<INT>(points.size()));
+}
+
 void addRounded(GraphicsPath& path, const RectF& r, float radius) {
     radius = std::min({radius, r.Width / 2, r.Height / 2});
     if (radius <= 0.01f) {
         path.AddRectangle(r);
         return;
     }
-    const float d = 2 * radius;
-    path.AddArc(r.X, r.Y, d, d, 180, 90);
-    path.AddArc(r.X + r.Width - d, r.Y, d, d, 270, 90);
-    path.AddArc(r.X + r.Width - d, r.Y + r.Height - d, d, d, 0, 90);
-    path.AddArc(r.X, r.Y + r.Height - d, d, d, 90, 90);
-    path.CloseFigure();
+    const float right = r.X + r.Width - radius, bottom = r.Y + r.Height - radius;
+    std::vector<PointF> points;
+    addArc(points, PointF(r.X + radius, r.Y + radius), radius, radius, 180, 90);
+    addArc(points, PointF(right, r.Y + radius), radius, radius, 270, 90);
+    addArc(points, PointF(right, bottom), radius, radius, 0, 90);
+    addArc(points, PointF(r.X + radius, bottom), radius, radius, 90, 90);
+    addPolygon(path, points);
+}
+
+void addEllipse(GraphicsPath& path, PointF c, float rx, float ry) {
+    if (rx <= 0 || ry <= 0) return;
+    std::vector<PointF> points;
+    addArc(points, c, rx, ry, 0, 360);
+    points.pop_back();  // the last point is the first
+    addPolygon(path, points);
+}
+
+void fillEllipse(Graphics& g, const Brush& brush, PointF c, float rx, float ry) {
+    GraphicsPath path;
+    addEllipse(path, c, rx, ry);
+    g.FillPath(&brush, &path);
+}
+
+void drawEllipse(Graphics& g, const Pen& pen, PointF c, float rx, float ry) {
+    GraphicsPath path;
+    addEllipse(path, c, rx, ry);
+    g.DrawPath(&pen, &path);
 }
 
 void fillRounded(Graphics& g, const Brush& brush, const RectF& r, float radius) {
@@ -299,21 +341,19 @@ std::unique_ptr<Pen> roundPen(const Color& c, float width) {
     return pen;
 }
 
-void glow(Graphics& g, PointF c, float radius, const Color* colours, const float* stops, int count) {
-    if (radius <= 0 || count < 2) return;
+void halo(Graphics& g, PointF c, float radius, const Color& colour, float solid) {
+    if (radius <= 0) return;
     GraphicsPath disc;
-    disc.AddEllipse(c.X - radius, c.Y - radius, 2 * radius, 2 * radius);
+    addEllipse(disc, c, radius, radius);
     PathGradientBrush brush(&disc);
     brush.SetCenterPoint(c);
-    // GDI+ counts a path gradient's positions from the rim (0) to the centre (1).
-    Color rim[8];
-    REAL at[8];
-    count = std::min(count, 8);
-    for (int i = 0; i < count; ++i) {
-        rim[i] = colours[count - 1 - i];
-        at[i] = 1.0f - stops[count - 1 - i];
-    }
-    brush.SetInterpolationColors(rim, at, count);
+    brush.SetCenterColor(colour);
+    const Color rim = withAlpha(colour, 0);
+    INT one = 1;
+    brush.SetSurroundColors(&rim, &one);
+    // The centre colour fills the inner share; the fade runs from there to the rim.
+    // (Two colours and a focus, not a preset blend: Wine's GDI+ draws no preset blend.)
+    brush.SetFocusScales(solid, solid);
     g.FillPath(&brush, &disc);
 }
 
@@ -412,7 +452,7 @@ void Artwork::background(HDC dc, const RECT& rect, double scale, bool oem) {
         GraphicsState state = g.Save();
         g.IntersectClip(RectF(0, 0, w, headerH));
         SolidBrush arc(Color(18, 255, 255, 255));
-        g.FillEllipse(&arc, 470.0f - 260, -140.0f - 190, 520.0f, 380.0f);
+        art::fillEllipse(g, arc, PointF(470, -140), 260, 190);
         g.Restore(state);
     }
     SolidBrush rule(oem ? Color(0x9A, 0xA0, 0xA8) : art::kAmber);
@@ -462,7 +502,7 @@ void Artwork::navButton(HDC dc, const RECT& rect, double scale, const std::wstri
     // The glyph sits in a disc at the left, the caption beside it.
     const RectF disc(r.X + 9, r.Y + r.Height / 2 - 13, 26, 26);
     SolidBrush discFill(highlighted ? Color(110, 255, 255, 255) : Color(0xDD, 0xE6, 0xF0));
-    g.FillEllipse(&discFill, disc);
+    art::fillEllipse(g, discFill, PointF(disc.X + 13, disc.Y + 13), 13, 13);
     drawGlyph(g, glyph, RectF(disc.X + 4, disc.Y + 4, disc.Width - 8, disc.Height - 8),
               highlighted ? art::kAmberInk : art::kBlue);
     const float textLeft = disc.X + disc.Width + 10;
@@ -491,13 +531,11 @@ void Artwork::tab(HDC dc, const RECT& rect, double scale, const std::wstring& ca
     // Rounded at the top, open at the bottom where it meets the page.
     GraphicsPath path;
     const float right = r.X + r.Width, bottom = r.Y + r.Height;
-    path.AddLine(r.X, bottom, r.X, r.Y + k);
-    path.AddBezier(PointF(r.X, r.Y + k), PointF(r.X, r.Y + k / 3), PointF(r.X + k / 3, r.Y), PointF(r.X + k, r.Y));
-    path.AddLine(r.X + k, r.Y, right - k, r.Y);
-    path.AddBezier(PointF(right - k, r.Y), PointF(right - k / 3, r.Y), PointF(right, r.Y + k / 3),
-                   PointF(right, r.Y + k));
-    path.AddLine(right, r.Y + k, right, bottom);
-    path.CloseFigure();
+    std::vector<PointF> points{{r.X, bottom}};
+    art::addArc(points, PointF(r.X + k, r.Y + k), k, k, 180, 90);
+    art::addArc(points, PointF(right - k, r.Y + k), k, k, 270, 90);
+    points.emplace_back(right, bottom);
+    art::addPolygon(path, points);
     auto fill = selected ? art::vertical(r, art::kAmberTop, art::kAmber)
                          : art::vertical(r, art::kWhite, Color(0xE6, 0xEC, 0xF3));
     g.FillPath(fill.get(), &path);

@@ -30,7 +30,7 @@ enum class Glyph { Hdd, Ssd };
 // A disc with a white mark: the verdict at a glance.
 void badge(Graphics& g, PointF c, float r, const Color& fill, bool check) {
     SolidBrush disc(fill);
-    g.FillEllipse(&disc, c.X - r, c.Y - r, 2 * r, 2 * r);
+    art::fillEllipse(g, disc, c, r, r);
     auto mark = art::roundPen(art::kWhite, r * 0.24f);
     if (check) {
         const PointF tick[] = {{c.X - r * 0.45f, c.Y + r * 0.02f},
@@ -41,27 +41,24 @@ void badge(Graphics& g, PointF c, float r, const Color& fill, bool check) {
         g.DrawLine(mark.get(), c.X, c.Y - r * 0.5f, c.X, c.Y + r * 0.12f);
         SolidBrush dot(art::kWhite);
         const float d = r * 0.14f;
-        g.FillEllipse(&dot, c.X - d, c.Y + r * 0.47f - d, 2 * d, 2 * d);
+        art::fillEllipse(g, dot, PointF(c.X, c.Y + r * 0.47f), d, d);
     }
 }
 
 void led(Graphics& g, PointF c, const Color& colour, bool lit) {
-    if (lit) {
-        const Color halo[] = {art::lighter(colour, 150), colour, art::withAlpha(colour, 0)};
-        const float stops[] = {0.0f, 0.5f, 1.0f};
-        art::glow(g, c, 6, halo, stops, 3);
-    }
+    // Lit, it glows out to twice its radius (its lighter core is under the dot).
+    if (lit) art::halo(g, c, 6, colour, 0.5f);
     SolidBrush dot(lit ? colour : Color(0xC4, 0xCB, 0xD4));
-    g.FillEllipse(&dot, c.X - 3, c.Y - 3, 6.0f, 6.0f);
+    art::fillEllipse(g, dot, c, 3, 3);
 }
 
 // The drive's kind on its tray: a platter for an HDD, a chip for the SSD.
 void glyph(Graphics& g, PointF c, Glyph kind, const Color& ink) {
     Pen pen(ink, 1.4f);
     if (kind == Glyph::Hdd) {
-        g.DrawEllipse(&pen, c.X - 12, c.Y - 12, 24.0f, 24.0f);
+        art::drawEllipse(g, pen, c, 12, 12);
         SolidBrush hub(ink);
-        g.FillEllipse(&hub, c.X - 2.5f, c.Y - 2.5f, 5.0f, 5.0f);
+        art::fillEllipse(g, hub, c, 2.5f, 2.5f);
         g.DrawLine(&pen, c.X + 9, c.Y + 10, c.X + 3, c.Y + 3);
         return;
     }

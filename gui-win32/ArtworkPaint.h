@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <algorithm>
 
@@ -80,6 +81,17 @@ private:
     double scale_ = 1;
 };
 
+// Curves are made polygons here, a point every half design pixel: Wine's GDI+
+// flattens curves before it scales them (a small circle at 200 % shows corners) and
+// recurses out of stack flattening large ones; the same polygons look the same on
+// Windows. An arc's points are appended to `points`; angles in degrees, clockwise
+// from three o'clock as GDI+ counts them.
+void addArc(std::vector<PointF>& points, PointF c, float rx, float ry, float fromDeg, float sweepDeg);
+void addPolygon(Gdiplus::GraphicsPath& path, const std::vector<PointF>& points);
+// Ellipses by their centre and radii.
+void addEllipse(Gdiplus::GraphicsPath& path, PointF c, float rx, float ry);
+void fillEllipse(Gdiplus::Graphics& g, const Gdiplus::Brush& brush, PointF c, float rx, float ry);
+void drawEllipse(Gdiplus::Graphics& g, const Gdiplus::Pen& pen, PointF c, float rx, float ry);
 // A rounded rectangle as Qt draws it (absolute radii, no more than half a side).
 void addRounded(Gdiplus::GraphicsPath& path, const RectF& r, float radius);
 void fillRounded(Gdiplus::Graphics& g, const Gdiplus::Brush& brush, const RectF& r, float radius);
@@ -88,8 +100,9 @@ void drawRounded(Gdiplus::Graphics& g, const Gdiplus::Pen& pen, const RectF& r, 
 std::unique_ptr<Gdiplus::LinearGradientBrush> vertical(const RectF& r, const Color& top, const Color& bottom);
 // A pen with round caps and joins.
 std::unique_ptr<Gdiplus::Pen> roundPen(const Color& c, float width);
-// A disc lit from its centre: `stops` colours from the centre (0) to the rim (1).
-void glow(Gdiplus::Graphics& g, PointF centre, float radius, const Color* colours, const float* stops, int count);
+// A disc of `colour` that fades out towards its rim: solid out to `solid` of the
+// radius, transparent at the rim.
+void halo(Gdiplus::Graphics& g, PointF centre, float radius, const Color& colour, float solid);
 
 enum class Align { Left, Center };
 // One line of text in `box` (design units), vertically centred, never outside the box:

@@ -9,6 +9,7 @@
 // RAID_ARTWORK_DUMP=<folder> also writes every picture there as a PNG, to look at.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -243,6 +244,29 @@ TEST(Artwork, EveryPictureAtEveryScaleStaysInItsRectAndShowsWhatItMeans) {
             if (!dump.empty()) canvas.save(dump / (p.name + "@" + std::to_string(static_cast<int>(scale * 100)) + ".png"));
         }
 
+        if (!dump.empty()) {
+            // All pictures and the icon on one sheet, to look at side by side.
+            const int sheetW = scaled(1300, scale);
+            Canvas sheet(sheetW, scaled(1400, scale), 0);
+            int x = 0, y = 0, row = 0;
+            for (const Picture& p : pictures()) {
+                const int w = scaled(p.size.cx, scale) + 4, h = scaled(p.size.cy, scale) + 4;
+                if (x + w > sheetW) x = 0, y += row, row = 0;
+                p.draw(sheet.dc(), RECT{x + 2, y + 2, x + w - 2, y + h - 2}, scale);
+                x += w;
+                row = std::max(row, h);
+            }
+            y += row;
+            x = 0;
+            for (int size : {16, 32, 48, 256}) {
+                HICON icon = Artwork::icon(size);
+                DrawIconEx(sheet.dc(), x, y, icon, size, size, 0, nullptr, DI_NORMAL);
+                DestroyIcon(icon);
+                x += size + 8;
+            }
+            sheet.save(dump / ("sheet@" + std::to_string(static_cast<int>(scale * 100)) + ".png"));
+        }
+
         // The rebuild copies from the healthy bay into the one rebuilt: the arrow's head
         // is at bay 1 for "<<<<" and at bay 2 for ">>>>"; the flush runs to the HDD.
         const auto arrowAt = [scale](const BaysView& v, double x) {
@@ -294,11 +318,14 @@ TEST(Artwork, CarelessCallersAndTheFallbackStayInsideTheRect) {
             const RECT r = inverted.rect();
             p.draw(inverted.dc(), RECT{r.right, r.bottom, r.left, r.top}, 1.0);
             EXPECT_EQ(inverted.guardTouched() + inverted.drawn(), 0);
-            // A rect far larger than the DC shows: only what is visible is drawn.
-            Canvas huge(300, 200);
-            IntersectClipRect(huge.dc(), huge.rect().left, huge.rect().top, huge.rect().right, huge.rect().bottom);
-            p.draw(huge.dc(), RECT{-400000, -400000, 400000, 400000}, 2.0);
-            EXPECT_EQ(huge.guardTouched(), 0);
+            // A rect larger than the DC shows: only what is visible is drawn. One larger
+            // than any screen is not drawn at all.
+            for (LONG half : {6000, 400000}) {
+                Canvas huge(300, 200);
+                IntersectClipRect(huge.dc(), huge.rect().left, huge.rect().top, huge.rect().right, huge.rect().bottom);
+                p.draw(huge.dc(), RECT{-half, -half, half, half}, 2.0);
+                EXPECT_EQ(huge.guardTouched(), 0);
+            }
             // At the design size the fallback draws too.
             Canvas normal(scaled(p.size.cx, 1.5), scaled(p.size.cy, 1.5));
             p.draw(normal.dc(), normal.rect(), 1.5);
