@@ -381,6 +381,15 @@ TEST(Artwork, IconAndFontsAreRealHandlesMadeOnceFromAnyThread) {
         EXPECT_EQ(started[i], 1);
         EXPECT_EQ(fromThreads[i], Artwork::font(13, i % 2 == 1, 1.5));
     }
+    // Ended, GDI+ starts again for a later picture, which is drawn as before; the
+    // fonts outlive it.
+    Canvas before(92, 28), after(92, 28);
+    Artwork::pushButton(before.dc(), before.rect(), 1.0, L"OK", true, false, true);
+    Artwork::shutdown();
+    EXPECT_EQ(fromThreads[0], Artwork::font(13, false, 1.5));
+    Artwork::pushButton(after.dc(), after.rect(), 1.0, L"OK", true, false, true);
+    EXPECT_EQ(after.pixels(), before.pixels());
+
     HFONT regular = Artwork::font(13, false, 1.0);
     EXPECT_EQ(regular, Artwork::font(13, false, 1.0));
     EXPECT_NE(regular, Artwork::font(13, true, 1.0));
