@@ -41,6 +41,10 @@ Color lighter(const Color& c, int factor);
 // Between `a` (t = 0) and `b` (t = 1).
 Color mix(const Color& a, const Color& b, float t);
 
+// A caption as one line: control characters (line breaks, tabs, bells) become spaces.
+std::wstring oneLine(const std::wstring& caption);
+bool isEmpty(const RECT& r);
+
 // The scale a picture is drawn at: DPI over 96, kept to what a screen can have so
 // that a wrong value (0, negative, NaN, a million) still draws something sane.
 double saneScale(double scale);
