@@ -1,0 +1,887 @@
+#include "gui-win32/MainWindow.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include <commctrl.h>
+
+#include "app/ControlNames.h"
+#include "gui-win32/ControlIds.h"
+#include "gui-win32/Text.h"
+#include "gui-win32/pages/PageBuilder.h"
+
+namespace raid::win {
+
+namespace {
+
+constexpr wchar_t kFormClass[] = L"TForm1";
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT;
+// Where the navigation slots are, top to bottom.
+constexpr int kNavX = 16;
+constexpr int kNavSlotY[5] = {112, 168, 224, 280, 336};
+constexpr int kStatusBarHeight = 19;
+constexpr int kPanelWidths[4] = {120, 80, 80, 100};  // the last panel takes the rest
+constexpr COLORREF kRuleColour = RGB(0xD5, 0xDD, 0xE7);
+constexpr int kSmallestFontPx = 7;
+const char kPanelPrefix[] = "StatusBar1.Panel";
+
+// The engine's colour names.
+bool namedColour(const std::string& name, COLORREF& out) {
+    if (name == "red") out = RGB(0xFF, 0x00, 0x00);
+    else if (name == "blue") out = RGB(0x00, 0x00, 0xFF);
+    else if (name == "navy") out = RGB(0x00, 0x00, 0x80);
+    else if (name == "grey" || name == "gray") out = RGB(0x80, 0x80, 0x80);
+    else return false;
+    return true;
+}
+
+MainWindow* windowOf(HWND hwnd) {
+    HWND root = GetAncestor(hwnd, GA_ROOT);
+    return root ? reinterpret_cast<MainWindow*>(GetWindowLongPtrW(root, GWLP_USERDATA)) : nullptr;
+}
+
+std::wstring windowText(HWND hwnd) {
+    const int n = GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<std::size_t>(n > 0 ? n : 0) + 1, L'\0');
+    const int got = GetWindowTextW(hwnd, text.data(), n + 1);
+    text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+    return text;
+}
+
+std::size_t utf8Bytes(const std::wstring& text) { return narrow(text).size(); }
+
+// A memo holds Windows line ends; the engine's texts have "\n" only.
+std::wstring toWindowsLines(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) out += L'\r';
+        out += text[i];
+    }
+    return out;
+}
+
+std::wstring toEngineLines(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n')) out += text[i];
+    return out;
+}
+
+// The window's DPI over 96: GetDpiForWindow where the system has it (Windows 10 1607
+// on; looked up at run time so that Windows 7 still starts), the screen's DPI otherwise.
+double dpiScale(HWND hwnd) {
+    using GetDpi = UINT(WINAPI*)(HWND);
+    static const GetDpi getDpi = [] {
+        FARPROC p = GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
+        return reinterpret_cast<GetDpi>(reinterpret_cast<void (*)()>(p));
+    }();
+    UINT dpi = getDpi ? getDpi(hwnd) : 0;
+    if (dpi == 0) {
+        HDC dc = GetDC(nullptr);
+        dpi = static_cast<UINT>(GetDeviceCaps(dc, LOGPIXELSY));
+        ReleaseDC(nullptr, dc);
+    }
+    return dpi ? dpi / 96.0 : 1.0;
+}
+
+// Paints through a memory bitmap, so a redraw never flickers.
+template <class Paint>
+void buffered(HDC dc, const RECT& r, Paint paint) {
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return;
+    HDC mem = CreateCompatibleDC(dc);
+    HBITMAP bmp = CreateCompatibleBitmap(dc, w, h);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    SetViewportOrgEx(mem, -r.left, -r.top, nullptr);
+    paint(mem);
+    SetViewportOrgEx(mem, 0, 0, nullptr);
+    BitBlt(dc, r.left, r.top, w, h, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+}
+
+void fill(HDC dc, const RECT& r, COLORREF c) {
+    HBRUSH b = CreateSolidBrush(c);
+    FillRect(dc, &r, b);
+    DeleteObject(b);
+}
+
+void registerClasses() {
+    static const bool done = [] {
+        HINSTANCE inst = GetModuleHandleW(nullptr);
+        INITCOMMONCONTROLSEX icc{sizeof icc, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES |
+                                                 ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&icc);
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.hInstance = inst;
+        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        wc.lpfnWndProc = MainWindow::formProc;
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        wc.hIcon = Artwork::icon(32);
+        wc.hIconSm = Artwork::icon(16);
+        wc.lpszClassName = kFormClass;
+        RegisterClassExW(&wc);
+        wc.hIcon = wc.hIconSm = nullptr;
+        wc.hbrBackground = nullptr;
+        wc.lpfnWndProc = MainWindow::containerProc;
+        wc.lpszClassName = kContainerClass;
+        RegisterClassExW(&wc);
+        wc.lpfnWndProc = MainWindow::baysProc;
+        wc.lpszClassName = kBaysClass;
+        RegisterClassExW(&wc);
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(ActionPoster post, double scale) : post_(std::move(post)) {
+    Artwork::startup();
+    registerClasses();
+    hwnd_ = CreateWindowExW(kFormExStyle, kFormClass, L"", kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
+                            nullptr, GetModuleHandleW(nullptr), this);
+    scale_ = scale > 0 ? scale : dpiScale(hwnd_);
+    auto form = std::make_unique<Entry>();
+    form->name = names::TForm1;
+    form->hwnd = hwnd_;
+    form->kind = Kind::Container;
+    add(std::move(form));
+
+    PageBuilder b(*this);
+    // Made in the order Tab walks them: the navigation, the device check boxes, then
+    // the page shown. Until the engine has laid them out, the images stand where its
+    // layout will put them (page 1 has no slot), so the first frame already looks right.
+    struct Nav {
+        const char* name;
+        const wchar_t* caption;
+        NavGlyph glyph;
+    };
+    const Nav navs[5] = {{names::Image_Sts, L"Status", NavGlyph::Status},
+                         {names::Image_Page1, L"Tools", NavGlyph::Tools},
+                         {names::Image_FWUpg, L"Upgrade", NavGlyph::Upgrade},
+                         {names::Image_Email, L"E-mail", NavGlyph::Email},
+                         {names::Image_About, L"About", NavGlyph::About}};
+    int slot = 0;
+    for (int p = 0; p < 5; ++p) {
+        const int y = kNavSlotY[p == 1 ? 1 : slot];
+        HWND img = b.navImage(hwnd_, navs[p].name, box(kNavX, y, Artwork::kNavSize.cx, Artwork::kNavSize.cy),
+                              navs[p].caption, navs[p].glyph, p == 0);
+        EnableWindow(img, FALSE);
+        if (p == 1)
+            ShowWindow(img, SW_HIDE);
+        else
+            ++slot;
+    }
+    // Device check boxes sit above the navigation: they choose what both the Status
+    // and the Upgrade page show.
+    ShowWindow(b.checkBox(hwnd_, names::CheckBox1, box(22, 78, 80, 22)), SW_HIDE);
+    ShowWindow(b.checkBox(hwnd_, names::CheckBox3, box(106, 78, 80, 22)), SW_HIDE);
+
+    HWND book = b.book(hwnd_, names::Notebook1, box(216, 74, 385, 321), 5);
+    const std::vector<HWND> pages = b.pages(book);
+    buildStatusPage(b, pages[0]);
+    buildUpgradePage(b, pages[2]);
+    buildEmailPage(b, pages[3]);
+    buildAboutPage(b, pages[4]);
+
+    // The start-up message ("Drive detecting", "No Drive found! ") is the one thing to
+    // read while there is no enclosure: in the middle of the page card, above the pages.
+    HWND startUp = b.label(hwnd_, names::StaticText1, box(216, 214, 385, 30), DT_CENTER | DT_VCENTER | DT_SINGLELINE,
+                           17, true);
+    SetWindowPos(startUp, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    for (const char* name : {names::Memo1, names::Memo2, names::Memo7})
+        ShowWindow(b.memo(hwnd_, name, box(0, 0, 10, 10)), SW_HIDE);
+    buildStatusBar();
+
+    tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0,
+                            0, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 480);
+    layout();
+}
+
+MainWindow::~MainWindow() {
+    if (hwnd_) DestroyWindow(hwnd_);
+    for (auto& [colour, b] : brushes_) DeleteObject(b);
+}
+
+MainWindow::Entry& MainWindow::add(std::unique_ptr<Entry> e) {
+    Entry& ref = *e;
+    if (!ref.name.empty()) byName_[ref.name] = &ref;
+    if (ref.hwnd) byHwnd_[ref.hwnd] = &ref;
+    entries_.push_back(std::move(e));
+    return ref;
+}
+
+MainWindow::Entry* MainWindow::entryOf(HWND hwnd) const {
+    auto it = byHwnd_.find(hwnd);
+    return it == byHwnd_.end() ? nullptr : it->second;
+}
+
+HWND MainWindow::control(const std::string& name) const {
+    auto it = byName_.find(name);
+    return it == byName_.end() ? nullptr : it->second->hwnd;
+}
+
+void MainWindow::post(EngineAction action) {
+    if (post_) post_(std::move(action));
+}
+
+HBRUSH MainWindow::brush(COLORREF c) {
+    auto it = brushes_.find(c);
+    if (it != brushes_.end()) return it->second;
+    return brushes_[c] = CreateSolidBrush(c);
+}
+
+void MainWindow::buildStatusBar() {
+    auto e = std::make_unique<Entry>();
+    e->name = names::StatusBar1;
+    e->kind = Kind::StatusBar;
+    e->design = box(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+    e->fontPx = 11;
+    e->hwnd = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_BOTTOM, 0, 0, 0, 0, hwnd_,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(names::StatusBar1))),
+                              GetModuleHandleW(nullptr), nullptr);
+    statusBar_ = e->hwnd;
+    add(std::move(e));
+}
+
+void MainWindow::layoutStatusBar() {
+    SendMessageW(statusBar_, WM_SETFONT, reinterpret_cast<WPARAM>(Artwork::font(11, false, scale_)), FALSE);
+    SendMessageW(statusBar_, SB_SETMINHEIGHT, static_cast<WPARAM>(std::lround(kStatusBarHeight * scale_)), 0);
+    SendMessageW(statusBar_, WM_SIZE, 0, 0);
+    int edges[5];
+    int x = 0;
+    for (int i = 0; i < 4; ++i) {
+        x += kPanelWidths[i];
+        edges[i] = static_cast<int>(std::lround(x * scale_));
+    }
+    edges[4] = -1;
+    SendMessageW(statusBar_, SB_SETPARTS, 5, reinterpret_cast<LPARAM>(edges));
+}
+
+void MainWindow::place(Entry& e) {
+    if (!e.hwnd || e.hwnd == hwnd_ || e.kind == Kind::StatusBar) return;
+    // Both edges are scaled, so controls that touch at 96 DPI still touch, never overlap.
+    const auto at = [this](LONG v) { return static_cast<int>(std::lround(v * scale_)); };
+    const int x = at(e.design.left), y = at(e.design.top);
+    const int w = at(e.design.right) - x, h = at(e.design.bottom) - y;
+    if (e.kind == Kind::Combo) {
+        // The closed box is the design height; the list drops below it.
+        SendMessageW(e.hwnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), std::max(h - 6, 1));
+        SendMessageW(e.hwnd, CB_SETITEMHEIGHT, 0, std::max(h - 8, 1));
+        MoveWindow(e.hwnd, x, y, w, h + at(120), TRUE);
+        return;
+    }
+    MoveWindow(e.hwnd, x, y, w, h, TRUE);
+    if (e.kind == Kind::Grid) {
+        RECT client;
+        GetClientRect(e.hwnd, &client);
+        SendMessageW(e.hwnd, LVM_SETCOLUMNWIDTH, 0, client.right - client.left);
+    }
+}
+
+void MainWindow::layout() {
+    // The client area is exactly the design size at this scale.
+    RECT r{0, 0, static_cast<LONG>(std::lround(kClientWidth * scale_)),
+           static_cast<LONG>(std::lround(kClientHeight * scale_))};
+    AdjustWindowRectEx(&r, kFormStyle, FALSE, kFormExStyle);
+    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (auto& e : entries_) {
+        switch (e->kind) {
+        case Kind::Caption:
+        case Kind::CheckBox:
+        case Kind::Edit:
+        case Kind::Memo:
+        case Kind::Combo:
+        case Kind::Grid:
+            SendMessageW(e->hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(Artwork::font(e->fontPx, e->bold, scale_)),
+                         FALSE);
+            break;
+        default:
+            break;
+        }
+        place(*e);
+        if (e->kind == Kind::Label) fitLabel(*e);
+    }
+    layoutStatusBar();
+    InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void MainWindow::setScale(double scale) {
+    if (!(scale > 0.25 && scale < 8)) return;
+    scale_ = scale;
+    layout();
+}
+
+void MainWindow::show() {
+    RECT wr;
+    GetWindowRect(hwnd_, &wr);
+    MONITORINFO mi{};
+    mi.cbSize = sizeof mi;
+    GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &mi);
+    const RECT& work = mi.rcWork;
+    const int w = wr.right - wr.left, h = wr.bottom - wr.top;
+    const int x = work.left + std::max(0L, (work.right - work.left - w) / 2);
+    const int y = work.top + std::max(0L, (work.bottom - work.top - h) / 2);
+    SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    ShowWindow(hwnd_, SW_SHOW);
+    UpdateWindow(hwnd_);
+    if (HWND first = GetNextDlgTabItem(hwnd_, nullptr, FALSE)) SetFocus(first);
+}
+
+void MainWindow::setHintHidePause(int ms) {
+    // The tool tip counts in a 16-bit field; a pause past it stays as long as it can.
+    SendMessageW(tips_, TTM_SETDELAYTIME, TTDT_AUTOPOP, ms < 0 ? -1 : std::min(ms, SHRT_MAX));
+}
+
+void MainWindow::fitLabel(Entry& e) {
+    RECT client;
+    GetClientRect(e.hwnd, &client);
+    const std::wstring text = windowText(e.hwnd);
+    HDC dc = GetDC(e.hwnd);
+    HFONT chosen = Artwork::font(e.fontPx, e.bold, scale_);
+    // The largest size up to the design size at which the whole text fits its box.
+    for (int px = e.fontPx; px >= kSmallestFontPx && !text.empty(); --px) {
+        HFONT f = Artwork::font(px, e.bold, scale_);
+        HGDIOBJ old = SelectObject(dc, f);
+        RECT m{0, 0, client.right, 0};
+        DrawTextW(dc, text.c_str(), -1, &m, (e.format & ~static_cast<UINT>(DT_VCENTER | DT_BOTTOM)) | DT_CALCRECT);
+        SelectObject(dc, old);
+        chosen = f;
+        if (m.right <= client.right && m.bottom <= client.bottom) break;
+    }
+    ReleaseDC(e.hwnd, dc);
+    e.fitted = chosen;
+    SendMessageW(e.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(chosen), FALSE);
+    InvalidateRect(e.hwnd, nullptr, TRUE);
+}
+
+bool MainWindow::translateKey(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || msg.wParam != VK_RETURN || !msg.hwnd) return false;
+    MainWindow* w = windowOf(msg.hwnd);
+    Entry* e = w ? w->entryOf(msg.hwnd) : nullptr;
+    if (!e || e->kind != Kind::Image) return false;
+    // Enter acts as a click, through the same path as the mouse and Space.
+    SendMessageW(msg.hwnd, BM_CLICK, 0, 0);
+    return true;
+}
+
+// ---- engine changes -------------------------------------------------------------
+
+void MainWindow::applyChange(const ControlChange& change) {
+    const ControlState& s = change.state;
+    const bool all = change.prop == Prop::All;
+    if (change.control.rfind(kPanelPrefix, 0) == 0) {
+        const std::string index = change.control.substr(sizeof kPanelPrefix - 1);
+        if ((all || change.prop == Prop::Text) && index.size() == 1 && index[0] >= '0' && index[0] <= '4') {
+            const std::wstring t = widen(s.text);
+            SendMessageW(statusBar_, SB_SETTEXTW, static_cast<WPARAM>(index[0] - '0'), reinterpret_cast<LPARAM>(t.c_str()));
+        }
+        return;
+    }
+    if (change.control == names::Image_Background) {
+        if (all || change.prop == Prop::Text) {
+            oem_ = s.text == names::Image_Background_OEM;
+            InvalidateRect(hwnd_, nullptr, TRUE);
+        }
+        return;
+    }
+    auto it = byName_.find(change.control);
+    if (it == byName_.end()) return;
+    Entry& e = *it->second;
+    applying_ = true;
+    if (e.hwnd == hwnd_) {
+        if (all || change.prop == Prop::Text) SetWindowTextW(hwnd_, widen(s.text).c_str());
+        applying_ = false;
+        return;
+    }
+    if (all || change.prop == Prop::Text) applyText(e, s.text);
+    if (all || change.prop == Prop::Visible) {
+        ShowWindow(e.hwnd, s.visible ? SW_SHOWNA : SW_HIDE);
+        if (e.follower) ShowWindow(e.follower, s.visible ? SW_SHOWNA : SW_HIDE);
+    }
+    if (all || change.prop == Prop::Enabled) EnableWindow(e.hwnd, s.enabled ? TRUE : FALSE);
+    if ((all || change.prop == Prop::Checked) && e.kind == Kind::CheckBox)
+        SendMessageW(e.hwnd, BM_SETCHECK, s.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    if ((all || change.prop == Prop::Color) && e.color != s.color) {
+        e.color = s.color;
+        InvalidateRect(e.hwnd, nullptr, TRUE);
+    }
+    if (all || change.prop == Prop::Hint) applyHint(e, s.hint);
+    // The engine says which navigation slot a page image takes; where a slot is on
+    // the screen is this window's business.
+    if ((all || change.prop == Prop::Slot) && e.enginePlaced && s.slot >= 0 && s.slot < 5) {
+        const LONG w = e.design.right - e.design.left, h = e.design.bottom - e.design.top;
+        e.design = box(kNavX, kNavSlotY[s.slot], w, h);
+        place(e);
+    }
+    applyView(e, s, change.prop);
+    applying_ = false;
+}
+
+void MainWindow::setText(Entry& e, const std::wstring& text) {
+    const bool was = applying_;
+    applying_ = true;
+    SetWindowTextW(e.hwnd, text.c_str());
+    applying_ = was;
+}
+
+void MainWindow::applyText(Entry& e, const std::string& text) {
+    const std::wstring t = widen(text);
+    switch (e.kind) {
+    case Kind::Image:
+        // Which picture the image shows: its `_Yellow` or `_White` source, or its own.
+        if (e.picture != text) {
+            e.picture = text;
+            InvalidateRect(e.hwnd, nullptr, FALSE);
+        }
+        break;
+    case Kind::Edit:
+    case Kind::Memo: {
+        if (isEcho(e, t)) return;
+        const std::wstring shown = e.kind == Kind::Memo ? toWindowsLines(t) : t;
+        if (windowText(e.hwnd) != shown) setText(e, shown);
+        e.last = shown;
+        break;
+    }
+    case Kind::Combo: {
+        const LRESULT index = SendMessageW(e.hwnd, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                           reinterpret_cast<LPARAM>(t.c_str()));
+        if (index != CB_ERR) SendMessageW(e.hwnd, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+        break;
+    }
+    case Kind::Label:
+        if (windowText(e.hwnd) != t) {
+            setText(e, t);
+            fitLabel(e);
+        }
+        break;
+    case Kind::Caption:
+    case Kind::CheckBox:
+        if (windowText(e.hwnd) != t) setText(e, t);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::applyView(Entry& e, const ControlState& s, Prop prop) {
+    const bool all = prop == Prop::All;
+    if (e.kind == Kind::Bays && (all || prop == Prop::Bays)) {
+        // Redrawn only when the picture changes: a poll every 4 s mostly repeats it.
+        if (!(e.bays == s.bays)) {
+            e.bays = s.bays;
+            InvalidateRect(e.hwnd, nullptr, FALSE);
+        }
+    } else if (e.kind == Kind::Book && (all || prop == Prop::Page)) {
+        // No such page (or none chosen yet): the page stays.
+        if (s.page.index >= 0 && static_cast<std::size_t>(s.page.index) < e.pages.size()) {
+            HWND shown = e.pages[static_cast<std::size_t>(s.page.index)];
+            ShowWindow(shown, SW_SHOWNA);
+            for (HWND p : e.pages)
+                if (p != shown) ShowWindow(p, SW_HIDE);
+        }
+    } else if (e.kind == Kind::Grid && (all || prop == Prop::Rows)) {
+        if (e.rows == s.rows) return;
+        e.rows = s.rows;
+        const LRESULT selected = SendMessageW(e.hwnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED);
+        SendMessageW(e.hwnd, LVM_DELETEALLITEMS, 0, 0);
+        for (std::size_t i = 0; i < s.rows.size(); ++i) {
+            std::wstring t = widen(s.rows[i]);
+            LVITEMW item{};
+            item.mask = LVIF_TEXT;
+            item.iItem = static_cast<int>(i);
+            item.pszText = t.data();
+            SendMessageW(e.hwnd, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        }
+        // The chosen row stays chosen, as a grid's cell does when its text changes.
+        if (selected >= 0 && static_cast<std::size_t>(selected) < s.rows.size()) {
+            LVITEMW state{};
+            state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageW(e.hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(&state));
+        }
+    } else if (e.kind == Kind::Progress && (all || prop == Prop::Progress)) {
+        // The bar counts in int: a bar past that range is drawn to scale.
+        std::uint64_t value = std::min(s.progress.value, s.progress.maximum), maximum = s.progress.maximum;
+        while (maximum > static_cast<std::uint64_t>(INT_MAX)) {
+            maximum >>= 1;
+            value >>= 1;
+        }
+        // Nothing to count (an update of no sub-code): an empty bar, not the last
+        // upgrade's picture.
+        const int top = maximum == 0 ? 1 : static_cast<int>(maximum);
+        SendMessageW(e.hwnd, PBM_SETRANGE32, 0, top);
+        SendMessageW(e.hwnd, PBM_SETPOS, maximum == 0 ? 0 : static_cast<WPARAM>(value), 0);
+    }
+}
+
+void MainWindow::applyHint(Entry& e, const std::string& hint) {
+    std::wstring text = widen(hint);
+    TOOLINFOW ti{};
+    ti.cbSize = TTTOOLINFOW_V2_SIZE;
+    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.hwnd = GetParent(e.hwnd);
+    ti.uId = reinterpret_cast<UINT_PTR>(e.hwnd);
+    ti.lpszText = text.data();
+    if (text.empty()) {
+        if (e.tip) SendMessageW(tips_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+        e.tip = false;
+    } else if (!e.tip) {
+        e.tip = SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti)) != FALSE;
+    } else {
+        SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+    }
+}
+
+// ---- the user's actions -----------------------------------------------------------
+
+bool MainWindow::isEcho(Entry& e, const std::wstring& text) {
+    for (std::size_t i = 0; i < e.echoes.size(); ++i) {
+        if (e.echoes[i] == text) {
+            e.echoes.erase(e.echoes.begin(), e.echoes.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            return true;
+        }
+    }
+    e.echoes.clear();
+    return false;
+}
+
+void MainWindow::onEditChanged(Entry& e) {
+    if (applying_) return;
+    const std::wstring typed = windowText(e.hwnd);
+    std::wstring text = typed;
+    DWORD selStart = 0, selEnd = 0;
+    SendMessageW(e.hwnd, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
+    std::size_t caret = std::min<std::size_t>(selEnd, text.size());
+    bool refused = false;
+    // What a field takes is counted as the settings count it: bytes of UTF-8.
+    if (e.byteLimit && utf8Bytes(text) > e.byteLimit) {
+        refused = true;
+        if (e.refuse) {
+            text = e.last;
+            caret = text.size();
+        } else {
+            // Take back what was just put before the caret, a whole character at a time.
+            while (caret > 0 && utf8Bytes(text) > e.byteLimit) {
+                const std::size_t n =
+                    caret >= 2 && IS_LOW_SURROGATE(text[caret - 1]) && IS_HIGH_SURROGATE(text[caret - 2]) ? 2 : 1;
+                text.erase(caret - n, n);
+                caret -= n;
+            }
+            if (utf8Bytes(text) > e.byteLimit) {
+                text = e.last;
+                caret = text.size();
+            }
+        }
+    }
+    // A line break never reaches a one-line field (a pasted "\r\nRSET" would be a
+    // command of its own to a mail server).
+    if (e.kind == Kind::Edit) {
+        std::wstring flat;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == L'\r' || text[i] == L'\n') {
+                if (i < caret) --caret;
+                continue;
+            }
+            flat += text[i];
+        }
+        text.swap(flat);
+    }
+    if (text != typed) {
+        setText(e, text);
+        SendMessageW(e.hwnd, EM_SETSEL, caret, caret);
+    }
+    if (refused && !e.why.empty()) {
+        EDITBALLOONTIP tip{};
+        tip.cbStruct = sizeof tip;
+        tip.pszTitle = L"";
+        tip.pszText = e.why.c_str();
+        tip.ttiIcon = TTI_INFO;
+        SendMessageW(e.hwnd, EM_SHOWBALLOONTIP, 0, reinterpret_cast<LPARAM>(&tip));
+    }
+    if (text == e.last) return;
+    e.last = text;
+    const std::wstring engineText = e.kind == Kind::Memo ? toEngineLines(text) : text;
+    e.echoes.push_back(engineText);
+    // Keep the queue bounded: an engine that never echoes must not grow it forever.
+    while (e.echoes.size() > 64) e.echoes.pop_front();
+    const std::string n = e.name, t = narrow(engineText);
+    post([n, t](EngineCommands& f) { f.EditChange(n, t); });
+}
+
+bool MainWindow::handleChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    switch (msg) {
+    case WM_COMMAND: {
+        Entry* e = entryOf(reinterpret_cast<HWND>(lp));
+        if (!e || e->name.empty()) return false;
+        const UINT code = HIWORD(wp);
+        const std::string n = e->name;
+        result = 0;
+        if (e->kind == Kind::Image && code == BN_CLICKED) {
+            post([n](EngineCommands& f) { f.Click(n); });
+        } else if (e->kind == Kind::CheckBox && code == BN_CLICKED) {
+            // BN_CLICKED comes only from the user (a click, Space, BM_CLICK); the engine's
+            // own ticks (BM_SETCHECK) stay quiet, so they are never sent back as clicks.
+            const bool checked = SendMessageW(e->hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
+            post([n, checked](EngineCommands& f) { f.CheckBoxClick(n, checked); });
+        } else if ((e->kind == Kind::Edit || e->kind == Kind::Memo) && code == EN_CHANGE) {
+            onEditChanged(*e);
+        } else if (e->kind == Kind::Combo && code == CBN_SELCHANGE && !applying_) {
+            // Only the user's choice sends CBN_SELCHANGE; the engine's CB_SETCURSEL does not.
+            const LRESULT index = SendMessageW(e->hwnd, CB_GETCURSEL, 0, 0);
+            const LRESULT len = SendMessageW(e->hwnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+            if (index == CB_ERR || len == CB_ERR) return true;
+            std::wstring item(static_cast<std::size_t>(len) + 1, L'\0');
+            SendMessageW(e->hwnd, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(item.data()));
+            item.resize(static_cast<std::size_t>(len));
+            const std::string t = narrow(item);
+            post([n, t](EngineCommands& f) { f.EditChange(n, t); });
+        } else if (e->kind == Kind::Label && code == STN_CLICKED) {
+            post([n](EngineCommands& f) { f.Click(n); });
+        }
+        return true;
+    }
+    case WM_NOTIFY: {
+        const auto* h = reinterpret_cast<const NMHDR*>(lp);
+        Entry* e = entryOf(h->hwndFrom);
+        if (!e) return false;
+        result = 0;
+        if (e->kind == Kind::StatusBar && h->code == static_cast<UINT>(NM_DBLCLK)) {
+            post([](EngineCommands& f) { f.DoubleClick(names::StatusBar1); });
+            return true;
+        }
+        if (e->kind == Kind::Grid && h->code == static_cast<UINT>(LVN_ITEMCHANGED) && !applying_) {
+            const auto* v = reinterpret_cast<const NMLISTVIEW*>(lp);
+            if ((v->uChanged & LVIF_STATE) && (v->uNewState & LVIS_SELECTED) && !(v->uOldState & LVIS_SELECTED) &&
+                v->iItem >= 0) {
+                const std::string n = e->name;
+                const int row = v->iItem;
+                post([n, row](EngineCommands& f) { f.SelectCell(n, row); });
+            }
+            return true;
+        }
+        return false;
+    }
+    case WM_DRAWITEM: {
+        const auto* d = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+        Entry* e = entryOf(d->hwndItem);
+        if (!e) return false;
+        if (e->kind == Kind::Image) drawImage(*e, *d);
+        else if (e->kind == Kind::Label) drawLabel(*e, *d);
+        else return false;
+        result = TRUE;
+        return true;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+        HWND ctl = reinterpret_cast<HWND>(lp);
+        Entry* e = entryOf(ctl);
+        if (!e || e->kind == Kind::Edit) return false;
+        Entry* parent = entryOf(GetParent(ctl));
+        const COLORREF back = parent ? parent->back : kWhite;
+        COLORREF ink = e->ink;
+        namedColour(e->color, ink);
+        HDC dc = reinterpret_cast<HDC>(wp);
+        SetTextColor(dc, ink);
+        SetBkColor(dc, back);
+        result = reinterpret_cast<LRESULT>(brush(back));
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void MainWindow::drawImage(Entry& e, const DRAWITEMSTRUCT& d) {
+    const RECT r = d.rcItem;
+    const bool enabled = !(d.itemState & ODS_DISABLED);
+    const bool pressed = (d.itemState & ODS_SELECTED) != 0;
+    const bool highlighted = e.picture.empty() || e.picture == e.name ? e.highlightedAtStart
+                                                                       : e.picture == names::yellowPicture(e.name);
+    Entry* parent = entryOf(GetParent(e.hwnd));
+    const COLORREF back = parent ? parent->back : kWhite;
+    buffered(d.hDC, r, [&](HDC dc) {
+        fill(dc, r, back);
+        switch (e.image) {
+        case ImageKind::Nav:
+            Artwork::navButton(dc, r, scale_, e.caption, e.glyph, highlighted, enabled);
+            break;
+        case ImageKind::Tab:
+            Artwork::tab(dc, r, scale_, e.caption, highlighted, enabled);
+            break;
+        case ImageKind::Push: {
+            // The pressed look: the face 2 px down while the button is held.
+            RECT face = r;
+            if (pressed) OffsetRect(&face, 0, static_cast<int>(std::lround(2 * scale_)));
+            Artwork::pushButton(dc, face, scale_, e.caption, e.primary, pressed, enabled);
+            break;
+        }
+        case ImageKind::Sign:
+            Artwork::signButton(dc, r, scale_, e.primary, pressed, enabled);
+            break;
+        }
+        if (d.itemState & ODS_FOCUS) {
+            RECT f = r;
+            InflateRect(&f, -2, -2);
+            SetTextColor(dc, RGB(0, 0, 0));
+            SetBkColor(dc, RGB(255, 255, 255));
+            DrawFocusRect(dc, &f);
+        }
+    });
+}
+
+void MainWindow::drawLabel(Entry& e, const DRAWITEMSTRUCT& d) {
+    RECT r = d.rcItem;
+    Entry* parent = entryOf(GetParent(e.hwnd));
+    const COLORREF back = parent ? parent->back : kWhite;
+    COLORREF ink = e.ink;
+    namedColour(e.color, ink);
+    if (!IsWindowEnabled(e.hwnd)) ink = GetSysColor(COLOR_GRAYTEXT);
+    const std::wstring text = windowText(e.hwnd);
+    buffered(d.hDC, r, [&](HDC dc) {
+        fill(dc, r, back);
+        if (e.framed) {
+            HBRUSH frame = CreateSolidBrush(kRuleColour);
+            FrameRect(dc, &r, frame);
+            DeleteObject(frame);
+        }
+        HGDIOBJ old = SelectObject(dc, e.fitted ? e.fitted : Artwork::font(e.fontPx, e.bold, scale_));
+        SetTextColor(dc, ink);
+        SetBkMode(dc, TRANSPARENT);
+        RECT t = r;
+        if (!(e.format & DT_SINGLELINE) && (e.format & DT_CENTER)) {
+            // A wrapping label is centred on its height too, as one line is.
+            RECT m{0, 0, r.right - r.left, 0};
+            DrawTextW(dc, text.c_str(), -1, &m, e.format | DT_CALCRECT);
+            t.top += std::max(0L, ((r.bottom - r.top) - m.bottom) / 2);
+        }
+        DrawTextW(dc, text.c_str(), -1, &t, e.format);
+        SelectObject(dc, old);
+    });
+}
+
+// ---- window procedures -------------------------------------------------------------
+
+LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
+    LRESULT result = 0;
+    if (handleChild(msg, wp, lp, result)) return result;
+    switch (msg) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd_, &ps);
+        RECT client;
+        GetClientRect(hwnd_, &client);
+        buffered(dc, client, [&](HDC mem) {
+            fill(mem, client, kWhite);
+            Artwork::background(mem, client, scale_, oem_);
+        });
+        EndPaint(hwnd_, &ps);
+        return 0;
+    }
+    case WM_CLOSE:
+        // The engine decides: it refuses while the firmware is written, and asks for
+        // the end (onQuit) when the program is to end.
+        post([](EngineCommands& f) { f.CloseRequest(); });
+        return 0;
+    case WM_QUERYENDSESSION:
+        return onQueryEndSession ? (onQueryEndSession() ? TRUE : FALSE) : TRUE;
+    case 0x02E0: {  // WM_DPICHANGED: the window moved to a monitor of another DPI
+        const auto* suggested = reinterpret_cast<const RECT*>(lp);
+        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        setScale(HIWORD(wp) / 96.0);
+        return 0;
+    }
+    default:
+        return DefWindowProcW(hwnd_, msg, wp, lp);
+    }
+}
+
+LRESULT MainWindow::formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* created = reinterpret_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+        if (created) created->hwnd_ = hwnd;
+    }
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self || !self->hwnd_) return DefWindowProcW(hwnd, msg, wp, lp);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    }
+    return self->handle(msg, wp, lp);
+}
+
+LRESULT MainWindow::containerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_DRAWITEM:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+        // The window handles what its controls send, whichever container holds them.
+        if (HWND root = GetAncestor(hwnd, GA_ROOT); root && root != hwnd) return SendMessageW(root, msg, wp, lp);
+        break;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        MainWindow* w = windowOf(hwnd);
+        Entry* e = w ? w->entryOf(hwnd) : nullptr;
+        RECT client;
+        GetClientRect(hwnd, &client);
+        buffered(dc, client, [&](HDC mem) {
+            fill(mem, client, e ? e->back : kWhite);
+            if (!e) return;
+            const double s = w->scale_;
+            const auto at = [s](LONG v) { return static_cast<LONG>(std::lround(v * s)); };
+            for (const RECT& r : e->rules) {
+                RECT line{at(r.left), at(r.top), at(r.right), std::max(at(r.bottom), at(r.top) + 1)};
+                fill(mem, line, kRuleColour);
+            }
+            if (e->framed) {
+                HBRUSH frame = CreateSolidBrush(kRuleColour);
+                FrameRect(mem, &client, frame);
+                DeleteObject(frame);
+            }
+            if (e->drawsEnclosure) Artwork::enclosure(mem, client, s);
+        });
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+LRESULT MainWindow::baysProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_ERASEBKGND) return 1;
+    if (msg != WM_PAINT) return DefWindowProcW(hwnd, msg, wp, lp);
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    MainWindow* w = windowOf(hwnd);
+    Entry* e = w ? w->entryOf(hwnd) : nullptr;
+    RECT client;
+    GetClientRect(hwnd, &client);
+    buffered(dc, client, [&](HDC mem) {
+        fill(mem, client, kWhite);
+        if (e) Artwork::bays(mem, client, w->scale_, e->bays);
+    });
+    EndPaint(hwnd, &ps);
+    return 0;
+}
+
+}  // namespace raid::win
