@@ -17,7 +17,9 @@
 // Run under Wine on a virtual display:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" wine build-win/bench/win32/raid_bench_win32_stall.exe
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -137,7 +139,14 @@ public:
           }) {
         host_.onCreated = [this](raid::MainForm&) { runner_->afterCreate(); };
         // Every change the engine hands the window (counted on the engine thread).
-        host_.controls().addListener([this](const raid::ControlChange&) { ++changes_; });
+        host_.controls().addListener([this](const raid::ControlChange& c) {
+            ++changes_;
+            if (c.prop == raid::Prop::Progress && c.control == raid::names::ProgressBar1) {
+                ++progressSteps_;
+                progressMax_ = c.state.progress.maximum;
+                progressTop_ = std::max(progressTop_.load(), c.state.progress.value);
+            }
+        });
         session_ = std::make_unique<raid::win::WinSession>(host_);
         session_->setQuitHandler([] {});
         session_->start();
@@ -152,6 +161,11 @@ public:
     HWND window() const { return session_->window(); }
     raid::EngineHost& host() { return host_; }
     long changes() const { return changes_; }
+    HWND control(const char* name) const { return session_->control(name); }
+    // The engine's progress bar: how often it moved, how far, out of what.
+    long progressSteps() const { return progressSteps_; }
+    std::uint32_t progressTop() const { return progressTop_; }
+    std::uint32_t progressMax() const { return progressMax_; }
     int boxes() const { return answerer_->answered(); }
     std::string lastBox() const { return answerer_->lastCaption(); }
 
@@ -173,6 +187,8 @@ public:
 private:
     std::unique_ptr<raid::sim::SimRunner> runner_;
     std::atomic<long> changes_{0};
+    std::atomic<long> progressSteps_{0};
+    std::atomic<std::uint32_t> progressTop_{0}, progressMax_{0};
     raid::EngineHost host_;
     std::unique_ptr<raid::win::WinSession> session_;
     std::unique_ptr<BoxAnswerer> answerer_;
@@ -278,6 +294,13 @@ int benchMain(int argc, char** argv) {
                     path == raid::sim::Path::Mailbox ? 7 : 11, "", upgradeSeconds.load(), rig.boxes(),
                     rig.lastBox().c_str());
         print("during the upgrade", f);
+        // What the window's own progress bar shows at the end (the engine hides the
+        // panel when it is over; the bar keeps its last position).
+        HWND bar = rig.control(raid::names::ProgressBar1);
+        const long shown = bar ? static_cast<long>(SendMessageW(bar, PBM_GETPOS, 0, 0)) : -1;
+        const long range = bar ? static_cast<long>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)) : -1;
+        std::printf("%-34s %ld moves of the engine's bar, up to %u of %u; the window's bar at %ld of %ld\n",
+                    "progress bar", rig.progressSteps(), rig.progressTop(), rig.progressMax(), shown, range);
     }
     std::filesystem::remove_all(dir, ec);
     return rc;
