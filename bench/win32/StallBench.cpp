@@ -269,29 +269,33 @@ int benchMain(int argc, char** argv) {
         raid::sim::writeFlashFile(image, raid::sim::makeFirmwareImage(o));
 
         StallMeter meter(rig.window());
-        std::atomic<bool> done{false};
-        std::atomic<bool> loaded{false};
-        std::atomic<double> upgradeSeconds{0};
-        rig.host().post([&](raid::MainForm& f) {
-            f.Click(raid::names::Image_FWUpg);
-            f.Click(raid::names::upgradeDeviceImage[0]);
-            loaded = loadFirmwareImage(f, image).loaded;
+        // Shared with the engine thread, which may still be upgrading when a run that
+        // timed out ends.
+        struct Outcome {
+            std::atomic<bool> done{false}, loaded{false};
+            std::atomic<double> seconds{0};
+        };
+        auto outcome = std::make_shared<Outcome>();
+        rig.host().post([outcome, image](raid::MainForm& form) {
+            form.Click(raid::names::Image_FWUpg);
+            form.Click(raid::names::upgradeDeviceImage[0]);
+            outcome->loaded = loadFirmwareImage(form, image).loaded;
             const auto start = std::chrono::steady_clock::now();
-            if (loaded) f.Click(raid::names::Image2_Upgrade);
-            upgradeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            done = true;
+            if (outcome->loaded) form.Click(raid::names::Image2_Upgrade);
+            outcome->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            outcome->done = true;
         });
-        const bool finished = raid::win::pumpUntil([&] { return done.load(); }, 600000);
+        const bool finished = raid::win::pumpUntil([&] { return outcome->done.load(); }, 600000);
         const StallFigures f = meter.figures(kTargetMs);
         meter.stop();
-        if (!finished || !loaded) {
+        if (!finished || !outcome->loaded) {
             std::fprintf(stderr, "raid_bench_win32_stall: the upgrade %s\n",
                          !finished ? "did not end within 600 s" : "image was not loaded");
             rc = 1;
         }
         std::printf("full upgrade (%s path)%*s %7.2f s, %d box(es) answered (last: \"%s\")\n",
                     path == raid::sim::Path::Ata ? "ATA" : path == raid::sim::Path::Vu1 ? "VU" : "mailbox",
-                    path == raid::sim::Path::Mailbox ? 7 : 11, "", upgradeSeconds.load(), rig.boxes(),
+                    path == raid::sim::Path::Mailbox ? 7 : 11, "", outcome->seconds.load(), rig.boxes(),
                     rig.lastBox().c_str());
         print("during the upgrade", f);
         // What the window's own progress bar shows at the end (the engine hides the
