@@ -299,7 +299,13 @@ TEST_F(WinWindowTest, NoVisibleControlsOverlapOrLeaveTheirPageAt100And150Percent
     settle();
     for (double scale : {1.0, 1.5}) {
         SCOPED_TRACE(scale);
-        session_->setScale(scale);
+        if (scale != 1.0) {
+            // The window moves to a monitor at 144 DPI: the system says so and suggests
+            // where the window goes; the window lays itself out again.
+            RECT suggested{10, 10, 1000, 800};
+            SendMessageW(session_->window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144),
+                         reinterpret_cast<LPARAM>(&suggested));
+        }
         RECT client;
         GetClientRect(session_->window(), &client);
         EXPECT_EQ(client.right, static_cast<LONG>(620 * scale + 0.5));
@@ -324,6 +330,64 @@ TEST_F(WinWindowTest, NoVisibleControlsOverlapOrLeaveTheirPageAt100And150Percent
         }
         click(names::Image_Sts);
     }
+}
+
+// What the engine publishes reaches the window from the engine thread as it is; the
+// window shows whatever arrives without failing, hanging or growing past its boxes.
+TEST_F(WinWindowTest, HostileTextsViewsAndInputStayInTheirBoxes) {
+    start("");
+    ASSERT_TRUE(waitForDetection());
+    std::string huge;
+    for (int i = 0; i < 100000; ++i) huge += "\x01&\t\r\n\xF0\x9F\x98\x80 Mirroring ";
+    ASSERT_TRUE(onEngine([&huge](MainForm& f) {
+                    // No poll redraws the page over what is set here.
+                    f.scheduler().setTimerEnabled(f.Timer2, false);
+                    f.RequestMask = 0;
+                    Controls& c = f.controls();
+                    c.setText(names::Label17, huge);
+                    c.setText(names::Label18, "\xFF\xFE broken UTF-8 \xC3");
+                    c.setColor(names::Label27, "chartreuse");
+                    c.setProgress(names::ProgressBar1, 4000000000u, 4200000000u);
+                    c.setRows(names::StringGrid1, std::vector<std::string>(5000, huge.substr(0, 3000)));
+                    c.setPage(names::Notebook1, 99);
+                    c.setSlot(names::Image_About, 7);
+                    c.setText(names::TForm1, huge.substr(0, 70000));
+                    return 0;
+                }).has_value());
+    settle();
+    EXPECT_EQ(shownPage(names::Notebook1), 0) << "no such page: the page stays";
+    // Stored as sent (the label draws what fits of it), broken UTF-8 as U+FFFD.
+    EXPECT_EQ(text(names::Label17).size(), huge.size());
+    EXPECT_NE(text(names::Label18).find("\xEF\xBF\xBD broken UTF-8"), std::string::npos);
+    // A bar past the int range is drawn to scale.
+    HWND bar = control(names::ProgressBar1);
+    const auto top = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+    const auto pos = SendMessageW(bar, PBM_GETPOS, 0, 0);
+    EXPECT_GT(top, 0);
+    EXPECT_NEAR(static_cast<double>(pos) / static_cast<double>(top), 4000.0 / 4200.0, 1e-6);
+    EXPECT_EQ(SendMessageW(control(names::StringGrid1), LVM_GETITEMCOUNT, 0, 0), 5000);
+    RECT about;
+    GetWindowRect(control(names::Image_About), &about);
+    MapWindowPoints(nullptr, session_->window(), reinterpret_cast<POINT*>(&about), 2);
+    EXPECT_EQ(about.top, 280) << "no slot 7: the image stays where it is";
+    // Nothing to count: an empty bar.
+    ASSERT_TRUE(onEngine([](MainForm& f) {
+                    f.controls().setProgress(names::ProgressBar1, 5, 0);
+                    return 0;
+                }).has_value());
+    settle();
+    EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 0);
+    // A page still draws and the window still answers.
+    UpdateWindow(session_->window());
+    click(names::Image_FWUpg);
+    EXPECT_EQ(currentPage(), 2);
+
+    // Typed or pasted past its size, a field keeps what fits, never half a character.
+    type(names::Edit2, std::string(254, 'x') + "\xF0\x9F\x98\x80");
+    EXPECT_EQ(text(names::Edit2), std::string(254, 'x'));
+    type(names::Edit2, std::string(1 << 20, 'h'));
+    EXPECT_EQ(text(names::Edit2).size(), 255u);
+    ASSERT_TRUE(waitFor([this] { return engineText(names::Edit2).size() == 255u; }));
 }
 
 }  // namespace
