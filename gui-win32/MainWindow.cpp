@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cwctype>
 
 #include <commctrl.h>
 
@@ -24,7 +25,11 @@ constexpr int kNavSlotY[5] = {112, 168, 224, 280, 336};
 constexpr int kStatusBarHeight = 19;
 constexpr int kPanelWidths[4] = {120, 80, 80, 100};  // the last panel takes the rest
 constexpr COLORREF kRuleColour = RGB(0xD5, 0xDD, 0xE7);
-constexpr int kSmallestFontPx = 7;
+// A label's text is drawn up to this much smaller to fit whole; past that it is cut
+// with an ellipsis.
+constexpr int kMostShrinkPx = 3;
+constexpr UINT kCut = DT_END_ELLIPSIS;
+constexpr COLORREF kGreyed = RGB(0xA3, 0xAD, 0xB9);
 const char kPanelPrefix[] = "StatusBar1.Panel";
 
 // The engine's colour names.
@@ -48,6 +53,17 @@ std::wstring windowText(HWND hwnd) {
     const int got = GetWindowTextW(hwnd, text.data(), n + 1);
     text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
     return text;
+}
+
+// What a label shows of a text: no trailing blanks, a one-line label's line breaks and
+// other control characters as spaces, and no more characters than any box can show
+// (a huge text is cut before it is measured, so whatever arrives, drawing stays cheap).
+std::wstring shownText(const std::wstring& text, UINT format) {
+    std::wstring s = text.substr(0, 4096);
+    while (!s.empty() && (iswspace(s.back()) || s.back() < 0x20)) s.pop_back();
+    for (wchar_t& c : s)
+        if (c < 0x20 && !(c == L'\n' && !(format & DT_SINGLELINE))) c = L' ';
+    return s;
 }
 
 std::size_t utf8Bytes(const std::wstring& text) { return narrow(text).size(); }
@@ -224,6 +240,11 @@ MainWindow::Entry* MainWindow::entryOf(HWND hwnd) const {
     return it == byHwnd_.end() ? nullptr : it->second;
 }
 
+const MainWindow::Entry* MainWindow::entry(const std::string& name) const {
+    auto it = byName_.find(name);
+    return it == byName_.end() ? nullptr : it->second;
+}
+
 HWND MainWindow::control(const std::string& name) const {
     auto it = byName_.find(name);
     return it == byName_.end() ? nullptr : it->second->hwnd;
@@ -344,11 +365,11 @@ void MainWindow::setHintHidePause(int ms) {
 void MainWindow::fitLabel(Entry& e) {
     RECT client;
     GetClientRect(e.hwnd, &client);
-    const std::wstring text = windowText(e.hwnd);
+    const std::wstring text = shownText(windowText(e.hwnd), e.format);
     HDC dc = GetDC(e.hwnd);
     HFONT chosen = Artwork::font(e.fontPx, e.bold, scale_);
     // The largest size up to the design size at which the whole text fits its box.
-    for (int px = e.fontPx; px >= kSmallestFontPx && !text.empty(); --px) {
+    for (int px = e.fontPx; px >= e.fontPx - kMostShrinkPx && !text.empty(); --px) {
         HFONT f = Artwork::font(px, e.bold, scale_);
         HGDIOBJ old = SelectObject(dc, f);
         RECT m{0, 0, client.right, 0};
@@ -743,8 +764,10 @@ void MainWindow::drawLabel(Entry& e, const DRAWITEMSTRUCT& d) {
     const COLORREF back = parent ? parent->back : kWhite;
     COLORREF ink = e.ink;
     namedColour(e.color, ink);
-    if (!IsWindowEnabled(e.hwnd)) ink = GetSysColor(COLOR_GRAYTEXT);
-    const std::wstring text = windowText(e.hwnd);
+    // Greyed means "not there": a disabled label (an absent drive) reads lighter than
+    // any colour the engine gives an enabled one.
+    if (!IsWindowEnabled(e.hwnd)) ink = kGreyed;
+    const std::wstring text = shownText(windowText(e.hwnd), e.format);
     buffered(d.hDC, r, [&](HDC dc) {
         fill(dc, r, back);
         if (e.framed) {
@@ -762,7 +785,7 @@ void MainWindow::drawLabel(Entry& e, const DRAWITEMSTRUCT& d) {
             DrawTextW(dc, text.c_str(), -1, &m, e.format | DT_CALCRECT);
             t.top += std::max(0L, ((r.bottom - r.top) - m.bottom) / 2);
         }
-        DrawTextW(dc, text.c_str(), -1, &t, e.format);
+        DrawTextW(dc, text.c_str(), -1, &t, e.format | kCut);
         SelectObject(dc, old);
     });
 }

@@ -42,6 +42,10 @@ public:
     // The control carrying `name` (nullptr for names the window lacks).
     HWND control(const std::string& name) const;
 
+    struct Entry;
+    // What the window holds for a control name (nullptr for none): for tests and tools.
+    const Entry* entry(const std::string& name) const;
+
     double scale() const { return scale_; }
     // Lays everything out again at `scale` (a DPI change; tests force one).
     void setScale(double scale);
