@@ -191,18 +191,6 @@ TEST_F(DialogsTest, ShutdownAndAClosingWindowThreadReleaseTheAskers) {
     EXPECT_EQ(after.get(), DialogPort::Ok);
 }
 
-// Puts `path` into the open-file dialog's file name field and presses Open.
-bool chooseInDialog(HWND dialog, const std::wstring& path) {
-    // The explorer-style dialog's file name field: combo box 0x47C (edit 0x480 in the
-    // older layout).
-    HWND field = GetDlgItem(dialog, 0x47C);
-    if (!field) field = GetDlgItem(dialog, 0x480);
-    if (!field) return false;
-    DWORD_PTR r = 0;
-    SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_NORMAL, kWaitMs, &r);
-    return press(dialog, IDOK);
-}
-
 // The real open-file dialog, asked for by an engine thread: the path typed into it
 // comes back as UTF-8, non-ASCII letters intact; Cancel chooses nothing.
 TEST_F(DialogsTest, TheOpenFileDialogReturnsTheChosenPath) {
