@@ -20,6 +20,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/ControlNames.h"
 #include "app/EngineHost.h"
 #include "app/MainForm.h"
 #include "gui-win32/MainWindow.h"
@@ -176,9 +177,13 @@ protected:
         settle();
     }
 
+    // Waits for the first detection and the first Status page drawn from it (a hybrid
+    // enclosure's poll soon writes its own texts over "Detected OK").
     bool waitForDetection() {
-        return waitFor([this] { return panel(1) == "Detected OK"; }) &&
-               waitFor([this] { return onEngine([](MainForm& f) { return !f.dev.FirstPass; }).value_or(false); });
+        if (waitFor([this] { return onEngine([](MainForm& f) { return !f.dev.FirstPass; }).value_or(false); }))
+            return true;
+        ADD_FAILURE() << "the first Status page was never drawn; panel 1 shows \"" << panel(1) << "\"";
+        return false;
     }
 
     sim::RunOptions options_;

@@ -15,7 +15,33 @@ namespace {
 
 const std::string kCaption = "RAID GUI v0.23.7-3 - ";
 
-class WinWindowTest : public WinWindowRig {};
+class WinWindowTest : public WinWindowRig {
+protected:
+    // The text of the tool tip the window shows over a control.
+    std::string tipOf(const std::string& name) {
+        HWND tips = nullptr;
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND h, LPARAM lp) -> BOOL {
+                wchar_t cls[64] = {};
+                GetClassNameW(h, cls, 64);
+                if (std::wstring(cls) != TOOLTIPS_CLASSW) return TRUE;
+                *reinterpret_cast<HWND*>(lp) = h;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&tips));
+        HWND h = control(name);
+        wchar_t buffer[512] = {};
+        TOOLINFOW ti{};
+        ti.cbSize = TTTOOLINFOW_V2_SIZE;
+        ti.hwnd = GetParent(h);
+        ti.uId = reinterpret_cast<UINT_PTR>(h);
+        ti.lpszText = buffer;
+        if (!tips) return "<no tool tips>";
+        SendMessageW(tips, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&ti));
+        return narrow(buffer);
+    }
+};
 
 // Posts a key press to `target` and pumps until the window's loop has handled it.
 void pressKey(HWND target, WPARAM key) {
@@ -121,6 +147,10 @@ TEST_F(WinWindowTest, StatusPageOfARebuildingRaid1AndOfAHybridEnclosure) {
             EXPECT_EQ(IsWindowEnabled(control(name)) != FALSE, state->enabled) << name;
         }
         EXPECT_EQ(shown(names::Panel11), std::string(play.mode) == "Mirroring(RAID1)") << "fan panel";
+        // The device check box's hint names the device (a tool tip on the control).
+        const std::string hint = onEngine([](MainForm& f) { return f.controls().get(names::CheckBox1).hint; }).value_or("");
+        EXPECT_FALSE(hint.empty());
+        EXPECT_EQ(tipOf(names::CheckBox1), hint);
         stop();
     }
 }
