@@ -143,7 +143,9 @@ LRESULT MainWindow::baysProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     GetClientRect(hwnd, &client);
     buffered(dc, client, [&](HDC mem) {
         fill(mem, client, kWhite);
-        if (e) Artwork::bays(mem, client, w->scale_, e->bays);
+        if (!e) return;
+        Artwork::bays(mem, client, w->scale_, e->bays);
+        ++e->paints;
     });
     EndPaint(hwnd, &ps);
     return 0;

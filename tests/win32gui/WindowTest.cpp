@@ -151,6 +151,52 @@ TEST_F(WinWindowTest, StatusPageOfARebuildingRaid1AndOfAHybridEnclosure) {
         const std::string hint = onEngine([](MainForm& f) { return f.controls().get(names::CheckBox1).hint; }).value_or("");
         EXPECT_FALSE(hint.empty());
         EXPECT_EQ(tipOf(names::CheckBox1), hint);
+
+        // The enclosure picture is drawn again only when its view changes: the same view
+        // sent again (the engine's whole-state resend) leaves it alone.
+        const MainWindow::Entry* picture = session_->mainWindow().entry(names::Image0_Bays);
+        UpdateWindow(session_->window());
+        pumpUntil([] { return false; }, 200);
+        const int paints = picture->paints;
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(onEngine([](MainForm& f) {
+                            f.controls().broadcastAll();
+                            return 0;
+                        }).has_value());
+            settle();
+            UpdateWindow(session_->window());
+        }
+        EXPECT_EQ(picture->paints, paints);
+        ASSERT_TRUE(onEngine([](MainForm& f) {
+                        BaysView other = f.controls().get(names::Image0_Bays).bays;
+                        other.percent = other.percent == 90 ? 91 : 90;
+                        f.controls().setBays(names::Image0_Bays, other);
+                        return 0;
+                    }).has_value());
+        settle();
+        UpdateWindow(session_->window());
+        EXPECT_EQ(picture->paints, paints + 1);
+
+        // The pressed look of a push image: while it is held, its face is 2 px lower,
+        // so its top rows show what is behind it.
+        HWND log = control(names::Image0_Log);
+        ASSERT_TRUE(IsWindowVisible(log));
+        RECT r;
+        GetClientRect(log, &r);
+        const auto topRow = [log, &r] {
+            RedrawWindow(log, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            HDC dc = GetDC(log);
+            const COLORREF c = GetPixel(dc, r.right / 2, 0);
+            ReleaseDC(log, dc);
+            return c;
+        };
+        const COLORREF up = topRow();
+        SendMessageW(log, BM_SETSTATE, TRUE, 0);
+        const COLORREF down = topRow();
+        SendMessageW(log, BM_SETSTATE, FALSE, 0);
+        EXPECT_NE(up, down);
+        EXPECT_EQ(down, RGB(0xFF, 0xFF, 0xFF));
+        EXPECT_EQ(topRow(), up);
         stop();
     }
 }
