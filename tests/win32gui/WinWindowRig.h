@@ -81,6 +81,18 @@ protected:
             std::string error;
             auto form = runner_->buildForm(error);
             EXPECT_TRUE(form) << error;
+            if (!form) return form;
+            // What reaches the engine's handlers, in order.
+            auto click = form->onClick;
+            form->onClick = [this, click](const std::string& n) {
+                record("click " + n);
+                if (click) click(n);
+            };
+            auto box = form->onCheckBox;
+            form->onCheckBox = [this, box](const std::string& n, bool on) {
+                record("tick " + n + (on ? "=on" : "=off"));
+                if (box) box(n, on);
+            };
             return form;
         });
         host_->onCreated = [this](MainForm&) { runner_->afterCreate(); };
@@ -186,6 +198,17 @@ protected:
         return false;
     }
 
+    void record(const std::string& what) {
+        std::lock_guard<std::mutex> lock(actionsMu_);
+        actions_.push_back(what);
+    }
+    std::vector<std::string> actions() {
+        std::lock_guard<std::mutex> lock(actionsMu_);
+        return actions_;
+    }
+
+    std::mutex actionsMu_;
+    std::vector<std::string> actions_;
     sim::RunOptions options_;
     std::filesystem::path logs_;
     BoxRecorder boxes_;

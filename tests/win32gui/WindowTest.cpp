@@ -99,6 +99,24 @@ TEST_F(WinWindowTest, DefaultEnclosureCaptionNavigationStatusBarKeysAndSessionEn
     LONG_PTR style = GetWindowLongPtrW(control(names::CheckBox1), GWL_STYLE);
     EXPECT_TRUE(style & WS_TABSTOP);
 
+    // A click on a label reaches the engine; the engine's own tick of a check box is
+    // never sent back as the user's.
+    const std::size_t before = actions().size();
+    HWND mode = control(names::Label17);
+    SendMessageW(mode, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    SendMessageW(mode, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    ASSERT_TRUE(onEngine([](MainForm& f) {
+                    f.controls().setChecked(names::CheckBox1, false);
+                    f.controls().setChecked(names::CheckBox1, true);
+                    return 0;
+                }).has_value());
+    settle();
+    click(names::CheckBox1);  // the user clears it
+    settle();
+    const std::vector<std::string> after = actions();
+    EXPECT_EQ(std::vector<std::string>(after.begin() + static_cast<std::ptrdiff_t>(before), after.end()),
+              (std::vector<std::string>{"click Label17", "tick CheckBox1=off"}));
+
     // A double click on the status bar asks for the system information.
     SendMessageW(control(names::StatusBar1), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(30, 5));
     ASSERT_TRUE(waitFor([this] {
