@@ -19,7 +19,6 @@ std::wstring oneLine(const std::wstring& caption) {
 
 bool isEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
 
-
 Color darker(const Color& c, int factor) {
     auto d = [factor](BYTE v) { return static_cast<BYTE>(std::clamp(v * 100 / factor, 0, 255)); };
     return Color(c.GetA(), d(c.GetR()), d(c.GetG()), d(c.GetB()));
