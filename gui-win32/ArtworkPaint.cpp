@@ -86,6 +86,15 @@ Layer::~Layer() {
     if (dib_ != nullptr) DeleteObject(dib_);
 }
 
+void Layer::fillOpaque(const Color& colour) {
+    if (!graphics_) return;
+    const UINT32 pixel = 0xFF000000u | (static_cast<UINT32>(colour.GetR()) << 16) |
+                         (static_cast<UINT32>(colour.GetG()) << 8) | colour.GetB();
+    const std::size_t count = static_cast<std::size_t>(shown_.right - shown_.left) *
+                              static_cast<std::size_t>(shown_.bottom - shown_.top);
+    std::fill_n(static_cast<UINT32*>(bits_), count, pixel);
+}
+
 void Layer::finish(BYTE opacity) {
     if (!graphics_) return;
     graphics_->Flush(FlushIntentionSync);
