@@ -61,6 +61,23 @@ void plain(HDC dc, const RECT& r, double scale, COLORREF fill, COLORREF edge, CO
     RestoreDC(dc, saved);
 }
 
+// The header band with the product name and the navigation column, flat.
+void plainBackground(HDC dc, const RECT& r, double scale, bool oem) {
+    if (art::isEmpty(r)) return;
+    plain(dc, r, scale, RGB(0xFF, 0xFF, 0xFF), RGB(0xFF, 0xFF, 0xFF), 0, L"", false);
+    const double s = art::saneScale(scale);
+    auto at = [s](double design) { return static_cast<LONG>(std::lround(design * s)); };
+    const LONG header = std::min(r.bottom, r.top + at(60));
+    plain(dc, RECT{r.left, r.top, r.right, header}, scale, oem ? RGB(0x3C, 0x40, 0x46) : RGB(0x1F, 0x3A, 0x5F),
+          oem ? RGB(0x3C, 0x40, 0x46) : RGB(0x1F, 0x3A, 0x5F), RGB(0xFF, 0xFF, 0xFF),
+          oem ? L"Storage Manager" : L"RAID GUI", true);
+    const LONG rule = std::min(r.bottom, header + at(3));
+    plain(dc, RECT{r.left, header, r.right, rule}, scale, oem ? RGB(0x9A, 0xA0, 0xA8) : RGB(0xF5, 0xB7, 0x00),
+          oem ? RGB(0x9A, 0xA0, 0xA8) : RGB(0xF5, 0xB7, 0x00), 0, L"", false);
+    const LONG column = std::min(r.right, r.left + at(201));
+    plain(dc, RECT{r.left, rule, column, r.bottom}, scale, RGB(0xF2, 0xF5, 0xF9), RGB(0xF2, 0xF5, 0xF9), 0, L"", false);
+}
+
 // ---- the shared glyphs ----
 
 void drawGlyph(Graphics& g, NavGlyph glyph, const RectF& r, const Color& ink) {
@@ -192,7 +209,7 @@ void Artwork::setPlain(bool plainOnly) { gPlain = plainOnly; }
 
 void Artwork::background(HDC dc, const RECT& rect, double scale, bool oem) {
     if (!art::drawing()) {
-        plain(dc, rect, scale, RGB(0xFF, 0xFF, 0xFF), RGB(0xDD, 0xE3, 0xEA), RGB(0x24, 0x36, 0x4D), L"", false);
+        plainBackground(dc, rect, scale, oem);
         return;
     }
     Layer layer(dc, rect, scale);
@@ -321,7 +338,7 @@ void Artwork::pushButton(HDC dc, const RECT& rect, double scale, const std::wstr
     if (!art::drawing()) {
         plain(dc, rect, scale, primary ? RGB(0x2E, 0x6D, 0xA4) : RGB(0xE4, 0xEA, 0xF1),
               primary ? RGB(0x1F, 0x3A, 0x5F) : RGB(0xB1, 0xB9, 0xC4),
-              primary ? RGB(0xFF, 0xFF, 0xFF) : RGB(0x24, 0x36, 0x4D), caption, true);
+              !enabled ? RGB(0x8A, 0x96, 0xA5) : primary ? RGB(0xFF, 0xFF, 0xFF) : RGB(0x24, 0x36, 0x4D), caption, true);
         return;
     }
     Layer layer(dc, rect, scale);
@@ -343,7 +360,8 @@ void Artwork::pushButton(HDC dc, const RECT& rect, double scale, const std::wstr
 void Artwork::signButton(HDC dc, const RECT& rect, double scale, bool plus, bool pressed, bool enabled) {
     if (!art::drawing()) {
         plain(dc, rect, scale, RGB(0xE4, 0xEA, 0xF1), RGB(0xB1, 0xB9, 0xC4),
-              plus ? RGB(0x2E, 0x8B, 0x57) : RGB(0xC0, 0x39, 0x2B), plus ? L"+" : L"-", true);
+              !enabled ? RGB(0x8A, 0x96, 0xA5) : plus ? RGB(0x2E, 0x8B, 0x57) : RGB(0xC0, 0x39, 0x2B), plus ? L"+" : L"-",
+              true);
         return;
     }
     Layer layer(dc, rect, scale);
