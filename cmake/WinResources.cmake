@@ -8,6 +8,7 @@
 #       the target `installer` (not part of `all`): makensis builds
 #       raid-gui-setup-<version>.exe in the build folder from packaging/windows/raid-gui.nsi.
 enable_language(RC)
+find_program(RAID_MAKENSIS makensis)
 
 # The build number after the project version: the version text the window's caption
 # shows ("v0.23.7-3", app/MainForm.h kVersionText; test_win32 checks that they agree).
@@ -41,7 +42,6 @@ function(raid_win_resources target level description)
 endfunction()
 
 function(raid_win_installer gui monitor)
-  find_program(RAID_MAKENSIS makensis)
   if(NOT RAID_MAKENSIS)
     message(STATUS "makensis not found: no `installer` target (Debian package nsis)")
     return()
@@ -49,18 +49,26 @@ function(raid_win_installer gui monitor)
   set(nsi ${RAID_WIN_PACKAGING}/raid-gui.nsi)
   set(setup ${CMAKE_BINARY_DIR}/raid-gui-setup-${PROJECT_VERSION}.exe)
   set(texts ${CMAKE_BINARY_DIR}/resources/installer)
-  # The texts installed beside the program, with Windows line ends for Notepad.
-  set(RAID_VERSION_TEXT "${RAID_VERSION_TEXT}")
+  # What is installed beside the program is gathered in resources/installer: the texts
+  # with Windows line ends for Notepad, the programs without their debugging information.
   configure_file(${RAID_WIN_PACKAGING}/README.txt.in ${texts}/README.txt @ONLY NEWLINE_STYLE WIN32)
   configure_file(${RAID_WIN_PACKAGING}/LICENCE.txt ${texts}/LICENCE.txt @ONLY NEWLINE_STYLE WIN32)
+  # (Stripped: a tenth of their size.)
+  set(stripped)
+  foreach(t ${gui} ${monitor})
+    add_custom_command(OUTPUT ${texts}/${t}.exe
+                       COMMAND ${CMAKE_STRIP} -o ${texts}/${t}.exe $<TARGET_FILE:${t}>
+                       DEPENDS ${t} VERBATIM)
+    list(APPEND stripped ${texts}/${t}.exe)
+  endforeach()
   add_custom_command(
     OUTPUT ${setup}
     COMMAND ${RAID_MAKENSIS} -V2 -WX -INPUTCHARSET UTF8
             -DVERSION=${PROJECT_VERSION} -DVERSION4=${PROJECT_VERSION}.${RAID_BUILD_NUMBER}
             -DVERSION_TEXT=${RAID_VERSION_TEXT} "-DCOMPANY=${RAID_COMPANY}" "-DCOPYRIGHT=${RAID_COPYRIGHT}"
-            -DGUI_EXE=$<TARGET_FILE:${gui}> -DMONITOR_EXE=$<TARGET_FILE:${monitor}>
+            -DGUI_EXE=${texts}/${gui}.exe -DMONITOR_EXE=${texts}/${monitor}.exe
             -DTEXTS=${texts} -DICON=${RAID_WIN_PACKAGING}/raid-gui.ico -DOUTFILE=${setup} ${nsi}
-    DEPENDS ${gui} ${monitor} ${nsi} ${texts}/README.txt ${texts}/LICENCE.txt ${RAID_WIN_PACKAGING}/raid-gui.ico
+    DEPENDS ${stripped} ${nsi} ${texts}/README.txt ${texts}/LICENCE.txt ${RAID_WIN_PACKAGING}/raid-gui.ico
     COMMENT "makensis: raid-gui-setup-${PROJECT_VERSION}.exe"
     VERBATIM)
   add_custom_target(installer DEPENDS ${setup})
