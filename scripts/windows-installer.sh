@@ -7,8 +7,10 @@
 #     the files in Program Files, the Start-menu link, the log-on task, the entry in
 #     Add/Remove Programs;
 #   - the installed raid-gui.exe starts and shows its window ("RAID GUI v0.23.7-3...");
-#     while it runs, setup and uninstaller refuse (exit code 2) and change nothing;
-#   - WM_CLOSE ends it (taskkill without /F posts WM_CLOSE to its windows);
+#     WM_CLOSE ends it (taskkill without /F posts WM_CLOSE to its windows);
+#   - setup and uninstaller refuse (exit code 2) and change nothing while a RAID GUI
+#     window is open (a copy from another folder: the mutex alone tells) and while the
+#     installed console monitor runs (its file in use);
 #   - with a day log, an alert text and a settings value in place, a second install
 #     over the first keeps them, and a silent uninstall removes the programs, the link,
 #     the task and the uninstall entry, and keeps them.
@@ -117,30 +119,58 @@ for value in "DisplayName    REG_SZ    RAID GUI" "DisplayVersion    REG_SZ    v$
   grep -qF "$value" <<<"$entry" || fail "the uninstall entry lacks $value"
 done
 
-step "the installed raid-gui.exe shows its window"
-wine 'C:\Program Files\RAID GUI\raid-gui.exe' 2>>"$log" &
-gui=$!
 window_shown() { xdotool search --name "^${caption//./\\.}" >/dev/null 2>&1; }
-wait_for 120 window_shown || fail "no window \"$caption...\" within 120 s"
-echo "   $(xdotool getwindowname "$(xdotool search --name "^${caption//./\\.}" | head -1)")"
-
-step "setup and uninstaller refuse while it runs"
-rc=0
-run_setup || rc=$?
-[ $rc -eq 2 ] || fail "setup while RAID GUI runs: exit code $rc, not 2"
-rc=0
-run_uninstaller_in_place || rc=$?
-[ $rc -eq 2 ] || fail "uninstaller while RAID GUI runs: exit code $rc, not 2"
-[ -f "$program/raid-gui.exe" ] && [ -f "$link" ] && [ -f "$task" ] && key_exists "$uninstall_key" ||
-  fail "something was removed while RAID GUI ran"
-
-step "WM_CLOSE ends it"
-wine taskkill /IM raid-gui.exe >>"$log" 2>&1 || fail "taskkill"
+# Starts raid-gui.exe (a Windows path) and waits for its window.
+open_window() {
+  wine "$1" 2>>"$log" &
+  gui=$!
+  wait_for 120 window_shown || fail "no window \"$caption...\" within 120 s"
+}
+# WM_CLOSE: taskkill without /F posts it to the program's windows; the program ends when
+# the engine grants the close.
 gui_ended() { ! kill -0 "$gui" 2>/dev/null; }
-wait_for 120 gui_ended || fail "raid-gui.exe still runs 120 s after WM_CLOSE"
-rc=0
-wait "$gui" || rc=$?
-[ $rc -eq 0 ] || fail "raid-gui.exe ended with $rc"
+close_window() {
+  wine taskkill /IM raid-gui.exe >>"$log" 2>&1 || fail "taskkill"
+  wait_for 120 gui_ended || fail "raid-gui.exe still runs 120 s after WM_CLOSE"
+  local rc=0
+  wait "$gui" || rc=$?
+  [ $rc -eq 0 ] || fail "raid-gui.exe ended with $rc"
+}
+# Setup and uninstaller end with exit code 2 and change nothing while $1.
+refused_while() {
+  local rc=0
+  run_setup || rc=$?
+  [ $rc -eq 2 ] || fail "setup while $1: exit code $rc, not 2"
+  rc=0
+  run_uninstaller_in_place || rc=$?
+  [ $rc -eq 2 ] || fail "uninstaller while $1: exit code $rc, not 2"
+  [ -f "$program/raid-gui.exe" ] && [ -f "$program/uninstall.exe" ] && [ -f "$link" ] && [ -f "$task" ] &&
+    key_exists "$uninstall_key" || fail "something was removed while $1"
+}
+
+step "the installed raid-gui.exe shows its window; WM_CLOSE ends it"
+open_window 'C:\Program Files\RAID GUI\raid-gui.exe'
+echo "   $(xdotool getwindowname "$(xdotool search --name "^${caption//./\\.}" | head -1)")"
+close_window
+
+step "setup and uninstaller refuse while a RAID GUI window is open (its mutex)"
+# A copy started from another folder: only the mutex tells that it runs.
+mkdir -p "$c/elsewhere"
+cp "$program/raid-gui.exe" "$c/elsewhere/"
+open_window 'C:\elsewhere\raid-gui.exe'
+refused_while "a RAID GUI window is open"
+close_window
+
+step "setup and uninstaller refuse while the console monitor runs (its file in use)"
+wine 'C:\Program Files\RAID GUI\raid-gui-monitor.exe' >"$win/wine-installer-monitor.out" 2>>"$log" &
+monitor=$!
+monitor_watching() { grep -q "RAID GUI v$version-3" "$win/wine-installer-monitor.out"; }
+wait_for 120 monitor_watching || fail "raid-gui-monitor.exe did not start watching within 120 s"
+refused_while "raid-gui-monitor.exe runs"
+wine taskkill /F /IM raid-gui-monitor.exe >>"$log" 2>&1 || fail "taskkill /F raid-gui-monitor.exe"
+monitor_ended() { ! kill -0 "$monitor" 2>/dev/null; }
+wait_for 120 monitor_ended || fail "raid-gui-monitor.exe still runs 120 s after taskkill /F"
+wait "$monitor" || true
 
 step "what the program keeps survives a second install and the uninstaller"
 printf 'D1 HDD2 was removed, 12/10/2026 09:00:00\r\n' >"$program/261210.log"

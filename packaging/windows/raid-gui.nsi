@@ -12,7 +12,8 @@
 ; The uninstaller removes exactly those, and leaves what the program made: the day logs
 ; and alert texts beside it and the settings key SOFTWARE\QX_RAID_GUI.
 ;
-; Both refuse to run while a RAID GUI window is open (its mutex "QX_GUI").
+; Both refuse to run while a RAID GUI window is open (its mutex "QX_GUI") or a program
+; of the folder runs elsewhere.
 ;
 ; Running elevated, neither follows a path a user could have planted: the program folder
 ; is under Program Files (only administrators create anything there) and is refused when
@@ -83,6 +84,37 @@ FunctionEnd
 !insertmacro REFUSE_WHILE_RUNNING ""
 !insertmacro REFUSE_WHILE_RUNNING "un."
 
+; A program of the folder that runs where the mutex cannot be seen (in another user's
+; session, or the console monitor) holds its file: a running program's file cannot be
+; opened for writing. Ends (exit code 2) rather than leave an install half replaced
+; or half removed.
+!macro REFUSE_WHILE_IN_USE UN
+Function ${UN}refuseWhileInUse
+  Push $R0
+  ${ForEach} $R0 0 1 + 1
+    ${If} $R0 = 0
+      StrCpy $2 "raid-gui.exe"
+    ${Else}
+      StrCpy $2 "raid-gui-monitor.exe"
+    ${EndIf}
+    ; GENERIC_WRITE, no sharing, OPEN_EXISTING: opens only what is there, changes nothing.
+    System::Call 'kernel32::CreateFileW(w "$INSTDIR\$2", i 0x40000000, i 0, p 0, i 3, i 0, p 0) p .r0 ?e'
+    Pop $1
+    ${If} $0 != -1
+      System::Call 'kernel32::CloseHandle(p r0)'
+    ${ElseIf} $1 <> 2  ; ERROR_FILE_NOT_FOUND
+    ${AndIf} $1 <> 3   ; ERROR_PATH_NOT_FOUND: no folder yet
+      MessageBox MB_OK|MB_ICONSTOP "$2 is in use (error $1).$\r$\n$\r$\nEnd every RAID GUI program, for every user, then start this program again." /SD IDOK
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+  ${Next}
+  Pop $R0
+FunctionEnd
+!macroend
+!insertmacro REFUSE_WHILE_IN_USE ""
+!insertmacro REFUSE_WHILE_IN_USE "un."
+
 ; $0 with each "&" written as "&amp;" ("<", ">" and '"' cannot occur in a path).
 Function xmlEscape
   Push $1
@@ -126,6 +158,7 @@ Function .onInit
       Quit
     ${EndIf}
   ${EndIf}
+  Call refuseWhileInUse
 FunctionEnd
 
 Section "RAID GUI"
@@ -190,6 +223,7 @@ Function un.onInit
   SetShellVarContext all
   SetRegView 64
   Call un.refuseWhileRunning
+  Call un.refuseWhileInUse
 FunctionEnd
 
 ; Only what the setup put there, by name: the day logs (yymmdd.log) and the alert texts
