@@ -55,6 +55,8 @@ export WINEPREFIX=$win/wine-installer WINEDEBUG=-all
 # No Mono or Gecko; no menu entries or file types for the desktop this runs on.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 wineserver -k 2>/dev/null || true
+# Whatever still runs in the prefix ends with the script, also when a check fails.
+trap 'wineserver -k 2>/dev/null || true' EXIT
 rm -rf "$WINEPREFIX"
 step "a fresh Wine prefix: $WINEPREFIX"
 wineboot --init >/dev/null 2>&1
@@ -144,8 +146,10 @@ refused_while() {
   rc=0
   run_uninstaller_in_place || rc=$?
   [ $rc -eq 2 ] || fail "uninstaller while $1: exit code $rc, not 2"
-  [ -f "$program/raid-gui.exe" ] && [ -f "$program/uninstall.exe" ] && [ -f "$link" ] && [ -f "$task" ] &&
-    key_exists "$uninstall_key" || fail "something was removed while $1"
+  if ! { [ -f "$program/raid-gui.exe" ] && [ -f "$program/uninstall.exe" ] && [ -f "$link" ] && [ -f "$task" ] &&
+    key_exists "$uninstall_key"; }; then
+    fail "something was removed while $1"
+  fi
 }
 
 step "the installed raid-gui.exe shows its window; WM_CLOSE ends it"
@@ -194,5 +198,4 @@ done
 [ -f "$program/EmailSubject Hard Disks Fail.txt" ] || fail "the alert text is gone"
 wine reg query "$settings_key" /v SMTP /reg:64 2>/dev/null | grep -qF mail.example.org || fail "the settings are gone"
 
-wineserver -k 2>/dev/null || true
 echo "windows-installer: the installer installs, starts RAID GUI and uninstalls"
