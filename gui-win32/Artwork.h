@@ -21,7 +21,11 @@ struct Artwork {
     // Starts GDI+ for the process (once; later calls do nothing). False when it failed:
     // the pictures are then plain GDI rectangles with their captions.
     static bool startup();
+    // Ends GDI+ once the last picture has been drawn (a later picture starts it again).
     static void shutdown();
+    // Draws the plain GDI pictures even while GDI+ runs: what a system where GDI+
+    // cannot start shows (for tests of that fallback).
+    static void setPlain(bool plainOnly);
 
     // The window background: header band with the product name, the navigation column
     // and the card the pages sit on (`oem`: the neutral variant). `rect` is the client area.
@@ -41,10 +45,12 @@ struct Artwork {
     // The Status page's enclosure picture (Image0_Bays): each bay in its state and the
     // work between them. A view out of range draws the unknown enclosure.
     static void bays(HDC dc, const RECT& rect, double scale, const BaysView& view);
-    // The icon "Z1" at `size` pixels (the caller destroys it).
+    // The icon "Z1" at `size` pixels, 16 to 256 (a size outside is drawn at the nearest);
+    // the caller destroys it.
     static HICON icon(int size);
-    // The window's typeface (Arial) at a 96-DPI pixel height times `scale` (cached;
-    // the caller does not delete it).
+    // The window's typeface (Arial) at a 96-DPI pixel height times `scale` (cached for
+    // the program's life, one per height and weight; the caller does not delete it).
+    // Safe from any thread.
     static HFONT font(int pixelSize, bool bold, double scale);
 
     // Design sizes (96 DPI) the window lays out.
