@@ -4,6 +4,7 @@
 
 #include "app/MainForm.h"
 #include "monitor/DeviceListCompare.h"
+#include "platform/Platform.h"
 
 namespace raid {
 
@@ -228,7 +229,7 @@ void DetectionCycle::reportDrivesAccess() {
         retryAtUs_ = -1;
     }
     if (f.dev.ActiveCount == 0 && f.driveAccessDenied())
-        f.setPanel(4, "No access to the drives: run it as root (the service: systemctl start raid-gui-monitor)");
+        f.setPanel(4, "No access to the drives: " + driveAccessAdvice());
 }
 
 void DetectionCycle::publishList() {

@@ -61,6 +61,23 @@ void plain(HDC dc, const RECT& r, double scale, COLORREF fill, COLORREF edge, CO
     RestoreDC(dc, saved);
 }
 
+// The header band with the product name and the navigation column, flat.
+void plainBackground(HDC dc, const RECT& r, double scale, bool oem) {
+    if (art::isEmpty(r)) return;
+    plain(dc, r, scale, RGB(0xFF, 0xFF, 0xFF), RGB(0xFF, 0xFF, 0xFF), 0, L"", false);
+    const double s = art::saneScale(scale);
+    auto at = [s](double design) { return static_cast<LONG>(std::lround(design * s)); };
+    const LONG header = std::min(r.bottom, r.top + at(60));
+    plain(dc, RECT{r.left, r.top, r.right, header}, scale, oem ? RGB(0x3C, 0x40, 0x46) : RGB(0x1F, 0x3A, 0x5F),
+          oem ? RGB(0x3C, 0x40, 0x46) : RGB(0x1F, 0x3A, 0x5F), RGB(0xFF, 0xFF, 0xFF),
+          oem ? L"Storage Manager" : L"RAID GUI", true);
+    const LONG rule = std::min(r.bottom, header + at(3));
+    plain(dc, RECT{r.left, header, r.right, rule}, scale, oem ? RGB(0x9A, 0xA0, 0xA8) : RGB(0xF5, 0xB7, 0x00),
+          oem ? RGB(0x9A, 0xA0, 0xA8) : RGB(0xF5, 0xB7, 0x00), 0, L"", false);
+    const LONG column = std::min(r.right, r.left + at(201));
+    plain(dc, RECT{r.left, rule, column, r.bottom}, scale, RGB(0xF2, 0xF5, 0xF9), RGB(0xF2, 0xF5, 0xF9), 0, L"", false);
+}
+
 // ---- the shared glyphs ----
 
 void drawGlyph(Graphics& g, NavGlyph glyph, const RectF& r, const Color& ink) {
@@ -192,7 +209,7 @@ void Artwork::setPlain(bool plainOnly) { gPlain = plainOnly; }
 
 void Artwork::background(HDC dc, const RECT& rect, double scale, bool oem) {
     if (!art::drawing()) {
-        plain(dc, rect, scale, RGB(0xFF, 0xFF, 0xFF), RGB(0xDD, 0xE3, 0xEA), RGB(0x24, 0x36, 0x4D), L"", false);
+        plainBackground(dc, rect, scale, oem);
         return;
     }
     Layer layer(dc, rect, scale);
@@ -200,21 +217,25 @@ void Artwork::background(HDC dc, const RECT& rect, double scale, bool oem) {
     Graphics& g = layer.g();
     const float w = layer.width(), h = layer.height();
     const float headerH = 60;
+    layer.fillOpaque(art::kWhite);
     SolidBrush white(art::kWhite);
-    g.FillRectangle(&white, 0.0f, 0.0f, w, h);
 
     // Header band with the product name.
     LinearGradientBrush band(PointF(0, 0), PointF(std::max(w, 1.0f), 0),
                              oem ? Color(0x3C, 0x40, 0x46) : art::kNavy, oem ? Color(0x6A, 0x70, 0x78) : art::kBlue);
     band.SetWrapMode(WrapModeTileFlipXY);
     g.FillRectangle(&band, 0.0f, 0.0f, w, headerH);
-    // A faint arc gives the band some depth without noise.
+    // A faint arc gives the band some depth without noise. Only its lower part is in
+    // the picture: the ellipse is cut at the top edge, which spares GDI+ filling the
+    // much larger part above it.
     {
-        GraphicsState state = g.Save();
-        g.IntersectClip(RectF(0, 0, w, headerH));
+        std::vector<PointF> points;
+        art::addArc(points, PointF(470, -140), 260, 190, 0, 360);
+        for (PointF& p : points) p.Y = std::max(p.Y, -1.0f);
+        GraphicsPath path;
+        art::addPolygon(path, points);
         SolidBrush arc(Color(18, 255, 255, 255));
-        art::fillEllipse(g, arc, PointF(470, -140), 260, 190);
-        g.Restore(state);
+        g.FillPath(&arc, &path);
     }
     SolidBrush rule(oem ? Color(0x9A, 0xA0, 0xA8) : art::kAmber);
     g.FillRectangle(&rule, 0.0f, headerH, w, 3.0f);
@@ -233,9 +254,14 @@ void Artwork::background(HDC dc, const RECT& rect, double scale, bool oem) {
     // The card the pages sit on (the page book is at 216,74 sized 385 x 321).
     const RectF card(210.5f, 69.5f, 396, 332);
     for (int i = 3; i >= 1; --i) {
-        SolidBrush shadow(Color(static_cast<BYTE>(7 * (4 - i)), 0x1F, 0x3A, 0x5F));
-        const float k = static_cast<float>(i);
-        art::fillRounded(g, shadow, RectF(card.X - k, card.Y - k + 1, card.Width + 2 * k, card.Height + 2 * k), 10 + k);
+        // Only the band outside the card shows (the card is opaque): a stroke over that
+        // band costs GDI+ far less than filling the whole card three times.
+        const float k = static_cast<float>(i), ring = k + 1;
+        const RectF shadow(card.X - k, card.Y - k + 1, card.Width + 2 * k, card.Height + 2 * k);
+        Pen pen(Color(static_cast<BYTE>(7 * (4 - i)), 0x1F, 0x3A, 0x5F), ring);
+        art::drawRounded(g, pen,
+                         RectF(shadow.X + ring / 2, shadow.Y + ring / 2, shadow.Width - ring, shadow.Height - ring),
+                         10 + k - ring / 2);
     }
     art::fillRounded(g, white, card, 10);
     Pen cardEdge(Color(0xD5, 0xDD, 0xE7), 1);
@@ -312,7 +338,7 @@ void Artwork::pushButton(HDC dc, const RECT& rect, double scale, const std::wstr
     if (!art::drawing()) {
         plain(dc, rect, scale, primary ? RGB(0x2E, 0x6D, 0xA4) : RGB(0xE4, 0xEA, 0xF1),
               primary ? RGB(0x1F, 0x3A, 0x5F) : RGB(0xB1, 0xB9, 0xC4),
-              primary ? RGB(0xFF, 0xFF, 0xFF) : RGB(0x24, 0x36, 0x4D), caption, true);
+              !enabled ? RGB(0x8A, 0x96, 0xA5) : primary ? RGB(0xFF, 0xFF, 0xFF) : RGB(0x24, 0x36, 0x4D), caption, true);
         return;
     }
     Layer layer(dc, rect, scale);
@@ -334,7 +360,8 @@ void Artwork::pushButton(HDC dc, const RECT& rect, double scale, const std::wstr
 void Artwork::signButton(HDC dc, const RECT& rect, double scale, bool plus, bool pressed, bool enabled) {
     if (!art::drawing()) {
         plain(dc, rect, scale, RGB(0xE4, 0xEA, 0xF1), RGB(0xB1, 0xB9, 0xC4),
-              plus ? RGB(0x2E, 0x8B, 0x57) : RGB(0xC0, 0x39, 0x2B), plus ? L"+" : L"-", true);
+              !enabled ? RGB(0x8A, 0x96, 0xA5) : plus ? RGB(0x2E, 0x8B, 0x57) : RGB(0xC0, 0x39, 0x2B), plus ? L"+" : L"-",
+              true);
         return;
     }
     Layer layer(dc, rect, scale);

@@ -202,10 +202,16 @@ void plainBays(HDC dc, const RECT& rect, double scale, const BaysView& v) {
     };
     const RECT bays[2] = {{rect.left + inset, rect.top + inset, rect.left + col - inset, rect.bottom - inset},
                           {rect.right - col + inset, rect.top + inset, rect.right - inset, rect.bottom - inset}};
+    SelectObject(dc, Artwork::font(15, true, scale));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0x24, 0x36, 0x4D));
     for (int i = 0; i < 2; ++i) {
         HBRUSH b = CreateSolidBrush(fillFor(v.bay[i]));
         FillRect(dc, &bays[i], b);
         DeleteObject(b);
+        RECT t = bays[i];
+        if (v.bay[i] == BayLook::Unknown)
+            DrawTextW(dc, L"?", 1, &t, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     }
     std::wstring words;
     switch (v.work) {
@@ -216,9 +222,6 @@ void plainBays(HDC dc, const RECT& rect, double scale, const BaysView& v) {
     }
     if (!words.empty()) {
         RECT t{rect.left + col, rect.top, rect.right - col, rect.bottom};
-        SelectObject(dc, Artwork::font(15, true, scale));
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, RGB(0x24, 0x36, 0x4D));
         DrawTextW(dc, words.c_str(), -1, &t, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     }
     RestoreDC(dc, saved);

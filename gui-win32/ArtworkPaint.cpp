@@ -19,7 +19,6 @@ std::wstring oneLine(const std::wstring& caption) {
 
 bool isEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
 
-
 Color darker(const Color& c, int factor) {
     auto d = [factor](BYTE v) { return static_cast<BYTE>(std::clamp(v * 100 / factor, 0, 255)); };
     return Color(c.GetA(), d(c.GetR()), d(c.GetG()), d(c.GetB()));
@@ -85,6 +84,15 @@ Layer::~Layer() {
     graphics_.reset();
     bitmap_.reset();
     if (dib_ != nullptr) DeleteObject(dib_);
+}
+
+void Layer::fillOpaque(const Color& colour) {
+    if (!graphics_) return;
+    const UINT32 pixel = 0xFF000000u | (static_cast<UINT32>(colour.GetR()) << 16) |
+                         (static_cast<UINT32>(colour.GetG()) << 8) | colour.GetB();
+    const std::size_t count = static_cast<std::size_t>(shown_.right - shown_.left) *
+                              static_cast<std::size_t>(shown_.bottom - shown_.top);
+    std::fill_n(static_cast<UINT32*>(bits_), count, pixel);
 }
 
 void Layer::finish(BYTE opacity) {

@@ -10,9 +10,12 @@
 #include "app/ControlNames.h"
 #include "gui-win32/ControlIds.h"
 #include "gui-win32/Text.h"
+#include "gui-win32/WindowParts.h"
 #include "gui-win32/pages/PageBuilder.h"
 
 namespace raid::win {
+
+using namespace detail;
 
 namespace {
 
@@ -24,68 +27,7 @@ constexpr int kNavX = 16;
 constexpr int kNavSlotY[5] = {112, 168, 224, 280, 336};
 constexpr int kStatusBarHeight = 19;
 constexpr int kPanelWidths[4] = {120, 80, 80, 100};  // the last panel takes the rest
-constexpr COLORREF kRuleColour = RGB(0xD5, 0xDD, 0xE7);
-// A label's text is drawn up to this much smaller to fit whole; past that it is cut
-// with an ellipsis.
-constexpr int kMostShrinkPx = 3;
-constexpr UINT kCut = DT_END_ELLIPSIS;
-constexpr COLORREF kGreyed = RGB(0xA3, 0xAD, 0xB9);
 const char kPanelPrefix[] = "StatusBar1.Panel";
-
-// The engine's colour names.
-bool namedColour(const std::string& name, COLORREF& out) {
-    if (name == "red") out = RGB(0xFF, 0x00, 0x00);
-    else if (name == "blue") out = RGB(0x00, 0x00, 0xFF);
-    else if (name == "navy") out = RGB(0x00, 0x00, 0x80);
-    else if (name == "grey" || name == "gray") out = RGB(0x80, 0x80, 0x80);
-    else return false;
-    return true;
-}
-
-MainWindow* windowOf(HWND hwnd) {
-    HWND root = GetAncestor(hwnd, GA_ROOT);
-    return root ? reinterpret_cast<MainWindow*>(GetWindowLongPtrW(root, GWLP_USERDATA)) : nullptr;
-}
-
-std::wstring windowText(HWND hwnd) {
-    const int n = GetWindowTextLengthW(hwnd);
-    std::wstring text(static_cast<std::size_t>(n > 0 ? n : 0) + 1, L'\0');
-    const int got = GetWindowTextW(hwnd, text.data(), n + 1);
-    text.resize(static_cast<std::size_t>(got > 0 ? got : 0));
-    return text;
-}
-
-// What a label shows of a text: no trailing blanks, a one-line label's line breaks and
-// other control characters as spaces, and no more characters than any box can show
-// (a huge text is cut before it is measured, so whatever arrives, drawing stays cheap).
-std::wstring shownText(const std::wstring& text, UINT format) {
-    std::wstring s = text.substr(0, 4096);
-    while (!s.empty() && (iswspace(s.back()) || s.back() < 0x20)) s.pop_back();
-    for (wchar_t& c : s)
-        if (c < 0x20 && !(c == L'\n' && !(format & DT_SINGLELINE))) c = L' ';
-    return s;
-}
-
-std::size_t utf8Bytes(const std::wstring& text) { return narrow(text).size(); }
-
-// A memo holds Windows line ends; the engine's texts have "\n" only.
-std::wstring toWindowsLines(const std::wstring& text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) out += L'\r';
-        out += text[i];
-    }
-    return out;
-}
-
-std::wstring toEngineLines(const std::wstring& text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n')) out += text[i];
-    return out;
-}
 
 // The window's DPI over 96: GetDpiForWindow where the system has it (Windows 10 1607
 // on; looked up at run time so that Windows 7 still starts), the screen's DPI otherwise.
@@ -102,29 +44,6 @@ double dpiScale(HWND hwnd) {
         ReleaseDC(nullptr, dc);
     }
     return dpi ? dpi / 96.0 : 1.0;
-}
-
-// Paints through a memory bitmap, so a redraw never flickers.
-template <class Paint>
-void buffered(HDC dc, const RECT& r, Paint paint) {
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return;
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bmp = CreateCompatibleBitmap(dc, w, h);
-    HGDIOBJ old = SelectObject(mem, bmp);
-    SetViewportOrgEx(mem, -r.left, -r.top, nullptr);
-    paint(mem);
-    SetViewportOrgEx(mem, 0, 0, nullptr);
-    BitBlt(dc, r.left, r.top, w, h, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-}
-
-void fill(HDC dc, const RECT& r, COLORREF c) {
-    HBRUSH b = CreateSolidBrush(c);
-    FillRect(dc, &r, b);
-    DeleteObject(b);
 }
 
 void registerClasses() {
@@ -384,16 +303,6 @@ void MainWindow::fitLabel(Entry& e) {
     InvalidateRect(e.hwnd, nullptr, TRUE);
 }
 
-bool MainWindow::translateKey(const MSG& msg) {
-    if (msg.message != WM_KEYDOWN || msg.wParam != VK_RETURN || !msg.hwnd) return false;
-    MainWindow* w = windowOf(msg.hwnd);
-    Entry* e = w ? w->entryOf(msg.hwnd) : nullptr;
-    if (!e || e->kind != Kind::Image) return false;
-    // Enter acts as a click, through the same path as the mouse and Space.
-    SendMessageW(msg.hwnd, BM_CLICK, 0, 0);
-    return true;
-}
-
 // ---- engine changes -------------------------------------------------------------
 
 void MainWindow::applyChange(const ControlChange& change) {
@@ -561,235 +470,6 @@ void MainWindow::applyHint(Entry& e, const std::string& hint) {
     }
 }
 
-// ---- the user's actions -----------------------------------------------------------
-
-bool MainWindow::isEcho(Entry& e, const std::wstring& text) {
-    for (std::size_t i = 0; i < e.echoes.size(); ++i) {
-        if (e.echoes[i] == text) {
-            e.echoes.erase(e.echoes.begin(), e.echoes.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-            return true;
-        }
-    }
-    e.echoes.clear();
-    return false;
-}
-
-void MainWindow::onEditChanged(Entry& e) {
-    if (applying_) return;
-    const std::wstring typed = windowText(e.hwnd);
-    std::wstring text = typed;
-    DWORD selStart = 0, selEnd = 0;
-    SendMessageW(e.hwnd, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
-    std::size_t caret = std::min<std::size_t>(selEnd, text.size());
-    bool refused = false;
-    // What a field takes is counted as the settings count it: bytes of UTF-8.
-    if (e.byteLimit && utf8Bytes(text) > e.byteLimit) {
-        refused = true;
-        if (e.refuse) {
-            text = e.last;
-            caret = text.size();
-        } else {
-            // Take back what was just put before the caret, a whole character at a time.
-            while (caret > 0 && utf8Bytes(text) > e.byteLimit) {
-                const std::size_t n =
-                    caret >= 2 && IS_LOW_SURROGATE(text[caret - 1]) && IS_HIGH_SURROGATE(text[caret - 2]) ? 2 : 1;
-                text.erase(caret - n, n);
-                caret -= n;
-            }
-            if (utf8Bytes(text) > e.byteLimit) {
-                text = e.last;
-                caret = text.size();
-            }
-        }
-    }
-    // A line break never reaches a one-line field (a pasted "\r\nRSET" would be a
-    // command of its own to a mail server).
-    if (e.kind == Kind::Edit) {
-        std::wstring flat;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == L'\r' || text[i] == L'\n') {
-                if (i < caret) --caret;
-                continue;
-            }
-            flat += text[i];
-        }
-        text.swap(flat);
-    }
-    if (text != typed) {
-        setText(e, text);
-        SendMessageW(e.hwnd, EM_SETSEL, caret, caret);
-    }
-    if (refused && !e.why.empty()) {
-        EDITBALLOONTIP tip{};
-        tip.cbStruct = sizeof tip;
-        tip.pszTitle = L"";
-        tip.pszText = e.why.c_str();
-        tip.ttiIcon = TTI_INFO;
-        SendMessageW(e.hwnd, EM_SHOWBALLOONTIP, 0, reinterpret_cast<LPARAM>(&tip));
-    }
-    if (text == e.last) return;
-    e.last = text;
-    const std::wstring engineText = e.kind == Kind::Memo ? toEngineLines(text) : text;
-    e.echoes.push_back(engineText);
-    // Keep the queue bounded: an engine that never echoes must not grow it forever.
-    while (e.echoes.size() > 64) e.echoes.pop_front();
-    const std::string n = e.name, t = narrow(engineText);
-    post([n, t](EngineCommands& f) { f.EditChange(n, t); });
-}
-
-bool MainWindow::handleChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
-    switch (msg) {
-    case WM_COMMAND: {
-        Entry* e = entryOf(reinterpret_cast<HWND>(lp));
-        if (!e || e->name.empty()) return false;
-        const UINT code = HIWORD(wp);
-        const std::string n = e->name;
-        result = 0;
-        if (e->kind == Kind::Image && code == BN_CLICKED) {
-            post([n](EngineCommands& f) { f.Click(n); });
-        } else if (e->kind == Kind::CheckBox && code == BN_CLICKED) {
-            // BN_CLICKED comes only from the user (a click, Space, BM_CLICK); the engine's
-            // own ticks (BM_SETCHECK) stay quiet, so they are never sent back as clicks.
-            const bool checked = SendMessageW(e->hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
-            post([n, checked](EngineCommands& f) { f.CheckBoxClick(n, checked); });
-        } else if ((e->kind == Kind::Edit || e->kind == Kind::Memo) && code == EN_CHANGE) {
-            onEditChanged(*e);
-        } else if (e->kind == Kind::Combo && code == CBN_SELCHANGE && !applying_) {
-            // Only the user's choice sends CBN_SELCHANGE; the engine's CB_SETCURSEL does not.
-            const LRESULT index = SendMessageW(e->hwnd, CB_GETCURSEL, 0, 0);
-            const LRESULT len = SendMessageW(e->hwnd, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-            if (index == CB_ERR || len == CB_ERR) return true;
-            std::wstring item(static_cast<std::size_t>(len) + 1, L'\0');
-            SendMessageW(e->hwnd, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(item.data()));
-            item.resize(static_cast<std::size_t>(len));
-            const std::string t = narrow(item);
-            post([n, t](EngineCommands& f) { f.EditChange(n, t); });
-        } else if (e->kind == Kind::Label && code == STN_CLICKED) {
-            post([n](EngineCommands& f) { f.Click(n); });
-        }
-        return true;
-    }
-    case WM_NOTIFY: {
-        const auto* h = reinterpret_cast<const NMHDR*>(lp);
-        Entry* e = entryOf(h->hwndFrom);
-        if (!e) return false;
-        result = 0;
-        if (e->kind == Kind::StatusBar && h->code == static_cast<UINT>(NM_DBLCLK)) {
-            post([](EngineCommands& f) { f.DoubleClick(names::StatusBar1); });
-            return true;
-        }
-        if (e->kind == Kind::Grid && h->code == static_cast<UINT>(LVN_ITEMCHANGED) && !applying_) {
-            const auto* v = reinterpret_cast<const NMLISTVIEW*>(lp);
-            if ((v->uChanged & LVIF_STATE) && (v->uNewState & LVIS_SELECTED) && !(v->uOldState & LVIS_SELECTED) &&
-                v->iItem >= 0) {
-                const std::string n = e->name;
-                const int row = v->iItem;
-                post([n, row](EngineCommands& f) { f.SelectCell(n, row); });
-            }
-            return true;
-        }
-        return false;
-    }
-    case WM_DRAWITEM: {
-        const auto* d = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-        Entry* e = entryOf(d->hwndItem);
-        if (!e) return false;
-        if (e->kind == Kind::Image) drawImage(*e, *d);
-        else if (e->kind == Kind::Label) drawLabel(*e, *d);
-        else return false;
-        result = TRUE;
-        return true;
-    }
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN: {
-        HWND ctl = reinterpret_cast<HWND>(lp);
-        Entry* e = entryOf(ctl);
-        if (!e || e->kind == Kind::Edit) return false;
-        Entry* parent = entryOf(GetParent(ctl));
-        const COLORREF back = parent ? parent->back : kWhite;
-        COLORREF ink = e->ink;
-        namedColour(e->color, ink);
-        HDC dc = reinterpret_cast<HDC>(wp);
-        SetTextColor(dc, ink);
-        SetBkColor(dc, back);
-        result = reinterpret_cast<LRESULT>(brush(back));
-        return true;
-    }
-    default:
-        return false;
-    }
-}
-
-void MainWindow::drawImage(Entry& e, const DRAWITEMSTRUCT& d) {
-    const RECT r = d.rcItem;
-    const bool enabled = !(d.itemState & ODS_DISABLED);
-    const bool pressed = (d.itemState & ODS_SELECTED) != 0;
-    const bool highlighted = e.picture.empty() || e.picture == e.name ? e.highlightedAtStart
-                                                                       : e.picture == names::yellowPicture(e.name);
-    Entry* parent = entryOf(GetParent(e.hwnd));
-    const COLORREF back = parent ? parent->back : kWhite;
-    buffered(d.hDC, r, [&](HDC dc) {
-        fill(dc, r, back);
-        switch (e.image) {
-        case ImageKind::Nav:
-            Artwork::navButton(dc, r, scale_, e.caption, e.glyph, highlighted, enabled);
-            break;
-        case ImageKind::Tab:
-            Artwork::tab(dc, r, scale_, e.caption, highlighted, enabled);
-            break;
-        case ImageKind::Push: {
-            // The pressed look: the face 2 px down while the button is held.
-            RECT face = r;
-            if (pressed) OffsetRect(&face, 0, static_cast<int>(std::lround(2 * scale_)));
-            Artwork::pushButton(dc, face, scale_, e.caption, e.primary, pressed, enabled);
-            break;
-        }
-        case ImageKind::Sign:
-            Artwork::signButton(dc, r, scale_, e.primary, pressed, enabled);
-            break;
-        }
-        if (d.itemState & ODS_FOCUS) {
-            RECT f = r;
-            InflateRect(&f, -2, -2);
-            SetTextColor(dc, RGB(0, 0, 0));
-            SetBkColor(dc, RGB(255, 255, 255));
-            DrawFocusRect(dc, &f);
-        }
-    });
-}
-
-void MainWindow::drawLabel(Entry& e, const DRAWITEMSTRUCT& d) {
-    RECT r = d.rcItem;
-    Entry* parent = entryOf(GetParent(e.hwnd));
-    const COLORREF back = parent ? parent->back : kWhite;
-    COLORREF ink = e.ink;
-    namedColour(e.color, ink);
-    // Greyed means "not there": a disabled label (an absent drive) reads lighter than
-    // any colour the engine gives an enabled one.
-    if (!IsWindowEnabled(e.hwnd)) ink = kGreyed;
-    const std::wstring text = shownText(windowText(e.hwnd), e.format);
-    buffered(d.hDC, r, [&](HDC dc) {
-        fill(dc, r, back);
-        if (e.framed) {
-            HBRUSH frame = CreateSolidBrush(kRuleColour);
-            FrameRect(dc, &r, frame);
-            DeleteObject(frame);
-        }
-        HGDIOBJ old = SelectObject(dc, e.fitted ? e.fitted : Artwork::font(e.fontPx, e.bold, scale_));
-        SetTextColor(dc, ink);
-        SetBkMode(dc, TRANSPARENT);
-        RECT t = r;
-        if (!(e.format & DT_SINGLELINE) && (e.format & DT_CENTER)) {
-            // A wrapping label is centred on its height too, as one line is.
-            RECT m{0, 0, r.right - r.left, 0};
-            DrawTextW(dc, text.c_str(), -1, &m, e.format | DT_CALCRECT);
-            t.top += std::max(0L, ((r.bottom - r.top) - m.bottom) / 2);
-        }
-        DrawTextW(dc, text.c_str(), -1, &t, e.format | kCut);
-        SelectObject(dc, old);
-    });
-}
-
 // ---- window procedures -------------------------------------------------------------
 
 LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
@@ -842,69 +522,6 @@ LRESULT MainWindow::formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return DefWindowProcW(hwnd, msg, wp, lp);
     }
     return self->handle(msg, wp, lp);
-}
-
-LRESULT MainWindow::containerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    switch (msg) {
-    case WM_COMMAND:
-    case WM_NOTIFY:
-    case WM_DRAWITEM:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-        // The window handles what its controls send, whichever container holds them.
-        if (HWND root = GetAncestor(hwnd, GA_ROOT); root && root != hwnd) return SendMessageW(root, msg, wp, lp);
-        break;
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd, &ps);
-        MainWindow* w = windowOf(hwnd);
-        Entry* e = w ? w->entryOf(hwnd) : nullptr;
-        RECT client;
-        GetClientRect(hwnd, &client);
-        buffered(dc, client, [&](HDC mem) {
-            fill(mem, client, e ? e->back : kWhite);
-            if (!e) return;
-            const double s = w->scale_;
-            const auto at = [s](LONG v) { return static_cast<LONG>(std::lround(v * s)); };
-            for (const RECT& r : e->rules) {
-                RECT line{at(r.left), at(r.top), at(r.right), std::max(at(r.bottom), at(r.top) + 1)};
-                fill(mem, line, kRuleColour);
-            }
-            if (e->framed) {
-                HBRUSH frame = CreateSolidBrush(kRuleColour);
-                FrameRect(mem, &client, frame);
-                DeleteObject(frame);
-            }
-            if (e->drawsEnclosure) Artwork::enclosure(mem, client, s);
-        });
-        EndPaint(hwnd, &ps);
-        return 0;
-    }
-    default:
-        break;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-LRESULT MainWindow::baysProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_ERASEBKGND) return 1;
-    if (msg != WM_PAINT) return DefWindowProcW(hwnd, msg, wp, lp);
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd, &ps);
-    MainWindow* w = windowOf(hwnd);
-    Entry* e = w ? w->entryOf(hwnd) : nullptr;
-    RECT client;
-    GetClientRect(hwnd, &client);
-    buffered(dc, client, [&](HDC mem) {
-        fill(mem, client, kWhite);
-        if (e) Artwork::bays(mem, client, w->scale_, e->bays);
-    });
-    EndPaint(hwnd, &ps);
-    return 0;
 }
 
 }  // namespace raid::win

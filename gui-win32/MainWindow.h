@@ -99,6 +99,7 @@ public:
         std::vector<std::string> rows;  // a grid's rows as shown
         HWND follower = nullptr;  // a caption shown and hidden with its field
         bool tip = false;         // has a tool tip
+        int paints = 0;           // times the enclosure picture was drawn
     };
 
     // Window procedures of the form, the page containers and the enclosure picture.

@@ -55,6 +55,9 @@ std::unique_ptr<DriveLockPort> makeNamedDriveLocks(std::string folder,
 // ("" where there is none).
 std::string machineLockFolder();
 
+// What a user with no access to the drives is told to do, in this system's terms.
+std::string driveAccessAdvice();
+
 // Where the monitor keeps its day logs unless told otherwise: /var/log/raid-gui on Linux,
 // the program's own folder on Windows (as the window does there).
 std::string machineLogFolder();

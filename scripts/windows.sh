@@ -5,14 +5,17 @@
 # Debian's sources. The tests run through ctest, one Wine run per test program, in a
 # Wine prefix of the build's own (build-win/wine). Among them, sim_compare plays every
 # scenario on the Linux build/raid-gui-sim and on raid-gui-sim.exe and compares what
-# they print and write (scripts/compare-sim.sh).
+# they print and write (scripts/compare-sim.sh); windows_installer builds the NSIS
+# installer and installs, starts and uninstalls it in a prefix of its own
+# (scripts/windows-installer.sh).
 #
 #   RAID_WINDOWS_BUILD=DIR   the Windows build folder (default build-win)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 # The Linux packages too: the comparison needs the Linux simulator.
-RAID_PACKAGES+=(mingw-w64 wine wine64)
+# nsis: makensis for the installer (scripts/windows-installer.sh, the test windows_installer).
+RAID_PACKAGES+=(mingw-w64 wine wine64 nsis)
 raid_install_missing
 started=$SECONDS
 jobs=$(nproc 2>/dev/null || echo 2)

@@ -50,6 +50,8 @@ std::unique_ptr<DriveLockPort> makeNamedDriveLocks(std::string folder,
 }
 
 std::string machineLockFolder() { return linuxport::kDefaultLockFolder; }
+
+std::string driveAccessAdvice() { return "run it as root (the service: systemctl start raid-gui-monitor)"; }
 std::string machineLogFolder() { return "/var/log/raid-gui"; }
 
 std::string machineSettingsName() { return kSystemSettingsPath; }

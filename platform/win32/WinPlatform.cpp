@@ -29,6 +29,10 @@ std::unique_ptr<InstanceLock> makeInstanceLock() { return win32::makeInstanceLoc
 // a summary beside them.
 std::string machineLockFolder() { return {}; }
 
+// Pass-through needs an elevated program; raid-gui.exe asks for it in its manifest, the
+// console monitor runs with what its console has.
+std::string driveAccessAdvice() { return "run it as administrator"; }
+
 std::string machineLogFolder() { return win32::programFolder(); }
 
 std::string machineSettingsName() { return win32::kRegistrySettingsName; }

@@ -20,6 +20,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/ControlNames.h"
 #include "app/EngineHost.h"
 #include "app/MainForm.h"
 #include "gui-win32/MainWindow.h"
@@ -80,6 +81,18 @@ protected:
             std::string error;
             auto form = runner_->buildForm(error);
             EXPECT_TRUE(form) << error;
+            if (!form) return form;
+            // What reaches the engine's handlers, in order.
+            auto click = form->onClick;
+            form->onClick = [this, click](const std::string& n) {
+                record("click " + n);
+                if (click) click(n);
+            };
+            auto box = form->onCheckBox;
+            form->onCheckBox = [this, box](const std::string& n, bool on) {
+                record("tick " + n + (on ? "=on" : "=off"));
+                if (box) box(n, on);
+            };
             return form;
         });
         host_->onCreated = [this](MainForm&) { runner_->afterCreate(); };
@@ -176,11 +189,26 @@ protected:
         settle();
     }
 
+    // Waits for the first detection and the first Status page drawn from it (a hybrid
+    // enclosure's poll soon writes its own texts over "Detected OK").
     bool waitForDetection() {
-        return waitFor([this] { return panel(1) == "Detected OK"; }) &&
-               waitFor([this] { return onEngine([](MainForm& f) { return !f.dev.FirstPass; }).value_or(false); });
+        if (waitFor([this] { return onEngine([](MainForm& f) { return !f.dev.FirstPass; }).value_or(false); }))
+            return true;
+        ADD_FAILURE() << "the first Status page was never drawn; panel 1 shows \"" << panel(1) << "\"";
+        return false;
     }
 
+    void record(const std::string& what) {
+        std::lock_guard<std::mutex> lock(actionsMu_);
+        actions_.push_back(what);
+    }
+    std::vector<std::string> actions() {
+        std::lock_guard<std::mutex> lock(actionsMu_);
+        return actions_;
+    }
+
+    std::mutex actionsMu_;
+    std::vector<std::string> actions_;
     sim::RunOptions options_;
     std::filesystem::path logs_;
     BoxRecorder boxes_;

@@ -15,7 +15,33 @@ namespace {
 
 const std::string kCaption = "RAID GUI v0.23.7-3 - ";
 
-class WinWindowTest : public WinWindowRig {};
+class WinWindowTest : public WinWindowRig {
+protected:
+    // The text of the tool tip the window shows over a control.
+    std::string tipOf(const std::string& name) {
+        HWND tips = nullptr;
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND h, LPARAM lp) -> BOOL {
+                wchar_t cls[64] = {};
+                GetClassNameW(h, cls, 64);
+                if (std::wstring(cls) != TOOLTIPS_CLASSW) return TRUE;
+                *reinterpret_cast<HWND*>(lp) = h;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&tips));
+        HWND h = control(name);
+        wchar_t buffer[512] = {};
+        TOOLINFOW ti{};
+        ti.cbSize = TTTOOLINFOW_V2_SIZE;
+        ti.hwnd = GetParent(h);
+        ti.uId = reinterpret_cast<UINT_PTR>(h);
+        ti.lpszText = buffer;
+        if (!tips) return "<no tool tips>";
+        SendMessageW(tips, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&ti));
+        return narrow(buffer);
+    }
+};
 
 // Posts a key press to `target` and pumps until the window's loop has handled it.
 void pressKey(HWND target, WPARAM key) {
@@ -73,6 +99,24 @@ TEST_F(WinWindowTest, DefaultEnclosureCaptionNavigationStatusBarKeysAndSessionEn
     LONG_PTR style = GetWindowLongPtrW(control(names::CheckBox1), GWL_STYLE);
     EXPECT_TRUE(style & WS_TABSTOP);
 
+    // A click on a label reaches the engine; the engine's own tick of a check box is
+    // never sent back as the user's.
+    const std::size_t before = actions().size();
+    HWND mode = control(names::Label17);
+    SendMessageW(mode, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    SendMessageW(mode, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    ASSERT_TRUE(onEngine([](MainForm& f) {
+                    f.controls().setChecked(names::CheckBox1, false);
+                    f.controls().setChecked(names::CheckBox1, true);
+                    return 0;
+                }).has_value());
+    settle();
+    click(names::CheckBox1);  // the user clears it
+    settle();
+    const std::vector<std::string> after = actions();
+    EXPECT_EQ(std::vector<std::string>(after.begin() + static_cast<std::ptrdiff_t>(before), after.end()),
+              (std::vector<std::string>{"click Label17", "tick CheckBox1=off"}));
+
     // A double click on the status bar asks for the system information.
     SendMessageW(control(names::StatusBar1), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(30, 5));
     ASSERT_TRUE(waitFor([this] {
@@ -121,6 +165,56 @@ TEST_F(WinWindowTest, StatusPageOfARebuildingRaid1AndOfAHybridEnclosure) {
             EXPECT_EQ(IsWindowEnabled(control(name)) != FALSE, state->enabled) << name;
         }
         EXPECT_EQ(shown(names::Panel11), std::string(play.mode) == "Mirroring(RAID1)") << "fan panel";
+        // The device check box's hint names the device (a tool tip on the control).
+        const std::string hint = onEngine([](MainForm& f) { return f.controls().get(names::CheckBox1).hint; }).value_or("");
+        EXPECT_FALSE(hint.empty());
+        EXPECT_EQ(tipOf(names::CheckBox1), hint);
+
+        // The enclosure picture is drawn again only when its view changes: the same view
+        // sent again (the engine's whole-state resend) leaves it alone.
+        const MainWindow::Entry* picture = session_->mainWindow().entry(names::Image0_Bays);
+        UpdateWindow(session_->window());
+        pumpUntil([] { return false; }, 200);
+        const int paints = picture->paints;
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_TRUE(onEngine([](MainForm& f) {
+                            f.controls().broadcastAll();
+                            return 0;
+                        }).has_value());
+            settle();
+            UpdateWindow(session_->window());
+        }
+        EXPECT_EQ(picture->paints, paints);
+        ASSERT_TRUE(onEngine([](MainForm& f) {
+                        BaysView other = f.controls().get(names::Image0_Bays).bays;
+                        other.percent = other.percent == 90 ? 91 : 90;
+                        f.controls().setBays(names::Image0_Bays, other);
+                        return 0;
+                    }).has_value());
+        settle();
+        UpdateWindow(session_->window());
+        EXPECT_EQ(picture->paints, paints + 1);
+
+        // The pressed look of a push image: while it is held, its face is 2 px lower,
+        // so its top rows show what is behind it.
+        HWND log = control(names::Image0_Log);
+        ASSERT_TRUE(IsWindowVisible(log));
+        RECT r;
+        GetClientRect(log, &r);
+        const auto topRow = [log, &r] {
+            RedrawWindow(log, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+            HDC dc = GetDC(log);
+            const COLORREF c = GetPixel(dc, r.right / 2, 0);
+            ReleaseDC(log, dc);
+            return c;
+        };
+        const COLORREF up = topRow();
+        SendMessageW(log, BM_SETSTATE, TRUE, 0);
+        const COLORREF down = topRow();
+        SendMessageW(log, BM_SETSTATE, FALSE, 0);
+        EXPECT_NE(up, down);
+        EXPECT_EQ(down, RGB(0xFF, 0xFF, 0xFF));
+        EXPECT_EQ(topRow(), up);
         stop();
     }
 }
