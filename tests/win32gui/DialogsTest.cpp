@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "WindowRig.h"
+#include "app/ControlNames.h"
+#include "sim/FirmwareImages.h"
 #include "gui-win32/Dialogs.h"
 #include "gui-win32/UiThread.h"
 #include "gui-win32/WinApp.h"
@@ -236,6 +238,72 @@ TEST_F(DialogsTest, TheOpenFileDialogReturnsTheChosenPath) {
     EXPECT_EQ(none, "");
     EXPECT_TRUE(IsWindowEnabled(owner));
     std::filesystem::remove_all(folder);
+}
+
+// A firmware upgrade through the real dialog on the simulated enclosure: the engine's
+// Upgrade page asks for the image, the user picks it in the dialog,
+// the engine loads it and shows its path, and Upgrade writes the flash with the bar
+// counting up to its maximum and the closing box answered.
+TEST(UpgradeThroughTheDialogTest, TheChosenImageIsWrittenWithTheBarReachingItsMaximum) {
+    EngineRig rig;
+    rig.start();
+    ASSERT_TRUE(rig.waitForPolling());
+    // An ASCII name: the file store opens paths with the ANSI functions, so a UTF-8
+    // path with other letters does not open yet (the dialog's side of non-ASCII names
+    // is shown above).
+    const std::filesystem::path image = rig.logs() / L"Firmware 7 (copy).bin";
+    {
+        const std::vector<std::uint8_t> bytes = sim::makeFirmwareImage();
+        std::ofstream(image, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    rig.click(names::Image_FWUpg);
+    rig.click(names::Image2_D1);
+    ASSERT_TRUE(rig.pump([&] {
+        return rig.onEngine([](MainForm& f) { return f.controls().enabled(names::Image2_Load); }).value_or(false);
+    }));
+
+    bool typed = false;
+    std::thread user([&] {
+        if (HWND dialog = waitForDialog("Open")) typed = chooseInDialog(dialog, image.wstring());
+    });
+    rig.click(names::Image2_Load);
+    const std::string path = narrow(image.wstring());
+    const bool shown = rig.pump([&] {
+        return rig.onEngine([](MainForm& f) { return f.controls().text(names::Edit9); }).value_or("") == path;
+    });
+    user.join();
+    EXPECT_TRUE(typed);
+    ASSERT_TRUE(shown);
+    ASSERT_TRUE(rig.onEngine([](MainForm& f) { return f.firmwareImage().loaded(); }).value_or(false));
+
+    // The boxes the upgrade raises, answered as they come, until its closing words.
+    std::vector<std::string> boxes;  // the answerer's until it ends
+    std::atomic<bool> closingAnswered{false};
+    std::thread answerer([&] {
+        waitOn([&] {
+            for (const char* caption : {"Firmware Upgrade Message", "Message", "Error", "Warning:"})
+                for (HWND box : dialogsCaptioned(caption)) {
+                    boxes.push_back(std::string(caption) + ":" + boxText(box));
+                    press(box, IDOK);
+                    if (std::string(caption) == "Firmware Upgrade Message") return closingAnswered = true;
+                }
+            return false;
+        });
+    });
+    rig.click(names::Image2_Upgrade);
+    Progress bar;
+    const bool full = rig.pump([&] {
+        bar = rig.onEngine([](MainForm& f) { return f.controls().get(names::ProgressBar1).progress; }).value_or(Progress{});
+        return closingAnswered && bar.maximum > 0 && bar.value == bar.maximum;
+    });
+    answerer.join();
+    EXPECT_TRUE(full) << bar.value << "/" << bar.maximum;
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().rfind("Firmware Upgrade Message:Firmware Upgrade 2/2completed!", 0), 0u) << boxes.back();
+    EXPECT_EQ(boxes.size(), 1u) << boxes.front();
+    EXPECT_GT(bar.maximum, 0u);
+    EXPECT_EQ(bar.value, bar.maximum);
 }
 
 }  // namespace
