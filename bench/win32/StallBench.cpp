@@ -141,6 +141,10 @@ public:
         // Every change the engine hands the window (counted on the engine thread).
         host_.controls().addListener([this](const raid::ControlChange& c) {
             ++changes_;
+            {
+                std::lock_guard<std::mutex> lock(changesMu_);
+                changeLog_.push_back({StallMeter::Clock::now(), c.control});
+            }
             if (c.prop == raid::Prop::Progress && c.control == raid::names::ProgressBar1) {
                 ++progressSteps_;
                 progressMax_ = c.state.progress.maximum;
@@ -162,6 +166,18 @@ public:
     raid::EngineHost& host() { return host_; }
     long changes() const { return changes_; }
     HWND control(const char* name) const { return session_->control(name); }
+    // The controls the engine changed in the `windowMs` before `t`, for telling what
+    // the window was drawing when it stalled.
+    std::string changedBefore(StallMeter::Clock::time_point t, int windowMs) {
+        std::lock_guard<std::mutex> lock(changesMu_);
+        std::string names;
+        for (const auto& [when, name] : changeLog_) {
+            if (when > t || when < t - std::chrono::milliseconds(windowMs)) continue;
+            if (names.find(name) != std::string::npos) continue;
+            names += (names.empty() ? "" : " ") + name;
+        }
+        return names.empty() ? "none" : names;
+    }
     // The engine's progress bar: how often it moved, how far, out of what.
     long progressSteps() const { return progressSteps_; }
     std::uint32_t progressTop() const { return progressTop_; }
@@ -187,6 +203,8 @@ public:
 private:
     std::unique_ptr<raid::sim::SimRunner> runner_;
     std::atomic<long> changes_{0};
+    std::mutex changesMu_;
+    std::vector<std::pair<StallMeter::Clock::time_point, std::string>> changeLog_;
     std::atomic<long> progressSteps_{0};
     std::atomic<std::uint32_t> progressTop_{0}, progressMax_{0};
     raid::EngineHost host_;
@@ -199,6 +217,17 @@ bool detected(raid::MainForm& f) { return f.dev.ActiveCount > 0 && !f.dev.Detect
 void print(const char* what, const StallFigures& s) {
     std::printf("%-34s max %7.2f  p99 %6.2f  median %5.2f ms   %zu round trips, %zu over %.0f ms, %zu unanswered\n",
                 what, s.max, s.p99, s.median, s.samples, s.overTarget, kTargetMs, s.unanswered);
+}
+
+// The three longest round trips of a phase: when they were sent (s into the phase),
+// and which controls the engine changed from 200 ms before until the answer.
+void printLongest(StallMeter& meter, Rig& rig, StallMeter::Clock::time_point phaseStart) {
+    for (const StallMeter::Sample& s : meter.longest(3))
+        std::printf("%-34s %7.2f ms at %6.2f s; changed from 200 ms before: %s\n", "  long round trip", s.ms,
+                    std::chrono::duration<double>(s.sent - phaseStart).count(),
+                    rig.changedBefore(s.sent + std::chrono::milliseconds(1 + static_cast<long>(s.ms)),
+                                      201 + static_cast<int>(s.ms))
+                        .c_str());
 }
 
 }  // namespace
@@ -241,6 +270,7 @@ int benchMain(int argc, char** argv) {
             return 1;
         }
         StallMeter meter(rig.window());
+        const auto phaseStart = StallMeter::Clock::now();
         const long before = rig.changes();
         raid::win::pumpUntil([] { return false; }, seconds * 1000);
         const StallFigures f = meter.figures(kTargetMs);
@@ -248,6 +278,7 @@ int benchMain(int argc, char** argv) {
         char what[64];
         std::snprintf(what, sizeof what, "polling %d s (rebuild)", seconds);
         print(what, f);
+        printLongest(meter, rig, phaseStart);
         std::printf("%-34s %ld control changes handed to the window\n", "", rig.changes() - before);
         if (f.samples == 0) rc = 1;
     }
@@ -269,6 +300,7 @@ int benchMain(int argc, char** argv) {
         raid::sim::writeFlashFile(image, raid::sim::makeFirmwareImage(o));
 
         StallMeter meter(rig.window());
+        const auto phaseStart = StallMeter::Clock::now();
         // Shared with the engine thread, which may still be upgrading when a run that
         // timed out ends.
         struct Outcome {
@@ -298,6 +330,7 @@ int benchMain(int argc, char** argv) {
                     path == raid::sim::Path::Mailbox ? 7 : 11, "", outcome->seconds.load(), rig.boxes(),
                     rig.lastBox().c_str());
         print("during the upgrade", f);
+        printLongest(meter, rig, phaseStart);
         // What the window's own progress bar shows at the end (the engine hides the
         // panel when it is over; the bar keeps its last position).
         HWND bar = rig.control(raid::names::ProgressBar1);

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -28,6 +29,13 @@ struct StallFigures {
 
 class StallMeter {
 public:
+    using Clock = std::chrono::steady_clock;
+    // One round trip: when it was sent, how long it took (ms).
+    struct Sample {
+        Clock::time_point sent;
+        double ms = 0;
+    };
+
     // Starts pinging `window` every `everyMs`.
     explicit StallMeter(HWND window, int everyMs = 2) : window_(window), everyMs_(everyMs) {
         thread_ = std::thread([this] { run(); });
@@ -49,7 +57,7 @@ public:
         StallFigures f;
         {
             std::lock_guard<std::mutex> lock(mu_);
-            v = samples_;
+            for (const Sample& s : samples_) v.push_back(s.ms);
             f.unanswered = unanswered_;
         }
         f.samples = v.size();
@@ -62,6 +70,20 @@ public:
         return f;
     }
 
+    // The `n` longest round trips since the last restart, longest first.
+    std::vector<Sample> longest(std::size_t n) {
+        std::vector<Sample> v;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            v = samples_;
+        }
+        n = std::min(n, v.size());
+        std::partial_sort(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n), v.end(),
+                          [](const Sample& a, const Sample& b) { return a.ms > b.ms; });
+        v.resize(n);
+        return v;
+    }
+
     void stop() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
@@ -69,7 +91,6 @@ public:
 
 private:
     void run() {
-        using Clock = std::chrono::steady_clock;
         while (!stop_) {
             const auto start = Clock::now();
             DWORD_PTR result = 0;
@@ -79,7 +100,7 @@ private:
             const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
             {
                 std::lock_guard<std::mutex> lock(mu_);
-                samples_.push_back(ms);
+                samples_.push_back({start, ms});
                 if (!answered) ++unanswered_;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(everyMs_));
@@ -90,7 +111,7 @@ private:
     int everyMs_;
     std::atomic<bool> stop_{false};
     std::mutex mu_;
-    std::vector<double> samples_;
+    std::vector<Sample> samples_;
     std::size_t unanswered_ = 0;
     std::thread thread_;
 };
