@@ -38,6 +38,7 @@ if [[ "${1:-}" == --inner ]]; then
   [[ -z "$scenario" ]] || args+=(--scenario "$scenario")
   "$wine" "$program" "${args[@]}" >/dev/null 2>&1 &
   pid=$!
+  # shellcheck disable=SC2317  # run by the trap
   stop() {
     # Everything in the script's own prefix: the program and Wine's helpers for it.
     wineserver -k 2>/dev/null || true
@@ -91,7 +92,7 @@ prefix() {
   # put there.
   local fonts
   for fonts in /usr/share/wine/fonts /usr/lib/wine/fonts /opt/wine*/share/wine/fonts; do
-    [[ -d "$fonts" ]] && cp -n "$fonts"/*.ttf "$dir/drive_c/windows/Fonts/" 2>/dev/null || true
+    if [[ -d "$fonts" ]]; then cp -n "$fonts"/*.ttf "$dir/drive_c/windows/Fonts/" 2>/dev/null || true; fi
   done
   echo "$dir"
 }
