@@ -34,10 +34,11 @@ void MainWindow::drawImage(Entry& e, const DRAWITEMSTRUCT& d) {
             Artwork::tab(dc, r, scale_, e.caption, highlighted, enabled);
             break;
         case ImageKind::Push: {
-            // The pressed look: the face 2 px down while the button is held.
+            // The pressed look of the Qt window: the same face 2 px down while the button
+            // is held (the artwork's own pressed face would move it a third pixel).
             RECT face = r;
             if (pressed) OffsetRect(&face, 0, static_cast<int>(std::lround(2 * scale_)));
-            Artwork::pushButton(dc, face, scale_, e.caption, e.primary, pressed, enabled);
+            Artwork::pushButton(dc, face, scale_, e.caption, e.primary, false, enabled);
             break;
         }
         case ImageKind::Sign:
