@@ -179,6 +179,35 @@ HBRUSH MainWindow::brush(COLORREF c) {
     return brushes_[c] = CreateSolidBrush(c);
 }
 
+COLORREF MainWindow::backOf(HWND control) const {
+    if (const Entry* e = entryOf(control); e && e->behind != CLR_INVALID) return e->behind;
+    const Entry* parent = entryOf(GetParent(control));
+    return parent ? parent->back : kWhite;
+}
+
+void MainWindow::sampleBackground() {
+    // A control on the form stands on the drawn background (the navigation column is
+    // tinted): it fills its own box in the colour the background has there.
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    HDC screen = GetDC(hwnd_);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, std::max(client.right, 1L), std::max(client.bottom, 1L));
+    HGDIOBJ old = SelectObject(mem, bmp);
+    fill(mem, client, kWhite);
+    Artwork::background(mem, client, scale_, oem_);
+    for (auto& e : entries_) {
+        if (!e->hwnd || e->hwnd == hwnd_ || GetParent(e->hwnd) != hwnd_ || e->kind == Kind::StatusBar) continue;
+        const int x = static_cast<int>(std::lround(e->design.left * scale_)) + 1;
+        const int y = static_cast<int>(std::lround(e->design.top * scale_)) + 1;
+        e->behind = GetPixel(mem, x, y);
+    }
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(hwnd_, screen);
+}
+
 void MainWindow::buildStatusBar() {
     auto e = std::make_unique<Entry>();
     e->name = names::StatusBar1;
@@ -251,7 +280,8 @@ void MainWindow::layout() {
         if (e->kind == Kind::Label) fitLabel(*e);
     }
     layoutStatusBar();
-    InvalidateRect(hwnd_, nullptr, TRUE);
+    sampleBackground();
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void MainWindow::setScale(double scale) {
@@ -317,9 +347,11 @@ void MainWindow::applyChange(const ControlChange& change) {
         return;
     }
     if (change.control == names::Image_Background) {
-        if (all || change.prop == Prop::Text) {
-            oem_ = s.text == names::Image_Background_OEM;
-            InvalidateRect(hwnd_, nullptr, TRUE);
+        // Which background the form shows; drawn again only when that changes.
+        if ((all || change.prop == Prop::Text) && oem_ != (s.text == names::Image_Background_OEM)) {
+            oem_ = !oem_;
+            sampleBackground();
+            RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
         }
         return;
     }

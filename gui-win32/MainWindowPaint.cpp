@@ -22,8 +22,7 @@ void MainWindow::drawImage(Entry& e, const DRAWITEMSTRUCT& d) {
     const bool pressed = (d.itemState & ODS_SELECTED) != 0;
     const bool highlighted = e.picture.empty() || e.picture == e.name ? e.highlightedAtStart
                                                                        : e.picture == names::yellowPicture(e.name);
-    Entry* parent = entryOf(GetParent(e.hwnd));
-    const COLORREF back = parent ? parent->back : kWhite;
+    const COLORREF back = backOf(e.hwnd);
     buffered(d.hDC, r, [&](HDC dc) {
         fill(dc, r, back);
         switch (e.image) {
@@ -57,8 +56,7 @@ void MainWindow::drawImage(Entry& e, const DRAWITEMSTRUCT& d) {
 
 void MainWindow::drawLabel(Entry& e, const DRAWITEMSTRUCT& d) {
     RECT r = d.rcItem;
-    Entry* parent = entryOf(GetParent(e.hwnd));
-    const COLORREF back = parent ? parent->back : kWhite;
+    const COLORREF back = backOf(e.hwnd);
     COLORREF ink = e.ink;
     namedColour(e.color, ink);
     // Greyed means "not there": a disabled label (an absent drive) reads lighter than

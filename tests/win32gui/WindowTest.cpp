@@ -423,6 +423,13 @@ TEST_F(WinWindowTest, NoVisibleControlsOverlapOrLeaveTheirPageAt100And150Percent
             }
             for (const std::string& p : layoutProblems(session_->window()))
                 ADD_FAILURE() << (sub ? sub : page) << ": " << p;
+            // A control on the tinted navigation column stands on the same tint.
+            RedrawWindow(session_->window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+            RECT box;
+            GetWindowRect(control(names::CheckBox1), &box);
+            HDC screen = GetDC(nullptr);
+            EXPECT_EQ(GetPixel(screen, box.right - 2, box.top + 1), GetPixel(screen, box.right + 1, box.top + 1));
+            ReleaseDC(nullptr, screen);
         }
         click(names::Image_Sts);
     }
