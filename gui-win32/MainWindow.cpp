@@ -131,6 +131,8 @@ MainWindow::MainWindow(ActionPoster post, double scale) : post_(std::move(post))
     HWND startUp = b.label(hwnd_, names::StaticText1, box(216, 214, 385, 30), DT_CENTER | DT_VCENTER | DT_SINGLELINE,
                            17, true);
     SetWindowPos(startUp, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // It stands over the Status page's picture: only its text hides what is beneath.
+    entryOf(startUp)->shaped = true;
     for (const char* name : {names::Memo1, names::Memo2, names::Memo7})
         ShowWindow(b.memo(hwnd_, name, box(0, 0, 10, 10)), SW_HIDE);
     buildStatusBar();
@@ -326,6 +328,16 @@ void MainWindow::fitLabel(Entry& e) {
         SelectObject(dc, old);
         chosen = f;
         if (m.right <= client.right && m.bottom <= client.bottom) break;
+    }
+    if (e.shaped) {
+        HGDIOBJ old = SelectObject(dc, chosen);
+        RECT m{0, 0, client.right, 0};
+        DrawTextW(dc, text.c_str(), -1, &m, (e.format & ~static_cast<UINT>(DT_VCENTER | DT_BOTTOM)) | DT_CALCRECT);
+        SelectObject(dc, old);
+        const LONG pad = text.empty() ? 0 : static_cast<LONG>(std::lround(6 * scale_));
+        const LONG width = std::min(client.right, m.right + 2 * pad);
+        const LONG x = (client.right - width) / 2;
+        SetWindowRgn(e.hwnd, CreateRectRgn(x, 0, x + width, client.bottom), TRUE);
     }
     ReleaseDC(e.hwnd, dc);
     e.fitted = chosen;

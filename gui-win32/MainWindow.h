@@ -100,6 +100,7 @@ public:
         HWND follower = nullptr;  // a caption shown and hidden with its field
         bool tip = false;         // has a tool tip
         int paints = 0;           // times the enclosure picture was drawn
+        bool shaped = false;      // covers only its text, so what is under the rest shows
         COLORREF behind = CLR_INVALID;  // on the form: the background's colour under it
     };
 
