@@ -131,6 +131,8 @@ MainWindow::MainWindow(ActionPoster post, double scale) : post_(std::move(post))
     HWND startUp = b.label(hwnd_, names::StaticText1, box(216, 214, 385, 30), DT_CENTER | DT_VCENTER | DT_SINGLELINE,
                            17, true);
     SetWindowPos(startUp, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // It stands over the Status page's picture: only its text hides what is beneath.
+    entryOf(startUp)->shaped = true;
     for (const char* name : {names::Memo1, names::Memo2, names::Memo7})
         ShowWindow(b.memo(hwnd_, name, box(0, 0, 10, 10)), SW_HIDE);
     buildStatusBar();
@@ -177,6 +179,35 @@ HBRUSH MainWindow::brush(COLORREF c) {
     auto it = brushes_.find(c);
     if (it != brushes_.end()) return it->second;
     return brushes_[c] = CreateSolidBrush(c);
+}
+
+COLORREF MainWindow::backOf(HWND control) const {
+    if (const Entry* e = entryOf(control); e && e->behind != CLR_INVALID) return e->behind;
+    const Entry* parent = entryOf(GetParent(control));
+    return parent ? parent->back : kWhite;
+}
+
+void MainWindow::sampleBackground() {
+    // A control on the form stands on the drawn background (the navigation column is
+    // tinted): it fills its own box in the colour the background has there.
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    HDC screen = GetDC(hwnd_);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, std::max(client.right, 1L), std::max(client.bottom, 1L));
+    HGDIOBJ old = SelectObject(mem, bmp);
+    fill(mem, client, kWhite);
+    Artwork::background(mem, client, scale_, oem_);
+    for (auto& e : entries_) {
+        if (!e->hwnd || e->hwnd == hwnd_ || GetParent(e->hwnd) != hwnd_ || e->kind == Kind::StatusBar) continue;
+        const int x = static_cast<int>(std::lround(e->design.left * scale_)) + 1;
+        const int y = static_cast<int>(std::lround(e->design.top * scale_)) + 1;
+        e->behind = GetPixel(mem, x, y);
+    }
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(hwnd_, screen);
 }
 
 void MainWindow::buildStatusBar() {
@@ -251,7 +282,8 @@ void MainWindow::layout() {
         if (e->kind == Kind::Label) fitLabel(*e);
     }
     layoutStatusBar();
-    InvalidateRect(hwnd_, nullptr, TRUE);
+    sampleBackground();
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void MainWindow::setScale(double scale) {
@@ -297,6 +329,16 @@ void MainWindow::fitLabel(Entry& e) {
         chosen = f;
         if (m.right <= client.right && m.bottom <= client.bottom) break;
     }
+    if (e.shaped) {
+        HGDIOBJ old = SelectObject(dc, chosen);
+        RECT m{0, 0, client.right, 0};
+        DrawTextW(dc, text.c_str(), -1, &m, (e.format & ~static_cast<UINT>(DT_VCENTER | DT_BOTTOM)) | DT_CALCRECT);
+        SelectObject(dc, old);
+        const LONG pad = text.empty() ? 0 : static_cast<LONG>(std::lround(6 * scale_));
+        const LONG width = std::min(client.right, m.right + 2 * pad);
+        const LONG x = (client.right - width) / 2;
+        SetWindowRgn(e.hwnd, CreateRectRgn(x, 0, x + width, client.bottom), TRUE);
+    }
     ReleaseDC(e.hwnd, dc);
     e.fitted = chosen;
     SendMessageW(e.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(chosen), FALSE);
@@ -317,9 +359,11 @@ void MainWindow::applyChange(const ControlChange& change) {
         return;
     }
     if (change.control == names::Image_Background) {
-        if (all || change.prop == Prop::Text) {
-            oem_ = s.text == names::Image_Background_OEM;
-            InvalidateRect(hwnd_, nullptr, TRUE);
+        // Which background the form shows; drawn again only when that changes.
+        if ((all || change.prop == Prop::Text) && oem_ != (s.text == names::Image_Background_OEM)) {
+            oem_ = !oem_;
+            sampleBackground();
+            RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
         }
         return;
     }

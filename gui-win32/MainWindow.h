@@ -100,6 +100,8 @@ public:
         HWND follower = nullptr;  // a caption shown and hidden with its field
         bool tip = false;         // has a tool tip
         int paints = 0;           // times the enclosure picture was drawn
+        bool shaped = false;      // covers only its text, so what is under the rest shows
+        COLORREF behind = CLR_INVALID;  // on the form: the background's colour under it
     };
 
     // Window procedures of the form, the page containers and the enclosure picture.
@@ -133,6 +135,9 @@ private:
     void drawImage(Entry& e, const DRAWITEMSTRUCT& d);
     void drawLabel(Entry& e, const DRAWITEMSTRUCT& d);
     HBRUSH brush(COLORREF c);
+    // The colour behind a control: its container's, or on the form, the background's.
+    COLORREF backOf(HWND control) const;
+    void sampleBackground();
 
     ActionPoster post_;
     HWND hwnd_ = nullptr;

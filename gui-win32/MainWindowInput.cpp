@@ -167,8 +167,7 @@ bool MainWindow::handleChild(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
         HWND ctl = reinterpret_cast<HWND>(lp);
         Entry* e = entryOf(ctl);
         if (!e || e->kind == Kind::Edit) return false;
-        Entry* parent = entryOf(GetParent(ctl));
-        const COLORREF back = parent ? parent->back : kWhite;
+        const COLORREF back = backOf(ctl);
         COLORREF ink = e->ink;
         namedColour(e->color, ink);
         HDC dc = reinterpret_cast<HDC>(wp);

@@ -22,8 +22,7 @@ void MainWindow::drawImage(Entry& e, const DRAWITEMSTRUCT& d) {
     const bool pressed = (d.itemState & ODS_SELECTED) != 0;
     const bool highlighted = e.picture.empty() || e.picture == e.name ? e.highlightedAtStart
                                                                        : e.picture == names::yellowPicture(e.name);
-    Entry* parent = entryOf(GetParent(e.hwnd));
-    const COLORREF back = parent ? parent->back : kWhite;
+    const COLORREF back = backOf(e.hwnd);
     buffered(d.hDC, r, [&](HDC dc) {
         fill(dc, r, back);
         switch (e.image) {
@@ -34,10 +33,11 @@ void MainWindow::drawImage(Entry& e, const DRAWITEMSTRUCT& d) {
             Artwork::tab(dc, r, scale_, e.caption, highlighted, enabled);
             break;
         case ImageKind::Push: {
-            // The pressed look: the face 2 px down while the button is held.
+            // The pressed look of the Qt window: the same face 2 px down while the button
+            // is held (the artwork's own pressed face would move it a third pixel).
             RECT face = r;
             if (pressed) OffsetRect(&face, 0, static_cast<int>(std::lround(2 * scale_)));
-            Artwork::pushButton(dc, face, scale_, e.caption, e.primary, pressed, enabled);
+            Artwork::pushButton(dc, face, scale_, e.caption, e.primary, false, enabled);
             break;
         }
         case ImageKind::Sign:
@@ -56,8 +56,7 @@ void MainWindow::drawImage(Entry& e, const DRAWITEMSTRUCT& d) {
 
 void MainWindow::drawLabel(Entry& e, const DRAWITEMSTRUCT& d) {
     RECT r = d.rcItem;
-    Entry* parent = entryOf(GetParent(e.hwnd));
-    const COLORREF back = parent ? parent->back : kWhite;
+    const COLORREF back = backOf(e.hwnd);
     COLORREF ink = e.ink;
     namedColour(e.color, ink);
     // Greyed means "not there": a disabled label (an absent drive) reads lighter than

@@ -25,6 +25,7 @@
 #include "app/MainForm.h"
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/Text.h"
+#include "gui-win32/UiThread.h"
 #include "gui-win32/WinApp.h"
 #include "platform/Scheduler.h"
 #include "sim/run/SimRunner.h"
@@ -172,7 +173,11 @@ protected:
     // reached the window.
     void settle() {
         ASSERT_TRUE(onEngine([](MainForm&) { return 0; }).has_value());
-        ASSERT_TRUE(onEngine([](MainForm&) { return 0; }).has_value());
+        // The engine posted its changes to the window's thread before it answered: a
+        // mark posted now runs after them.
+        auto applied = std::make_shared<bool>(false);
+        session_->ui().post([applied] { *applied = true; });
+        ASSERT_TRUE(pumpUntil([applied] { return *applied; }, kWaitMs));
     }
     int currentPage() { return onEngine([](MainForm& f) { return f.CurrentPage; }).value_or(-1); }
 
