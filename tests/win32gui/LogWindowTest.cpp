@@ -79,9 +79,12 @@ TEST(LogWindowTest, FollowsTheDayLogShowsFilesAndClosesOnEscape) {
     ASSERT_TRUE(rig.onEngine([](MainForm&) { return 0; }));
     EXPECT_EQ(rig.log()->hwnd(), log);
 
-    // New lines follow, once each.
-    ASSERT_TRUE(rig.onEngine([](MainForm& f) { return f.eventLog().addLine("second line"), 0; }));
-    ASSERT_TRUE(rig.pump([&] { return endsWith(textOf(log), "固件\r\nsecond line"); }));
+    // New lines follow, once each; a NUL in a line does not cut the text there.
+    ASSERT_TRUE(rig.onEngine([](MainForm& f) {
+        f.eventLog().addLine(std::string("odd \0\x01\x1b[2J bytes", 16));
+        return f.eventLog().addLine("second line"), 0;
+    }));
+    ASSERT_TRUE(rig.pump([&] { return endsWith(textOf(log), "固件\r\nodd \xEF\xBF\xBD\x01\x1b[2J bytes\r\nsecond line"); }));
     // Paused while polling is not armed: grey, caption says so, the lines wait.
     ASSERT_TRUE(rig.onEngine([](MainForm& f) { return f.RequestMask &= static_cast<std::uint8_t>(~kPollingArmed); }));
     ASSERT_TRUE(rig.pump([&] { return narrow(windowText(log)) == LogWindow::kPausedCaption; }));
@@ -106,6 +109,15 @@ TEST(LogWindowTest, FollowsTheDayLogShowsFilesAndClosesOnEscape) {
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(text, WM_GETFONT, 0, 0)), sizeof font, &font);
     EXPECT_EQ(font.lfPitchAndFamily & 3, FIXED_PITCH);
     EXPECT_TRUE(GetWindowLongPtrW(text, GWL_STYLE) & ES_AUTOHSCROLL);
+
+    // Tab and Shift+Tab move between the text and the buttons.
+    SetFocus(text);
+    SendMessageW(text, WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_EQ(GetFocus(), findControl(log, "RealTimeLog"));
+    SendMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_EQ(GetFocus(), findControl(log, "ViewLogFile"));
+    SendMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_EQ(GetFocus(), text);
 
     // "View Log File" through the real dialog: an older day's file replaces the text.
     const std::filesystem::path older = rig.logs() / L"261207.log";
