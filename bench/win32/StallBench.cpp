@@ -170,13 +170,18 @@ public:
     // the window was drawing when it stalled.
     std::string changedBefore(StallMeter::Clock::time_point t, int windowMs) {
         std::lock_guard<std::mutex> lock(changesMu_);
-        std::string names;
+        std::vector<std::string> seen;
         for (const auto& [when, name] : changeLog_) {
             if (when > t || when < t - std::chrono::milliseconds(windowMs)) continue;
-            if (names.find(name) != std::string::npos) continue;
-            names += (names.empty() ? "" : " ") + name;
+            if (std::find(seen.begin(), seen.end(), name) == seen.end()) seen.push_back(name);
         }
-        return names.empty() ? "none" : names;
+        if (seen.empty()) return "none";
+        // A page's worth of changes is named by its first few.
+        constexpr std::size_t kNamed = 6;
+        std::string names;
+        for (std::size_t i = 0; i < std::min(kNamed, seen.size()); ++i) names += (i ? " " : "") + seen[i];
+        if (seen.size() > kNamed) names += " and " + std::to_string(seen.size() - kNamed) + " more";
+        return names;
     }
     // The engine's progress bar: how often it moved, how far, out of what.
     long progressSteps() const { return progressSteps_; }
@@ -333,8 +338,11 @@ int benchMain(int argc, char** argv) {
         printLongest(meter, rig, phaseStart);
         // What the window's own progress bar shows at the end (the engine hides the
         // panel when it is over; the bar keeps its last position).
+        // The engine's last move may still be on its way to the window's thread.
         HWND bar = rig.control(raid::names::ProgressBar1);
-        const long shown = bar ? static_cast<long>(SendMessageW(bar, PBM_GETPOS, 0, 0)) : -1;
+        const auto position = [bar] { return bar ? static_cast<long>(SendMessageW(bar, PBM_GETPOS, 0, 0)) : -1; };
+        raid::win::pumpUntil([&] { return position() == static_cast<long>(rig.progressTop()); }, 10000);
+        const long shown = position();
         const long range = bar ? static_cast<long>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0)) : -1;
         std::printf("%-34s %ld moves of the engine's bar, up to %u of %u; the window's bar at %ld of %ld\n",
                     "progress bar", rig.progressSteps(), rig.progressTop(), rig.progressMax(), shown, range);
