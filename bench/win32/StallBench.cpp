@@ -6,7 +6,7 @@
 //       so that each 4 s poll changes the Status page and the window repaints it;
 //   (b) a full firmware upgrade (five sub-codes): the Upgrade page, the device, the
 //       image loaded through the engine's command, Upgrade, the progress bar running
-//       and the closing box answered.
+//       to its end, any box the window puts up answered.
 //
 // A thread of the benchmark sends the window WM_NULL every 2 ms and times each round
 // trip (StallMeter.h); another answers every message box the window puts up, as a
@@ -250,10 +250,23 @@ int benchMain(int argc, char** argv) {
                                                       : raid::sim::Path::Mailbox;
     }
 
+    // The run's day logs and image, gone with it however it ends.
+    struct TempDir {
+        std::filesystem::path path;
+        ~TempDir() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
     std::error_code ec;
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path(ec) / ("raid-bench-stall-" + std::to_string(GetCurrentProcessId()));
+    const TempDir temp{std::filesystem::temp_directory_path(ec) /
+                       ("raid-bench-stall-" + std::to_string(GetCurrentProcessId()))};
+    const std::filesystem::path& dir = temp.path;
     std::filesystem::create_directories(dir / "logs", ec);
+    if (ec) {
+        std::fprintf(stderr, "raid_bench_win32_stall: cannot make %s\n", (dir / "logs").string().c_str());
+        return 1;
+    }
     raid::sim::RunOptions options;
     options.virtualTime = false;
     options.latencyUs = latencyUs;
@@ -302,7 +315,10 @@ int benchMain(int argc, char** argv) {
         o.subCodes.assign(5, raid::sim::SubCodeOptions{});
         for (std::size_t i = 0; i < o.subCodes.size(); ++i) o.subCodes[i].codeType = static_cast<std::uint8_t>(0x31 + i);
         const std::string image = (dir / "full.bin").string();
-        raid::sim::writeFlashFile(image, raid::sim::makeFirmwareImage(o));
+        if (!raid::sim::writeFlashFile(image, raid::sim::makeFirmwareImage(o))) {
+            std::fprintf(stderr, "raid_bench_win32_stall: cannot write %s\n", image.c_str());
+            return 1;
+        }
 
         StallMeter meter(rig.window());
         const auto phaseStart = StallMeter::Clock::now();
@@ -347,7 +363,6 @@ int benchMain(int argc, char** argv) {
         std::printf("%-34s %ld moves of the engine's bar, up to %u of %u; the window's bar at %ld of %ld\n",
                     "progress bar", rig.progressSteps(), rig.progressTop(), rig.progressMax(), shown, range);
     }
-    std::filesystem::remove_all(dir, ec);
     return rc;
 }
 
