@@ -4,6 +4,7 @@
 #include <climits>
 #include <mutex>
 
+#include "gui-win32/Artwork.h"
 #include "gui-win32/ControlIds.h"
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/UiThread.h"
@@ -162,10 +163,14 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 int runWindow(EngineHost& host) {
-    WinSession session(host);
-    session.start();
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) dispatch(msg);
+    {
+        WinSession session(host);
+        session.start();
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) dispatch(msg);
+    }
+    // The window is gone: no picture is drawn any more.
+    Artwork::shutdown();
     return 0;
 }
 
