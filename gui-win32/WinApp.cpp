@@ -1,95 +1,176 @@
-// Placeholder: the bare window until the native front end lands.
 #include "gui-win32/WinApp.h"
 
+#include <atomic>
+#include <climits>
+#include <mutex>
+
+#include "gui-win32/Artwork.h"
 #include "gui-win32/ControlIds.h"
+#include "gui-win32/MainWindow.h"
 #include "gui-win32/UiThread.h"
-#include "gui-win32/Text.h"
 
 namespace raid::win {
 
-struct WinSession::Parts {
-    HWND window = nullptr;
-    struct : DialogPort {
-        int messageBox(const std::string&, const std::string&, int) override { return Ok; }
-    } dialogs;
+namespace {
+
+// STAND-IN until the native message boxes (gui-win32/Dialogs.h, WinDialogs) land:
+// every box is answered Ok at once and no file is ever chosen. Replaced at merge.
+class StandInDialogs final : public DialogPort {
+public:
+    int messageBox(const std::string&, const std::string&, int) override { return Ok; }
+    void shutdown() {}
 };
 
-namespace {
-LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_CLOSE) {
-        auto* host = reinterpret_cast<EngineHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (host) host->command([](EngineCommands& f) { f.CloseRequest(); });
-        return 0;
+// Runs one message the way the window's loop does: Enter on an image button clicks
+// it, and Tab, the arrow keys and Space move through and work the controls of the
+// window the message is for.
+void dispatch(MSG& msg) {
+    if (MainWindow::translateKey(msg)) return;
+    if (msg.hwnd) {
+        HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+        if (root && (GetWindowLongPtrW(root, GWL_EXSTYLE) & WS_EX_CONTROLPARENT) && IsDialogMessageW(root, &msg))
+            return;
     }
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
 }
+
 }  // namespace
 
-WinSession::WinSession(EngineHost& host) : host_(host), ui_(std::make_unique<UiThread>()), parts_(std::make_unique<Parts>()) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = formProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = L"TForm1";
-    RegisterClassExW(&wc);
-    parts_->window = CreateWindowExW(0, L"TForm1", L"", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                                     CW_USEDEFAULT, CW_USEDEFAULT, 620, 440, nullptr, nullptr,
-                                     GetModuleHandleW(nullptr), nullptr);
-    SetWindowLongPtrW(parts_->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&host_));
-    UiThread* ui = ui_.get();
-    HWND w = parts_->window;
-    host.controls().addListener([ui, w](const ControlChange& c) {
-        if (c.control != names::TForm1) return;
-        const std::wstring caption = widen(c.state.text);
-        ui->post([w, caption] { SetWindowTextW(w, caption.c_str()); });
+// The engine publishes on its thread; a change reaches the window through the
+// window's thread, and not at all once the session has let go of the window.
+struct Link {
+    std::mutex mu;
+    UiThread* ui = nullptr;
+    MainWindow* window = nullptr;
+};
+
+struct WinSession::Parts {
+    std::unique_ptr<MainWindow> window;
+    StandInDialogs dialogs;
+    std::shared_ptr<Link> link = std::make_shared<Link>();
+    bool asking = false;  // a session end is being asked
+};
+
+WinSession::WinSession(EngineHost& host, double scale)
+    : host_(host), ui_(std::make_unique<UiThread>()), parts_(std::make_unique<Parts>()) {
+    ActionPoster post = [&host](EngineAction action) { host.command(std::move(action)); };
+    parts_->window = std::make_unique<MainWindow>(post, scale);
+    MainWindow* window = parts_->window.get();
+    {
+        std::lock_guard<std::mutex> lock(parts_->link->mu);
+        parts_->link->ui = ui_.get();
+        parts_->link->window = window;
+    }
+    std::shared_ptr<Link> link = parts_->link;
+    host.controls().addListener([link](const ControlChange& change) {
+        std::lock_guard<std::mutex> lock(link->mu);
+        if (!link->ui) return;
+        MainWindow* w = link->window;
+        link->ui->post([w, change] { w->applyChange(change); });
     });
-    host.onQuit = [this] {
-        ui_->post([this] {
+    window->onQueryEndSession = [this] { return queryEndSession(); };
+
+    UiThread* ui = ui_.get();
+    // Called on the engine thread; the program ends on the window's thread.
+    host.onQuit = [this, ui] {
+        ui->post([this] {
             quitRequested_ = true;
-            if (quitHandler_) quitHandler_(); else PostQuitMessage(0);
+            if (quitHandler_)
+                quitHandler_();
+            else
+                PostQuitMessage(0);
         });
     };
+    host.onHintHidePause = [ui, window](int ms) { ui->post([window, ms] { window->setHintHidePause(ms); }); };
+    // STAND-IN until the event log window (gui-win32/LogWindow.h) lands: the engine's
+    // request to show it is not answered with a window.
+    host.onShowLogWindow = nullptr;
 }
 
 WinSession::~WinSession() {
+    // An engine waiting for a box would never see it answered now: release it first,
+    // then the engine can be stopped and joined.
+    parts_->dialogs.shutdown();
     host_.stop();
+    {
+        std::lock_guard<std::mutex> lock(parts_->link->mu);
+        parts_->link->ui = nullptr;
+        parts_->link->window = nullptr;
+    }
     host_.onQuit = nullptr;
+    host_.onHintHidePause = nullptr;
+    host_.onShowLogWindow = nullptr;
+    // Whatever is still queued for the window is dropped before the window goes.
     ui_->close();
-    DestroyWindow(parts_->window);
+    parts_->window.reset();
 }
 
 void WinSession::start() {
-    ShowWindow(parts_->window, SW_SHOW);
+    parts_->window->show();
     host_.start(parts_->dialogs);
 }
 
-HWND WinSession::window() const { return parts_->window; }
-HWND WinSession::control(const std::string& name) const { return findControl(parts_->window, name); }
+HWND WinSession::window() const { return parts_->window->hwnd(); }
+MainWindow& WinSession::mainWindow() { return *parts_->window; }
+void WinSession::setScale(double scale) { parts_->window->setScale(scale); }
+
+HWND WinSession::control(const std::string& name) const {
+    if (HWND h = parts_->window->control(name)) return h;
+    if (HWND log = logWindow()) return findControl(log, name);
+    return nullptr;
+}
+
 HWND WinSession::logWindow() const { return nullptr; }
 
+bool WinSession::queryEndSession() {
+    // A second request while one is being answered is the same session end.
+    if (parts_->asking) return false;
+    if (!host_.running()) return true;
+    parts_->asking = true;
+    // Written on the window's thread only (the answer comes back through it).
+    auto answer = std::make_shared<int>(-1);
+    UiThread* ui = ui_.get();
+    host_.command([answer, ui](EngineCommands& f) {
+        const bool mayEnd = f.QueryEndSession();
+        ui->post([answer, mayEnd] { *answer = mayEnd ? 1 : 0; });
+    });
+    // The window keeps painting meanwhile, and a box the engine raises ("Firmware is
+    // upgrading, please wait a moment.") can be shown and answered.
+    pumpUntil([&] { return *answer >= 0 || quitRequested_ || !host_.running(); }, INT_MAX);
+    parts_->asking = false;
+    // Leaving without an answer means the program is ending: the engine said yes and
+    // asked for the end before its answer could arrive.
+    return *answer >= 0 ? *answer == 1 : true;
+}
+
 bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);
     while (!done()) {
         if (GetTickCount64() >= end) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
+            if (msg.message == WM_QUIT) {
+                // Not ours to take: the loop that runs the program sees it too.
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return done();
+            }
+            dispatch(msg);
         }
     }
     return true;
 }
 
 int runWindow(EngineHost& host) {
-    WinSession session(host);
-    session.start();
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    {
+        WinSession session(host);
+        session.start();
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) dispatch(msg);
     }
+    // The window is gone: no picture is drawn any more.
+    Artwork::shutdown();
     return 0;
 }
 

@@ -12,6 +12,7 @@
 
 namespace raid::win {
 
+class MainWindow;
 class UiThread;
 
 // Everything runWindow does except the message loop, so tests and tools can run a
@@ -19,8 +20,9 @@ class UiThread;
 class WinSession {
 public:
     // Registers the control listener and the quit callback on `host`; the engine must
-    // not have started yet.
-    explicit WinSession(EngineHost& host);
+    // not have started yet. `scale` > 0 lays the window out at that scale instead of
+    // its monitor's DPI (tests check the layout at 150 % without another display).
+    explicit WinSession(EngineHost& host, double scale = 0);
     // Releases any engine thread waiting for a box, stops the engine, destroys the windows.
     ~WinSession();
     WinSession(const WinSession&) = delete;
@@ -31,6 +33,9 @@ public:
 
     // The main window (TForm1).
     HWND window() const;
+    MainWindow& mainWindow();
+    // Lays the window out again at `scale`, as a change of the monitor's DPI does.
+    void setScale(double scale);
     // The control carrying `name` in the main window, or in the event log window
     // while it is open; nullptr if none.
     HWND control(const std::string& name) const;
@@ -47,6 +52,9 @@ public:
     struct Parts;
 
 private:
+    // WM_QUERYENDSESSION: asks the engine, pumping messages until it answers.
+    bool queryEndSession();
+
     EngineHost& host_;
     std::unique_ptr<UiThread> ui_;
     std::unique_ptr<Parts> parts_;
