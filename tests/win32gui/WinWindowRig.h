@@ -26,6 +26,7 @@
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/Text.h"
 #include "gui-win32/UiThread.h"
+#include "gui-win32/Dialogs.h"
 #include "gui-win32/WinApp.h"
 #include "platform/Scheduler.h"
 #include "sim/run/SimRunner.h"
@@ -99,6 +100,8 @@ protected:
         host_->onCreated = [this](MainForm&) { runner_->afterCreate(); };
         session_ = std::make_unique<WinSession>(*host_, scale);
         session_->setQuitHandler([this] { ++quits_; });
+        // Boxes are noted by the recorder and answered Ok here, not left for a user.
+        session_->dialogs().setTestHook([](const std::string&, const std::string&, int) { return DialogPort::Ok; });
         session_->start();
     }
 
