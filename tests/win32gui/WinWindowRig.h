@@ -26,6 +26,7 @@
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/Text.h"
 #include "gui-win32/UiThread.h"
+#include "WindowRig.h"
 #include "gui-win32/Dialogs.h"
 #include "gui-win32/WinApp.h"
 #include "platform/Scheduler.h"
@@ -33,9 +34,6 @@
 
 namespace raid::win::test {
 
-// How long a window test waits for an outcome before it gives up: a bound, never a
-// window of time a test waits out.
-constexpr int kWaitMs = 120000;
 
 // Every box the engine raises, answered by the session's own dialogs after it is noted.
 class BoxRecorder final : public DialogPort {
