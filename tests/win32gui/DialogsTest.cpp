@@ -250,10 +250,9 @@ class UpgradeInTheWindow : public WinWindowRig {};
 TEST_F(UpgradeInTheWindow, TheChosenImageIsWrittenWithTheBarReachingItsMaximum) {
     start("");
     ASSERT_TRUE(waitForDetection());
-    // An ASCII name: the file store opens paths with the ANSI functions, so a UTF-8
-    // path with other letters does not open yet (the dialog's side of non-ASCII names
-    // is shown above).
-    const std::filesystem::path image = logs_ / L"Firmware 7 (copy).bin";
+    // A name no ANSI code page holds whole: the dialog hands it over as UTF-8 and the
+    // file store must open that very file.
+    const std::filesystem::path image = logs_ / L"Firmware 7 (Kopie) \u00e4\u20ac\u65e5.bin";
     {
         const std::vector<std::uint8_t> bytes = sim::makeFirmwareImage();
         std::ofstream(image, std::ios::binary)
