@@ -4,21 +4,16 @@
 #include <climits>
 #include <mutex>
 
+#include "gui-win32/Artwork.h"
 #include "gui-win32/ControlIds.h"
+#include "gui-win32/Dialogs.h"
+#include "gui-win32/LogWindow.h"
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/UiThread.h"
 
 namespace raid::win {
 
 namespace {
-
-// STAND-IN until the native message boxes (gui-win32/Dialogs.h, WinDialogs) land:
-// every box is answered Ok at once and no file is ever chosen. Replaced at merge.
-class StandInDialogs final : public DialogPort {
-public:
-    int messageBox(const std::string&, const std::string&, int) override { return Ok; }
-    void shutdown() {}
-};
 
 // Runs one message the way the window's loop does: Enter on an image button clicks
 // it, and Tab, the arrow keys and Space move through and work the controls of the
@@ -46,7 +41,8 @@ struct Link {
 
 struct WinSession::Parts {
     std::unique_ptr<MainWindow> window;
-    StandInDialogs dialogs;
+    std::unique_ptr<WinDialogs> dialogs;
+    std::unique_ptr<LogWindow> log;  // while the event log window is open
     std::shared_ptr<Link> link = std::make_shared<Link>();
     bool asking = false;  // a session end is being asked
 };
@@ -56,6 +52,8 @@ WinSession::WinSession(EngineHost& host, double scale)
     ActionPoster post = [&host](EngineAction action) { host.command(std::move(action)); };
     parts_->window = std::make_unique<MainWindow>(post, scale);
     MainWindow* window = parts_->window.get();
+    parts_->dialogs = std::make_unique<WinDialogs>(*ui_);
+    parts_->dialogs->setOwner(window->hwnd());
     {
         std::lock_guard<std::mutex> lock(parts_->link->mu);
         parts_->link->ui = ui_.get();
@@ -82,15 +80,14 @@ WinSession::WinSession(EngineHost& host, double scale)
         });
     };
     host.onHintHidePause = [ui, window](int ms) { ui->post([window, ms] { window->setHintHidePause(ms); }); };
-    // STAND-IN until the event log window (gui-win32/LogWindow.h) lands: the engine's
-    // request to show it is not answered with a window.
-    host.onShowLogWindow = nullptr;
+    // Asked on the engine thread (Image0_Log); the window is made on the window's.
+    host.onShowLogWindow = [this, ui] { ui->post([this] { showLogWindow(); }); };
 }
 
 WinSession::~WinSession() {
     // An engine waiting for a box would never see it answered now: release it first,
     // then the engine can be stopped and joined.
-    parts_->dialogs.shutdown();
+    parts_->dialogs->shutdown();
     host_.stop();
     {
         std::lock_guard<std::mutex> lock(parts_->link->mu);
@@ -102,12 +99,13 @@ WinSession::~WinSession() {
     host_.onShowLogWindow = nullptr;
     // Whatever is still queued for the window is dropped before the window goes.
     ui_->close();
+    parts_->log.reset();
     parts_->window.reset();
 }
 
 void WinSession::start() {
     parts_->window->show();
-    host_.start(parts_->dialogs);
+    host_.start(*parts_->dialogs);
 }
 
 HWND WinSession::window() const { return parts_->window->hwnd(); }
@@ -120,7 +118,26 @@ HWND WinSession::control(const std::string& name) const {
     return nullptr;
 }
 
-HWND WinSession::logWindow() const { return nullptr; }
+HWND WinSession::logWindow() const { return parts_->log ? parts_->log->hwnd() : nullptr; }
+
+WinDialogs& WinSession::dialogs() { return *parts_->dialogs; }
+
+void WinSession::showLogWindow() {
+    // One event log window at a time: a second request brings the open one forward.
+    if (HWND open = logWindow()) {
+        SetForegroundWindow(open);
+        return;
+    }
+    ActionPoster post = [this](EngineAction action) { host_.command(std::move(action)); };
+    parts_->log = std::make_unique<LogWindow>(window(), post, *parts_->dialogs, *ui_);
+    // The window tells the engine itself that it has closed; what is left here is to
+    // let go of it, later, once its own message handling has returned.
+    parts_->log->onClosed = [this] {
+        ui_->post([this] {
+            if (parts_->log && !parts_->log->hwnd()) parts_->log.reset();
+        });
+    };
+}
 
 bool WinSession::queryEndSession() {
     // A second request while one is being answered is the same session end.
@@ -162,10 +179,14 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 int runWindow(EngineHost& host) {
-    WinSession session(host);
-    session.start();
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) dispatch(msg);
+    {
+        WinSession session(host);
+        session.start();
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) dispatch(msg);
+    }
+    // The window is gone: no picture is drawn any more.
+    Artwork::shutdown();
     return 0;
 }
 

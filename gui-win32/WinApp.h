@@ -14,6 +14,7 @@ namespace raid::win {
 
 class MainWindow;
 class UiThread;
+class WinDialogs;
 
 // Everything runWindow does except the message loop, so tests and tools can run a
 // real window and pump its messages themselves. Window's thread only.
@@ -46,6 +47,8 @@ public:
     // What ends the program once the engine has granted it. The default posts WM_QUIT.
     void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
 
+    // The message boxes and the open-file dialog the engine asks for.
+    WinDialogs& dialogs();
     EngineHost& host() { return host_; }
     UiThread& ui() { return *ui_; }
 
@@ -54,6 +57,8 @@ public:
 private:
     // WM_QUERYENDSESSION: asks the engine, pumping messages until it answers.
     bool queryEndSession();
+    // The engine asks for the event log window (Image0_Log).
+    void showLogWindow();
 
     EngineHost& host_;
     std::unique_ptr<UiThread> ui_;

@@ -45,6 +45,23 @@ bool isPlainFile(HANDLE h) {
     return (info.dwFileAttributes & kNotPlainFile) == 0;
 }
 
+// The engine's paths are UTF-8 (the window's texts, the dialog's choice, the wide
+// command line). Bytes that are not UTF-8 came from an ANSI source and are read in the
+// ANSI code page, as they always were.
+std::wstring widePath(const std::string& path) {
+    if (path.empty()) return {};
+    const int size = static_cast<int>(std::min<std::size_t>(path.size(), std::numeric_limits<int>::max()));
+    UINT page = CP_UTF8;
+    int n = ::MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, path.data(), size, nullptr, 0);
+    if (n <= 0) {
+        page = CP_ACP;
+        n = ::MultiByteToWideChar(page, 0, path.data(), size, nullptr, 0);
+    }
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) ::MultiByteToWideChar(page, page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0, path.data(), size, out.data(), n);
+    return out;
+}
+
 std::string folderOfPath(const std::string& path) {
     const std::size_t cut = path.find_last_of('\\');
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
@@ -55,7 +72,7 @@ std::string folderOfPath(const std::string& path) {
 Handle openForWriting(const std::string& path, DWORD access, DWORD disposition, bool& created) {
     created = false;
     if (isDeviceName(path)) return {};
-    Handle h(::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+    Handle h(::CreateFileW(widePath(path).c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h) return {};
     created = disposition == CREATE_NEW || (disposition == OPEN_ALWAYS && ::GetLastError() != ERROR_ALREADY_EXISTS);
@@ -102,7 +119,7 @@ public:
     bool exists(const std::string& path) override {
         const std::string p = nativePath(path);
         if (isDeviceName(p)) return true;
-        return ::GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES;
+        return ::GetFileAttributesW(widePath(p).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
 
     std::optional<std::uint64_t> size(const std::string& path) override {
@@ -186,7 +203,7 @@ public:
         // The mode has no meaning here: a new file takes the access rules of its folder.
         const std::string p = nativePath(path);
         if (isDeviceName(p)) return CreateResult::exists;
-        Handle h(::CreateFileA(p.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+        Handle h(::CreateFileW(widePath(p).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!h) {
             const DWORD e = ::GetLastError();
@@ -197,7 +214,7 @@ public:
         FILE_DISPOSITION_INFO gone{TRUE};
         ::SetFileInformationByHandle(h.get(), FileDispositionInfo, &gone, sizeof gone);
         h.reset();
-        ::DeleteFileA(p.c_str());
+        ::DeleteFileW(widePath(p).c_str());
         return CreateResult::failed;
     }
 
@@ -208,20 +225,20 @@ public:
             case ReadStatus::ok: break;
             default: return false;
         }
-        if (::DeleteFileA(p.c_str())) return true;
+        if (::DeleteFileW(widePath(p).c_str())) return true;
         return missingError(::GetLastError());
     }
 
     bool folderWritable(const std::string& folder) override {
         std::string f = nativePath(folder);
         while (f.size() > 1 && f.back() == '\\' && f[f.size() - 2] != ':') f.pop_back();
-        const DWORD a = ::GetFileAttributesA(f.c_str());
+        const DWORD a = ::GetFileAttributesW(widePath(f).c_str());
         if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) return false;
         // The rights are asked of the system the only sure way: a file made and gone.
         static std::atomic<unsigned> serial{0};
         const std::string probe = f + (f.back() == '\\' ? "" : "\\") + ".raid-gui-probe-" +
                                   std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(serial++);
-        Handle h(::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        Handle h(::CreateFileW(widePath(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
         return static_cast<bool>(h);
     }
@@ -275,7 +292,7 @@ bool isDeviceName(std::string_view path) {
 
 ReadStatus whatIsAt(const std::string& path) {
     if (isDeviceName(path)) return ReadStatus::notRegular;
-    const DWORD a = ::GetFileAttributesA(path.c_str());
+    const DWORD a = ::GetFileAttributesW(widePath(path).c_str());
     if (a == INVALID_FILE_ATTRIBUTES) {
         const DWORD e = ::GetLastError();
         return missingError(e) ? ReadStatus::missing : ReadStatus::unreadable;
@@ -286,7 +303,7 @@ ReadStatus whatIsAt(const std::string& path) {
 ReadStatus openRegular(const std::string& path, std::uint64_t limit, Handle& file, std::uint64_t& size) {
     const ReadStatus seen = whatIsAt(path);
     if (seen != ReadStatus::ok) return seen;
-    Handle h(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    Handle h(::CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!h) return missingError(::GetLastError()) ? ReadStatus::missing : ReadStatus::unreadable;
     // The name may have changed hands since it was looked at: the handle decides.
@@ -303,7 +320,7 @@ bool makeFolders(const std::string& folder) {
     std::string f = nativePath(folder);
     while (f.size() > 1 && f.back() == '\\' && f[f.size() - 2] != ':') f.pop_back();
     if (f.empty()) return false;
-    const DWORD a = ::GetFileAttributesA(f.c_str());
+    const DWORD a = ::GetFileAttributesW(widePath(f).c_str());
     if (a != INVALID_FILE_ATTRIBUTES) return (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const std::size_t cut = f.find_last_of('\\');
     if (cut != std::string::npos && cut > 0) {
@@ -312,8 +329,8 @@ bool makeFolders(const std::string& folder) {
         const bool root = parent.back() == ':' || parent.back() == '\\';
         if (!root && !makeFolders(parent)) return false;
     }
-    if (::CreateDirectoryA(f.c_str(), nullptr)) return true;
-    const DWORD again = ::GetFileAttributesA(f.c_str());
+    if (::CreateDirectoryW(widePath(f).c_str(), nullptr)) return true;
+    const DWORD again = ::GetFileAttributesW(widePath(f).c_str());
     return again != INVALID_FILE_ATTRIBUTES && (again & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -358,7 +375,7 @@ std::string replaceFile(const std::string& path, std::string_view data, bool pri
     Handle h;
     for (int attempt = 0; attempt < 100 && !h; ++attempt) {
         temp = path + "." + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".tmp";
-        h = Handle(::CreateFileA(temp.c_str(), GENERIC_WRITE | (privateFile ? WRITE_DAC : 0), 0,
+        h = Handle(::CreateFileW(widePath(temp).c_str(), GENERIC_WRITE | (privateFile ? WRITE_DAC : 0), 0,
                                  privateFile ? &attributes : nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!h && ::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
@@ -383,30 +400,32 @@ std::string replaceFile(const std::string& path, std::string_view data, bool pri
     h.reset();
     // Looked at again just before the move: what stands there now is what is replaced.
     if (err == 0 && whatIsAt(path) == ReadStatus::notRegular) {
-        ::DeleteFileA(temp.c_str());
+        ::DeleteFileW(widePath(temp).c_str());
         return path + ": not a regular file";
     }
     // Another program that has the file open without sharing its deletion (a virus
     // scanner, an indexer, a reader of an older build) holds the move off for moments:
     // the move is tried again for about a second before the save is given up.
     for (int attempt = 0; err == 0; ++attempt) {
-        if (::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
+        if (::MoveFileExW(widePath(temp).c_str(), widePath(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) break;
         err = ::GetLastError();
         if ((err != ERROR_ACCESS_DENIED && err != ERROR_SHARING_VIOLATION) || attempt >= 20) break;
         err = 0;
         ::Sleep(50);
     }
     if (err != 0) {
-        ::DeleteFileA(temp.c_str());
+        ::DeleteFileW(widePath(temp).c_str());
         return path + ": " + errorText(err);
     }
     return "";
 }
 
 std::string programFolder() {
-    std::string path(MAX_PATH, '\0');
+    // Wide, then UTF-8 like every other path the engine holds: a folder with letters
+    // outside the ANSI code page still names the right place.
+    std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (n == 0) return ".\\";
         if (n < path.size()) {
             path.resize(n);
@@ -415,8 +434,13 @@ std::string programFolder() {
         if (path.size() >= 32768) return ".\\";
         path.resize(path.size() * 2);
     }
-    const std::size_t cut = path.find_last_of("\\/");
-    return cut == std::string::npos ? std::string(".\\") : path.substr(0, cut + 1);
+    const std::size_t cut = path.find_last_of(L"\\/");
+    if (cut == std::wstring::npos) return ".\\";
+    path.resize(cut + 1);
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), out.data(), n, nullptr, nullptr);
+    return out.empty() ? std::string(".\\") : out;
 }
 
 }  // namespace win32

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "support/ScenarioKit.h"
 
 namespace raid {
@@ -220,7 +221,7 @@ TEST(DriveRights, AUserWithoutRightsIsToldSoNotJustThatNothingWasFound) {
     EXPECT_EQ(r.form().dev.ActiveCount, 0);
     EXPECT_FALSE(r.linesWith("StaticText1 No Drive found!").empty());
     EXPECT_FALSE(
-        r.linesWith("StatusBar1.Panel4 No access to the drives: run it as root (the service: systemctl start raid-gui-monitor)").empty());
+        r.linesWith("StatusBar1.Panel4 No access to the drives: " + raid::driveAccessAdvice()).empty());
 
     // With the rights the same machine shows no such text.
     sim::SimPlatform allowed;

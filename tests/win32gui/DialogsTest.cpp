@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "WinWindowRig.h"
 #include "WindowRig.h"
 #include "app/ControlNames.h"
 #include "sim/FirmwareImages.h"
@@ -240,70 +241,59 @@ TEST_F(DialogsTest, TheOpenFileDialogReturnsTheChosenPath) {
     std::filesystem::remove_all(folder);
 }
 
-// A firmware upgrade through the real dialog on the simulated enclosure: the engine's
-// Upgrade page asks for the image, the user picks it in the dialog,
-// the engine loads it and shows its path, and Upgrade writes the flash with the bar
-// counting up to its maximum and the closing box answered.
-TEST(UpgradeThroughTheDialogTest, TheChosenImageIsWrittenWithTheBarReachingItsMaximum) {
-    EngineRig rig;
-    rig.start();
-    ASSERT_TRUE(rig.waitForPolling());
-    // An ASCII name: the file store opens paths with the ANSI functions, so a UTF-8
-    // path with other letters does not open yet (the dialog's side of non-ASCII names
-    // is shown above).
-    const std::filesystem::path image = rig.logs() / L"Firmware 7 (copy).bin";
+// A firmware upgrade in the window, through the real open-file dialog, on the
+// simulated enclosure: the user opens the Upgrade page, picks the device, presses
+// Load and chooses the image in the dialog; the window shows its path; Upgrade writes
+// the flash, the window's own bar counts up to its maximum and the closing box comes.
+class UpgradeInTheWindow : public WinWindowRig {};
+
+TEST_F(UpgradeInTheWindow, TheChosenImageIsWrittenWithTheBarReachingItsMaximum) {
+    start("");
+    ASSERT_TRUE(waitForDetection());
+    // A name no ANSI code page holds whole: the dialog hands it over as UTF-8 and the
+    // file store must open that very file.
+    const std::filesystem::path image = logs_ / L"Firmware 7 (Kopie) \u00e4\u20ac\u65e5.bin";
     {
         const std::vector<std::uint8_t> bytes = sim::makeFirmwareImage();
         std::ofstream(image, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    rig.click(names::Image_FWUpg);
-    rig.click(names::Image2_D1);
-    ASSERT_TRUE(rig.pump([&] {
-        return rig.onEngine([](MainForm& f) { return f.controls().enabled(names::Image2_Load); }).value_or(false);
-    }));
+    click(names::Image_FWUpg);
+    click(names::Image2_D1);
+    ASSERT_TRUE(waitFor([&] { return IsWindowEnabled(control(names::Image2_Load)) != FALSE; }));
 
     bool typed = false;
     std::thread user([&] {
         if (HWND dialog = waitForDialog("Open")) typed = chooseInDialog(dialog, image.wstring());
     });
-    rig.click(names::Image2_Load);
+    click(names::Image2_Load);
     const std::string path = narrow(image.wstring());
-    const bool shown = rig.pump([&] {
-        return rig.onEngine([](MainForm& f) { return f.controls().text(names::Edit9); }).value_or("") == path;
-    });
+    const bool shown = waitFor([&] { return text(names::Edit9) == path; });
     user.join();
     EXPECT_TRUE(typed);
-    ASSERT_TRUE(shown);
-    ASSERT_TRUE(rig.onEngine([](MainForm& f) { return f.firmwareImage().loaded(); }).value_or(false));
+    ASSERT_TRUE(shown) << text(names::Edit9);
+    ASSERT_TRUE(IsWindowEnabled(control(names::Image2_Upgrade)));
 
-    // The boxes the upgrade raises, answered as they come, until its closing words.
-    std::vector<std::string> boxes;  // the answerer's until it ends
-    std::atomic<bool> closingAnswered{false};
-    std::thread answerer([&] {
-        waitOn([&] {
-            for (const char* caption : {"Firmware Upgrade Message", "Message", "Error", "Warning:"})
-                for (HWND box : dialogsCaptioned(caption)) {
-                    boxes.push_back(std::string(caption) + ":" + boxText(box));
-                    press(box, IDOK);
-                    if (std::string(caption) == "Firmware Upgrade Message") return closingAnswered = true;
-                }
-            return false;
-        });
+    // The boxes are answered by the session's test hook and noted by the rig.
+    click(names::Image2_Upgrade);
+    HWND bar = control(names::ProgressBar1);
+    const auto closed = [&] {
+        for (const std::string& b : boxes_.boxes())
+            if (b.rfind("Firmware Upgrade Message: Firmware Upgrade 2/2completed!", 0) == 0) return true;
+        return false;
+    };
+    int position = 0, maximum = 0;
+    const bool full = waitFor([&] {
+        position = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+        maximum = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+        return closed() && maximum > 0 && position == maximum;
     });
-    rig.click(names::Image2_Upgrade);
-    Progress bar;
-    const bool full = rig.pump([&] {
-        bar = rig.onEngine([](MainForm& f) { return f.controls().get(names::ProgressBar1).progress; }).value_or(Progress{});
-        return closingAnswered && bar.maximum > 0 && bar.value == bar.maximum;
-    });
-    answerer.join();
-    EXPECT_TRUE(full) << bar.value << "/" << bar.maximum;
-    ASSERT_FALSE(boxes.empty());
-    EXPECT_EQ(boxes.back().rfind("Firmware Upgrade Message:Firmware Upgrade 2/2completed!", 0), 0u) << boxes.back();
-    EXPECT_EQ(boxes.size(), 1u) << boxes.front();
-    EXPECT_GT(bar.maximum, 0u);
-    EXPECT_EQ(bar.value, bar.maximum);
+    EXPECT_TRUE(full) << position << "/" << maximum;
+    EXPECT_TRUE(IsWindowVisible(bar));
+    EXPECT_GT(maximum, 0);
+    ASSERT_FALSE(boxes_.boxes().empty());
+    EXPECT_TRUE(closed()) << boxes_.boxes().back();
+    stop();
 }
 
 }  // namespace

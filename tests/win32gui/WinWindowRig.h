@@ -26,15 +26,14 @@
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/Text.h"
 #include "gui-win32/UiThread.h"
+#include "WindowRig.h"
+#include "gui-win32/Dialogs.h"
 #include "gui-win32/WinApp.h"
 #include "platform/Scheduler.h"
 #include "sim/run/SimRunner.h"
 
 namespace raid::win::test {
 
-// How long a window test waits for an outcome before it gives up: a bound, never a
-// window of time a test waits out.
-constexpr int kWaitMs = 120000;
 
 // Every box the engine raises, answered by the session's own dialogs after it is noted.
 class BoxRecorder final : public DialogPort {
@@ -99,6 +98,8 @@ protected:
         host_->onCreated = [this](MainForm&) { runner_->afterCreate(); };
         session_ = std::make_unique<WinSession>(*host_, scale);
         session_->setQuitHandler([this] { ++quits_; });
+        // Boxes are noted by the recorder and answered Ok here, not left for a user.
+        session_->dialogs().setTestHook([](const std::string&, const std::string&, int) { return DialogPort::Ok; });
         session_->start();
     }
 

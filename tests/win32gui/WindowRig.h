@@ -31,6 +31,8 @@
 
 namespace raid::win::test {
 
+// How long a window test waits for an outcome before it gives up: a bound, never a
+// window of time a test waits out.
 constexpr int kWaitMs = 120000;
 
 // Polls `done` (on this thread, without pumping) until it holds or `ms` pass.
