@@ -291,8 +291,8 @@ int benchMain(int argc, char** argv) {
         const auto phaseStart = StallMeter::Clock::now();
         const long before = rig.changes();
         raid::win::pumpUntil([] { return false; }, seconds * 1000);
-        const StallFigures f = meter.figures(kTargetMs);
         meter.stop();
+        const StallFigures f = meter.figures(kTargetMs);
         char what[64];
         std::snprintf(what, sizeof what, "polling %d s (rebuild)", seconds);
         print(what, f);
@@ -339,8 +339,8 @@ int benchMain(int argc, char** argv) {
             outcome->done = true;
         });
         const bool finished = raid::win::pumpUntil([&] { return outcome->done.load(); }, 600000);
-        const StallFigures f = meter.figures(kTargetMs);
         meter.stop();
+        const StallFigures f = meter.figures(kTargetMs);
         if (!finished || !outcome->loaded) {
             std::fprintf(stderr, "raid_bench_win32_stall: the upgrade %s\n",
                          !finished ? "did not end within 600 s" : "image was not loaded");

@@ -84,8 +84,18 @@ public:
         return v;
     }
 
+    // Window's thread: its messages are handled until the last ping is answered, so
+    // that stopping never waits on itself (and the meter's own wait is not counted).
     void stop() {
         stop_ = true;
+        while (!finished_) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
         if (thread_.joinable()) thread_.join();
     }
 
@@ -98,6 +108,7 @@ private:
             // takes the message as soon as it turns to its messages.
             const LRESULT answered = SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
             const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+            if (stop_) break;  // answered while the window's thread was stopping the meter
             {
                 std::lock_guard<std::mutex> lock(mu_);
                 samples_.push_back({start, ms});
@@ -105,11 +116,13 @@ private:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(everyMs_));
         }
+        finished_ = true;
     }
 
     HWND window_;
     int everyMs_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
     std::mutex mu_;
     std::vector<Sample> samples_;
     std::size_t unanswered_ = 0;
