@@ -14,8 +14,8 @@
 //
 //   raid_bench_win32_stall [--seconds N] [--latency-us U] [--path mailbox|ata|vu1]
 //
-// Run under Wine on a virtual display:
-//   xvfb-run -a -s "-screen 0 1280x1024x24" wine build-win/bench/win32/raid_bench_win32_stall.exe
+// Run under Wine on a virtual display with bench/win32/run.sh (a Wine prefix that
+// draws windows' frames itself: see there why).
 #include <windows.h>
 #include <commctrl.h>
 
