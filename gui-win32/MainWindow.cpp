@@ -58,8 +58,14 @@ void registerClasses() {
         wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
         wc.lpfnWndProc = MainWindow::formProc;
         wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-        wc.hIcon = Artwork::icon(32);
-        wc.hIconSm = Artwork::icon(16);
+        // The program's icon resource "Z1" (the .exe carries it); a program built without
+        // it (a test) draws the same picture.
+        const auto iconOf = [inst](int size) {
+            auto* icon = static_cast<HICON>(LoadImageW(inst, L"Z1", IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+            return icon ? icon : Artwork::icon(size);
+        };
+        wc.hIcon = iconOf(GetSystemMetrics(SM_CXICON));
+        wc.hIconSm = iconOf(GetSystemMetrics(SM_CXSMICON));
         wc.lpszClassName = kFormClass;
         RegisterClassExW(&wc);
         wc.hIcon = wc.hIconSm = nullptr;
