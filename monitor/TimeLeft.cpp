@@ -19,6 +19,7 @@ void TimeLeft::startWork(std::int64_t now, int percent, WorkKind kind, int bay) 
     kind_ = kind;
     bay_ = bay;
     percent_ = percent;
+    firstPercent_ = percent;
     started_ = now;
     changes_.clear();
     shown_ = {};
@@ -47,6 +48,7 @@ std::optional<FinishedWork> TimeLeft::feed(std::int64_t now, int percent, WorkKi
         f.bay = bay_;
         f.seconds = static_cast<double>(now - started_) / 1e6;
         f.complete = percent_ >= 99;
+        f.seenFromStart = firstPercent_ >= 0 && firstPercent_ <= 1;
         finished = f;
         kind_ = WorkKind::None;
     }

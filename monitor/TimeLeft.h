@@ -30,7 +30,8 @@ struct FinishedWork {
     WorkKind kind = WorkKind::None;
     int bay = -1;
     double seconds = 0;
-    bool complete = false;  // the last reading was 100 %, or it was seen reaching its end
+    bool complete = false;       // the last reading was 99 % or more
+    bool seenFromStart = false;  // the first reading was 0 or 1 %
 };
 
 class TimeLeft {
@@ -70,6 +71,7 @@ private:
     int bay_ = -1;
     int percent_ = -1;
     std::int64_t started_ = 0;
+    int firstPercent_ = -1;
     std::int64_t lastSeen_ = 0;
     bool haveTime_ = false;
     std::deque<Change> changes_;
