@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 
 namespace raid {
 
@@ -121,17 +121,21 @@ std::string durationText(double seconds) {
     return std::to_string(h) + " h " + std::to_string(m) + " min";
 }
 
+std::string rateText(double percentPerHour) {
+    // to_chars, not printf: the text goes into JSON too, and a window's locale may
+    // write a decimal comma.
+    char rate[32];
+    const double r = std::clamp(percentPerHour, 0.0, 1e9);
+    const auto res = std::to_chars(rate, rate + sizeof rate, r, std::chars_format::fixed, r >= 10 ? 0 : 1);
+    return std::string(rate, res.ptr);
+}
+
 std::string timeLeftText(const TimeLeftEstimate& e, WorkKind kind) {
     if (kind == WorkKind::None)
         return "";
     if (!e.known)
         return "time left unknown";
-    char rate[32];
-    if (e.percentPerHour >= 10)
-        std::snprintf(rate, sizeof rate, "%.0f", e.percentPerHour);
-    else
-        std::snprintf(rate, sizeof rate, "%.1f", e.percentPerHour);
-    return "about " + durationText(e.secondsLeft) + " left (" + rate + " %/h)";
+    return "about " + durationText(e.secondsLeft) + " left (" + rateText(e.percentPerHour) + " %/h)";
 }
 
 }  // namespace raid

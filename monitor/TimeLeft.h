@@ -83,5 +83,7 @@ private:
 std::string timeLeftText(const TimeLeftEstimate& e, WorkKind kind);
 // "2 h 10 min", "45 min", "under 1 min".
 std::string durationText(double seconds);
+// "35", "2.5": whole percents from 10 %/h on.
+std::string rateText(double percentPerHour);
 
 }  // namespace raid

@@ -204,6 +204,7 @@ int Monitor::watch(const MonitorOptions& options) {
         if (f->PollsDone == savedPoll) return;
         savedPoll = f->PollsDone;
         StatusSummary s = summarizeStatus(f->dev, f->LastPollMask, [&machine](int n) { return machine.driveName(n); });
+        addTimeLeft(s, [f](int i) { return f->decoder().timeLeft(i).estimate(); });
         s.notes.push_back("Reported by the running raid-gui-monitor at its last poll.");
         const std::string problem = writeStatusFiles(folder, s);
         if (!problem.empty() && problem != statusProblem)

@@ -46,6 +46,8 @@ void buildStatusPage(PageBuilder& b, HWND page) {
 
     HWND panel = b.container(page, names::Panel11, box(kMargin, 284, Artwork::kBaysSize.cx, 32), RGB(0xF2, 0xF5, 0xF9),
                              true);
+    // Under the fan and temperature panel: the time left on the rebuild or scan.
+    b.label(page, names::WorkTimeLeft, box(kMargin, 320, Artwork::kBaysSize.cx, 16), kCentred, 11);
     b.caption(panel, L"Fan", box(14, 6, 40, 20));
     b.label(panel, names::Label5, box(54, 6, 60, 20), DT_RIGHT | DT_VCENTER | DT_SINGLELINE, 13, true);
     b.caption(panel, L"RPM", box(118, 6, 40, 20));

@@ -86,6 +86,10 @@ void buildStatusPage(PageBuilder& b, QWidget* page) {
     panel->setPalette(pal);
     panel->setAutoFillBackground(true);
     b.add(panel);
+    // Under the fan and temperature panel, where nothing else stands: how long the
+    // rebuild or scan shown in the centre has left.
+    b.fitLabel(page, qname(names::WorkTimeLeft), QRect(kMargin, 320, BaysPicture::kSize.width(), 16), Qt::AlignCenter,
+               11);
     b.caption(panel, QStringLiteral("Fan"), QRect(14, 6, 40, 20));
     b.fitLabel(panel, qname(names::Label5), QRect(54, 6, 60, 20), Qt::AlignRight | Qt::AlignVCenter, 13, true);
     b.caption(panel, QStringLiteral("RPM"), QRect(118, 6, 40, 20));
