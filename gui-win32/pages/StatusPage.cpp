@@ -24,6 +24,8 @@ void buildStatusPage(PageBuilder& b, HWND page) {
     b.label(page, names::Label27, box(292, 42, 85, 20), kLeft, 13, true);
     b.caption(page, L"Firmware", box(14, 62, 62, 20));
     b.label(page, names::Label48, box(78, 62, 142, 20), kLeft, 13, true);
+    // Beside the firmware: the time left on the rebuild or scan shown in the centre.
+    b.label(page, names::WorkTimeLeft, box(224, 62, 155, 20), DT_RIGHT | DT_VCENTER | DT_SINGLELINE, 11);
 
     b.bays(page, names::Image0_Bays, box(kMargin, kPictureTop, Artwork::kBaysSize.cx, Artwork::kBaysSize.cy));
 
@@ -46,8 +48,6 @@ void buildStatusPage(PageBuilder& b, HWND page) {
 
     HWND panel = b.container(page, names::Panel11, box(kMargin, 284, Artwork::kBaysSize.cx, 32), RGB(0xF2, 0xF5, 0xF9),
                              true);
-    // Under the fan and temperature panel: the time left on the rebuild or scan.
-    b.label(page, names::WorkTimeLeft, box(kMargin, 320, Artwork::kBaysSize.cx, 16), kCentred, 11);
     b.caption(panel, L"Fan", box(14, 6, 40, 20));
     b.label(panel, names::Label5, box(54, 6, 60, 20), DT_RIGHT | DT_VCENTER | DT_SINGLELINE, 13, true);
     b.caption(panel, L"RPM", box(118, 6, 40, 20));

@@ -50,6 +50,9 @@ void buildStatusPage(PageBuilder& b, QWidget* page) {
     b.fitLabel(page, qname(names::Label27), QRect(292, 42, 85, 20), vc, 13, true);
     b.caption(page, QStringLiteral("Firmware"), QRect(14, 62, 62, 20));
     b.fitLabel(page, qname(names::Label48), QRect(78, 62, 142, 20), vc, 13, true);
+    // Beside the firmware, where the row has room: how long the rebuild or scan shown in
+    // the centre has left (the label shrinks a long text to fit).
+    b.fitLabel(page, qname(names::WorkTimeLeft), QRect(224, 62, 155, 20), Qt::AlignRight | Qt::AlignVCenter, 11);
 
     auto* bays = new BaysPicture(qname(names::Image0_Bays), page);
     bays->move(kMargin, kPictureTop);
@@ -86,10 +89,6 @@ void buildStatusPage(PageBuilder& b, QWidget* page) {
     panel->setPalette(pal);
     panel->setAutoFillBackground(true);
     b.add(panel);
-    // Under the fan and temperature panel, where nothing else stands: how long the
-    // rebuild or scan shown in the centre has left.
-    b.fitLabel(page, qname(names::WorkTimeLeft), QRect(kMargin, 320, BaysPicture::kSize.width(), 16), Qt::AlignCenter,
-               11);
     b.caption(panel, QStringLiteral("Fan"), QRect(14, 6, 40, 20));
     b.fitLabel(panel, qname(names::Label5), QRect(54, 6, 60, 20), Qt::AlignRight | Qt::AlignVCenter, 13, true);
     b.caption(panel, QStringLiteral("RPM"), QRect(118, 6, 40, 20));
