@@ -168,6 +168,8 @@ TEST_F(MonitorTool, RefusedCommandLinesSayWhy) {
         {"--status --set port=1", "used one at a time"},
         {"--frobnicate", "unknown option '--frobnicate'"},
         {"--settings", "--settings needs a file"},
+        {"--status --metrics /tmp", "--metrics goes with a watching run"},
+        {"--metrics --status", "--metrics needs a folder"},
     };
     for (const Case& c : cases) {
         const test::ToolResult r = monitor(c.args);
@@ -773,7 +775,7 @@ TEST_F(MonitorTool, AsRootItWritesNothingIntoAFolderAnotherUserCanWriteNorThroug
     fs::create_directory(theirs);
     ASSERT_EQ(::chown(theirs.c_str(), kOtherUid, kOtherUid), 0);
     std::string links;
-    for (const char* name : {"status.txt.new", "status.json.new", "status.txt", "status.json"})
+    for (const char* name : {"status.txt.new", "status.json.new", "status.txt", "status.json", "raid-gui.prom"})
         links += "ln -s " + victim + " " + theirs + "/" + name + " && ";
     const double now = static_cast<double>(std::time(nullptr));
     for (double day : {now - 86400, now, now + 86400})
@@ -784,8 +786,11 @@ TEST_F(MonitorTool, AsRootItWritesNothingIntoAFolderAnotherUserCanWriteNorThroug
 
     const std::string out = kit.dir() + "/watch.out", err = kit.dir() + "/watch.err";
     Background service;
-    ASSERT_TRUE(service.start({"--scenario", file, "--lock-dir", theirs, "--log-dir", theirs}, out, err));
+    ASSERT_TRUE(
+        service.start({"--scenario", file, "--lock-dir", theirs, "--log-dir", theirs, "--metrics", theirs}, out, err));
     const std::string refusal = "the folder " + theirs + " belongs to another user (uid 65534)";
+    EXPECT_TRUE(waitFor([&] { return slurp(err).find("no metrics file: " + refusal) != std::string::npos; }, 120))
+        << slurp(err);
     EXPECT_TRUE(
         waitFor([&] { return slurp(err).find("no status files for --status: " + refusal) != std::string::npos; }, 120))
         << slurp(err);
@@ -796,6 +801,7 @@ TEST_F(MonitorTool, AsRootItWritesNothingIntoAFolderAnotherUserCanWriteNorThroug
     EXPECT_NE(watched.find("Drives not locked against other RAID GUI programs: " + refusal), std::string::npos)
         << watched;
     EXPECT_EQ(count(slurp(err), "no status files"), 1u) << slurp(err);  // said once
+    EXPECT_EQ(count(slurp(err), "no metrics file"), 1u) << slurp(err);
 
     // The settings are not saved there either.
     const test::ToolResult set = monitor("--set port=2525 --settings " + theirs + "/settings.reg");
