@@ -123,6 +123,7 @@ StatusSummary summarizeStatus(const DeviceState& dev, std::uint8_t polled, const
         e.device = i + 1;
         const Sector& identity = identitySlot(dev, slot);
         e.model = trimmed(enclosureModel(identity));
+        e.serial = trimmed(ataString(identity, 20, 20));
         e.volumes = deviceLetters(dev, i);
         e.name = enclosureModel(identity) + " [" + e.volumes + "]";
         auto nameOf = [&](int n) { return driveName ? driveName(n) : "PhysicalDrive" + std::to_string(n); };

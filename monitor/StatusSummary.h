@@ -32,6 +32,7 @@ struct EnclosureSummary {
     int device = 0;  // 1 = Device1
     std::string name;     // as the Status page names it: "model [letters]"
     std::string model;
+    std::string serial;   // the controller's own serial (its identity page), "" when it gives none
     std::string volumes;  // the drive letters of its volumes
     std::vector<std::string> drives;  // the physical drives it answers on
     std::string access;   // "mailbox", "ata", "vu"

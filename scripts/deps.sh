@@ -11,6 +11,8 @@ RAID_PACKAGES=(
   qt6-base-dev libgl-dev
   xvfb xdotool xauth imagemagick
   python3 python3-aiosmtpd
+  # promtool, which checks the monitor's metrics file
+  prometheus
   # mail over TLS (the library, and the tool the tests make their certificates with)
   libssl-dev openssl
   # desktop notifications: a session bus for the tests

@@ -1,12 +1,14 @@
 #include "service/Monitor.h"
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 #include "app/MailOperations.h"
 #include "platform/Platform.h"
 #include "app/HeadlessOutput.h"
 #include "app/StatusCheck.h"
+#include "monitor/Metrics.h"
 #include "notify/AlertMail.h"
 #include "notify/EmailSettingsWords.h"
 #include "service/StatusFiles.h"
@@ -70,6 +72,8 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
             if (!value(out.logDir, "a folder")) return false;
         } else if (a == "--settings") {
             if (!value(out.settingsPath, "a file")) return false;
+        } else if (a == "--metrics") {
+            if (!value(out.metricsFolder, "a folder")) return false;
         } else if (a == "--bus") {
             if (!value(out.busAddress, "a bus address")) return false;
         } else {
@@ -86,6 +90,10 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
         error = "--bus goes with a watching run, --set or --test-mail";
         return false;
     }
+    if (!out.metricsFolder.empty() && out.mode != MonitorOptions::Mode::Watch) {
+        error = "--metrics goes with a watching run";
+        return false;
+    }
     if (out.mode == MonitorOptions::Mode::Set && out.setWords.empty()) {
         error = "--set takes key=value words";
         return false;
@@ -95,12 +103,12 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
 
 std::string monitorUsage(const std::string& program) {
 #if RAID_HAVE_BUS
-    return "usage: " + program + " [--log-dir DIR] [--settings FILE] [--bus ADDRESS]\n"
+    return "usage: " + program + " [--log-dir DIR] [--settings FILE] [--bus ADDRESS] [--metrics DIR]\n"
            "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
            "       " + program + " --set key=value ... [--settings FILE | --bus ADDRESS]\n"
            "       " + program + " --test-mail [--settings FILE | --bus ADDRESS]\n"
 #else
-    return "usage: " + program + " [--log-dir DIR] [--settings FILE]\n"
+    return "usage: " + program + " [--log-dir DIR] [--settings FILE] [--metrics DIR]\n"
            "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
            "       " + program + " --set key=value ... [--settings FILE]\n"
            "       " + program + " --test-mail [--settings FILE]\n"
@@ -198,6 +206,15 @@ int Monitor::watch(const MonitorOptions& options) {
     const std::string folder = machine_.statusFolder();
     unsigned savedPoll = 0;
     std::string statusProblem;  // told once, and again only when it changes
+    // And to the metrics file, with the count of failed mail attempts the form reports
+    // (on the engine thread, like the timer that reads it).
+    const std::string metrics = options.metricsFolder;
+    std::string metricsProblem;
+    const auto mailFailures = std::make_shared<std::uint64_t>(0);
+    form->onMail = [mailFailures, shown = form->onMail](const OutgoingMail& mail, const SmtpResult& result, bool retry) {
+        if (!result.sent) ++*mailFailures;
+        if (shown) shown(mail, result, retry);
+    };
     MainForm* f = form.get();
     const MonitorMachine& machine = machine_;
     const auto saver = scheduler->addTimer(1000, [&, f] {
@@ -206,12 +223,19 @@ int Monitor::watch(const MonitorOptions& options) {
         StatusSummary s = summarizeStatus(f->dev, f->LastPollMask, [&machine](int n) { return machine.driveName(n); });
         addTimeLeft(s, [f](int i) { return f->decoder().timeLeft(i).estimate(); });
         s.notes.push_back("Reported by the running raid-gui-monitor at its last poll.");
+        if (!metrics.empty()) {
+            const std::string problem = writeMetricsFile(metrics, metricsText(s, *mailFailures));
+            if (!problem.empty() && problem != metricsProblem)
+                err_ << "raid-gui-monitor: no metrics file: " << problem << std::endl;
+            metricsProblem = problem;
+        }
+        if (folder.empty()) return;
         const std::string problem = writeStatusFiles(folder, s);
         if (!problem.empty() && problem != statusProblem)
             err_ << "raid-gui-monitor: no status files for --status: " << problem << std::endl;
         statusProblem = problem;
     });
-    if (!folder.empty()) scheduler->setTimerEnabled(saver, true);
+    if (!folder.empty() || !metrics.empty()) scheduler->setTimerEnabled(saver, true);
 #if RAID_HAVE_BUS
     // The system bus: the enclosures, the day log, alerts and mail outcomes for the
     // windows and scripts. A service that cannot take its name says why and goes on
@@ -258,6 +282,7 @@ int Monitor::watch(const MonitorOptions& options) {
     busService.reset();
 #endif
     removeStatusFiles(folder);
+    removeMetricsFile(metrics);
     scheduler->quit();
     scheduler->joinWorkers();
     // Day log lines that never reached a disk get one more try (the fallback folder is

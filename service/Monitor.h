@@ -53,6 +53,9 @@ struct MonitorOptions {
     // service on ("unix:path=..."); empty: the machine's choice (the system bus for the
     // real drives, none for simulated ones).
     std::string busAddress;
+    // Where a watching run leaves its metrics for Prometheus' node exporter (its
+    // textfile collector's folder); empty: none.
+    std::string metricsFolder;
 };
 
 // False with `error` for a command line that asks for nothing sensible.

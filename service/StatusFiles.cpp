@@ -8,6 +8,8 @@ namespace raid::service {
 
 std::string writeStatusFiles(const std::string&, const StatusSummary&) { return "no status files on Windows"; }
 void removeStatusFiles(const std::string&) {}
+std::string writeMetricsFile(const std::string&, const std::string&) { return "no metrics file on Windows"; }
+void removeMetricsFile(const std::string&) {}
 std::optional<SavedStatus> readStatusFiles(const std::string&, double) { return std::nullopt; }
 
 }  // namespace raid::service
@@ -20,8 +22,10 @@ std::optional<SavedStatus> readStatusFiles(const std::string&, double) { return 
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <ctime>
 
+#include "monitor/Metrics.h"
 #include "platform/Paths.h"
 #include "platform/linux/LinuxSafeFolder.h"
 
@@ -108,16 +112,35 @@ std::string writeStatusFiles(const std::string& folder, const StatusSummary& sum
     return error;
 }
 
-void removeStatusFiles(const std::string& folder) {
+namespace {
+
+void removeRegular(const std::string& folder, std::initializer_list<const char*> names) {
     if (folder.empty()) return;
     const OpenedFolder dir = linuxport::openWritableFolder(folder);
     if (!dir) return;
-    for (const char* name : {kJson, kText}) {
+    for (const char* name : names) {
         struct stat st {};
         if (::fstatat(dir.fd.get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
             ::unlinkat(dir.fd.get(), name, 0);
     }
 }
+
+}  // namespace
+
+void removeStatusFiles(const std::string& folder) { removeRegular(folder, {kJson, kText}); }
+
+std::string writeMetricsFile(const std::string& folder, const std::string& text) {
+    if (folder.empty()) return "no folder for the metrics file";
+    const OpenedFolder dir = linuxport::openWritableFolder(folder);
+    if (!dir) return dir.error != 0 ? "cannot open the folder " + folder + ": " + dir.problem : dir.problem;
+    // The collector reads only *.prom: the temporary name (".new" at its end) is never
+    // read half written, and the rename hands it over whole.
+    return replaceFile(dir.fd.get(), folder, kMetricsFileName, text);
+}
+
+// A file left behind would be served as the enclosures' state for as long as the
+// collector runs: gone, the series end and a missing service can be alerted on.
+void removeMetricsFile(const std::string& folder) { removeRegular(folder, {kMetricsFileName}); }
 
 std::optional<SavedStatus> readStatusFiles(const std::string& folder, double maxAgeSeconds) {
     if (folder.empty()) return std::nullopt;

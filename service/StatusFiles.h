@@ -24,6 +24,10 @@ struct SavedStatus {
 // "" when both were written, else why not (the service then just has no files).
 std::string writeStatusFiles(const std::string& folder, const StatusSummary& summary);
 void removeStatusFiles(const std::string& folder);
+// The metrics file (kMetricsFileName) in a textfile collector's folder, replaced whole
+// in the same way; the folder is never made (it is the collector's). "" when written.
+std::string writeMetricsFile(const std::string& folder, const std::string& text);
+void removeMetricsFile(const std::string& folder);
 // The files when both are there, regular, small and written within `maxAgeSeconds`.
 std::optional<SavedStatus> readStatusFiles(const std::string& folder, double maxAgeSeconds);
 

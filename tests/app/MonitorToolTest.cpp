@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -167,6 +168,8 @@ TEST_F(MonitorTool, RefusedCommandLinesSayWhy) {
         {"--status --set port=1", "used one at a time"},
         {"--frobnicate", "unknown option '--frobnicate'"},
         {"--settings", "--settings needs a file"},
+        {"--status --metrics /tmp", "--metrics goes with a watching run"},
+        {"--metrics --status", "--metrics needs a folder"},
     };
     for (const Case& c : cases) {
         const test::ToolResult r = monitor(c.args);
@@ -527,6 +530,91 @@ TEST_F(MonitorTool, StatusBesideTheServiceReadsItsSummaryAndSendsNothing) {
     EXPECT_NE(r.out.find("Health: healthy"), std::string::npos) << r.out;
 }
 
+// Prometheus' node exporter reads the service's metrics file while the service replaces
+// it: through a rebuild, a failed drive and a pulled one, every reading is a whole file
+// that promtool accepts, labelled by the controller (a hostile model text escaped), with
+// the alert mail that could not go out counted. What stood at the file's name (a FIFO) or
+// at a temporary name (a link) neither holds up the write nor leads it elsewhere.
+TEST_F(MonitorTool, MetricsAreReadWholeThroughARebuildAFailureAndARemovalAndPassPromtool) {
+    const std::string promtool = "/usr/bin/promtool";
+    if (::access(promtool.c_str(), X_OK) != 0) GTEST_SKIP() << "promtool is not installed (Debian package prometheus)";
+    healthyEnclosure(sim::IdentityOptions().setModel("EVIL \"Q\" \\ {BOX}\x01"));
+    kit.line("2 status 1 " + kit.block("rebuild.bin", sim::makeStatusRecord(sim::StatusOptions().setActivity(0x01, 37))));
+    kit.line("9 status 1 " +
+             kit.block("failed.bin", sim::makeStatusRecord(sim::StatusOptions().setDriveState(1, sim::kDriveFailed))));
+    kit.line("16 status 1 " + kit.block("pulled.bin", sim::makeStatusRecord(sim::StatusOptions()
+                                                                                 .setDriveState(1, sim::kDriveAbsent)
+                                                                                 .setFan(0xA1, 0, 51))));
+    const std::string file = scenario(), settings = kit.dir() + "/settings.reg";
+    ASSERT_EQ(setUpMail(1, settings), 0);  // nothing listens there: every mail fails
+    const std::string folder = kit.dir() + "/textfile", prom = folder + "/raid-gui.prom";
+    const std::string victim = kit.dir() + "/victim";
+    std::ofstream(victim) << "untouched\n";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo(prom.c_str(), 0644), 0);
+    std::filesystem::create_symlink(victim, folder + "/raid-gui.prom.new");
+
+    Background service;
+    ASSERT_TRUE(service.start({"--scenario", file, "--settings", settings, "--log-dir", kit.dir() + "/logs",
+                               "--metrics", folder},
+                              kit.dir() + "/watch.out", kit.dir() + "/watch.err"));
+    // A reader as the collector reads: open, read to the end. Each distinct text is kept.
+    std::vector<std::string> seen;
+    std::size_t reads = 0, torn = 0;
+    auto read = [&] {
+        const int fd = ::open(prom.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return;
+        struct stat st {};
+        std::string text;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            char buffer[4096];
+            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+            ++reads;
+            if (text.rfind("# HELP raidgui_enclosures ", 0) != 0 || text.back() != '\n' ||
+                text.find("raidgui_drive_state{") == std::string::npos)
+                ++torn;
+            else if (std::find(seen.begin(), seen.end(), text) == seen.end())
+                seen.push_back(text);
+        }
+        ::close(fd);
+    };
+    auto any = [&](const std::string& line) {
+        for (const std::string& t : seen)
+            if (t.find(line) != std::string::npos) return true;
+        return false;
+    };
+    const std::string id = "model=\"EVIL \\\"Q\\\" \\\\ {BOX}\",serial=\"SIMENC00000000000001\"";
+    EXPECT_TRUE(waitFor(
+        [&] {
+            read();
+            return any("raidgui_drive_state{" + id + ",bay=\"2\",state=\"absent\"} 1") &&
+                   seen.back().find("raidgui_mail_failures_total 0\n") == std::string::npos;
+        },
+        120))
+        << (seen.empty() ? slurp(kit.dir() + "/watch.err") : seen.back());
+    EXPECT_EQ(service.stop(), 0);
+    EXPECT_EQ(torn, 0u) << "of " << reads;
+    // The service gone, its metrics go too: the collector no longer serves them as now.
+    EXPECT_FALSE(std::filesystem::exists(prom));
+    EXPECT_EQ(slurp(victim), "untouched\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(folder + "/raid-gui.prom.new"));
+
+    EXPECT_TRUE(any("raidgui_health{" + id + "} 0\n"));
+    EXPECT_TRUE(any("raidgui_activity{" + id + ",activity=\"rebuild\"} 1\n"));
+    EXPECT_TRUE(any("raidgui_activity_progress_ratio{" + id + ",activity=\"rebuild\",bay=\"1\"} 0.37\n"));
+    EXPECT_TRUE(any("raidgui_drive_state{" + id + ",bay=\"2\",state=\"failed\"} 1\n"));
+    EXPECT_TRUE(any("raidgui_health{" + id + "} 1\n"));
+    EXPECT_TRUE(any("raidgui_temperature_celsius{" + id + "} 51\n"));
+    EXPECT_TRUE(any("raidgui_alarm{" + id + ",alarm=\"fan\"} 1\n"));
+    for (const std::string& text : seen) {
+        std::ofstream(kit.dir() + "/check.prom", std::ios::binary) << text;
+        const std::string cmd =
+            promtool + " check metrics < " + kit.dir() + "/check.prom > " + kit.dir() + "/promtool.txt 2>&1";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << slurp(kit.dir() + "/promtool.txt") << text;
+    }
+}
+
 // The service has no HOME. When its log folder cannot be written (here: its parent is a
 // regular file), the day's lines go to the state folder systemd gives it; with none,
 // the end of the run says on standard error how many lines were lost, and fails.
@@ -687,7 +775,7 @@ TEST_F(MonitorTool, AsRootItWritesNothingIntoAFolderAnotherUserCanWriteNorThroug
     fs::create_directory(theirs);
     ASSERT_EQ(::chown(theirs.c_str(), kOtherUid, kOtherUid), 0);
     std::string links;
-    for (const char* name : {"status.txt.new", "status.json.new", "status.txt", "status.json"})
+    for (const char* name : {"status.txt.new", "status.json.new", "status.txt", "status.json", "raid-gui.prom"})
         links += "ln -s " + victim + " " + theirs + "/" + name + " && ";
     const double now = static_cast<double>(std::time(nullptr));
     for (double day : {now - 86400, now, now + 86400})
@@ -698,8 +786,11 @@ TEST_F(MonitorTool, AsRootItWritesNothingIntoAFolderAnotherUserCanWriteNorThroug
 
     const std::string out = kit.dir() + "/watch.out", err = kit.dir() + "/watch.err";
     Background service;
-    ASSERT_TRUE(service.start({"--scenario", file, "--lock-dir", theirs, "--log-dir", theirs}, out, err));
+    ASSERT_TRUE(
+        service.start({"--scenario", file, "--lock-dir", theirs, "--log-dir", theirs, "--metrics", theirs}, out, err));
     const std::string refusal = "the folder " + theirs + " belongs to another user (uid 65534)";
+    EXPECT_TRUE(waitFor([&] { return slurp(err).find("no metrics file: " + refusal) != std::string::npos; }, 120))
+        << slurp(err);
     EXPECT_TRUE(
         waitFor([&] { return slurp(err).find("no status files for --status: " + refusal) != std::string::npos; }, 120))
         << slurp(err);
@@ -710,6 +801,7 @@ TEST_F(MonitorTool, AsRootItWritesNothingIntoAFolderAnotherUserCanWriteNorThroug
     EXPECT_NE(watched.find("Drives not locked against other RAID GUI programs: " + refusal), std::string::npos)
         << watched;
     EXPECT_EQ(count(slurp(err), "no status files"), 1u) << slurp(err);  // said once
+    EXPECT_EQ(count(slurp(err), "no metrics file"), 1u) << slurp(err);
 
     // The settings are not saved there either.
     const test::ToolResult set = monitor("--set port=2525 --settings " + theirs + "/settings.reg");

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "Fixtures.h"
+#include "monitor/Metrics.h"
 #include "monitor/StatusRecord.h"
 #include "monitor/StatusTexts.h"
 #include "monitor/TimeFormat.h"
@@ -214,6 +215,39 @@ TEST(TimeFormatTest, FarFutureTimesKeepTheirZoneRulesAndRoundTrip) {
     EXPECT_EQ(last->year, 10000);  // 9999-12-31 23:59:59 UTC is already the next year at +0100
     EXPECT_EQ(utcParts(253402214400).weekday, 5);  // 9999-12-31 was a Friday
     EXPECT_EQ(utcParts(-1).year, 1969);
+}
+
+// Two enclosures that give the same model and no serial stay two series (told apart by
+// their drive, and only they); label values from anywhere stay one escaped line of
+// printable ASCII; an enclosure whose record could not be read says so by its health
+// alone, with no drive, fan or temperature series that would read as zeros.
+TEST(StatusRecordTest, MetricsNameEachEnclosureOnceWithEscapedLabels) {
+    StatusSummary s;
+    EnclosureSummary a;
+    a.model = "BOX";
+    a.drives = {"/dev/sdb"};
+    a.firmware = "x\\y\"z\nnext\x1b[2J\xc3\xa9";
+    a.source = "poll";
+    a.controller = "raid";
+    a.bays[0].state = a.bays[1].state = "present";
+    a.health = Health::Healthy;
+    EnclosureSummary b = a;
+    b.drives = {"/dev/sdc"};
+    b.source = "";
+    b.health = Health::Unknown;
+    s.enclosures = {a, b};
+    const std::string text = metricsText(s, 3);
+    EXPECT_NE(text.find("raidgui_enclosure_info{model=\"BOX\",serial=\"\",drive=\"/dev/sdb\",firmware=\"x\\\\y\\\"z\\nnext [2J  \",controller=\"raid\",mode=\"\"} 1\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("raidgui_health{model=\"BOX\",serial=\"\",drive=\"/dev/sdc\"} 2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("raidgui_drive_present{model=\"BOX\",serial=\"\",drive=\"/dev/sdb\",bay=\"1\"} 1\n"),
+              std::string::npos);
+    EXPECT_EQ(text.find("drive=\"/dev/sdc\",bay="), std::string::npos) << text;
+    EXPECT_EQ(text.find("raidgui_fan_rpm{"), std::string::npos) << text;  // neither carries a fan
+    EXPECT_NE(text.find("raidgui_mail_failures_total 3\n"), std::string::npos);
+    s.enclosures.pop_back();
+    EXPECT_EQ(metricsText(s, 0).find("drive=\""), std::string::npos);  // one of its kind: model and serial do
 }
 
 }  // namespace
