@@ -73,6 +73,10 @@ public:
     // same index starts a new one.
     const TimeLeft& timeLeft(int index) const { return timeLeft_[static_cast<std::size_t>(index & 3)]; }
     std::string timeLeftText(int index) const;
+    // The estimate the service made for device index i (a client window decodes nothing).
+    void adoptTimeLeft(int index, WorkKind kind, const TimeLeftEstimate& e) {
+        timeLeft_[static_cast<std::size_t>(index & 3)].adopt(kind, e);
+    }
 
 private:
     struct Pass;

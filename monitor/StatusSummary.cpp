@@ -1,6 +1,7 @@
 #include "monitor/StatusSummary.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -179,7 +180,8 @@ std::string statusText(const StatusSummary& summary) {
                 out += "\n";
                 if (e.timed) {
                     out += "  Time left: " +
-                           (e.timeLeft.known ? "about " + durationText(e.timeLeft.secondsLeft) + " (" +
+                           (e.timeLeft.known ? std::string(e.timeLeft.secondsLeft < kLongestShownDays * 86400.0 ? "about " : "") +
+                                                   durationText(e.timeLeft.secondsLeft) + " (" +
                                                    rateText(e.timeLeft.percentPerHour) + " %/h)"
                                              : std::string("unknown")) +
                            "\n";
@@ -277,7 +279,12 @@ std::string statusJson(const StatusSummary& summary) {
         const bool known = e.timed && e.timeLeft.known;
         out += ",\"secondsLeft\":" + (known ? std::to_string(std::llround(e.timeLeft.secondsLeft)) : std::string("null"));
         if (known) {
-            out += ",\"percentPerHour\":" + rateText(e.timeLeft.percentPerHour);
+            // Four significant digits: a script may want the rate of a crawl the
+            // page rounds to hundredths.
+            char rate[32];
+            const auto res = std::to_chars(rate, rate + sizeof rate, std::clamp(e.timeLeft.percentPerHour, 0.0, 1e9),
+                                           std::chars_format::general, 4);
+            out += ",\"percentPerHour\":" + std::string(rate, res.ptr);
         } else {
             out += ",\"percentPerHour\":null";
         }

@@ -15,6 +15,12 @@ void TimeLeft::reset() {
     *this = TimeLeft{};
 }
 
+void TimeLeft::adopt(WorkKind kind, const TimeLeftEstimate& e) {
+    reset();
+    kind_ = kind;
+    if (kind != WorkKind::None) shown_ = e;
+}
+
 void TimeLeft::startWork(std::int64_t now, int percent, WorkKind kind, int bay) {
     kind_ = kind;
     bay_ = bay;
@@ -113,7 +119,15 @@ TimeLeftEstimate TimeLeft::compute(std::int64_t now) const {
 std::string durationText(double seconds) {
     if (!(seconds >= 60))
         return "under 1 min";
-    const long long minutes = std::llround(std::min(seconds, 1e9) / 60);
+    // Minutes say nothing on a rebuild of days, and a stalled-looking crawl may claim
+    // years: days and hours from two days on, and no number past 99 days.
+    if (seconds >= kLongestShownDays * 86400.0)
+        return "over " + std::to_string(kLongestShownDays - 1) + " d";
+    if (seconds >= 48 * 3600.0) {
+        const long long hours = std::llround(seconds / 3600);
+        return std::to_string(hours / 24) + " d " + std::to_string(hours % 24) + " h";
+    }
+    const long long minutes = std::llround(seconds / 60);
     const long long h = minutes / 60;
     const long long m = minutes % 60;
     if (h == 0)
@@ -126,7 +140,7 @@ std::string rateText(double percentPerHour) {
     // write a decimal comma.
     char rate[32];
     const double r = std::clamp(percentPerHour, 0.0, 1e9);
-    const auto res = std::to_chars(rate, rate + sizeof rate, r, std::chars_format::fixed, r >= 10 ? 0 : 1);
+    const auto res = std::to_chars(rate, rate + sizeof rate, r, std::chars_format::fixed, r >= 10 ? 0 : r >= 1 ? 1 : 2);
     return std::string(rate, res.ptr);
 }
 
@@ -135,6 +149,8 @@ std::string timeLeftText(const TimeLeftEstimate& e, WorkKind kind) {
         return "";
     if (!e.known)
         return "time left unknown";
+    if (e.secondsLeft >= kLongestShownDays * 86400.0)
+        return durationText(e.secondsLeft) + " left (" + rateText(e.percentPerHour) + " %/h)";
     return "about " + durationText(e.secondsLeft) + " left (" + rateText(e.percentPerHour) + " %/h)";
 }
 

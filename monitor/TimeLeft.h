@@ -58,6 +58,9 @@ public:
     int bay() const { return bay_; }
 
     void reset();
+    // Shows an estimate made elsewhere (a window that gets the service's estimate over
+    // the bus rather than the readings).
+    void adopt(WorkKind kind, const TimeLeftEstimate& e);
 
 private:
     struct Change {
@@ -81,9 +84,10 @@ private:
 
 // "about 2 h 10 min left (35 %/h)", "time left unknown"; "" when nothing runs.
 std::string timeLeftText(const TimeLeftEstimate& e, WorkKind kind);
-// "2 h 10 min", "45 min", "under 1 min".
+// "2 h 10 min", "45 min", "under 1 min"; "3 d 4 h" from two days on; "over 99 d".
+inline constexpr int kLongestShownDays = 100;
 std::string durationText(double seconds);
-// "35", "2.5": whole percents from 10 %/h on.
+// "35", "2.5", "0.04": whole percents from 10 %/h on, hundredths below 1 %/h.
 std::string rateText(double percentPerHour);
 
 }  // namespace raid

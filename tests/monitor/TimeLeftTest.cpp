@@ -3,9 +3,12 @@
 // readings that are not percents and a clock that jumps.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <climits>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <random>
 
 #include "monitor/TimeLeft.h"
@@ -161,7 +164,11 @@ TEST(TimeLeftTest, RebuildsAtSteadyDoubledStalledAndRestartedRates) {
     }
     EXPECT_EQ(durationText(59), "under 1 min");
     EXPECT_EQ(durationText(7800), "2 h 10 min");
-    EXPECT_EQ(durationText(1e300), durationText(1e9));
+    EXPECT_EQ(durationText(49 * 3600 + 1790), "2 d 1 h");
+    // A crawl of 0.01 %/h: no minutes of a year, no rate of zero.
+    EXPECT_EQ(timeLeftText({true, 99 / 0.01 * 3600, 0.01}, WorkKind::Rebuild), "over 99 d left (0.01 %/h)");
+    EXPECT_EQ(durationText(1e300), "over 99 d");
+    EXPECT_EQ(durationText(std::numeric_limits<double>::quiet_NaN()), "under 1 min");
 }
 
 }  // namespace
