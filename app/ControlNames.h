@@ -23,7 +23,7 @@
     /* Status page */                                                                               \
     X(Image0_Log) X(Label17) X(Label27) X(Label48) X(Label45) X(Label25) X(Label51)                 \
     X(Label46) X(Label26) X(Label52) X(Label18) X(Label20) X(Label21) X(Panel11) X(Label5) X(Label7) \
-    X(Image0_Bays)                                                                                  \
+    X(Image0_Bays) X(WorkTimeLeft)                                                                  \
     /* Upgrade page */                                                                              \
     X(FirmwareVersion) X(Edit9) X(Image2_Load) X(UpgradeTitle) X(ProgressBar1) X(UpgradePanel)      \
     X(Image2_Upgrade)                                                                               \

@@ -179,6 +179,7 @@ public:
     EventLog& eventLog() { return *log_; }
     const EventLog& eventLog() const { return *log_; }
     StatusDecoder& decoder() { return *decoder_; }
+    const StatusDecoder& decoder() const { return *decoder_; }
     AlertState& alerts() { return *alerts_; }
     DetectionCycle& detection() { return detection_; }
     StatusPoll& poll() { return *poll_; }

@@ -1,6 +1,7 @@
 #include "app/ServiceFeed.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "app/DevicePresenter.h"
@@ -111,6 +112,19 @@ std::optional<ServiceEnclosure> enclosureFromProperties(const std::string& path,
         e.access = kCodeVu;
     if (!page(props, "StatusRecord", e.statusRecord) || !page(props, "IdentityPage", e.identityPage))
         return std::nullopt;
+    // Optional: a service from before the estimate lacks them, and the window then shows
+    // the time left as not known rather than not showing the enclosure.
+    if (const auto* activity = valueOf<std::string>(props, "Activity"))
+        e.work = *activity == "rebuild" ? WorkKind::Rebuild : *activity == "scan" ? WorkKind::Scan : WorkKind::None;
+    const auto* secondsLeft = valueOf<std::int64_t>(props, "SecondsLeft");
+    const auto* rate = valueOf<double>(props, "PercentPerHour");
+    // Bounded like every value from the bus: up to ten years, a rate the text can show.
+    if (secondsLeft && rate && *secondsLeft >= 0 && *secondsLeft <= 315'360'000 && std::isfinite(*rate) && *rate > 0 &&
+        *rate <= 1e6) {
+        e.timeLeft.known = true;
+        e.timeLeft.secondsLeft = static_cast<double>(*secondsLeft);
+        e.timeLeft.percentPerHour = *rate;
+    }
     return e;
 }
 
@@ -214,6 +228,7 @@ void ServiceFeed::update(std::vector<ServiceEnclosure> list, const std::vector<s
         if (!e.polled || !fresh || !f.watched(static_cast<int>(i))) continue;
         if (static_cast<std::uint32_t>(i) == dev.HeldDevice) continue;
         dev.EnclosureStatus[static_cast<std::size_t>(e.slot)] = e.statusRecord;
+        f.decoder().adoptTimeLeft(static_cast<int>(i), e.work, e.timeLeft);
         mask = static_cast<std::uint8_t>(mask | (1u << i));
     }
     shown_ = std::move(unique);

@@ -19,6 +19,7 @@
 
 #include "app/EngineCommands.h"
 #include "device/Transport.h"
+#include "monitor/TimeLeft.h"
 #include "notify/NotificationSettings.h"
 #include "platform/FileStore.h"
 #include "platform/NoDevices.h"
@@ -40,11 +41,15 @@ struct ServiceEnclosure {
     std::uint32_t access = 0;  // the path bits of its device code
     Sector statusRecord{};
     Sector identityPage{};
+    // The service's time-left estimate of the rebuild or scan the record shows (a
+    // service without it: not known).
+    WorkKind work = WorkKind::None;
+    TimeLeftEstimate timeLeft;
 };
 
 // A property value as it came over the bus, before it is checked.
 using BusValue = std::variant<std::monostate, std::int64_t, bool, std::string, std::vector<std::uint8_t>,
-                              std::vector<std::string>>;
+                              std::vector<std::string>, double>;
 using BusProperties = std::map<std::string, BusValue>;
 
 // The enclosure an object's properties describe; nullopt when one the window needs is

@@ -17,6 +17,7 @@ StatusSummary runStatusCheck(MainForm& form, std::int64_t timeoutUs, const std::
     const bool done = sched.pumpUntil(complete, timeoutUs);
     const std::uint8_t polled = form.PollsDone > 0 ? form.LastPollMask : 0;
     StatusSummary summary = summarizeStatus(form.dev, polled, driveName);
+    addTimeLeft(summary, [&form](int i) { return form.decoder().timeLeft(i).estimate(); });
 
     // What the program itself would have told the user in the status bar's error panel
     // (a device it could not read, drives it may not use).

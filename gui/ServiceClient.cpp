@@ -42,6 +42,7 @@ BusValue busValue(const QVariant& v) {
             const qulonglong u = v.toULongLong();
             return u > 0x7FFFFFFFFFFFFFFFull ? BusValue{} : BusValue{static_cast<std::int64_t>(u)};
         }
+        case QMetaType::Double: return v.toDouble();
         case QMetaType::QString: return v.toString().toStdString();
         case QMetaType::QByteArray: {
             const QByteArray b = v.toByteArray();

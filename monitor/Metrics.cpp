@@ -1,6 +1,7 @@
 #include "monitor/Metrics.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -130,6 +131,16 @@ std::string metricsText(const StatusSummary& summary, std::uint64_t mailFailures
         if (readable(e) && e.progress >= 0)
             progress.sample(join(id, join(label("activity", e.activity), label("bay", std::to_string(e.target)))),
                             ratio(e.progress));
+    });
+
+    // Only while the estimate is known: a stalled or just-started rebuild has no series
+    // rather than a number an alert rule would take at its word.
+    Family left(out, "raidgui_activity_seconds_left", "gauge",
+                "Estimated seconds until a rebuild or surface scan ends, from its rate over the last minutes.");
+    each([&](const EnclosureSummary& e, const std::string& id) {
+        if (readable(e) && e.progress >= 0 && e.timed && e.timeLeft.known)
+            left.sample(join(id, join(label("activity", e.activity), label("bay", std::to_string(e.target)))),
+                        number(std::llround(std::clamp(e.timeLeft.secondsLeft, 0.0, 1e12))));
     });
 
     // Fan and temperature only from a record that carries them: a 0 would read as a

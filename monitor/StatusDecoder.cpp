@@ -211,7 +211,43 @@ void StatusDecoder::hybridFlush(Pass& pass, int i) {
     flushCounter_ = 0;
 }
 
+std::string StatusDecoder::timeLeftText(int index) const {
+    const TimeLeft& t = timeLeft(index);
+    return raid::timeLeftText(t.estimate(), t.kind());
+}
+
+std::optional<FinishedWork> StatusDecoder::trackTime(int i, double now) {
+    const auto idx = static_cast<std::size_t>(i);
+    const Sector& identity = identityOf(ctx_.dev, i);
+    if (identity != timeLeftOwner_[idx]) {
+        // Another enclosure at this index: nothing measured belongs to it.
+        timeLeft_[idx].reset();
+        timeLeftOwner_[idx] = identity;
+    }
+    const StatusRecord rec(statusOf(ctx_.dev, i));
+    WorkKind kind = WorkKind::None;
+    const std::uint8_t activity = rec.activity();
+    if (rec.kind() != kControllerHybrid && (activity & 0x03))
+        kind = (activity & 0x80) && deviceScanCapable(i) ? WorkKind::Scan : WorkKind::Rebuild;
+    const int bay = (rec.byte(105) & 0x01) ? 0 : 1;
+    // Seconds to microseconds; a clock far outside any real time is no reading.
+    const double us = std::clamp(now, -1e12, 1e12) * 1e6;
+    return timeLeft_[idx].feed(static_cast<std::int64_t>(us), rec.progress(), kind, bay);
+}
+
 void StatusDecoder::scanAndRebuild(Pass& pass, int i) {
+    const std::optional<FinishedWork> ended = trackTime(i, ctx_.ClockNow);
+    scanAndRebuildLines(pass, i);
+    if (!ended) return;
+    // After the lines that say how it ended: how long it ran while this program watched
+    // it. Work already under way at the start is only known to have taken longer.
+    const std::string what = ended->kind == WorkKind::Scan ? "Scan" : "Rebuild";
+    const std::string length = durationText(ended->seconds);
+    add(pass, prefix(i) + what + (ended->seenFromStart ? " took " + length : " seen for " + length + " (started earlier)") +
+                  ", " + pass.ts);
+}
+
+void StatusDecoder::scanAndRebuildLines(Pass& pass, int i) {
     DeviceEventState& st = states_[static_cast<std::size_t>(i)];
     const StatusRecord rec(statusOf(ctx_.dev, i));
     const std::uint8_t kind = rec.kind();

@@ -11,12 +11,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "device/DeviceState.h"
 #include "monitor/DeviceListCompare.h"
 #include "monitor/EventLog.h"
 #include "monitor/StatusRecord.h"
+#include "monitor/TimeLeft.h"
 
 namespace raid {
 
@@ -66,6 +68,15 @@ public:
     // since the last marker line.
     std::uint8_t flushCounter() const { return flushCounter_; }
     std::uint8_t previousAlarms() const { return previousAlarms_; }
+    // The time left on device index i's rebuild or scan, as of its last refreshed record.
+    // Each estimate belongs to the enclosure it was measured on: another enclosure at the
+    // same index starts a new one.
+    const TimeLeft& timeLeft(int index) const { return timeLeft_[static_cast<std::size_t>(index & 3)]; }
+    std::string timeLeftText(int index) const;
+    // The estimate the service made for device index i (a client window decodes nothing).
+    void adoptTimeLeft(int index, WorkKind kind, const TimeLeftEstimate& e) {
+        timeLeft_[static_cast<std::size_t>(index & 3)].adopt(kind, e);
+    }
 
 private:
     struct Pass;
@@ -74,6 +85,8 @@ private:
     void fanAndTemperature(Pass& pass, int index);
     void hybridFlush(Pass& pass, int index);
     void scanAndRebuild(Pass& pass, int index);
+    void scanAndRebuildLines(Pass& pass, int index);
+    std::optional<FinishedWork> trackTime(int index, double now);
     void badSectors(Pass& pass, int index);
     bool deviceScanCapable(int index) const;
     void add(Pass& pass, std::string line);
@@ -83,6 +96,8 @@ private:
     std::array<DeviceEventState, kDecoderDevices> states_{};
     std::uint8_t previousAlarms_ = 0;
     std::uint8_t flushCounter_ = 0;
+    std::array<TimeLeft, kDecoderDevices> timeLeft_{};
+    std::array<Sector, kDecoderDevices> timeLeftOwner_{};
 };
 
 }  // namespace raid

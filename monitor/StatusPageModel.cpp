@@ -83,7 +83,8 @@ std::optional<std::array<std::string, 3>> StatusPageModel::timerTexts(const Sect
                                       "[204] = " + hexByte(request)};
 }
 
-StatusDrawing StatusPageModel::draw(const Sector& status, int device, bool anyChecked, bool fullRedraw) {
+StatusDrawing StatusPageModel::draw(const Sector& status, int device, bool anyChecked, bool fullRedraw,
+                                    const std::string& timeLeft) {
     StatusDrawing out;
     if (!anyChecked) return out;
     out.result = 0;
@@ -117,6 +118,7 @@ StatusDrawing StatusPageModel::draw(const Sector& status, int device, bool anyCh
         drawHybridCentre(status, out);
     else
         drawRaidCentre(status, scan_[idx], out);
+    if (!hybrid && (rec.activity() & 0x03)) out.timeLeft = timeLeft;
     if (!(bays_ == before)) out.bays = bays_;
     return out;
 }

@@ -66,6 +66,7 @@ struct StatusDrawing {
     std::optional<bool> mailOptOutEnabled;             // CheckBox2
     bool showLogImage = false;                         // Image0_Log
     std::optional<BaysView> bays;                      // Image0_Bays, when it changed
+    std::string timeLeft;  // WorkTimeLeft: the rebuild's or scan's time left, "" without one
 };
 
 class StatusPageModel {
@@ -77,7 +78,10 @@ public:
 
     // Draws the page for device `device` from its status record. `anyChecked`: a device
     // check box is on. The draw only reads memory; it cannot fail.
-    StatusDrawing draw(const Sector& status, int device, bool anyChecked, bool fullRedraw);
+    // `timeLeft`: the time-left text of that device's rebuild or scan (the engine keeps
+    // one estimate per enclosure, StatusDecoder::timeLeftText); shown while one runs.
+    StatusDrawing draw(const Sector& status, int device, bool anyChecked, bool fullRedraw,
+                       const std::string& timeLeft = {});
 
     // Timer5's status texts: panels 1..3 for a hybrid controller outside the flush, or
     // nothing. `blocked`: the start-up pass, no enclosure, a held device.

@@ -1,6 +1,8 @@
 #include "monitor/StatusSummary.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "device/DevicePath.h"
@@ -148,6 +150,14 @@ StatusSummary summarizeStatus(const DeviceState& dev, std::uint8_t polled, const
     return s;
 }
 
+void addTimeLeft(StatusSummary& summary, const std::function<TimeLeftEstimate(int deviceIndex)>& estimate) {
+    for (EnclosureSummary& e : summary.enclosures) {
+        if (e.source != "poll" || e.progress < 0 || e.device < 1 || e.device > 2) continue;
+        e.timed = true;
+        e.timeLeft = estimate(e.device - 1);
+    }
+}
+
 std::string statusText(const StatusSummary& summary) {
     std::string out;
     for (const std::string& note : summary.notes) out += note + "\n";
@@ -168,6 +178,14 @@ std::string statusText(const StatusSummary& summary) {
                 out += "  " + std::string(e.activity == "scan" ? "Scan" : "Rebuild") + ": " + std::to_string(e.progress) + "%";
                 if (e.target) out += " (" + e.bays[static_cast<std::size_t>(e.target - 1)].name + ")";
                 out += "\n";
+                if (e.timed) {
+                    out += "  Time left: " +
+                           (e.timeLeft.known ? std::string(e.timeLeft.secondsLeft < kLongestShownDays * 86400.0 ? "about " : "") +
+                                                   durationText(e.timeLeft.secondsLeft) + " (" +
+                                                   rateText(e.timeLeft.percentPerHour) + " %/h)"
+                                             : std::string("unknown")) +
+                           "\n";
+                }
             } else if (e.activity == "flush") {
                 out += "  Cache: flushing\n";
             }
@@ -258,6 +276,18 @@ std::string statusJson(const StatusSummary& summary) {
         out += "],\"activity\":" + jsonString(e.activity) + ",\"progress\":" +
                (e.progress < 0 ? std::string("null") : std::to_string(e.progress)) + ",";
         appendNumber(out, "target", e.target);
+        const bool known = e.timed && e.timeLeft.known;
+        out += ",\"secondsLeft\":" + (known ? std::to_string(std::llround(e.timeLeft.secondsLeft)) : std::string("null"));
+        if (known) {
+            // Four significant digits: a script may want the rate of a crawl the
+            // page rounds to hundredths.
+            char rate[32];
+            const auto res = std::to_chars(rate, rate + sizeof rate, std::clamp(e.timeLeft.percentPerHour, 0.0, 1e9),
+                                           std::chars_format::general, 4);
+            out += ",\"percentPerHour\":" + std::string(rate, res.ptr);
+        } else {
+            out += ",\"percentPerHour\":null";
+        }
         out += ",\"fan\":";
         out += e.monitored ? "{\"rpm\":" + std::to_string(e.fanRpm) + ",\"alarm\":" + (e.fanAlarm ? "true" : "false") + "}"
                            : std::string("null");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device/DeviceState.h"
+#include "monitor/TimeLeft.h"
 
 namespace raid {
 
@@ -44,6 +45,8 @@ struct EnclosureSummary {
     std::string activity = "idle";  // "idle", "rebuild", "scan", "flush"
     int progress = -1;              // percent of a rebuild or scan, -1 without one
     int target = 0;                 // drive (1, 2) being rebuilt or scanned, 0 none
+    bool timed = false;             // the engine's time-left estimate was added
+    TimeLeftEstimate timeLeft;      // when timed: seconds left and %/h, or not known
     bool monitored = false;         // the record carries fan and temperature
     int fanRpm = 0;
     int temperatureC = 0;
@@ -64,6 +67,10 @@ struct StatusSummary {
 // names physical drive n for people ("/dev/sdb"; "PhysicalDrive1" without it).
 StatusSummary summarizeStatus(const DeviceState& dev, std::uint8_t polled,
                               const std::function<std::string(int)>& driveName = {});
+
+// Adds the engine's time-left estimate (by device index) to each polled enclosure with a
+// rebuild or scan running.
+void addTimeLeft(StatusSummary& summary, const std::function<TimeLeftEstimate(int deviceIndex)>& estimate);
 
 std::string statusText(const StatusSummary& summary);
 // One JSON document; the schema is in the README ("Running as a service").

@@ -84,6 +84,7 @@ bus::EnclosureSnapshot enclosureSnapshot(const MainForm& form, const std::functi
     bus::EnclosureSnapshot s;
     s.poll = form.PollsDone;
     StatusSummary summary = summarizeStatus(form.dev, form.LastPollMask, driveName);
+    addTimeLeft(summary, [&form](int i) { return form.decoder().timeLeft(i).estimate(); });
     s.notes = summary.notes;
     const DeviceState& dev = form.dev;
     for (std::size_t i = 0; i < summary.enclosures.size(); ++i) {

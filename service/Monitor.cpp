@@ -221,6 +221,7 @@ int Monitor::watch(const MonitorOptions& options) {
         if (f->PollsDone == savedPoll) return;
         savedPoll = f->PollsDone;
         StatusSummary s = summarizeStatus(f->dev, f->LastPollMask, [&machine](int n) { return machine.driveName(n); });
+        addTimeLeft(s, [f](int i) { return f->decoder().timeLeft(i).estimate(); });
         s.notes.push_back("Reported by the running raid-gui-monitor at its last poll.");
         if (!metrics.empty()) {
             const std::string problem = writeMetricsFile(metrics, metricsText(s, *mailFailures));

@@ -75,7 +75,8 @@ void StatusPage::deviceRefresh() {
 
 int StatusPage::refresh(bool fullRedraw) {
     MainForm& f = form_;
-    const StatusDrawing d = model_.draw(statusOf(f.dev, f.StatusDevice), f.StatusDevice, f.anyDeviceChecked(), fullRedraw);
+    const StatusDrawing d = model_.draw(statusOf(f.dev, f.StatusDevice), f.StatusDevice, f.anyDeviceChecked(), fullRedraw,
+                                        f.decoder().timeLeftText(f.StatusDevice));
     if (d.result < 0) return d.result;
     apply(d);
     return d.result;
@@ -122,11 +123,13 @@ void StatusPage::apply(const StatusDrawing& d) {
             for (int p = 0; p < 3; ++p) f.setPanel(p + 1, (*d.panels)[static_cast<std::size_t>(p)]);
         if (d.mailOptOutEnabled) c.setEnabled(names::CheckBox2, *d.mailOptOutEnabled);
         if (d.showLogImage) c.setVisible(names::Image0_Log, true);
+        c.setText(names::WorkTimeLeft, d.timeLeft);
     } else {
         // A record of a kind the page has no layout for still ends the start-up pass:
         // otherwise the navigation would stay locked for as long as it is connected.
         endStartUpPass();
         if (d.bays) c.setBays(names::Image0_Bays, *d.bays);
+        c.setText(names::WorkTimeLeft, d.timeLeft);
     }
 }
 

@@ -24,6 +24,8 @@ void buildStatusPage(PageBuilder& b, HWND page) {
     b.label(page, names::Label27, box(292, 42, 85, 20), kLeft, 13, true);
     b.caption(page, L"Firmware", box(14, 62, 62, 20));
     b.label(page, names::Label48, box(78, 62, 142, 20), kLeft, 13, true);
+    // Beside the firmware: the time left on the rebuild or scan shown in the centre.
+    b.label(page, names::WorkTimeLeft, box(224, 62, 155, 20), DT_RIGHT | DT_VCENTER | DT_SINGLELINE, 11);
 
     b.bays(page, names::Image0_Bays, box(kMargin, kPictureTop, Artwork::kBaysSize.cx, Artwork::kBaysSize.cy));
 

@@ -50,6 +50,9 @@ void buildStatusPage(PageBuilder& b, QWidget* page) {
     b.fitLabel(page, qname(names::Label27), QRect(292, 42, 85, 20), vc, 13, true);
     b.caption(page, QStringLiteral("Firmware"), QRect(14, 62, 62, 20));
     b.fitLabel(page, qname(names::Label48), QRect(78, 62, 142, 20), vc, 13, true);
+    // Beside the firmware, where the row has room: how long the rebuild or scan shown in
+    // the centre has left (the label shrinks a long text to fit).
+    b.fitLabel(page, qname(names::WorkTimeLeft), QRect(224, 62, 155, 20), Qt::AlignRight | Qt::AlignVCenter, 11);
 
     auto* bays = new BaysPicture(qname(names::Image0_Bays), page);
     bays->move(kMargin, kPictureTop);

@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -129,6 +130,15 @@ int BusService::Impl::enclosureProperty(sd_bus*, const char*, const char*, const
     if (p == "Activity") return appendText(reply, e.activity);
     if (p == "Progress") return i32(e.progress);
     if (p == "Target") return i32(e.target);
+    if (p == "SecondsLeft") {
+        // -1: nothing running, or the estimate is not known (stalled, just started).
+        const std::int64_t v = e.timed && e.timeLeft.known ? std::llround(e.timeLeft.secondsLeft) : -1;
+        return sd_bus_message_append_basic(reply, 'x', &v);
+    }
+    if (p == "PercentPerHour") {
+        const double v = e.timed && e.timeLeft.known ? e.timeLeft.percentPerHour : 0.0;
+        return sd_bus_message_append_basic(reply, 'd', &v);
+    }
     if (p == "Monitored") return flag(e.monitored);
     if (p == "FanRpm") return i32(e.fanRpm);
     if (p == "TemperatureC") return i32(e.temperatureC);
@@ -180,6 +190,8 @@ const sd_bus_vtable BusService::Impl::enclosureVtable[] = {
     RAID_ENCLOSURE_PROPERTY("Activity", "s"),
     RAID_ENCLOSURE_PROPERTY("Progress", "i"),
     RAID_ENCLOSURE_PROPERTY("Target", "i"),
+    RAID_ENCLOSURE_PROPERTY("SecondsLeft", "x"),
+    RAID_ENCLOSURE_PROPERTY("PercentPerHour", "d"),
     RAID_ENCLOSURE_PROPERTY("Monitored", "b"),
     RAID_ENCLOSURE_PROPERTY("FanRpm", "i"),
     RAID_ENCLOSURE_PROPERTY("TemperatureC", "i"),

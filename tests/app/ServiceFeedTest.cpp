@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -319,6 +320,21 @@ TEST(ServiceFeed, AClientDrawsTheServicesRecordsAsTheEngineItselfAndFollowsTheSe
     sched->run(30'000'000);
     EXPECT_EQ(pageOf(controls), pulled.page);
     EXPECT_TRUE(controls.visible(names::CheckBox1));
+    // A rebuild: the window decodes nothing, so the page shows the service's estimate
+    // of the time left, and "unknown" when the service has none (yet).
+    Reference rebuilding = pulled;
+    rebuilding.record = sim::makeStatusRecord(sim::StatusOptions().setActivity(0x01, 40));
+    ServiceEnclosure r = enclosure(rebuilding, 2);
+    r.work = WorkKind::Rebuild;
+    r.timeLeft = {true, 7980, 27};
+    feed.update({r}, {});
+    sched->run(31'000'000);
+    EXPECT_EQ(controls.text(names::WorkTimeLeft), "about 2 h 13 min left (27 %/h)");
+    r = enclosure(rebuilding, 3);
+    r.work = WorkKind::Rebuild;
+    feed.update({r}, {});
+    sched->run(32'000'000);
+    EXPECT_EQ(controls.text(names::WorkTimeLeft), "time left unknown");
     // A bus that cannot be reached at all says so too.
     feed.absent(false, "Connection refused");
     EXPECT_EQ(controls.text(names::StaticText1), kBusMissingBanner);
@@ -426,6 +442,33 @@ TEST(ServiceFeed, PropertiesThatAreMissingOfAnotherTypeOrOutOfRangeShowNoEnclosu
         BusProperties p = good;
         p[name] = bad;
         EXPECT_FALSE(enclosureFromProperties("/p", p)) << name;
+    }
+
+    // The time left is optional (a service from before it lacks it) and bounded: a value
+    // out of range or of another type leaves it unknown but the enclosure shown.
+    EXPECT_FALSE(e->timeLeft.known);
+    BusProperties timed = good;
+    timed["Activity"] = std::string("rebuild");
+    timed["SecondsLeft"] = std::int64_t{7980};
+    timed["PercentPerHour"] = 2.5;
+    const auto t = enclosureFromProperties("/p", timed);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->work, WorkKind::Rebuild);
+    EXPECT_TRUE(t->timeLeft.known);
+    EXPECT_EQ(timeLeftText(t->timeLeft, t->work), "about 2 h 13 min left (2.5 %/h)");
+    for (const auto& [name, bad] : std::vector<std::pair<std::string, BusValue>>{
+             {"SecondsLeft", std::int64_t{-1}},
+             {"SecondsLeft", std::int64_t{1} << 60},
+             {"SecondsLeft", 7980.0},
+             {"PercentPerHour", 0.0},
+             {"PercentPerHour", std::numeric_limits<double>::quiet_NaN()},
+             {"PercentPerHour", std::numeric_limits<double>::infinity()}}) {
+        BusProperties p = timed;
+        p[name] = bad;
+        const auto u = enclosureFromProperties("/p", p);
+        ASSERT_TRUE(u) << name;
+        EXPECT_FALSE(u->timeLeft.known) << name;
+        EXPECT_EQ(timeLeftText(u->timeLeft, u->work), "time left unknown") << name;
     }
 }
 

@@ -2,6 +2,8 @@
 // detection pass and one poll of simulated enclosures, and what the look leaves alone.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/StatusCheck.h"
 #include "monitor/StatusSummary.h"
 #include "support/ScenarioKit.h"
@@ -109,6 +111,19 @@ TEST_F(StatusCheck, RebuildScanFailedDriveAndAlarmsAreDegraded) {
     check();
     EXPECT_NE(json.find("\"activity\":\"rebuild\",\"progress\":64,\"target\":2"), std::string::npos) << json;
     EXPECT_NE(text.find("Rebuild: 64% (HDD2)"), std::string::npos) << text;
+    // One look measures no rate: the time left is not known (the running service's
+    // summary, made over many polls, has it).
+    EXPECT_NE(json.find("\"target\":2,\"secondsLeft\":null,\"percentPerHour\":null,"), std::string::npos) << json;
+    EXPECT_NE(text.find("Rebuild: 64% (HDD2)\n  Time left: unknown\n"), std::string::npos) << text;
+    StatusSummary timed = check();
+    ASSERT_EQ(timed.enclosures.size(), 1u);
+    for (const auto& [estimate, line, fields] : std::vector<std::tuple<TimeLeftEstimate, std::string, std::string>>{
+             {{true, 7980.4, 27.25}, "about 2 h 13 min (27 %/h)", "7980,\"percentPerHour\":27.25,"},
+             {{true, 3.6e8, 0.0001}, "over 99 d (0.00 %/h)", "360000000,\"percentPerHour\":0.0001,"}}) {
+        timed.enclosures[0].timeLeft = estimate;
+        EXPECT_NE(statusText(timed).find("  Time left: " + line + "\n"), std::string::npos) << statusText(timed);
+        EXPECT_NE(statusJson(timed).find("\"secondsLeft\":" + fields), std::string::npos) << statusJson(timed);
+    }
 }
 
 TEST_F(StatusCheck, AHybridDeviceNamesItsSsdAndItsFlushIsNoFault) {

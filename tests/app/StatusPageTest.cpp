@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 
 #include "support/ScenarioKit.h"
 
@@ -146,6 +148,38 @@ TEST_F(StatusPageRun, DriveStatesProgressAndTheLogImage) {
     EXPECT_EQ(last(names::Label18), "Single HDD\\nPresent");
     EXPECT_EQ(last(names::Image0_Bays), "raid present failed idle");
     for (const auto& l : out) EXPECT_EQ(l.control.rfind("MessageBox", 0), std::string::npos) << l.control << " " << l.text;
+}
+
+TEST_F(StatusPageRun, ARebuildShowsItsTimeLeftAndTheDayLogHowLongItTook) {
+    // A rebuild of drive 1 moving one percent every 30 s (120 %/h, 50 min in all), read
+    // every 4 s on the virtual clock.
+    kit.line("0 disk 0").line("0 attach 1 mailbox identity=" + identity("id.bin", "BOX") +
+                              " status=" + status("ok.bin", sim::StatusOptions()));
+    for (int p = 0; p < 100; ++p)
+        kit.line(std::to_string(10 + 30 * p) + " status 1 " +
+                 status("r" + std::to_string(p) + ".bin", sim::StatusOptions().setActivity(0x01, static_cast<std::uint8_t>(p))));
+    kit.line("3010 status 1 ok.bin");
+    run(3100);
+
+    EXPECT_EQ(last(names::WorkTimeLeft, 40), "time left unknown");
+    for (double t : {400.0, 1500.0, 2600.0}) {
+        const std::string text = last(names::WorkTimeLeft, t);
+        int minutes = -1, rate = -1;
+        ASSERT_EQ(std::sscanf(text.c_str(), "about %d min left (%d %%/h)", &minutes, &rate), 2) << text;
+        const double truth = (3010 - t) / 60;
+        EXPECT_NEAR(minutes, truth, 0.1 * truth + 1) << text << " at " << t;
+        EXPECT_NEAR(rate, 120, 12) << text;
+    }
+    EXPECT_EQ(last(names::WorkTimeLeft), "");
+    EXPECT_EQ(last(names::Label18), "Normal");
+
+    std::ifstream f(kit.dir() + "/261207.log");
+    std::vector<std::string> log;
+    for (std::string l; std::getline(f, l);) log.push_back(l.substr(0, l.find('\r')));
+    const auto done = std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.find(" Done, ") != std::string::npos; });
+    ASSERT_NE(done, log.end());
+    ASSERT_NE(done + 1, log.end());
+    EXPECT_EQ((done + 1)->rfind("D1 Rebuild took 50 min, ", 0), 0u) << *(done + 1);
 }
 
 TEST_F(StatusPageRun, HybridCacheGoingOffShowsTheSsdMessageOnceAndTimer5ShowsTheBytes) {

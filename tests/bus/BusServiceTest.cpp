@@ -159,6 +159,10 @@ bus::EnclosureSnapshot snapshotOf(unsigned poll, std::size_t enclosures) {
         e.summary.bays[0].state = "present";
         e.summary.bays[1].state = poll % 2 ? "absent" : "present";
         e.statusRecord.fill(0x33);
+        // The first rebuilds with a known time left; the second's is not known.
+        e.summary.activity = "rebuild";
+        e.summary.timed = true;
+        if (i == 0) e.summary.timeLeft = {true, 7980.4, 2.5};
         s.enclosures.push_back(e);
     }
     return s;
@@ -336,6 +340,13 @@ TEST(BusService, PublishesFromAnotherThreadAndChecksEveryCallBeforeTheEngineSees
     EXPECT_EQ(client.bytesOf(one, "IdentityPage"), 512);
     EXPECT_EQ(client.bytesOf(two, "StatusRecord"), -1);
     EXPECT_EQ(client.bayStates(one).size(), 2u);
+    const std::string left = std::string(tmpl) + "/left.txt";
+    EXPECT_EQ(privateBus.busctl("get-property org.qxraidgui.Monitor1 " + one +
+                                    " org.qxraidgui.Monitor1.Enclosure SecondsLeft PercentPerHour",
+                                left),
+              0);
+    std::ifstream leftFile(left);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(leftFile), {}), "x 7980\nd 2.5\n");
     // Everybody may watch, also an unprivileged user.
     const std::string unprivileged = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0) {

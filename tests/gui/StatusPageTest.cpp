@@ -25,7 +25,7 @@ const char* const kStatusControls[] = {
     names::Image0_D1, names::Image0_D2, names::Image0_Log, names::Label17, names::Label27, names::Label48,
     names::Label45,   names::Label25,   names::Label51,    names::Label46, names::Label26, names::Label52,
     names::Label18,   names::Label20,   names::Label21,    names::Panel11, names::Label5,  names::Label7,
-    names::Image0_Bays};
+    names::Image0_Bays, names::WorkTimeLeft};
 
 // Longest texts of each kind the engine writes.
 const char* const kModes[] = {"Striping(RAID0)", "Mirroring(RAID1)", "NRAID", "JBOD", "Bypass", "Undefine",
@@ -167,6 +167,8 @@ TEST_F(StatusPageTest, EveryControlByNameAndTheLongestTextsNeitherOverlapNorSpil
         text(names::Label52, kModels[(i + 1) % std::size(kModels)]);
         text(names::Label20, i % 2 ? "LBA: 1099511627775" : "LBA: 4294967295");
         text(names::Label21, "LBA: 1099511627775");
+        // A long time left (very slow rebuilds may be longer still; the label then cuts it).
+        text(names::WorkTimeLeft, i % 2 ? "about 99 h 59 min left (1.0 %/h)" : "time left unknown");
         SCOPED_TRACE(kModes[i]);
         expectApart(page);
         expectApart(widget(names::Panel11));

@@ -245,26 +245,26 @@ TEST_F(DecoderTest, ScanProgressAndEnds) {
     activity(0x81, 99);
     EXPECT_EQ(pass(), (Lines{"D1 HDD1 Scan 99%, " + ts()}));
     activity(0, 0);
-    EXPECT_EQ(pass(), (Lines{"D1 HDD1 Scan Done, " + ts()}));
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 Scan Done, " + ts(), "D1 Scan seen for under 1 min (started earlier), " + ts()}));
     EXPECT_EQ(decoder.states()[0].previousProgress, 0xFF);
 
     activity(0x82, 57);
     EXPECT_EQ(pass(), (Lines{"D1 HDD2 Scan 57%, " + ts()}));
     activity(0, 0);
-    EXPECT_EQ(pass(), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts()}));
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts(), "D1 Scan seen for under 1 min (started earlier), " + ts()}));
 
     activity(0x82, 40);
     pass();
     userAbort[0] = true;
     activity(0, 0);
-    EXPECT_EQ(pass(), (Lines{"D1 HDD2 Scan User Abort, " + ts()}));
+    EXPECT_EQ(pass(), (Lines{"D1 HDD2 Scan User Abort, " + ts(), "D1 Scan seen for under 1 min (started earlier), " + ts()}));
     EXPECT_FALSE(userAbort[0]);
 
     activity(0x81, 40);
     pass();
     activity(0, 0);
     rec()[104] = 0x42;  // drive 2 went away: the scan's end is not a success
-    EXPECT_EQ(pass(), (Lines{"D1 HDD2 was removed, " + ts()}));
+    EXPECT_EQ(pass(), (Lines{"D1 HDD2 was removed, " + ts(), "D1 Scan seen for under 1 min (started earlier), " + ts()}));
 }
 
 TEST_F(DecoderTest, RebuildOnFirmwareWithoutScanReports) {
@@ -275,12 +275,32 @@ TEST_F(DecoderTest, RebuildOnFirmwareWithoutScanReports) {
     activity(0x82, 99);
     pass();
     activity(0, 0);
-    EXPECT_EQ(pass(), (Lines{"D1 HDD1 --> HDD2 Done, " + ts()}));
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 --> HDD2 Done, " + ts(), "D1 Rebuild seen for under 1 min (started earlier), " + ts()}));
     activity(0x01, 10);
     EXPECT_EQ(pass(), (Lines{"D1 HDD2 --> HDD1 10%, " + ts()}));
     activity(0, 0);
-    EXPECT_EQ(pass(), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts()}));
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts(), "D1 Rebuild seen for under 1 min (started earlier), " + ts()}));
     EXPECT_TRUE(pass().empty());
+
+    // A rebuild watched from its start, a reading every 4 s: the time left while it
+    // runs, and after the line of its end how long it took.
+    activity(0x82, 0);
+    pass();
+    EXPECT_EQ(decoder.timeLeftText(0), "time left unknown");
+    for (int p = 0; p <= 99; ++p) {
+        activity(0x82, static_cast<std::uint8_t>(p));
+        for (int poll = 0; poll < 20; ++poll) {
+            passTime += 4;
+            pass();
+        }
+        if (p == 30) {
+            EXPECT_EQ(decoder.timeLeftText(0), "about 1 h 32 min left (45 %/h)");
+        }
+    }
+    activity(0, 0);
+    passTime += 4;
+    EXPECT_EQ(pass(), (Lines{"D1 HDD1 --> HDD2 Done, " + ts(), "D1 Rebuild took 2 h 13 min, " + ts()}));
+    EXPECT_EQ(decoder.timeLeftText(0), "");
 }
 
 TEST_F(DecoderTest, ScanCapabilityIsEachEnclosuresOwnFirmware) {
@@ -304,7 +324,8 @@ TEST_F(DecoderTest, ScanCapabilityIsEachEnclosuresOwnFirmware) {
     // The ends follow the same split: a rebuild's end on device 1, a scan's on device 2.
     activity(0, 0);
     dev.EnclosureStatus[3][105] = 0;
-    EXPECT_EQ(pass(0x03), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts(), "D2 HDD1 OK, HDD2 OK, " + ts()}));
+    EXPECT_EQ(pass(0x03), (Lines{"D1 HDD1 OK, HDD2 OK, " + ts(), "D1 Rebuild seen for under 1 min (started earlier), " + ts(), "D2 HDD1 OK, HDD2 OK, " + ts(),
+                              "D2 Scan seen for under 1 min (started earlier), " + ts()}));
     EXPECT_EQ(decoder.states()[0].scanRunning, 0);
     EXPECT_EQ(decoder.states()[1].scanRunning, 0);
 

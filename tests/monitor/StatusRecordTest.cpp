@@ -248,6 +248,16 @@ TEST(StatusRecordTest, MetricsNameEachEnclosureOnceWithEscapedLabels) {
     EXPECT_NE(text.find("raidgui_mail_failures_total 3\n"), std::string::npos);
     s.enclosures.pop_back();
     EXPECT_EQ(metricsText(s, 0).find("drive=\""), std::string::npos);  // one of its kind: model and serial do
+    // A rebuild's time left is a series only while it is known.
+    s.enclosures[0].activity = "rebuild";
+    s.enclosures[0].progress = 40;
+    s.enclosures[0].target = 2;
+    s.enclosures[0].timed = true;
+    EXPECT_EQ(metricsText(s, 0).find("raidgui_activity_seconds_left{"), std::string::npos);
+    s.enclosures[0].timeLeft = {true, 7980.4, 27};
+    EXPECT_NE(metricsText(s, 0).find("raidgui_activity_seconds_left{model=\"BOX\",serial=\"\",activity=\"rebuild\",bay=\"2\"} 7980\n"),
+              std::string::npos)
+        << metricsText(s, 0);
 }
 
 }  // namespace
