@@ -9,8 +9,12 @@
 #include "app/HeadlessOutput.h"
 #include "app/StatusCheck.h"
 #include "monitor/Metrics.h"
+#include "monitor/StatusRecord.h"
+#include "monitor/TimeFormat.h"
 #include "notify/AlertMail.h"
+#include "notify/AlertProgram.h"
 #include "notify/EmailSettingsWords.h"
+#include "service/AlertProgramRunner.h"
 #include "service/StatusFiles.h"
 #if RAID_HAVE_BUS
 #include "service/BusBridge.h"
@@ -19,6 +23,10 @@
 #include "platform/NoDevices.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace raid::service {
 
@@ -115,7 +123,8 @@ std::string monitorUsage(const std::string& program) {
 #endif
            "Keys of --set: host port name addr timeout login password login-name to (repeat it: the\n"
            "list becomes these addresses) security (none, starttls, tls) subject1 contents1 subject2\n"
-           "contents2 nomail1 nomail2; login and nomail take on or off.\n"
+           "contents2 nomail1 nomail2; login and nomail take on or off. alert-command=PATH (root only,\n"
+           "on its own) names the program run for every alert; alert-command= runs none.\n"
 #if RAID_HAVE_BUS
            "Without --settings, --set and --test-mail go to the running service when there is one.\n"
 #else
@@ -181,6 +190,56 @@ void Monitor::reloadSettings(MainForm& form) {
     out_ << "raid-gui-monitor: settings reloaded from " << settingsPath_ << std::endl;
 }
 
+std::string Monitor::hostName() {
+    std::string name = machine_.hostInfo() ? machine_.hostInfo()->query("Win32_Bus", "SystemName") : std::string();
+#ifndef _WIN32
+    if (name.empty()) {
+        char buffer[256] = {};
+        if (::gethostname(buffer, sizeof buffer - 1) == 0) name = buffer;
+    }
+#endif
+    return name;
+}
+
+void Monitor::watchAlertsForProgram(MainForm& form, AlertProgramRunner& runner) {
+    MainForm* f = &form;
+    form.onAlertRaised = [this, f, &runner, host = hostName(), shown = form.onAlertRaised](int kind, int device,
+                                                                                           int port) {
+        if (shown) shown(kind, device, port);
+        // The alerts the mail side takes: a kind whose mail is switched off is quiet here too.
+        if (kind < 1 || kind > 4 || ((f->alerts().suppressMask >> (kind - 1)) & 1)) return;
+        // The program is looked up in the file at each alert: a root --set is used from
+        // the next alert on, with or without a reload.
+        const std::unique_ptr<SettingsPort> file = openSettings(settingsPath_);
+        const std::optional<RegValue> value = file->read(kAlertCommandValue);
+        if (!value) return;
+        AlertFacts facts;
+        facts.kind = kind;
+        facts.deviceIndex = device;
+        facts.port = port;
+        if (deviceSlot(f->dev, device) >= 0) facts.model = enclosureModel(identityOf(f->dev, device));
+        facts.subject = alertSubject(f->settings(), kAppTitle, kind);
+        facts.lines = f->alerts().AlertInfoLines;
+        facts.host = host;
+        facts.wallSeconds = f->scheduler().wallSeconds();
+        AlertProgramCall call = alertProgramCall(facts);
+        std::string problem;
+        if (value->type != RegType::Sz)
+            problem = std::string("the ") + kAlertCommandValue + " setting is not text";
+        else if (value->text.empty())
+            return;
+        else
+            problem = alertCommandRefusal(value->text);
+        if (!problem.empty()) {
+            f->eventLog().addLine("Alert program not run: [" + call.alert + "] " + problem + ", " +
+                                  formatDateTimeC(f->scheduler().wallSeconds()));
+            f->eventLog().save();
+            return;
+        }
+        runner.submit(value->text, std::move(call));
+    };
+}
+
 int Monitor::watch(const MonitorOptions& options) {
     settingsPath_ = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
     std::unique_ptr<Scheduler> scheduler = makeRealScheduler();
@@ -216,6 +275,17 @@ int Monitor::watch(const MonitorOptions& options) {
         if (shown) shown(mail, result, retry);
     };
     MainForm* f = form.get();
+    // The owner's program for every raised alert, on the runner's own thread; its
+    // outcome comes back here for the day log.
+    auto alertPrograms = std::make_unique<AlertProgramRunner>(
+        [sched, f](const std::string& line) {
+            sched->post([f, line] {
+                f->eventLog().addLine(line + ", " + formatDateTimeC(f->scheduler().wallSeconds()));
+                f->eventLog().save();
+            });
+        },
+        machine_.alertProgramLimit());
+    watchAlertsForProgram(*form, *alertPrograms);
     const MonitorMachine& machine = machine_;
     const auto saver = scheduler->addTimer(1000, [&, f] {
         if (f->PollsDone == savedPoll) return;
@@ -274,6 +344,8 @@ int Monitor::watch(const MonitorOptions& options) {
         running_ = nullptr;
         form_ = nullptr;
     }
+    // No alert comes any more; a program still running is ended with the service.
+    alertPrograms.reset();
 #if RAID_HAVE_BUS
     // The bus thread ends before the engine it posts to; the form's watchers no longer
     // hand anything over.
@@ -384,7 +456,51 @@ struct SettingsForm {
 
 }  // namespace
 
+int Monitor::setAlertCommand(const MonitorOptions& options, const std::string& path) {
+    const std::string file = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
+#ifdef _WIN32
+    (void)path;
+    (void)file;
+    err_ << "raid-gui-monitor: alert-command: alert programs are not run on Windows; nothing was saved\n";
+    return 1;
+#else
+    // The service runs the program as root: naming it is as much as being root.
+    if (::geteuid() != 0) {
+        err_ << "raid-gui-monitor: only root may set alert-command (the service runs the program as root); "
+                "nothing was saved\n";
+        return 1;
+    }
+    std::string why = alertCommandRefusal(path);
+    if (why.empty() && !path.empty()) {
+        why = alertProgramFileRefusal(path);
+        if (!why.empty()) why = "alert-command: " + path + ": " + why;
+    }
+    if (!why.empty()) {
+        err_ << "raid-gui-monitor: " << escapeText(why) << "; nothing was saved\n";
+        return 1;
+    }
+    const std::unique_ptr<SettingsPort> settings = openSettings(file);
+    const std::string problem = settings->update({SettingsUpdate::set(kAlertCommandValue, RegValue::sz(path))});
+    if (!problem.empty()) {
+        err_ << "raid-gui-monitor: alert-command was not saved to " << file << ": " << escapeText(problem) << '\n';
+        return 1;
+    }
+    out_ << (path.empty() ? "No alert program; saved to " : "Alert program saved to ") << file << '\n';
+    return 0;
+#endif
+}
+
 int Monitor::set(const MonitorOptions& options) {
+    // The alert program is a setting of root's, apart from the mail's: set on its own.
+    const std::string alertKey = "alert-command=";
+    for (const std::string& word : options.setWords) {
+        if (word.rfind(alertKey, 0) != 0) continue;
+        if (options.setWords.size() != 1) {
+            err_ << "raid-gui-monitor: --set alert-command=PATH is given on its own\n";
+            return 2;
+        }
+        return setAlertCommand(options, word.substr(alertKey.size()));
+    }
     EmailSettingsWords words;
     std::string error;
     if (!parseEmailSettings(options.setWords, words, error)) {
