@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -241,6 +242,86 @@ TEST_F(AlertProgram, OnlyRootNamesItAndOneAnotherUserCouldChangeIsNotRun) {
     // alert-command= runs none.
     ASSERT_EQ(monitor("--set alert-command= --settings " + settings).status, 0);
     EXPECT_NE(slurpFile(settings).find("\"AlertCommand\"=\"\""), std::string::npos);
+}
+
+// The examples in docs/ as the service runs them (a clean environment, the alert on
+// standard input) against an HTTP listener on 127.0.0.1, with values a quoting slip
+// would break: quotes, backslashes, "$(...)", text outside ASCII, line breaks.
+TEST_F(AlertProgram, TheExampleScriptsPostTheAlertIntact) {
+    const std::string d = kit.dir();
+    std::ofstream(d + "/listen.py") << R"(import http.server, sys
+out = sys.argv[1]
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get('Content-Length', '0')))
+        name = out + '/post' + self.path.replace('/', '-')
+        with open(name + '.headers', 'wb') as f:  # as sent: the parser read them as Latin-1
+            f.write(''.join(k + ': ' + v + '\n' for k, v in self.headers.items()).encode('latin-1'))
+        with open(name + '.body', 'wb') as f:
+            f.write(body)
+        self.send_response(200)
+        self.end_headers()
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
+with open(out + '/port.tmp', 'w') as f:
+    f.write(str(server.server_port))
+import os
+os.rename(out + '/port.tmp', out + '/port')
+server.serve_forever()
+)";
+    test::BackgroundTool listener;
+    ASSERT_TRUE(listener.child.start("/usr/bin/python3", {d + "/listen.py", d}, d + "/listen.out", d + "/listen.err",
+                                     {}));
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(d + "/port"); }, 120)) << slurpFile(d + "/listen.err");
+    const std::string base = "http://127.0.0.1:" + slurpFile(d + "/port");
+
+    const std::string detail = "Device1 P1 \"quoted\" \\back\\slash $(touch " + d + "/owned)\n  HDD2 is absent. caf\xc3\xa9";
+    const std::map<std::string, std::string> env = {
+        {"RAID_ALERT_KIND", "1"},          {"RAID_ALERT_KIND_NAME", "drive-fail"},
+        {"RAID_ALERT_NAME", "Device1 P1 Hard Disk Drive fail"}, {"RAID_ALERT_DEVICE", "Device1"},
+        {"RAID_ALERT_MODEL", "SIM 'RAID' `BOX`"}, {"RAID_ALERT_PORT", "1"},
+        {"RAID_ALERT_SUBJECT", "[RAID GUI Message] \"Disk\" trouble"}, {"RAID_ALERT_DETAIL", detail},
+        {"RAID_ALERT_HOST", "nas\xc3\xa9"},   {"RAID_ALERT_TIME", "12/10/26 03:40:12"},
+        {"RAID_ALERT_EPOCH", "1796874012"},
+    };
+    std::string assignments = "PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/ LANG=C.UTF-8";
+    for (const auto& [name, value] : env) {
+        std::string quoted;
+        for (char c : value) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        assignments += " " + name + "='" + quoted + "'";
+    }
+    std::ofstream(d + "/stdin.txt") << "the alert's text\nline two\n";
+    for (const std::string name : {"push-ntfy", "webhook-json"}) {
+        // The example with its address pointed at the listener.
+        std::string script = slurpFile(std::string(RAID_SOURCE_DIR) + "/docs/alert-programs/" + name + ".sh");
+        const std::size_t url = script.find("\nurl=\"");
+        ASSERT_NE(url, std::string::npos) << name;
+        script.replace(url + 6, script.find('"', url + 6) - url - 6, base + "/" + name);
+        std::ofstream(d + "/" + name + ".sh") << script;
+        const std::string run = "env -i " + assignments + " /bin/sh " + d + "/" + name + ".sh < " + d + "/stdin.txt";
+        EXPECT_EQ(std::system(run.c_str()), 0) << name;
+    }
+    listener.child.signal(SIGTERM);
+    EXPECT_FALSE(std::filesystem::exists(d + "/owned"));
+
+    // The push: the text as the body, the alert in the title.
+    EXPECT_EQ(slurpFile(d + "/post-push-ntfy.body"), "the alert's text\nline two\n");
+    const std::string headers = slurpFile(d + "/post-push-ntfy.headers");
+    EXPECT_NE(headers.find("Title: nas\xc3\xa9: Device1 P1 Hard Disk Drive fail"), std::string::npos) << headers;
+    EXPECT_NE(headers.find("Priority: high"), std::string::npos) << headers;
+    // The webhook: JSON that reads back to every value exactly.
+    const std::string check = "/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1], encoding=\"utf-8\")); "
+                              "sys.stdout.buffer.write(\"\\0\".join(str(d[k]) for k in sys.argv[2:]).encode())' " +
+                              d + "/post-webhook-json.body host kind kindName name device model port subject detail "
+                                  "time epoch > " + d + "/fields.bin";
+    ASSERT_EQ(std::system(check.c_str()), 0) << slurpFile(d + "/post-webhook-json.body");
+    const std::string fields = slurpFile(d + "/fields.bin");
+    const std::string expected = std::string("nas\xc3\xa9") + '\0' + "1" + '\0' + "drive-fail" + '\0' +
+                                 "Device1 P1 Hard Disk Drive fail" + '\0' + "Device1" + '\0' + "SIM 'RAID' `BOX`" +
+                                 '\0' + "1" + '\0' + "[RAID GUI Message] \"Disk\" trouble" + '\0' + detail + '\0' +
+                                 "12/10/26 03:40:12" + '\0' + "1796874012";
+    EXPECT_EQ(fields, expected);
 }
 
 }  // namespace
