@@ -16,26 +16,9 @@
 
 #include <optional>
 
+#include "notify/NotificationSettings.h"
+
 namespace raid::service {
-
-namespace {
-
-constexpr std::size_t kKeptOutput = 4096;
-constexpr std::size_t kReportedLine = 200;
-
-// The first line of `text`, control characters as blanks, cut to a bounded length.
-std::string firstLine(const std::string& text) {
-    std::string line = text.substr(0, text.find('\n'));
-    if (line.size() > kReportedLine) line = line.substr(0, kReportedLine) + "...";
-    for (char& c : line) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F) c = ' ';
-    }
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    return line;
-}
-
-}  // namespace
 
 AlertProgramRunner::AlertProgramRunner(Report report, std::chrono::milliseconds limit)
     : report_(std::move(report)), limit_(limit), thread_([this] { loop(); }) {}
@@ -139,6 +122,22 @@ std::string alertProgramFileRefusal(const std::string& path) {
 }
 
 namespace {
+
+constexpr std::size_t kKeptOutput = 4096;
+constexpr std::size_t kReportedLine = 200;
+
+// The first line of `text`, control characters as blanks, cut to a bounded length.
+std::string firstLine(const std::string& text) {
+    std::string line = text.substr(0, text.find('\n'));
+    if (line.size() > kReportedLine) line = cutToLimit(line, kReportedLine) + "...";
+    for (char& c : line) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) c = ' ';
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
 
 struct Pipe {
     int fd[2] = {-1, -1};
