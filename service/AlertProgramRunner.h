@@ -62,8 +62,9 @@ private:
     std::thread thread_;
 };
 
-// Why the program at `path` must not be run by this process ("" when it may): it and the
-// folders on its way are looked at as described above.
+// Why the program at `path` must not be run by this process ("" when it may): the path
+// as the setting takes it (alertCommandRefusal), then the file and the folders on its
+// way as described above (trustedProgramRefusal).
 std::string alertProgramFileRefusal(const std::string& path);
 
 }  // namespace raid::service

@@ -21,12 +21,9 @@
 #include "service/bus/ServiceAuthority.h"
 #endif
 #include "platform/NoDevices.h"
+#include "platform/ProgramRun.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace raid::service {
 
@@ -191,14 +188,8 @@ void Monitor::reloadSettings(MainForm& form) {
 }
 
 std::string Monitor::hostName() {
-    std::string name = machine_.hostInfo() ? machine_.hostInfo()->query("Win32_Bus", "SystemName") : std::string();
-#ifndef _WIN32
-    if (name.empty()) {
-        char buffer[256] = {};
-        if (::gethostname(buffer, sizeof buffer - 1) == 0) name = buffer;
-    }
-#endif
-    return name;
+    const std::string name = machine_.hostInfo() ? machine_.hostInfo()->query("Win32_Bus", "SystemName") : "";
+    return name.empty() ? machineHostName() : name;
 }
 
 void Monitor::watchAlertsForProgram(MainForm& form, AlertProgramRunner& runner) {
@@ -465,7 +456,7 @@ int Monitor::setAlertCommand(const MonitorOptions& options, const std::string& p
     return 1;
 #else
     // The service runs the program as root: naming it is as much as being root.
-    if (::geteuid() != 0) {
+    if (!runningAsRoot()) {
         err_ << "raid-gui-monitor: only root may set alert-command (the service runs the program as root); "
                 "nothing was saved\n";
         return 1;
