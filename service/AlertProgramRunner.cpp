@@ -1,6 +1,11 @@
 #include "service/AlertProgramRunner.h"
 
+#include "app/MainForm.h"
+#include "monitor/StatusRecord.h"
+#include "monitor/TimeFormat.h"
+#include "notify/AlertMail.h"
 #include "notify/NotificationSettings.h"
+#include "platform/Platform.h"
 #include "platform/ProgramRun.h"
 
 namespace raid::service {
@@ -115,6 +120,45 @@ std::string AlertProgramRunner::run(const Job& job) {
     const std::string errorLine = firstLine(r.err);
     if (!errorLine.empty()) line += ": " + errorLine;
     return line;
+}
+
+void runProgramOnAlerts(MainForm& form, AlertProgramRunner& runner, std::string settingsPath, std::string host) {
+    MainForm* f = &form;
+    form.onAlertRaised = [f, &runner, settingsPath = std::move(settingsPath), host = std::move(host),
+                          shown = form.onAlertRaised](int kind, int device, int port) {
+        if (shown) shown(kind, device, port);
+        // The alerts the mail side takes: a kind whose mail is switched off is quiet here too.
+        if (kind < 1 || kind > 4 || ((f->alerts().suppressMask >> (kind - 1)) & 1)) return;
+        // The program is looked up in the file at each alert: a root --set is used from
+        // the next alert on, with or without a reload.
+        const std::unique_ptr<SettingsPort> file = openSettings(settingsPath);
+        const std::optional<RegValue> value = file->read(kAlertCommandValue);
+        if (!value) return;
+        AlertFacts facts;
+        facts.kind = kind;
+        facts.deviceIndex = device;
+        facts.port = port;
+        if (deviceSlot(f->dev, device) >= 0) facts.model = enclosureModel(identityOf(f->dev, device));
+        facts.subject = alertSubject(f->settings(), kAppTitle, kind);
+        facts.lines = f->alerts().AlertInfoLines;
+        facts.host = host;
+        facts.wallSeconds = f->scheduler().wallSeconds();
+        AlertProgramCall call = alertProgramCall(facts);
+        std::string problem;
+        if (value->type != RegType::Sz)
+            problem = std::string("the ") + kAlertCommandValue + " setting is not text";
+        else if (value->text.empty())
+            return;
+        else
+            problem = alertCommandRefusal(value->text);
+        if (!problem.empty()) {
+            f->eventLog().addLine("Alert program not run: [" + call.alert + "] " + problem + ", " +
+                                  formatDateTimeC(f->scheduler().wallSeconds()));
+            f->eventLog().save();
+            return;
+        }
+        runner.submit(value->text, std::move(call));
+    };
 }
 
 }  // namespace raid::service

@@ -26,6 +26,10 @@
 
 #include "notify/AlertProgram.h"
 
+namespace raid {
+class MainForm;
+}
+
 namespace raid::service {
 
 class AlertProgramRunner {
@@ -61,6 +65,12 @@ private:
     bool stop_ = false;
     std::thread thread_;
 };
+
+// From now on each alert `form` raises (of a kind whose mail is not switched off) goes
+// to `runner` with the program the settings file at `settingsPath` names at that moment
+// ("AlertCommand"; none, nothing is run). A value that names no usable path is said in
+// the day log instead. `host` is the machine's name the program is told.
+void runProgramOnAlerts(MainForm& form, AlertProgramRunner& runner, std::string settingsPath, std::string host);
 
 // Why the program at `path` must not be run by this process ("" when it may): the path
 // as the setting takes it (alertCommandRefusal), then the file and the folders on its

@@ -192,45 +192,6 @@ std::string Monitor::hostName() {
     return name.empty() ? machineHostName() : name;
 }
 
-void Monitor::watchAlertsForProgram(MainForm& form, AlertProgramRunner& runner) {
-    MainForm* f = &form;
-    form.onAlertRaised = [this, f, &runner, host = hostName(), shown = form.onAlertRaised](int kind, int device,
-                                                                                           int port) {
-        if (shown) shown(kind, device, port);
-        // The alerts the mail side takes: a kind whose mail is switched off is quiet here too.
-        if (kind < 1 || kind > 4 || ((f->alerts().suppressMask >> (kind - 1)) & 1)) return;
-        // The program is looked up in the file at each alert: a root --set is used from
-        // the next alert on, with or without a reload.
-        const std::unique_ptr<SettingsPort> file = openSettings(settingsPath_);
-        const std::optional<RegValue> value = file->read(kAlertCommandValue);
-        if (!value) return;
-        AlertFacts facts;
-        facts.kind = kind;
-        facts.deviceIndex = device;
-        facts.port = port;
-        if (deviceSlot(f->dev, device) >= 0) facts.model = enclosureModel(identityOf(f->dev, device));
-        facts.subject = alertSubject(f->settings(), kAppTitle, kind);
-        facts.lines = f->alerts().AlertInfoLines;
-        facts.host = host;
-        facts.wallSeconds = f->scheduler().wallSeconds();
-        AlertProgramCall call = alertProgramCall(facts);
-        std::string problem;
-        if (value->type != RegType::Sz)
-            problem = std::string("the ") + kAlertCommandValue + " setting is not text";
-        else if (value->text.empty())
-            return;
-        else
-            problem = alertCommandRefusal(value->text);
-        if (!problem.empty()) {
-            f->eventLog().addLine("Alert program not run: [" + call.alert + "] " + problem + ", " +
-                                  formatDateTimeC(f->scheduler().wallSeconds()));
-            f->eventLog().save();
-            return;
-        }
-        runner.submit(value->text, std::move(call));
-    };
-}
-
 int Monitor::watch(const MonitorOptions& options) {
     settingsPath_ = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
     std::unique_ptr<Scheduler> scheduler = makeRealScheduler();
@@ -276,7 +237,7 @@ int Monitor::watch(const MonitorOptions& options) {
             });
         },
         machine_.alertProgramLimit());
-    watchAlertsForProgram(*form, *alertPrograms);
+    runProgramOnAlerts(*form, *alertPrograms, settingsPath_, hostName());
     const MonitorMachine& machine = machine_;
     const auto saver = scheduler->addTimer(1000, [&, f] {
         if (f->PollsDone == savedPoll) return;

@@ -44,8 +44,6 @@ typedef struct sd_bus sd_bus;
 
 namespace raid::service {
 
-class AlertProgramRunner;
-
 struct MonitorOptions {
     enum class Mode { Watch, Status, Set, TestMail, Help };
     Mode mode = Mode::Watch;
@@ -123,8 +121,6 @@ private:
     int testMailThroughService(bus::MailClient& client);
 #endif
     void reloadSettings(MainForm& form);
-    // The owner's alert program (the settings' AlertCommand) for each alert `form` raises.
-    void watchAlertsForProgram(MainForm& form, AlertProgramRunner& runner);
     std::string hostName();
 
     MonitorMachine& machine_;
