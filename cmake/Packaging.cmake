@@ -57,6 +57,9 @@ install(FILES ${pkg_src}/org.qxraidgui.monitor1.policy
 install(FILES ${pkg_out}/raid-gui-monitor.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT monitor)
 install(FILES ${pkg_src}/debian/copyright ${pkg_out}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/raid-gui-monitor COMPONENT monitor)
+# Examples to copy and install as root (not run from here: mode 0644).
+install(FILES ${CMAKE_SOURCE_DIR}/docs/alert-programs/push-ntfy.sh ${CMAKE_SOURCE_DIR}/docs/alert-programs/webhook-json.sh
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/raid-gui-monitor/alert-programs COMPONENT monitor)
 
 # --- gui: the window
 if(TARGET raid-gui)

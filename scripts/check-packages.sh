@@ -95,7 +95,8 @@ check_dtd() {
 
 # The service's polkit actions and their defaults (any, inactive, active), one a line,
 # sorted: what README.md and raid-gui-monitor(8) document.
-expected_defaults="org.qxraidgui.monitor1.configure-mail auth_admin_keep auth_admin_keep auth_admin_keep
+expected_defaults="org.qxraidgui.monitor1.configure-alert-program auth_admin auth_admin auth_admin
+org.qxraidgui.monitor1.configure-mail auth_admin_keep auth_admin_keep auth_admin_keep
 org.qxraidgui.monitor1.read-logs no no yes
 org.qxraidgui.monitor1.upgrade-firmware no no auth_admin"
 # `policy_defaults FILE`: the actions FILE declares, in that form.

@@ -1,6 +1,8 @@
 #include "service/BusMail.h"
 
 #include "app/MailOperations.h"
+#include "notify/AlertProgram.h"
+#include "service/AlertProgramRunner.h"
 #include "service/bus/BusMessages.h"
 
 namespace raid::service {
@@ -41,6 +43,19 @@ void answerMail(MainForm& form, const bus::BusCall& call, const bus::BusEngine::
                 a.errorText = start.problem;
                 reply(std::move(a));
             }
+            return;
+        }
+        case bus::BusMethod::setAlertCommand: {
+            // Asked for with polkit's auth_admin: the program runs as root.
+            std::string problem = call.alertCommand.empty() ? "" : alertProgramFileRefusal(call.alertCommand);
+            if (problem.empty())
+                problem = form.settingsStore().port().update(
+                    {SettingsUpdate::set(kAlertCommandValue, RegValue::sz(call.alertCommand))});
+            else
+                problem = call.alertCommand + ": " + problem;
+            a.saved = problem.empty();
+            a.problem = problem;
+            reply(std::move(a));
             return;
         }
         default:

@@ -9,14 +9,19 @@
 #include "app/HeadlessOutput.h"
 #include "app/StatusCheck.h"
 #include "monitor/Metrics.h"
+#include "monitor/StatusRecord.h"
+#include "monitor/TimeFormat.h"
 #include "notify/AlertMail.h"
+#include "notify/AlertProgram.h"
 #include "notify/EmailSettingsWords.h"
+#include "service/AlertProgramRunner.h"
 #include "service/StatusFiles.h"
 #if RAID_HAVE_BUS
 #include "service/BusBridge.h"
 #include "service/bus/ServiceAuthority.h"
 #endif
 #include "platform/NoDevices.h"
+#include "platform/ProgramRun.h"
 #include "platform/StoragePort.h"
 #include "platform/VolumePort.h"
 
@@ -115,7 +120,8 @@ std::string monitorUsage(const std::string& program) {
 #endif
            "Keys of --set: host port name addr timeout login password login-name to (repeat it: the\n"
            "list becomes these addresses) security (none, starttls, tls) subject1 contents1 subject2\n"
-           "contents2 nomail1 nomail2; login and nomail take on or off.\n"
+           "contents2 nomail1 nomail2; login and nomail take on or off. alert-command=PATH (root only,\n"
+           "on its own) names the program run for every alert; alert-command= runs none.\n"
 #if RAID_HAVE_BUS
            "Without --settings, --set and --test-mail go to the running service when there is one.\n"
 #else
@@ -181,6 +187,11 @@ void Monitor::reloadSettings(MainForm& form) {
     out_ << "raid-gui-monitor: settings reloaded from " << settingsPath_ << std::endl;
 }
 
+std::string Monitor::hostName() {
+    const std::string name = machine_.hostInfo() ? machine_.hostInfo()->query("Win32_Bus", "SystemName") : "";
+    return name.empty() ? machineHostName() : name;
+}
+
 int Monitor::watch(const MonitorOptions& options) {
     settingsPath_ = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
     std::unique_ptr<Scheduler> scheduler = makeRealScheduler();
@@ -216,6 +227,17 @@ int Monitor::watch(const MonitorOptions& options) {
         if (shown) shown(mail, result, retry);
     };
     MainForm* f = form.get();
+    // The owner's program for every raised alert, on the runner's own thread; its
+    // outcome comes back here for the day log.
+    auto alertPrograms = std::make_unique<AlertProgramRunner>(
+        [sched, f](const std::string& line) {
+            sched->post([f, line] {
+                f->eventLog().addLine(line + ", " + formatDateTimeC(f->scheduler().wallSeconds()));
+                f->eventLog().save();
+            });
+        },
+        machine_.alertProgramLimit());
+    runProgramOnAlerts(*form, *alertPrograms, settingsPath_, hostName());
     const MonitorMachine& machine = machine_;
     const auto saver = scheduler->addTimer(1000, [&, f] {
         if (f->PollsDone == savedPoll) return;
@@ -275,6 +297,8 @@ int Monitor::watch(const MonitorOptions& options) {
         running_ = nullptr;
         form_ = nullptr;
     }
+    // No alert comes any more; a program still running is ended with the service.
+    alertPrograms.reset();
 #if RAID_HAVE_BUS
     // The bus thread ends before the engine it posts to; the form's watchers no longer
     // hand anything over.
@@ -385,7 +409,51 @@ struct SettingsForm {
 
 }  // namespace
 
+int Monitor::setAlertCommand(const MonitorOptions& options, const std::string& path) {
+    const std::string file = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
+#ifdef _WIN32
+    (void)path;
+    (void)file;
+    err_ << "raid-gui-monitor: alert-command: alert programs are not run on Windows; nothing was saved\n";
+    return 1;
+#else
+    // The service runs the program as root: naming it is as much as being root.
+    if (!runningAsRoot()) {
+        err_ << "raid-gui-monitor: only root may set alert-command (the service runs the program as root); "
+                "nothing was saved\n";
+        return 1;
+    }
+    std::string why = alertCommandRefusal(path);
+    if (why.empty() && !path.empty()) {
+        why = alertProgramFileRefusal(path);
+        if (!why.empty()) why = "alert-command: " + path + ": " + why;
+    }
+    if (!why.empty()) {
+        err_ << "raid-gui-monitor: " << escapeText(why) << "; nothing was saved\n";
+        return 1;
+    }
+    const std::unique_ptr<SettingsPort> settings = openSettings(file);
+    const std::string problem = settings->update({SettingsUpdate::set(kAlertCommandValue, RegValue::sz(path))});
+    if (!problem.empty()) {
+        err_ << "raid-gui-monitor: alert-command was not saved to " << file << ": " << escapeText(problem) << '\n';
+        return 1;
+    }
+    out_ << (path.empty() ? "No alert program; saved to " : "Alert program saved to ") << file << '\n';
+    return 0;
+#endif
+}
+
 int Monitor::set(const MonitorOptions& options) {
+    // The alert program is a setting of root's, apart from the mail's: set on its own.
+    const std::string alertKey = "alert-command=";
+    for (const std::string& word : options.setWords) {
+        if (word.rfind(alertKey, 0) != 0) continue;
+        if (options.setWords.size() != 1) {
+            err_ << "raid-gui-monitor: --set alert-command=PATH is given on its own\n";
+            return 2;
+        }
+        return setAlertCommand(options, word.substr(alertKey.size()));
+    }
     EmailSettingsWords words;
     std::string error;
     if (!parseEmailSettings(options.setWords, words, error)) {

@@ -6,6 +6,7 @@
 //                                                        SIGHUP reads the settings again
 //   raid-gui-monitor --status [--json]                   one look, exit 0/1/2
 //   raid-gui-monitor --set key=value ...                 save the mail settings
+//   raid-gui-monitor --set alert-command=PATH            (root) the program run on alerts
 //   raid-gui-monitor --test-mail                         send the test mail
 //                    (both through a running service when one owns the bus name:
 //                    it checks the caller with polkit and uses the change at once)
@@ -16,6 +17,7 @@
 // enclosures of raid-gui-monitor-sim - is given by the caller.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -84,6 +86,8 @@ public:
     virtual std::string statusFolder() const { return {}; }
     // Whether a watching run publishes on the system bus when no --bus is given.
     virtual bool publishesOnSystemBus() const { return false; }
+    // How long the owner's alert program may run before it is ended.
+    virtual std::chrono::milliseconds alertProgramLimit() const { return std::chrono::seconds(30); }
 #if RAID_HAVE_BUS
     // The authority the bus methods ask (fails closed).
     virtual std::unique_ptr<bus::Authority> makeAuthority(sd_bus* bus);
@@ -108,6 +112,7 @@ private:
     int watch(const MonitorOptions& options);
     int status(const MonitorOptions& options);
     int set(const MonitorOptions& options);
+    int setAlertCommand(const MonitorOptions& options, const std::string& path);
     int testMail(const MonitorOptions& options);
 #if RAID_HAVE_BUS
     // Whether --set / --test-mail go to a running service (connected in `client`).
@@ -116,6 +121,7 @@ private:
     int testMailThroughService(bus::MailClient& client);
 #endif
     void reloadSettings(MainForm& form);
+    std::string hostName();
 
     MonitorMachine& machine_;
     std::ostream& out_;

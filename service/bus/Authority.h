@@ -3,7 +3,8 @@
 // Watching the enclosures needs nothing. Every other method asks the authority first,
 // with the caller's unique bus name as the subject, and goes on only when the answer
 // says allowed: reading the day logs (serials and addresses are in them), saving the
-// mail settings or sending the test mail, and upgrading a controller's firmware. The
+// mail settings or sending the test mail, naming the alert program, and upgrading a
+// controller's firmware. The
 // answer comes later (polkit may ask the user for a password meanwhile), so the check
 // takes a completion; a check that cannot be made - polkit not there, an error, no
 // answer in time - is a refusal.
@@ -18,6 +19,7 @@ enum class BusAction {
     readLogs,         // the day's log lines and older day files
     configureMail,    // saving the mail settings, sending the test mail
     upgradeFirmware,  // loading an image into a controller's flash
+    configureAlertProgram,  // naming the program the service runs as root on every alert
 };
 
 // The polkit action id of `action` (the policy file declares the same ids).

@@ -1,5 +1,6 @@
 #include "service/bus/BusArgs.h"
 
+#include "notify/AlertProgram.h"
 #include "service/bus/BusState.h"
 
 namespace raid::bus {
@@ -22,6 +23,7 @@ constexpr Method kMethods[] = {
     {"StartUpgrade", "oh", BusMethod::startUpgrade},
     {"WatchDayLog", "", BusMethod::watchDayLog},
     {"UnwatchDayLog", "", BusMethod::unwatchDayLog},
+    {"SetAlertCommand", "s", BusMethod::setAlertCommand},
 };
 
 // A short text of the page (port, host, names, address, time-out): far above what the
@@ -175,6 +177,12 @@ std::optional<BusCall> decodeCall(std::string_view member, std::string_view sign
         call.day = std::string(args[0].text);
     }
     if (call.method == BusMethod::saveMailSettings && !mailValues(args, call, error)) return std::nullopt;
+    if (call.method == BusMethod::setAlertCommand) {
+        if (!fits(args[0].text, kAlertCommandLimit, "the program's path", error)) return std::nullopt;
+        call.alertCommand = std::string(args[0].text);
+        error = alertCommandRefusal(call.alertCommand);
+        if (!error.empty()) return std::nullopt;
+    }
     if (call.method == BusMethod::startUpgrade) {
         call.slot = enclosureSlot(args[0].text);
         if (call.slot < 0) {

@@ -28,6 +28,7 @@ enum class BusMethod {
     startUpgrade,
     watchDayLog,
     unwatchDayLog,
+    setAlertCommand,
 };
 
 struct BusCall {
@@ -42,6 +43,8 @@ struct BusCall {
     // descriptor as the message holds it (read by the bus side, never by path).
     int slot = -1;
     int imageFd = -1;
+    // setAlertCommand: the program's absolute path, "" for none (checked as --set checks it).
+    std::string alertCommand;
 };
 
 // One argument as read from a message: a string ('s'), an object path ('o'), a

@@ -106,6 +106,9 @@ int appendMailAnswer(sd_bus_message* reply, BusMethod method, const MailAnswer& 
             [[fallthrough]];
         case BusMethod::getMailSettings:
             return r < 0 ? r : appendMailValues(reply, a.values);
+        case BusMethod::setAlertCommand:
+            r = appendFlag(reply, a.saved);
+            return r < 0 ? r : appendText(reply, a.problem);
         case BusMethod::sendTestMail:
             r = appendFlag(reply, a.sent);
             if (r >= 0) r = appendText(reply, a.sendError);

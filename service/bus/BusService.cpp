@@ -21,6 +21,7 @@ BusAction actionOf(BusMethod method) {
         case BusMethod::saveMailSettings:
         case BusMethod::sendTestMail: return BusAction::configureMail;
         case BusMethod::startUpgrade: return BusAction::upgradeFirmware;
+        case BusMethod::setAlertCommand: return BusAction::configureAlertProgram;
         default: return BusAction::readLogs;
     }
 }
@@ -142,7 +143,8 @@ void BusService::Impl::authorized(std::uint64_t id, const AuthorityAnswer& answe
         return;
     }
     switch (actionOf(it->second.call.method)) {
-        case BusAction::configureMail: askMail(id); return;
+        case BusAction::configureMail:
+        case BusAction::configureAlertProgram: askMail(id); return;
         case BusAction::upgradeFirmware: askUpgrade(id); return;
         case BusAction::readLogs: askDayLog(id); return;
     }
@@ -203,6 +205,8 @@ const sd_bus_vtable BusService::Impl::managerVtable[] = {
     SD_BUS_METHOD_WITH_NAMES("WatchDayLog", "", , "sas", SD_BUS_PARAM(day) SD_BUS_PARAM(lines), &Impl::onMethod,
                              SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("UnwatchDayLog", "", "", &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("SetAlertCommand", "s", SD_BUS_PARAM(program), "bs", SD_BUS_PARAM(saved)
+                             SD_BUS_PARAM(problem), &Impl::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL_WITH_NAMES("LogLine", "ss", SD_BUS_PARAM(day) SD_BUS_PARAM(line), 0),
     SD_BUS_SIGNAL_WITH_NAMES("DayLogLine", "ss", SD_BUS_PARAM(day) SD_BUS_PARAM(line), 0),
     SD_BUS_SIGNAL_WITH_NAMES("AlertRaised", "iiias",

@@ -3,7 +3,9 @@
 // simulator's: --scenario FILE, --trace FILE, --lock-dir DIR (the drive locks, as
 // raid-gui-sim takes them), --until SECONDS (a watching run ends there as on SIGTERM),
 // --latency-us N (every request takes N µs, as in raid-gui-sim: a firmware upgrade
-// then lasts long enough to be watched).
+// then lasts long enough to be watched), --alert-limit-ms N (how long the owner's alert
+// program may run; tests end a hanging one sooner than the service's 30 s).
+#include <chrono>
 #include <cmath>
 #include <iostream>
 #include <string>
@@ -18,7 +20,8 @@ namespace {
 
 class SimMachine final : public raid::service::MonitorMachine {
 public:
-    explicit SimMachine(raid::sim::RunOptions options) : options_(std::move(options)), tcp_(raid::makeTcpPort()) {}
+    SimMachine(raid::sim::RunOptions options, std::chrono::milliseconds alertLimit)
+        : options_(std::move(options)), tcp_(raid::makeTcpPort()), alertLimit_(alertLimit) {}
 
     std::unique_ptr<raid::MainForm> makeForm(raid::Scheduler& scheduler, raid::Controls& controls,
                                              raid::DialogPort& dialogs, const raid::service::MonitorOptions& options,
@@ -48,12 +51,14 @@ public:
     std::string defaultSettingsPath() const override { return raid::userSettingsFile("raid-gui-sim"); }
     raid::TcpPort* tcp() override { return tcp_.get(); }
     std::string statusFolder() const override { return options_.lockDir; }
+    std::chrono::milliseconds alertProgramLimit() const override { return alertLimit_; }
 
 private:
     raid::sim::RunOptions options_;
     std::unique_ptr<raid::TcpPort> tcp_;
     std::unique_ptr<raid::sim::SimRunner> runner_;
     raid::Scheduler* scheduler_ = nullptr;
+    std::chrono::milliseconds alertLimit_;
 };
 
 }  // namespace
@@ -64,11 +69,12 @@ int programMain(int argc, char** argv) {
     sim.untilSeconds = 0;  // no end of its own unless asked
     // The fallback folder of the day log, as the real service finds it.
     sim.fallbackLogDir = raid::defaultLogFolders(nullptr).fallback;
+    std::chrono::milliseconds alertLimit = std::chrono::seconds(30);
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool valued = a == "--scenario" || a == "--trace" || a == "--until" || a == "--lock-dir" ||
-                            a == "--latency-us";
+                            a == "--latency-us" || a == "--alert-limit-ms";
         if (!valued) {
             args.push_back(a);
             continue;
@@ -81,7 +87,15 @@ int programMain(int argc, char** argv) {
         if (a == "--scenario") sim.scenarioPath = v;
         else if (a == "--trace") sim.tracePath = v;
         else if (a == "--lock-dir") sim.lockDir = v;
-        else if (a == "--latency-us") {
+        else if (a == "--alert-limit-ms") {
+            char* end = nullptr;
+            const long long ms = std::strtoll(v.c_str(), &end, 10);
+            if (!end || *end || ms < 1 || ms > 3'600'000) {
+                std::cerr << "raid-gui-monitor-sim: --alert-limit-ms takes 1 to 3600000\n";
+                return 2;
+            }
+            alertLimit = std::chrono::milliseconds(ms);
+        } else if (a == "--latency-us") {
             char* end = nullptr;
             const long long us = std::strtoll(v.c_str(), &end, 10);
             if (!end || *end || us < 0 || us > 3'600'000'000LL) {
@@ -98,7 +112,9 @@ int programMain(int argc, char** argv) {
             }
         }
     }
-    return raid::service::monitorMain("raid-gui-monitor-sim", args, [&sim] { return std::make_unique<SimMachine>(sim); });
+    return raid::service::monitorMain("raid-gui-monitor-sim", args, [&sim, alertLimit] {
+        return std::make_unique<SimMachine>(sim, alertLimit);
+    });
 }
 }  // namespace
 

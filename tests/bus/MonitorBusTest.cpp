@@ -496,6 +496,29 @@ TEST(MonitorBus, MailSettingsGoThroughTheRunningServiceAndItsPolkitCheck) {
     EXPECT_NE(mail.save(bad, false, refused), "");
     EXPECT_EQ(slurp(settings), page);
 
+    // The alert program is root's: allowed to configure the mail is not allowed to name
+    // it; allowed, the caller still gets no relative path, link or writable file in.
+    const std::string program = kit.dir() + "/alert.sh";
+    std::ofstream(program) << "#!/bin/sh\nexit 0\n";
+    ::chmod(program.c_str(), 0755);
+    const std::string setProgram = "call org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 org.qxraidgui.Monitor1 "
+                                   "SetAlertCommand s ";
+    const std::string answer = kit.dir() + "/answer.txt";
+    EXPECT_NE(privateBus.busctl(setProgram + program, answer), 0);
+    EXPECT_NE(slurp(answer).find("not authorized"), std::string::npos) << slurp(answer);
+    ASSERT_TRUE(privateBus.allowActions(
+        {"org.qxraidgui.monitor1.configure-mail", "org.qxraidgui.monitor1.configure-alert-program"}));
+    EXPECT_NE(privateBus.busctl(setProgram + "alert.sh", answer), 0);
+    EXPECT_NE(slurp(answer).find("absolute path"), std::string::npos) << slurp(answer);
+    ::chmod(program.c_str(), 0777);
+    EXPECT_EQ(privateBus.busctl(setProgram + program, answer), 0);
+    EXPECT_NE(slurp(answer).find("bs false \"" + program + ": it can be written"), std::string::npos) << slurp(answer);
+    EXPECT_EQ(slurp(settings).find("AlertCommand"), std::string::npos);
+    ::chmod(program.c_str(), 0755);
+    EXPECT_EQ(privateBus.busctl(setProgram + program, answer), 0);
+    EXPECT_EQ(slurp(answer), "bs true \"\"\n");
+    EXPECT_NE(slurp(settings).find("\"AlertCommand\"=\"" + program + "\""), std::string::npos) << slurp(settings);
+
     // The test mail through the service, then the alert mail with the new settings.
     r = test::runBuiltTool("raid-gui-monitor-sim", "--test-mail" + bus, kit.dir());
     EXPECT_EQ(r.status, 0) << r.err;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "notify/AlertProgram.h"
 #include "service/bus/BusArgs.h"
 #include "service/bus/BusState.h"
 #include "service/bus/BusText.h"
@@ -27,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     static const char* const kMembers[] = {"GetDayLog",       "GetOlderDayLog",   "ListDayLogs", "GetMailSettings",
                                            "SaveMailSettings", "SendTestMail",     "StartUpgrade", "WatchDayLog",
-                                           "UnwatchDayLog",    "Frobnicate",       ""};
-    const std::string_view member = kMembers[data[0] % 11];
+                                           "UnwatchDayLog",    "SetAlertCommand",  "Frobnicate", ""};
+    const std::string_view member = kMembers[data[0] % 12];
     const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
     std::vector<std::string_view> parts;
     for (std::size_t at = 0;;) {
@@ -86,6 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                            std::to_string(call->slot)) == call->slot);
         } else {
             check(call->slot == -1 && call->imageFd == -1);
+        }
+        if (call->method == raid::bus::BusMethod::setAlertCommand) {
+            // Root runs what it names: an absolute path of bounded length, no control
+            // character, no "." or ".." step; or nothing.
+            const std::string& p = call->alertCommand;
+            check(p.empty() || (p[0] == '/' && p.size() <= raid::kAlertCommandLimit && raid::bus::validUtf8(p)));
+            check(!raid::hasControlCharacter(p) && p.find("/../") == std::string::npos &&
+                  p.find("/./") == std::string::npos);
+            check(raid::alertCommandRefusal(p).empty());
+        } else {
+            check(call->alertCommand.empty());
         }
         if (call->method == raid::bus::BusMethod::saveMailSettings) {
             // Every text is UTF-8 and bounded, the lists are counted, the choice in range.
