@@ -15,6 +15,7 @@
 #include "notify/AlertProgram.h"
 #include "notify/EmailSettingsWords.h"
 #include "service/AlertProgramRunner.h"
+#include "service/MetricsSetting.h"
 #include "service/StatusFiles.h"
 #if RAID_HAVE_BUS
 #include "service/BusBridge.h"
@@ -122,6 +123,8 @@ std::string monitorUsage(const std::string& program) {
            "list becomes these addresses) security (none, starttls, tls) subject1 contents1 subject2\n"
            "contents2 nomail1 nomail2; login and nomail take on or off. alert-command=PATH (root only,\n"
            "on its own) names the program run for every alert; alert-command= runs none.\n"
+           "metrics-folder=DIR (root only, on its own) is where a watching run without --metrics\n"
+           "writes raid-gui.prom; metrics-folder= writes none.\n"
 #if RAID_HAVE_BUS
            "Without --settings, --set and --test-mail go to the running service when there is one.\n"
 #else
@@ -184,7 +187,21 @@ void Monitor::reloadSettings(MainForm& form) {
         return;
     }
     form.LoadNotificationSettings();
+    reloadMetricsFolder();
     out_ << "raid-gui-monitor: settings reloaded from " << settingsPath_ << std::endl;
+}
+
+void Monitor::reloadMetricsFolder() {
+    if (metricsFromCommandLine_) return;
+    std::string problem;
+    const std::string now = metricsFolderInUse("", settingsPath_, machine_.defaultMetricsFolder(), problem);
+    if (!problem.empty())
+        err_ << "raid-gui-monitor: " << escapeText(problem) << "; the metrics go to "
+             << (now.empty() ? "no folder" : escapeText(now)) << std::endl;
+    if (now == metricsFolder_) return;
+    // The file in the folder left would be read as the enclosures' state for ever.
+    if (!metricsFolder_.empty()) removeMetricsFile(metricsFolder_);
+    metricsFolder_ = now;
 }
 
 std::string Monitor::hostName() {
@@ -219,7 +236,9 @@ int Monitor::watch(const MonitorOptions& options) {
     std::string statusProblem;  // told once, and again only when it changes
     // And to the metrics file, with the count of failed mail attempts the form reports
     // (on the engine thread, like the timer that reads it).
-    const std::string metrics = options.metricsFolder;
+    metricsFromCommandLine_ = !options.metricsFolder.empty();
+    metricsFolder_ = options.metricsFolder;
+    reloadMetricsFolder();
     std::string metricsProblem;
     const auto mailFailures = std::make_shared<std::uint64_t>(0);
     form->onMail = [mailFailures, shown = form->onMail](const OutgoingMail& mail, const SmtpResult& result, bool retry) {
@@ -245,8 +264,8 @@ int Monitor::watch(const MonitorOptions& options) {
         StatusSummary s = summarizeStatus(f->dev, f->LastPollMask, [&machine](int n) { return machine.driveName(n); });
         addTimeLeft(s, [f](int i) { return f->decoder().timeLeft(i).estimate(); });
         s.notes.push_back("Reported by the running raid-gui-monitor at its last poll.");
-        if (!metrics.empty()) {
-            const std::string problem = writeMetricsFile(metrics, metricsText(s, *mailFailures));
+        if (!metricsFolder_.empty()) {
+            const std::string problem = writeMetricsFile(metricsFolder_, metricsText(s, *mailFailures));
             if (!problem.empty() && problem != metricsProblem)
                 err_ << "raid-gui-monitor: no metrics file: " << problem << std::endl;
             metricsProblem = problem;
@@ -257,7 +276,8 @@ int Monitor::watch(const MonitorOptions& options) {
             err_ << "raid-gui-monitor: no status files for --status: " << problem << std::endl;
         statusProblem = problem;
     });
-    if (!folder.empty() || !metrics.empty()) scheduler->setTimerEnabled(saver, true);
+    // On also without a folder: a reload may name a metrics folder.
+    scheduler->setTimerEnabled(saver, true);
 #if RAID_HAVE_BUS
     // The system bus: the enclosures, the day log, alerts and mail outcomes for the
     // windows and scripts. A service that cannot take its name says why and goes on
@@ -306,7 +326,7 @@ int Monitor::watch(const MonitorOptions& options) {
     busService.reset();
 #endif
     removeStatusFiles(folder);
-    removeMetricsFile(metrics);
+    removeMetricsFile(metricsFolder_);
     scheduler->quit();
     scheduler->joinWorkers();
     // Day log lines that never reached a disk get one more try (the fallback folder is
@@ -443,16 +463,45 @@ int Monitor::setAlertCommand(const MonitorOptions& options, const std::string& p
 #endif
 }
 
+int Monitor::setMetricsFolder(const MonitorOptions& options, const std::string& path) {
+    const std::string file = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
+#ifndef _WIN32
+    // The service writes there as root.
+    if (!runningAsRoot()) {
+        err_ << "raid-gui-monitor: only root may set metrics-folder (the service writes there as root); "
+                "nothing was saved\n";
+        return 1;
+    }
+#endif
+    const std::string why = metricsFolderRefusal(path);
+    if (!why.empty()) {
+        err_ << "raid-gui-monitor: " << escapeText(why) << "; nothing was saved\n";
+        return 1;
+    }
+    const std::unique_ptr<SettingsPort> settings = openSettings(file);
+    const std::string problem = settings->update({SettingsUpdate::set(kMetricsFolderValue, RegValue::sz(path))});
+    if (!problem.empty()) {
+        err_ << "raid-gui-monitor: metrics-folder was not saved to " << file << ": " << escapeText(problem) << '\n';
+        return 1;
+    }
+    out_ << (path.empty() ? "No metrics; saved to " : "Metrics folder saved to ") << file
+         << " (a running service takes it at its next reload)\n";
+    return 0;
+}
+
 int Monitor::set(const MonitorOptions& options) {
-    // The alert program is a setting of root's, apart from the mail's: set on its own.
-    const std::string alertKey = "alert-command=";
-    for (const std::string& word : options.setWords) {
-        if (word.rfind(alertKey, 0) != 0) continue;
-        if (options.setWords.size() != 1) {
-            err_ << "raid-gui-monitor: --set alert-command=PATH is given on its own\n";
-            return 2;
+    // The alert program and the metrics folder are settings of root's, apart from the
+    // mail's: each set on its own.
+    for (const std::string key : {"alert-command=", "metrics-folder="}) {
+        for (const std::string& word : options.setWords) {
+            if (word.rfind(key, 0) != 0) continue;
+            if (options.setWords.size() != 1) {
+                err_ << "raid-gui-monitor: --set " << key << "PATH is given on its own\n";
+                return 2;
+            }
+            const std::string value = word.substr(key.size());
+            return key == "alert-command=" ? setAlertCommand(options, value) : setMetricsFolder(options, value);
         }
-        return setAlertCommand(options, word.substr(alertKey.size()));
     }
     EmailSettingsWords words;
     std::string error;

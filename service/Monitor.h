@@ -88,6 +88,8 @@ public:
     virtual bool publishesOnSystemBus() const { return false; }
     // How long the owner's alert program may run before it is ended.
     virtual std::chrono::milliseconds alertProgramLimit() const { return std::chrono::seconds(30); }
+    // Where the metrics go when neither --metrics nor the settings say.
+    virtual std::string defaultMetricsFolder() const { return {}; }
 #if RAID_HAVE_BUS
     // The authority the bus methods ask (fails closed).
     virtual std::unique_ptr<bus::Authority> makeAuthority(sd_bus* bus);
@@ -113,6 +115,7 @@ private:
     int status(const MonitorOptions& options);
     int set(const MonitorOptions& options);
     int setAlertCommand(const MonitorOptions& options, const std::string& path);
+    int setMetricsFolder(const MonitorOptions& options, const std::string& path);
     int testMail(const MonitorOptions& options);
 #if RAID_HAVE_BUS
     // Whether --set / --test-mail go to a running service (connected in `client`).
@@ -121,12 +124,19 @@ private:
     int testMailThroughService(bus::MailClient& client);
 #endif
     void reloadSettings(MainForm& form);
+    // The metrics folder from the settings (or the machine's default) again, unless the
+    // command line named one. Engine thread.
+    void reloadMetricsFolder();
     std::string hostName();
 
     MonitorMachine& machine_;
     std::ostream& out_;
     std::ostream& err_;
     std::mutex mu_;
+    // The watching run's metrics folder ("" none) and whether the command line fixed it;
+    // engine thread only.
+    std::string metricsFolder_;
+    bool metricsFromCommandLine_ = false;
     Scheduler* running_ = nullptr;  // the watching run's scheduler, while it runs
     MainForm* form_ = nullptr;
     bool stopAsked_ = false;

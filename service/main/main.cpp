@@ -5,6 +5,7 @@
 
 #include "platform/FileStore.h"
 #include "platform/Platform.h"
+#include "service/MetricsSetting.h"
 #include "service/MonitorMain.h"
 
 namespace {
@@ -41,6 +42,10 @@ public:
     raid::HostInfoPort* hostInfo() override { return platform_->hostInfo.get(); }
     std::string statusFolder() const override { return raid::machineLockFolder(); }
     bool publishesOnSystemBus() const override { return RAID_HAVE_BUS != 0; }
+#ifndef _WIN32
+    // Debian's node exporter reads *.prom files there; a missing folder is said once.
+    std::string defaultMetricsFolder() const override { return raid::service::kNodeExporterFolder; }
+#endif
 
 private:
     std::unique_ptr<raid::Platform> platform_;

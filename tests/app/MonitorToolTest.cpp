@@ -461,6 +461,19 @@ TEST_F(MonitorMail, SighupReloadsTheSettingsAndABrokenFileKeepsTheOnesInUse) {
     const std::string next = kit.dir() + "/next.reg";
     std::filesystem::copy_file(settings, next);
     ASSERT_EQ(monitor("--set to=new@example.org --settings " + next).status, 0);
+    // ... and a folder for the metrics, which only root may name, on its own.
+    const std::string textfile = kit.dir() + "/textfile", prom = textfile + "/raid-gui.prom";
+    std::filesystem::create_directory(textfile);
+    ASSERT_EQ(::chmod(textfile.c_str(), 0755), 0);
+    EXPECT_EQ(monitor("--set metrics-folder=textfile --settings " + next).status, 1);
+    EXPECT_EQ(monitor("--set metrics-folder=" + textfile + " to=x@example.org --settings " + next).status, 2);
+    if (::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0) {
+        const test::ToolResult r = test::runBuiltTool(
+            "raid-gui-monitor-sim", "--set metrics-folder=/tmp --settings " + next, kit.dir(), "", kOtherUser);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("only root may set metrics-folder"), std::string::npos) << r.err;
+    }
+    ASSERT_EQ(monitor("--set metrics-folder=" + textfile + " --settings " + next).status, 0);
     const std::string broken = kit.dir() + "/broken.reg";
     std::ofstream(broken) << slurp(settings) << "this line is no setting\n\x01\x7f\n";
 
@@ -490,14 +503,18 @@ TEST_F(MonitorMail, SighupReloadsTheSettingsAndABrokenFileKeepsTheOnesInUse) {
     std::filesystem::remove(settings);
     // The prepared file: the next alert mail goes to its recipient.
     std::filesystem::rename(next, settings);
+    EXPECT_FALSE(std::filesystem::exists(prom));
     service.child.signal(SIGHUP);
     ASSERT_TRUE(waitFor([&] { return reloads() == 2; }, 120)) << slurp(out) << slurp(err);
     ASSERT_EQ(slurp(out).find(" Alert[kind="), std::string::npos) << "the drive went before the reload";
+    // The reload named the metrics folder: the next poll's file is there.
+    EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(prom); }, 120)) << slurp(err);
     ASSERT_TRUE(waitFor([&] { return !smtp.received().empty(); }, 120)) << slurp(out) << slurp(err);
     EXPECT_EQ(service.stop(), 0);
     const auto mails = smtp.received();
     ASSERT_EQ(mails.size(), 1u);
     EXPECT_EQ(mails[0].rcptTos, std::vector<std::string>{"new@example.org"});
+    EXPECT_FALSE(std::filesystem::exists(prom));  // gone with the service
 }
 
 TEST_F(MonitorTool, StatusBesideTheServiceReadsItsSummaryAndSendsNothing) {
