@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/HistoryChart.h"
+
 namespace raid {
 
 struct LogSnapshot {
@@ -45,6 +47,9 @@ public:
     virtual LogSnapshot logSnapshot(std::size_t from) const = 0;
     // "View Log File": the chosen file's lines, or why it is not shown.
     virtual LogFileText readLogFile(const std::string& path) = 0;
+    // The history chart window asks for another range / was closed.
+    virtual void HistoryRangeClick(HistoryRange range) = 0;
+    virtual void HistoryWindowClosed() = 0;
 };
 
 }  // namespace raid

@@ -23,6 +23,9 @@ void EngineHost::start(DialogPort& dialogs) {
         scheduler_->setExceptionHandler([form](const std::string& what) { form->messageBox(what, ""); });
         if (onQuit) form_->onQuit = onQuit;
         if (onShowLogWindow) form_->logWindow().onShow = onShowLogWindow;
+        if (onShowHistoryWindow) form_->historyWindow().onShow = onShowHistoryWindow;
+        if (onHistoryChart) form_->historyWindow().onChart = onHistoryChart;
+        if (historySource) form_->historyWindow().setSource(historySource);
         // The factory's tool may already watch alerts (raid-gui-sim prints them): it
         // keeps its handler, the window's watcher comes after it.
         if (onAlert) {

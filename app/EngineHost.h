@@ -54,6 +54,13 @@ public:
     std::function<void(MainForm&)> onCreated;
     // Called on the engine thread when the user asks for the event log window.
     std::function<void()> onShowLogWindow;
+    // Called on the engine thread when the user opens the history chart window, and
+    // with each chart it is to show (see HistoryWindowSide).
+    std::function<void()> onShowHistoryWindow;
+    std::function<void(const HistoryChart&)> onHistoryChart;
+    // Where the history chart gets its samples (the engine's own store or the
+    // service); not owned, must outlive the engine. Set before start().
+    HistorySource* historySource = nullptr;
     // Called on the engine thread after FormCreate with how long hints stay up (ms).
     std::function<void(int ms)> onHintHidePause;
     // Called on the engine thread after each raised alert with its detail lines (empty

@@ -86,6 +86,7 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     upgradePage_.registerHandlers(handlers_);
     emailPage_.registerHandlers(handlers_);
     logWindow_.registerHandlers(handlers_);
+    historyWindow_.registerHandlers(handlers_);
 
     // Initial looks: the navigation pictures sit in their own slots (the captions are
     // Controls' own from the start).

@@ -21,6 +21,7 @@
 #include "app/EngineCommands.h"
 #include "app/MailService.h"
 #include "app/ServiceFeed.h"
+#include "app/pages/HistoryWindowSide.h"
 #include "app/pages/Pages.h"
 #include "device/DeviceState.h"
 #include "device/Discovery.h"
@@ -125,6 +126,8 @@ public:
     void LogWindowClosed() override { logWindow_.closed(); }
     LogSnapshot logSnapshot(std::size_t from) const override { return logWindow_.snapshot(from); }
     LogFileText readLogFile(const std::string& path) override { return logWindow_.readFile(path); }
+    void HistoryRangeClick(HistoryRange range) override { historyWindow_.showRange(range); }
+    void HistoryWindowClosed() override { historyWindow_.closed(); }
 
     // Navigation handlers.
     void Image_StsClick();
@@ -197,6 +200,8 @@ public:
     void LoadNotificationSettings();
     LogWindowSide& logWindow() { return logWindow_; }
     bool logWindowOpen() const { return logWindow_.open(); }
+    // The history chart window's engine side; its source is set from outside.
+    HistoryWindowSide& historyWindow() { return historyWindow_; }
     // Hands an alert to the mail side (and to whoever watches, see onAlertRaised).
     void raiseAlert(int kind, int deviceIndex, int port);
     Discovery& discovery() { return *discovery_; }
@@ -299,6 +304,7 @@ private:
     UpgradePage upgradePage_{*this};
     EmailPage emailPage_{*this};
     LogWindowSide logWindow_{*this};
+    HistoryWindowSide historyWindow_{*this};
     NoFiles noFiles_;
     std::unique_ptr<ServiceFeed> feed_;
 };

@@ -233,7 +233,9 @@ void text(Graphics& g, const std::wstring& caption, const RectF& box, float pixe
     FontFamily family(kFamily.c_str());
     const INT style = bold ? FontStyleBold : FontStyleRegular;
     StringFormat format(StringFormatFlagsNoWrap);
-    format.SetAlignment(align == Align::Left ? StringAlignmentNear : StringAlignmentCenter);
+    format.SetAlignment(align == Align::Left    ? StringAlignmentNear
+                        : align == Align::Right ? StringAlignmentFar
+                                                : StringAlignmentCenter);
     format.SetLineAlignment(StringAlignmentCenter);
     format.SetTrimming(StringTrimmingEllipsisCharacter);
     format.SetHotkeyPrefix(HotkeyPrefixNone);

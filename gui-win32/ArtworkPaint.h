@@ -111,7 +111,7 @@ std::unique_ptr<Gdiplus::Pen> roundPen(const Color& c, float width);
 // radius, transparent at the rim.
 void halo(Gdiplus::Graphics& g, PointF centre, float radius, const Color& colour, float solid);
 
-enum class Align { Left, Center };
+enum class Align { Left, Center, Right };
 // One line of text in `box` (design units), vertically centred, never outside the box:
 // a caption too wide is drawn smaller (down to three quarters), then cut with "…";
 // control characters show as spaces. Anti-aliased, not ClearType (the layer has alpha).

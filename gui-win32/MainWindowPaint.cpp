@@ -97,6 +97,20 @@ LRESULT MainWindow::containerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         // The window handles what its controls send, whichever container holds them.
         if (HWND root = GetAncestor(hwnd, GA_ROOT); root && root != hwnd) return SendMessageW(root, msg, wp, lp);
         break;
+    case WM_LBUTTONUP:
+    case WM_SETCURSOR: {
+        // The fan and temperature panel opens the history chart: a click anywhere on
+        // it, its captions included (static text without SS_NOTIFY passes clicks on).
+        MainWindow* w = windowOf(hwnd);
+        Entry* e = w ? w->entryOf(hwnd) : nullptr;
+        if (!e || e->name != names::Panel11) break;
+        if (msg == WM_SETCURSOR) {
+            SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
+            return TRUE;
+        }
+        w->post([](EngineCommands& f) { f.Click(names::Panel11); });
+        return 0;
+    }
     case WM_ERASEBKGND:
         return 1;
     case WM_PAINT: {

@@ -7,6 +7,7 @@
 #include "gui-win32/Artwork.h"
 #include "gui-win32/ControlIds.h"
 #include "gui-win32/Dialogs.h"
+#include "gui-win32/HistoryWindow.h"
 #include "gui-win32/LogWindow.h"
 #include "gui-win32/MainWindow.h"
 #include "gui-win32/UiThread.h"
@@ -43,6 +44,7 @@ struct WinSession::Parts {
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<WinDialogs> dialogs;
     std::unique_ptr<LogWindow> log;  // while the event log window is open
+    std::unique_ptr<HistoryWindow> history;  // while the history chart window is open
     std::shared_ptr<Link> link = std::make_shared<Link>();
     bool asking = false;  // a session end is being asked
 };
@@ -82,6 +84,8 @@ WinSession::WinSession(EngineHost& host, double scale)
     host.onHintHidePause = [ui, window](int ms) { ui->post([window, ms] { window->setHintHidePause(ms); }); };
     // Asked on the engine thread (Image0_Log); the window is made on the window's.
     host.onShowLogWindow = [this, ui] { ui->post([this] { showLogWindow(); }); };
+    host.onShowHistoryWindow = [this, ui] { ui->post([this] { showHistoryWindow(); }); };
+    host.onHistoryChart = [this, ui](const HistoryChart& chart) { ui->post([this, chart] { showHistoryChart(chart); }); };
 }
 
 WinSession::~WinSession() {
@@ -97,9 +101,12 @@ WinSession::~WinSession() {
     host_.onQuit = nullptr;
     host_.onHintHidePause = nullptr;
     host_.onShowLogWindow = nullptr;
+    host_.onShowHistoryWindow = nullptr;
+    host_.onHistoryChart = nullptr;
     // Whatever is still queued for the window is dropped before the window goes.
     ui_->close();
     parts_->log.reset();
+    parts_->history.reset();
     parts_->window.reset();
 }
 
@@ -137,6 +144,30 @@ void WinSession::showLogWindow() {
             if (parts_->log && !parts_->log->hwnd()) parts_->log.reset();
         });
     };
+}
+
+HistoryWindow* WinSession::historyWindow() const {
+    return parts_->history && parts_->history->hwnd() ? parts_->history.get() : nullptr;
+}
+
+void WinSession::showHistoryWindow() {
+    if (HistoryWindow* open = historyWindow()) {
+        SetForegroundWindow(open->hwnd());
+        return;
+    }
+    ActionPoster post = [this](EngineAction action) { host_.command(std::move(action)); };
+    parts_->history = std::make_unique<HistoryWindow>(window(), post);
+    // Let go of it later, once its own message handling has returned.
+    parts_->history->onClosed = [this] {
+        ui_->post([this] {
+            if (parts_->history && !parts_->history->hwnd()) parts_->history.reset();
+        });
+    };
+}
+
+void WinSession::showHistoryChart(const HistoryChart& chart) {
+    // A chart on its way when the window closed finds no window.
+    if (HistoryWindow* open = historyWindow()) open->setChart(chart);
 }
 
 bool WinSession::queryEndSession() {

@@ -12,6 +12,7 @@
 
 namespace raid::win {
 
+class HistoryWindow;
 class MainWindow;
 class UiThread;
 class WinDialogs;
@@ -42,6 +43,8 @@ public:
     HWND control(const std::string& name) const;
     // The event log window while it is open (nullptr otherwise).
     HWND logWindow() const;
+    // The history chart window while it is open (nullptr otherwise).
+    HistoryWindow* historyWindow() const;
     // The engine has asked the program to end (a granted close or session end).
     bool quitRequested() const { return quitRequested_; }
     // What ends the program once the engine has granted it. The default posts WM_QUIT.
@@ -59,6 +62,9 @@ private:
     bool queryEndSession();
     // The engine asks for the event log window (Image0_Log).
     void showLogWindow();
+    // The engine opens the history chart window / sends the chart it shows.
+    void showHistoryWindow();
+    void showHistoryChart(const HistoryChart& chart);
 
     EngineHost& host_;
     std::unique_ptr<UiThread> ui_;

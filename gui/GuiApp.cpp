@@ -7,6 +7,7 @@
 #include "gui/ControlBridge.h"
 #include "gui/DesktopNotifier.h"
 #include "gui/GuiDialogs.h"
+#include "gui/HistoryWindow.h"
 #include "gui/LogWindow.h"
 #include "gui/MainWindow.h"
 #include "gui/ServiceClient.h"
@@ -38,6 +39,12 @@ GuiSession::GuiSession(EngineHost& host) : host_(host) {
     host.onShowLogWindow = [this, context] {
         QMetaObject::invokeMethod(context, [this] { showLogWindow(); }, Qt::QueuedConnection);
     };
+    host.onShowHistoryWindow = [this, context] {
+        QMetaObject::invokeMethod(context, [this] { showHistoryWindow(); }, Qt::QueuedConnection);
+    };
+    host.onHistoryChart = [this, context](const HistoryChart& chart) {
+        QMetaObject::invokeMethod(context, [this, chart] { showHistoryChart(chart); }, Qt::QueuedConnection);
+    };
     host.onHintHidePause = [context](int ms) {
         QMetaObject::invokeMethod(context, [context, ms] { context->setHintHidePause(ms); }, Qt::QueuedConnection);
     };
@@ -58,6 +65,8 @@ GuiSession::~GuiSession() {
     bridge_->detach();
     host_.onQuit = nullptr;
     host_.onShowLogWindow = nullptr;
+    host_.onShowHistoryWindow = nullptr;
+    host_.onHistoryChart = nullptr;
     host_.onHintHidePause = nullptr;
     host_.onAlert = nullptr;
 }
@@ -86,6 +95,29 @@ void GuiSession::showLogWindow() {
     QObject::connect(log, &QDialog::finished, window_.get(), [post] { post([](EngineCommands& f) { f.LogWindowClosed(); }); });
     logWindow_ = log;
     log->show();
+}
+
+HistoryWindow* GuiSession::historyWindow() const { return historyWindow_.data(); }
+
+void GuiSession::showHistoryWindow() {
+    if (historyWindow_) {
+        historyWindow_->raise();
+        historyWindow_->activateWindow();
+        return;
+    }
+    ActionPoster post = [this](EngineAction action) { host_.command(std::move(action)); };
+    // Not modal: polling and the main window go on while the chart is looked at.
+    auto* chart = new HistoryWindow(post, window_.get());
+    chart->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(chart, &QDialog::finished, window_.get(),
+                     [post] { post([](EngineCommands& f) { f.HistoryWindowClosed(); }); });
+    historyWindow_ = chart;
+    chart->show();
+}
+
+void GuiSession::showHistoryChart(const HistoryChart& chart) {
+    // A chart on its way when the window closed finds no window.
+    if (historyWindow_) historyWindow_->setChart(chart);
 }
 
 void GuiSession::quitRequested() {

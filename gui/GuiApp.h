@@ -17,6 +17,7 @@ namespace raid::gui {
 class ControlBridge;
 class DesktopNotifier;
 class GuiDialogs;
+class HistoryWindow;
 class ServiceClient;
 class ServiceLink;
 class SessionEnd;
@@ -50,6 +51,8 @@ public:
     DesktopNotifier& notifier() { return *notifier_; }
     // The event log window while it is open (nullptr otherwise).
     TForm5* logWindow() const;
+    // The history chart window while it is open (nullptr otherwise).
+    HistoryWindow* historyWindow() const;
 
     // What ends the program once the engine has granted it (window's thread). The
     // default quits the application; the window has already been allowed to close.
@@ -59,6 +62,9 @@ private:
     void quitRequested();
     // The engine asks for the event log window (Image0_Log).
     void showLogWindow();
+    // The engine opens the history chart window / sends the chart it shows.
+    void showHistoryWindow();
+    void showHistoryChart(const HistoryChart& chart);
 
     EngineHost& host_;
     std::unique_ptr<GuiDialogs> dialogs_;
@@ -69,6 +75,7 @@ private:
     std::unique_ptr<ServiceClient> service_;
     std::function<void()> quitHandler_;
     QPointer<TForm5> logWindow_;
+    QPointer<HistoryWindow> historyWindow_;
     std::vector<std::unique_ptr<QWidget>> shells_;
 };
 

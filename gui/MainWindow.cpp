@@ -196,6 +196,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         post([](EngineCommands& f) { f.DoubleClick(names::StatusBar1); });
         return true;
     }
+    // The fan and temperature panel opens the history chart: a click anywhere on it,
+    // its captions included (they pass the press on to the panel).
+    if (w && w->objectName() == qname(names::Panel11) &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            w->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
+            post([](EngineCommands& f) { f.Click(names::Panel11); });
+        return true;
+    }
     if (w && event->type() == QEvent::MouseButtonRelease && qobject_cast<QLabel*>(w) &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && w->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()) &&
         w->parentWidget() != control(qname(names::StatusBar1))) {

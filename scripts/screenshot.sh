@@ -5,6 +5,9 @@
 #   scripts/screenshot.sh [OUTPUT.png [SCENARIO]]
 #   scripts/screenshot.sh --status      docs/status-rebuild.png and docs/status-hybrid.png
 #                                       from the scenarios in docs/scenarios/
+#   scripts/screenshot.sh --history     docs/history-fan-failure.png: the history chart
+#                                       window on 7 days of an enclosure whose fan fails
+#                                       on day 3 (a made-up series, build/tests/gui/raid_gui_smoke)
 #
 # RAID_SCREENSHOT_PROGRAM picks another program that opens the window (default
 # build/raid-gui-sim; with a scenario it must take raid-gui-sim's --scenario and
@@ -20,7 +23,15 @@ if [[ "${1:-}" == --status ]]; then
   exit 0
 fi
 
+if [[ "${1:-}" == --history ]]; then
+  export RAID_SCREENSHOT_PROGRAM="${RAID_SCREENSHOT_PROGRAM:-build/tests/gui/raid_gui_smoke}"
+  export RAID_SCREENSHOT_ARGS=--history-chart RAID_SCREENSHOT_NAME="History - "
+  export RAID_SCREENSHOT_SETTLE="${RAID_SCREENSHOT_SETTLE:-3}"
+  exec "$0" "${2:-docs/history-fan-failure.png}"
+fi
+
 out="${1:-docs/screenshot.png}"
+name="${RAID_SCREENSHOT_NAME:-RAID GUI}"
 scenario="${2:-}"
 program="${RAID_SCREENSHOT_PROGRAM:-build/raid-gui-sim}"
 if [[ -n "$scenario" ]]; then
@@ -42,12 +53,12 @@ fi
 
 # Inside the virtual display.
 export QT_QPA_PLATFORM=xcb
-args=()
+read -r -a args <<< "${RAID_SCREENSHOT_ARGS:-}"
 logs=""
 if [[ -n "$scenario" ]]; then
   # The run's day logs are thrown away with it.
   logs="$(mktemp -d)"
-  args=(--scenario "$scenario" --log-dir "$logs")
+  args+=(--scenario "$scenario" --log-dir "$logs")
 fi
 "$program" "${args[@]}" >/dev/null 2>&1 &
 pid=$!
@@ -65,12 +76,12 @@ trap stop EXIT
 
 window=""
 for _ in $(seq 1 150); do
-  window="$(xdotool search --onlyvisible --name "RAID GUI" 2>/dev/null | head -n1 || true)"
+  window="$(xdotool search --onlyvisible --name "$name" 2>/dev/null | head -n1 || true)"
   [[ -n "$window" ]] && break
   kill -0 "$pid" 2>/dev/null || { echo "screenshot: $program ended before its window appeared" >&2; exit 1; }
   sleep 0.1
 done
-[[ -n "$window" ]] || { echo "screenshot: no window named \"RAID GUI\" appeared" >&2; exit 1; }
+[[ -n "$window" ]] || { echo "screenshot: no window named \"$name\" appeared" >&2; exit 1; }
 
 sleep "$settle"
 import -window "$window" "$out"

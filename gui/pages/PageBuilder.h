@@ -39,6 +39,7 @@ void setInk(QWidget* w, const QColor& c);
 class PageBuilder {
 public:
     explicit PageBuilder(TForm1& window) : window_(window) {}
+    TForm1& window() { return window_; }
 
     // Registers a control the page made itself (its objectName is the control name).
     // `enginePlaced`: the engine puts it on a navigation slot.

@@ -24,6 +24,7 @@
 #include "gui/pages/BaysPicture.h"
 #include "gui/pages/FitLabel.h"
 #include "gui/pages/PageBuilder.h"
+#include "gui/MainWindow.h"
 #include "gui/pages/Pages.h"
 
 namespace raid::gui {
@@ -88,6 +89,8 @@ void buildStatusPage(PageBuilder& b, QWidget* page) {
     pal.setColor(QPalette::Window, QColor(0xF2, 0xF5, 0xF9));
     panel->setPalette(pal);
     panel->setAutoFillBackground(true);
+    panel->setCursor(Qt::PointingHandCursor);
+    panel->installEventFilter(&b.window());
     b.add(panel);
     b.caption(panel, QStringLiteral("Fan"), QRect(14, 6, 40, 20));
     b.fitLabel(panel, qname(names::Label5), QRect(54, 6, 60, 20), Qt::AlignRight | Qt::AlignVCenter, 13, true);

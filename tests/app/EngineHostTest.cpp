@@ -10,10 +10,14 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <ctime>
+#include <functional>
+#include <vector>
 
 #include "app/EngineHost.h"
 #include "sim/Records.h"
 #include "sim/SimPlatform.h"
+#include "sim/run/SyntheticHistory.h"
 #include "support/QuietDialogs.h"
 #include "support/ScenarioKit.h"
 
@@ -44,6 +48,72 @@ TEST(EngineHost, StoppingDuringADetectionPassWaitsForItInsteadOfCrashing) {
         EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
     }
     EXPECT_EQ(platform.openHandles(), 0);
+}
+
+// The history chart across threads: the window's requests come from another thread,
+// the source answers later on the engine thread (released from a third), and the
+// charts go out to the window in order; nothing reaches a closed window.
+TEST(EngineHost, HistoryChartRequestsAndLateAnswersAcrossThreads) {
+    sim::SimPlatform platform;
+    platform.addPlainDisk(0);
+    QuietDialogs dialogs;
+    test::ScenarioKit kit;
+    std::unique_ptr<EngineHost> host;
+    const double now = static_cast<double>(std::time(nullptr));
+    sim::FakeHistorySource source([&host](std::function<void()> fn) { host->post([fn](MainForm&) { fn(); }); },
+                                  sim::fanFailureHistory(now), true);
+    host = std::make_unique<EngineHost>(makeRealScheduler(), [&](Scheduler& s, Controls& c, DialogPort& d) {
+        Ports ports{s, platform, platform, d, nullptr, nullptr, nullptr, kit.dir(), kit.dir()};
+        return std::make_unique<MainForm>(ports, c);
+    });
+    std::mutex m;
+    std::vector<HistoryChart> charts;
+    std::atomic<int> opened{0};
+    host->historySource = &source;
+    host->onShowHistoryWindow = [&] { ++opened; };
+    host->onHistoryChart = [&](const HistoryChart& chart) {
+        std::lock_guard lock(m);
+        charts.push_back(chart);
+    };
+    const auto count = [&] {
+        std::lock_guard lock(m);
+        return charts.size();
+    };
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 12000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return done();
+    };
+    host->start(dialogs);
+    host->command([](EngineCommands& f) { f.Click(names::Panel11); });
+    host->command([](EngineCommands& f) { f.HistoryRangeClick(HistoryRange::Week); });
+    ASSERT_TRUE(waitFor([&] { return source.requests() == 2 && count() == 2; }));
+    // Both answers come; only the one asked last is shown.
+    std::thread([&] { source.release(); }).join();
+    ASSERT_TRUE(waitFor([&] { return count() == 3; }));
+    {
+        std::lock_guard lock(m);
+        EXPECT_EQ(charts[0].message, kHistoryLoading);
+        EXPECT_EQ(charts[1].message, kHistoryLoading);
+        EXPECT_EQ(charts[2].message, "");
+        EXPECT_EQ(charts[2].range, HistoryRange::Week);
+        EXPECT_EQ(charts[2].fan.alarms.size(), 1u);
+    }
+    EXPECT_EQ(opened, 1);
+    EXPECT_NEAR(static_cast<double>(source.lastFrom()), now - 7 * 86400.0, 600.0);
+    // Closed while an answer is out: it is dropped.
+    host->command([](EngineCommands& f) { f.HistoryRangeClick(HistoryRange::Quarter); });
+    ASSERT_TRUE(waitFor([&] { return source.requests() == 3; }));
+    host->command([](EngineCommands& f) { f.HistoryWindowClosed(); });
+    std::promise<bool> closed;
+    host->post([&](MainForm& f) { closed.set_value(!f.historyWindow().open()); });
+    ASSERT_TRUE(closed.get_future().get());
+    const std::size_t before = count();
+    source.release();
+    std::promise<void> drained;
+    host->post([&](MainForm&) { drained.set_value(); });
+    drained.get_future().wait();
+    host->stop();
+    EXPECT_EQ(count(), before);
 }
 
 TEST(EngineHost, AnExceptionInAHandlerIsShownAndTheEngineGoesOn) {

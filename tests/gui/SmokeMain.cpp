@@ -2,10 +2,13 @@
 // enclosure), run through runWindow exactly as a program does. Prints "engine
 // started" once the engine thread builds its form (by then the window exists and the
 // session-end signals are handled) and "detected" when the first detection pass has
-// been published.
+// been published. With --history-chart the history chart window opens on 7 days of a
+// made-up failing fan once the enclosure is detected (the README's picture of it).
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "app/EngineHost.h"
@@ -14,6 +17,7 @@
 #include "platform/Scheduler.h"
 #include "sim/Scenario.h"
 #include "sim/SimPlatform.h"
+#include "sim/run/SyntheticHistory.h"
 
 int main(int argc, char** argv) {
     raid::sim::SimPlatform platform;
@@ -23,6 +27,9 @@ int main(int argc, char** argv) {
     // The day logs of this run are thrown away with it.
     QTemporaryDir logs;
     const std::string logFolder = logs.path().toStdString();
+    bool historyChart = false;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--history-chart") == 0) historyChart = true;
     int rc = 0;
     {
         raid::EngineHost host(raid::makeRealScheduler(),
@@ -43,10 +50,22 @@ int main(int argc, char** argv) {
                                   std::fflush(stdout);
                                   return form;
                               });
-        host.controls().addListener([](const raid::ControlChange& change) {
+        raid::sim::FakeHistorySource history(
+            [&host](std::function<void()> fn) { host.post([fn = std::move(fn)](raid::MainForm&) { fn(); }); },
+            raid::sim::fanFailureHistory(static_cast<double>(std::time(nullptr))));
+        if (historyChart) host.historySource = &history;
+        bool opened = false;
+        host.controls().addListener([&](const raid::ControlChange& change) {
             if (change.control == raid::panelName(1) && change.state.text == "Detected OK") {
                 std::printf("detected\n");
                 std::fflush(stdout);
+                if (historyChart && !opened) {
+                    opened = true;
+                    host.post([](raid::MainForm& f) {
+                        f.Click(raid::names::Panel11);
+                        f.HistoryRangeClick(raid::HistoryRange::Week);
+                    });
+                }
             }
         });
         rc = raid::gui::runWindow(argc, argv, host);

@@ -82,6 +82,7 @@ protected:
             auto form = runner_->buildForm(error);
             EXPECT_TRUE(form) << error;
             if (!form) return form;
+            if (configureForm) configureForm(*form);
             // What reaches the engine's handlers, in order.
             auto click = form->onClick;
             form->onClick = [this, click](const std::string& n) {
@@ -213,6 +214,8 @@ protected:
         return actions_;
     }
 
+    // Runs on the engine thread as the form is built (a test's own history source...).
+    std::function<void(MainForm&)> configureForm;
     std::mutex actionsMu_;
     std::vector<std::string> actions_;
     sim::RunOptions options_;
