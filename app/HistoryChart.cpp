@@ -204,7 +204,14 @@ HistoryChart historyChartMessage(const std::string& label, HistoryRange range, c
     HistoryChart chart;
     chart.caption = caption(label, range);
     chart.range = range;
-    chart.message = message;
+    // The message may come from the service over the bus: one line, bounded, whatever
+    // it holds (a cut never splits a UTF-8 sequence).
+    std::string clean = message.substr(0, std::min<std::size_t>(message.size(), 300));
+    while (clean.size() < message.size() && !clean.empty() && (static_cast<unsigned char>(message[clean.size()]) & 0xC0) == 0x80)
+        clean.pop_back();
+    for (char& c : clean)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    chart.message = std::move(clean);
     return chart;
 }
 

@@ -162,6 +162,16 @@ TEST_F(HistoryChartTest, HostileSeriesStaysBoundedAndSane) {
     // Absurd clocks give an empty chart, not a crash.
     EXPECT_NE(buildHistoryChart(s, HistoryRange::Day, 1e300).message, "");
     EXPECT_NE(buildHistoryChart(s, HistoryRange::Day, std::numeric_limits<double>::quiet_NaN()).message, "");
+    // A source's error (from the bus: anything) is one bounded line, cut between characters.
+    const std::string said = historyChartMessage("x", HistoryRange::Day, [] {
+        std::string m = "no!\r\n\x1b[2J";
+        for (int i = 0; i < 200; ++i) m += "\xC3\xA9";  // é
+        return m;
+    }()).message;
+    EXPECT_EQ(said.rfind("no!   [2J\xC3\xA9", 0), 0u) << said;
+    EXPECT_EQ(said.size(), 299u);
+    EXPECT_LE(said.size(), 300u);
+    EXPECT_NE(static_cast<unsigned char>(said.back()) & 0xC0, 0xC0);
 }
 
 }  // namespace
