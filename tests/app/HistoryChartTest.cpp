@@ -9,6 +9,7 @@
 #include <random>
 
 #include "app/HistoryChart.h"
+#include "support/Portable.h"
 #include "sim/run/SyntheticHistory.h"
 
 namespace raid {
@@ -23,15 +24,15 @@ protected:
         const char* tz = std::getenv("TZ");
         oldTz_ = tz ? tz : "";
         hadTz_ = tz != nullptr;
-        setenv("TZ", "UTC", 1);
-        tzset();
+        test::setEnv("TZ", "UTC0");
+        test::readTimeZone();
     }
     void TearDown() override {
         if (hadTz_)
-            setenv("TZ", oldTz_.c_str(), 1);
+            test::setEnv("TZ", oldTz_);
         else
-            unsetenv("TZ");
-        tzset();
+            test::unsetEnv("TZ");
+        test::readTimeZone();
     }
     std::string oldTz_;
     bool hadTz_ = false;
