@@ -397,7 +397,7 @@ void MainForm::PollCycle() {
     ++PollsDone;
     LastPollMask = mask;
     decoder_->decode(mask);
-    if (recorder_ && RecordHistory) recorder_->afterPoll(dev, mask, ports_.scheduler.wallSeconds());
+    if (recorder_) recorder_->afterPoll(dev, mask, ports_.scheduler.wallSeconds());
     // The first drawing ends the start-up pass. It happens even when another page is
     // showing: otherwise a user who opened the Upgrade page early could never get back
     // (the page handlers wait for the start-up pass to end) and every poll would write

@@ -260,9 +260,6 @@ public:
     // enclosure is not told that a program starts or ends, and alerts are not mailed.
     bool AnnounceToEnclosure = true;
     bool MailAlerts = true;
-    // Whether polls leave a sample a minute in the history store (a one-shot check
-    // does not).
-    bool RecordHistory = true;
     // The engine's history (null in a client window: the service keeps it).
     HistoryStore* historyStore() { return history_.get(); }
     HistoryRecorder* historyRecorder() { return recorder_.get(); }

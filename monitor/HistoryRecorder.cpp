@@ -82,7 +82,34 @@ void HistoryRecorder::afterPoll(const DeviceState& dev, std::uint8_t mask, doubl
         const std::uint8_t flags = StatusRecord(statusSlot(dev, static_cast<int>(code & kCodeDriveMask))).driveFlags();
         const std::string key = historyKey(e);
         keys_[static_cast<std::size_t>(i)] = key;
-        store_.add(key, historyLabel(e), historySample(e, flags, minute));
+        const HistorySample sample = historySample(e, flags, minute);
+        if (writing) store_.add(key, historyLabel(e), sample);
+        std::deque<HistorySample>& kept = recent(key, minute);
+        if (kept.empty() || kept.back().minute < minute) kept.push_back(sample);
+        while (!kept.empty() && kept.front().minute <= minute - 86400) kept.pop_front();
+    }
+}
+
+std::deque<HistorySample>& HistoryRecorder::recent(const std::string& key, std::int64_t minute) {
+    auto it = recent_.find(key);
+    if (it != recent_.end()) return it->second;
+    // Enclosures come and go over months: the memory for them stays bounded.
+    if (recent_.size() >= kMaxRecentKeys) recent_.clear();
+    const HistorySeries series = store_.read(key, minute - 86400 + 60, 1440);
+    auto& kept = recent_[key];
+    kept.assign(series.samples.begin(), series.samples.end());
+    return kept;
+}
+
+void HistoryRecorder::fillStats(StatusSummary& summary, double wallSeconds) {
+    if (!std::isfinite(wallSeconds)) return;
+    const auto minute = static_cast<std::int64_t>(std::floor(wallSeconds / 60.0)) * 60;
+    for (EnclosureSummary& e : summary.enclosures) {
+        if (e.model.empty() && e.serial.empty()) continue;
+        const std::deque<HistorySample>& kept = recent(historyKey(e), minute);
+        const std::vector<HistorySample> last(kept.begin(), kept.end());
+        e.temperature24h = temperatureStats(last, minute - 86400 + 60);
+        e.fanRpm24h = fanSpeedStats(last, minute - 86400 + 60);
     }
 }
 

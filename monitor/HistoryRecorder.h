@@ -12,6 +12,8 @@
 #pragma once
 
 #include <array>
+#include <deque>
+#include <map>
 #include <cstdint>
 #include <string>
 
@@ -41,12 +43,24 @@ public:
     // `wallSeconds` (Unix time).
     void afterPoll(const DeviceState& dev, std::uint8_t mask, double wallSeconds);
 
+    // Whether afterPoll writes its samples (a one-shot check only reads).
+    bool writing = true;
+
+    // Fills each enclosure's last-24-hours readings: from the samples kept in memory
+    // since the store was first read for it, so a poll costs no file reads.
+    void fillStats(StatusSummary& summary, double wallSeconds);
+
     // The key of the enclosure last recorded as device index `index` ("" when none).
     const std::string& keyOf(int index) const;
     HistoryStore& store() { return store_; }
 
 private:
+    // The last 24 hours of `key`, read from the store the first time it is asked for.
+    std::deque<HistorySample>& recent(const std::string& key, std::int64_t minute);
+    static constexpr std::size_t kMaxRecentKeys = 64;
+
     HistoryStore& store_;
+    std::map<std::string, std::deque<HistorySample>> recent_;
     std::array<std::int64_t, 2> lastMinute_{INT64_MIN, INT64_MIN};
     std::array<std::string, 2> keys_;
 };

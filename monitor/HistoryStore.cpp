@@ -121,6 +121,17 @@ std::uint64_t fnv1a(std::string_view s) {
 
 }  // namespace
 
+std::string utcMinuteText(std::int64_t seconds) {
+    const std::int64_t day = dayOf(seconds);
+    const std::string date = dateName(day);
+    if (date.empty()) return {};
+    const std::int64_t into = seconds - day;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%s-%s-%s %02d:%02d", date.substr(0, 4).c_str(), date.substr(4, 2).c_str(),
+                  date.substr(6, 2).c_str(), static_cast<int>(into / 3600), static_cast<int>(into / 60 % 60));
+    return buf;
+}
+
 HistoryFile parseHistoryFile(std::string_view bytes) {
     HistoryFile f;
     const auto* b = reinterpret_cast<const std::uint8_t*>(bytes.data());

@@ -49,11 +49,8 @@ struct HistoryFile {
 // Parses a history file's bytes; never reads past `bytes`.
 HistoryFile parseHistoryFile(std::string_view bytes);
 
-// Minimum, maximum and mean of a reading over samples that carry it.
-struct ReadingStats {
-    std::size_t count = 0;
-    double min = 0, max = 0, mean = 0;
-};
+// UTC time of `seconds` as "2026-12-07 13:05" ("" outside years 0..9999).
+std::string utcMinuteText(std::int64_t seconds);
 ReadingStats temperatureStats(const std::vector<HistorySample>& samples, std::int64_t fromMinute);
 ReadingStats fanSpeedStats(const std::vector<HistorySample>& samples, std::int64_t fromMinute);
 
