@@ -3,12 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <cmath>
 
 #include "app/HistorySources.h"
 #include "support/ScenarioKit.h"
+#include "support/ToolRun.h"
 
 namespace raid {
 namespace {
@@ -155,6 +161,92 @@ TEST(History, TheStoreSourceAnswersAnotherThreadWhilePollingGoesOn) {
     r.scheduler().joinWorkers();
     EXPECT_TRUE(done);
 }
+
+
+#ifndef _WIN32
+// Python's own reading of a JSON document ("" when it is no valid JSON).
+std::string pythonReads(const std::string& dir, const std::string& json, const std::string& expression) {
+    std::ofstream(dir + "/doc.json") << json;
+    const std::string cmd = "/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(" + expression +
+                            ")' " + dir + "/doc.json > " + dir + "/py.txt 2>&1";
+    if (std::system(cmd.c_str()) != 0) return "";
+    std::ifstream f(dir + "/py.txt");
+    std::stringstream text;
+    text << f.rdbuf();
+    std::string out = text.str();
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+// The history a run left, as scripts and people read it from the monitor, and the
+// last day's figures of a look of its own.
+TEST(History, TheMonitorPrintsTheStoreAndItsLast24HoursForScripts) {
+    ScenarioKit kit;
+    kit.logDir = kit.dir() + "/logs";
+    auto st = [&](const std::string& name, const sim::StatusOptions& o) { return kit.block(name, sim::makeStatusRecord(o)); };
+    kit.line("0 disk 0").line("0 volume C 0");
+    kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage()) + " status=" +
+             st("ok.bin", sim::StatusOptions().setFan(0xA0, 3000, 40)));
+    kit.line("1800 status 1 " + st("fail.bin", sim::StatusOptions().setFan(0xA1, 900, 52)));
+    // Two hours ago on the machine's clock, so the samples lie in the last 24 hours.
+    const double now = static_cast<double>(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+    const double start = std::floor(now / 3600) * 3600 - 7200;
+    kit.run(3600 - 1, 0, start);
+    ASSERT_EQ(kit.loadError, "");
+
+    test::ToolResult r = test::runBuiltTool("raid-gui-monitor-sim", "--history --json --log-dir " + kit.logDir, kit.dir());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(pythonReads(kit.dir(), r.out,
+                          "d[\"schema\"], len(d[\"enclosures\"]), d[\"enclosures\"][0][\"label\"], "
+                          "len(d[\"enclosures\"][0][\"samples\"]), d[\"enclosures\"][0][\"fanAlarmAt\"], "
+                          "d[\"enclosures\"][0][\"temperatureAlarmAt\"], d[\"enclosures\"][0][\"samples\"][31]"),
+              "1 1 SIM DUAL BAY RAID ENCLOSURE SIMENC00000000000001 60 900 None {'minute': " +
+                  std::to_string(static_cast<long long>(start) + 1860) + ", 'time': '" +
+                  utcMinuteText(static_cast<long long>(start) + 1860).replace(10, 1, "T") +
+                  ":00Z', 'temperature': 52, 'fanRpm': 900, 'fanAlarm': True, 'temperatureAlarm': False, "
+                  "'driveFlags': 34, 'activity': 'idle', 'percent': 0}")
+        << r.out;
+    r = test::runBuiltTool("raid-gui-monitor-sim", "--history --log-dir " + kit.logDir, kit.dir());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("SIM DUAL BAY RAID ENCLOSURE SIMENC00000000000001 (60 samples)\n  " +
+                         utcMinuteText(static_cast<long long>(start)) +
+                         " UTC  60 samples  temperature 40..52 C (mean 46.0)  fan 900..3000 RPM (mean 1950.0)  fan alarm\n"),
+              std::string::npos)
+        << r.out;
+
+    // A look of its own: the day's figures with its own reading, and no sample added.
+    const auto files = historyFiles(kit.logDir);
+    std::uintmax_t before = 0;
+    for (const auto& f : files) before += fs::file_size(f);
+    kit.realTimeOptions(0);
+    r = test::runBuiltTool("raid-gui-monitor-sim",
+                           "--status --json --scenario " + kit.dir() + "/test.scenario --log-dir " + kit.logDir, kit.dir());
+    EXPECT_EQ(pythonReads(kit.dir(), r.out,
+                          "d[\"enclosures\"][0][\"last24h\"][\"temperature\"][\"min\"], "
+                          "d[\"enclosures\"][0][\"last24h\"][\"temperature\"][\"max\"], "
+                          "d[\"enclosures\"][0][\"last24h\"][\"fanRpm\"][\"min\"], "
+                          "d[\"enclosures\"][0][\"last24h\"][\"fanRpm\"][\"samples\"]"),
+              "40 52 900 61")
+        << r.out;
+    std::uintmax_t after = 0;
+    for (const auto& f : historyFiles(kit.logDir)) after += fs::file_size(f);
+    EXPECT_EQ(after, before);
+
+    // An enclosure that carries no readings: null, not zero.
+    ScenarioKit blind;
+    blind.line("0 disk 0").line("0 volume C 0");
+    blind.line("0 attach 1 mailbox identity=" + blind.block("id.bin", sim::makeIdentityPage()) +
+               " status=" + blind.block("st.bin", sim::makeStatusRecord(sim::StatusOptions().setFan(0x00, 0, 0))));
+    blind.realTimeOptions(0);
+    r = test::runBuiltTool("raid-gui-monitor-sim",
+                           "--status --json --scenario " + blind.dir() + "/test.scenario --log-dir " + blind.dir() + "/logs",
+                           blind.dir());
+    EXPECT_EQ(pythonReads(blind.dir(), r.out, "d[\"enclosures\"][0][\"last24h\"]"),
+              "{'temperature': None, 'fanRpm': None}")
+        << r.out;
+}
+#endif
 
 }  // namespace
 }  // namespace raid
