@@ -28,6 +28,7 @@ enum class BusMethod {
     startUpgrade,
     watchDayLog,
     unwatchDayLog,
+    getHistory,
 };
 
 struct BusCall {
@@ -42,7 +43,14 @@ struct BusCall {
     // descriptor as the message holds it (read by the bus side, never by path).
     int slot = -1;
     int imageFd = -1;
+    // getHistory: the enclosure object's slot (above) and the first minute wanted
+    // (Unix time; 0: all there is).
+    std::int64_t fromMinute = 0;
 };
+
+// The latest first minute GetHistory takes (2100-01-01): anything later is a caller's
+// mistake, not a question.
+inline constexpr std::uint32_t kMaxHistoryFrom = 4102444800u;
 
 // One argument as read from a message: a string ('s'), an object path ('o'), a
 // boolean ('b'), an unsigned number ('u'), a file descriptor ('h', in `number`) or a
