@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/DevicePresenter.h"
+#include "app/HistorySources.h"
 #include "app/ViewOperations.h"
 #include "device/DevicePath.h"
 #include "monitor/TimeFormat.h"
@@ -64,6 +65,17 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     files_ = files;
     log_ = std::make_unique<EventLog>(*files, ports_.logFolder, ports_.fallbackLogFolder, kAppTitle,
                                       [this](const std::string& text) { setPanel(4, text); });
+    if (!ports_.service) {
+        history_ = std::make_unique<HistoryStore>(
+            *files, HistoryStore::folderIn(ports_.logFolder), ports_.historyDays, [this](const std::string& text) {
+                log_->addLine(text + ", " + formatDateTimeC(ports_.scheduler.wallSeconds()));
+                log_->save();
+            });
+        recorder_ = std::make_unique<HistoryRecorder>(*history_);
+        historySource_ = makeStoreHistorySource(ports_.scheduler, *recorder_);
+    } else {
+        historySource_ = makeServiceHistorySource(ports_.scheduler, *feed_);
+    }
     alerts_ = std::make_unique<AlertState>(dev, MailRequestFlags);
     SettingsPort& settingsPort = ports_.settings ? *ports_.settings : static_cast<SettingsPort&>(ownSettings_);
     settingsStore_ = std::make_unique<SettingsStore>(
@@ -386,6 +398,7 @@ void MainForm::PollCycle() {
     ++PollsDone;
     LastPollMask = mask;
     decoder_->decode(mask);
+    if (recorder_) recorder_->afterPoll(dev, mask, ports_.scheduler.wallSeconds());
     // The first drawing ends the start-up pass. It happens even when another page is
     // showing: otherwise a user who opened the Upgrade page early could never get back
     // (the page handlers wait for the start-up pass to end) and every poll would write

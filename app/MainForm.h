@@ -29,6 +29,8 @@
 #include "maintenance/FirmwareImage.h"
 #include "monitor/DeviceListCompare.h"
 #include "monitor/EventLog.h"
+#include "monitor/HistoryRecorder.h"
+#include "monitor/HistoryStore.h"
 #include "monitor/PollCycle.h"
 #include "monitor/StatusDecoder.h"
 #include "notify/Alerts.h"
@@ -73,6 +75,8 @@ struct Ports {
     // there (app/ServiceFeed); it opens no drive, reads no settings file, writes no day
     // log and mails nothing. The storage and volume ports are then never used.
     ServicePort* service = nullptr;
+    // How many days of history the engine keeps (in the "history" folder of logFolder).
+    int historyDays = HistoryStore::kDefaultDays;
 };
 
 // The five system-information lines (each starts with its own line break).
@@ -262,6 +266,12 @@ public:
     // enclosure is not told that a program starts or ends, and alerts are not mailed.
     bool AnnounceToEnclosure = true;
     bool MailAlerts = true;
+    // The engine's history (null in a client window: the service keeps it).
+    HistoryStore* historyStore() { return history_.get(); }
+    HistoryRecorder* historyRecorder() { return recorder_.get(); }
+    // Where the window gets an enclosure's history: the engine's own store, or the
+    // service's over the bus in a client window. Calls may come from any thread.
+    HistorySource& historySource() { return *historySource_; }
     // Polls made since FormCreate, and which devices the last one read.
     unsigned PollsDone = 0;
     std::uint8_t LastPollMask = 0;
@@ -288,6 +298,9 @@ private:
     FileStore* files_ = nullptr;
     FirmwareImage firmwareImage_;
     std::unique_ptr<EventLog> log_;
+    std::unique_ptr<HistoryStore> history_;
+    std::unique_ptr<HistoryRecorder> recorder_;
+    std::unique_ptr<HistorySource> historySource_;
     std::unique_ptr<AlertState> alerts_;
     std::unique_ptr<StatusDecoder> decoder_;
     std::unique_ptr<StatusPoll> poll_;

@@ -19,6 +19,7 @@
 
 #include "app/EngineCommands.h"
 #include "device/Transport.h"
+#include "monitor/HistorySample.h"
 #include "monitor/TimeLeft.h"
 #include "notify/NotificationSettings.h"
 #include "platform/FileStore.h"
@@ -116,6 +117,14 @@ struct ServiceDayLogAnswer {
 };
 using ServiceDayLogDone = std::function<void(const ServiceDayLogAnswer&)>;
 
+// The service's answer to GetHistory, on the engine thread.
+struct ServiceHistoryAnswer {
+    std::string errorName;  // "" when the method answered
+    std::string errorText;
+    HistorySeries series;
+};
+using ServiceHistoryDone = std::function<void(const ServiceHistoryAnswer&)>;
+
 // What a client window asks the service for. Each call returns at once; `done` runs
 // on the engine thread with the answer (or the bus's error: no service, no bus).
 class ServicePort {
@@ -141,6 +150,13 @@ public:
     // Answered when the upgrade starts or is refused, which may take as long as the
     // administrator takes to answer polkit's password prompt.
     virtual void startUpgrade(const std::string& enclosure, int imageFd, ServiceUpgradeDone done) = 0;
+    // The history of the enclosure object `enclosure` from `fromMinute` (Unix time) on.
+    // A port without it answers UnknownMethod at once.
+    virtual void getHistory(const std::string& enclosure, std::int64_t fromMinute, ServiceHistoryDone done) {
+        (void)enclosure;
+        (void)fromMinute;
+        done(ServiceHistoryAnswer{"org.freedesktop.DBus.Error.UnknownMethod", "The service keeps no history", {}});
+    }
 };
 
 // The E-mail page's settings as the service's values show them: the password field
@@ -200,6 +216,11 @@ public:
 
     bool present() const { return present_; }
     ServicePort& port() { return port_; }
+    // Engine thread: the object path of the enclosure shown as device `index` ("" none).
+    std::string enclosurePath(int index) const {
+        return index >= 0 && static_cast<std::size_t>(index) < shown_.size() ? shown_[static_cast<std::size_t>(index)].path
+                                                                             : std::string();
+    }
     // Each alert's lines, on the engine thread (the window shows it on the desktop).
     std::function<void(const std::vector<std::string>&)> onAlert;
 

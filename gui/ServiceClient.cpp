@@ -7,8 +7,10 @@
 #include <QtDBus/QDBusServiceWatcher>
 #include <QtDBus/QDBusVariant>
 
+#include <algorithm>
 #include <atomic>
 
+#include "app/HistorySources.h"
 #include "maintenance/ImageLoader.h"
 
 namespace raid::gui {
@@ -181,6 +183,70 @@ void ServiceLink::startUpgrade(const std::string& enclosure, int imageFd, Servic
     const QDBusUnixFileDescriptor image(imageFd);
     if (!call([enclosure, image, done](ServiceClient& c) { c.startUpgrade(text(enclosure), image, done); }))
         noClient(done);
+}
+
+void ServiceLink::getHistory(const std::string& enclosure, std::int64_t fromMinute, ServiceHistoryDone done) {
+    if (!call([enclosure, fromMinute, done](ServiceClient& c) { c.getHistory(text(enclosure), fromMinute, done); }))
+        noClient(done);
+}
+
+void ServiceClient::getHistory(const QString& enclosure, std::int64_t fromMinute, ServiceHistoryDone done) {
+    auto answer = [this, done](ServiceHistoryAnswer a) {
+        host_.post([done, a = std::move(a)](MainForm&) { done(a); });
+    };
+    if (!bus_ || !bus_->isConnected()) {
+        ServiceHistoryAnswer a;
+        a.errorName = "org.freedesktop.DBus.Error.Disconnected";
+        a.errorText = kServiceMissingHelp;
+        answer(std::move(a));
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, QStringLiteral("GetHistory"));
+    const auto from = static_cast<std::uint32_t>(std::clamp<std::int64_t>(fromMinute, 0, 4102444800));
+    call.setArguments({QVariant::fromValue(QDBusObjectPath(enclosure)), QVariant::fromValue(from)});
+    auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call, kCallTimeoutMs), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [pending, answer] {
+        pending->deleteLater();
+        const QDBusMessage reply = pending->reply();
+        ServiceHistoryAnswer a;
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            a.errorName = reply.errorName().left(256).toStdString();
+            a.errorText = reply.errorMessage().left(4096).toStdString();
+        } else if (reply.signature() != QLatin1String("ssina(xniyyyy)")) {
+            a.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
+            a.errorText = "The service's answer cannot be read";
+        } else {
+            const QList<QVariant> args = reply.arguments();
+            a.series.key = bounded(args.at(0));
+            a.series.label = bounded(args.at(1));
+            a.series.fanAlarmAt = args.at(2).toInt();
+            a.series.temperatureAlarmAt = static_cast<std::int16_t>(args.at(3).toInt());
+            const QDBusArgument samples = args.at(4).value<QDBusArgument>();
+            samples.beginArray();
+            while (!samples.atEnd()) {
+                qlonglong minute = 0;
+                short temperature = 0;
+                int fan = 0;
+                uchar alarms = 0, flags = 0, activity = 0, percent = 0;
+                samples.beginStructure();
+                samples >> minute >> temperature >> fan >> alarms >> flags >> activity >> percent;
+                samples.endStructure();
+                // Never more than the engine sends; a sample it would not write is left out.
+                if (a.series.samples.size() >= kMaxHistorySamples || activity > 3 || percent > 100) continue;
+                HistorySample s;
+                s.minute = minute;
+                s.temperature = temperature;
+                s.fanSpeed = fan;
+                s.alarms = alarms;
+                s.driveFlags = flags;
+                s.activity = static_cast<HistoryActivity>(activity);
+                s.percent = percent;
+                a.series.samples.push_back(s);
+            }
+            samples.endArray();
+        }
+        answer(std::move(a));
+    });
 }
 
 void ServiceClient::startUpgrade(const QString& enclosure, const QDBusUnixFileDescriptor& image,

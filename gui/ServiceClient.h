@@ -43,6 +43,7 @@ public:
     void getDayLog(ServiceDayLogDone done) override;
     void getOlderDayLog(const std::string& day, ServiceDayLogDone done) override;
     void startUpgrade(const std::string& enclosure, int imageFd, ServiceUpgradeDone done) override;
+    void getHistory(const std::string& enclosure, std::int64_t fromMinute, ServiceHistoryDone done) override;
 
 private:
     // False (nothing queued) when there is no client.
@@ -74,6 +75,8 @@ public:
     void unwatchDayLog();
     // Window's thread: StartUpgrade with the image's descriptor (a copy of the window's).
     void startUpgrade(const QString& enclosure, const QDBusUnixFileDescriptor& image, ServiceUpgradeDone done);
+    // Window's thread: GetHistory of the enclosure object from `fromMinute` (Unix time).
+    void getHistory(const QString& enclosure, std::int64_t fromMinute, ServiceHistoryDone done);
     // polkit may ask for the administrator's password before the upgrade starts.
     static constexpr int kUpgradeCallTimeoutMs = 300000;
     // While the bus itself cannot be reached, it is tried again this often.

@@ -40,6 +40,13 @@ struct HistorySeries {
     std::int16_t temperatureAlarmAt = kNoTemperature;
 };
 
+// Minimum, maximum and mean of a reading over the samples that carry it (count 0:
+// none did).
+struct ReadingStats {
+    std::size_t count = 0;
+    double min = 0, max = 0, mean = 0;
+};
+
 // Where a front end gets a series from: the engine's own store (simulator, Windows) or
 // the service over the bus (Linux client). `done` runs on the engine thread; `ok`
 // false with `error` a text for people when the series could not be had.

@@ -102,6 +102,13 @@ void appendNumber(std::string& out, const char* key, long long value) {
     out += "\":" + std::to_string(value);
 }
 
+std::string statsJson(const ReadingStats& st) {
+    if (st.count == 0) return "null";
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "{\"min\":%g,\"max\":%g,\"mean\":%.1f,\"samples\":%zu}", st.min, st.max, st.mean, st.count);
+    return buf;
+}
+
 }  // namespace
 
 int StatusSummary::exitCode() const {
@@ -295,6 +302,7 @@ std::string statusJson(const StatusSummary& summary) {
         out += e.monitored ? "{\"celsius\":" + std::to_string(e.temperatureC) + ",\"alarm\":" +
                                  (e.temperatureAlarm ? "true" : "false") + "}"
                            : std::string("null");
+        out += ",\"last24h\":{\"temperature\":" + statsJson(e.temperature24h) + ",\"fanRpm\":" + statsJson(e.fanRpm24h) + "}";
         out += ",\"health\":" +
                jsonString(e.health == Health::Healthy ? "healthy" : e.health == Health::Degraded ? "degraded" : "unknown");
         out += ",\"problems\":[";

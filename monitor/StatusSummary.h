@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device/DeviceState.h"
+#include "monitor/HistorySample.h"
 #include "monitor/TimeLeft.h"
 
 namespace raid {
@@ -52,6 +53,8 @@ struct EnclosureSummary {
     int temperatureC = 0;
     bool fanAlarm = false;
     bool temperatureAlarm = false;
+    // The readings of the last 24 hours in the history (count 0: no samples).
+    ReadingStats temperature24h, fanRpm24h;
     Health health = Health::Unknown;
     std::vector<std::string> problems;  // why it is not healthy, in words
 };

@@ -86,4 +86,8 @@ std::string fallbackLogFolder(std::string_view stateDirectory, std::string_view 
     return {};
 }
 
+std::optional<std::vector<std::string>> FileStore::listFolder(const std::string&) {
+    return std::vector<std::string>{};
+}
+
 }  // namespace raid

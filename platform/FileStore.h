@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace raid {
 
@@ -103,6 +104,10 @@ public:
     // platform/linux/LinuxSafeFolder.h). The default, for stores without folders of their
     // own, answers whether `folder` can be written.
     virtual bool makeFolder(const std::string& folder) { return folderWritable(folder); }
+    // The names of the entries in `folder` (no "." or ".."), whatever they are; nullopt
+    // when it cannot be listed (missing, not a folder, no rights). Nothing is opened
+    // but the folder. The default, for stores without folders of their own, lists none.
+    virtual std::optional<std::vector<std::string>> listFolder(const std::string& folder);
 };
 
 // Whether `path` names its place from the root, in the spelling of the platform the

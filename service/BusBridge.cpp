@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/HistorySources.h"
 #include "monitor/EventLog.h"
 #include "monitor/StatusRecord.h"
 #include "notify/AlertMail.h"
@@ -143,6 +144,28 @@ void EngineDayLogs::upgrade(bus::UpgradeRequest request, UpgradeReporter report)
     MainForm* form = &form_;
     scheduler_.post([form, request = std::move(request), report = std::move(report)] {
         runBusUpgrade(*form, request, report);
+    });
+}
+
+void EngineDayLogs::history(const bus::BusCall& call, HistoryReply reply) {
+    MainForm* form = &form_;
+    scheduler_.post([form, call, reply = std::move(reply)] {
+        // The enclosure object's slot is its drive number; its device index names the
+        // key the engine records it under (the two polled devices have a history).
+        HistoryRecorder* recorder = form->historyRecorder();
+        std::string key;
+        const int count = std::min(form->dev.ActiveCount.load(), 2);
+        for (int i = 0; recorder && i < count; ++i)
+            if (static_cast<int>(form->dev.ActiveDevices[static_cast<std::size_t>(i)] & kCodeDriveMask) == call.slot)
+                key = recorder->keyOf(i);
+        bus::HistoryAnswer a;
+        if (key.empty()) {
+            a.errorName = "org.freedesktop.DBus.Error.UnknownObject";
+            a.errorText = "No history is kept for this enclosure";
+        } else {
+            a.series = recorder->store().read(key, call.fromMinute, kMaxHistorySamples);
+        }
+        reply(std::move(a));
     });
 }
 

@@ -32,6 +32,7 @@ public:
     void dayLog(const bus::BusCall& call, Reply reply) override;
     void mail(const bus::BusCall& call, MailReply reply) override;
     void upgrade(bus::UpgradeRequest request, UpgradeReporter report) override;
+    void history(const bus::BusCall& call, HistoryReply reply) override;
 
 private:
     Scheduler& scheduler_;

@@ -8,6 +8,8 @@
 #include "platform/Platform.h"
 #include "app/HeadlessOutput.h"
 #include "app/StatusCheck.h"
+#include "monitor/HistoryReport.h"
+#include "monitor/HistoryStore.h"
 #include "monitor/Metrics.h"
 #include "monitor/StatusRecord.h"
 #include "monitor/TimeFormat.h"
@@ -43,7 +45,7 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
     bool modeGiven = false;
     auto setMode = [&](MonitorOptions::Mode m) {
         if (modeGiven && out.mode != m) {
-            error = "--status, --set and --test-mail are used one at a time";
+            error = "--status, --history, --set and --test-mail are used one at a time";
             return false;
         }
         modeGiven = true;
@@ -66,6 +68,8 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
             return true;
         } else if (a == "--status") {
             if (!setMode(MonitorOptions::Mode::Status)) return false;
+        } else if (a == "--history") {
+            if (!setMode(MonitorOptions::Mode::History)) return false;
         } else if (a == "--json") {
             out.json = true;
         } else if (a == "--test-mail") {
@@ -87,8 +91,8 @@ bool parseMonitorOptions(const std::vector<std::string>& args, MonitorOptions& o
             return false;
         }
     }
-    if (out.json && out.mode != MonitorOptions::Mode::Status) {
-        error = "--json goes with --status";
+    if (out.json && out.mode != MonitorOptions::Mode::Status && out.mode != MonitorOptions::Mode::History) {
+        error = "--json goes with --status or --history";
         return false;
     }
     if (!out.busAddress.empty() && out.mode != MonitorOptions::Mode::Watch && out.mode != MonitorOptions::Mode::Set &&
@@ -111,11 +115,13 @@ std::string monitorUsage(const std::string& program) {
 #if RAID_HAVE_BUS
     return "usage: " + program + " [--log-dir DIR] [--settings FILE] [--bus ADDRESS] [--metrics DIR]\n"
            "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
+           "       " + program + " --history [--json] [--log-dir DIR]\n"
            "       " + program + " --set key=value ... [--settings FILE | --bus ADDRESS]\n"
            "       " + program + " --test-mail [--settings FILE | --bus ADDRESS]\n"
 #else
     return "usage: " + program + " [--log-dir DIR] [--settings FILE] [--metrics DIR]\n"
            "       " + program + " --status [--json] [--log-dir DIR] [--settings FILE]\n"
+           "       " + program + " --history [--json] [--log-dir DIR]\n"
            "       " + program + " --set key=value ... [--settings FILE]\n"
            "       " + program + " --test-mail [--settings FILE]\n"
 #endif
@@ -143,6 +149,7 @@ int Monitor::run(const MonitorOptions& options) {
         case MonitorOptions::Mode::Status: return status(options);
         case MonitorOptions::Mode::Set: return set(options);
         case MonitorOptions::Mode::TestMail: return testMail(options);
+        case MonitorOptions::Mode::History: return history(options);
         case MonitorOptions::Mode::Watch: break;
     }
     return watch(options);
@@ -264,6 +271,7 @@ int Monitor::watch(const MonitorOptions& options) {
         StatusSummary s = summarizeStatus(f->dev, f->LastPollMask, [&machine](int n) { return machine.driveName(n); });
         addTimeLeft(s, [f](int i) { return f->decoder().timeLeft(i).estimate(); });
         s.notes.push_back("Reported by the running raid-gui-monitor at its last poll.");
+        if (HistoryRecorder* rec = f->historyRecorder()) rec->fillStats(s, f->scheduler().wallSeconds());
         if (!metricsFolder_.empty()) {
             const std::string problem = writeMetricsFile(metricsFolder_, metricsText(s, *mailFailures));
             if (!problem.empty() && problem != metricsProblem)
@@ -360,10 +368,13 @@ int Monitor::status(const MonitorOptions& options) {
     }
     form->AnnounceToEnclosure = false;
     form->MailAlerts = false;
+    // One look reads the history for its last-24-hours figures but adds no sample.
+    if (HistoryRecorder* rec = form->historyRecorder()) rec->writing = false;
     const MonitorMachine& machine = machine_;
     MainForm* f = form.get();
     StatusSummary summary = runStatusCheck(
         *form, kStatusTimeoutUs, [&machine](int n) { return machine.driveName(n); }, [this, f] { machine_.created(*f); });
+    if (HistoryRecorder* rec = form->historyRecorder()) rec->fillStats(summary, form->scheduler().wallSeconds());
     // Drives another program holds, or whose locks this user may not take, were not
     // looked at, and a user without the rights to the drives sees none: the service's
     // last summary (readable by everybody) answers instead, when there is a fresh one.
@@ -381,6 +392,20 @@ int Monitor::status(const MonitorOptions& options) {
     }
     out_ << (options.json ? statusJson(summary) : statusText(summary)) << std::flush;
     return summary.exitCode();
+}
+
+int Monitor::history(const MonitorOptions& options) {
+    // Only read: the files are the watching run's, and whoever may read the log folder
+    // may read them. Everything stored is shown, whatever bound the run keeps.
+    const std::unique_ptr<FileStore> files = makeStdFileStore();
+    std::vector<std::string> problems;
+    HistoryStore store(*files, HistoryStore::folderIn(options.logDir), HistoryStore::kMaxDays,
+                       [&problems](const std::string& p) { problems.push_back(p); });
+    std::vector<HistorySeries> all;
+    for (const auto& [key, label] : store.enclosures()) all.push_back(store.read(key, 0));
+    for (const std::string& p : problems) err_ << "raid-gui-monitor: " << escapeText(p) << '\n';
+    out_ << (options.json ? historyJson(all) : historyText(all)) << std::flush;
+    return 0;
 }
 
 namespace {

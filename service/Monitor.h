@@ -5,6 +5,7 @@
 //                                                        watch, publish and mail until SIGTERM;
 //                                                        SIGHUP reads the settings again
 //   raid-gui-monitor --status [--json]                   one look, exit 0/1/2
+//   raid-gui-monitor --history [--json]                  the stored history of the enclosures
 //   raid-gui-monitor --set key=value ...                 save the mail settings
 //   raid-gui-monitor --set alert-command=PATH            (root) the program run on alerts
 //   raid-gui-monitor --test-mail                         send the test mail
@@ -45,7 +46,7 @@ typedef struct sd_bus sd_bus;
 namespace raid::service {
 
 struct MonitorOptions {
-    enum class Mode { Watch, Status, Set, TestMail, Help };
+    enum class Mode { Watch, Status, Set, TestMail, History, Help };
     Mode mode = Mode::Watch;
     bool json = false;
     std::string logDir = machineLogFolder();
@@ -117,6 +118,7 @@ private:
     int setAlertCommand(const MonitorOptions& options, const std::string& path);
     int setMetricsFolder(const MonitorOptions& options, const std::string& path);
     int testMail(const MonitorOptions& options);
+    int history(const MonitorOptions& options);
 #if RAID_HAVE_BUS
     // Whether --set / --test-mail go to a running service (connected in `client`).
     bool throughService(const MonitorOptions& options, bus::MailClient& client);

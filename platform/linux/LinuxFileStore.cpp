@@ -341,6 +341,20 @@ public:
         // check as any folder written into.
         return static_cast<bool>(linuxport::openWritableFolder(folder, ::geteuid() == 0 ? 0755 : 0700));
     }
+
+    std::optional<std::vector<std::string>> listFolder(const std::string& folder) override {
+        // Names only: nothing in the folder is opened or followed.
+        std::error_code ec;
+        fs::directory_iterator it(folder.empty() ? std::string(".") : folder, ec);
+        if (ec) return std::nullopt;
+        std::vector<std::string> names;
+        for (; it != fs::directory_iterator(); it.increment(ec)) {
+            if (ec) return std::nullopt;
+            names.push_back(it->path().filename().string());
+        }
+        if (ec) return std::nullopt;
+        return names;
+    }
 };
 
 }  // namespace

@@ -244,6 +244,25 @@ public:
     }
 
     bool makeFolder(const std::string& folder) override { return makeFolders(nativePath(folder)); }
+
+    std::optional<std::vector<std::string>> listFolder(const std::string& folder) override {
+        std::string f = nativePath(folder.empty() ? std::string(".") : folder);
+        if (f.back() != '\\') f.push_back('\\');
+        WIN32_FIND_DATAW found{};
+        const HANDLE h = ::FindFirstFileW(widePath(f + "*").c_str(), &found);
+        if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+        std::vector<std::string> names;
+        do {
+            const std::wstring w = found.cFileName;
+            if (w == L"." || w == L"..") continue;
+            const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+            std::string name(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+            if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), name.data(), n, nullptr, nullptr);
+            names.push_back(std::move(name));
+        } while (::FindNextFileW(h, &found));
+        ::FindClose(h);
+        return names;
+    }
 };
 
 }  // namespace

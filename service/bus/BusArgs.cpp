@@ -24,6 +24,7 @@ constexpr Method kMethods[] = {
     {"WatchDayLog", "", BusMethod::watchDayLog},
     {"UnwatchDayLog", "", BusMethod::unwatchDayLog},
     {"SetAlertCommand", "s", BusMethod::setAlertCommand},
+    {"GetHistory", "ou", BusMethod::getHistory},
 };
 
 // A short text of the page (port, host, names, address, time-out): far above what the
@@ -194,6 +195,18 @@ std::optional<BusCall> decodeCall(std::string_view member, std::string_view sign
             error = "the image is an open file";
             return std::nullopt;
         }
+    }
+    if (call.method == BusMethod::getHistory) {
+        call.slot = enclosureSlot(args[0].text);
+        if (call.slot < 0) {
+            error = std::string("the enclosure is an object ") + kEnclosurePrefix + "/driveN";
+            return std::nullopt;
+        }
+        if (args[1].number > kMaxHistoryFrom) {
+            error = "the first minute is a Unix time before 2100";
+            return std::nullopt;
+        }
+        call.fromMinute = args[1].number;
     }
     return call;
 }

@@ -29,6 +29,7 @@ enum class BusMethod {
     watchDayLog,
     unwatchDayLog,
     setAlertCommand,
+    getHistory,
 };
 
 struct BusCall {
@@ -45,7 +46,14 @@ struct BusCall {
     int imageFd = -1;
     // setAlertCommand: the program's absolute path, "" for none (checked as --set checks it).
     std::string alertCommand;
+    // getHistory: the enclosure object's slot (above) and the first minute wanted
+    // (Unix time; 0: all there is).
+    std::int64_t fromMinute = 0;
 };
+
+// The latest first minute GetHistory takes (2100-01-01): anything later is a caller's
+// mistake, not a question.
+inline constexpr std::uint32_t kMaxHistoryFrom = 4102444800u;
 
 // One argument as read from a message: a string ('s'), an object path ('o'), a
 // boolean ('b'), an unsigned number ('u'), a file descriptor ('h', in `number`) or a

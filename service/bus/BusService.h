@@ -45,6 +45,16 @@ public:
         a.errorText = "This service keeps no mail settings";
         reply(std::move(a));
     }
+    // GetHistory, checked (every local user may read it, as the properties): the
+    // enclosure's samples from the call's first minute on. An engine without a
+    // history says so.
+    using HistoryReply = std::function<void(HistoryAnswer)>;
+    virtual void history(const BusCall&, HistoryReply reply) {
+        HistoryAnswer a;
+        a.errorName = "org.freedesktop.DBus.Error.NotSupported";
+        a.errorText = "This service keeps no history";
+        reply(std::move(a));
+    }
     // StartUpgrade, checked and authorized: `report` is called from the engine thread,
     // first with refused or started, then as the upgrade goes. An engine without
     // enclosures refuses.

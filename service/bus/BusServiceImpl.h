@@ -161,6 +161,8 @@ struct BusService::Impl {
 
     // ---- the day logs (DayLogMethods.cpp)
     void askDayLog(std::uint64_t id);
+    void askHistory(std::uint64_t id);
+    void answerHistory(std::uint64_t id, const HistoryAnswer& a);
     void answerDayLog(std::uint64_t id, const DayLogAnswer& a);
     void emitLogLines(const std::string& day, std::size_t first, const std::vector<std::string>& lines);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "monitor/StatusSummary.h"
+#include "monitor/HistorySample.h"
 #include "notify/NotificationSettings.h"
 
 namespace raid::bus {
@@ -61,6 +62,13 @@ struct DayLogAnswer {
     std::string errorText;
     std::string day;                 // "yymmdd"
     std::vector<std::string> lines;  // the day's lines, or the day names for a list
+};
+
+// An engine's answer to GetHistory.
+struct HistoryAnswer {
+    std::string errorName;  // "" for success
+    std::string errorText;
+    HistorySeries series;
 };
 
 // What a stored SMTP password is shown as: never the password itself.

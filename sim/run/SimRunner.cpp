@@ -126,6 +126,7 @@ std::unique_ptr<MainForm> SimRunner::buildForm(std::string& error) {
     Ports ports{*scheduler_, *storage, platform_, *dialogs_, &deviceChanges_, nullptr, nullptr, {}, {}};
     ports.logFolder = options_.logDir;
     ports.fallbackLogFolder = options_.fallbackLogDir;
+    ports.historyDays = options_.historyDays;
     // Mail goes out over the real network, so a scenario can alert a real server.
     if (options_.settingsPath.empty()) {
         settings_ = std::make_unique<MemorySettings>();

@@ -36,6 +36,7 @@ struct RunOptions {
     double startWallSeconds = -1;  // wall time at virtual 0; negative = now
     std::string logDir;           // where the day files go; empty: the current folder
     std::string fallbackLogDir;   // where they go while logDir cannot be written
+    int historyDays = 90;         // days of history kept (in logDir's history folder)
     std::string settingsPath;     // the settings file; empty: settings held in memory only
     int dumpFlashDrive = -1;      // drive whose flash finish() writes to dumpFlashPath; -1: none
     std::string dumpFlashPath;

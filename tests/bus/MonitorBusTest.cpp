@@ -141,6 +141,58 @@ TEST(MonitorBus, ClientsSeeEnclosuresComeChangeAndGoWhileHostileCallsGetErrors) 
     EXPECT_EQ(slurp(err).find("not on the bus"), std::string::npos) << slurp(err);
 }
 
+// GetHistory: every local user reads an enclosure's samples, as the properties; the
+// arguments are checked before the engine is asked.
+TEST(MonitorBus, AnyUserReadsTheHistoryAndOutOfRangeArgumentsAreRefused) {
+    ScenarioKit kit;
+    kit.line("0 disk 0").line("0 volume C 0");
+    kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage({})) + " status=" +
+             kit.block("ok.bin", sim::makeStatusRecord(sim::StatusOptions().setFan(0xA1, 900, 47))));
+    kit.realTimeOptions(0);
+    PrivateBus privateBus(kit.dir());
+    if (!privateBus.start()) GTEST_SKIP() << "no dbus-daemon";
+    privateBus.startPolkit();  // refuses everything: GetHistory does not ask it
+    BusClient client(privateBus.address());
+    ASSERT_TRUE(client.ok());
+    test::BackgroundTool service;
+    const std::string err = kit.dir() + "/watch.err";
+    ASSERT_TRUE(service.start("raid-gui-monitor-sim",
+                              {"--scenario", kit.dir() + "/test.scenario", "--log-dir", kit.dir() + "/logs",
+                               "--settings", kit.dir() + "/settings.reg", "--bus", privateBus.address()},
+                              kit.dir() + "/watch.out", err));
+    const std::string one = "/org/qxraidgui/Monitor1/enclosure/drive1";
+    ASSERT_TRUE(client.until([&] { return client.poll(one) > 0; })) << slurp(err);
+    const std::string who = geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0
+                                ? "setpriv --reuid=65534 --regid=65534 --clear-groups "
+                                : "";
+    const std::string call = "timeout 60 " + who + "busctl --json=short --address=" + privateBus.address() +
+                             " call org.qxraidgui.Monitor1 /org/qxraidgui/Monitor1 org.qxraidgui.Monitor1 GetHistory ou ";
+    const std::string answer = kit.dir() + "/history.json";
+    EXPECT_EQ(std::system((call + one + " 0 >" + answer + " 2>&1").c_str()), 0) << slurp(answer);
+    const std::string json = slurp(answer);
+    EXPECT_NE(json.find("\"ssina(xniyyyy)\""), std::string::npos) << json;
+    EXPECT_NE(json.find("SIM DUAL BAY RAID ENCLOSURE SIMENC00000000000001"), std::string::npos) << json;
+    EXPECT_NE(json.find(",47,900,1,"), std::string::npos) << json;  // temperature, fan, fan alarm
+    // Later than any sample: none, and no error.
+    EXPECT_EQ(std::system((call + one + " 4102444800 >" + answer + " 2>&1").c_str()), 0) << slurp(answer);
+    EXPECT_NE(slurp(answer).find("[]"), std::string::npos) << slurp(answer);
+    // Past the bound, another object, an enclosure that has no history.
+    const std::pair<std::string, std::string> refused[] = {
+        {one + " 4102444801", "the first minute is a Unix time before 2100"},
+        {one + " 4294967295", "the first minute is a Unix time before 2100"},
+        {"/org/x 0", "the enclosure is an object"},
+        {"/org/qxraidgui/Monitor1/enclosure/drive01 0", "the enclosure is an object"},
+    };
+    for (const auto& [args, says] : refused) {
+        EXPECT_NE(std::system((call + args + " >" + answer + " 2>&1").c_str()), 0) << args;
+        EXPECT_NE(slurp(answer).find(says), std::string::npos) << args << ": " << slurp(answer);
+    }
+    EXPECT_NE(std::system((call + "/org/qxraidgui/Monitor1/enclosure/drive7 0 >" + answer + " 2>&1").c_str()), 0);
+    EXPECT_NE(slurp(answer).find("No history is kept for this enclosure"), std::string::npos) << slurp(answer);
+    EXPECT_TRUE(service.running());
+    EXPECT_EQ(service.stop(), 0) << slurp(err);
+}
+
 // Lines of the trace with the mailbox command that starts or ends a controller's
 // upgrade mode: two per upgrade that reached the enclosure.
 int upgradeModeCommands(const std::string& trace) {

@@ -436,6 +436,7 @@ TEST(ServiceWindow, AWindowsMailSettingsLandInTheServicesFileAsTheSimulatorsPage
         60000));
     std::string dayFile, dayName;
     for (const auto& e : std::filesystem::directory_iterator(kit.dir() + "/logs")) {
+        if (e.path().extension() != ".log") continue;  // the history has a folder of its own there
         dayFile += slurp(e.path().string());
         dayName = e.path().filename().string();
     }
@@ -467,6 +468,83 @@ bool barMoved(const std::string& lines) {
 // no upgrade command; allowed, it shows in both windows (one an ordinary user's that
 // started nothing), the starting window is killed half-way, and the service takes the
 // upgrade to its end, which the other window's page shows.
+// The chart's source in a client window: the service's history over the bus, asked
+// from a thread of the window's side and answered on the engine thread.
+TEST(ServiceWindow, AClientWindowsHistoryComesFromTheService) {
+    test::ScenarioKit kit;
+    kit.line("0 disk 0").line("0 volume C 0");
+    kit.line("0 attach 1 mailbox identity=" + kit.block("id.bin", sim::makeIdentityPage({})) + " status=" +
+             kit.block("hot.bin", sim::makeStatusRecord(sim::StatusOptions().setFan(0xA4, 2500, 63))));
+    kit.line("0 volume E 1");
+    kit.realTimeOptions(0);
+    PrivateBus system(kit.dir());
+    if (!system.start()) GTEST_SKIP() << "no dbus-daemon";
+    test::BackgroundTool service;
+    const std::string err = kit.dir() + "/service.err";
+    ASSERT_TRUE(service.start("raid-gui-monitor-sim",
+                              {"--scenario", kit.dir() + "/test.scenario", "--log-dir", kit.dir() + "/logs",
+                               "--settings", kit.dir() + "/settings.reg", "--bus", system.address()},
+                              kit.dir() + "/service.out", err));
+    ClientWindow window(system.address());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.caption().contains(QLatin1String("[E]")); }, 60000))
+        << window.caption().toStdString() << slurp(err);
+    HistorySource* source = window.onEngine([](MainForm& f) { return &f.historySource(); });
+    struct Answer {
+        std::mutex mu;
+        bool ok = false;
+        HistorySeries series;
+        std::string error;
+        int answers = 0;
+    };
+    auto answer = std::make_shared<Answer>();
+    const auto ask = [&](int device) {
+        std::thread asker([source, answer, device] {
+            source->history(device, 0, [answer](bool ok, const HistorySeries& s, const std::string& error) {
+                std::lock_guard<std::mutex> lock(answer->mu);
+                answer->ok = ok;
+                answer->series = s;
+                answer->error = error;
+                ++answer->answers;
+            });
+        });
+        asker.join();
+    };
+    // The service's first sample comes with its first poll: asked until it is there.
+    bool got = false;
+    for (int round = 0; round < 240 && !got; ++round) {
+        {
+            std::lock_guard<std::mutex> lock(answer->mu);
+            answer->answers = 0;
+        }
+        ask(0);
+        (void)QTest::qWaitFor([&] { std::lock_guard<std::mutex> lock(answer->mu); return answer->answers > 0; }, 30000);
+        std::lock_guard<std::mutex> lock(answer->mu);
+        got = answer->ok && !answer->series.samples.empty();
+        if (!got) QTest::qWait(500);
+    }
+    ASSERT_TRUE(got) << answer->error << slurp(err);
+    {
+        std::lock_guard<std::mutex> lock(answer->mu);
+        EXPECT_EQ(answer->series.label, "SIM DUAL BAY RAID ENCLOSURE SIMENC00000000000001");
+        EXPECT_EQ(answer->series.samples.back().temperature, 63);
+        EXPECT_EQ(answer->series.samples.back().fanSpeed, 2500);
+        EXPECT_EQ(answer->series.samples.back().alarms, 0x04);
+    }
+    // A device the window does not show: the window's own answer, no call.
+    {
+        std::lock_guard<std::mutex> lock(answer->mu);
+        answer->answers = 0;
+    }
+    ask(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { std::lock_guard<std::mutex> lock(answer->mu); return answer->answers > 0; }, 30000));
+    {
+        std::lock_guard<std::mutex> lock(answer->mu);
+        EXPECT_FALSE(answer->ok);
+        EXPECT_EQ(answer->error, "The service shows no such enclosure");
+    }
+    EXPECT_EQ(service.stop(), 0) << slurp(err);
+}
+
 TEST(ServiceWindow, AnUpgradeFromOneWindowShowsInBothAndGoesOnWhenThatWindowIsKilled) {
     if (::access("/usr/bin/python3", X_OK) != 0 ||
         std::system("/usr/bin/python3 -c 'import dbusmock' 2>/dev/null") != 0)

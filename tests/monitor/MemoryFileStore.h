@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/FileStore.h"
 
@@ -80,6 +81,19 @@ public:
     }
     // Folders come with their files here: one can be made wherever files can be written.
     bool makeFolder(const std::string& folder) override { return writable(folder); }
+    std::optional<std::vector<std::string>> listFolder(const std::string& folder) override {
+        std::string prefix = folder;
+        if (!prefix.empty() && prefix.back() != '/') prefix.push_back('/');
+        std::vector<std::string> names;
+        auto add = [&](const std::string& path) {
+            if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return;
+            const std::string rest = path.substr(prefix.size());
+            if (rest.find('/') == std::string::npos) names.push_back(rest);
+        };
+        for (const auto& [path, text] : files) add(path);
+        for (const auto& path : special) add(path);
+        return names;
+    }
 
     static std::string parentOf(const std::string& path) {
 #ifdef _WIN32

@@ -91,6 +91,7 @@ public:
         options.untilSeconds = until;
         options.latencyUs = latencyUs;
         options.startWallSeconds = startWall;
+        options.historyDays = historyDays;
         runner_ = std::make_unique<sim::SimRunner>(options, nullptr);
         std::string error;
         loadError = runner_->load(error) ? "" : error;
@@ -136,6 +137,7 @@ public:
     std::string loadError;
     std::string logDir;  // where the day files go (default: the kit's folder)
     std::string settingsPath;  // the settings file (default: settings.reg in the kit's folder)
+    int historyDays = 90;      // days of history the engine keeps
 
     // The day file's lines as written (CR LF ends).
     std::vector<std::string> dayFile(const std::string& yymmdd, const std::string& folder = "") const {
