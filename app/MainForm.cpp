@@ -76,6 +76,8 @@ MainForm::MainForm(Ports ports, Controls& controls) : ports_(ports), controls_(c
     } else {
         historySource_ = makeServiceHistorySource(ports_.scheduler, *feed_);
     }
+    // The chart window reads from it (a host may give it another source).
+    historyWindow_.setSource(historySource_.get());
     alerts_ = std::make_unique<AlertState>(dev, MailRequestFlags);
     SettingsPort& settingsPort = ports_.settings ? *ports_.settings : static_cast<SettingsPort&>(ownSettings_);
     settingsStore_ = std::make_unique<SettingsStore>(

@@ -243,7 +243,9 @@ public:
         Descriptor guard(fd);
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
         const off_t before = st.st_size;
-        if (writeAll(fd, data) && guard.close()) return true;
+        // On the disk before the call returns: the day log's lines and the history's
+        // samples survive a power cut once appended (Windows flushes the same way).
+        if (writeAll(fd, data) && ::fdatasync(fd) == 0 && guard.close()) return true;
         // A full disk can leave part of the data behind. Cut it off again so the file
         // keeps exactly what it held: the next save can then still just append.
         if (created && before == 0) {
