@@ -17,10 +17,13 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTextDocument>
 
+#include "app/AccessibleText.h"
+#include "gui/Accessible.h"
 #include "gui/Artwork.h"
 #include "gui/ImageControl.h"
 #include "gui/pages/BaysPicture.h"
@@ -51,6 +54,7 @@ bool namedColor(const std::string& name, QColor& out) {
 }  // namespace
 
 TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std::move(post)) {
+    installAccessibility();
     setObjectName(qname(names::TForm1));
     // Single border, system menu and minimize only: the layout is drawn for exactly
     // this client size.
@@ -105,9 +109,47 @@ TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std:
         b.memo(this, QString::fromLatin1(name), QRect(0, 0, 10, 10))->hide();
 
     buildStatusBar(b);
+    setUpKeyboard();
+    nameControls(this);
 }
 
 TForm1::~TForm1() = default;
+
+void TForm1::postClick(const std::string& control) {
+    post([control](EngineCommands& f) { f.Click(control); });
+}
+
+void TForm1::setUpKeyboard() {
+    std::vector<QWidget*> order;
+    auto take = [&order](QWidget* w) {
+        if (w && (w->focusPolicy() & Qt::TabFocus) && std::find(order.begin(), order.end(), w) == order.end())
+            order.push_back(w);
+    };
+    for (const char* n : names::navigationImages) take(control(qname(n)));
+    for (const char* n : names::deviceCheckBox) take(control(qname(n)));
+    // Each page's controls in the order they were laid out: top to bottom, as read.
+    auto* book = control<QStackedWidget>(qname(names::Notebook1));
+    for (int i = 0; book && i < book->count(); ++i)
+        for (QWidget* w : book->widget(i)->findChildren<QWidget*>()) {
+            // Qt's own parts of a control (a grid's viewport) follow their control.
+            if (w->focusProxy() || !controls_.contains(w->objectName()) || control(w->objectName()) != w) continue;
+            take(w);
+        }
+    for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+
+    // Alt+S, Alt+U, Alt+E, Alt+A: the page's picture clicked, so the engine decides as
+    // for a click (a disabled or hidden picture does nothing).
+    for (const char* n : names::navigationImages) {
+        const access::Description d = access::describe(n);
+        auto* img = control<ImageControl>(qname(n));
+        if (!d.mnemonic || !img) continue;
+        auto* key = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_A + (d.mnemonic - 'A'))), this);
+        connect(key, &QShortcut::activated, img, [img] {
+            img->click();
+            if (img->isEnabled() && img->isVisible()) img->setFocus(Qt::ShortcutFocusReason);
+        });
+    }
+}
 
 void TForm1::setHintHidePause(int ms) {
     hintHidePause_ = ms;
@@ -203,7 +245,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (event->type() == QEvent::MouseButtonRelease &&
             w->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
-            post([](EngineCommands& f) { f.Click(names::Panel11); });
+            postClick(names::Panel11);
         return true;
     }
     if (w && event->type() == QEvent::MouseButtonRelease && qobject_cast<QLabel*>(w) &&
