@@ -70,8 +70,8 @@ const char* lookWord(BayLook look) {
 }
 
 std::string bays(const BaysView& v) {
-    if (!baysInRange(v)) return "Enclosure state unknown.";
-    if (v.controller == BayController::None) return "No drives shown.";
+    // The picture draws the unknown enclosure for both.
+    if (!baysInRange(v) || v.controller == BayController::None) return "Drive states unknown.";
     std::string out;
     for (int i = 0; i < 2; ++i) {
         if (i) out += ' ';

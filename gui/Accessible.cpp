@@ -7,6 +7,7 @@
 #include "app/AccessibleText.h"
 #include "app/ControlNames.h"
 #include "gui/ImageControl.h"
+#include "gui/pages/BaysPicture.h"
 
 namespace raid::gui {
 
@@ -78,6 +79,8 @@ QAccessibleInterface* factory(const QString&, QObject* object) {
         return new ClickableAccessible(w, qtRole(d.role));
     }
     if (qobject_cast<ClickPanel*>(w)) return new ClickableAccessible(w, QAccessible::Button);
+    // The enclosure picture: its name and description are its own (see BaysPicture).
+    if (qobject_cast<BaysPicture*>(w)) return new QAccessibleWidget(w, QAccessible::Graphic);
     return nullptr;
 }
 

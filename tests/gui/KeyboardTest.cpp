@@ -1,0 +1,217 @@
+// The window without a mouse, and as assistive technology sees it: every control that
+// reacts to a click is reached with Tab and acts on Space or Enter by the same command
+// a click sends; the pages have Alt keys; the event log closes with Escape; every
+// actionable control has a role and a name, and the enclosure picture's words follow
+// what it draws.
+#include <QAccessible>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTableWidget>
+
+#include <fstream>
+
+#include "GuiRig.h"
+#include "app/AccessibleText.h"
+#include "gui/HistoryWindow.h"
+#include "gui/LogWindow.h"
+#include "gui/pages/BaysPicture.h"
+#include "sim/FirmwareImages.h"
+
+namespace raid::gui::test {
+namespace {
+
+class KeyboardTest : public GuiRig {
+protected:
+    static QWidget* focused() { return QApplication::focusWidget(); }
+    static void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QWidget* to = focused();
+        ASSERT_NE(to, nullptr) << "nothing has the focus";
+        QTest::keyClick(to, Qt::Key(k), mods);
+    }
+    // Tab until the named control has the focus (at most once round the window).
+    ::testing::AssertionResult tabTo(const char* name) {
+        settle();  // what the engine last changed is on screen
+        std::string seen;
+        for (int i = 0; i < 80; ++i) {
+            if (focused()) seen += focused()->objectName().toStdString() + " ";
+            if (focused() && focused()->objectName() == QLatin1String(name)) return ::testing::AssertionSuccess();
+            QWidget* at = focused();
+            if (!at) return ::testing::AssertionFailure() << "nothing has the focus";
+            // Disabled and hidden controls take no focus.
+            if (!at->isEnabled() || !at->isVisible())
+                return ::testing::AssertionFailure() << at->objectName().toStdString() << " took the focus";
+            QTest::keyClick(at, Qt::Key_Tab);
+        }
+        return ::testing::AssertionFailure() << "Tab never reaches " << name << ": " << seen;
+    }
+    // The engine shows the page and the window has drawn it.
+    bool waitForPage(int page) {
+        if (!waitFor([this, page] { return currentPage() == page; })) return false;
+        settle();
+        return true;
+    }
+};
+
+TEST_F(KeyboardTest, TheWholeWindowByKeysOnly) {
+    const QString path =
+        QDir::temp().filePath(QStringLiteral("raid-gui-keys-%1.bin").arg(QCoreApplication::applicationPid()));
+    {
+        const auto bytes = sim::makeFirmwareImage();
+        std::ofstream(path.toStdString(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    startWindow(1);
+    ASSERT_TRUE(waitForDetection());
+    ASSERT_TRUE(waitFor([this] { return onEngine([](MainForm& f) { return !f.dev.FirstPass; }).value_or(false); }));
+    dialogs().setFileHook([&](const std::string&) { return path.toStdString(); });
+    std::mutex m;
+    std::vector<std::string> boxes;
+    dialogs().setTestHook([&](const std::string& text, const std::string& caption, int) {
+        std::lock_guard<std::mutex> lock(m);
+        boxes.push_back(caption + ":" + text);
+        return DialogPort::Ok;
+    });
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    settle();
+
+    // The order Tab takes: the pages' pictures top to bottom, the device boxes, then
+    // the page shown; the chosen picture shows where the focus is.
+    auto* status = widget<ImageControl>(names::Image_Sts);
+    status->setFocus(Qt::TabFocusReason);
+    const QImage framed = status->grab().toImage();
+    std::vector<std::string> order;
+    for (int i = 0; i < 6; ++i) {
+        order.push_back(focused()->objectName().toStdString());
+        key(Qt::Key_Tab);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{names::Image_Sts, names::Image_FWUpg, names::Image_Email,
+                                               names::Image_About, names::CheckBox1, names::Image0_D1}));
+    EXPECT_NE(status->grab().toImage(), framed) << "no focus frame";
+
+    // Alt+U, Load (Space) through the file dialog, Upgrade (Enter).
+    key(Qt::Key_U, Qt::AltModifier);
+    ASSERT_TRUE(waitForPage(2));
+    EXPECT_EQ(focused(), widget(names::Image_FWUpg));
+    ASSERT_TRUE(waitFor([this] { return widget(names::Image2_Load)->isEnabled(); }));
+    ASSERT_TRUE(tabTo(names::Image2_Load));
+    key(Qt::Key_Space);
+    ASSERT_TRUE(waitFor([&] { return widget<QLineEdit>(names::Edit9)->text() == path; }));
+    ASSERT_TRUE(waitFor([this] { return widget(names::Image2_Upgrade)->isEnabled(); }));
+    ASSERT_TRUE(tabTo(names::Image2_Upgrade));
+    key(Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard<std::mutex> lock(m);
+        return !boxes.empty();
+    }));
+    EXPECT_EQ(boxes[0].rfind("Firmware Upgrade Message:Firmware Upgrade 2/2completed!", 0), 0u) << boxes[0];
+
+    // Alt+E: a recipient added with the plus sign and saved with OK.
+    key(Qt::Key_E, Qt::AltModifier);
+    ASSERT_TRUE(waitForPage(3));
+    ASSERT_TRUE(tabTo(names::Image3_HDDFail));
+    key(Qt::Key_Space);
+    ASSERT_TRUE(waitFor([this] { return onEngine([](MainForm& f) { return f.EmailSubPage; }).value_or(-1) == 1; }));
+    ASSERT_TRUE(tabTo(names::Edit7));
+    QTest::keyClicks(focused(), QStringLiteral("keys@example.org"));
+    ASSERT_TRUE(tabTo(names::Image3_1P));
+    key(Qt::Key_Space);
+    auto* grid = widget<QTableWidget>(names::StringGrid1);
+    ASSERT_TRUE(waitFor([grid] { return grid->item(0, 0)->text() == QLatin1String("keys@example.org"); }));
+    ASSERT_TRUE(tabTo(names::Image3_OK));
+    key(Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_TRUE(waitFor([this] { return onEngine([](MainForm& f) { return f.settings().loaded; }).value_or(false); }));
+    EXPECT_EQ(onEngine([](MainForm& f) { return f.settings().recipients; }),
+              std::vector<std::string>{"keys@example.org"});
+
+    // Alt+A, then Alt+S: the device tab, the event log (closed with Escape) and the
+    // fan panel's history chart.
+    key(Qt::Key_A, Qt::AltModifier);
+    ASSERT_TRUE(waitForPage(4));
+    key(Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(waitForPage(0));
+    ASSERT_TRUE(tabTo(names::Image0_D1));
+    key(Qt::Key_Space);
+    settle();
+    ASSERT_TRUE(tabTo(names::Image0_Log));
+    key(Qt::Key_Space);
+    ASSERT_TRUE(waitFor([this] { return session_->logWindow() && session_->logWindow()->isActiveWindow(); }));
+    key(Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([this] { return session_->logWindow() == nullptr; }));
+    ASSERT_TRUE(waitFor([this] { return onEngine([](MainForm& f) { return !f.logWindowOpen(); }).value_or(false); }));
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    ASSERT_TRUE(waitFor([this] { return widget(names::Panel11)->isVisible(); }));
+    ASSERT_TRUE(tabTo(names::Panel11));
+    key(Qt::Key_Return);
+    ASSERT_TRUE(waitFor([this] { return session_->historyWindow() != nullptr; }));
+    session_->historyWindow()->close();
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+
+    // Space on the device box stops watching, as a click does.
+    ASSERT_TRUE(tabTo(names::CheckBox1));
+    key(Qt::Key_Space);
+    settle();
+    EXPECT_EQ(checkBoxClicks(), std::vector<std::string>{"CheckBox1=off"});
+    QFile::remove(path);
+}
+
+TEST_F(KeyboardTest, EveryActionableControlHasARoleAndANameAndThePictureSpeaks) {
+    startWindow(1);
+    ASSERT_TRUE(waitForDetection());
+    settle();
+    const std::pair<const char*, QAccessible::Role> expected[] = {
+        {names::Image_Sts, QAccessible::PageTab},      {names::Image_FWUpg, QAccessible::PageTab},
+        {names::Image_Email, QAccessible::PageTab},    {names::Image_About, QAccessible::PageTab},
+        {names::Image0_D1, QAccessible::PageTab},      {names::Image2_D2, QAccessible::PageTab},
+        {names::Image3_Setup, QAccessible::PageTab},   {names::Image0_Log, QAccessible::Button},
+        {names::Image2_Load, QAccessible::Button},     {names::Image2_Upgrade, QAccessible::Button},
+        {names::Image3_OK, QAccessible::Button},       {names::Image3_Ignore, QAccessible::Button},
+        {names::Image3_1P, QAccessible::Button},       {names::Image3_2M, QAccessible::Button},
+        {names::Image3_TestMail, QAccessible::Button}, {names::Panel11, QAccessible::Button},
+        {names::CheckBox1, QAccessible::CheckBox},     {names::CheckBox8, QAccessible::CheckBox},
+        {names::StringGrid1, QAccessible::Table},      {names::ProgressBar1, QAccessible::ProgressBar},
+        {names::Edit2, QAccessible::EditableText},     {names::Image0_Bays, QAccessible::Graphic},
+    };
+    for (const auto& [name, role] : expected) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget(name));
+        ASSERT_NE(a, nullptr) << name;
+        EXPECT_EQ(a->role(), role) << name;
+        EXPECT_FALSE(a->text(QAccessible::Name).isEmpty()) << name;
+    }
+    QAccessibleInterface* status = QAccessible::queryAccessibleInterface(widget(names::Image_Sts));
+    EXPECT_EQ(status->text(QAccessible::Name), QStringLiteral("Status"));
+    EXPECT_EQ(status->text(QAccessible::Accelerator), QStringLiteral("Alt+S"));
+    EXPECT_TRUE(status->state().checked) << "the page shown";
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(widget(names::Image_About))->state().checked);
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(widget(names::CheckBox1))->state().checked);
+    // Pressing a picture from assistive technology is a click.
+    QAccessibleInterface* about = QAccessible::queryAccessibleInterface(widget(names::Image_About));
+    ASSERT_TRUE(about->actionInterface());
+    about->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_TRUE(waitForPage(4));
+
+    // The enclosure picture in words, from what the engine gave it to draw.
+    auto* bays = widget<BaysPicture>(names::Image0_Bays);
+    QAccessibleInterface* picture = QAccessible::queryAccessibleInterface(bays);
+    BaysView rebuild{BayController::Raid, {BayLook::Failed, BayLook::Present}, BayWork::Rebuild, 1, 37};
+    bays->setView(rebuild);
+    EXPECT_EQ(picture->text(QAccessible::Name), QStringLiteral("Enclosure. Drive 1: failed. Drive 2: present."));
+    EXPECT_EQ(picture->text(QAccessible::Description),
+              QStringLiteral("Drive 1: failed. Drive 2: present. Rebuilding drive 1 from drive 2, 37 %."));
+    bays->setView({BayController::Hybrid, {BayLook::Present, BayLook::Absent}, BayWork::Flush, 0, 0});
+    EXPECT_EQ(picture->text(QAccessible::Description),
+              QStringLiteral("Drive 1 (SSD): present. Drive 2 (HDD): removed. Flushing the cache from the SSD to "
+                             "the HDD."));
+    bays->setView({BayController::Raid, {BayLook::Present, BayLook::Present}, BayWork::Scan, 2, 255});
+    EXPECT_EQ(picture->text(QAccessible::Description),
+              QStringLiteral("Drive 1: present. Drive 2: present. Scanning drive 2, 255 %."));
+    bays->setView({BayController::Raid, {BayLook::Present, BayLook::Present}, BayWork::Scan, 7, 0});
+    EXPECT_EQ(picture->text(QAccessible::Description), QStringLiteral("Drive states unknown."));
+}
+
+}  // namespace
+}  // namespace raid::gui::test
