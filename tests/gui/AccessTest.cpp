@@ -2,12 +2,14 @@
 // reacts to a click is reached with Tab and acts on Space or Enter by the same command
 // a click sends; the pages have Alt keys; the event log closes with Escape; every
 // actionable control has a role and a name, and the enclosure picture's words follow
-// what it draws.
+// what it draws; the artwork is drawn for the screen's density, so it stays sharp and
+// in its boxes at 150 % and 200 % as at 100 %.
 #include <QAccessible>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTableWidget>
 
 #include <fstream>
@@ -22,7 +24,7 @@
 namespace raid::gui::test {
 namespace {
 
-class KeyboardTest : public GuiRig {
+class AccessTest : public GuiRig {
 protected:
     static QWidget* focused() { return QApplication::focusWidget(); }
     static void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -54,7 +56,7 @@ protected:
     }
 };
 
-TEST_F(KeyboardTest, TheWholeWindowByKeysOnly) {
+TEST_F(AccessTest, TheWholeWindowByKeysOnly) {
     const QString path =
         QDir::temp().filePath(QStringLiteral("raid-gui-keys-%1.bin").arg(QCoreApplication::applicationPid()));
     {
@@ -159,7 +161,7 @@ TEST_F(KeyboardTest, TheWholeWindowByKeysOnly) {
     QFile::remove(path);
 }
 
-TEST_F(KeyboardTest, EveryActionableControlHasARoleAndANameAndThePictureSpeaks) {
+TEST_F(AccessTest, EveryActionableControlHasARoleAndANameAndThePictureSpeaks) {
     startWindow(1);
     ASSERT_TRUE(waitForDetection());
     settle();
@@ -211,6 +213,46 @@ TEST_F(KeyboardTest, EveryActionableControlHasARoleAndANameAndThePictureSpeaks) 
               QStringLiteral("Drive 1: present. Drive 2: present. Scanning drive 2, 255 %."));
     bays->setView({BayController::Raid, {BayLook::Present, BayLook::Present}, BayWork::Scan, 7, 0});
     EXPECT_EQ(picture->text(QAccessible::Description), QStringLiteral("Drive states unknown."));
+}
+
+TEST_F(AccessTest, ArtworkIsDrawnAtTheScreensDensity) {
+    startWindow(0);
+    settle();
+    const qreal dpr = window().devicePixelRatioF();
+    // Run at another scale by the test below: the scale must have reached the window.
+    if (const char* scale = std::getenv("QT_SCALE_FACTOR")) {
+        EXPECT_DOUBLE_EQ(dpr, std::atof(scale));
+    }
+    int images = 0;
+    for (ImageControl* img : window().findChildren<ImageControl*>()) {
+        ++images;
+        const std::string name = img->objectName().toStdString();
+        EXPECT_DOUBLE_EQ(img->shown().devicePixelRatio(), dpr) << name << ": a picture scaled up";
+        EXPECT_EQ(img->size(), img->shown().deviceIndependentSize().toSize()) << name;
+    }
+    EXPECT_GT(images, 20);
+    EXPECT_DOUBLE_EQ(widget<BaysPicture>(names::Image0_Bays)->picture().devicePixelRatio(), dpr);
+    const QPixmap shot = window().grab();
+    EXPECT_EQ(shot.size(), (QSizeF(TForm1::kClientWidth, TForm1::kClientHeight) * dpr).toSize());
+}
+
+// The layout tests again on screens of 150 % and 200 %: the same boxes, the texts
+// measured with the scaled fonts, the pictures drawn at the density.
+TEST(HighDensity, LayoutAndArtworkAt150And200Percent) {
+    for (const char* scale : {"1.5", "2"}) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(scale));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=StatusPageTest.EveryControlByName*:StatusPageTest.ThePicture*:"
+                                    "AccessTest.ArtworkIsDrawnAtTheScreensDensity:WindowTest.EveryCaption*")});
+        ASSERT_TRUE(child.waitForFinished(kWaitMs)) << scale;
+        const QString out = QString::fromLocal8Bit(child.readAll());
+        EXPECT_EQ(child.exitCode(), 0) << "at " << scale << ":\n" << out.toStdString();
+        EXPECT_TRUE(out.contains(QLatin1String("[  PASSED  ] 4 tests"))) << out.toStdString();
+    }
 }
 
 }  // namespace
