@@ -13,8 +13,10 @@
 #include <QTableWidget>
 
 #include <fstream>
+#include <set>
 
 #include "GuiRig.h"
+#include "StatusScenarios.h"
 #include "app/AccessibleText.h"
 #include "gui/HistoryWindow.h"
 #include "gui/LogWindow.h"
@@ -234,6 +236,96 @@ TEST_F(AccessTest, ArtworkIsDrawnAtTheScreensDensity) {
     EXPECT_DOUBLE_EQ(widget<BaysPicture>(names::Image0_Bays)->picture().devicePixelRatio(), dpr);
     const QPixmap shot = window().grab();
     EXPECT_EQ(shot.size(), (QSizeF(TForm1::kClientWidth, TForm1::kClientHeight) * dpr).toSize());
+}
+
+// The real window over AT-SPI, read by Debian's pyatspi as a screen reader reads it
+// (run through scripts/atspi-test.sh: a private bus and a virtual display).
+class AtSpiTest : public GuiRig {
+protected:
+    struct Node {
+        QString role, name, description, actions, states;
+    };
+    // The showing objects of this process's tree; empty when the reader failed.
+    std::vector<Node> readTree() {
+        QProcess reader;
+        reader.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral(RAID_SOURCE_DIR "/tests/gui/atspi_dump.py"),
+                      QString::number(QCoreApplication::applicationPid())});
+        // The reader asks this process over the bus: keep its event loop turning.
+        if (!waitFor([&] { return reader.state() == QProcess::NotRunning; })) reader.kill();
+        std::vector<Node> nodes;
+        if (reader.exitCode() != 0) {
+            ADD_FAILURE() << reader.readAllStandardError().toStdString();
+            return nodes;
+        }
+        for (const QString& line : QString::fromUtf8(reader.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+            const QStringList f = line.split(QLatin1Char('\t'));
+            if (f.size() == 5) nodes.push_back({f[0], f[1], f[2], f[3], f[4]});
+        }
+        return nodes;
+    }
+    // The enclosure picture's name and description as read over the bus.
+    std::optional<Node> enclosure() {
+        for (const Node& n : readTree())
+            if (n.name.startsWith(QLatin1String("Enclosure."))) return n;
+        return std::nullopt;
+    }
+    void pollNow() {
+        ASSERT_TRUE(onEngine([](MainForm& f) { return f.RequestMask |= kRequestPoll; }).has_value());
+    }
+};
+
+TEST_F(AtSpiTest, EveryActionableControlHasARoleAndANameAndThePictureFollowsTheDrives) {
+    if (!std::getenv("RAID_ATSPI")) GTEST_SKIP() << "reads the window over AT-SPI: run scripts/atspi-test.sh";
+    if (QProcess::execute(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral("import pyatspi")}) != 0 ||
+        !QFile::exists(QStringLiteral("/usr/libexec/at-spi-bus-launcher")))
+        GTEST_SKIP() << "python3-pyatspi or at-spi2-core is not installed (scripts/deps.sh)";
+
+    sim::StatusOptions status = scenarios::raidRebuild();
+    status.setActivity(0, 0);
+    startWindow(1, sim::makeIdentityPage(scenarios::raidIdentity()), sim::makeStatusRecord(status));
+    ASSERT_TRUE(waitFor([this] {
+        return onEngine([](MainForm& f) { return (f.RequestMask & kPollingArmed) != 0; }).value_or(false);
+    }));
+    pollNow();
+    ASSERT_TRUE(waitFor([this] {
+        return baysWords(widget<BaysPicture>(names::Image0_Bays)->view()) == "raid present present idle";
+    }));
+
+    const std::vector<Node> tree = readTree();
+    ASSERT_FALSE(tree.empty());
+    std::set<std::string> seen;
+    for (const Node& n : tree) {
+        const bool actionable = !n.actions.isEmpty() || n.role == QLatin1String("push button") ||
+                                n.role == QLatin1String("page tab") || n.role == QLatin1String("check box");
+        // A grid's cells are its content (an empty row reads as empty), not controls.
+        if (!actionable || n.role == QLatin1String("table cell")) continue;
+        EXPECT_FALSE(n.role.isEmpty() || n.role == QLatin1String("unknown")) << n.name.toStdString();
+        EXPECT_FALSE(n.name.trimmed().isEmpty()) << "a " << n.role.toStdString() << " without a name";
+        seen.insert((n.role + QLatin1Char(':') + n.name).toStdString());
+    }
+    for (const char* expected : {"page tab:Status", "page tab:Upgrade", "page tab:E-mail", "page tab:About",
+                                 "page tab:Device1", "push button:Event Log", "check box:Device1",
+                                 "push button:Fan and temperature history"})
+        EXPECT_TRUE(seen.count(expected)) << expected;
+
+    // The second drive is pulled, then comes back and is rebuilt from the first.
+    status.setDriveState(1, sim::kDriveAbsent);
+    platform_.setStatus(1, sim::makeStatusRecord(status));
+    pollNow();
+    ASSERT_TRUE(waitFor([this] {
+        const auto n = enclosure();
+        return n && n->name == QLatin1String("Enclosure. Drive 1: present. Drive 2: removed.");
+    }));
+    status.setDriveState(1, sim::kDrivePresent);
+    status.setActivity(0x02, 12);
+    platform_.setStatus(1, sim::makeStatusRecord(status));
+    pollNow();
+    ASSERT_TRUE(waitFor([this] {
+        const auto n = enclosure();
+        return n && n->description == QLatin1String(
+                        "Drive 1: present. Drive 2: present. Rebuilding drive 2 from drive 1, 12 %.");
+    })) << (enclosure() ? enclosure()->description.toStdString() : std::string("no enclosure picture"));
 }
 
 // The layout tests again on screens of 150 % and 200 %: the same boxes, the texts
