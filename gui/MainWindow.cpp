@@ -65,6 +65,23 @@ TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std:
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
     pal.setColor(QPalette::WindowText, inkColor());
+    // The window paints its own light card, so its fields, lists and drop-down follow
+    // that card rather than a dark or high-contrast desktop palette: a dark field with
+    // dark hint text on the white card would be the one unreadable thing on it. The
+    // windows that do not paint their own background (event log, boxes) keep the
+    // desktop's colours.
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Base, Qt::white);
+        pal.setColor(group, QPalette::AlternateBase, QColor(0xF2, 0xF5, 0xF9));
+        pal.setColor(group, QPalette::Text, inkColor());
+        pal.setColor(group, QPalette::Button, QColor(0xF2, 0xF5, 0xF9));
+        pal.setColor(group, QPalette::ButtonText, inkColor());
+        pal.setColor(group, QPalette::PlaceholderText, mutedColor());
+    }
+    pal.setColor(QPalette::Disabled, QPalette::Base, QColor(0xF2, 0xF5, 0xF9));
+    pal.setColor(QPalette::Disabled, QPalette::Button, QColor(0xF2, 0xF5, 0xF9));
+    for (auto role : {QPalette::Text, QPalette::ButtonText, QPalette::PlaceholderText})
+        pal.setColor(QPalette::Disabled, role, QColor(0x8A, 0x94, 0xA0));
     setPalette(pal);
     setAutoFillBackground(true);
     setWindowIcon(Artwork::icon());

@@ -8,7 +8,9 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTableWidget>
 
@@ -151,7 +153,9 @@ TEST_F(AccessTest, TheWholeWindowByKeysOnly) {
     ASSERT_TRUE(tabTo(names::Panel11));
     key(Qt::Key_Return);
     ASSERT_TRUE(waitFor([this] { return session_->historyWindow() != nullptr; }));
-    session_->historyWindow()->close();
+    ASSERT_TRUE(waitFor([this] { return session_->historyWindow()->isActiveWindow(); }));
+    key(Qt::Key_Escape);
+    ASSERT_TRUE(waitFor([this] { return session_->historyWindow() == nullptr; }));
     window().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
 
@@ -326,6 +330,38 @@ TEST_F(AtSpiTest, EveryActionableControlHasARoleAndANameAndThePictureFollowsTheD
         return n && n->description == QLatin1String(
                         "Drive 1: present. Drive 2: present. Rebuilding drive 2 from drive 1, 12 %.");
     })) << (enclosure() ? enclosure()->description.toStdString() : std::string("no enclosure picture"));
+}
+
+// A dark or high-contrast desktop: the window's light card keeps its fields light
+// with dark text, so nothing on it is dark on dark or light on light.
+TEST(DesktopColours, TheCardStaysReadableUnderADarkOrHighContrastPalette) {
+    const QPalette before = QApplication::palette();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
+    dark.setColor(QPalette::Base, QColor(0x10, 0x10, 0x10));
+    dark.setColor(QPalette::Text, QColor(0xEE, 0xEE, 0xEE));
+    dark.setColor(QPalette::Button, QColor(0x30, 0x30, 0x30));
+    dark.setColor(QPalette::ButtonText, QColor(0xEE, 0xEE, 0xEE));
+    dark.setColor(QPalette::PlaceholderText, QColor(0x30, 0x30, 0x30));
+    QPalette contrast(Qt::white, Qt::black);  // white on black
+    for (const QPalette& desktop : {dark, contrast}) {
+        QApplication::setPalette(desktop);
+        TForm1 w{ActionPoster{}};
+        const auto luminance = [](const QColor& c) { return c.lightnessF(); };
+        for (QWidget* c : w.findChildren<QWidget*>()) {
+            if (!qobject_cast<QLineEdit*>(c) && !qobject_cast<QComboBox*>(c) && !qobject_cast<QTableWidget*>(c) &&
+                !qobject_cast<QPlainTextEdit*>(c))
+                continue;
+            const QPalette& p = c->palette();
+            const std::string name = c->objectName().toStdString();
+            EXPECT_GT(luminance(p.color(QPalette::Base)), 0.8) << name << ": a dark field on the white card";
+            EXPECT_LT(luminance(p.color(QPalette::Text)), 0.4) << name;
+            EXPECT_LT(luminance(p.color(QPalette::PlaceholderText)), 0.6) << name;
+            EXPECT_LT(luminance(p.color(QPalette::ButtonText)), 0.4) << name;
+        }
+    }
+    QApplication::setPalette(before);
 }
 
 // The layout tests again on screens of 150 % and 200 %: the same boxes, the texts
