@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <QFont>
+#include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -26,8 +27,22 @@ using palette::kAmberEdge;
 const QColor kAmberInk(0x3A, 0x2A, 0x00);
 
 
+// The density the pictures are drawn for: the densest screen's, so a picture is
+// drawn sharp rather than scaled up (a screen of lower density scales it down).
+qreal screenDensity() {
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? qGuiApp->devicePixelRatio() : 1.0;
+}
+
+// A picture of `size` in the window's units, drawn at the screens' density.
+QPixmap canvas(QSize size) {
+    const qreal dpr = screenDensity();
+    QPixmap pm(size * dpr);
+    pm.setDevicePixelRatio(dpr);
+    return pm;
+}
+
 QPixmap blank(QSize size) {
-    QPixmap pm(size);
+    QPixmap pm = canvas(size);
     pm.fill(Qt::transparent);
     return pm;
 }
@@ -261,7 +276,7 @@ QPixmap Artwork::enclosure(QSize size) {
 }
 
 QPixmap Artwork::background(bool oem) {
-    QPixmap pm(kBackgroundSize);
+    QPixmap pm = canvas(kBackgroundSize);
     pm.fill(Qt::white);
     QPainter p(&pm);
     begin(p);

@@ -1,8 +1,10 @@
 #include "gui/ImageControl.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 
 namespace raid::gui {
 
@@ -10,8 +12,72 @@ ImageControl::ImageControl(const QString& name, const QPixmap& picture, QWidget*
     : QWidget(parent), own_(picture), shown_(picture), clickable_(clickable) {
     setObjectName(name);
     setAttribute(Qt::WA_TranslucentBackground);
-    resize(picture.size());
+    // The picture may be drawn for a high-density screen: the control takes its size
+    // in the window's own units.
+    resize(picture.deviceIndependentSize().toSize());
+    // Hidden and disabled widgets take no focus in Qt, so a disabled image is skipped.
+    setFocusPolicy(clickable ? Qt::StrongFocus : Qt::NoFocus);
     updateCursor();
+}
+
+void ImageControl::click() {
+    if (!clickable_ || !isEnabled() || !isVisible()) return;
+    emit pressed();
+    emit released();
+    emit clicked();
+}
+
+void ImageControl::keyPressEvent(QKeyEvent* e) {
+    if (!isActivationKey(e)) return QWidget::keyPressEvent(e);
+    if (!e->isAutoRepeat()) click();
+}
+
+void ImageControl::focusInEvent(QFocusEvent* e) {
+    update();
+    QWidget::focusInEvent(e);
+}
+
+void ImageControl::focusOutEvent(QFocusEvent* e) {
+    update();
+    QWidget::focusOutEvent(e);
+}
+
+bool isActivationKey(const QKeyEvent* e) {
+    const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+    return mods == Qt::NoModifier && (e->key() == Qt::Key_Space || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter);
+}
+
+void drawFocusFrame(QPainter& p, const QRect& r, const QPalette& palette) {
+    p.save();
+    p.setOpacity(1.0);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    QPen pen(palette.color(QPalette::Active, QPalette::Highlight), 2);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(r.adjusted(1, 1, -1, -1));
+    p.restore();
+}
+
+void ClickPanel::paintEvent(QPaintEvent* e) {
+    QFrame::paintEvent(e);
+    if (!hasFocus()) return;
+    QPainter p(this);
+    drawFocusFrame(p, rect(), palette());
+}
+
+void ClickPanel::keyPressEvent(QKeyEvent* e) {
+    if (!isActivationKey(e)) return QFrame::keyPressEvent(e);
+    if (!e->isAutoRepeat() && isEnabled()) emit activated();
+}
+
+void ClickPanel::focusInEvent(QFocusEvent* e) {
+    update();
+    QFrame::focusInEvent(e);
+}
+
+void ClickPanel::focusOutEvent(QFocusEvent* e) {
+    update();
+    QFrame::focusOutEvent(e);
 }
 
 void ImageControl::showPicture(const QString& sourceName, const SourceLookup& lookup) {
@@ -30,6 +96,7 @@ void ImageControl::paintEvent(QPaintEvent*) {
     // user so before they try.
     if (!isEnabled()) p.setOpacity(0.45);
     p.drawPixmap(0, 0, shown_);
+    if (hasFocus()) drawFocusFrame(p, rect(), palette());
 }
 
 void ImageControl::mousePressEvent(QMouseEvent* e) {

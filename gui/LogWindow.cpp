@@ -1,9 +1,11 @@
 #include "gui/LogWindow.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMetaObject>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QStringList>
@@ -71,13 +73,18 @@ void TForm5::requestLines(bool restart) {
     asking_ = true;
     const std::size_t from = restart ? 0 : have_;
     const int generation = generation_;
-    TForm5* context = this;
-    post_([context, from, restart, generation](EngineCommands& f) {
+    // The window may be closed (and deleted) before the engine answers, e.g. Escape
+    // right after opening it: the answer goes to the application object, which lives
+    // as long as the program, and reaches the window only if it is still there. The
+    // engine thread never touches the window itself.
+    QPointer<TForm5> window(this);
+    post_([window, from, restart, generation](EngineCommands& f) {
         LogSnapshot snap = f.logSnapshot(from);
-        // Dropped by Qt if the window has gone meanwhile.
         QMetaObject::invokeMethod(
-            context,
-            [context, snap = std::move(snap), restart, generation] { context->applySnapshot(snap, restart, generation); },
+            QCoreApplication::instance(),
+            [window, snap = std::move(snap), restart, generation] {
+                if (window) window->applySnapshot(snap, restart, generation);
+            },
             Qt::QueuedConnection);
     });
 }

@@ -17,10 +17,13 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTextDocument>
 
+#include "app/AccessibleText.h"
+#include "gui/Accessible.h"
 #include "gui/Artwork.h"
 #include "gui/ImageControl.h"
 #include "gui/pages/BaysPicture.h"
@@ -51,6 +54,7 @@ bool namedColor(const std::string& name, QColor& out) {
 }  // namespace
 
 TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std::move(post)) {
+    installAccessibility();
     setObjectName(qname(names::TForm1));
     // Single border, system menu and minimize only: the layout is drawn for exactly
     // this client size.
@@ -61,6 +65,23 @@ TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std:
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
     pal.setColor(QPalette::WindowText, inkColor());
+    // The window paints its own light card, so its fields, lists and drop-down follow
+    // that card rather than a dark or high-contrast desktop palette: a dark field with
+    // dark hint text on the white card would be the one unreadable thing on it. The
+    // windows that do not paint their own background (event log, boxes) keep the
+    // desktop's colours.
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Base, Qt::white);
+        pal.setColor(group, QPalette::AlternateBase, QColor(0xF2, 0xF5, 0xF9));
+        pal.setColor(group, QPalette::Text, inkColor());
+        pal.setColor(group, QPalette::Button, QColor(0xF2, 0xF5, 0xF9));
+        pal.setColor(group, QPalette::ButtonText, inkColor());
+        pal.setColor(group, QPalette::PlaceholderText, mutedColor());
+    }
+    pal.setColor(QPalette::Disabled, QPalette::Base, QColor(0xF2, 0xF5, 0xF9));
+    pal.setColor(QPalette::Disabled, QPalette::Button, QColor(0xF2, 0xF5, 0xF9));
+    for (auto role : {QPalette::Text, QPalette::ButtonText, QPalette::PlaceholderText})
+        pal.setColor(QPalette::Disabled, role, QColor(0x8A, 0x94, 0xA0));
     setPalette(pal);
     setAutoFillBackground(true);
     setWindowIcon(Artwork::icon());
@@ -105,9 +126,47 @@ TForm1::TForm1(ActionPoster post, QWidget* parent) : QWidget(parent), post_(std:
         b.memo(this, QString::fromLatin1(name), QRect(0, 0, 10, 10))->hide();
 
     buildStatusBar(b);
+    setUpKeyboard();
+    nameControls(this);
 }
 
 TForm1::~TForm1() = default;
+
+void TForm1::postClick(const std::string& control) {
+    post([control](EngineCommands& f) { f.Click(control); });
+}
+
+void TForm1::setUpKeyboard() {
+    std::vector<QWidget*> order;
+    auto take = [&order](QWidget* w) {
+        if (w && (w->focusPolicy() & Qt::TabFocus) && std::find(order.begin(), order.end(), w) == order.end())
+            order.push_back(w);
+    };
+    for (const char* n : names::navigationImages) take(control(qname(n)));
+    for (const char* n : names::deviceCheckBox) take(control(qname(n)));
+    // Each page's controls in the order they were laid out: top to bottom, as read.
+    auto* book = control<QStackedWidget>(qname(names::Notebook1));
+    for (int i = 0; book && i < book->count(); ++i)
+        for (QWidget* w : book->widget(i)->findChildren<QWidget*>()) {
+            // Qt's own parts of a control (a grid's viewport) follow their control.
+            if (w->focusProxy() || !controls_.contains(w->objectName()) || control(w->objectName()) != w) continue;
+            take(w);
+        }
+    for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+
+    // Alt+S, Alt+U, Alt+E, Alt+A: the page's picture clicked, so the engine decides as
+    // for a click (a disabled or hidden picture does nothing).
+    for (const char* n : names::navigationImages) {
+        const access::Description d = access::describe(n);
+        auto* img = control<ImageControl>(qname(n));
+        if (!d.mnemonic || !img) continue;
+        auto* key = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_A + (d.mnemonic - 'A'))), this);
+        connect(key, &QShortcut::activated, img, [img] {
+            img->click();
+            if (img->isEnabled() && img->isVisible()) img->setFocus(Qt::ShortcutFocusReason);
+        });
+    }
+}
 
 void TForm1::setHintHidePause(int ms) {
     hintHidePause_ = ms;
@@ -203,7 +262,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (event->type() == QEvent::MouseButtonRelease &&
             w->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
-            post([](EngineCommands& f) { f.Click(names::Panel11); });
+            postClick(names::Panel11);
         return true;
     }
     if (w && event->type() == QEvent::MouseButtonRelease && qobject_cast<QLabel*>(w) &&

@@ -49,6 +49,10 @@ public:
         return qobject_cast<W*>(control(name));
     }
 
+    // A click on the named control, as the engine hears of it (the mouse, the keys and
+    // assistive technology all come through here or ImageControl::clicked).
+    void postClick(const std::string& control);
+
     // The engine has decided the program ends: let the closing through.
     void allowClose() { closeAllowed_ = true; }
 
@@ -76,6 +80,9 @@ private:
 
     void buildNavigation(PageBuilder& b);
     void buildStatusBar(PageBuilder& b);
+    // Tab order (navigation, device boxes, then the pages' controls as laid out) and
+    // the Alt keys that choose a page.
+    void setUpKeyboard();
 
     void applyText(Entry& e, const QString& text);
     // The typed views: the enclosure picture, a page book's page, a grid's rows, a bar.

@@ -20,6 +20,8 @@ RAID_PACKAGES=(
   # the service on the system bus (sd-bus), and its tests: a private bus with polkit mocked,
   # the bus policy checked against its DTD
   libsystemd-dev python3-dbusmock libxml2-utils
+  # the window as a screen reader sees it: the AT-SPI bus and Python's client of it
+  python3-pyatspi at-spi2-core
   # the Debian packages (scripts/package.sh) and their checks (scripts/check-packages.sh)
   dpkg-dev lintian desktop-file-utils debootstrap
 )

@@ -5,6 +5,8 @@
 #   scripts/screenshot.sh [OUTPUT.png [SCENARIO]]
 #   scripts/screenshot.sh --status      docs/status-rebuild.png and docs/status-hybrid.png
 #                                       from the scenarios in docs/scenarios/
+#   scripts/screenshot.sh --scales      docs/screenshot-150.png and docs/screenshot-200.png: the
+#                                       window on a screen of 150 % and 200 % (QT_SCALE_FACTOR)
 #   scripts/screenshot.sh --history     docs/history-fan-failure.png: the history chart
 #                                       window on 7 days of an enclosure whose fan fails
 #                                       on day 3 (a made-up series, build/tests/gui/raid_gui_smoke)
@@ -20,6 +22,13 @@ cd "$(dirname "$0")/.."
 if [[ "${1:-}" == --status ]]; then
   "$0" docs/status-rebuild.png docs/scenarios/status-rebuild.scenario
   "$0" docs/status-hybrid.png docs/scenarios/status-hybrid.scenario
+  exit 0
+fi
+
+if [[ "${1:-}" == --scales ]]; then
+  for percent in 150 200; do
+    QT_SCALE_FACTOR="$(awk "BEGIN { print $percent / 100 }")" "$0" "${2:-docs}/screenshot-$percent.png"
+  done
   exit 0
 fi
 
@@ -48,7 +57,8 @@ if [[ "${RAID_SCREENSHOT_INNER:-}" != 1 ]]; then
   [[ -z "$scenario" || -f "$scenario" ]] || { echo "screenshot: no scenario $scenario" >&2; exit 1; }
   mkdir -p "$(dirname "$out")"
   export RAID_SCREENSHOT_INNER=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$out" "$scenario"
+  # Room for the window at 200 % (1240 x 880).
+  exec xvfb-run -a -s "-screen 0 1600x1200x24" "$0" "$out" "$scenario"
 fi
 
 # Inside the virtual display.
@@ -85,4 +95,11 @@ done
 
 sleep "$settle"
 import -window "$window" "$out"
+# A window drawn for its scale is that many times the size of the 100 % one, all of it
+# on the screen: a smaller picture is a window Qt did not scale, or one cut off.
+if [[ -n "${QT_SCALE_FACTOR:-}" && -z "${RAID_SCREENSHOT_ARGS:-}" ]]; then
+  want="$(awk "BEGIN { printf \"%dx%d\", 620 * $QT_SCALE_FACTOR, 440 * $QT_SCALE_FACTOR }")"
+  got="$(identify -format %wx%h "$out")"
+  [[ "$got" == "$want" ]] || { echo "screenshot: $out is $got, not $want at scale $QT_SCALE_FACTOR" >&2; exit 1; }
+fi
 echo "screenshot: wrote $out"

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 
+#include <QAccessible>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include "app/AccessibleText.h"
 #include "gui/Artwork.h"
 #include "gui/Palette.h"
 
@@ -227,6 +229,30 @@ BaysPicture::BaysPicture(const QString& name, QWidget* parent) : QWidget(parent)
     setAttribute(Qt::WA_TranslucentBackground);
     resize(kSize);
     rerender();
+    describe();
+}
+
+void BaysPicture::describe() {
+    // A screen reader learns what the picture shows from its name (the drives' health)
+    // and description (with the work between the bays). A change of health is told at
+    // once; a rising percentage only updates the description, read when asked.
+    const QString health = QStringLiteral("Enclosure. ") + QString::fromStdString(access::baysHealth(view_));
+    const QString text = QString::fromStdString(access::baysText(view_));
+    const bool healthChanged = health != accessibleName();
+    const bool textChanged = text != accessibleDescription();
+    setAccessibleName(health);
+    setAccessibleDescription(text);
+    if (!QAccessible::isActive()) return;
+    if (healthChanged) {
+        QAccessibleEvent named(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&named);
+        QAccessibleEvent alert(this, QAccessible::Alert);
+        QAccessible::updateAccessibility(&alert);
+    }
+    if (textChanged) {
+        QAccessibleEvent described(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&described);
+    }
 }
 
 void BaysPicture::setView(const BaysView& view) {
@@ -236,6 +262,7 @@ void BaysPicture::setView(const BaysView& view) {
     if (shown == view_) return;
     view_ = shown;
     rerender();
+    describe();
     update();
 }
 

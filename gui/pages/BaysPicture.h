@@ -44,6 +44,8 @@ protected:
 
 private:
     void rerender();
+    // The picture in words for assistive technology; tells it of a change of health.
+    void describe();
 
     BaysView view_;
     int renders_ = 0;

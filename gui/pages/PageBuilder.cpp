@@ -156,6 +156,9 @@ QPlainTextEdit* PageBuilder::memo(QWidget* parent, const QString& name, const QR
     auto* m = new QPlainTextEdit(parent);
     m->setObjectName(name);
     m->setGeometry(r);
+    // Tab moves on to the next control rather than typing a tab into the mail text, so
+    // the keyboard can leave the box.
+    m->setTabChangesFocus(true);
     TForm1* w = &window_;
     QObject::connect(m, &QPlainTextEdit::textChanged, w, [w, m, name] {
         if (!w->applying_) w->forwardEditText(name, m->toPlainText());
@@ -178,6 +181,8 @@ QTableWidget* PageBuilder::grid(QWidget* parent, const QString& name, const QRec
     g->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     g->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     g->setShowGrid(true);
+    // One column of rows: the arrows move between them and Tab leaves the grid.
+    g->setTabKeyNavigation(false);
     for (int row = 0; row < kGridRows; ++row) g->setItem(row, 0, new QTableWidgetItem);
     const std::string n = name.toStdString();
     TForm1* w = &window_;

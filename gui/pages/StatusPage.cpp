@@ -81,7 +81,7 @@ void buildStatusPage(PageBuilder& b, QWidget* page) {
     b.fitLabel(page, qname(names::Label20), QRect(centreX, kColumnsTop + 54, centreW, 14), Qt::AlignCenter, 11);
     b.fitLabel(page, qname(names::Label21), QRect(centreX, kColumnsTop + 68, centreW, 14), Qt::AlignCenter, 11);
 
-    auto* panel = new QFrame(page);
+    auto* panel = new ClickPanel(page);
     panel->setObjectName(qname(names::Panel11));
     panel->setGeometry(kMargin, 284, BaysPicture::kSize.width(), 32);
     panel->setFrameShape(QFrame::StyledPanel);
@@ -91,6 +91,9 @@ void buildStatusPage(PageBuilder& b, QWidget* page) {
     panel->setAutoFillBackground(true);
     panel->setCursor(Qt::PointingHandCursor);
     panel->installEventFilter(&b.window());
+    panel->setFocusPolicy(Qt::StrongFocus);
+    TForm1* w = &b.window();
+    QObject::connect(panel, &ClickPanel::activated, w, [w] { w->postClick(names::Panel11); });
     b.add(panel);
     b.caption(panel, QStringLiteral("Fan"), QRect(14, 6, 40, 20));
     b.fitLabel(panel, qname(names::Label5), QRect(54, 6, 60, 20), Qt::AlignRight | Qt::AlignVCenter, 13, true);

@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <thread>
 
 #include "GuiRig.h"
@@ -148,6 +150,28 @@ TEST_F(LogWindowTest, AFileThatWouldBlockOrNeverEndIsRefusedAtOnce) {
     ASSERT_TRUE(onEngine([](MainForm& f) { return f.eventLog().addLine("later line"), 0; }).has_value());
     QTest::mouseClick(log->findChild<QPushButton*>(QStringLiteral("RealTimeLog")), Qt::LeftButton);
     EXPECT_TRUE(waitFor([&] { return text->toPlainText() == QLatin1String("live line\nlater line"); }));
+}
+
+// Closed with Escape before the engine has answered its first question: the answer
+// arrives for a window that is gone and is dropped (a keyboard user is that fast).
+TEST_F(LogWindowTest, ClosedBeforeTheEngineAnswersDropsTheAnswer) {
+    startWindow(0);
+    settle();
+    auto release = std::make_shared<std::promise<void>>();
+    std::shared_future<void> held = release->get_future().share();
+    host_->post([held](MainForm& f) {
+        f.Click("Image0_Log");
+        held.wait();  // the engine is busy until the window is gone
+    });
+    ASSERT_TRUE(waitFor([this] { return session_->logWindow() && session_->logWindow()->isVisible(); }));
+    session_->logWindow()->activateWindow();
+    QTest::keyClick(session_->logWindow(), Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(session_->logWindow(), nullptr);
+    release->set_value();
+    settle();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(onEngine([](MainForm& f) { return f.logWindowOpen(); }), false);
 }
 
 }  // namespace
