@@ -6,8 +6,10 @@
 #include <cwctype>
 
 #include <commctrl.h>
+#include <objbase.h>
 
 #include "app/ControlNames.h"
+#include "gui-win32/Accessible.h"
 #include "gui-win32/ControlIds.h"
 #include "gui-win32/Text.h"
 #include "gui-win32/WindowParts.h"
@@ -19,7 +21,6 @@ using namespace detail;
 
 namespace {
 
-constexpr wchar_t kFormClass[] = L"TForm1";
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT;
 // Where the navigation slots are, top to bottom.
@@ -84,6 +85,10 @@ void registerClasses() {
 }  // namespace
 
 MainWindow::MainWindow(ActionPoster post, double scale) : post_(std::move(post)) {
+    // What the controls tell screen readers is handed over through COM: the window's
+    // thread is a single-threaded apartment (unless its caller made it something else).
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    com_ = com == S_OK || com == S_FALSE;
     Artwork::startup();
     registerClasses();
     hwnd_ = CreateWindowExW(kFormExStyle, kFormClass, L"", kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
@@ -146,12 +151,15 @@ MainWindow::MainWindow(ActionPoster post, double scale) : post_(std::move(post))
     tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0,
                             0, hwnd_, nullptr, GetModuleHandleW(nullptr), nullptr);
     SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 480);
+    for (auto& e : entries_)
+        if (e->hwnd != hwnd_) makeAccessible(e->hwnd);
     layout();
 }
 
 MainWindow::~MainWindow() {
     if (hwnd_) DestroyWindow(hwnd_);
     for (auto& [colour, b] : brushes_) DeleteObject(b);
+    if (com_) CoUninitialize();
 }
 
 MainWindow::Entry& MainWindow::add(std::unique_ptr<Entry> e) {
@@ -419,8 +427,10 @@ void MainWindow::applyText(Entry& e, const std::string& text) {
     case Kind::Image:
         // Which picture the image shows: its `_Yellow` or `_White` source, or its own.
         if (e.picture != text) {
+            const bool was = e.highlighted();
             e.picture = text;
             InvalidateRect(e.hwnd, nullptr, FALSE);
+            if (was != e.highlighted()) announceSelection(e.hwnd);
         }
         break;
     case Kind::Edit:
@@ -457,8 +467,10 @@ void MainWindow::applyView(Entry& e, const ControlState& s, Prop prop) {
     if (e.kind == Kind::Bays && (all || prop == Prop::Bays)) {
         // Redrawn only when the picture changes: a poll every 4 s mostly repeats it.
         if (!(e.bays == s.bays)) {
+            const BaysView before = e.bays;
             e.bays = s.bays;
             InvalidateRect(e.hwnd, nullptr, FALSE);
+            announceBays(e.hwnd, before, e.bays);
         }
     } else if (e.kind == Kind::Book && (all || prop == Prop::Page)) {
         // No such page (or none chosen yet): the page stays.
@@ -540,6 +552,19 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
         EndPaint(hwnd_, &ps);
         return 0;
     }
+    case WM_ACTIVATE:
+        // The control that had the focus gets it back when the window is active again
+        // (the event log or the chart closed, another program left): a keyboard user
+        // goes on where they were instead of at the first control.
+        if (LOWORD(wp) == WA_INACTIVE) {
+            HWND had = GetFocus();
+            lastFocus_ = had && IsChild(hwnd_, had) ? had : nullptr;
+        } else if (lastFocus_ && IsChild(hwnd_, lastFocus_) && IsWindowVisible(lastFocus_) &&
+                   IsWindowEnabled(lastFocus_)) {
+            SetFocus(lastFocus_);
+            return 0;
+        }
+        return DefWindowProcW(hwnd_, msg, wp, lp);
     case WM_CLOSE:
         // The engine decides: it refuses while the firmware is written, and asks for
         // the end (onQuit) when the program is to end.

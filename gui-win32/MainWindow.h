@@ -17,6 +17,7 @@
 
 #include <windows.h>
 
+#include "app/ControlNames.h"
 #include "app/Controls.h"
 #include "gui-win32/Artwork.h"
 #include "gui-win32/EngineActions.h"
@@ -57,7 +58,9 @@ public:
     // engine and pumps messages until it answers).
     std::function<bool()> onQueryEndSession;
 
-    // Enter on an image button clicks it, as Space does; true when `msg` was taken.
+    // Keys the dialog manager does not give the window's own controls: Enter on an
+    // image button clicks it, as Space does; Space and Enter on the fan panel click it;
+    // Alt with a page's letter clicks that page's picture. True when `msg` was taken.
     static bool translateKey(const MSG& msg);
 
     enum class Kind { Container, Book, Label, Caption, CheckBox, Edit, Memo, Combo, Grid, Progress, Bays, Image,
@@ -102,6 +105,11 @@ public:
         int paints = 0;           // times the enclosure picture was drawn
         bool shaped = false;      // covers only its text, so what is under the rest shows
         COLORREF behind = CLR_INVALID;  // on the form: the background's colour under it
+
+        // An image shows its highlighted (yellow) face: the page or device chosen.
+        bool highlighted() const {
+            return picture.empty() || picture == name ? highlightedAtStart : picture == names::yellowPicture(name);
+        }
     };
 
     // Window procedures of the form, the page containers and the enclosure picture.
@@ -145,6 +153,8 @@ private:
     HWND statusBar_ = nullptr;
     double scale_ = 1.0;
     bool oem_ = false;
+    bool com_ = false;  // this window initialised COM on its thread
+    HWND lastFocus_ = nullptr;  // the control focused when the window was last left
     bool applying_ = false;  // engine changes being applied: not the user's
     std::vector<std::unique_ptr<Entry>> entries_;
     std::unordered_map<std::string, Entry*> byName_;

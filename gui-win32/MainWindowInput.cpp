@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include "app/AccessibleText.h"
 #include "app/ControlNames.h"
 #include "gui-win32/Text.h"
 #include "gui-win32/WindowParts.h"
@@ -16,13 +17,31 @@ namespace raid::win {
 using namespace detail;
 
 bool MainWindow::translateKey(const MSG& msg) {
-    if (msg.message != WM_KEYDOWN || msg.wParam != VK_RETURN || !msg.hwnd) return false;
+    if (!msg.hwnd || (msg.message != WM_KEYDOWN && msg.message != WM_SYSKEYDOWN)) return false;
     MainWindow* w = windowOf(msg.hwnd);
-    Entry* e = w ? w->entryOf(msg.hwnd) : nullptr;
-    if (!e || e->kind != Kind::Image) return false;
-    // Enter acts as a click, through the same path as the mouse and Space.
-    SendMessageW(msg.hwnd, BM_CLICK, 0, 0);
-    return true;
+    if (!w) return false;
+    // Every key below acts as a click, through the same path as the mouse (BM_CLICK).
+    if (msg.message == WM_SYSKEYDOWN) {
+        // Alt with a page's letter: that page's picture, if it can be clicked now (the
+        // Upgrade page's before the first Status page, say, but no hidden one).
+        const auto key = static_cast<char>(msg.wParam);
+        if (!(HIWORD(msg.lParam) & KF_ALTDOWN) || key < 'A' || key > 'Z') return false;
+        for (const auto& e : w->entries_) {
+            if (e->kind != Kind::Image || access::describe(e->name).mnemonic != key) continue;
+            if (IsWindowVisible(e->hwnd) && IsWindowEnabled(e->hwnd)) SendMessageW(e->hwnd, BM_CLICK, 0, 0);
+            return true;  // taken either way: no beep for a page that cannot open yet
+        }
+        return false;
+    }
+    Entry* e = w->entryOf(msg.hwnd);
+    if (!e) return false;
+    const bool panel = e->kind == Kind::Container && e->name == names::Panel11;
+    if ((e->kind == Kind::Image && msg.wParam == VK_RETURN) ||
+        (panel && (msg.wParam == VK_RETURN || msg.wParam == VK_SPACE))) {
+        SendMessageW(msg.hwnd, BM_CLICK, 0, 0);
+        return true;
+    }
+    return false;
 }
 
 bool MainWindow::isEcho(Entry& e, const std::wstring& text) {

@@ -20,8 +20,7 @@ void MainWindow::drawImage(Entry& e, const DRAWITEMSTRUCT& d) {
     const RECT r = d.rcItem;
     const bool enabled = !(d.itemState & ODS_DISABLED);
     const bool pressed = (d.itemState & ODS_SELECTED) != 0;
-    const bool highlighted = e.picture.empty() || e.picture == e.name ? e.highlightedAtStart
-                                                                       : e.picture == names::yellowPicture(e.name);
+    const bool highlighted = e.highlighted();
     const COLORREF back = backOf(e.hwnd);
     buffered(d.hDC, r, [&](HDC dc) {
         fill(dc, r, back);
@@ -98,9 +97,13 @@ LRESULT MainWindow::containerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (HWND root = GetAncestor(hwnd, GA_ROOT); root && root != hwnd) return SendMessageW(root, msg, wp, lp);
         break;
     case WM_LBUTTONUP:
-    case WM_SETCURSOR: {
+    case WM_SETCURSOR:
+    case BM_CLICK:
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: {
         // The fan and temperature panel opens the history chart: a click anywhere on
-        // it, its captions included (static text without SS_NOTIFY passes clicks on).
+        // it, its captions included (static text without SS_NOTIFY passes clicks on),
+        // or Space or Enter while it has the focus (MainWindow::translateKey).
         MainWindow* w = windowOf(hwnd);
         Entry* e = w ? w->entryOf(hwnd) : nullptr;
         if (!e || e->name != names::Panel11) break;
@@ -108,7 +111,12 @@ LRESULT MainWindow::containerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
             return TRUE;
         }
-        w->post([](EngineCommands& f) { f.Click(names::Panel11); });
+        if (msg == WM_SETFOCUS || msg == WM_KILLFOCUS) {
+            InvalidateRect(hwnd, nullptr, FALSE);  // the focus frame
+            return 0;
+        }
+        if (msg == WM_LBUTTONUP) return SendMessageW(hwnd, BM_CLICK, 0, 0);
+        if (IsWindowEnabled(hwnd) && IsWindowVisible(hwnd)) w->post([](EngineCommands& f) { f.Click(names::Panel11); });
         return 0;
     }
     case WM_ERASEBKGND:
@@ -135,6 +143,13 @@ LRESULT MainWindow::containerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 DeleteObject(frame);
             }
             if (e->drawsEnclosure) Artwork::enclosure(mem, client, s);
+            if (GetFocus() == hwnd) {
+                RECT f = client;
+                InflateRect(&f, -2, -2);
+                SetTextColor(mem, RGB(0, 0, 0));
+                SetBkColor(mem, RGB(255, 255, 255));
+                DrawFocusRect(mem, &f);
+            }
         });
         EndPaint(hwnd, &ps);
         return 0;

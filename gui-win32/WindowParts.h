@@ -4,6 +4,7 @@
 
 #include <cwctype>
 #include <string>
+#include <string_view>
 
 #include <windows.h>
 
@@ -32,9 +33,15 @@ inline bool namedColour(const std::string& name, COLORREF& out) {
     return true;
 }
 
+inline constexpr wchar_t kFormClass[] = L"TForm1";
+
+// The main window a control belongs to; nullptr for the windows of other kinds (the
+// event log and the chart keep their own objects where the main window keeps its).
 inline MainWindow* windowOf(HWND hwnd) {
     HWND root = GetAncestor(hwnd, GA_ROOT);
-    return root ? reinterpret_cast<MainWindow*>(GetWindowLongPtrW(root, GWLP_USERDATA)) : nullptr;
+    wchar_t cls[16] = {};
+    if (!root || GetClassNameW(root, cls, 16) == 0 || std::wstring_view(cls) != kFormClass) return nullptr;
+    return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(root, GWLP_USERDATA));
 }
 
 inline std::wstring windowText(HWND hwnd) {

@@ -2,21 +2,23 @@
 # Takes the native window's pictures: raid-gui-sim.exe under Wine on a virtual X
 # display, each cropped to the window (caption and frame as Wine draws them).
 #
-#   scripts/screenshot-win32.sh            all six: docs/win32-screenshot.png (the default
+#   scripts/screenshot-win32.sh            all nine: docs/win32-screenshot.png (the default
 #                                          enclosure's Status page), docs/win32-status-rebuild.png
 #                                          and docs/win32-status-hybrid.png (the scenarios in
-#                                          docs/scenarios/), each also at 150 % (*-150.png)
+#                                          docs/scenarios/), each also at 150 % and 200 %
+#                                          (*-150.png, *-200.png)
 #   scripts/screenshot-win32.sh OUTPUT.png [SCENARIO]     one picture
 #
-# RAID_SCREENSHOT_SCALE=150 takes a single picture at 150 % (default 100).
+# RAID_SCREENSHOT_SCALE=150 or 200 takes a single picture at that scale (default 100).
 # RAID_SCREENSHOT_PROGRAM picks another build of raid-gui-sim.exe (default
 # build-win/raid-gui-sim.exe); RAID_SCREENSHOT_SETTLE is how many seconds the window
 # gets to draw after it appears (default 6, 9 with a scenario: its enclosure is read
 # at the first poll, about 4 s after the start).
 #
 # The pictures are taken in Wine prefixes of the script's own (build-win/screenshot-wine/
-# 100 and 150, made on first use), so nothing of the tests' prefix shows and the scale is
-# known: the 150 % one says LogPixels=144 under HKCU\Control Panel\Desktop. Both tell
+# 100, 150 and 200, made on first use), so nothing of the tests' prefix shows and the scale
+# is known: the 150 % one says LogPixels=144 under HKCU\Control Panel\Desktop, the 200 %
+# one 192. Both tell
 # Wine to draw the window's frame itself ("Managed"=N): the virtual display has no window
 # manager, which would draw it otherwise. The PNGs are kept small: an 8-bit palette
 # whenever the picture has 256 colours or fewer, otherwise quantised to 256 without dither.
@@ -74,7 +76,7 @@ done
 [[ -n "$wine" ]] || { echo "screenshot: wine is missing" >&2; exit 1; }
 [[ -f "$program" ]] || { echo "screenshot: $program not built" >&2; exit 1; }
 
-# The prefix for one scale, made once: LogPixels 96 (100 %) or 144 (150 %).
+# The prefix for one scale, made once: LogPixels 96 (100 %), 144 (150 %) or 192 (200 %).
 prefix() {
   local scale="$1" dir dpi
   dir="$(realpath -m "$prefixes/$scale")"
@@ -107,12 +109,13 @@ shot() {
 
 if [[ $# -gt 0 ]]; then
   scale="${RAID_SCREENSHOT_SCALE:-100}"
-  [[ "$scale" == 100 || "$scale" == 150 ]] || { echo "screenshot: RAID_SCREENSHOT_SCALE is 100 or 150" >&2; exit 1; }
+  [[ "$scale" == 100 || "$scale" == 150 || "$scale" == 200 ]] ||
+    { echo "screenshot: RAID_SCREENSHOT_SCALE is 100, 150 or 200" >&2; exit 1; }
   shot "$1" "${2:-}" "$scale"
   exit 0
 fi
 
-for scale in 100 150; do
+for scale in 100 150 200; do
   suffix=""
   [[ "$scale" == 100 ]] || suffix="-$scale"
   shot "docs/win32-screenshot$suffix.png" "" "$scale"

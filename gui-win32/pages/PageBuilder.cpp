@@ -33,6 +33,13 @@ HWND PageBuilder::container(HWND parent, const std::string& name, const RECT& r,
     return e.hwnd;
 }
 
+HWND PageBuilder::clickPanel(HWND parent, const std::string& name, const RECT& r, COLORREF back) {
+    Entry& e = make(parent, name, Kind::Container, r, kContainerClass, L"", WS_VISIBLE | WS_CLIPCHILDREN | WS_TABSTOP);
+    e.back = back;
+    e.framed = true;
+    return e.hwnd;
+}
+
 HWND PageBuilder::book(HWND parent, const std::string& name, const RECT& r, int pages) {
     Entry& e = make(parent, name, Kind::Book, r, kContainerClass, L"", WS_VISIBLE | WS_CLIPCHILDREN,
                     WS_EX_CONTROLPARENT);

@@ -33,6 +33,9 @@ public:
     // A child window that holds others (a page, a page book, a panel). `name` may be "".
     HWND container(HWND parent, const std::string& name, const RECT& r, COLORREF back = kWhite,
                    bool framed = false);
+    // A framed panel that acts when clicked: it takes the focus with Tab, as a button
+    // does, instead of passing Tab on to what it holds.
+    HWND clickPanel(HWND parent, const std::string& name, const RECT& r, COLORREF back);
     // A page book: `pages` containers filling it, the first one shown.
     HWND book(HWND parent, const std::string& name, const RECT& r, int pages);
     std::vector<HWND> pages(HWND book) const;

@@ -46,8 +46,7 @@ void buildStatusPage(PageBuilder& b, HWND page) {
     b.label(page, names::Label20, box(centreX, kColumnsTop + 54, centreW, 14), kCentred, 11);
     b.label(page, names::Label21, box(centreX, kColumnsTop + 68, centreW, 14), kCentred, 11);
 
-    HWND panel = b.container(page, names::Panel11, box(kMargin, 284, Artwork::kBaysSize.cx, 32), RGB(0xF2, 0xF5, 0xF9),
-                             true);
+    HWND panel = b.clickPanel(page, names::Panel11, box(kMargin, 284, Artwork::kBaysSize.cx, 32), RGB(0xF2, 0xF5, 0xF9));
     b.caption(panel, L"Fan", box(14, 6, 40, 20));
     b.label(panel, names::Label5, box(54, 6, 60, 20), DT_RIGHT | DT_VCENTER | DT_SINGLELINE, 13, true);
     b.caption(panel, L"RPM", box(118, 6, 40, 20));

@@ -389,17 +389,18 @@ std::vector<std::string> layoutProblems(HWND form) {
     return problems;
 }
 
-TEST_F(WinWindowTest, NoVisibleControlsOverlapOrLeaveTheirPageAt100And150Percent) {
+TEST_F(WinWindowTest, NoVisibleControlsOverlapOrLeaveTheirPageAt100150And200Percent) {
     start("");
     ASSERT_TRUE(waitForDetection());
     settle();
-    for (double scale : {1.0, 1.5}) {
+    for (double scale : {1.0, 1.5, 2.0}) {
         SCOPED_TRACE(scale);
         if (scale != 1.0) {
-            // The window moves to a monitor at 144 DPI: the system says so and suggests
-            // where the window goes; the window lays itself out again.
-            RECT suggested{10, 10, 1000, 800};
-            SendMessageW(session_->window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144),
+            // The window moves to a monitor at 144 or 192 DPI: the system says so and
+            // suggests where the window goes; the window lays itself out again.
+            const auto dpi = static_cast<WORD>(96 * scale);
+            RECT suggested{4, 4, 1000, 800};
+            SendMessageW(session_->window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi),
                          reinterpret_cast<LPARAM>(&suggested));
         }
         RECT client;
