@@ -8,6 +8,7 @@
 
 #include "gui-win32/ArtworkPaint.h"
 #include "gui-win32/Text.h"
+#include "gui-win32/WindowBasics.h"
 
 namespace raid::win {
 
@@ -21,37 +22,6 @@ const art::Color kGrid{0xE3, 0xE8, 0xEF};
 const art::Color kAlarmFill{0x30, 0xE0, 0x30, 0x30};
 const art::Color kThreshold{0xC0, 0x20, 0x20};
 const art::Color kTemperatureInk{0xD0, 0x5A, 0x1E};
-
-UINT dpiOf(HWND hwnd) {
-    using Fn = UINT(WINAPI*)(HWND);
-    static const Fn forWindow = [] {
-        const FARPROC p = GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
-    }();
-    if (forWindow && hwnd)
-        if (const UINT dpi = forWindow(hwnd)) return dpi;
-    HDC dc = GetDC(nullptr);
-    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-    if (dc) ReleaseDC(nullptr, dc);
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-int px(int design, double scale) { return static_cast<int>(std::lround(design * scale)); }
-
-void registerClass() {
-    static const bool done = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DefWindowProcW;  // replaced per window once it knows its object
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        wc.lpszClassName = HistoryWindow::kClassName;
-        RegisterClassExW(&wc);
-        return true;
-    }();
-    (void)done;
-}
 
 using art::PointF;
 using art::RectF;
@@ -141,9 +111,9 @@ void HistoryWindow::draw(HDC dc, const RECT& rect, double scale, const HistoryCh
 }
 
 HistoryWindow::HistoryWindow(HWND owner, ActionPoster post) : owner_(owner), post_(std::move(post)) {
-    registerClass();
+    registerPlainClass(HistoryWindow::kClassName);
     chart_ = historyChartMessage("", HistoryRange::Day, kHistoryLoading);
-    const double scale = dpiOf(owner_) / 96.0;
+    const double scale = windowDpi(owner_) / 96.0;
     const int w = px(kWidth, scale), h = px(kHeight, scale);
     int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
     RECT o{};
@@ -168,7 +138,7 @@ HistoryWindow::HistoryWindow(HWND owner, ActionPoster post) : owner_(owner), pos
         SetWindowSubclass(b, &HistoryWindow::keys, 0, reinterpret_cast<DWORD_PTR>(this));
         buttons_[static_cast<std::size_t>(i)] = b;
     }
-    applyDpi(dpiOf(hwnd_));
+    applyDpi(windowDpi(hwnd_));
     setChart(chart_);
     ShowWindow(hwnd_, SW_SHOW);
     SetFocus(buttons_[0]);

@@ -11,6 +11,7 @@
 #include "gui-win32/Dialogs.h"
 #include "gui-win32/Text.h"
 #include "gui-win32/UiThread.h"
+#include "gui-win32/WindowBasics.h"
 
 namespace raid::win {
 
@@ -33,38 +34,6 @@ constexpr std::size_t kChunkChars = 64 * 1024;
 constexpr int kWidth = 600, kHeight = 420, kMinWidth = 320, kMinHeight = 200;
 constexpr int kMargin = 8, kButtonWidth = 120, kButtonHeight = 28;
 constexpr COLORREF kPausedText = RGB(0x80, 0x80, 0x80);
-
-UINT dpiOf(HWND hwnd) {
-    using Fn = UINT(WINAPI*)(HWND);
-    // Windows 10 on: the DPI of the window's monitor. Earlier: the system's.
-    static const Fn forWindow = [] {
-        const FARPROC p = GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(p));
-    }();
-    if (forWindow && hwnd)
-        if (const UINT dpi = forWindow(hwnd)) return dpi;
-    HDC dc = GetDC(nullptr);
-    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-    if (dc) ReleaseDC(nullptr, dc);
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-int px(int design, double scale) { return static_cast<int>(std::lround(design * scale)); }
-
-void registerClass() {
-    static const bool done = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DefWindowProcW;  // replaced per window once it knows its object
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-        wc.lpszClassName = kClassName;
-        RegisterClassExW(&wc);
-        return true;
-    }();
-    (void)done;
-}
 
 // The file's name without its folder, for either separator.
 std::string baseName(const std::string& path) {
@@ -100,8 +69,8 @@ LogWindow::~LogWindow() {
 }
 
 void LogWindow::create() {
-    registerClass();
-    const double scale = dpiOf(owner_) / 96.0;
+    registerPlainClass(kClassName);
+    const double scale = windowDpi(owner_) / 96.0;
     const int w = px(kWidth, scale), h = px(kHeight, scale);
     // Centred on the owner, as a modal window is.
     int x = CW_USEDEFAULT, y = CW_USEDEFAULT;
@@ -131,7 +100,7 @@ void LogWindow::create() {
     SendMessageW(text_, EM_SETLIMITTEXT, 0, 0);
     realTime_ = child(L"BUTTON", L"Real Time Log", BS_PUSHBUTTON, 0, names::RealTimeLog);
     viewFile_ = child(L"BUTTON", L"View Log File", BS_PUSHBUTTON, 0, names::ViewLogFile);
-    applyDpi(dpiOf(hwnd_));
+    applyDpi(windowDpi(hwnd_));
 
     // Modal to the owner: the owner takes no input while this is open.
     if (owner_ && IsWindowEnabled(owner_)) {

@@ -12,6 +12,7 @@
 #include "gui-win32/Accessible.h"
 #include "gui-win32/ControlIds.h"
 #include "gui-win32/Text.h"
+#include "gui-win32/WindowBasics.h"
 #include "gui-win32/WindowParts.h"
 #include "gui-win32/pages/PageBuilder.h"
 
@@ -29,23 +30,6 @@ constexpr int kNavSlotY[5] = {112, 168, 224, 280, 336};
 constexpr int kStatusBarHeight = 19;
 constexpr int kPanelWidths[4] = {120, 80, 80, 100};  // the last panel takes the rest
 const char kPanelPrefix[] = "StatusBar1.Panel";
-
-// The window's DPI over 96: GetDpiForWindow where the system has it (Windows 10 1607
-// on; looked up at run time so that Windows 7 still starts), the screen's DPI otherwise.
-double dpiScale(HWND hwnd) {
-    using GetDpi = UINT(WINAPI*)(HWND);
-    static const GetDpi getDpi = [] {
-        FARPROC p = GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
-        return reinterpret_cast<GetDpi>(reinterpret_cast<void (*)()>(p));
-    }();
-    UINT dpi = getDpi ? getDpi(hwnd) : 0;
-    if (dpi == 0) {
-        HDC dc = GetDC(nullptr);
-        dpi = static_cast<UINT>(GetDeviceCaps(dc, LOGPIXELSY));
-        ReleaseDC(nullptr, dc);
-    }
-    return dpi ? dpi / 96.0 : 1.0;
-}
 
 void registerClasses() {
     static const bool done = [] {
@@ -93,7 +77,7 @@ MainWindow::MainWindow(ActionPoster post, double scale) : post_(std::move(post))
     registerClasses();
     hwnd_ = CreateWindowExW(kFormExStyle, kFormClass, L"", kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr,
                             nullptr, GetModuleHandleW(nullptr), this);
-    scale_ = scale > 0 ? scale : dpiScale(hwnd_);
+    scale_ = scale > 0 ? scale : windowDpi(hwnd_) / 96.0;
     auto form = std::make_unique<Entry>();
     form->name = names::TForm1;
     form->hwnd = hwnd_;
