@@ -171,18 +171,29 @@ struct Read {
     std::string name, description, shortcut, action;
 };
 
-// What MSAA (and through it, UI Automation) reads of a control.
-Read readControl(HWND h) {
-    Read r;
+// The control's object as a screen reader gets it (nullptr for none), and the
+// argument that names the control itself rather than a child.
+IAccessible* accessibleOf(HWND h) {
     IAccessible* acc = nullptr;
     if (FAILED(AccessibleObjectFromWindow(h, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
-                                          reinterpret_cast<void**>(&acc))) ||
-        !acc)
-        return r;
+                                          reinterpret_cast<void**>(&acc))))
+        return nullptr;
+    return acc;
+}
+VARIANT selfChild() {
     VARIANT self;
     VariantInit(&self);
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
+    return self;
+}
+
+// What MSAA (and through it, UI Automation) reads of a control.
+Read readControl(HWND h) {
+    Read r;
+    IAccessible* acc = accessibleOf(h);
+    if (!acc) return r;
+    const VARIANT self = selfChild();
     VARIANT v;
     VariantInit(&v);
     if (SUCCEEDED(acc->get_accRole(self, &v)) && v.vt == VT_I4) r.role = v.lVal;
@@ -205,16 +216,9 @@ Read readControl(HWND h) {
 }
 
 HRESULT doDefaultAction(HWND h) {
-    IAccessible* acc = nullptr;
-    if (FAILED(AccessibleObjectFromWindow(h, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
-                                          reinterpret_cast<void**>(&acc))) ||
-        !acc)
-        return E_FAIL;
-    VARIANT self;
-    VariantInit(&self);
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
-    const HRESULT hr = acc->accDoDefaultAction(self);
+    IAccessible* acc = accessibleOf(h);
+    if (!acc) return E_FAIL;
+    const HRESULT hr = acc->accDoDefaultAction(selfChild());
     acc->Release();
     return hr;
 }
@@ -252,11 +256,9 @@ UiaRead readUia(HWND h) {
     Node node = nullptr;
     r.viaWindow = SUCCEEDED(fromHandle(h, &node)) && node;
     if (!r.viaWindow) {
-        IAccessible* acc = nullptr;
+        IAccessible* acc = accessibleOf(h);
         IUnknown* provider = nullptr;
-        if (SUCCEEDED(AccessibleObjectFromWindow(h, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
-                                                 reinterpret_cast<void**>(&acc))) &&
-            acc && SUCCEEDED(fromAccessible(acc, CHILDID_SELF, 0 /* UIA_PFIA_DEFAULT */, &provider)) && provider)
+        if (acc && SUCCEEDED(fromAccessible(acc, CHILDID_SELF, 0 /* UIA_PFIA_DEFAULT */, &provider)) && provider)
             (void)fromProvider(provider, &node);
         if (provider) provider->Release();
         if (acc) acc->Release();
