@@ -14,6 +14,23 @@ namespace raid::service {
 
 namespace {
 
+// `path` saved as `value` of the settings file, unless `why` refuses it; false when
+// nothing was saved, which `err` then says (`key` is the --set word).
+bool save(const std::string& file, const char* key, const char* value, const std::string& path,
+          const std::string& why, std::ostream& err) {
+    if (!why.empty()) {
+        err << "raid-gui-monitor: " << escapeText(why) << "; nothing was saved\n";
+        return false;
+    }
+    const std::unique_ptr<SettingsPort> settings = openSettings(file);
+    const std::string problem = settings->update({SettingsUpdate::set(value, RegValue::sz(path))});
+    if (!problem.empty()) {
+        err << "raid-gui-monitor: " << key << " was not saved to " << file << ": " << escapeText(problem) << '\n';
+        return false;
+    }
+    return true;
+}
+
 int setAlertCommand(const std::string& file, const std::string& path, std::ostream& out, std::ostream& err) {
 #ifdef _WIN32
     (void)path;
@@ -33,16 +50,7 @@ int setAlertCommand(const std::string& file, const std::string& path, std::ostre
         why = alertProgramFileRefusal(path);
         if (!why.empty()) why = "alert-command: " + path + ": " + why;
     }
-    if (!why.empty()) {
-        err << "raid-gui-monitor: " << escapeText(why) << "; nothing was saved\n";
-        return 1;
-    }
-    const std::unique_ptr<SettingsPort> settings = openSettings(file);
-    const std::string problem = settings->update({SettingsUpdate::set(kAlertCommandValue, RegValue::sz(path))});
-    if (!problem.empty()) {
-        err << "raid-gui-monitor: alert-command was not saved to " << file << ": " << escapeText(problem) << '\n';
-        return 1;
-    }
+    if (!save(file, "alert-command", kAlertCommandValue, path, why, err)) return 1;
     out << (path.empty() ? "No alert program; saved to " : "Alert program saved to ") << file << '\n';
     return 0;
 #endif
@@ -57,17 +65,7 @@ int setMetricsFolder(const std::string& file, const std::string& path, std::ostr
         return 1;
     }
 #endif
-    const std::string why = metricsFolderRefusal(path);
-    if (!why.empty()) {
-        err << "raid-gui-monitor: " << escapeText(why) << "; nothing was saved\n";
-        return 1;
-    }
-    const std::unique_ptr<SettingsPort> settings = openSettings(file);
-    const std::string problem = settings->update({SettingsUpdate::set(kMetricsFolderValue, RegValue::sz(path))});
-    if (!problem.empty()) {
-        err << "raid-gui-monitor: metrics-folder was not saved to " << file << ": " << escapeText(problem) << '\n';
-        return 1;
-    }
+    if (!save(file, "metrics-folder", kMetricsFolderValue, path, metricsFolderRefusal(path), err)) return 1;
     out << (path.empty() ? "No metrics; saved to " : "Metrics folder saved to ") << file
         << " (a running service takes it at its next reload)\n";
     return 0;
