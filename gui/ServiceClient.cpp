@@ -1,31 +1,24 @@
+// The service's objects and signals as the window follows them: the enclosures and
+// upgrade jobs the ObjectManager lists, each poll's PropertiesChanged, the manager's
+// notes, alerts and day log lines, and whether anybody owns the name (the method calls
+// are in ServiceCalls.cpp).
 #include "gui/ServiceClient.h"
 
 #include <QtDBus/QDBusArgument>
 #include <QtDBus/QDBusObjectPath>
 #include <QtDBus/QDBusPendingCallWatcher>
-#include <QtDBus/QDBusPendingReply>
 #include <QtDBus/QDBusServiceWatcher>
 #include <QtDBus/QDBusVariant>
 
-#include <algorithm>
 #include <atomic>
 
-#include "app/HistorySources.h"
-#include "maintenance/ImageLoader.h"
+#include "gui/ServiceBus.h"
 
 namespace raid::gui {
 
-namespace {
+using namespace servicebus;
 
-const QString kName = QStringLiteral("org.qxraidgui.Monitor1");
-const QString kManager = QStringLiteral("/org/qxraidgui/Monitor1");
-const QString kManagerInterface = QStringLiteral("org.qxraidgui.Monitor1");
-const QString kEnclosureInterface = QStringLiteral("org.qxraidgui.Monitor1.Enclosure");
-const QString kEnclosurePrefix = QStringLiteral("/org/qxraidgui/Monitor1/enclosure/");
-const QString kUpgradeInterface = QStringLiteral("org.qxraidgui.Monitor1.Upgrade");
-const QString kJobPrefix = QStringLiteral("/org/qxraidgui/Monitor1/job/");
-const QString kObjectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
-const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+namespace {
 
 // More enclosure objects than any machine has: a service gone wrong cannot make the
 // window keep without end.
@@ -91,330 +84,7 @@ std::vector<std::string> notesOf(const QVariantMap& props) {
 
 std::atomic<unsigned> connections{0};
 
-QString text(const std::string& s) { return QString::fromStdString(s); }
-QStringList texts(const std::vector<std::string>& list) {
-    QStringList out;
-    for (const auto& s : list) out << text(s);
-    return out;
-}
-// The service is trusted, its answer still measured: no text longer than the page takes
-// at most (a contents), no more recipients than the page holds.
-std::string bounded(const QVariant& v) { return v.toString().left(64 * 1024).toStdString(); }
-std::vector<std::string> boundedList(const QVariant& v, qsizetype most) {
-    std::vector<std::string> out;
-    for (const QString& s : v.toStringList().mid(0, most)) out.push_back(s.left(64 * 1024).toStdString());
-    return out;
-}
-
-constexpr char kValuesSignature[] = "sssssssbbbuasasas";
-
-// The mail values at `at` of a reply whose signature has been checked.
-void readValues(const QList<QVariant>& a, qsizetype at, SettingsEdits& v) {
-    for (std::size_t i = 0; i < 6; ++i) v.fields[i] = bounded(a.at(at + static_cast<qsizetype>(i)));
-    v.loginName = bounded(a.at(at + 6));
-    v.loginOn = a.at(at + 7).toBool();
-    v.noMailKind1 = a.at(at + 8).toBool();
-    v.noMailKind2 = a.at(at + 9).toBool();
-    v.security = a.at(at + 10).toUInt();
-    v.working = boundedList(a.at(at + 11), static_cast<qsizetype>(kMaxRecipients));
-    const auto subjects = boundedList(a.at(at + 12), 2), contents = boundedList(a.at(at + 13), 2);
-    for (std::size_t k = 0; k < 2; ++k) {
-        v.subject[k] = k < subjects.size() ? subjects[k] : "";
-        v.contents[k] = k < contents.size() ? contents[k] : "";
-    }
-}
-
 }  // namespace
-
-void ServiceLink::attach(ServiceClient* client) {
-    std::lock_guard<std::mutex> lock(mu_);
-    client_ = client;
-}
-
-bool ServiceLink::call(std::function<void(ServiceClient&)> action) {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (!client_) return false;
-    ServiceClient* client = client_;
-    // Queued to the client's thread; dropped by Qt if the client goes first.
-    QMetaObject::invokeMethod(client, [client, action = std::move(action)] { action(*client); }, Qt::QueuedConnection);
-    return true;
-}
-
-template <class Answer>
-static void noClient(const std::function<void(const Answer&)>& done) {
-    Answer a;
-    a.errorName = "org.freedesktop.DBus.Error.ServiceUnknown";
-    a.errorText = kServiceMissingHelp;
-    done(a);
-}
-
-void ServiceLink::getMailSettings(ServiceMailDone done) {
-    if (!call([done](ServiceClient& c) { c.getMailSettings(done); })) noClient(done);
-}
-
-void ServiceLink::saveMailSettings(const SettingsEdits& values, bool newPassword, ServiceMailDone done) {
-    if (!call([values, newPassword, done](ServiceClient& c) { c.saveMailSettings(values, newPassword, done); }))
-        noClient(done);
-}
-
-void ServiceLink::sendTestMail(ServiceMailDone done) {
-    if (!call([done](ServiceClient& c) { c.sendTestMail(done); })) noClient(done);
-}
-
-void ServiceLink::watchDayLog(ServiceDayLogDone done) {
-    if (!call([done](ServiceClient& c) { c.dayLogCall(QStringLiteral("WatchDayLog"), {}, done); })) noClient(done);
-}
-
-void ServiceLink::unwatchDayLog() {
-    call([](ServiceClient& c) { c.unwatchDayLog(); });
-}
-
-void ServiceLink::getDayLog(ServiceDayLogDone done) {
-    if (!call([done](ServiceClient& c) { c.dayLogCall(QStringLiteral("GetDayLog"), {}, done); })) noClient(done);
-}
-
-void ServiceLink::getOlderDayLog(const std::string& day, ServiceDayLogDone done) {
-    if (!call([day, done](ServiceClient& c) { c.dayLogCall(QStringLiteral("GetOlderDayLog"), {text(day)}, done); }))
-        noClient(done);
-}
-
-void ServiceLink::startUpgrade(const std::string& enclosure, int imageFd, ServiceUpgradeDone done) {
-    // The copy is made here, while the caller's descriptor is surely open.
-    const QDBusUnixFileDescriptor image(imageFd);
-    if (!call([enclosure, image, done](ServiceClient& c) { c.startUpgrade(text(enclosure), image, done); }))
-        noClient(done);
-}
-
-void ServiceLink::getHistory(const std::string& enclosure, std::int64_t fromMinute, ServiceHistoryDone done) {
-    if (!call([enclosure, fromMinute, done](ServiceClient& c) { c.getHistory(text(enclosure), fromMinute, done); }))
-        noClient(done);
-}
-
-void ServiceClient::getHistory(const QString& enclosure, std::int64_t fromMinute, ServiceHistoryDone done) {
-    auto answer = [this, done](ServiceHistoryAnswer a) {
-        host_.post([done, a = std::move(a)](MainForm&) { done(a); });
-    };
-    if (!bus_ || !bus_->isConnected()) {
-        ServiceHistoryAnswer a;
-        a.errorName = "org.freedesktop.DBus.Error.Disconnected";
-        a.errorText = kServiceMissingHelp;
-        answer(std::move(a));
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, QStringLiteral("GetHistory"));
-    const auto from = static_cast<std::uint32_t>(std::clamp<std::int64_t>(fromMinute, 0, 4102444800));
-    call.setArguments({QVariant::fromValue(QDBusObjectPath(enclosure)), QVariant::fromValue(from)});
-    auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call, kCallTimeoutMs), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [pending, answer] {
-        pending->deleteLater();
-        const QDBusMessage reply = pending->reply();
-        ServiceHistoryAnswer a;
-        if (reply.type() == QDBusMessage::ErrorMessage) {
-            a.errorName = reply.errorName().left(256).toStdString();
-            a.errorText = reply.errorMessage().left(4096).toStdString();
-        } else if (reply.signature() != QLatin1String("ssina(xniyyyy)")) {
-            a.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
-            a.errorText = "The service's answer cannot be read";
-        } else {
-            const QList<QVariant> args = reply.arguments();
-            a.series.key = bounded(args.at(0));
-            a.series.label = bounded(args.at(1));
-            a.series.fanAlarmAt = args.at(2).toInt();
-            a.series.temperatureAlarmAt = static_cast<std::int16_t>(args.at(3).toInt());
-            const QDBusArgument samples = args.at(4).value<QDBusArgument>();
-            samples.beginArray();
-            while (!samples.atEnd()) {
-                qlonglong minute = 0;
-                short temperature = 0;
-                int fan = 0;
-                uchar alarms = 0, flags = 0, activity = 0, percent = 0;
-                samples.beginStructure();
-                samples >> minute >> temperature >> fan >> alarms >> flags >> activity >> percent;
-                samples.endStructure();
-                // Never more than the engine sends; a sample it would not write is left out.
-                if (a.series.samples.size() >= kMaxHistorySamples || activity > 3 || percent > 100) continue;
-                HistorySample s;
-                s.minute = minute;
-                s.temperature = temperature;
-                s.fanSpeed = fan;
-                s.alarms = alarms;
-                s.driveFlags = flags;
-                s.activity = static_cast<HistoryActivity>(activity);
-                s.percent = percent;
-                a.series.samples.push_back(s);
-            }
-            samples.endArray();
-        }
-        answer(std::move(a));
-    });
-}
-
-void ServiceClient::startUpgrade(const QString& enclosure, const QDBusUnixFileDescriptor& image,
-                                 ServiceUpgradeDone done) {
-    auto answer = [this, done](ServiceUpgradeAnswer a) {
-        host_.post([done, a = std::move(a)](MainForm&) { done(a); });
-    };
-    if (!bus_ || !bus_->isConnected() || !image.isValid()) {
-        ServiceUpgradeAnswer a;
-        a.errorName = "org.freedesktop.DBus.Error.Disconnected";
-        a.errorText = bus_ && bus_->isConnected() ? kOpenFailText : kServiceMissingHelp;
-        answer(std::move(a));
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, QStringLiteral("StartUpgrade"));
-    call.setArguments({QVariant::fromValue(QDBusObjectPath(enclosure)), QVariant::fromValue(image)});
-    // The administrator may take a while over polkit's password prompt.
-    call.setInteractiveAuthorizationAllowed(true);
-    auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call, kUpgradeCallTimeoutMs), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [pending, answer] {
-        pending->deleteLater();
-        const QDBusMessage reply = pending->reply();
-        ServiceUpgradeAnswer a;
-        if (reply.type() == QDBusMessage::ErrorMessage) {
-            a.errorName = reply.errorName().left(256).toStdString();
-            a.errorText = reply.errorMessage().left(4096).toStdString();
-        } else if (reply.signature() != QLatin1String("o")) {
-            a.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
-            a.errorText = "The service's answer cannot be read";
-        } else {
-            a.job = reply.arguments().at(0).value<QDBusObjectPath>().path().toStdString();
-        }
-        answer(std::move(a));
-    });
-}
-
-void ServiceClient::publishJob(const std::string& path) {
-    const auto it = jobs_.find(path);
-    if (it == jobs_.end()) return;
-    if (auto job = jobFromProperties(path, it->second))
-        post([job = std::move(*job)](ServiceFeed& feed) { feed.job(job); });
-}
-
-void ServiceClient::jobFinished(const QDBusMessage& message) {
-    if (!present_ || message.signature() != QLatin1String("bs")) return;
-    const std::string path = message.path().toStdString();
-    if (!jobs_.count(path)) return;
-    post([path, ok = message.arguments().at(0).toBool(), outcome = bounded(message.arguments().at(1))](
-             ServiceFeed& feed) { feed.jobFinished(path, ok, outcome); });
-}
-
-void ServiceClient::dayLogCall(const QString& member, const QList<QVariant>& args, ServiceDayLogDone done) {
-    auto answer = [this, done](ServiceDayLogAnswer a) {
-        host_.post([done, a = std::move(a)](MainForm&) { done(a); });
-    };
-    if (!bus_ || !bus_->isConnected()) {
-        ServiceDayLogAnswer a;
-        a.errorName = "org.freedesktop.DBus.Error.Disconnected";
-        a.errorText = kServiceMissingHelp;
-        answer(std::move(a));
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, member);
-    call.setArguments(args);
-    // polkit may ask the user first.
-    auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call, kMailCallTimeoutMs), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [pending, answer] {
-        pending->deleteLater();
-        const QDBusMessage reply = pending->reply();
-        ServiceDayLogAnswer a;
-        if (reply.type() == QDBusMessage::ErrorMessage) {
-            a.errorName = reply.errorName().left(256).toStdString();
-            a.errorText = reply.errorMessage().left(4096).toStdString();
-        } else if (reply.signature() != QLatin1String("sas")) {
-            a.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
-            a.errorText = "The service's answer cannot be read";
-        } else {
-            a.day = bounded(reply.arguments().at(0));
-            a.lines = boundedList(reply.arguments().at(1), static_cast<qsizetype>(ServiceFeed::kMaxDayLines));
-        }
-        answer(std::move(a));
-    });
-}
-
-void ServiceClient::unwatchDayLog() {
-    if (!bus_ || !bus_->isConnected()) return;
-    // Nobody waits for the answer: the service also stops when this client leaves.
-    bus_->asyncCall(QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, QStringLiteral("UnwatchDayLog")));
-}
-
-void ServiceClient::dayLogLine(const QDBusMessage& message) {
-    if (message.signature() != QLatin1String("ss")) return;
-    post([day = bounded(message.arguments().at(0)), line = bounded(message.arguments().at(1))](ServiceFeed& feed) {
-        feed.dayLogLine(day, line);
-    });
-}
-
-void ServiceClient::mailCall(const QString& member, const QList<QVariant>& args, const QString& signature,
-                             std::function<void(const QDBusMessage&, ServiceMailAnswer&)> read, ServiceMailDone done) {
-    auto answer = [this, done](ServiceMailAnswer a) {
-        host_.post([done, a = std::move(a)](MainForm&) { done(a); });
-    };
-    if (!bus_ || !bus_->isConnected()) {
-        ServiceMailAnswer a;
-        a.errorName = "org.freedesktop.DBus.Error.Disconnected";
-        a.errorText = kServiceMissingHelp;
-        answer(std::move(a));
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(kName, kManager, kManagerInterface, member);
-    call.setArguments(args);
-    auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call, kMailCallTimeoutMs), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [pending, signature, read, answer] {
-        pending->deleteLater();
-        const QDBusMessage reply = pending->reply();
-        ServiceMailAnswer a;
-        if (reply.type() == QDBusMessage::ErrorMessage) {
-            a.errorName = reply.errorName().left(256).toStdString();
-            a.errorText = reply.errorMessage().left(4096).toStdString();
-        } else if (reply.signature() != signature) {
-            a.errorName = "org.freedesktop.DBus.Error.InvalidSignature";
-            a.errorText = "The service's answer cannot be read";
-        } else {
-            read(reply, a);
-        }
-        answer(std::move(a));
-    });
-}
-
-void ServiceClient::getMailSettings(ServiceMailDone done) {
-    mailCall(QStringLiteral("GetMailSettings"), {}, QLatin1String(kValuesSignature),
-             [](const QDBusMessage& m, ServiceMailAnswer& a) { readValues(m.arguments(), 0, a.values); }, std::move(done));
-}
-
-void ServiceClient::saveMailSettings(const SettingsEdits& v, bool newPassword, ServiceMailDone done) {
-    const QList<QVariant> args = {text(v.fields[kPort]),
-                                  text(v.fields[kHost]),
-                                  text(v.fields[kSenderName]),
-                                  text(v.fields[kSenderAddress]),
-                                  text(v.fields[kTimeout]),
-                                  text(v.loginName),
-                                  newPassword,
-                                  text(newPassword ? v.fields[kPassword] : std::string()),
-                                  v.loginOn,
-                                  v.noMailKind1,
-                                  v.noMailKind2,
-                                  QVariant::fromValue(static_cast<uint>(v.security)),
-                                  texts(v.working),
-                                  texts({v.subject[0], v.subject[1]}),
-                                  texts({v.contents[0], v.contents[1]})};
-    mailCall(QStringLiteral("SaveMailSettings"), args, QStringLiteral("bs") + QLatin1String(kValuesSignature),
-             [](const QDBusMessage& m, ServiceMailAnswer& a) {
-                 a.saved = m.arguments().at(0).toBool();
-                 a.problem = bounded(m.arguments().at(1));
-                 readValues(m.arguments(), 2, a.values);
-             },
-             std::move(done));
-}
-
-void ServiceClient::sendTestMail(ServiceMailDone done) {
-    mailCall(QStringLiteral("SendTestMail"), {}, QStringLiteral("bsas"),
-             [](const QDBusMessage& m, ServiceMailAnswer& a) {
-                 a.sent = m.arguments().at(0).toBool();
-                 a.sendError = bounded(m.arguments().at(1));
-                 a.refused = boundedList(m.arguments().at(2), 1000);
-             },
-             std::move(done));
-}
 
 ServiceClient::ServiceClient(EngineHost& host, ServiceLink& link, QString address, QObject* parent)
     : QObject(parent), host_(host), link_(link), address_(std::move(address)) {
@@ -628,6 +298,28 @@ void ServiceClient::alertRaised(const QDBusMessage& message) {
     std::vector<std::string> lines;
     for (const QString& l : message.arguments().at(3).toStringList()) lines.push_back(l.toStdString());
     post([lines = std::move(lines)](ServiceFeed& feed) { feed.alert(lines); });
+}
+
+void ServiceClient::publishJob(const std::string& path) {
+    const auto it = jobs_.find(path);
+    if (it == jobs_.end()) return;
+    if (auto job = jobFromProperties(path, it->second))
+        post([job = std::move(*job)](ServiceFeed& feed) { feed.job(job); });
+}
+
+void ServiceClient::jobFinished(const QDBusMessage& message) {
+    if (!present_ || message.signature() != QLatin1String("bs")) return;
+    const std::string path = message.path().toStdString();
+    if (!jobs_.count(path)) return;
+    post([path, ok = message.arguments().at(0).toBool(), outcome = bounded(message.arguments().at(1))](
+             ServiceFeed& feed) { feed.jobFinished(path, ok, outcome); });
+}
+
+void ServiceClient::dayLogLine(const QDBusMessage& message) {
+    if (message.signature() != QLatin1String("ss")) return;
+    post([day = bounded(message.arguments().at(0)), line = bounded(message.arguments().at(1))](ServiceFeed& feed) {
+        feed.dayLogLine(day, line);
+    });
 }
 
 }  // namespace raid::gui

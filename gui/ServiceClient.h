@@ -14,10 +14,12 @@
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusUnixFileDescriptor>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/EngineHost.h"
@@ -99,10 +101,14 @@ private:
     void publishJob(const std::string& path);
     void absent(bool busReachable, const QString& why);
     void post(std::function<void(ServiceFeed&)> action);
-    // Calls a manager method; the reply (checked against `signature`) is read by `read`
-    // and the answer handed to `done` on the engine thread.
-    void mailCall(const QString& member, const QList<QVariant>& args, const QString& signature,
-                  std::function<void(const QDBusMessage&, ServiceMailAnswer&)> read, ServiceMailDone done);
+    // Sends `call` (a method of the manager) and hands the answer to `done` on the
+    // engine thread: the service's error, an error of its own when there is no bus or
+    // the reply is not of `signature`, else what `read` takes from the reply. Answer is
+    // one of the Service*Answer types of app/ServiceFeed.h.
+    template <class Answer>
+    void managerCall(const QDBusMessage& call, int timeoutMs, const QString& signature,
+                     std::type_identity_t<std::function<void(const QDBusMessage&, Answer&)>> read,
+                     std::function<void(const Answer&)> done);
 
     EngineHost& host_;
     ServiceLink& link_;

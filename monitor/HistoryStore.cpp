@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Fnv1a.h"
 #include "platform/Paths.h"
 
 namespace raid {
@@ -108,15 +109,6 @@ std::string record(const HistorySample& s) {
     r[17] = s.percent;
     put(&r[20], crc32(r.data(), 20), 4);
     return std::string(reinterpret_cast<const char*>(r.data()), r.size());
-}
-
-std::uint64_t fnv1a(std::string_view s) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
 }
 
 }  // namespace

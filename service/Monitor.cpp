@@ -14,10 +14,10 @@
 #include "monitor/StatusRecord.h"
 #include "monitor/TimeFormat.h"
 #include "notify/AlertMail.h"
-#include "notify/AlertProgram.h"
 #include "notify/EmailSettingsWords.h"
 #include "service/AlertProgramRunner.h"
 #include "service/MetricsSetting.h"
+#include "service/RootSettings.h"
 #include "service/StatusFiles.h"
 #if RAID_HAVE_BUS
 #include "service/BusBridge.h"
@@ -454,80 +454,11 @@ struct SettingsForm {
 
 }  // namespace
 
-int Monitor::setAlertCommand(const MonitorOptions& options, const std::string& path) {
-    const std::string file = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
-#ifdef _WIN32
-    (void)path;
-    (void)file;
-    err_ << "raid-gui-monitor: alert-command: alert programs are not run on Windows; nothing was saved\n";
-    return 1;
-#else
-    // The service runs the program as root: naming it is as much as being root.
-    if (!runningAsRoot()) {
-        err_ << "raid-gui-monitor: only root may set alert-command (the service runs the program as root); "
-                "nothing was saved\n";
-        return 1;
-    }
-    std::string why = alertCommandRefusal(path);
-    if (why.empty() && !path.empty()) {
-        why = alertProgramFileRefusal(path);
-        if (!why.empty()) why = "alert-command: " + path + ": " + why;
-    }
-    if (!why.empty()) {
-        err_ << "raid-gui-monitor: " << escapeText(why) << "; nothing was saved\n";
-        return 1;
-    }
-    const std::unique_ptr<SettingsPort> settings = openSettings(file);
-    const std::string problem = settings->update({SettingsUpdate::set(kAlertCommandValue, RegValue::sz(path))});
-    if (!problem.empty()) {
-        err_ << "raid-gui-monitor: alert-command was not saved to " << file << ": " << escapeText(problem) << '\n';
-        return 1;
-    }
-    out_ << (path.empty() ? "No alert program; saved to " : "Alert program saved to ") << file << '\n';
-    return 0;
-#endif
-}
-
-int Monitor::setMetricsFolder(const MonitorOptions& options, const std::string& path) {
-    const std::string file = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
-#ifndef _WIN32
-    // The service writes there as root.
-    if (!runningAsRoot()) {
-        err_ << "raid-gui-monitor: only root may set metrics-folder (the service writes there as root); "
-                "nothing was saved\n";
-        return 1;
-    }
-#endif
-    const std::string why = metricsFolderRefusal(path);
-    if (!why.empty()) {
-        err_ << "raid-gui-monitor: " << escapeText(why) << "; nothing was saved\n";
-        return 1;
-    }
-    const std::unique_ptr<SettingsPort> settings = openSettings(file);
-    const std::string problem = settings->update({SettingsUpdate::set(kMetricsFolderValue, RegValue::sz(path))});
-    if (!problem.empty()) {
-        err_ << "raid-gui-monitor: metrics-folder was not saved to " << file << ": " << escapeText(problem) << '\n';
-        return 1;
-    }
-    out_ << (path.empty() ? "No metrics; saved to " : "Metrics folder saved to ") << file
-         << " (a running service takes it at its next reload)\n";
-    return 0;
-}
-
 int Monitor::set(const MonitorOptions& options) {
     // The alert program and the metrics folder are settings of root's, apart from the
     // mail's: each set on its own.
-    for (const std::string key : {"alert-command=", "metrics-folder="}) {
-        for (const std::string& word : options.setWords) {
-            if (word.rfind(key, 0) != 0) continue;
-            if (options.setWords.size() != 1) {
-                err_ << "raid-gui-monitor: --set " << key << "PATH is given on its own\n";
-                return 2;
-            }
-            const std::string value = word.substr(key.size());
-            return key == "alert-command=" ? setAlertCommand(options, value) : setMetricsFolder(options, value);
-        }
-    }
+    const std::string file = options.settingsPath.empty() ? machine_.defaultSettingsPath() : options.settingsPath;
+    if (const std::optional<int> rc = setRootSetting(options.setWords, file, out_, err_)) return *rc;
     EmailSettingsWords words;
     std::string error;
     if (!parseEmailSettings(options.setWords, words, error)) {

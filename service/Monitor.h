@@ -115,8 +115,6 @@ private:
     int watch(const MonitorOptions& options);
     int status(const MonitorOptions& options);
     int set(const MonitorOptions& options);
-    int setAlertCommand(const MonitorOptions& options, const std::string& path);
-    int setMetricsFolder(const MonitorOptions& options, const std::string& path);
     int testMail(const MonitorOptions& options);
     int history(const MonitorOptions& options);
 #if RAID_HAVE_BUS

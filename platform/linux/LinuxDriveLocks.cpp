@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/Fnv1a.h"
 #include "platform/linux/LinuxSafeFolder.h"
 
 namespace raid::linuxport {
@@ -89,15 +90,6 @@ std::string byIdName(const std::string& devRoot, const std::string& kernelName) 
     }
     ::closedir(d);
     return best;
-}
-
-std::uint64_t fnv1a(std::string_view s) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
 }
 
 }  // namespace

@@ -25,17 +25,8 @@ namespace {
 
 using test::ScenarioKit;
 using test::slurpFile;
+using test::waitFor;
 using testing::PythonSmtpServer;
-
-template <class Done>
-bool waitFor(Done done, int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
 
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;

@@ -31,6 +31,7 @@ namespace raid {
 namespace {
 
 using test::ScenarioKit;
+using test::waitFor;
 using testing::PythonSmtpServer;
 
 std::string slurp(const std::string& path) {
@@ -54,17 +55,6 @@ constexpr uid_t kOtherUid = 65534;
 bool otherUserAvailable() { return ::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0; }
 int asOtherUser(const std::string& shell) { return std::system((kOtherUser + "sh -c '" + shell + "'").c_str()); }
 #endif
-
-// Polls `done` until it holds or `seconds` have passed.
-template <class Done>
-bool waitFor(Done done, int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
 
 struct MonitorTool : ::testing::Test {
     ScenarioKit kit;

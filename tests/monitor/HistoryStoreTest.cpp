@@ -121,6 +121,8 @@ TEST(HistoryStore, DeviceTextNeverReachesAPathAndEveryKeyHasFilesOfItsOwn) {
     const auto listed = store.enclosures();
     ASSERT_EQ(listed.size(), keys.size());
     for (const auto& k : keys) EXPECT_EQ(store.read(k, 0).label, k);
+    // The names are those earlier versions wrote: a history already on disk is found again.
+    EXPECT_EQ(HistoryStore::stemOf("../../etc/passwd|1"), "etc_passwd_1-5b769f819eca8553");
 }
 
 #ifndef _WIN32

@@ -398,4 +398,16 @@ struct BackgroundTool {
     ~BackgroundTool() { stop(); }
 };
 
+// Polls `done` until it holds or `seconds` have passed: what a program of the build does
+// in the background is waited for, never a fixed time.
+template <class Done>
+bool waitFor(Done done, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
 }  // namespace raid::test
