@@ -198,10 +198,18 @@ private:
     access::Description desc_;
 };
 
+// The object reads the window's own state: it is handed out only from a single-threaded
+// apartment, where every call on it, from this process or another, comes on this thread.
+bool singleThreaded() {
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && (type == APTTYPE_STA || type == APTTYPE_MAINSTA);
+}
+
 LRESULT CALLBACK answerObject(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
     if (msg == WM_NCDESTROY) {
         RemoveWindowSubclass(hwnd, answerObject, kSubclassId);
-    } else if (msg == WM_GETOBJECT && static_cast<LONG>(lp) == OBJID_CLIENT) {
+    } else if (msg == WM_GETOBJECT && static_cast<LONG>(lp) == OBJID_CLIENT && singleThreaded()) {
         IAccessible* inner = nullptr;
         const std::string name = controlName(hwnd);
         if (!name.empty() && SUCCEEDED(CreateStdAccessibleObject(hwnd, OBJID_CLIENT, __uuidof(IAccessible),
