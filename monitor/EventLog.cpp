@@ -8,6 +8,7 @@
 
 #include "monitor/DayLogMerge.h"
 #include "monitor/TimeFormat.h"
+#include "platform/Fnv1a.h"
 #include "platform/Paths.h"
 
 namespace raid {
@@ -83,12 +84,7 @@ std::string EventLog::absoluteFolder(const std::string& folder) {
 
 std::string EventLog::fallbackSubfolder(const std::string& fallbackRoot, const std::string& folder) {
     const std::string full = absoluteFolder(folder);
-    // FNV-1a: stable across runs and builds, which std::hash does not promise.
-    std::uint64_t hash = 1469598103934665603ull;
-    for (const char c : full) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ull;
-    }
+    const std::uint64_t hash = fnv1a(full);
     std::string name;
     for (const char c : fs::path(full).filename().string()) {
         if (name.size() == 40) break;

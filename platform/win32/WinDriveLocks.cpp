@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/Fnv1a.h"
 #include "platform/Platform.h"
 #include "platform/win32/WinFileStore.h"
 #include "platform/win32/WinPlatform.h"
@@ -25,11 +26,8 @@ namespace {
 constexpr std::size_t kMaxIdLength = 96;
 
 std::string hashText(std::string_view s) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (const unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
+    // FNV's own offset basis here: these names were always made with it.
+    const std::uint64_t h = fnv1a(s, 14695981039346656037ull);
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
     return hex;

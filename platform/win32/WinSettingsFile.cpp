@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/FileStore.h"
+#include "platform/Fnv1a.h"
 #include "platform/RegistryTextFile.h"
 #include "platform/win32/WinFileStore.h"
 #include "platform/win32/WinPlatform.h"
@@ -39,11 +40,8 @@ private:
 
 // FNV-1a: a kernel object's name has no room for a whole path, nor any '\'.
 std::string objectName(const std::string& what) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (const unsigned char c : what) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
+    // FNV's own offset basis here: these names were always made with it.
+    const std::uint64_t h = fnv1a(what, 14695981039346656037ull);
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
     return std::string("Global\\raid-gui-lock-") + hex;
