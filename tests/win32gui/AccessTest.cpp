@@ -8,6 +8,7 @@
 #include <oleacc.h>
 
 #include "WinWindowRig.h"
+#include "gui/StatusScenarios.h"
 #include "app/AccessibleText.h"
 #include "app/ControlNames.h"
 #include "gui-win32/ControlIds.h"
@@ -354,12 +355,8 @@ TEST_F(WinAccessTest, ScreenReadersGetRolesNamesStatesAndTheEnclosureInWords) {
     // The enclosure picture follows the drives: the second one pulled (an alert is
     // raised, so it is read out at once), then back and rebuilt from the first.
     HWND bays = control(names::Image0_Bays);
-    sim::StatusOptions s;
-    s.setKind(sim::kKindRaid).setMode(sim::kMirroring);
-    s.setDrive(0, {sim::kDrivePresent, "WDC WD40EFRX-68N32N0", "WD-WCC7K1AAAAA1", sim::k4TbSectors, sim::kSata6});
-    s.setDrive(1, {sim::kDriveAbsent, "WDC WD40EFRX-68N32N0", "WD-WCC7K2BBBBB2", sim::k4TbSectors, sim::kSata6});
-    s.setActivity(0, 0);
-    s.setFan(0xA0, 1800, 38);
+    sim::StatusOptions s = gui::scenarios::raidRebuild();  // what the scenario plays
+    s.setDriveState(1, sim::kDriveAbsent).setActivity(0, 0);
     const auto play = [&] {
         runner_->platform().setStatus(1, sim::makeStatusRecord(s));
         ASSERT_TRUE(onEngine([](MainForm& f) { return f.RequestMask |= kRequestPoll; }).has_value());
