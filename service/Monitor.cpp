@@ -166,7 +166,12 @@ void Monitor::stop() {
 
 void Monitor::reload() {
     std::lock_guard<std::mutex> lock(mu_);
-    if (!running_ || stopAsked_) return;
+    if (stopAsked_) return;
+    // Asked while the watch is still starting: done as soon as it runs, not dropped.
+    if (!running_) {
+        reloadAsked_ = true;
+        return;
+    }
     MainForm* form = form_;
     running_->post([this, form] { reloadSettings(*form); });
 }
@@ -318,6 +323,8 @@ int Monitor::watch(const MonitorOptions& options) {
         running_ = sched;
         form_ = form.get();
         if (stopAsked_) sched->post([f = form.get()] { f->QueryEndSession(); });
+        else if (reloadAsked_) sched->post([this, f = form.get()] { reloadSettings(*f); });
+        reloadAsked_ = false;
     }
     scheduler->run();
     {

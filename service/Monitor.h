@@ -140,6 +140,7 @@ private:
     Scheduler* running_ = nullptr;  // the watching run's scheduler, while it runs
     MainForm* form_ = nullptr;
     bool stopAsked_ = false;
+    bool reloadAsked_ = false;  // a reload asked for before the watch ran
     std::string settingsPath_;  // the watching run's settings file
 };
 
